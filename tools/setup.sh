@@ -1,0 +1,31 @@
+# Sourced by run.sh and test.sh: installs the Debian packages that are
+# missing (and nothing else), with sudo when not root.
+
+brindle_missing_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  echo "${missing[@]}"
+}
+
+brindle_install_packages() {
+  local missing
+  missing=$(brindle_missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing missing packages: $missing"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq || return 1
+  # shellcheck disable=SC2086
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing || return 1
+}
+
+# What building and running needs.
+BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+# What the tests need on top: GoogleTest, clang for the fuzz targets.
+BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev)
+
+brindle_jobs() {
+  nproc 2>/dev/null || echo 2
+}
