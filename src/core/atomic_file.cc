@@ -1,0 +1,85 @@
+#include "core/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/crash_point.h"
+
+namespace brindle {
+namespace {
+
+FileFaultHook& FaultHook() {
+  static FileFaultHook hook;
+  return hook;
+}
+
+// True when the test hook fails this step; errno is then set to its code.
+bool Injected(std::string_view step, const std::string& path) {
+  const FileFaultHook& hook = FaultHook();
+  if (!hook) return false;
+  const int error = hook(step, path);
+  if (error == 0) return false;
+  errno = error;
+  return true;
+}
+
+bool WriteAll(int fd, std::string_view content) {
+  while (!content.empty()) {
+    const ssize_t written = ::write(fd, content.data(), content.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    content.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Best effort: the rename has happened already, so a failure here cannot
+// be undone and only weakens durability across a power cut.
+void SyncDirectory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+void SetFileFaultHook(FileFaultHook hook) { FaultHook() = std::move(hook); }
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+  const std::string temp = path + ".tmp";
+  const auto fail = [&temp](int fd) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    errno = error;
+    return false;
+  };
+
+  if (Injected("open", path)) return fail(-1);
+  // A temporary file left by a crash is replaced, so the new one gets this mode.
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+  if (fd < 0) return fail(-1);
+  if (Injected("write", path) || !WriteAll(fd, content)) return fail(fd);
+  if (Injected("fsync", path) || ::fsync(fd) != 0) return fail(fd);
+  if (::close(fd) != 0) return fail(-1);
+
+  CrashPoint("atomic-write-before-rename");
+  if (Injected("rename", path) || ::rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
+  SyncDirectory(DirectoryOf(path));
+  return true;
+}
+
+}  // namespace brindle

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+// Replaces the file at path with content so that a crash or a failure at any
+// moment leaves either the old file or the new one, never a mixture: the
+// content goes to path + ".tmp" (the whole name plus ".tmp", so it never
+// looks like a part file), is synced, and is renamed over path; then the
+// directory is synced. mode (less the umask) is the new file's permission.
+// On failure the temporary file is removed, the old file is left as it was,
+// errno tells why and the result is false.
+bool WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode = 0644);
+
+// Fault injection for tests: the hook is called with the destination path
+// before each step of WriteFileAtomically ("open", "write", "fsync",
+// "rename"); a non-zero result fails that step with that errno. An empty hook
+// removes it.
+using FileFaultHook = std::function<int(std::string_view step, const std::string& path)>;
+void SetFileFaultHook(FileFaultHook hook);
+
+}  // namespace brindle

@@ -1,0 +1,144 @@
+#include "core/paths.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace brindle {
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string HomeDirectory() {
+  std::string home = Environment("HOME");
+  if (!home.empty()) return WithoutTrailingSlashes(home);
+  // Services and some sandboxes run without $HOME; the password database still knows.
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+    return WithoutTrailingSlashes(found->pw_dir);
+  return "/";
+}
+
+// An XDG base directory; relative values are invalid by the XDG rules and ignored.
+std::string XdgDirectory(const char* variable, const char* fallbackUnderHome) {
+  const std::string value = Environment(variable);
+  if (!value.empty() && value.front() == '/') return WithoutTrailingSlashes(value);
+  return HomeDirectory() + "/" + fallbackUnderHome;
+}
+
+std::string XdgConfigHome() { return XdgDirectory("XDG_CONFIG_HOME", ".config"); }
+
+std::string BrindleHome() { return WithoutTrailingSlashes(Environment("BRINDLE_HOME")); }
+
+std::string ExpandHome(const std::string& value, const std::string& home) {
+  if (value == "$HOME") return home;
+  if (value.rfind("$HOME/", 0) == 0) return home + value.substr(5);
+  return value;
+}
+
+}  // namespace
+
+std::string ConfigDirectory() {
+  const std::string home = BrindleHome();
+  return home.empty() ? XdgConfigHome() + "/brindle" : home;
+}
+
+std::string DataDirectory() {
+  const std::string home = BrindleHome();
+  return home.empty() ? XdgDirectory("XDG_DATA_HOME", ".local/share") + "/brindle" : home;
+}
+
+std::string ApplicationDirectory() {
+  std::string directory = DataDirectory();
+  if (directory.back() != '/') directory += '/';
+  return directory;
+}
+
+std::string CategoriesFile() { return ApplicationDirectory() + "cat.dat"; }
+std::string DefaultPartialDownloadsDirectory() { return ApplicationDirectory() + "Partial Downloads"; }
+std::string MirrorListFile() { return ApplicationDirectory() + "mirrors.lst"; }
+
+std::string RegistryFile() {
+  std::string directory = ConfigDirectory();
+  if (directory.back() != '/') directory += '/';
+  return directory + "registry.reg";
+}
+
+std::string DownloadDirectoryFromUserDirs(std::string_view text, const std::string& home) {
+  // Lines look like: XDG_DOWNLOAD_DIR="$HOME/Downloads", shell-quoted.
+  constexpr std::string_view kPrefix = "XDG_DOWNLOAD_DIR=";
+  std::string result;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.substr(0, kPrefix.size()) != kPrefix) continue;
+    line.remove_prefix(kPrefix.size());
+    if (line.empty() || line.front() != '"') continue;
+    std::string value;
+    bool closed = false;
+    for (size_t i = 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        value += line[++i];
+      } else if (line[i] == '"') {
+        closed = true;
+        break;
+      } else {
+        value += line[i];
+      }
+    }
+    // The last valid entry wins, as when the shell sources the file; only
+    // absolute paths and ones under $HOME are valid there.
+    if (!closed) continue;
+    value = ExpandHome(value, home);
+    if (!value.empty() && value.front() == '/') result = value;
+  }
+  return result.empty() ? result : WithoutTrailingSlashes(result);
+}
+
+std::string DefaultDownloadDirectory() {
+  const std::string home = HomeDirectory();
+  const std::string fromEnvironment = Environment("XDG_DOWNLOAD_DIR");
+  if (!fromEnvironment.empty()) return WithoutTrailingSlashes(ExpandHome(fromEnvironment, home));
+  std::ifstream file(XdgConfigHome() + "/user-dirs.dirs", std::ios::binary);
+  if (file) {
+    std::ostringstream text;
+    text << file.rdbuf();
+    const std::string configured = DownloadDirectoryFromUserDirs(text.str(), home);
+    if (!configured.empty()) return configured;
+  }
+  return home + "/Downloads";
+}
+
+bool EnsureDirectory(const std::string& path, mode_t mode) {
+  if (path.empty()) return false;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  size_t position = 0;
+  while (position != std::string::npos) {
+    position = path.find('/', position + 1);
+    const std::string prefix = path.substr(0, position);
+    if (prefix.empty() || prefix.back() == '/') continue;
+    if (::mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) return false;
+  }
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace brindle

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+// Where the program keeps its files, computed from the environment at each
+// call: $BRINDLE_HOME when set and not empty (both directories are it, for
+// tests and portable use), else $XDG_CONFIG_HOME/brindle and
+// $XDG_DATA_HOME/brindle (defaults ~/.config and ~/.local/share).
+std::string ConfigDirectory();
+std::string DataDirectory();
+
+// The data directory with a trailing "/"; the files below live there.
+std::string ApplicationDirectory();
+std::string CategoriesFile();                    // "cat.dat"
+std::string DefaultPartialDownloadsDirectory();  // "Partial Downloads", no trailing "/"
+std::string MirrorListFile();                    // "mirrors.lst"
+std::string RegistryFile();                      // config directory + "/registry.reg"
+
+// The user's download directory: $XDG_DOWNLOAD_DIR, else the one named in
+// $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Downloads.
+std::string DefaultDownloadDirectory();
+// The XDG_DOWNLOAD_DIR entry of a user-dirs.dirs text with "$HOME" expanded;
+// empty when there is none.
+std::string DownloadDirectoryFromUserDirs(std::string_view text, const std::string& home);
+
+inline constexpr const char* kDefaultExtensionList =
+    "exe arj rar lzh z gz gzip zip tar bin mp3 avi mpg mpeg qt plj asf mov wma wmv r0* r1* a0* a1* tif tiff";
+
+// Creates path with every missing parent (new directories get mode, less the
+// umask). True when the directory exists afterwards.
+bool EnsureDirectory(const std::string& path, mode_t mode = 0755);
+
+}  // namespace brindle

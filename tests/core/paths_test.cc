@@ -1,0 +1,92 @@
+#include "core/paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "support/temp_dir.h"
+
+namespace brindle {
+namespace {
+
+// Saves the variables the paths depend on and puts them back afterwards.
+class PathsTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kVariables[] = {"BRINDLE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
+                                               "XDG_DOWNLOAD_DIR", "HOME"};
+  void SetUp() override {
+    for (const char* name : kVariables) {
+      if (const char* value = std::getenv(name)) saved_[name] = value;
+      unsetenv(name);
+    }
+    setenv("HOME", "/home/u", 1);
+  }
+  void TearDown() override {
+    for (const char* name : kVariables) {
+      const auto found = saved_.find(name);
+      if (found != saved_.end()) setenv(name, found->second.c_str(), 1);
+      else unsetenv(name);
+    }
+  }
+  std::map<std::string, std::string> saved_;
+  test::TempDir temp_;
+};
+
+TEST_F(PathsTest, BrindleHomeHoldsEverything) {
+  setenv("BRINDLE_HOME", "/tmp/portable/", 1);
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(ConfigDirectory(), "/tmp/portable");
+  EXPECT_EQ(ApplicationDirectory(), "/tmp/portable/");
+  EXPECT_EQ(CategoriesFile(), "/tmp/portable/cat.dat");
+  EXPECT_EQ(DefaultPartialDownloadsDirectory(), "/tmp/portable/Partial Downloads");
+  EXPECT_EQ(MirrorListFile(), "/tmp/portable/mirrors.lst");
+  EXPECT_EQ(RegistryFile(), "/tmp/portable/registry.reg");
+}
+
+TEST_F(PathsTest, XdgDirectoriesAndTheirDefaults) {
+  setenv("BRINDLE_HOME", "", 1);
+  EXPECT_EQ(ConfigDirectory(), "/home/u/.config/brindle");
+  EXPECT_EQ(ApplicationDirectory(), "/home/u/.local/share/brindle/");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  setenv("XDG_DATA_HOME", "/data/", 1);
+  EXPECT_EQ(RegistryFile(), "/cfg/brindle/registry.reg");
+  EXPECT_EQ(CategoriesFile(), "/data/brindle/cat.dat");
+  setenv("XDG_DATA_HOME", "relative/data", 1);  // invalid by the XDG rules
+  EXPECT_EQ(DataDirectory(), "/home/u/.local/share/brindle");
+}
+
+TEST_F(PathsTest, DownloadDirectory) {
+  EXPECT_EQ(DefaultDownloadDirectory(), "/home/u/Downloads");
+  setenv("XDG_CONFIG_HOME", temp_.Path().c_str(), 1);
+  test::WriteWholeFile(temp_.File("user-dirs.dirs"), "# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n");
+  EXPECT_EQ(DefaultDownloadDirectory(), "/home/u/Fetched");
+  setenv("XDG_DOWNLOAD_DIR", "/srv/dl", 1);
+  EXPECT_EQ(DefaultDownloadDirectory(), "/srv/dl");
+}
+
+TEST(UserDirsTest, DownloadEntry) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"XDG_MUSIC_DIR=\"$HOME/M\"\nXDG_DOWNLOAD_DIR=\"/abs/dl/\"", "/abs/dl"},
+      {"XDG_DOWNLOAD_DIR=\"$HOME/My \\\"Files\\\"\"\n", "/h/My \"Files\""},
+      {"XDG_DOWNLOAD_DIR=\"relative\"\n", ""},
+      {"XDG_DOWNLOAD_DIR=\"/first\"\nXDG_DOWNLOAD_DIR=\"/second\"\n", "/second"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(DownloadDirectoryFromUserDirs(text, "/h"), expected) << text;
+}
+
+TEST(EnsureDirectoryTest, CreatesParentsWithMode) {
+  test::TempDir temp;
+  ASSERT_TRUE(EnsureDirectory(temp.File("a/b/c"), 0700));
+  struct stat info {};
+  ASSERT_EQ(stat(temp.File("a/b").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_TRUE(EnsureDirectory(temp.File("a/b/c")));
+  test::WriteWholeFile(temp.File("file"), "x");
+  EXPECT_FALSE(EnsureDirectory(temp.File("file")));
+  EXPECT_FALSE(EnsureDirectory(temp.File("file/sub")));
+}
+
+}  // namespace
+}  // namespace brindle
