@@ -1,0 +1,165 @@
+#include "core/file_names.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <set>
+#include <system_error>
+
+#include "core/log_error.h"
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool PathTaken(const std::string& path) {
+  std::error_code ec;
+  // A dangling symbolic link counts: writing through it would create a file
+  // somewhere else.
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+// Drops a trailing part of text so that at most maxBytes remain, backing up
+// to the start of a UTF-8 sequence the cut would split.
+std::string CutUtf8(const std::string& text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+// Seeded once: names drawn in quick succession, from any thread, differ.
+class RandomSource {
+ public:
+  RandomSource() {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+    engine_.seed(seed);
+  }
+  int Next(int low, int high) {
+    std::lock_guard lock(mutex_);
+    return std::uniform_int_distribution<int>(low, high)(engine_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::mt19937_64 engine_;
+};
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+RandomSource& Random() {
+  static RandomSource source;
+  return source;
+}
+
+}  // namespace
+
+std::string ReplaceSpaceCodes(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (text.compare(i, 3, "%20") == 0) {
+      result += ' ';
+      i += 3;
+    } else {
+      result += text[i++];
+    }
+  }
+  return result;
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  size_t pos = path.find_last_of("./");
+  if (pos == std::string::npos || path[pos] != '.') return "";
+  return path.substr(pos);
+}
+
+std::string MakeUniqueFileName(const std::string& path,
+                               const std::function<bool(const std::string&)>& inUse) {
+  try {
+    auto taken = [&](const std::string& candidate) {
+      return PathTaken(candidate) || (inUse && inUse(candidate));
+    };
+    if (!taken(path)) return path;
+    std::string ext = ExtractFileExt(path);
+    std::string base = path.substr(0, path.size() - ext.size());
+    for (int64_t n = 1;; ++n) {
+      std::string candidate = base + "(" + std::to_string(n) + ")" + ext;
+      if (!taken(candidate)) return candidate;
+    }
+  } catch (...) {
+    LogError("MakeUniqueFileName");
+  }
+  return path;
+}
+
+std::string GetTempFileName(const std::string& dir) {
+  return GetTempFileName(dir, [] { return GenerateRandomAlphaNums(8); });
+}
+
+std::string GetTempFileName(const std::string& dir, const std::function<std::string()>& nextName) {
+  std::string base = dir;
+  if (base.empty() || base.back() != '/') base += '/';
+  std::string name;
+  try {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    // A name N is taken by "N" and by every "N.*": by the text before the
+    // first dot of an entry. Folded, so that names on a case-insensitive
+    // file system cannot collide either.
+    std::set<std::string> stems;
+    fs::directory_iterator end;
+    for (fs::directory_iterator it(dir, ec); !ec && it != end; it.increment(ec)) {
+      std::string entry = it->path().filename().string();
+      stems.insert(UpperCase(entry.substr(0, entry.find('.'))));
+    }
+    do {
+      name = nextName();
+    } while (stems.count(UpperCase(name)) != 0);
+  } catch (...) {
+    LogError("GetTempFileName");
+  }
+  return base + name;
+}
+
+std::string GenerateRandomAlphaNums(int count) {
+  std::string result;
+  try {
+    for (int i = 0; i < count; ++i) {
+      int code = Random().Next(0, 41) + 48;
+      if (code >= 58 && code <= 64) code += 7;
+      result += static_cast<char>(code);
+    }
+  } catch (...) {
+    LogError("GenerateRandomAlphaNums");
+  }
+  return result;
+}
+
+bool HasNumericExtension(const std::string& fileName) {
+  size_t dot = fileName.find('.');
+  size_t start = dot == std::string::npos ? 0 : dot + 1;
+  return std::all_of(fileName.begin() + static_cast<std::ptrdiff_t>(start), fileName.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string LimitFileNameLength(const std::string& name, size_t maxBytes) {
+  if (name.size() <= maxBytes) return name;
+  std::string ext = ExtractFileExt(name);
+  if (ext.size() < maxBytes) {
+    std::string base = CutUtf8(name.substr(0, name.size() - ext.size()), maxBytes - ext.size());
+    if (!base.empty()) return base + ext;
+  }
+  return CutUtf8(name, maxBytes);
+}
+
+}  // namespace brindle

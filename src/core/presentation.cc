@@ -1,0 +1,77 @@
+#include "core/presentation.h"
+
+#include <limits>
+
+namespace brindle {
+namespace {
+
+constexpr int64_t kKb = 1024;
+constexpr int64_t kMb = 1024 * kKb;
+constexpr int64_t kGb = 1024 * kMb;
+
+// bytes / unit with two decimals, exact integer arithmetic (no locale, no
+// binary rounding surprises); a half hundredth rounds up.
+std::string TwoDecimals(int64_t bytes, int64_t unit) {
+  int64_t whole = bytes / unit;
+  int64_t scaled = (bytes % unit) * 100;
+  int64_t hundredths = scaled / unit;
+  if ((scaled % unit) * 2 >= unit) ++hundredths;
+  if (hundredths == 100) {
+    ++whole;
+    hundredths = 0;
+  }
+  return std::to_string(whole) + (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths);
+}
+
+std::string TwoDigits(int64_t value) {
+  return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
+}
+
+// Parses a run of decimal digits; false when empty, not digits or too large.
+bool ParseDigits(const std::string& text, int64_t& value) {
+  if (text.empty()) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    if (value > (std::numeric_limits<int64_t>::max() - 9) / 10) return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string BytesToPresentableString(int64_t bytes) {
+  if (bytes == -1) return "Unknown";
+  if (bytes > kGb) return TwoDecimals(bytes, kGb) + " Gb";
+  if (bytes > kMb) return TwoDecimals(bytes, kMb) + " Mb";
+  if (bytes > kKb) {
+    int64_t whole = bytes / kKb;
+    int64_t rest = bytes % kKb;
+    if (rest * 2 > kKb || (rest * 2 == kKb && whole % 2 == 1)) ++whole;
+    return std::to_string(whole) + " kb";
+  }
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string SecondsToTimeString(int64_t seconds) {
+  if (seconds < 0) return "Number out of range";
+  int64_t hours = seconds / 3600;
+  int64_t minutes = seconds % 3600 / 60;
+  return TwoDigits(hours) + ":" + TwoDigits(minutes) + ":" + TwoDigits(seconds % 60);
+}
+
+int64_t TimeStringToSeconds(const std::string& text) {
+  // "H...H:MM:SS": the hours take as many digits as they need.
+  size_t first = text.find(':');
+  if (first == std::string::npos || text.size() != first + 6 || text[first + 3] != ':') return 0;
+  int64_t hours = 0, minutes = 0, seconds = 0;
+  if (!ParseDigits(text.substr(0, first), hours) || !ParseDigits(text.substr(first + 1, 2), minutes) ||
+      !ParseDigits(text.substr(first + 4, 2), seconds)) {
+    return 0;
+  }
+  if (hours > (std::numeric_limits<int64_t>::max() - 99 * 60 - 99) / 3600) return 0;
+  return hours * 3600 + minutes * 60 + seconds;
+}
+
+}  // namespace brindle

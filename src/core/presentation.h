@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brindle {
+
+// A size as the user reads it: "Unknown" for -1, else "N bytes", above
+// 1024 bytes whole "kb" (halves to even), above 1 MiB "Mb" and above 1 GiB
+// "Gb" with two decimals and "." as the separator whatever the locale.
+std::string BytesToPresentableString(int64_t bytes);
+
+// "HH:MM:SS", hours growing past two digits when needed; "Number out of
+// range" for a negative count.
+std::string SecondsToTimeString(int64_t seconds);
+
+// Reads a text made by SecondsToTimeString back; 0 for any other text.
+int64_t TimeStringToSeconds(const std::string& text);
+
+}  // namespace brindle

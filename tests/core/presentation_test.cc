@@ -1,0 +1,59 @@
+#include "core/presentation.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+
+constexpr int64_t kMiB = 1048576;
+constexpr int64_t kGiB = 1073741824;
+
+TEST(PresentationTest, BytesToPresentableString) {
+  const std::pair<int64_t, const char*> cases[] = {
+      {0, "0 bytes"},
+      {-1, "Unknown"},
+      {-5, "-5 bytes"},
+      {1024, "1024 bytes"},
+      {1025, "1 kb"},
+      {1536, "2 kb"},  // 1.5: halves go to the even number
+      {2560, "2 kb"},  // 2.5
+      {3584, "4 kb"},  // 3.5
+      {kMiB, "1024 kb"},
+      {kMiB + 1, "1.00 Mb"},
+      {kMiB + kMiB / 2, "1.50 Mb"},
+      {kMiB + kMiB / 8, "1.13 Mb"},  // 1.125: a half hundredth rounds up
+      {2 * kMiB - 1, "2.00 Mb"},
+      {kGiB, "1024.00 Mb"},
+      {kGiB + 1, "1.00 Gb"},
+      {2 * kGiB, "2.00 Gb"},
+      {3 * kGiB, "3.00 Gb"},
+      {4 * kGiB + kGiB / 4, "4.25 Gb"},
+      {5 * kGiB, "5.00 Gb"},
+      {1024 * kGiB * 1024, "1048576.00 Gb"},
+  };
+  for (const auto& [bytes, expected] : cases) EXPECT_EQ(BytesToPresentableString(bytes), expected) << bytes;
+}
+
+TEST(PresentationTest, SecondsToTimeString) {
+  const std::pair<int64_t, const char*> cases[] = {
+      {0, "00:00:00"},  {59, "00:00:59"},     {60, "00:01:00"},       {3725, "01:02:05"},
+      {36000, "10:00:00"}, {360000, "100:00:00"}, {-1, "Number out of range"},
+  };
+  for (const auto& [seconds, expected] : cases) EXPECT_EQ(SecondsToTimeString(seconds), expected) << seconds;
+}
+
+TEST(PresentationTest, TimeStringToSecondsReadsWhatSecondsToTimeStringWrites) {
+  for (int64_t seconds : {0, 59, 3725, 86399, 360000, 123456789}) {
+    EXPECT_EQ(TimeStringToSeconds(SecondsToTimeString(seconds)), seconds);
+  }
+}
+
+TEST(PresentationTest, TimeStringToSecondsGivesZeroForMalformedText) {
+  for (const char* text : {"", "abc", "1:2:3", "01:02", "01:02:5x", "01-02-05", "01:02:05 ", " 01:02:05", "-1:00:00",
+                           "Number out of range", "99999999999999999999:00:00"}) {
+    EXPECT_EQ(TimeStringToSeconds(text), 0) << text;
+  }
+}
+
+}  // namespace
+}  // namespace brindle

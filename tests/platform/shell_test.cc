@@ -1,0 +1,195 @@
+#include "platform/shell.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "core/launcher_port.h"
+#include "core/power_port.h"
+#include "platform/systemd_power.h"
+#include "platform/win_reboot.h"
+#include "platform/xdg_launcher.h"
+#include "support/temp_dir.h"
+
+namespace brindle {
+namespace {
+
+using test::ReadWholeFile;
+using test::TempDir;
+using test::WriteWholeFile;
+using Words = std::vector<std::string>;
+
+TEST(ShellTest, SplitCommandLine) {
+  const std::pair<const char*, Words> cases[] = {
+      {"", {}},
+      {" \t\n ", {}},
+      {"a b  c", {"a", "b", "c"}},
+      {"\tprog\targ\n", {"prog", "arg"}},
+      {"'a b' c", {"a b", "c"}},
+      {"\"a b\"", {"a b"}},
+      {"a '' b \"\"", {"a", "", "b", ""}},
+      {"x\"y\"'z'", {"xyz"}},
+      {R"("a\"b\\c\$d\`e")", {"a\"b\\c$d`e"}},
+      {R"("a\nb")", {"a\\nb"}},
+      {R"('a\b"c')", {"a\\b\"c"}},
+      {R"(a\ b a\\b \'x)", {"a b", "a\\b", "'x"}},
+      {"a\\\nb", {"ab"}},
+      {"a \\\n b", {"a", "b"}},
+      {"\"a\\\nb\"", {"ab"}},
+      {"end\\", {"end\\"}},
+      {"$HOME *.txt | > ; && #c", {"$HOME", "*.txt", "|", ">", ";", "&&", "#c"}},
+      {R"(/usr/bin/scan --file "/tmp/My File.zip")", {"/usr/bin/scan", "--file", "/tmp/My File.zip"}},
+      {"'open", {}},
+      {"a \"open", {}},
+      {"a \"b\\\"", {}},
+  };
+  for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
+}
+
+class FakeLauncher : public LauncherPort {
+ public:
+  bool OpenDocument(const std::string& urlOrPath) override {
+    Opened.push_back(urlOrPath);
+    return true;
+  }
+  bool StartProgram(const std::vector<std::string>& argv) override {
+    Started.push_back(argv);
+    return true;
+  }
+  Words Opened;
+  std::vector<Words> Started;
+};
+
+class ShellLauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetLauncher(&launcher_); }
+  void TearDown() override { SetLauncher(nullptr); }
+  FakeLauncher launcher_;
+};
+
+TEST_F(ShellLauncherTest, ExecuteProgramStartsTheSplitWords) {
+  ExecuteProgram("scanner -q '/tmp/a b.zip'");
+  ExecuteProgram("scanner 'unclosed");
+  ExecuteProgram("   ");
+  ASSERT_EQ(launcher_.Started.size(), 1u);
+  EXPECT_EQ(launcher_.Started[0], (Words{"scanner", "-q", "/tmp/a b.zip"}));
+}
+
+TEST_F(ShellLauncherTest, CallbrowserOpensThroughTheLauncher) {
+  Callbrowser("http://localhost/stats.html");
+  EXPECT_EQ(launcher_.Opened, Words{"http://localhost/stats.html"});
+}
+
+// A script that writes its arguments, one per line, to <dir>/out, and
+// records whether descriptor 200 of ours reached it.
+std::string WriteRecorder(const TempDir& dir, const std::string& name) {
+  std::string path = dir.File(name);
+  WriteWholeFile(path, "#!/bin/sh\n"
+                       "if [ -e /proc/$$/fd/200 ]; then fd=leaked; else fd=closed; fi\n"
+                       "printf '%s\\n' \"$@\" \"$fd\" > '" + dir.File("out") + "'\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
+}
+
+// The started program runs on its own; wait, bounded, until its last line
+// (the descriptor report) is there.
+std::string WaitForOutput(const std::string& path) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::string content;
+  while (!(content = ReadWholeFile(path)).ends_with("ed\n") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return content;
+}
+
+TEST(XdgLauncherTest, StartProgramRunsTheProgramWithItsArguments) {
+  TempDir dir;
+  std::string script = WriteRecorder(dir, "record");
+  // A descriptor without close-on-exec, as a lock file would be.
+  int fd = open(dir.Path().c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(dup2(fd, 200), 200);
+  close(fd);
+  XdgLauncher launcher;
+  bool started = launcher.StartProgram({script, "a b", "*", "$HOME"});
+  close(200);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(WaitForOutput(dir.File("out")), "a b\n*\n$HOME\nclosed\n");
+}
+
+TEST(XdgLauncherTest, ProgramsAreSearchedInPath) {
+  TempDir dir;
+  WriteRecorder(dir, "xdg-open");
+  std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", ("/nonexistent:" + dir.Path()).c_str(), 1);
+  XdgLauncher launcher;
+  bool opened = launcher.OpenDocument("http://localhost/a b");
+  bool missing = launcher.StartProgram({"brindle-no-such-program"});
+  setenv("PATH", savedPath.c_str(), 1);
+  EXPECT_TRUE(opened);
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(WaitForOutput(dir.File("out")), "http://localhost/a b\nclosed\n");
+}
+
+TEST(XdgLauncherTest, ProgramsThatCannotStartReportFalse) {
+  TempDir dir;
+  WriteWholeFile(dir.File("plain.txt"), "not a program\n");
+  WriteWholeFile(dir.File("bad-interpreter"), "#!/nonexistent/sh\n");
+  std::filesystem::permissions(dir.File("bad-interpreter"), std::filesystem::perms::owner_all);
+  XdgLauncher launcher;
+  EXPECT_FALSE(launcher.StartProgram({}));
+  EXPECT_FALSE(launcher.StartProgram({dir.File("missing")}));
+  EXPECT_FALSE(launcher.StartProgram({dir.File("plain.txt")}));
+  EXPECT_FALSE(launcher.StartProgram({dir.File("bad-interpreter")}));
+  EXPECT_FALSE(launcher.OpenDocument(""));
+}
+
+TEST(SystemdPowerTest, RunsPoweroffAndReportsItsExitStatus) {
+  TempDir dir;
+  std::string accepting = dir.File("accepting");
+  WriteWholeFile(accepting, "#!/bin/sh\nprintf '%s' \"$*\" > '" + dir.File("args") + "'\nexit 0\n");
+  std::string refusing = dir.File("refusing");
+  WriteWholeFile(refusing, "#!/bin/sh\nexit 1\n");
+  for (const std::string& path : {accepting, refusing}) {
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  }
+  EXPECT_TRUE(SystemdPower(accepting).PowerOff());
+  EXPECT_EQ(ReadWholeFile(dir.File("args")), "poweroff");
+  EXPECT_FALSE(SystemdPower(refusing).PowerOff());
+  EXPECT_FALSE(SystemdPower(dir.File("missing")).PowerOff());
+}
+
+class FakePower : public PowerPort {
+ public:
+  bool PowerOff() override {
+    ++Calls;
+    return Result;
+  }
+  int Calls = 0;
+  bool Result = true;
+};
+
+TEST(WinRebootTest, WinExitPowersOffThroughThePowerPort) {
+  FakePower power;
+  SetPower(&power);
+  TWinReboot reboot;
+  EXPECT_TRUE(reboot.WinExit(TWinReboot::kPowerOff));
+  EXPECT_TRUE(reboot.WinExit(TWinReboot::kPowerOff | 4));
+  power.Result = false;
+  EXPECT_FALSE(reboot.WinExit(TWinReboot::kPowerOff));
+  EXPECT_EQ(power.Calls, 3);
+  // Only power off exists; a restart is not turned into one.
+  EXPECT_FALSE(reboot.WinExit(2));
+  EXPECT_EQ(power.Calls, 3);
+  SetPower(nullptr);
+  EXPECT_FALSE(reboot.WinExit(TWinReboot::kPowerOff));
+}
+
+}  // namespace
+}  // namespace brindle
