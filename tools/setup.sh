@@ -17,14 +17,22 @@ brindle_install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "Installing missing packages: $missing"
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq || return 1
+  # Servers installed for the tests (nginx) must not be started as system
+  # services: the tests start their own on free loopback ports.
+  local policy=/usr/sbin/policy-rc.d own_policy=0 rc=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null && $sudo chmod 755 "$policy" && own_policy=1
+  fi
   # shellcheck disable=SC2086
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing || return 1
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing || rc=1
+  [ "$own_policy" -eq 1 ] && $sudo rm -f "$policy"
+  return $rc
 }
 
 # What building and running needs.
 BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 # What the tests need on top: GoogleTest, clang for the fuzz targets.
-BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev)
+BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx)
 
 brindle_jobs() {
   nproc 2>/dev/null || echo 2
