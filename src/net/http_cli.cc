@@ -1,0 +1,831 @@
+#include "net/http_cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "net/name_resolver.h"
+#include "net/socket_errors.h"
+#include "net/wsocket.h"
+
+namespace brindle {
+
+namespace {
+
+// Large reads: the body path is one recv and one stream write per chunk.
+constexpr size_t kBufferSize = 65536;
+// Guards memory against a server that sends header lines without end.
+constexpr size_t kMaxHeaderBytes = 256 * 1024;
+
+constexpr auto npos = std::string::npos;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// Plain decimal digits only; anything else (signs, overflow) is no number.
+bool ParseInt64(std::string_view text, int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (c - '0');
+  }
+  value = result;
+  return true;
+}
+
+bool HasControlOrSpace(std::string_view text) {
+  for (unsigned char c : text)
+    if (c <= 0x20 || c == 0x7f) return true;
+  return false;
+}
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != npos; }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = LowerAscii(c);
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string Base64(const std::string& data) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((data.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < data.size(); i += 3) {
+    uint32_t n = (uint8_t(data[i]) << 16) | (uint8_t(data[i + 1]) << 8) | uint8_t(data[i + 2]);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += kAlphabet[n & 63];
+  }
+  if (i + 1 == data.size()) {
+    uint32_t n = uint8_t(data[i]) << 16;
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == data.size()) {
+    uint32_t n = (uint8_t(data[i]) << 16) | (uint8_t(data[i + 1]) << 8);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::string Rfc1123Date(TDateTime localTime) {
+  static const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  time_t seconds = static_cast<time_t>(UnixMsFromDateTime(localTime) / 1000);
+  tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday % 7], utc.tm_mday,
+           kMonths[utc.tm_mon % 12], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
+}
+
+// "scheme:" at the start of a reference, by the generic URI syntax.
+std::string SchemeOf(std::string_view ref) {
+  size_t i = 0;
+  while (i < ref.size() && (std::isalnum(static_cast<unsigned char>(ref[i])) || ref[i] == '+' || ref[i] == '-' ||
+                            ref[i] == '.'))
+    ++i;
+  if (i == 0 || i >= ref.size() || ref[i] != ':' || !std::isalpha(static_cast<unsigned char>(ref[0]))) return "";
+  return Lower(ref.substr(0, i));
+}
+
+// Removes "." and ".." segments of a path (the query is left alone).
+std::string RemoveDotSegments(const std::string& pathAndQuery) {
+  size_t queryPos = pathAndQuery.find('?');
+  std::string path = pathAndQuery.substr(0, queryPos);
+  std::string query = queryPos == npos ? std::string() : pathAndQuery.substr(queryPos);
+  if (path.find("/.") == npos) return pathAndQuery;
+  std::vector<std::string> segments;
+  size_t pos = 1;
+  bool trailingSlash = false;
+  while (pos <= path.size()) {
+    size_t next = path.find('/', pos);
+    std::string segment = path.substr(pos, next == npos ? npos : next - pos);
+    bool last = next == npos;
+    if (segment == ".") {
+      trailingSlash = last;
+    } else if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+      trailingSlash = last;
+    } else {
+      segments.push_back(segment);
+      trailingSlash = false;
+    }
+    if (last) break;
+    pos = next + 1;
+  }
+  std::string out;
+  for (const std::string& segment : segments) out += "/" + segment;
+  if (out.empty() || trailingSlash) out += "/";
+  return out + query;
+}
+
+}  // namespace
+
+// Where a request goes, taken apart from an absolute http URL.
+struct THttpCli::Target {
+  std::string host;         // as written (IPv6 literal with brackets)
+  std::string port = "80";  // decimal
+  bool explicitPort = false;
+  std::string path;         // path and query on the server, at least "/"
+  std::string user;         // from the URL, percent-decoded
+  std::string password;
+  bool hasUser = false;
+
+  // "host" or "host:port" when the port is not the default.
+  std::string HostAndPort() const { return explicitPort && port != "80" ? host + ":" + port : host; }
+  std::string AbsoluteUrl() const { return "http://" + HostAndPort() + path; }
+
+  // false for anything that is not a usable absolute http URL.
+  bool Parse(const std::string& url) {
+    if (url.empty() || HasControlOrSpace(url)) return false;
+    size_t schemeEnd = url.find("://");
+    if (schemeEnd == npos || Lower(url.substr(0, schemeEnd)) != "http") return false;
+    std::string rest = url.substr(schemeEnd + 3);
+    size_t fragment = rest.find('#');
+    if (fragment != npos) rest.erase(fragment);
+    size_t authorityEnd = rest.find_first_of("/?");
+    std::string authority = rest.substr(0, authorityEnd);
+    path = authorityEnd == npos ? "/" : rest.substr(authorityEnd);
+    if (path.front() == '?') path.insert(0, "/");
+    size_t at = authority.rfind('@');
+    hasUser = at != npos;
+    user.clear();
+    password.clear();
+    if (hasUser) {
+      std::string userInfo = authority.substr(0, at);
+      size_t colon = userInfo.find(':');
+      user = PercentDecode(userInfo.substr(0, colon));
+      if (colon != npos) password = PercentDecode(userInfo.substr(colon + 1));
+      authority.erase(0, at + 1);
+    }
+    std::string portText;
+    if (!authority.empty() && authority.front() == '[') {
+      size_t close = authority.find(']');
+      if (close == npos) return false;
+      host = authority.substr(0, close + 1);
+      if (close + 1 < authority.size()) {
+        if (authority[close + 1] != ':') return false;
+        portText = authority.substr(close + 2);
+        explicitPort = true;
+      } else {
+        explicitPort = false;
+      }
+    } else {
+      size_t colon = authority.find(':');
+      host = authority.substr(0, colon);
+      explicitPort = colon != npos;
+      if (explicitPort) portText = authority.substr(colon + 1);
+    }
+    if (host.empty() || (host.front() != '[' && host.find_first_of("[]") != npos)) return false;
+    if (explicitPort && portText.empty()) explicitPort = false;
+    if (explicitPort) {
+      int64_t value = 0;
+      if (!ParseInt64(portText, value) || value < 1 || value > 65535) return false;
+      port = std::to_string(value);
+    } else {
+      port = "80";
+    }
+    return true;
+  }
+};
+
+THttpCli::THttpCli(EventLoop* loop)
+    : loop_(loop ? loop : EventLoop::Current()),
+      target_(std::make_unique<Target>()),
+      alive_(std::make_shared<bool>(true)),
+      buffer_(new char[kBufferSize]) {
+  if (!loop_) throw std::logic_error("THttpCli: no event loop on this thread");
+  socket_ = std::make_unique<TWSocket>(loop_);
+  socket_->OnDnsLookupDone = [this](int error) { SocketDnsLookupDone(error); };
+  socket_->OnSessionConnected = [this](int error) { SocketSessionConnected(error); };
+  socket_->OnDataAvailable = [this](int error) { SocketDataAvailable(error); };
+  socket_->OnDataSent = [this](int error) { SocketDataSent(error); };
+  socket_->OnSessionClosed = [this](int error) { SocketSessionClosed(error); };
+}
+
+THttpCli::~THttpCli() {
+  // No events from a dying client.
+  socket_->OnSessionClosed = nullptr;
+  socket_->Close();
+}
+
+void THttpCli::SetResolver(std::shared_ptr<TNameResolver> resolver) { socket_->SetResolver(std::move(resolver)); }
+
+void THttpCli::SetState(THttpState state) {
+  if (state == state_) return;
+  state_ = state;
+  if (OnStateChange) OnStateChange();
+}
+
+// Whether the request that raised an event is still the one running, after
+// the event's handler returned.
+bool THttpCli::Alive(const std::weak_ptr<bool>& token, uint64_t request) const {
+  return !token.expired() && request == requestSerial_ && !finishing_;
+}
+
+// ---- Starting ----
+
+void THttpCli::GetASync() { Start(THttpRequest::httpGET); }
+void THttpCli::PostASync() { Start(THttpRequest::httpPOST); }
+void THttpCli::HeadASync() { Start(THttpRequest::httpHEAD); }
+
+void THttpCli::Start(THttpRequest request) {
+  if (state_ != THttpState::httpReady || finishing_) throw EHttpException("HTTP component is busy", kHttpErrBusy);
+  if (request == THttpRequest::httpPOST && !SendStream)
+    throw EHttpException("HTTP component has nothing to post", kHttpErrNoData);
+  ++requestSerial_;
+  requestType_ = request;
+  redirectCount_ = 0;
+  requestDoneError_ = 0;
+  location_ = URL;
+  statusCode_ = 0;
+  reasonPhrase_.clear();
+  rcvdHeader_.clear();
+  rcvdCount_ = 0;
+  contentType_.clear();
+  contentLength_ = -1;
+
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  SetState(THttpState::httpNotConnected);
+  if (!Alive(token, serial)) return;
+
+  // A control character or a blank could split the request line or add
+  // header lines of the URL's choosing: such a URL is never sent.
+  if (!target_->Parse(URL)) {
+    statusCode_ = 404;
+    reasonPhrase_ = "Invalid URL";
+    Finish(kHttpErrInvalidUrl);
+    return;
+  }
+  if (!target_->hasUser) {
+    target_->user = Username;
+    target_->password = Password;
+  }
+  StartConnection();
+}
+
+void THttpCli::StartConnection() {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  statusCode_ = 0;
+  reasonPhrase_.clear();
+  contentLength_ = -1;
+  contentType_.clear();
+  contentRangeTotal_ = -1;
+  acceptRanges_.clear();
+  authChallenges_.clear();
+  rcvdHeader_.clear();
+  rcvdHeaderBytes_ = 0;
+  lastResponse_.clear();
+  pendingLocation_.clear();
+  rcvdCount_ = 0;
+  headerBegun_ = false;
+  docBegun_ = false;
+  sendingBody_ = false;
+  bufferUsed_ = 0;
+  SetState(THttpState::httpDnsLookup);
+  if (!Alive(token, serial)) return;
+
+  std::string host = target_->host;
+  if (!Proxy.empty()) {
+    std::string proxy = Proxy;
+    if (StartsWithNoCase(proxy, "http://")) proxy.erase(0, 7);
+    while (!proxy.empty() && proxy.back() == '/') proxy.pop_back();
+    host = proxy;
+    size_t colon = proxy.rfind(':');
+    if (colon != npos && proxy.find(']', colon) == npos) host = proxy.substr(0, colon);
+  }
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  try {
+    socket_->DnsLookup(host);
+  } catch (const ESocketException& e) {
+    statusCode_ = 404;
+    reasonPhrase_ = "can't resolve hostname to IP address";
+    Finish(e.ErrorCode != 0 ? e.ErrorCode : kSocketErrHostNotFound);
+  }
+}
+
+void THttpCli::SocketDnsLookupDone(int error) {
+  if (state_ != THttpState::httpDnsLookup || finishing_) return;
+  if (error != 0) {
+    statusCode_ = 404;
+    reasonPhrase_ = "can't resolve hostname to IP address";
+    Finish(error);
+    return;
+  }
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  SetState(THttpState::httpDnsLookupDone);
+  if (!Alive(token, serial)) return;
+
+  std::string port = target_->port;
+  if (!Proxy.empty()) {
+    std::string proxy = Proxy;
+    if (StartsWithNoCase(proxy, "http://")) proxy.erase(0, 7);
+    while (!proxy.empty() && proxy.back() == '/') proxy.pop_back();
+    size_t colon = proxy.rfind(':');
+    if (colon != npos && proxy.find(']', colon) == npos)
+      port = proxy.substr(colon + 1);
+    else
+      port = ProxyPort.empty() ? "80" : ProxyPort;
+  }
+  socket_->Addr = socket_->DnsResult();
+  socket_->Port = port;
+  socket_->LocalAddr = LocalAddr;
+  try {
+    socket_->Connect();
+  } catch (const ESocketException& e) {
+    int code = e.ErrorCode != 0 ? e.ErrorCode : EINVAL;
+    statusCode_ = 404;
+    reasonPhrase_ = e.ErrorCode != 0 ? SocketErrorDesc(code) + " (Error #" + std::to_string(code) + ")" : e.what();
+    Finish(code);
+  }
+}
+
+void THttpCli::SocketSessionConnected(int error) {
+  if (finishing_ || state_ != THttpState::httpDnsLookupDone) return;
+  if (error != 0) {
+    statusCode_ = 404;
+    reasonPhrase_ = SocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")";
+    Finish(error);
+    return;
+  }
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  SetState(THttpState::httpConnected);
+  if (!Alive(token, serial)) return;
+  if (OnSessionConnected) OnSessionConnected();
+  if (!Alive(token, serial)) return;
+  SetState(THttpState::httpWaitingHeader);
+  if (!Alive(token, serial)) return;
+  SendRequest();
+}
+
+// ---- Sending ----
+
+void THttpCli::SendRequest() {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  if (OnRequestHeaderBegin) OnRequestHeaderBegin();
+  if (!Alive(token, serial)) return;
+
+  std::string request;
+  request.reserve(512);
+  bool ok = true;
+  auto put = [&](const std::string& line) {
+    if (!ok) return;
+    if (OnCommand) OnCommand(line);
+    if (!Alive(token, serial)) {
+      ok = false;
+      return;
+    }
+    request += line;
+    request += "\r\n";
+  };
+  // A caller's value holding a line break would add header lines of its
+  // own: such a line is left out.
+  auto header = [&](const char* name, const std::string& value) {
+    if (!value.empty() && !HasLineBreak(value)) put(name + value);
+  };
+
+  const char* method = requestType_ == THttpRequest::httpPOST   ? "POST"
+                       : requestType_ == THttpRequest::httpHEAD ? "HEAD"
+                                                                : "GET";
+  std::string path = Proxy.empty() ? target_->path : target_->AbsoluteUrl();
+  put(std::string(method) + " " + path + " HTTP/1.0");
+  header("From: ", Sender);
+  header("Accept: ", Accept);
+  header("Referer: ", Reference);
+  if (requestType_ == THttpRequest::httpPOST) header("Content-Type: ", ContentTypePost);
+  header("User-Agent: ", Agent);
+  put("Host: " + target_->HostAndPort());
+  if (NoCache) put("Pragma: no-cache");
+  if (requestType_ == THttpRequest::httpPOST) put("Content-Length: " + std::to_string(SendStream->size()));
+  if (ModifiedSince != 0) put("If-Modified-Since: " + Rfc1123Date(ModifiedSince));
+  if (!target_->user.empty()) put("Authorization: Basic " + Base64(target_->user + ":" + target_->password));
+  if (!Proxy.empty() && !ProxyUsername.empty())
+    put("Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword));
+  header("Cookie: ", Cookie);
+  if ((!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) && !HasLineBreak(ContentRangeBegin) &&
+      !HasLineBreak(ContentRangeEnd))
+    put("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+  if (!ok) return;
+  if (OnRequestHeaderEnd) OnRequestHeaderEnd();
+  if (!Alive(token, serial)) return;
+  request += "\r\n";
+  // Only the request carries the range: a followed redirection asks for
+  // the whole document, and the fields now hold the answer's bounds.
+  ContentRangeBegin.clear();
+  ContentRangeEnd.clear();
+  socket_->SendStr(request);
+
+  if (requestType_ != THttpRequest::httpPOST) return;
+  sendingBody_ = true;
+  sendBodyOffset_ = 0;
+  if (OnSendBegin) OnSendBegin();
+  if (!Alive(token, serial)) return;
+  SendNextBodyChunk();
+}
+
+// The body goes out in slices as the socket drains, so a large one is not
+// copied into the socket's queue at once.
+void THttpCli::SendNextBodyChunk() {
+  const std::string& body = *SendStream;
+  if (sendBodyOffset_ >= body.size()) {
+    sendingBody_ = false;
+    if (OnSendEnd) OnSendEnd();
+    return;
+  }
+  size_t size = std::min(kBufferSize, body.size() - sendBodyOffset_);
+  const char* data = body.data() + sendBodyOffset_;
+  sendBodyOffset_ += size;
+  socket_->Send(data, size);
+  if (OnSendData) OnSendData(data, size);
+}
+
+void THttpCli::SocketDataSent(int) {
+  if (finishing_ || !sendingBody_ || !SendStream) return;
+  SendNextBodyChunk();
+}
+
+// ---- Receiving ----
+
+void THttpCli::SocketDataAvailable(int) {
+  if (finishing_) return;
+  if (state_ == THttpState::httpWaitingHeader) {
+    int64_t n = socket_->Receive(buffer_.get() + bufferUsed_, kBufferSize - bufferUsed_);
+    if (n <= 0) return;  // the end of the stream comes as OnSessionClosed
+    bufferUsed_ += static_cast<size_t>(n);
+    size_t consumed = 0;
+    if (!ProcessHeader(consumed)) return;
+    if (state_ != THttpState::httpWaitingHeader) return;
+    if (consumed > 0) {
+      std::memmove(buffer_.get(), buffer_.get() + consumed, bufferUsed_ - consumed);
+      bufferUsed_ -= consumed;
+    }
+    if (bufferUsed_ == kBufferSize) {
+      reasonPhrase_ = "HTTP line too long";
+      Finish(kHttpErrOverflow);
+    }
+    return;
+  }
+  if (state_ == THttpState::httpWaitingBody) {
+    int64_t n = socket_->Receive(buffer_.get(), kBufferSize);
+    if (n <= 0) return;
+    DeliverBody(buffer_.get(), static_cast<size_t>(n));
+    return;
+  }
+  // Bytes before the request was sent (or in another state) are not an
+  // answer to it; the socket keeps them until the header is awaited.
+}
+
+// Cuts the buffered bytes into header lines and handles them. Returns false
+// when the request ended or changed under an event; consumed tells how much
+// of the buffer was used up while still waiting for the header.
+bool THttpCli::ProcessHeader(size_t& consumed) {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  char* buffer = buffer_.get();
+  size_t pos = 0;
+  while (state_ == THttpState::httpWaitingHeader) {
+    const char* newline = static_cast<const char*>(std::memchr(buffer + pos, '\n', bufferUsed_ - pos));
+    if (!newline) break;
+    size_t lineStart = pos;
+    size_t lineEnd = static_cast<size_t>(newline - buffer);
+    pos = lineEnd + 1;
+    if (lineEnd > lineStart && buffer[lineEnd - 1] == '\r') --lineEnd;
+    std::string line(buffer + lineStart, lineEnd - lineStart);
+
+    if (!headerBegun_) {
+      headerBegun_ = true;
+      if (OnHeaderBegin) OnHeaderBegin();
+      if (!Alive(token, serial)) return false;
+      // No header at all: the server sent the document right away.
+      if (StartsWithNoCase(line, "<HTML>")) {
+        if (contentType_.empty()) contentType_ = "text/html";
+        SetState(THttpState::httpWaitingBody);
+        if (!Alive(token, serial)) return false;
+        if (OnHeaderEnd) OnHeaderEnd();
+        if (!Alive(token, serial)) return false;
+        return DeliverBody(buffer + lineStart, bufferUsed_ - lineStart);
+      }
+    }
+
+    if (line.empty()) {
+      // Some servers put an empty line before a Content-Range field.
+      if (StartsWithNoCase(std::string_view(buffer + pos, bufferUsed_ - pos), "content-range:")) continue;
+      consumed = pos;
+      if (!HeaderEnded()) return false;
+      if (state_ != THttpState::httpWaitingBody) return false;
+      if (pos < bufferUsed_ && !DeliverBody(buffer + pos, bufferUsed_ - pos)) return false;
+      if (statusCode_ >= 400) {
+        // An error page is not the document: don't wait for it.
+        Finish(0);
+        return false;
+      }
+      return true;
+    }
+    if (!HandleHeaderLine(line)) return false;
+  }
+  consumed = pos;
+  return true;
+}
+
+bool THttpCli::HandleHeaderLine(const std::string& line) {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  rcvdHeaderBytes_ += line.size() + 2;
+  if (rcvdHeaderBytes_ > kMaxHeaderBytes) {
+    reasonPhrase_ = "HTTP header too long";
+    Finish(kHttpErrOverflow);
+    return false;
+  }
+  rcvdHeader_.push_back(line);
+  lastResponse_ = line;
+
+  if (line.starts_with("HTTP/1.0") || line.starts_with("HTTP/1.1")) {
+    int code = 0;
+    bool digits = line.size() >= 12;
+    for (size_t i = 9; digits && i < 12; ++i) {
+      if (line[i] < '0' || line[i] > '9') digits = false;
+      else code = code * 10 + (line[i] - '0');
+    }
+    statusCode_ = digits ? code : 0;
+    reasonPhrase_ = line.size() > 13 ? line.substr(13) : std::string();
+  } else if (size_t colon = line.find(':'); colon != npos) {
+    std::string name = Lower(TrimBlanks(std::string_view(line).substr(0, colon)));
+    std::string_view value = TrimBlanks(std::string_view(line).substr(colon + 1));
+    if (name == "location") {
+      pendingLocation_ = std::string(value);
+    } else if (name == "content-length") {
+      int64_t length = 0;
+      if (ParseInt64(value, length)) contentLength_ = length;
+    } else if (name == "content-range") {
+      // "bytes <begin>-<end>/<total>"
+      std::string_view range = value;
+      if (StartsWithNoCase(range, "bytes")) range = TrimBlanks(range.substr(5));
+      size_t dash = range.find('-');
+      size_t slash = range.find('/');
+      ContentRangeBegin = std::string(TrimBlanks(range.substr(0, dash)));
+      ContentRangeEnd.clear();
+      if (dash != npos)
+        ContentRangeEnd =
+            std::string(TrimBlanks(range.substr(dash + 1, slash == npos || slash < dash ? npos : slash - dash - 1)));
+      contentRangeTotal_ = -1;
+      int64_t total = 0;
+      if (slash != npos && ParseInt64(TrimBlanks(range.substr(slash + 1)), total)) contentRangeTotal_ = total;
+    } else if (name == "accept-ranges") {
+      acceptRanges_ = std::string(value);
+    } else if (name == "content-type") {
+      contentType_ = Lower(value);
+    } else if (name == "www-authenticate") {
+      authChallenges_.emplace_back(value);
+    } else if (name == "set-cookie") {
+      bool accept = true;
+      if (OnCookie) OnCookie(std::string(value), accept);
+      if (!Alive(token, serial)) return false;
+    }
+  }
+  if (OnHeaderData) OnHeaderData();
+  return Alive(token, serial);
+}
+
+// The empty line that ends the header. Returns false when the request ended
+// or changed.
+bool THttpCli::HeaderEnded() {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  bool redirection = statusCode_ >= 300 && statusCode_ < 400 && !pendingLocation_.empty();
+  if (redirection) {
+    std::string raw = pendingLocation_;
+    std::string absolute;
+    // Blanks are common in careless Location values; they are escaped.
+    std::string value;
+    for (char c : raw) value += c == ' ' ? std::string("%20") : std::string(1, c);
+    std::string scheme = SchemeOf(value);
+    bool usable = !HasControlOrSpace(value);
+    if (usable && value.starts_with("//")) {
+      absolute = "http:" + value;
+    } else if (usable && !scheme.empty()) {
+      usable = scheme == "http";
+      absolute = value;
+    } else if (usable && value.starts_with("/")) {
+      absolute = "http://" + target_->HostAndPort() + value;
+    } else if (usable) {
+      std::string base = target_->path;
+      size_t query = base.find('?');
+      if (value.starts_with("?")) {
+        base = base.substr(0, query);
+      } else {
+        base = base.substr(0, query);
+        base.erase(base.rfind('/') + 1);
+      }
+      absolute = "http://" + target_->HostAndPort() + base + value;
+    }
+    Target next;
+    if (usable && !next.Parse(absolute)) usable = false;
+    int error = 0;
+    if (!usable) {
+      std::string shown;
+      for (char c : raw) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+      reasonPhrase_ = "Redirection to an unsupported location: " + shown;
+      error = kHttpErrUnsupportedLocation;
+    } else if (redirectCount_ >= kHttpMaxRedirects) {
+      reasonPhrase_ = "Too many redirections (" + value + ")";
+      error = kHttpErrTooManyRedirects;
+    }
+    if (error != 0) {
+      // Back to URL, so that a caller comparing the two sees a final answer
+      // (and fails on its status) instead of chasing the chain again.
+      location_ = URL;
+      if (OnHeaderEnd) OnHeaderEnd();
+      if (!Alive(token, serial)) return false;
+      Finish(error);
+      return false;
+    }
+    next.path = RemoveDotSegments(next.path);
+    location_ = next.hasUser ? absolute : next.AbsoluteUrl();
+    if (OnHeaderEnd) OnHeaderEnd();
+    if (!Alive(token, serial)) return false;
+    CloseSocket();
+    // Credentials go only to the server they were given for.
+    bool sameServer = next.host == target_->host && next.port == target_->port;
+    if (!next.hasUser && sameServer) {
+      next.user = target_->user;
+      next.password = target_->password;
+    }
+    *target_ = next;
+    FollowRedirection();
+    return false;
+  }
+
+  bool noBody = requestType_ == THttpRequest::httpHEAD || contentLength_ == 0 || statusCode_ == 204 ||
+                statusCode_ == 304 || (statusCode_ >= 100 && statusCode_ < 200);
+  if (noBody) {
+    if (OnHeaderEnd) OnHeaderEnd();
+    if (!Alive(token, serial)) return false;
+    Finish(0);
+    return false;
+  }
+  SetState(THttpState::httpWaitingBody);
+  if (!Alive(token, serial)) return false;
+  if (OnHeaderEnd) OnHeaderEnd();
+  return Alive(token, serial);
+}
+
+void THttpCli::FollowRedirection() {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  ++redirectCount_;
+  if (requestType_ == THttpRequest::httpPOST) requestType_ = THttpRequest::httpGET;
+  rcvdHeader_.clear();
+  if (OnLocationChange) OnLocationChange();
+  if (!Alive(token, serial)) return;
+  StartConnection();
+}
+
+// Hands body bytes on. Returns false when the request ended or changed.
+bool THttpCli::DeliverBody(const char* data, size_t size) {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  // Bytes past the announced length are not the document's.
+  if (contentLength_ >= 0 && static_cast<int64_t>(size) > contentLength_ - rcvdCount_)
+    size = static_cast<size_t>(contentLength_ - rcvdCount_);
+  if (size > 0) {
+    if (!docBegun_) {
+      docBegun_ = true;
+      if (OnDocBegin) OnDocBegin();
+      if (!Alive(token, serial)) return false;
+    }
+    rcvdCount_ += static_cast<int64_t>(size);
+    if (RcvdStream && !RcvdStream->Write(data, size)) {
+      Finish(kHttpErrWriteFailed);
+      return false;
+    }
+    if (OnDocData) OnDocData(data, size);
+    if (!Alive(token, serial)) return false;
+  }
+  if (contentLength_ >= 0 && rcvdCount_ >= contentLength_) {
+    if (OnDocEnd) OnDocEnd();
+    if (!Alive(token, serial)) return false;
+    Finish(0);
+    return false;
+  }
+  return true;
+}
+
+// ---- Ending ----
+
+void THttpCli::SocketSessionClosed(int error) {
+  if (finishing_ || closingSocket_) return;
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  switch (state_) {
+    case THttpState::httpWaitingHeader:
+      if (headerBegun_) {
+        if (OnHeaderEnd) OnHeaderEnd();
+        if (!Alive(token, serial)) return;
+      }
+      Finish(error != 0 ? error : kHttpErrIncomplete);
+      return;
+    case THttpState::httpWaitingBody:
+      if (error == 0 && contentLength_ >= 0 && rcvdCount_ < contentLength_) error = kHttpErrIncomplete;
+      if (error == 0 && docBegun_) {
+        if (OnDocEnd) OnDocEnd();
+        if (!Alive(token, serial)) return;
+      }
+      Finish(error);
+      return;
+    case THttpState::httpReady:
+      return;
+    default:
+      Finish(error != 0 ? error : kHttpErrIncomplete);
+      return;
+  }
+}
+
+void THttpCli::CloseSocket() {
+  closingSocket_ = true;
+  socket_->Close();
+  closingSocket_ = false;
+}
+
+void THttpCli::Abort() {
+  if (state_ == THttpState::httpReady || finishing_) return;
+  statusCode_ = 404;
+  reasonPhrase_ = "Connection aborted on request";
+  Finish(kHttpErrAborted);
+  SetState(THttpState::httpAborting);
+}
+
+void THttpCli::Finish(int error) {
+  if (finishing_) return;
+  finishing_ = true;
+  sendingBody_ = false;
+  requestDoneError_ = error;
+  CloseSocket();
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  loop_->Post([this, token, serial] {
+    if (token.expired() || serial != requestSerial_) return;
+    THttpRequest request = requestType_;
+    int done = requestDoneError_;
+    finishing_ = false;
+    ++requestSerial_;
+    SetState(THttpState::httpReady);
+    // Raised even when OnStateChange started the next request: every
+    // started request gets its one OnRequestDone.
+    if (token.expired()) return;
+    if (OnRequestDone) OnRequestDone(request, done);
+  });
+}
+
+}  // namespace brindle

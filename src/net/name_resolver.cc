@@ -1,0 +1,72 @@
+#include "net/name_resolver.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "net/socket_errors.h"
+
+namespace brindle {
+namespace {
+
+std::shared_ptr<TNameResolver>& InstalledResolver() {
+  static std::shared_ptr<TNameResolver> resolver;
+  return resolver;
+}
+
+int LookupError(int gaiError) {
+  switch (gaiError) {
+    case EAI_AGAIN: return kSocketErrTryAgain;
+    case EAI_FAIL: return kSocketErrNoRecovery;
+#ifdef EAI_NODATA
+    case EAI_NODATA: return kSocketErrNoData;
+#endif
+    case EAI_ADDRFAMILY: return kSocketErrNoData;
+    case EAI_MEMORY: return ENOBUFS;
+    case EAI_SYSTEM: return errno != 0 ? errno : kSocketErrNoRecovery;
+    default: return kSocketErrHostNotFound;
+  }
+}
+
+}  // namespace
+
+int TSystemNameResolver::Resolve(const std::string& host, std::vector<std::string>& addresses) {
+  addresses.clear();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_ADDRCONFIG;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+  if (rc != 0) return LookupError(rc);
+  std::vector<std::string> v4, v6;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (ai->ai_family == AF_INET) {
+      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr, text, sizeof text);
+      if (std::find(v4.begin(), v4.end(), text) == v4.end()) v4.push_back(text);
+    } else if (ai->ai_family == AF_INET6) {
+      inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr, text, sizeof text);
+      if (std::find(v6.begin(), v6.end(), text) == v6.end()) v6.push_back(text);
+    }
+  }
+  freeaddrinfo(list);
+  // IPv4 first: a server on "localhost" often listens on 127.0.0.1 only.
+  addresses = std::move(v4);
+  addresses.insert(addresses.end(), v6.begin(), v6.end());
+  return addresses.empty() ? kSocketErrNoData : 0;
+}
+
+std::shared_ptr<TNameResolver> CurrentNameResolver() {
+  auto& installed = InstalledResolver();
+  if (!installed) installed = std::make_shared<TSystemNameResolver>();
+  return installed;
+}
+
+void SetNameResolver(std::shared_ptr<TNameResolver> resolver) { InstalledResolver() = std::move(resolver); }
+
+}  // namespace brindle

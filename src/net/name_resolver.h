@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// Turns a host name into addresses. TWSocket calls Resolve on a worker thread
+// (never on the loop), so an implementation may block; it must not touch
+// loop-owned objects. Tests install one that fails without asking any DNS
+// server.
+class TNameResolver {
+ public:
+  virtual ~TNameResolver() = default;
+  // Fills addresses with numeric address texts ("127.0.0.1", "::1"), the
+  // preferred first, and returns 0; or returns a socket error code
+  // (kSocketErrHostNotFound, ...) and leaves addresses empty.
+  virtual int Resolve(const std::string& host, std::vector<std::string>& addresses) = 0;
+};
+
+// getaddrinfo for TCP, IPv4 addresses before IPv6 ones.
+class TSystemNameResolver final : public TNameResolver {
+ public:
+  int Resolve(const std::string& host, std::vector<std::string>& addresses) override;
+};
+
+// The resolver new sockets use (a TSystemNameResolver unless one was
+// installed). nullptr restores the system resolver. Loop thread only; a
+// lookup already running keeps the resolver it started with.
+std::shared_ptr<TNameResolver> CurrentNameResolver();
+void SetNameResolver(std::shared_ptr<TNameResolver> resolver);
+
+}  // namespace brindle

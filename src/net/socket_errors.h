@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace brindle {
+
+// Socket error codes are errno values. Name lookups have no errno of their
+// own, so their failures use codes above the errno range (the numbering the
+// conventional socket error tables use for them).
+inline constexpr int kSocketErrHostNotFound = 11001;   // no such name
+inline constexpr int kSocketErrTryAgain = 11002;       // temporary lookup failure
+inline constexpr int kSocketErrNoRecovery = 11003;     // the resolver failed for good
+inline constexpr int kSocketErrNoData = 11004;         // the name has no address of the family
+
+// The conventional description of a socket error code: "No Error" for 0,
+// "Connection refused", "Connection timed out", "Host not found", ...;
+// "Not a socket error" for a code that is not one.
+std::string SocketErrorDesc(int code);
+
+}  // namespace brindle

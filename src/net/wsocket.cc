@@ -1,0 +1,579 @@
+#include "net/wsocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "net/name_resolver.h"
+#include "net/socket_errors.h"
+
+namespace brindle {
+
+// Shared between the socket and the worker thread of one lookup. The worker
+// posts only while `loop` is set; cancelling clears it under the mutex, so a
+// result arriving after a cancel (or after the socket died) is dropped.
+struct TWSocket::Lookup {
+  std::mutex mutex;
+  EventLoop* loop = nullptr;   // guarded by mutex
+  TWSocket* socket = nullptr;  // loop thread only
+  bool forConnect = false;
+};
+
+namespace {
+
+constexpr size_t kDrainChunk = 65536;
+
+struct SockAddr {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family() const { return storage.ss_family; }
+};
+
+std::string StripBrackets(const std::string& host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+  return host;
+}
+
+bool ParseNumericAddress(const std::string& text, uint16_t port, SockAddr& out) {
+  std::string host = StripBrackets(text);
+  out = SockAddr{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&out.storage);
+  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    out.length = sizeof(sockaddr_in);
+    return true;
+  }
+  out = SockAddr{};
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&out.storage);
+  if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    out.length = sizeof(sockaddr_in6);
+    return true;
+  }
+  return false;
+}
+
+bool IsAnyAddress(const std::string& addr) { return addr.empty() || addr == "0.0.0.0"; }
+
+// Decimal 0..65535 or a service name.
+bool ResolvePort(const std::string& text, uint16_t& port) {
+  if (text.empty()) return false;
+  if (text.find_first_not_of("0123456789") == std::string::npos) {
+    if (text.size() > 5) return false;
+    unsigned long value = std::stoul(text);
+    if (value > 65535) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+  }
+  servent* entry = getservbyname(text.c_str(), "tcp");
+  if (!entry) return false;
+  port = ntohs(static_cast<uint16_t>(entry->s_port));
+  return true;
+}
+
+[[noreturn]] void ThrowCall(const char* call, int error) {
+  throw ESocketException(std::string(call) + ": " + SocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")",
+                         error);
+}
+
+bool AddressText(const sockaddr_storage& storage, std::string& addr, int& port) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (storage.ss_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&storage);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    port = ntohs(v4->sin_port);
+  } else if (storage.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&storage);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    port = ntohs(v6->sin6_port);
+  } else {
+    return false;
+  }
+  addr = text;
+  return true;
+}
+
+}  // namespace
+
+TWSocket::TWSocket(EventLoop* loop)
+    : loop_(loop ? loop : EventLoop::Current()), resolver_(CurrentNameResolver()), alive_(std::make_shared<bool>(true)) {
+  if (!loop_) throw std::logic_error("TWSocket: no event loop on this thread");
+}
+
+TWSocket::~TWSocket() {
+  CancelDnsLookup();
+  if (watchId_) loop_->RemoveWatch(watchId_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void TWSocket::SetResolver(std::shared_ptr<TNameResolver> resolver) {
+  resolver_ = resolver ? std::move(resolver) : CurrentNameResolver();
+}
+
+void TWSocket::ChangeState(TSocketState newState) {
+  if (newState == state_) return;
+  TSocketState old = state_;
+  state_ = newState;
+  if (OnChangeState) OnChangeState(old, newState);
+}
+
+// ---- Name lookup ----
+
+void TWSocket::DnsLookup(const std::string& hostName) {
+  if (hostName.empty()) throw ESocketException("DNS lookup: invalid host name.", 0);
+  StartLookup(hostName, false);
+}
+
+void TWSocket::CancelDnsLookup() {
+  if (!lookup_) return;
+  {
+    std::lock_guard<std::mutex> lock(lookup_->mutex);
+    lookup_->loop = nullptr;
+  }
+  lookup_->socket = nullptr;
+  lookup_.reset();
+}
+
+void TWSocket::StartLookup(const std::string& host, bool forConnect) {
+  CancelDnsLookup();
+  auto lookup = std::make_shared<Lookup>();
+  lookup->loop = loop_;
+  lookup->socket = this;
+  lookup->forConnect = forConnect;
+
+  auto deliver = [lookup](int error, std::string address) {
+    TWSocket* socket = lookup->socket;
+    if (!socket) return;
+    lookup->socket = nullptr;
+    socket->lookup_.reset();
+    socket->LookupDone(error, address, lookup->forConnect);
+  };
+
+  // A numeric address needs no worker; the answer is still posted, so the
+  // event never comes from inside this call.
+  SockAddr numeric;
+  if (ParseNumericAddress(host, 0, numeric)) {
+    lookup_ = lookup;
+    loop_->Post([deliver, address = StripBrackets(host)] { deliver(0, address); });
+    return;
+  }
+
+  std::shared_ptr<TNameResolver> resolver = resolver_;
+  try {
+    std::thread([lookup, resolver, host, deliver] {
+      std::vector<std::string> addresses;
+      int error;
+      try {
+        error = resolver->Resolve(host, addresses);
+      } catch (...) {
+        error = kSocketErrNoRecovery;
+      }
+      if (error == 0 && addresses.empty()) error = kSocketErrNoData;
+      std::string address = error == 0 ? addresses.front() : std::string();
+      std::lock_guard<std::mutex> lock(lookup->mutex);
+      if (lookup->loop) lookup->loop->Post([deliver, error, address] { deliver(error, address); });
+    }).detach();
+  } catch (const std::system_error& e) {
+    throw ESocketException(host + ": can't start DNS lookup, error #" + std::to_string(e.code().value()),
+                           e.code().value());
+  }
+  lookup_ = lookup;
+}
+
+void TWSocket::LookupDone(int error, const std::string& address, bool forConnect) {
+  lastError_ = error;
+  if (!forConnect) {
+    if (error == 0) dnsResult_ = address;
+    if (OnDnsLookupDone) OnDnsLookupDone(error);
+    return;
+  }
+  connectLookup_ = false;
+  if (error == 0) {
+    try {
+      StartConnect(address);
+      return;
+    } catch (const ESocketException& e) {
+      error = e.ErrorCode != 0 ? e.ErrorCode : EINVAL;
+      lastError_ = error;
+    }
+  }
+  if (OnSessionConnected) OnSessionConnected(error);
+}
+
+// ---- Connecting ----
+
+void TWSocket::Connect() {
+  if (fd_ >= 0 || connectLookup_) throw ESocketException("Connect: Socket already in use", 0);
+  if (Port.empty()) throw ESocketException("Connect: No Port Specified", 0);
+  if (Addr.empty()) throw ESocketException("Connect: No IP Address Specified", 0);
+  if (Proto.empty()) throw ESocketException("Connect: No Protocol Specified", 0);
+  if (Proto != "tcp") throw ESocketException("Connect: Unsupported Protocol", 0);
+  uint16_t port = 0;
+  if (!ResolvePort(Port, port) || port == 0) throw ESocketException("Connect: Invalid Port", 0);
+  SockAddr numeric;
+  if (ParseNumericAddress(Addr, port, numeric)) {
+    StartConnect(Addr);
+    return;
+  }
+  connectLookup_ = true;
+  StartLookup(Addr, true);
+}
+
+void TWSocket::StartConnect(const std::string& address) {
+  uint16_t port = 0;
+  SockAddr remote;
+  if (!ResolvePort(Port, port) || !ParseNumericAddress(address, port, remote))
+    throw ESocketException("Connect: No IP Address Specified", 0);
+
+  int fd = ::socket(remote.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) ThrowCall("socket", errno);
+  fd_ = fd;
+  ++session_;
+  auto fail = [this](const char* call) {
+    int error = errno;
+    lastError_ = error;
+    CloseDescriptor();
+    state_ = TSocketState::wsClosed;
+    ThrowCall(call, error);
+  };
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) fail("setsockopt(SO_REUSEADDR)");
+  if ((ComponentOptions & wsoTcpNoDelay) && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+    fail("setsockopt(TCP_NODELAY)");
+  if (LingerOnOff != TSocketLinger::wsLingerNoSet) {
+    linger value{};
+    value.l_onoff = LingerOnOff == TSocketLinger::wsLingerOn ? 1 : 0;
+    value.l_linger = LingerTimeout;
+    if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0) fail("setsockopt(SO_LINGER)");
+  }
+  if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) fail("setsockopt(SO_KEEPALIVE)");
+  uint16_t localPort = 0;
+  if (!LocalPort.empty() && !ResolvePort(LocalPort, localPort)) {
+    errno = EINVAL;
+    fail("bind");
+  }
+  if (!IsAnyAddress(LocalAddr) || localPort != 0) {
+    SockAddr local;
+    std::string localAddr = IsAnyAddress(LocalAddr) ? (remote.family() == AF_INET6 ? "::" : "0.0.0.0") : LocalAddr;
+    if (!ParseNumericAddress(localAddr, localPort, local)) {
+      errno = EINVAL;
+      fail("bind");
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) fail("bind");
+  }
+  ChangeState(TSocketState::wsOpened);
+  if (fd_ != fd) return;  // the state handler closed the socket
+
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote.storage), remote.length);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0 || errno == EINPROGRESS) {
+    // Completion (even an immediate one) is reported from the loop.
+    Watch(EventLoop::kWritable);
+    ChangeState(TSocketState::wsConnecting);
+    return;
+  }
+  // Failed at once: still reported asynchronously, like any connect outcome.
+  int error = errno;
+  lastError_ = error;
+  CloseDescriptor();
+  ChangeState(TSocketState::wsClosed);
+  std::weak_ptr<bool> token = alive_;
+  uint64_t session = session_;
+  loop_->Post([this, token, session, error] {
+    if (token.expired() || session_ != session || fd_ >= 0 || connectLookup_) return;
+    if (OnSessionConnected) OnSessionConnected(error);
+  });
+}
+
+void TWSocket::Watch(unsigned events) {
+  if (fd_ < 0) return;
+  if (watchId_ == 0) {
+    watchId_ = loop_->AddWatch(fd_, events, [this](unsigned ready) { OnReady(ready); }, "TWSocket");
+  } else if (events != watchedEvents_) {
+    loop_->SetWatchEvents(watchId_, events);
+  }
+  watchedEvents_ = events;
+}
+
+void TWSocket::OnReady(unsigned events) {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t session = session_;
+  auto stillHere = [&] { return !token.expired() && session_ == session && fd_ >= 0; };
+  switch (state_) {
+    case TSocketState::wsConnecting:
+      HandleConnectDone();
+      return;
+    case TSocketState::wsListening:
+      if (OnSessionAvailable) {
+        OnSessionAvailable(0);
+      } else {
+        int fd = Accept();  // nobody takes it: refuse it rather than spin
+        if (fd >= 0) ::close(fd);
+      }
+      return;
+    case TSocketState::wsConnected:
+      if (events & EventLoop::kWritable) {
+        FlushSendBuffer();
+        if (!stillHere()) return;
+      }
+      if (events & EventLoop::kReadable) HandleReadable();
+      return;
+    default:
+      return;
+  }
+}
+
+void TWSocket::HandleConnectDone() {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  std::weak_ptr<bool> token = alive_;
+  if (error != 0) {
+    lastError_ = error;
+    CloseDescriptor();
+    ChangeState(TSocketState::wsClosed);
+    if (token.expired()) return;
+    if (OnSessionConnected) OnSessionConnected(error);
+    return;
+  }
+  uint64_t session = session_;
+  Watch(EventLoop::kReadable | (BufferedByteCount() > 0 ? EventLoop::kWritable : 0u));
+  ChangeState(TSocketState::wsConnected);
+  if (token.expired() || session_ != session) return;
+  if (OnSessionConnected) OnSessionConnected(0);
+}
+
+// ---- Reading ----
+
+int64_t TWSocket::Receive(void* buffer, size_t size) {
+  if (fd_ < 0 || state_ != TSocketState::wsConnected) {
+    lastError_ = ENOTCONN;
+    return -1;
+  }
+  for (;;) {
+    ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n > 0) return n;
+    if (n == 0) {
+      endSeen_ = true;
+      endError_ = 0;
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    lastError_ = errno;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      endSeen_ = true;
+      endError_ = lastError_;
+    } else {
+      lastError_ = EAGAIN;
+    }
+    return -1;
+  }
+}
+
+void TWSocket::HandleReadable() {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t session = session_;
+  endSeen_ = false;
+  if (OnDataAvailable) {
+    OnDataAvailable(0);
+    if (token.expired() || session_ != session || fd_ < 0) return;
+  } else {
+    std::vector<char> sink(kDrainChunk);
+    while (Receive(sink.data(), sink.size()) > 0) {
+    }
+  }
+  if (endSeen_) RaiseClosed(endError_);
+}
+
+void TWSocket::RaiseClosed(int error) {
+  std::weak_ptr<bool> token = alive_;
+  if (error != 0) lastError_ = error;
+  CloseDescriptor();
+  ChangeState(TSocketState::wsClosed);
+  if (token.expired()) return;
+  if (OnSessionClosed) OnSessionClosed(error);
+}
+
+// ---- Writing ----
+
+size_t TWSocket::BufferedByteCount() const { return sendBuffer_.size() - sendOffset_; }
+
+int64_t TWSocket::Send(const void* data, size_t size) {
+  if (fd_ < 0 || state_ != TSocketState::wsConnected) {
+    lastError_ = ENOTCONN;
+    return -1;
+  }
+  const char* bytes = static_cast<const char*>(data);
+  size_t sent = 0;
+  if (BufferedByteCount() == 0) {
+    sendBuffer_.clear();
+    sendOffset_ = 0;
+    while (sent < size) {
+      ssize_t n = ::send(fd_, bytes + sent, size - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        // The broken connection shows itself to the reader.
+        lastError_ = errno;
+        return -1;
+      }
+      break;
+    }
+  }
+  sendBuffer_.append(bytes + sent, size - sent);
+  dataSentDue_ = true;
+  Watch(EventLoop::kReadable | EventLoop::kWritable);
+  return static_cast<int64_t>(size);
+}
+
+void TWSocket::FlushSendBuffer() {
+  while (BufferedByteCount() > 0) {
+    ssize_t n = ::send(fd_, sendBuffer_.data() + sendOffset_, BufferedByteCount(), MSG_NOSIGNAL);
+    if (n > 0) {
+      sendOffset_ += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    lastError_ = errno;
+    sendBuffer_.clear();
+    sendOffset_ = 0;
+    dataSentDue_ = false;
+    Watch(EventLoop::kReadable);
+    return;
+  }
+  sendBuffer_.clear();
+  sendOffset_ = 0;
+  Watch(EventLoop::kReadable);
+  if (dataSentDue_) {
+    dataSentDue_ = false;
+    if (OnDataSent) OnDataSent(0);
+  }
+}
+
+// ---- Listening ----
+
+void TWSocket::Listen() {
+  if (fd_ >= 0 || connectLookup_) throw ESocketException("Listen: Socket already in use", 0);
+  if (Port.empty()) throw ESocketException("Listen: No Port Specified", 0);
+  if (Proto != "tcp") throw ESocketException("Listen: Unsupported Protocol", 0);
+  uint16_t port = 0;
+  if (!ResolvePort(Port, port)) throw ESocketException("Listen: Invalid Port", 0);
+  SockAddr local;
+  if (!ParseNumericAddress(IsAnyAddress(LocalAddr) ? "0.0.0.0" : LocalAddr, port, local))
+    throw ESocketException("Listen: No IP Address Specified", 0);
+  int fd = ::socket(local.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) ThrowCall("socket", errno);
+  fd_ = fd;
+  ++session_;
+  auto fail = [this](const char* call) {
+    int error = errno;
+    lastError_ = error;
+    CloseDescriptor();
+    state_ = TSocketState::wsClosed;
+    ThrowCall(call, error);
+  };
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) fail("setsockopt(SO_REUSEADDR)");
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) fail("bind");
+  if (::listen(fd, SOMAXCONN) != 0) fail("listen");
+  Watch(EventLoop::kReadable);
+  ChangeState(TSocketState::wsListening);
+}
+
+int TWSocket::Accept() {
+  if (fd_ < 0 || state_ != TSocketState::wsListening) {
+    lastError_ = EINVAL;
+    return -1;
+  }
+  int fd;
+  do {
+    fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) lastError_ = errno;
+  return fd;
+}
+
+void TWSocket::Dup(int fd) {
+  if (fd_ >= 0 || connectLookup_) throw ESocketException("Dup: Socket already in use", 0);
+  if (fd < 0) throw ESocketException("Dup: Invalid Socket", EBADF);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) ThrowCall("fcntl", errno);
+  fd_ = fd;
+  ++session_;
+  Watch(EventLoop::kReadable);
+  ChangeState(TSocketState::wsConnected);
+}
+
+// ---- Closing ----
+
+void TWSocket::CloseDescriptor() {
+  if (watchId_) loop_->RemoveWatch(watchId_);
+  watchId_ = 0;
+  watchedEvents_ = 0;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ++session_;
+  sendBuffer_.clear();
+  sendOffset_ = 0;
+  dataSentDue_ = false;
+  endSeen_ = false;
+}
+
+void TWSocket::Close() {
+  CancelDnsLookup();
+  connectLookup_ = false;
+  bool wasConnected = fd_ >= 0 && state_ == TSocketState::wsConnected;
+  CloseDescriptor();
+  std::weak_ptr<bool> token = alive_;
+  ChangeState(TSocketState::wsClosed);
+  if (!wasConnected || token.expired()) return;
+  if (OnSessionClosed) OnSessionClosed(0);
+}
+
+// ---- Addresses ----
+
+std::string TWSocket::GetPeerAddr() const {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  std::string addr;
+  int port = 0;
+  if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return "";
+  return AddressText(storage, addr, port) ? addr : "";
+}
+
+std::string TWSocket::GetPeerPort() const {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  std::string addr;
+  int port = 0;
+  if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return "";
+  return AddressText(storage, addr, port) ? std::to_string(port) : "";
+}
+
+int TWSocket::GetSockName(std::string& addr, int& port) const {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  if (fd_ < 0) return EBADF;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return errno;
+  return AddressText(storage, addr, port) ? 0 : EAFNOSUPPORT;
+}
+
+}  // namespace brindle
