@@ -1,0 +1,410 @@
+#include "engine/http_part_downloader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <system_error>
+
+#include "core/event_loop.h"
+#include "core/log_error.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/trace.h"
+#include "engine/part_file_writer.h"
+#include "net/http_cli.h"
+
+namespace brindle {
+
+// What the client's handlers reach the part downloader through: Self is
+// cleared when the part downloader goes, so a client that outlives it (its
+// deletion deferred) calls nobody.
+struct THTTPPartDownloader::Context {
+  THTTPPartDownloader* Self = nullptr;
+  int Depth = 0;  // client events running right now
+};
+
+namespace {
+
+// A client event handler that reaches the part downloader only while it
+// lives, counts itself in Depth and lets no exception out.
+template <class Ctx, class Fn>
+auto Guarded(const std::shared_ptr<Ctx>& context, const char* name, Fn fn) {
+  return [context, name, fn](auto&&... args) {
+    if (!context->Self) return;
+    ++context->Depth;
+    try {
+      fn(*context->Self, args...);
+    } catch (...) {
+      LogError(name);
+    }
+    --context->Depth;
+  };
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The value of the first header line named name (lower case), or "".
+std::string HeaderValue(const std::vector<std::string>& lines, const std::string& name) {
+  for (const std::string& line : lines) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || Lower(line.substr(0, colon)) != name) continue;
+    const size_t value = line.find_first_not_of(" \t", colon + 1);
+    return value == std::string::npos ? std::string() : line.substr(value);
+  }
+  return {};
+}
+
+int64_t ParseByteCount(const std::string& text) {
+  int64_t value = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() && value >= 0 ? value : -1;
+}
+
+}  // namespace
+
+THTTPPartDownloader::THTTPPartDownloader(const std::string& url, const std::string& fileName, int64_t startB,
+                                         int64_t endB, EventLoop* loop)
+    : TPartDownloader(url, fileName, startB, endB, loop), context_(std::make_shared<Context>()) {
+  context_->Self = this;
+}
+
+THTTPPartDownloader::~THTTPPartDownloader() {
+  context_->Self = nullptr;
+  if (!httpCli_) return;
+  try {
+    httpCli_->Abort();
+    httpCli_->RcvdStream = nullptr;
+  } catch (...) {
+    LogError("THTTPPartDownloader.Destroy");
+  }
+  if (context_->Depth > 0) {
+    // Destroyed by the owner from inside one of the client's events: the
+    // client must live until that event has returned.
+    Loop().DeleteLater(std::move(httpCli_));
+  }
+  httpCli_.reset();
+  writer_.reset();
+}
+
+void THTTPPartDownloader::Get() {
+  try {
+    // A request on the wire ends first (Stop, Pause or Abort); its completion
+    // is still to come and decides the state.
+    if (requestRunning_) return;
+    relocations_ = 0;
+    SetAbortedFlag(false);
+    SetPausedFlag(false);
+    ClearError();
+    SetState(psConnecting);
+    StartRequest();
+  } catch (...) {
+    LogError("THTTPPartDownloader.Get");
+  }
+}
+
+void THTTPPartDownloader::StartRequest() {
+  relocated_ = false;
+  answerTaken_ = false;
+  rangeSent_ = false;
+  if (!httpCli_) {
+    httpCli_ = std::make_unique<THttpCli>(&Loop());
+    THttpCli& cli = *httpCli_;
+    using Self = THTTPPartDownloader;
+    cli.OnSessionConnected = Guarded(context_, "THTTPPartDownloader.OnSessionConnected",
+                                     [](Self& s) { s.HandleSessionConnected(); });
+    cli.OnRequestHeaderBegin = Guarded(context_, "THTTPPartDownloader.OnRequestHeaderBegin",
+                                       [](Self& s) { s.HandleRequestHeaderBegin(); });
+    cli.OnCommand = Guarded(context_, "THTTPPartDownloader.OnCommand",
+                            [](Self& s, const std::string& line) { s.HandleCommand(line); });
+    cli.OnHeaderBegin = Guarded(context_, "THTTPPartDownloader.OnHeaderBegin",
+                                [](Self& s) { s.HandleHeaderBegin(); });
+    cli.OnHeaderData = Guarded(context_, "THTTPPartDownloader.OnHeaderData",
+                               [](Self& s) { s.HandleHeaderData(); });
+    cli.OnHeaderEnd = Guarded(context_, "THTTPPartDownloader.OnHeaderEnd", [](Self& s) { s.HandleHeaderEnd(); });
+    cli.OnDocData = Guarded(context_, "THTTPPartDownloader.OnDocData",
+                            [](Self& s, const char*, size_t) { s.HandleDocData(); });
+    cli.OnRequestDone = Guarded(context_, "THTTPPartDownloader.OnRequestDone",
+                                [](Self& s, THttpRequest, int error) { s.HandleRequestDone(error); });
+  }
+  THttpCli& cli = *httpCli_;
+  cli.URL = Url().Url;
+  cli.Username = Url().User;
+  cli.Password = Url().Password;
+  if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
+    cli.Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
+    cli.ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
+    cli.ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
+    cli.ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
+  } else {
+    cli.Proxy.clear();
+    cli.ProxyPort.clear();
+    cli.ProxyUsername.clear();
+    cli.ProxyPassword.clear();
+  }
+  cli.Accept = "*/*";
+  cli.Agent = "Brindle";
+  cli.ContentRangeEnd.clear();
+
+  cli.RcvdStream = nullptr;
+  writer_.reset();
+  try {
+    writer_ = std::make_unique<TPartFileWriter>(FileName());
+  } catch (const std::system_error& e) {
+    // Reported like the end of a request, never from inside Get.
+    Fail(kPartErrRefused, "Can't write the part file (" + e.code().message() + ")");
+    requestRunning_ = true;
+    Loop().Post([context = context_] {
+      if (context->Self) context->Self->HandleRequestDone(0);
+    });
+    return;
+  }
+  requestedFrom_ = writer_->Size();
+  cli.ContentRangeBegin = std::to_string(StartByte() + requestedFrom_);
+  cli.RcvdStream = writer_.get();
+  SetTransferCount(requestedFrom_);
+  StartTimeOutTimer(TimeOut());
+  requestRunning_ = true;
+  cli.GetASync();
+}
+
+void THTTPPartDownloader::HandleSessionConnected() {
+  StopTimeOutTimer();
+  SetState(psConnected);
+  Trace("OnSessionConnected");
+  RaiseChange();
+}
+
+void THTTPPartDownloader::HandleRequestHeaderBegin() { rangeSent_ = false; }
+
+void THTTPPartDownloader::HandleCommand(const std::string& line) {
+  if (line.rfind("Range: ", 0) == 0) rangeSent_ = true;
+}
+
+void THTTPPartDownloader::HandleHeaderBegin() {
+  answerTaken_ = false;
+  if (writer_) writer_->SetAccepting(false);
+  Trace("OnHeaderBegin");
+}
+
+void THTTPPartDownloader::HandleHeaderData() { Trace(httpCli_->LastResponse()); }
+
+void THTTPPartDownloader::HandleHeaderEnd() {
+  const THttpCli& cli = *httpCli_;
+  if (State() == psError || Aborted() || Paused() || relocated_ || !writer_) return;
+  const int status = cli.StatusCode();
+  if (status >= 300 && status < 400) {
+    // The client follows it (or ends the request with the reason); its body
+    // is never stored.
+    Trace("OnHeaderEnd - redirection to " + HeaderValue(cli.RcvdHeader(), "location"));
+    return;
+  }
+  if (status != 200 && status != 206) {
+    std::string reason = cli.ReasonPhrase();
+    if (status == 404) {
+      reason = kStatusFileNotFound;
+    } else if (reason.empty()) {
+      reason = status == 0 ? "Not an HTTP answer" : "HTTP status " + std::to_string(status);
+    }
+    Fail(kPartErrRefused, reason);
+    Stop();
+    return;
+  }
+  const int64_t position = Position();
+  if (status == 200 && position > 0 && !rangeSent_ && cli.RedirectCount() > 0) {
+    // A followed redirection goes out without the range: ask the new
+    // location itself, with the range.
+    relocated_ = true;
+    Trace("OnHeaderEnd - relocated to " + cli.Location());
+    Stop();
+    return;
+  }
+  SetResume(status == 206 ||
+            (StartByte() == 0 && Lower(cli.AcceptRanges()).find("bytes") != std::string::npos));
+  if (ResumeSupported() == 1 && StartByte() > 0) {
+    Fail(kPartErrNoResume, kStatusResumeNotSupported);
+    Stop();
+    return;
+  }
+  if (status == 206) {
+    const int64_t begin = ParseByteCount(cli.ContentRangeBegin);
+    if (begin != position) {
+      Fail(kPartErrRefused, "Content-Range does not start at byte " + std::to_string(position));
+      Stop();
+      return;
+    }
+  }
+  // Sizes compared are whole-file sizes, whatever position was asked for.
+  int64_t fileSize = -1;
+  if (cli.ContentRangeTotal() >= 0) {
+    fileSize = cli.ContentRangeTotal();
+  } else if (cli.ContentLength() >= 0) {
+    fileSize = (status == 206 ? position : 0) + cli.ContentLength();
+  }
+
+  SetState(psGotResumeInfo);
+  if (!RaiseChange()) return;
+  if (State() == psError || Aborted() || Paused()) return;
+  if (!SizeLearned() || (TransferSize() < 0 && fileSize >= 0)) {
+    SetTransferSize(fileSize);
+    SetState(psGotFileSize);
+    if (!RaiseChange()) return;
+    if (State() == psError || Aborted() || Paused()) return;
+  } else if (fileSize >= 0 && fileSize != TransferSize()) {
+    Fail(kPartErrSizeMismatch, kStatusFilesizeMismatch);
+    Stop();
+    return;
+  }
+  Trace("OnHeaderEnd - AllowResume: " + ResumeText());
+
+  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
+  if (cli.RedirectCount() > 0) SetUrl(cli.Location());
+  if (status == 200 && writer_->Size() > 0) {
+    // The whole file again from its first byte: refill the part file rather
+    // than append a second copy.
+    if (!writer_->Truncate(0)) {
+      Stop();
+      return;
+    }
+    requestedFrom_ = 0;
+    SetTransferCount(0);
+  }
+  answerTaken_ = true;
+  writer_->SetAccepting(true);
+  ApplyLimit();
+}
+
+void THTTPPartDownloader::HandleDocData() {
+  if (!answerTaken_ || !writer_ || State() == psError || relocated_) return;
+  SetTransferCount(writer_->Size());
+  if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) {
+    SetState(psReachedEnd);
+    if (!RaiseChange()) return;
+    // The owner may have raised EndByte (which let held-back bytes in).
+    if (writer_) SetTransferCount(writer_->Size());
+    if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) Stop();
+  }
+  if (State() != psDownloading) {
+    SetState(psDownloading);
+    RaiseChange();
+  }
+}
+
+void THTTPPartDownloader::HandleRequestDone(int error) {
+  Trace("OnRequestDone: " + (httpCli_ ? httpCli_->URL : Url().Url));
+  requestRunning_ = false;
+  Complete(error);
+}
+
+void THTTPPartDownloader::Complete(int error) {
+  int writeError = 0;
+  if (writer_) {
+    SetTransferCount(writer_->Size());
+    writeError = writer_->Error();
+    if (httpCli_) httpCli_->RcvdStream = nullptr;
+    writer_.reset();
+  }
+  const int64_t needed = BytesNeeded();
+  const int status = httpCli_ ? httpCli_->StatusCode() : 0;
+  if (Aborted()) {
+    unlink(FileName().c_str());
+    SetTransferCount(0);
+    SetState(psAborted);
+  } else if (Paused()) {
+    SetState(psPaused);
+  } else if (relocated_) {
+    relocated_ = false;
+    if (++relocations_ <= kHttpMaxRedirects) {
+      SetUrl(httpCli_->Location());
+      StartRequest();
+      return;
+    }
+    Fail(kPartErrRefused, "Too many redirections (" + httpCli_->Location() + ")");
+  } else if (State() == psError) {
+    // Decided when it happened.
+  } else if (writeError) {
+    Fail(kPartErrRefused, "Can't write the part file (" + std::generic_category().message(writeError) + ")");
+  } else if (!answerTaken_ && status >= 300 && status < 400) {
+    // A redirection that was not followed: a loop, another scheme, no target.
+    Fail(kPartErrRefused, httpCli_->ReasonPhrase());
+  } else if (!answerTaken_ && error == kHttpErrInvalidUrl) {
+    Fail(kPartErrRefused, httpCli_->ReasonPhrase());
+  } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
+    SetState(psDone);
+  } else if (State() == psDownloading || State() == psReachedEnd) {
+    Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+  } else {
+    Fail(kPartErrNoConnection, kStatusCouldNotConnect);
+  }
+  StopTimeOutTimer();
+  RaiseChange();
+}
+
+int64_t THTTPPartDownloader::BytesNeeded() const {
+  if (EndByte() > 0) return EndByte() - StartByte() + 1;
+  if (SizeLearned() && TransferSize() >= 0) return std::max<int64_t>(0, TransferSize() - StartByte());
+  return -1;
+}
+
+void THTTPPartDownloader::ApplyLimit() {
+  if (!writer_) return;
+  int64_t limit = -1;
+  if (EndByte() > 0) limit = EndByte() - StartByte() + 1;
+  if (SizeLearned() && TransferSize() >= 0) {
+    const int64_t rest = std::max<int64_t>(0, TransferSize() - StartByte());
+    limit = limit < 0 ? rest : std::min(limit, rest);
+  }
+  writer_->SetLimit(limit);
+  SetTransferCount(writer_->Size());
+}
+
+void THTTPPartDownloader::SetEndByte(int64_t endByte) {
+  TPartDownloader::SetEndByte(endByte);
+  try {
+    if (answerTaken_) ApplyLimit();
+  } catch (...) {
+    LogError("THTTPPartDownloader.SetEndByte");
+  }
+}
+
+void THTTPPartDownloader::Stop() {
+  try {
+    if (httpCli_) httpCli_->Abort();
+  } catch (...) {
+    LogError("THTTPPartDownloader.Stop");
+  }
+}
+
+void THTTPPartDownloader::Abort() {
+  try {
+    TPartDownloader::Abort();
+    if (requestRunning_) {
+      Stop();
+    } else {
+      Complete(0);
+    }
+  } catch (...) {
+    LogError("THTTPPartDownloader.Abort");
+  }
+}
+
+void THTTPPartDownloader::Pause() {
+  try {
+    TPartDownloader::Pause();
+    if (requestRunning_) {
+      Stop();
+    } else {
+      // Nothing on the wire whose end would report it.
+      SetState(psPaused);
+      RaiseChange();
+    }
+  } catch (...) {
+    LogError("THTTPPartDownloader.Pause");
+  }
+}
+
+}  // namespace brindle

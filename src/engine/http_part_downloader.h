@@ -1,0 +1,70 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/part_downloader.h"
+
+namespace brindle {
+
+class THttpCli;
+class TPartFileWriter;
+
+// A part downloader over HTTP: asks for "Range: bytes=<first missing byte>-"
+// and takes an answer only when its bytes are the file's bytes at the part
+// file's end: a 206 whose Content-Range starts there, or a 200 for a part
+// starting at byte 0 (the part file is then refilled from the first byte).
+// Redirections are followed; an answer that is not the file (a redirection,
+// an error page) never reaches the part file.
+//
+// Completion: a part with an end is done when it holds its whole range; one
+// without an end when it holds the whole file, or, when the server gave no
+// size, when the server closed after at least one byte.
+class THTTPPartDownloader final : public TPartDownloader {
+ public:
+  THTTPPartDownloader(const std::string& url, const std::string& fileName, int64_t startB, int64_t endB,
+                      EventLoop* loop = nullptr);
+  ~THTTPPartDownloader() override;
+
+  void Get() override;
+  void Stop() override;
+  void Abort() override;
+  void Pause() override;
+  void SetEndByte(int64_t endByte) override;
+
+  // The current answer is being left for another location.
+  bool Relocated() const { return relocated_; }
+
+ private:
+  struct Context;
+
+  void StartRequest();
+  void HandleSessionConnected();
+  void HandleRequestHeaderBegin();
+  void HandleCommand(const std::string& line);
+  void HandleHeaderBegin();
+  void HandleHeaderData();
+  void HandleHeaderEnd();
+  void HandleLocationChange();
+  void HandleDocData();
+  void HandleRequestDone(int error);
+  // The request's end (or an Abort without one) decides the final state.
+  void Complete(int error);
+  void ApplyLimit();
+  // The first byte of the remote file this request asked for.
+  int64_t Position() const { return StartByte() + requestedFrom_; }
+  // Bytes the part file must hold for the part to be done; -1: not known.
+  int64_t BytesNeeded() const;
+
+  std::shared_ptr<Context> context_;
+  std::unique_ptr<THttpCli> httpCli_;
+  std::unique_ptr<TPartFileWriter> writer_;
+  bool relocated_ = false;
+  bool requestRunning_ = false;
+  bool rangeSent_ = false;      // the request on the wire carried a Range line
+  bool answerTaken_ = false;    // the answer being received is the file's
+  int relocations_ = 0;         // re-requests after redirections since Get
+  int64_t requestedFrom_ = 0;   // part file size when the request was built
+};
+
+}  // namespace brindle

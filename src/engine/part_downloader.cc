@@ -1,0 +1,100 @@
+#include "engine/part_downloader.h"
+
+#include <stdexcept>
+
+#include "core/event_loop.h"
+#include "core/log_error.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+
+namespace brindle {
+
+namespace {
+
+std::string PartFileName(const std::string& fileName, int64_t startB) {
+  const size_t slash = fileName.rfind('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  if (fileName.find('.', base) != std::string::npos) return fileName;
+  return fileName + "." + std::to_string(startB);
+}
+
+}  // namespace
+
+TPartDownloader::TPartDownloader(const std::string& url, const std::string& fileName, int64_t startB,
+                                 int64_t endB, EventLoop* loop)
+    : loop_(loop ? loop : EventLoop::Current()),
+      startByte_(startB),
+      endByte_(endB),
+      fileName_(PartFileName(fileName, startB)),
+      url_(std::make_unique<TUrl>(url)),
+      alive_(std::make_shared<bool>(true)) {
+  if (!loop_) throw std::logic_error("TPartDownloader: no event loop on this thread");
+  timeOutTimer_ = std::make_unique<TTimer>(loop_);
+}
+
+TPartDownloader::~TPartDownloader() = default;
+
+void TPartDownloader::Abort() { aborted_ = true; }
+
+void TPartDownloader::Pause() {
+  StopTimeOutTimer();
+  paused_ = true;
+}
+
+bool TPartDownloader::RaiseChange() {
+  const std::weak_ptr<bool> alive = alive_;
+  const auto handler = OnChange;
+  if (!handler) return true;
+  try {
+    handler(*this, state_);
+  } catch (...) {
+    LogError("TPartDownloader.OnChange");
+  }
+  return !alive.expired();
+}
+
+void TPartDownloader::Fail(int code, const std::string& text) {
+  errorCode_ = code;
+  errorText_ = text;
+  SetState(psError);
+}
+
+void TPartDownloader::ClearError() {
+  errorCode_ = 0;
+  errorText_.clear();
+}
+
+void TPartDownloader::SetResume(bool supported) {
+  resumeSupported_ = supported ? 0 : 1;
+  resumeText_ = supported ? "Yes" : "No";
+}
+
+void TPartDownloader::SetUrl(const std::string& url) { url_ = std::make_unique<TUrl>(url); }
+
+void TPartDownloader::SetValidators(std::string eTag, std::string lastModified) {
+  eTag_ = std::move(eTag);
+  lastModified_ = std::move(lastModified);
+}
+
+void TPartDownloader::StartTimeOutTimer(int64_t ms) {
+  timeOutTimer_->SetEnabled(false);
+  timeOutTimer_->SetInterval(ms);
+  timeOutTimer_->OnTimer = [this] {
+    try {
+      OnTimeOut();
+    } catch (...) {
+      LogError("TPartDownloader.OnTimeOut");
+    }
+  };
+  timeOutTimer_->SetEnabled(true);
+}
+
+void TPartDownloader::StopTimeOutTimer() { timeOutTimer_->SetEnabled(false); }
+
+void TPartDownloader::OnTimeOut() {
+  StopTimeOutTimer();
+  Fail(kPartErrTimeoutOrLost, kStatusTimeout);
+  Stop();
+}
+
+}  // namespace brindle

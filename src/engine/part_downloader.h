@@ -1,0 +1,150 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/url.h"
+
+namespace brindle {
+
+class EventLoop;
+class TTimer;
+
+enum TPartDownloaderState : uint8_t {
+  psConnecting,     // a connection is being opened
+  psConnected,      // connected (or logged in)
+  psGotFileSize,    // TransferSize has just been learned
+  psGotResumeInfo,  // ResumeSupported / ResumeText have just been learned
+  psDownloading,    // data is arriving
+  psDone,           // the whole range is in the part file
+  psReachedEnd,     // the range is full while data still arrives; the owner may raise EndByte
+  psError,          // failed: ErrorCode and ErrorText say why
+  psAborted,        // cancelled; the part file was deleted
+  psPaused,         // stopped; the part file stays
+  psIdle,           // parked by the downloader, never set by a part downloader
+};
+
+// Error codes of a failed part (ErrorCode); ErrorText holds the status text.
+inline constexpr int kPartErrTimeoutOrLost = 1;   // "Timeout", "Lost connection to server"
+inline constexpr int kPartErrNoConnection = 2;    // "Couldn't connect to host"
+inline constexpr int kPartErrLogin = 3;           // "Couldn't login"
+inline constexpr int kPartErrRefused = 4;         // "File not found" or the server's reason
+inline constexpr int kPartErrNoResume = 5;        // "Resume is not supported"
+inline constexpr int kPartErrSizeMismatch = 6;    // "Filesize mismatch"
+
+// Fetches one byte range (StartByte..EndByte, inclusive; EndByte 0: to the
+// end of the file) of a remote file into one part file over one connection,
+// resuming after the bytes the part file already holds, and reports every
+// state change through OnChange. It decides no policy: failures become
+// psError with a code and a text for the owner to act on.
+//
+// The owner may, inside OnChange, change EndByte and State, call Get, Abort
+// or Pause, and destroy the part downloader (best through
+// EventLoop::DeleteLater; a direct delete is survived too).
+class TPartDownloader {
+ public:
+  // A fileName whose last component has no "." becomes fileName + "." +
+  // startB. The loop (nullptr: EventLoop::Current()) must outlive the object.
+  TPartDownloader(const std::string& url, const std::string& fileName, int64_t startB, int64_t endB,
+                  EventLoop* loop = nullptr);
+  virtual ~TPartDownloader();
+  TPartDownloader(const TPartDownloader&) = delete;
+  TPartDownloader& operator=(const TPartDownloader&) = delete;
+
+  // Starts (or restarts, with the current range and file) the transfer;
+  // the outcome arrives as state changes.
+  virtual void Get() = 0;
+  // Ends the transfer without deciding a state; its completion decides.
+  virtual void Stop() = 0;
+  // Cancels for good and deletes the part file: ends in psAborted.
+  virtual void Abort();
+  // Ends the transfer keeping the part file: ends in psPaused.
+  virtual void Pause();
+
+  int64_t StartByte() const { return startByte_; }
+  void SetStartByte(int64_t startByte) { startByte_ = startByte; }
+  int64_t EndByte() const { return endByte_; }
+  // May be raised while the transfer runs (psReachedEnd): the part goes on.
+  virtual void SetEndByte(int64_t endByte) { endByte_ = endByte; }
+  const std::string& FileName() const { return fileName_; }
+  void SetFileName(const std::string& fileName) { fileName_ = fileName; }
+  const TUrl& Url() const { return *url_; }
+  int64_t TimeOut() const { return timeOut_; }  // connect time-out, ms
+  void SetTimeOut(int64_t ms) { timeOut_ = ms; }
+
+  TPartDownloaderState State() const { return state_; }
+  // The one place the state changes (the owner uses it too, e.g. to go back
+  // to psDownloading after psReachedEnd).
+  void SetState(TPartDownloaderState state) { state_ = state; }
+
+  // The whole remote file's size: 0 until an answer told it, then the size,
+  // or -1 when the server gave none. SizeLearned tells a learned 0 (an empty
+  // file) from "not learned yet".
+  int64_t TransferSize() const { return transferSize_; }
+  bool SizeLearned() const { return sizeLearned_; }
+  // Bytes of this part in the part file, those there before the start included.
+  int64_t TransferCount() const { return transferCount_; }
+  bool Aborted() const { return aborted_; }
+  bool Paused() const { return paused_; }
+  int ErrorCode() const { return errorCode_; }
+  const std::string& ErrorText() const { return errorText_; }
+  int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
+  const std::string& ResumeText() const { return resumeText_; }
+  // The validators of the last answer that was the file ("" when absent),
+  // for the downloader to compare answers of one server.
+  const std::string& ETag() const { return eTag_; }
+  const std::string& LastModified() const { return lastModified_; }
+
+  std::function<void(TPartDownloader& part, TPartDownloaderState state)> OnChange;
+
+ protected:
+  // Raises OnChange with the current state. false: the owner destroyed this
+  // object inside the handler, so the caller must not touch it any more.
+  bool RaiseChange();
+  void Fail(int code, const std::string& text);
+  void ClearError();
+  void SetResume(bool supported);
+  void SetUrl(const std::string& url);
+  void SetTransferSize(int64_t size) {
+    transferSize_ = size;
+    sizeLearned_ = true;
+  }
+  void SetTransferCount(int64_t count) { transferCount_ = count; }
+  void SetValidators(std::string eTag, std::string lastModified);
+  void SetAbortedFlag(bool aborted) { aborted_ = aborted; }
+  void SetPausedFlag(bool paused) { paused_ = paused; }
+
+  void StartTimeOutTimer(int64_t ms);
+  void StopTimeOutTimer();
+  // The connect time-out expired: psError, code 1, "Timeout", then Stop; the
+  // completion of the stopped transfer raises OnChange.
+  virtual void OnTimeOut();
+
+  EventLoop& Loop() const { return *loop_; }
+
+ private:
+  EventLoop* loop_;
+  int64_t startByte_;
+  int64_t endByte_;
+  std::string fileName_;
+  std::unique_ptr<TUrl> url_;
+  int64_t transferSize_ = 0;
+  bool sizeLearned_ = false;
+  TPartDownloaderState state_ = psConnecting;
+  int64_t transferCount_ = 0;
+  bool aborted_ = false;
+  bool paused_ = false;
+  int errorCode_ = 0;
+  std::string errorText_;
+  int resumeSupported_ = 2;
+  std::string resumeText_ = "Unknown";
+  std::string eTag_;
+  std::string lastModified_;
+  std::unique_ptr<TTimer> timeOutTimer_;
+  int64_t timeOut_ = 10000;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace brindle

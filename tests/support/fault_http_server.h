@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/event_loop.h"
+
+namespace brindle::test {
+
+// One request as the server read it.
+struct HttpRequest {
+  std::string Raw;  // the exact bytes, request line to the blank line included
+  std::string Method;
+  std::string Target;  // as sent: path and query
+
+  // The value of the first header field of that name (ASCII case ignored),
+  // without the blanks after the ":".
+  std::optional<std::string> Header(std::string_view name) const;
+  // The lines without their line ends: request line first, no blank line.
+  std::vector<std::string> Lines() const;
+  // First and last byte of "Range: bytes=N-" (last -1) or "bytes=N-M".
+  std::optional<std::pair<int64_t, int64_t>> Range() const;
+};
+
+// What the server sends for one request. After the last byte it closes the
+// connection (HTTP/1.0: the body ends there).
+struct HttpReply {
+  bool CloseAtOnce = false;  // close without sending anything
+  std::string Head{};        // sent as is: status line, header lines, blank line
+  std::string Body{};
+  int64_t CloseAfter = -1;  // close after this many body bytes; -1: the whole body
+  // Body offsets at which sending stops until the test calls Release().
+  std::vector<int64_t> StallAt{};
+};
+
+// Ways to spoil the answer for a file.
+struct FileReplyOptions {
+  bool IgnoreRange = false;    // 200 with the whole file, whatever was asked
+  int64_t RangeShift = 0;      // the 206 starts this many bytes off the asked start (and says so)
+  int64_t LengthDelta = 0;     // Content-Length states this many bytes more than sent
+  bool NoLength = false;       // no Content-Length (nor Content-Range total)
+  bool AcceptRanges = true;    // "Accept-Ranges: bytes" on a 200
+  bool BareLf = false;         // header lines end in LF alone
+  std::vector<std::string> ExtraHeaders{};  // whole lines, without line end
+};
+
+// The usual answer for content at the request's path: 206 with Content-Range
+// for "bytes=N-" and "bytes=N-M" (416 past the end), else 200.
+HttpReply FileReply(const HttpRequest& request, const std::string& content,
+                    const FileReplyOptions& options = {});
+// A status line with a small HTML body.
+HttpReply StatusReply(int status, const std::string& reason, const std::string& body = "",
+                      const std::vector<std::string>& extraHeaders = {});
+HttpReply RedirectReply(int status, const std::string& location);
+
+// An HTTP/1.0 server on 127.0.0.1 (a free port) that lives on the caller's
+// event loop, on plain non-blocking sockets. Each connection carries one
+// request. The answer comes from the next queued script if there is one, else
+// from the handler, else from the files (404 for an unknown path).
+class FaultHttpServer {
+ public:
+  using Handler = std::function<HttpReply(const HttpRequest&)>;
+
+  explicit FaultHttpServer(EventLoop& loop);
+  ~FaultHttpServer();
+  FaultHttpServer(const FaultHttpServer&) = delete;
+  FaultHttpServer& operator=(const FaultHttpServer&) = delete;
+
+  uint16_t Port() const { return port_; }
+  // "http://127.0.0.1:<port>" + path.
+  std::string Url(const std::string& path) const;
+
+  void AddFile(const std::string& path, std::string content);
+  // The answer for the next connection not yet served by an earlier script.
+  void Script(Handler handler) { scripts_.push_back(std::move(handler)); }
+  void SetHandler(Handler handler) { handler_ = std::move(handler); }
+  // The answer from the files, for handlers that spoil it only sometimes.
+  HttpReply Serve(const HttpRequest& request, const FileReplyOptions& options = {}) const;
+
+  const std::vector<HttpRequest>& Requests() const { return requests_; }
+  int Accepted() const { return accepted_; }
+  int OpenConnections() const { return static_cast<int>(connections_.size()); }
+  int StalledConnections() const;
+  // Lets every stalled connection send on, up to its next stall point.
+  void Release();
+
+ private:
+  struct Connection;
+
+  void OnListen();
+  void OnConnection(int id, unsigned events);
+  void Answer(Connection& c);
+  void Flush(int id);
+  void Drop(int id);
+
+  EventLoop& loop_;
+  int listenFd_ = -1;
+  EventLoop::WatchId listenWatch_ = 0;
+  uint16_t port_ = 0;
+  std::map<std::string, std::string> files_;
+  std::deque<Handler> scripts_;
+  Handler handler_;
+  std::vector<HttpRequest> requests_;
+  std::map<int, std::unique_ptr<Connection>> connections_;
+  int accepted_ = 0;
+};
+
+// Dispatches the loop until done() holds; false when it still does not after
+// limitMs of real time (a safety net against hangs, not a time-out under test).
+bool RunUntil(EventLoop& loop, const std::function<bool()>& done, int64_t limitMs = 10000);
+
+}  // namespace brindle::test
