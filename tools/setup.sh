@@ -32,7 +32,7 @@ brindle_install_packages() {
 # What building and running needs.
 BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 # What the tests need on top: GoogleTest, clang for the fuzz targets.
-BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx)
+BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib)
 
 brindle_jobs() {
   nproc 2>/dev/null || echo 2
