@@ -1,0 +1,215 @@
+#include "manager/local_download_info.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "core/file_names.h"
+#include "core/log_error.h"
+#include "core/paths.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "core/url.h"
+#include "manager/ascii_case.h"
+#include "manager/category.h"
+#include "manager/category_list.h"
+#include "manager/field_escape.h"
+#include "manager/text_file.h"
+#include "platform/profile.h"
+
+namespace brindle {
+namespace {
+
+constexpr const char* kSection = "Options";
+// Bounds the work a damaged record file can cause; a download has far
+// fewer servers.
+constexpr int kMaxServers = 1000;
+
+bool IsActive(const std::string& status) {
+  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
+}
+
+// Active states resume as "Downloading", error states wait as "Paused".
+std::string SavedStatus(const std::string& status) {
+  if (status == kStatusContactingHost || status == kStatusGettingFileInfo) return kStatusDownloading;
+  for (const char* error : {kStatusTimeout, kStatusFileNotFound, kStatusFilesizeMismatch, kStatusCouldNotConnect,
+                            kStatusLostConnection, kStatusCouldNotLogin})
+    if (status == error) return kStatusPaused;
+  return status;
+}
+
+// A decimal integer with an optional sign, or "0x" and up to 16 hex digits
+// (two's complement, so 0xFFFFFFFFFFFFFFFF is -1). Nothing else.
+std::optional<int64_t> ParseInteger(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    if (text.size() > 16) return std::nullopt;
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return static_cast<int64_t>(value);
+  }
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  }
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+TDateTime ParseDate(const std::string& text) {
+  const std::optional<TDateTime> value = TextToDateTime(text);
+  return value ? *value : Now();
+}
+
+std::string Numbered(const char* key, int index) { return key + std::to_string(index); }
+
+}  // namespace
+
+TLocalDownloadinfo::TLocalDownloadinfo(std::unique_ptr<TUrl> url, const std::string& tempFileName,
+                                       const TCategoryList* categories)
+    : Url(std::move(url)), TempFileName(tempFileName) {
+  if (TempFileName.empty()) {
+    const std::string directory =
+        ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
+    EnsureDirectory(directory);
+    TempFileName = GetTempFileName(directory);
+  }
+  std::string text;
+  if (ReadFileText(TempFileName + ".dat", text) != TReadResult::Ok) text.clear();
+  ReadRecord(text, categories);
+}
+
+TLocalDownloadinfo::~TLocalDownloadinfo() = default;
+
+void TLocalDownloadinfo::SetStatus(const std::string& value) {
+  if (IsActive(status_) && value != status_) LastActivity = Now();
+  status_ = value;
+}
+
+void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* categories) {
+  TProfileFile profile;
+  profile.Parse(text);
+  const auto read = [&profile](const std::string& key) { return profile.ReadString(kSection, key, ""); };
+
+  const std::string url = UnescapeField(read("URL"));
+  if (!url.empty()) Url = std::make_unique<TUrl>(url);
+  if (!Url) Url = std::make_unique<TUrl>("");
+  LocalFileName = UnescapeField(read("LocalFileName"));
+  SetStatus(UnescapeField(read("Status")));
+
+  const std::optional<int64_t> size = ParseInteger(read("FileSize"));
+  FileSize = size && *size >= -1 ? *size : 0;
+  const std::optional<int64_t> parts = ParseInteger(read("NumOfParts"));
+  NumOfParts = parts && *parts >= -1 && *parts <= std::numeric_limits<int>::max() ? static_cast<int>(*parts) : -1;
+
+  Category = categories ? categories->GetByName(UnescapeField(read("Category"))) : nullptr;
+  LastActivity = ParseDate(read("LastActivity"));
+  Created = ParseDate(read("Created"));
+  Description = UnescapeField(read("Description"));
+
+  validators_.clear();
+  for (int i = 1; i <= kMaxServers; ++i) {
+    const std::string server = UnescapeField(read(Numbered("Server", i)));
+    if (server.empty()) break;
+    validators_[server] = {UnescapeField(read(Numbered("ETag", i))), UnescapeField(read(Numbered("LastModified", i)))};
+  }
+}
+
+void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
+  // Escaped values hold no line breaks, so every write is accepted.
+  const auto write = [&profile](const std::string& key, const std::string& value) {
+    profile.WriteString(kSection, key, value);
+  };
+  write("URL", EscapeField(Url->Url));
+  write("LocalFileName", EscapeField(LocalFileName));
+  write("Status", EscapeField(SavedStatus(status_)));
+  write("FileSize", std::to_string(FileSize));
+  write("NumOfParts", std::to_string(NumOfParts));
+  write("Category", Category ? EscapeField(Category->Name()) : "");
+  write("LastActivity", DateTimeToText(LastActivity));
+  write("Created", DateTimeToText(Created));
+  write("Description", EscapeField(Description));
+
+  int index = 0;
+  for (const auto& [server, validators] : validators_) {
+    ++index;
+    write(Numbered("Server", index), EscapeField(server));
+    write(Numbered("ETag", index), EscapeField(validators.ETag));
+    write(Numbered("LastModified", index), EscapeField(validators.LastModified));
+  }
+  // Servers forgotten since the last save must not come back at the next load.
+  for (++index; !profile.ReadString(kSection, Numbered("Server", index), "").empty(); ++index) {
+    write(Numbered("Server", index), "");
+    write(Numbered("ETag", index), "");
+    write(Numbered("LastModified", index), "");
+  }
+}
+
+std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const {
+  TProfileFile profile;
+  // A new record file gets the line end of the program's other text files.
+  profile.Parse(existingText.empty() ? std::string_view("[Options]\r\n") : existingText);
+  WriteKeys(profile);
+  return profile.Text();
+}
+
+bool TLocalDownloadinfo::Save() const {
+  try {
+    EnsureDirectory(DirectoryOf(TempFileName));
+    TProfileFile profile;
+    if (!profile.Load(TempFileName + ".dat")) return false;
+    if (profile.Text().empty()) profile.Parse("[Options]\r\n");
+    WriteKeys(profile);
+    return profile.Save();
+  } catch (...) {
+    LogError("TLocalDownloadinfo.Save");
+    return false;
+  }
+}
+
+bool TLocalDownloadinfo::DeleteDatFile() const {
+  return ::unlink((TempFileName + ".dat").c_str()) == 0 || errno == ENOENT;
+}
+
+void TLocalDownloadinfo::DeletePartFiles() const {
+  try {
+    namespace fs = std::filesystem;
+    const std::string directory = DirectoryOf(TempFileName);
+    const size_t slash = TempFileName.rfind('/');
+    const std::string prefix = TempFileName.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+    std::vector<std::string> doomed;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 && name != prefix + "dat")
+        doomed.push_back(it->path().string());
+    }
+    for (const std::string& path : doomed) ::unlink(path.c_str());
+  } catch (...) {
+    LogError("TLocalDownloadinfo.DeletePartFiles");
+  }
+}
+
+const TServerValidators* TLocalDownloadinfo::Validators(const std::string& serverKey) const {
+  const auto found = validators_.find(serverKey);
+  return found == validators_.end() ? nullptr : &found->second;
+}
+
+void TLocalDownloadinfo::SetValidators(const std::string& serverKey, const TServerValidators& validators) {
+  validators_[serverKey] = validators;
+}
+
+std::string TLocalDownloadinfo::ServerKey(const TUrl& url) {
+  return LowerCaseAscii(url.Protocol) + "://" + LowerCaseAscii(url.Host) + ":" + std::to_string(url.Port);
+}
+
+}  // namespace brindle

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindle {
+
+enum class TReadResult { Ok, Missing, Failed };
+
+// The whole content of a file into text (empty unless Ok).
+TReadResult ReadFileText(const std::string& path, std::string& text);
+
+// The lines of a text; a line ends at CR LF, at LF or at a CR alone, and a
+// line end at the very end adds no empty line.
+std::vector<std::string_view> SplitLines(std::string_view text);
+
+// The directory part of a path ("." when it has none).
+std::string DirectoryOf(const std::string& path);
+
+}  // namespace brindle

@@ -1,0 +1,92 @@
+#include "manager/ldi_list.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/event_loop.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "manager/category.h"
+#include "manager/category_list.h"
+#include "manager/local_download_info.h"
+#include "manager_test_support.h"
+
+namespace brindle {
+namespace {
+
+using Records = std::vector<TLocalDownloadinfo*>;
+
+class LDIListTest : public test::ManagerTest {
+ protected:
+  TLocalDownloadinfo* Make(const char* status, TCategory* category = nullptr, TDateTime lastActivity = 0) {
+    const std::string base = temp_.File("R" + std::to_string(records_.size()));
+    TLocalDownloadinfo* record = records_.emplace_back(new TLocalDownloadinfo(nullptr, base, nullptr)).get();
+    record->SetStatus(status);
+    record->Category = category;
+    record->LastActivity = lastActivity;
+    list_.Add(record);
+    return record;
+  }
+  static Records Items(const TLDIList& list) {
+    Records items;
+    for (int i = 0; list.Get(i); ++i) items.push_back(list.Get(i));
+    return items;
+  }
+
+  TCategoryList categories_{temp_.File("cat.dat")};
+  EventLoop loop_{clock_};  // outlives the records' retry timers
+  std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
+  TLDIList list_;
+};
+
+TEST_F(LDIListTest, FiltersKeepListOrderAndDoNotOwn) {
+  TCategory* zip = categories_.Add(std::make_unique<TCategory>());
+  TLocalDownloadinfo* a = Make(kStatusDone, zip, 10.0);
+  TLocalDownloadinfo* b = Make(kStatusPaused);
+  TLocalDownloadinfo* c = Make(kStatusDone, nullptr, 9.5);
+  TLocalDownloadinfo* d = Make(kStatusPaused, zip);
+  EXPECT_EQ(Items(list_.FilterByCategory(zip)), (Records{a, d}));
+  EXPECT_EQ(Items(list_.FilterWithCategory()), (Records{a, d}));
+  EXPECT_EQ(Items(list_.FilterNotDone()), (Records{b, d}));
+  EXPECT_EQ(Items(list_.FilterByStatus(kStatusPaused)), (Records{b, d}));
+  EXPECT_EQ(Items(list_.FilterDoneSince(9.5)), (Records{a, c}));
+  EXPECT_EQ(Items(list_.FilterDoneSince(10.0)), (Records{a}));
+  EXPECT_EQ(list_.Get(4), nullptr);
+  list_.Remove(c);
+  EXPECT_EQ(Items(list_), (Records{a, b, d}));
+  EXPECT_EQ(c->Status(), kStatusDone);  // still alive
+
+  d->RetryTimer = std::make_unique<TTimer>(&loop_);
+  TTimer other(&loop_);
+  EXPECT_EQ(list_.FindByRetryTimer(d->RetryTimer.get()), d);
+  EXPECT_EQ(list_.FindByRetryTimer(&other), nullptr);
+  EXPECT_EQ(list_.FindByRetryTimer(nullptr), nullptr);
+}
+
+TEST_F(LDIListTest, DeleteAndChangeCategorySaveTheAffectedRecords) {
+  TCategory* zip = categories_.Add(std::make_unique<TCategory>());
+  TCategory* music = categories_.Add(std::make_unique<TCategory>());
+  music->SetName("Music");
+  TLocalDownloadinfo* a = Make(kStatusPaused, zip);
+  TLocalDownloadinfo* b = Make(kStatusPaused, music);
+  zip->SetName("Archives");
+  list_.ChangeCategory(zip);
+  EXPECT_EQ(TLocalDownloadinfo(nullptr, a->TempFileName, &categories_).Category, zip);
+  EXPECT_FALSE(test::FileExists(b->TempFileName + ".dat"));
+
+  list_.DeleteCategory("ARCHIVES", categories_);
+  EXPECT_EQ(a->Category, nullptr);
+  EXPECT_EQ(b->Category, music);
+  EXPECT_EQ(TLocalDownloadinfo(nullptr, a->TempFileName, &categories_).Category, nullptr);
+}
+
+TEST_F(LDIListTest, FileInUseIgnoresAsciiCase) {
+  Make(kStatusPaused)->LocalFileName = "/home/u/Downloads/Setup.EXE";
+  EXPECT_TRUE(list_.FileInUse("/home/u/downloads/setup.exe"));
+  EXPECT_FALSE(list_.FileInUse("/home/u/Downloads/Setup.EXE.part"));
+}
+
+}  // namespace
+}  // namespace brindle

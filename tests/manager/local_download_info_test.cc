@@ -1,0 +1,198 @@
+#include "manager/local_download_info.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "core/status_texts.h"
+#include "manager/category.h"
+#include "manager/category_list.h"
+#include "manager_test_support.h"
+
+namespace brindle {
+namespace {
+
+using test::FileExists;
+using test::ReadWholeFile;
+using test::WriteWholeFile;
+
+class LocalDownloadinfoTest : public test::ManagerTest {
+ protected:
+  std::string Base() const { return temp_.File("ABCD1234"); }
+  std::unique_ptr<TLocalDownloadinfo> Read(const TCategoryList* categories = nullptr) const {
+    return std::make_unique<TLocalDownloadinfo>(nullptr, Base(), categories);
+  }
+  void WriteRecord(const std::string& lines) const { WriteWholeFile(Base() + ".dat", "[Options]\r\n" + lines); }
+};
+
+TEST_F(LocalDownloadinfoTest, NewRecordGetsUnusedBaseInCreatedDirectoryAndDefaults) {
+  const std::string partial = temp_.File("deep/er/Partial");
+  WriteString("Options", "PartialDownloadsDirectory", partial);
+  TLocalDownloadinfo record(std::make_unique<TUrl>("http://h/f.zip"), "", nullptr);
+  EXPECT_EQ(record.TempFileName.rfind(partial + "/", 0), 0u);
+  EXPECT_EQ(record.TempFileName.size(), partial.size() + 9);
+  EXPECT_EQ(record.Status(), "");
+  EXPECT_EQ(record.FileSize, 0);
+  EXPECT_EQ(record.NumOfParts, -1);
+  EXPECT_EQ(record.Category, nullptr);
+  EXPECT_EQ(record.Created, Now());
+  EXPECT_EQ(record.LastActivity, Now());
+  ASSERT_TRUE(record.Save());
+  const std::string text = ReadWholeFile(record.TempFileName + ".dat");
+  EXPECT_EQ(text.rfind("[Options]\r\nURL=http://h/f.zip\r\nLocalFileName=\r\nStatus=\r\nFileSize=0\r\n"
+                       "NumOfParts=-1\r\nCategory=\r\nLastActivity=",
+                       0),
+            0u);
+}
+
+TEST_F(LocalDownloadinfoTest, StatusSaveMapping) {
+  const std::pair<const char*, const char*> cases[] = {
+      {kStatusContactingHost, kStatusDownloading}, {kStatusGettingFileInfo, kStatusDownloading},
+      {kStatusTimeout, kStatusPaused},             {kStatusFileNotFound, kStatusPaused},
+      {kStatusFilesizeMismatch, kStatusPaused},    {kStatusCouldNotConnect, kStatusPaused},
+      {kStatusLostConnection, kStatusPaused},      {kStatusCouldNotLogin, kStatusPaused},
+      {kStatusResumeNotSupported, kStatusResumeNotSupported}, {kStatusDone, kStatusDone}};
+  for (const auto& [status, saved] : cases) {
+    TLocalDownloadinfo record(nullptr, Base(), nullptr);
+    record.SetStatus(status);
+    ASSERT_TRUE(record.Save());
+    EXPECT_EQ(record.Status(), status);
+    EXPECT_EQ(Read()->Status(), saved) << status;
+  }
+}
+
+TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
+  TCategoryList categories(temp_.File("cat.dat"));
+  TCategory* category = categories.Add(std::make_unique<TCategory>());
+  category->SetName("Tab\tName");
+  // Signed addresses get long; a cut one would resume another file.
+  const std::string url = "http://h/a\\b.zip?x=" + std::string(5000, 'q') + "\r\nStatus=Done";
+  TLocalDownloadinfo record(std::make_unique<TUrl>(url), Base(), nullptr);
+  record.LocalFileName = "/home/u/a b\\c.zip";
+  record.SetStatus(kStatusPaused);
+  record.FileSize = 5'000'000'000;  // above 4 GiB
+  record.NumOfParts = 4;
+  record.Category = category;
+  record.Created = 45000.25;
+  record.LastActivity = 45001.5;
+  record.Description = " quoted \"text\"\r\n[Options]\r\nFileSize=1\t\\n";
+  record.SetValidators("http://h:80", {"\"abc\"", "Wed, 21 Oct 2015 07:28:00 GMT"});
+  record.SetValidators("ftp://m:21", {"", "x\ny"});
+  ASSERT_TRUE(record.Save());
+
+  category->SetName("TAB\tNAME");  // matched ignoring case
+  const auto read = Read(&categories);
+  EXPECT_EQ(read->Url->Url, url);
+  EXPECT_EQ(read->LocalFileName, record.LocalFileName);
+  EXPECT_EQ(read->Status(), kStatusPaused);
+  EXPECT_EQ(read->FileSize, 5'000'000'000);
+  EXPECT_EQ(read->NumOfParts, 4);
+  EXPECT_EQ(read->Category, category);
+  EXPECT_EQ(read->Created, 45000.25);
+  EXPECT_EQ(read->LastActivity, 45001.5);
+  EXPECT_EQ(read->Description, record.Description);
+  EXPECT_EQ(read->AllValidators().size(), 2u);
+  ASSERT_NE(read->Validators("ftp://m:21"), nullptr);
+  EXPECT_EQ(read->Validators("ftp://m:21")->LastModified, "x\ny");
+  EXPECT_EQ(read->Validators("http://h:80")->ETag, "\"abc\"");
+}
+
+TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {
+  const std::pair<const char*, int64_t> sizes[] = {
+      {"0x1F", 31}, {"0X10", 16}, {"-1", -1},   {"", 0},      {"12abc", 0}, {"-5", 0}, {"0x", 0},
+      {"0xG1", 0},  {"+-7", 0},   {"+7", 7},    {"99999999999999999999", 0}, {"0xFFFFFFFFFFFFFFFF", -1}};
+  for (const auto& [text, expected] : sizes) {
+    WriteRecord(std::string("FileSize=") + text + "\r\n");
+    EXPECT_EQ(Read()->FileSize, expected) << text;
+  }
+  WriteRecord("URL=\r\nNumOfParts=x\r\nLastActivity=yesterday\r\nCreated=2026-13-01 00:00\r\nCategory=None\r\n");
+  TCategoryList categories(temp_.File("cat.dat"));
+  TLocalDownloadinfo record(std::make_unique<TUrl>("http://given/"), Base(), &categories);
+  EXPECT_EQ(record.Url->Url, "http://given/");
+  EXPECT_EQ(record.NumOfParts, -1);
+  EXPECT_EQ(record.LastActivity, Now());
+  EXPECT_EQ(record.Created, Now());
+  EXPECT_EQ(record.Category, nullptr);
+  WriteRecord("");
+  EXPECT_EQ(Read()->Url->Url, "");  // an object to read even without any URL
+}
+
+TEST_F(LocalDownloadinfoTest, SetStatusStampsLastActivityOnlyWhenLeavingAnActiveState) {
+  const struct {
+    const char *from, *to;
+    bool stamped;
+  } cases[] = {{kStatusDownloading, kStatusDownloading, false}, {kStatusDownloading, kStatusPaused, true},
+               {kStatusContactingHost, kStatusGettingFileInfo, true}, {kStatusGettingFileInfo, kStatusTimeout, true},
+               {kStatusPaused, kStatusDone, false}, {kStatusQueued, kStatusDownloading, false}};
+  for (const auto& c : cases) {
+    TLocalDownloadinfo record(nullptr, Base(), nullptr);
+    record.SetStatus(c.from);
+    record.LastActivity = 1.0;
+    record.SetStatus(c.to);
+    EXPECT_EQ(record.LastActivity, c.stamped ? Now() : 1.0) << c.from << " -> " << c.to;
+  }
+}
+
+TEST_F(LocalDownloadinfoTest, SaveRewritesInPlaceKeepsForeignKeysAndForgetsClearedValidators) {
+  WriteRecord("Comment=kept\r\nStatus=Queued\r\n");
+  auto record = Read();
+  record->SetValidators("http://a:80", {"\"1\"", ""});
+  record->SetValidators("http://b:80", {"\"2\"", ""});
+  ASSERT_TRUE(record->Save());
+  EXPECT_EQ(ReadWholeFile(Base() + ".dat").rfind("[Options]\r\nComment=kept\r\nStatus=Queued\r\nURL=", 0), 0u);
+  record->ClearValidators();
+  record->SetValidators("http://c:80", {"\"3\"", ""});
+  ASSERT_TRUE(record->Save());
+  EXPECT_EQ(Read()->AllValidators().size(), 1u);
+}
+
+TEST_F(LocalDownloadinfoTest, FailedSaveKeepsOldFile) {
+  WriteRecord("Status=Queued\r\n");
+  auto record = Read();
+  record->SetStatus(kStatusDone);
+  FailWritesOf(Base() + ".dat");
+  EXPECT_FALSE(record->Save());
+  EXPECT_EQ(ReadWholeFile(Base() + ".dat"), "[Options]\r\nStatus=Queued\r\n");
+  EXPECT_FALSE(FileExists(Base() + ".dat.tmp"));
+}
+
+TEST_F(LocalDownloadinfoTest, DeleteFilesTouchOnlyTheirOwn) {
+  for (const char* name : {"ABCD1234.dat", "ABCD1234.0", "ABCD1234.262144", "ABCD1234.DAT", "ABCD1234.dat.tmp",
+                           "ABCD12345.0", "ABCD1234", "EFGH5678.0"})
+    WriteWholeFile(temp_.File(name), "x");
+  TLocalDownloadinfo record(nullptr, Base(), nullptr);
+  record.DeletePartFiles();
+  for (const char* gone : {"ABCD1234.0", "ABCD1234.262144", "ABCD1234.DAT", "ABCD1234.dat.tmp"})
+    EXPECT_FALSE(FileExists(temp_.File(gone))) << gone;
+  for (const char* kept : {"ABCD1234.dat", "ABCD12345.0", "ABCD1234", "EFGH5678.0"})
+    EXPECT_TRUE(FileExists(temp_.File(kept))) << kept;
+  EXPECT_TRUE(record.DeleteDatFile());
+  EXPECT_FALSE(FileExists(Base() + ".dat"));
+}
+
+TEST(LocalDownloadinfoServerKey, SchemeHostAndPortInLowerCase) {
+  EXPECT_EQ(TLocalDownloadinfo::ServerKey(TUrl("HTTP://Example.ORG/f")), "http://example.org:80");
+  EXPECT_EQ(TLocalDownloadinfo::ServerKey(TUrl("ftp://u:p@M.net:2121/f")), "ftp://m.net:2121");
+}
+
+#ifdef BRINDLE_TEST_HOOKS
+TEST(LocalDownloadinfoDeathTest, CrashDuringSaveLeavesOldRecord) {
+  test::CrashScene scene;
+  const std::string base = scene.Dir() + "/ABCD1234";
+  const std::string old = "[Options]\r\nURL=http://h/f\r\nStatus=Queued\r\n";
+  if (scene.InParent()) WriteWholeFile(base + ".dat", old);
+  scene.ExpectCrash([&] {
+    TLocalDownloadinfo record(nullptr, base, nullptr);
+    record.SetStatus(kStatusDone);
+    record.Save();
+  });
+  EXPECT_EQ(ReadWholeFile(base + ".dat"), old);
+  TLocalDownloadinfo record(nullptr, base, nullptr);
+  record.SetStatus(kStatusDone);
+  ASSERT_TRUE(record.Save());
+  EXPECT_FALSE(FileExists(base + ".dat.tmp"));
+}
+#endif
+
+}  // namespace
+}  // namespace brindle
