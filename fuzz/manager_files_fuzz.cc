@@ -11,7 +11,7 @@
 #include "engine/mirror_list.h"
 #include "manager/mirror_list_file.h"
 #include "manager/server_stats.h"
-#include "manager/text_file.h"
+#include "core/text_file.h"
 
 namespace {
 

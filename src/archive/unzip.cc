@@ -12,6 +12,7 @@
 #include "archive/entry_walk.h"
 #include "archive/extraction_state.h"
 #include "archive/zip_format.h"
+#include "core/ascii_case.h"
 #include "core/log_error.h"
 
 namespace brindle {
@@ -48,16 +49,6 @@ uint8_t Ratio(int64_t compressed, int64_t uncompressed) {
   return static_cast<uint8_t>(std::clamp<int64_t>(100 - percent, 0, 100));
 }
 
-// ASCII case folding, whatever the locale.
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (Lower(a[i]) != b[i]) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 // "*" matches any run of characters, "?" any one; letters match in either
 // case. "*.*" matches every name, with or without a dot.
@@ -68,7 +59,7 @@ bool MatchesMask(const std::string& mask, const std::string& name) {
     if (m < mask.size() && mask[m] == '*') {
       star = m++;
       resume = n;
-    } else if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
+    } else if (m < mask.size() && (mask[m] == '?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
       ++m;
       ++n;
     } else if (star != std::string::npos) {
@@ -88,7 +79,7 @@ bool MatchesMask(const std::string& mask, const std::string& name) {
 bool IsUnsafeName(const std::string& name) {
   if (name.find('\0') != std::string::npos) return true;
   if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return true;
-  if (name.size() >= 2 && name[1] == ':' && Lower(name[0]) >= 'a' && Lower(name[0]) <= 'z') return true;
+  if (name.size() >= 2 && name[1] == ':' && LowerAscii(name[0]) >= 'a' && LowerAscii(name[0]) <= 'z') return true;
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("/\\", start);
@@ -331,7 +322,7 @@ std::string FindInstaller(const std::string& archive_path) {
     for (int rc = FirstEntry(archive_path, &entry); rc == kZipOk; rc = NextEntry(&entry)) {
       const size_t slash = entry.EntryName.find_last_of("/\\");
       const std::string file_name = slash == std::string::npos ? entry.EntryName : entry.EntryName.substr(slash + 1);
-      if (EqualsIgnoringCase(file_name, "setup.exe") || EqualsIgnoringCase(file_name, "install.exe")) {
+      if (SameTextIgnoringCase(file_name, "setup.exe") || SameTextIgnoringCase(file_name, "install.exe")) {
         return entry.EntryName;
       }
     }

@@ -1,5 +1,6 @@
 #include "core/extension_mask.h"
 
+#include "core/ascii_case.h"
 #include "core/log_error.h"
 #include "core/settings.h"
 
@@ -8,8 +9,6 @@ namespace {
 
 constexpr auto npos = std::string_view::npos;
 
-char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Matches c against the set starting at mask[open] == '['. Returns the index
 // after the closing "]", or npos when the set is not closed.
 size_t MatchSet(std::string_view mask, size_t open, char c, bool& matched) {
@@ -17,12 +16,12 @@ size_t MatchSet(std::string_view mask, size_t open, char c, bool& matched) {
   bool negate = p < mask.size() && mask[p] == '!';
   if (negate) ++p;
   bool found = false;
-  char folded = Fold(c);
+  char folded = LowerAscii(c);
   while (p < mask.size() && mask[p] != ']') {
-    char low = Fold(mask[p]);
+    char low = LowerAscii(mask[p]);
     char high = low;
     if (p + 2 < mask.size() && mask[p + 1] == '-' && mask[p + 2] != ']') {
-      high = Fold(mask[p + 2]);
+      high = LowerAscii(mask[p + 2]);
       p += 3;
     } else {
       p += 1;
@@ -64,7 +63,7 @@ bool MatchesMask(std::string_view text, std::string_view mask) {
           ++t;
           advanced = true;
         }
-      } else if (Fold(m) == Fold(text[t])) {
+      } else if (LowerAscii(m) == LowerAscii(text[t])) {
         ++p;
         ++t;
         advanced = true;
@@ -83,7 +82,7 @@ bool MatchesMask(std::string_view text, std::string_view mask) {
 bool ValidExtension(const std::string& extension) {
   try {
     std::string list = ReadString(kOptionsSection, "Extensions", "");
-    for (char& c : list) c = Fold(c);
+    for (char& c : list) c = LowerAscii(c);
     size_t first = 0;
     while (first < list.size() && static_cast<unsigned char>(list[first]) <= ' ') ++first;
     size_t last = list.size();

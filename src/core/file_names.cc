@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 
+#include "core/ascii_case.h"
 #include "core/log_error.h"
 
 namespace brindle {
@@ -48,13 +49,6 @@ class RandomSource {
   std::mutex mutex_;
   std::mt19937_64 engine_;
 };
-
-std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 RandomSource& Random() {
   static RandomSource source;
@@ -120,11 +114,11 @@ std::string GetTempFileName(const std::string& dir, const std::function<std::str
     fs::directory_iterator end;
     for (fs::directory_iterator it(dir, ec); !ec && it != end; it.increment(ec)) {
       std::string entry = it->path().filename().string();
-      stems.insert(UpperCase(entry.substr(0, entry.find('.'))));
+      stems.insert(UpperCaseAscii(entry.substr(0, entry.find('.'))));
     }
     do {
       name = nextName();
-    } while (stems.count(UpperCase(name)) != 0);
+    } while (stems.count(UpperCaseAscii(name)) != 0);
   } catch (...) {
     LogError("GetTempFileName");
   }

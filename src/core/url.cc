@@ -2,19 +2,13 @@
 
 #include <string_view>
 
+#include "core/ascii_case.h"
 #include "core/log_error.h"
 
 namespace brindle {
 namespace {
 
 constexpr auto npos = std::string::npos;
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // Only plain decimal digits naming a real TCP port count; anything else
 // (signs, spaces, 0, values past 65535) is a bad port.
@@ -46,7 +40,7 @@ void Parse(TUrl& url, std::string s) {
   if (s.starts_with("www") && s.find("://") == npos) s = "http://" + s;
   size_t schemeEnd = s.find("://");
   if (schemeEnd == npos) return;
-  url.Protocol = AsciiLower(s.substr(0, schemeEnd));
+  url.Protocol = LowerCaseAscii(s.substr(0, schemeEnd));
   s.erase(0, schemeEnd + 3);
 
   // The authority ends where the path, the query or the fragment begins;

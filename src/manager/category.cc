@@ -4,7 +4,7 @@
 
 #include "core/file_names.h"
 #include "core/settings.h"
-#include "manager/ascii_case.h"
+#include "core/ascii_case.h"
 #include "manager/field_escape.h"
 
 namespace brindle {

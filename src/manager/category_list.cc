@@ -3,8 +3,8 @@
 #include "core/atomic_file.h"
 #include "core/log_error.h"
 #include "core/paths.h"
-#include "manager/ascii_case.h"
-#include "manager/text_file.h"
+#include "core/ascii_case.h"
+#include "core/text_file.h"
 
 namespace brindle {
 TCategoryList::TCategoryList() : TCategoryList(CategoriesFile()) {}

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/status_texts.h"
-#include "manager/ascii_case.h"
+#include "core/ascii_case.h"
 #include "manager/category_list.h"
 #include "manager/local_download_info.h"
 

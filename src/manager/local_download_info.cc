@@ -16,11 +16,11 @@
 #include "core/status_texts.h"
 #include "core/timer.h"
 #include "core/url.h"
-#include "manager/ascii_case.h"
+#include "core/ascii_case.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/field_escape.h"
-#include "manager/text_file.h"
+#include "core/text_file.h"
 #include "platform/profile.h"
 
 namespace brindle {

@@ -11,7 +11,7 @@
 #include "core/paths.h"
 #include "engine/file_mirror.h"
 #include "engine/mirror_list.h"
-#include "manager/text_file.h"
+#include "core/text_file.h"
 
 namespace brindle {
 namespace {

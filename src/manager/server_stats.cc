@@ -11,11 +11,11 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/url.h"
-#include "manager/ascii_case.h"
+#include "core/ascii_case.h"
 #include "manager/field_escape.h"
 #include "engine/file_mirror.h"
 #include "engine/mirror_list.h"
-#include "manager/text_file.h"
+#include "core/text_file.h"
 #include "platform/shell.h"
 
 namespace brindle {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "core/ascii_case.h"
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
 #include "net/wsocket.h"
@@ -23,20 +24,6 @@ constexpr size_t kMaxHeaderBytes = 256 * 1024;
 
 constexpr auto npos = std::string::npos;
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  return true;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -132,7 +119,7 @@ std::string SchemeOf(std::string_view ref) {
                             ref[i] == '.'))
     ++i;
   if (i == 0 || i >= ref.size() || ref[i] != ':' || !std::isalpha(static_cast<unsigned char>(ref[0]))) return "";
-  return Lower(ref.substr(0, i));
+  return LowerCaseAscii(ref.substr(0, i));
 }
 
 // Removes "." and ".." segments of a path (the query is left alone).
@@ -186,7 +173,7 @@ struct THttpCli::Target {
   bool Parse(const std::string& url) {
     if (url.empty() || HasControlOrSpace(url)) return false;
     size_t schemeEnd = url.find("://");
-    if (schemeEnd == npos || Lower(url.substr(0, schemeEnd)) != "http") return false;
+    if (schemeEnd == npos || LowerCaseAscii(url.substr(0, schemeEnd)) != "http") return false;
     std::string rest = url.substr(schemeEnd + 3);
     size_t fragment = rest.find('#');
     if (fragment != npos) rest.erase(fragment);
@@ -337,7 +324,7 @@ void THttpCli::StartConnection() {
   std::string host = target_->host;
   if (!Proxy.empty()) {
     std::string proxy = Proxy;
-    if (StartsWithNoCase(proxy, "http://")) proxy.erase(0, 7);
+    if (StartsWithIgnoringCase(proxy, "http://")) proxy.erase(0, 7);
     while (!proxy.empty() && proxy.back() == '/') proxy.pop_back();
     host = proxy;
     size_t colon = proxy.rfind(':');
@@ -369,7 +356,7 @@ void THttpCli::SocketDnsLookupDone(int error) {
   std::string port = target_->port;
   if (!Proxy.empty()) {
     std::string proxy = Proxy;
-    if (StartsWithNoCase(proxy, "http://")) proxy.erase(0, 7);
+    if (StartsWithIgnoringCase(proxy, "http://")) proxy.erase(0, 7);
     while (!proxy.empty() && proxy.back() == '/') proxy.pop_back();
     size_t colon = proxy.rfind(':');
     if (colon != npos && proxy.find(']', colon) == npos)
@@ -549,7 +536,7 @@ bool THttpCli::ProcessHeader(size_t& consumed) {
       if (OnHeaderBegin) OnHeaderBegin();
       if (!Alive(token, serial)) return false;
       // No header at all: the server sent the document right away.
-      if (StartsWithNoCase(line, "<HTML>")) {
+      if (StartsWithIgnoringCase(line, "<HTML>")) {
         if (contentType_.empty()) contentType_ = "text/html";
         SetState(THttpState::httpWaitingBody);
         if (!Alive(token, serial)) return false;
@@ -561,7 +548,7 @@ bool THttpCli::ProcessHeader(size_t& consumed) {
 
     if (line.empty()) {
       // Some servers put an empty line before a Content-Range field.
-      if (StartsWithNoCase(std::string_view(buffer + pos, bufferUsed_ - pos), "content-range:")) continue;
+      if (StartsWithIgnoringCase(std::string_view(buffer + pos, bufferUsed_ - pos), "content-range:")) continue;
       consumed = pos;
       if (!HeaderEnded()) return false;
       if (state_ != THttpState::httpWaitingBody) return false;
@@ -601,7 +588,7 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
     statusCode_ = digits ? code : 0;
     reasonPhrase_ = line.size() > 13 ? line.substr(13) : std::string();
   } else if (size_t colon = line.find(':'); colon != npos) {
-    std::string name = Lower(TrimBlanks(std::string_view(line).substr(0, colon)));
+    std::string name = LowerCaseAscii(TrimBlanks(std::string_view(line).substr(0, colon)));
     std::string_view value = TrimBlanks(std::string_view(line).substr(colon + 1));
     if (name == "location") {
       pendingLocation_ = std::string(value);
@@ -611,7 +598,7 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
     } else if (name == "content-range") {
       // "bytes <begin>-<end>/<total>"
       std::string_view range = value;
-      if (StartsWithNoCase(range, "bytes")) range = TrimBlanks(range.substr(5));
+      if (StartsWithIgnoringCase(range, "bytes")) range = TrimBlanks(range.substr(5));
       size_t dash = range.find('-');
       size_t slash = range.find('/');
       ContentRangeBegin = std::string(TrimBlanks(range.substr(0, dash)));
@@ -625,7 +612,7 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
     } else if (name == "accept-ranges") {
       acceptRanges_ = std::string(value);
     } else if (name == "content-type") {
-      contentType_ = Lower(value);
+      contentType_ = LowerCaseAscii(value);
     } else if (name == "www-authenticate") {
       authChallenges_.emplace_back(value);
     } else if (name == "set-cookie") {

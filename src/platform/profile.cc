@@ -7,23 +7,16 @@
 #include <cerrno>
 #include <optional>
 
+#include "core/ascii_case.h"
 #include "core/atomic_file.h"
 #include "core/log_error.h"
+#include "core/text_file.h"
 
 namespace brindle {
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr size_t kNone = static_cast<size_t>(-1);
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -66,26 +59,6 @@ std::string EncodeValue(std::string_view value) {
   return needsQuotes ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 
-// The whole file; nullopt when it cannot be read, an empty text when it is missing.
-std::optional<std::string> ReadFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
-  std::string text;
-  char buffer[16384];
-  while (true) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    text.append(buffer, static_cast<size_t>(count));
-  }
-  ::close(fd);
-  return text;
-}
-
 }  // namespace
 
 bool TProfileFile::ValidEntry(std::string_view section, std::string_view key, std::string_view value) {
@@ -100,9 +73,9 @@ bool TProfileFile::ValidEntry(std::string_view section, std::string_view key, st
 
 bool TProfileFile::Load(const std::string& path) {
   path_ = path;
-  const std::optional<std::string> text = ReadFile(path);
-  loaded_ = text.has_value();
-  Parse(text.value_or(""));
+  std::string text;
+  loaded_ = ReadFileText(path, text) != TReadResult::Failed;
+  Parse(text);
   return loaded_;
 }
 
@@ -137,7 +110,7 @@ size_t TProfileFile::FindSection(std::string_view section) const {
   section = Trim(section);
   for (size_t i = 0; i < lines_.size(); ++i) {
     const auto name = SectionOf(lines_[i]);
-    if (name && EqualsIgnoringCase(*name, section)) return i;
+    if (name && SameTextIgnoringCase(*name, section)) return i;
   }
   return kNone;
 }
@@ -146,7 +119,7 @@ size_t TProfileFile::FindKey(size_t sectionLine, std::string_view key) const {
   key = Trim(key);
   for (size_t i = sectionLine + 1; i < lines_.size() && !SectionOf(lines_[i]); ++i) {
     const auto name = KeyOf(lines_[i]);
-    if (name && EqualsIgnoringCase(*name, key)) return i;
+    if (name && SameTextIgnoringCase(*name, key)) return i;
   }
   return kNone;
 }

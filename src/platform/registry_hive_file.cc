@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/ascii_case.h"
 #include "core/atomic_file.h"
 #include "core/memory_registry.h"
 #include "core/paths.h"
+#include "core/text_file.h"
 
 // The file format, as Windows' registry editor exports it:
 //
@@ -34,19 +36,6 @@ namespace {
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr size_t kBytesPerLine = 25;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -55,7 +44,7 @@ std::string_view Trim(std::string_view text) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
+  c = LowerAscii(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
@@ -141,19 +130,6 @@ bool ParseDword(std::string_view digits, uint32_t& value) {
   return true;
 }
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
-}
-
 }  // namespace
 
 struct RegistryHiveFile::Content {
@@ -168,7 +144,7 @@ struct RegistryHiveFile::Content {
   // True when there was one.
   bool RemoveUnreadable(const std::string& key, const std::string& name) {
     for (auto it = Unreadables.begin(); it != Unreadables.end(); ++it) {
-      if (EqualsIgnoringCase(it->Key, key) && EqualsIgnoringCase(it->Name, name)) {
+      if (SameTextIgnoringCase(it->Key, key) && SameTextIgnoringCase(it->Name, name)) {
         Unreadables.erase(it);
         return true;
       }
@@ -312,7 +288,7 @@ std::string RegistryHiveFile::Serialize() const {
       text += '\n';
     }
     for (const Content::Unreadable& unreadable : content_->Unreadables) {
-      if (EqualsIgnoringCase(unreadable.Key, key))
+      if (SameTextIgnoringCase(unreadable.Key, key))
         text += (unreadable.Name.empty() ? "@" : Quote(unreadable.Name)) + "=" + unreadable.Data + "\n";
     }
     text += '\n';
@@ -324,20 +300,10 @@ bool RegistryHiveFile::Load(const std::string& path) {
   path_ = path;
   content_->Clear();
   dirty_ = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) return true;
   std::string text;
-  bool readable = fd >= 0;
-  char buffer[16384];
-  while (readable) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) readable = false;
-    else text.append(buffer, static_cast<size_t>(count));
-  }
-  if (fd >= 0) ::close(fd);
-  if (!readable) {
+  const TReadResult read = ReadFileText(path, text);
+  if (read == TReadResult::Missing) return true;
+  if (read == TReadResult::Failed) {
     // Writing would replace a file whose content was never seen.
     path_.clear();
     return false;

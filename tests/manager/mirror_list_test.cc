@@ -10,7 +10,7 @@
 #include "core/url.h"
 #include "engine/file_mirror.h"
 #include "manager/mirror_list_file.h"
-#include "manager/text_file.h"
+#include "core/text_file.h"
 #include "manager_test_support.h"
 
 namespace brindle {

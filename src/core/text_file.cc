@@ -1,4 +1,4 @@
-#include "manager/text_file.h"
+#include "core/text_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
