@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+// What a second start hands to the running instance: either a plain text
+// (its first command-line argument, possibly empty) or a structured
+// download request from brindle-cli.
+struct THandOverRequest {
+  std::string Url;        // the plain text when not Structured
+  std::string Directory;  // empty: the receiver decides
+  std::string FileName;   // empty: the receiver decides
+  int Parts = 0;          // 0: the receiver's setting
+  bool Structured = false;
+
+  static THandOverRequest PlainText(std::string text) {
+    THandOverRequest request;
+    request.Url = std::move(text);
+    return request;
+  }
+  bool operator==(const THandOverRequest&) const = default;
+};
+
+// The wire format, one frame each way on a connection:
+//   "BHO" version ('1')  |  body length (4 bytes, big-endian)  |  body
+// The body is a sequence of fields "key=<decimal length>:<bytes>\n". A
+// request holds "kind" ("text" or "download"), "url", and for downloads
+// "dir", "name" and "parts"; unknown keys are skipped so that later
+// versions can add fields. The answer holds "answer" (a decimal int).
+inline constexpr size_t kHandOverMaxFrame = 256 * 1024;
+
+enum class THandOverDecode { Incomplete, Complete, Invalid };
+
+std::string EncodeHandOverRequest(const THandOverRequest& request);
+std::string EncodeHandOverAnswer(int answer);
+
+// Decodes what has arrived so far. Incomplete: wait for more bytes. Invalid:
+// a wrong header, a frame over the limit, malformed or duplicate fields,
+// bytes after the frame, a NUL inside a structured field. A plain text is
+// cut at its first NUL, as a C string would be.
+THandOverDecode DecodeHandOverRequest(std::string_view data, THandOverRequest& request);
+THandOverDecode DecodeHandOverAnswer(std::string_view data, int& answer);
+
+}  // namespace brindle
