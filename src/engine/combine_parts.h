@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace brindle {
+
+class EventLoop;
+
+// Joins the part files of a finished download into the finished file on a
+// worker thread. The parts are the chain TmpFileName + "." + decimal start
+// byte, each starting where the one before ended. The chain is checked
+// first: it must cover exactly RemoteFSize bytes (with -1, it runs until no
+// further non-empty part file exists).
+//
+// Nothing is lost at any point: the parts are copied into a temporary file
+// next to the finished file, which is synced and renamed onto LclFileName;
+// only then are the part files deleted. A single part is synced and renamed
+// into place. A join that fails (or is cancelled) removes its temporary file
+// and keeps every part file.
+//
+// Events run on the loop's thread. The owner may destroy the object at any
+// time, from inside its events too; a worker still running is then stopped
+// and waited for, and nothing more is reported.
+class TCombineParts {
+ public:
+  // Written and RemoteFSize (known once the chain is checked).
+  using ProgressEvent = std::function<void(int64_t written, int64_t total)>;
+  // success false: error says why; the part files are all still there.
+  using FilesCombinedEvent = std::function<void(bool success, const std::string& error)>;
+
+  // The loop (nullptr: EventLoop::Current()) must outlive the object, and
+  // its clock must be safe to read from another thread.
+  TCombineParts(const std::string& tmpFileName, int64_t remoteFSize, const std::string& lclFileName,
+                EventLoop* loop = nullptr);
+  ~TCombineParts();
+  TCombineParts(const TCombineParts&) = delete;
+  TCombineParts& operator=(const TCombineParts&) = delete;
+
+  // Starts the worker; at most once.
+  void Start();
+
+  // Raised at most every kProgressIntervalMs of the loop's clock, and never
+  // again while the previous report waits on the loop.
+  ProgressEvent OnProgress;
+  // Raised once, after the virus scanner (if configured) was started on the
+  // finished file.
+  FilesCombinedEvent OnFilesCombined;
+
+  const std::string& LclFileName() const { return lclFileName_; }
+  const std::string& TmpFileName() const { return tmpFileName_; }
+  // The size given, or once known the size of the chain.
+  int64_t RemoteFSize() const { return remoteFSize_; }
+  int64_t Written() const { return written_; }
+
+  static constexpr int64_t kProgressIntervalMs = 100;
+
+  // The temporary file a join into lclFileName writes: in the same
+  // directory, ending in ".brindle-join.tmp", at most 255 bytes long.
+  static std::string JoinTempFileName(const std::string& lclFileName);
+
+ private:
+  struct Shared;
+  struct Outcome;
+  class Worker;
+
+  void ReportProgress();
+  void Finish(const Outcome& outcome);
+  void StartVirusScanner() const;
+
+  std::string tmpFileName_;
+  int64_t remoteFSize_;
+  std::string lclFileName_;
+  EventLoop* loop_;
+  int64_t written_ = 0;
+  bool started_ = false;
+  std::shared_ptr<Shared> shared_;
+  std::thread worker_;
+};
+
+}  // namespace brindle

@@ -1,0 +1,350 @@
+#include "engine/combine_parts.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "core/event_loop.h"
+#include "core/launcher_port.h"
+#include "core/memory_registry.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "platform/file_size_signal.h"
+#include "support/temp_dir.h"
+
+namespace brindle {
+namespace {
+
+using test::FileExists;
+using test::ReadWholeFile;
+using test::TempDir;
+using test::WriteWholeFile;
+using Words = std::vector<std::string>;
+using Files = std::map<std::string, std::string>;  // path -> Digest(content)
+
+struct PartSpec {
+  int64_t Start;
+  size_t Size;
+};
+
+// Size and hash: a failed comparison prints readably.
+std::string Digest(const std::string& content) {
+  return std::to_string(content.size()) + "/" + std::to_string(std::hash<std::string>{}(content));
+}
+
+Files Snapshot(const std::string& dir) {
+  Files files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) files[entry.path().string()] = Digest(ReadWholeFile(entry.path().string()));
+  }
+  return files;
+}
+
+// Writes each part as its slice of one pseudo-random content, which it returns.
+std::string WriteParts(const std::string& base, const std::vector<PartSpec>& parts) {
+  size_t end = 0;
+  for (const PartSpec& part : parts) end = std::max(end, static_cast<size_t>(part.Start) + part.Size);
+  std::string content(end, '\0');
+  uint32_t x = 2463534242u;
+  for (char& c : content) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  for (const PartSpec& part : parts) {
+    WriteWholeFile(base + "." + std::to_string(part.Start), content.substr(part.Start, part.Size));
+  }
+  return content;
+}
+
+// A clock that moves 100 ms at every read: every copied block may report.
+class SteppingClock : public Clock {
+ public:
+  int64_t MonotonicMs() const override { return now_ += 100; }
+  int64_t WallMs() const override { return 0; }
+
+ private:
+  mutable std::atomic<int64_t> now_{0};
+};
+
+struct JoinResult {
+  bool Called = false;
+  bool Success = false;
+  std::string Error;
+  std::vector<int64_t> Progress;  // written, as reported
+  int64_t Written = 0;
+  int64_t Total = 0;
+};
+
+JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const std::string& target) {
+  JoinResult result;
+  TCombineParts combine(base, size, target, &loop);
+  combine.OnProgress = [&](int64_t written, int64_t) { result.Progress.push_back(written); };
+  combine.OnFilesCombined = [&](bool success, const std::string& error) {
+    result.Called = true;
+    result.Success = success;
+    result.Error = error;
+  };
+  combine.Start();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!result.Called && std::chrono::steady_clock::now() < deadline) loop.RunOnce(100);
+  result.Written = combine.Written();
+  result.Total = combine.RemoteFSize();
+  return result;
+}
+
+class FakePrompt : public PromptPort {
+ public:
+  void Ask(const std::string&, const std::string&, std::function<void(bool)> answer) override { answer(false); }
+  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
+    Messages.push_back(text);
+    done();
+  }
+  Words Messages;
+};
+
+class FakeLauncher : public LauncherPort {
+ public:
+  bool OpenDocument(const std::string&) override { return true; }
+  bool StartProgram(const std::vector<std::string>& argv) override {
+    Started.push_back(argv);
+    return true;
+  }
+  std::vector<Words> Started;
+};
+
+class CombinePartsTest : public ::testing::Test {
+ protected:
+  CombinePartsTest() {
+    SetRegistry(&registry_);
+    SetPrompt(&prompt_);
+    SetLauncher(&launcher_);
+  }
+  ~CombinePartsTest() override {
+    SetLauncher(nullptr);
+    SetPrompt(nullptr);
+    SetRegistry(nullptr);
+  }
+  JoinResult Join(int64_t size, const std::string& target) { return RunJoin(loop_, base_, size, target); }
+  void RemoveFiles() {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+      if (entry.is_regular_file()) std::filesystem::remove(entry.path());
+    }
+  }
+
+  TempDir dir_;
+  std::string base_ = dir_.File("ABCD1234");
+  SteppingClock clock_;
+  EventLoop loop_{clock_};
+  MemoryRegistry registry_;
+  FakePrompt prompt_;
+  FakeLauncher launcher_;
+};
+
+// The finished file replaces an older one of that name, and the part files
+// are gone. A single part is renamed, not copied. Progress rises to the size
+// of the chain.
+TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFile) {
+  struct Case {
+    const char* Name;
+    std::vector<PartSpec> Parts;
+    int64_t Size;
+    std::string Target;
+  };
+  const std::vector<Case> cases = {
+      {"three parts", {{0, 100}, {100, 200}, {300, 300}}, 600, "file.zip"},
+      {"many blocks", {{0, 300000}, {300000, 355360}}, 655360, "file.zip"},
+      {"unknown size: until no next file", {{0, 100}, {100, 200}}, -1, "file.zip"},
+      {"longest file name", {{0, 100}, {100, 200}}, 300, std::string(251, 'a') + ".zip"},
+      {"one part", {{0, 5000}}, 5000, "file.zip"},
+      {"one part, unknown size", {{0, 5000}}, -1, "file.zip"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    RemoveFiles();
+    const std::string target = dir_.File(c.Target);
+    const std::string content = WriteParts(base_, c.Parts);
+    WriteWholeFile(target, "an older file");
+    struct stat part {
+    }, finished{};
+    ASSERT_EQ(stat((base_ + ".0").c_str(), &part), 0);
+    const JoinResult result = Join(c.Size, target);
+    EXPECT_TRUE(result.Success) << result.Error;
+    EXPECT_EQ(Snapshot(dir_.Path()), (Files{{target, Digest(content)}}));
+    ASSERT_EQ(stat(target.c_str(), &finished), 0);
+    EXPECT_EQ(finished.st_ino == part.st_ino, c.Parts.size() == 1);
+    EXPECT_EQ(result.Written, static_cast<int64_t>(content.size()));
+    EXPECT_EQ(result.Total, static_cast<int64_t>(content.size()));
+    EXPECT_EQ(std::adjacent_find(result.Progress.begin(), result.Progress.end(), std::greater_equal<>()),
+              result.Progress.end());
+    ASSERT_FALSE(result.Progress.empty());
+    EXPECT_LE(result.Progress.back(), result.Written);
+  }
+  EXPECT_TRUE(prompt_.Messages.empty());
+
+  EXPECT_EQ(TCombineParts::JoinTempFileName("/d/file.zip"), "/d/file.zip.brindle-join.tmp");
+  const std::string longest = "/d/" + std::string(255, 'a');
+  EXPECT_EQ(TCombineParts::JoinTempFileName(longest).size(), 3u + 255u);
+  EXPECT_NE(TCombineParts::JoinTempFileName(longest), TCombineParts::JoinTempFileName(longest + "b"));
+}
+
+// Whatever stops a join, the directory is left as it was: every part file
+// intact, no finished file, no temporary file.
+TEST_F(CombinePartsTest, FailedJoinKeepsEveryPartAndCreatesNothing) {
+  struct Case {
+    const char* Name;
+    std::vector<PartSpec> Parts;
+    int64_t Size;
+    std::string Target;   // in the directory; "" for none
+    std::string Message;  // shown to the user, "<dir>" for the directory; "" for none
+  };
+  const std::vector<Case> cases = {
+      {"middle part missing", {{0, 100}, {300, 300}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.100"},
+      {"first part missing", {{100, 200}, {300, 300}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.0"},
+      {"unknown size, first part missing", {{100, 200}}, -1, "file.zip", "Couldn't open<dir>/ABCD1234.0"},
+      {"last part overshoots", {{0, 100}, {100, 200}, {300, 301}}, 600, "file.zip", ""},
+      {"middle part overshoots",
+       {{0, 100}, {100, 250}, {300, 300}},
+       600,
+       "file.zip",
+       "Couldn't open<dir>/ABCD1234.350"},
+      {"chain short of the size", {{0, 100}, {100, 200}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.300"},
+      {"empty part in the chain", {{0, 100}, {100, 0}, {300, 300}}, 600, "file.zip", ""},
+      {"empty first part of a known size", {{0, 0}}, 600, "file.zip", ""},
+      {"no file name", {{0, 100}, {100, 200}}, 300, "", ""},
+      {"target directory missing", {{0, 100}, {100, 200}}, 300, "gone/file.zip", "Couldn't open<dir>/gone/file.zip"},
+      {"target is a directory", {{0, 100}, {100, 200}}, 300, "taken", "Couldn't open<dir>/taken"},
+      {"one part, target is a directory", {{0, 100}}, 100, "taken", "Couldn't open<dir>/taken"},
+  };
+  std::filesystem::create_directory(dir_.File("taken"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    RemoveFiles();
+    prompt_.Messages.clear();
+    WriteParts(base_, c.Parts);
+    const Files before = Snapshot(dir_.Path());
+    const JoinResult result = Join(c.Size, c.Target.empty() ? "" : dir_.File(c.Target));
+    ASSERT_TRUE(result.Called);
+    EXPECT_FALSE(result.Success);
+    EXPECT_FALSE(result.Error.empty());
+    EXPECT_EQ(Snapshot(dir_.Path()), before);
+    std::string message = c.Message;
+    if (const size_t at = message.find("<dir>"); at != std::string::npos) message.replace(at, 5, dir_.Path());
+    EXPECT_EQ(prompt_.Messages, message.empty() ? Words{} : Words{message});
+  }
+  EXPECT_TRUE(launcher_.Started.empty());
+}
+
+TEST_F(CombinePartsTest, VirusScannerGetsProgramParametersAndFileAsSeparateArguments) {
+  const std::string target = dir_.File("my file.zip");
+  WriteString(kOptionsSection, "AntivirusExecutablePath", "/opt/scan tool/scan");
+  WriteString(kOptionsSection, "AntivirusExecutableParameters", "--quiet -x 'a b'");
+  WriteParts(base_, {{0, 10}});
+  ASSERT_TRUE(Join(10, target).Success);
+  EXPECT_TRUE(launcher_.Started.empty());  // VirusChecking is off by default
+
+  WriteBool(kOptionsSection, "VirusChecking", true);
+  WriteParts(base_, {{0, 10}, {10, 20}});
+  ASSERT_TRUE(Join(30, target).Success);
+  ASSERT_FALSE(Join(30, target).Success);  // no file to scan
+  const Words expected = {"/opt/scan tool/scan", "--quiet", "-x", "a b", target};
+  EXPECT_EQ(launcher_.Started, std::vector<Words>{expected});
+}
+
+TEST_F(CombinePartsTest, OwnerDestroyedWhileTheWorkerRunsHearsNothing) {
+  const std::string target = dir_.File("file.zip");
+  const std::string content = WriteParts(base_, {{0, 4 << 20}, {4 << 20, 4 << 20}});
+  const Files before = Snapshot(dir_.Path());
+  bool called = false;
+  auto combine = std::make_unique<TCombineParts>(base_, 8 << 20, target, &loop_);
+  combine->OnFilesCombined = [&](bool, const std::string&) { called = true; };
+  combine->Start();
+  combine.reset();
+  for (int i = 0; i < 10; ++i) loop_.RunOnce(0);
+  EXPECT_FALSE(called);
+  // Stopped on the way, or (on a slow scheduler) done before the cancel was
+  // seen: never anything in between.
+  const Files after = Snapshot(dir_.Path());
+  EXPECT_TRUE(after == before || after == (Files{{target, Digest(content)}}));
+}
+
+// Death tests re-run the test in a fresh process, which finds the parent's
+// directory in BRINDLE_TEST_JOIN_DIR.
+class CombinePartsChildTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    if (const char* inherited = std::getenv("BRINDLE_TEST_JOIN_DIR")) {
+      dir_ = inherited;
+      return;
+    }
+    temp_.emplace();
+    dir_ = temp_->Path();
+    content_ = WriteParts(dir_ + "/ABCD1234", kParts);
+    parts_ = Snapshot(dir_);
+    setenv("BRINDLE_TEST_JOIN_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("BRINDLE_TEST_JOIN_DIR");
+    unsetenv("BRINDLE_CRASH_AT");
+  }
+  // In the child: exits 0 when the join failed for a write over the limit.
+  [[noreturn]] void JoinAndExit() {
+    EventLoop loop;
+    const JoinResult result = RunJoin(loop, dir_ + "/ABCD1234", 400000, dir_ + "/file.zip");
+    _exit(!result.Success && result.Error.find("File too large") != std::string::npos ? 0 : 1);
+  }
+  // Every part file as written; file.zip complete or missing.
+  void ExpectNothingLost() {
+    Files now = Snapshot(dir_);
+    EXPECT_TRUE(!now.count(Finished()) || now[Finished()] == Digest(content_));
+    for (const auto& [path, digest] : parts_) EXPECT_EQ(now[path], digest) << path;
+  }
+  std::string Finished() const { return dir_ + "/file.zip"; }
+
+  const std::vector<PartSpec> kParts = {{0, 100000}, {100000, 200000}, {300000, 100000}};
+  std::optional<TempDir> temp_;
+  std::string dir_;
+  std::string content_;
+  Files parts_;
+};
+
+TEST_F(CombinePartsChildTest, DiskFullFailsTheJoinAndKeepsTheParts) {
+  const auto joinOverLimit = [this] {
+    IgnoreFileSizeSignal();
+    const rlimit limit = {250000, 250000};  // below the finished file's size
+    setrlimit(RLIMIT_FSIZE, &limit);
+    JoinAndExit();
+  };
+  EXPECT_EXIT(joinOverLimit(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(Snapshot(dir_), parts_);
+}
+
+#ifdef BRINDLE_TEST_HOOKS
+class CombinePartsCrashTest : public CombinePartsChildTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CombinePartsCrashTest, CrashAnywhereLosesNothing) {
+  setenv("BRINDLE_CRASH_AT", GetParam(), 1);
+  EXPECT_EXIT(JoinAndExit(), ::testing::ExitedWithCode(86), "");
+  ExpectNothingLost();
+  // The next join replaces whatever the crashed one left.
+  unsetenv("BRINDLE_CRASH_AT");
+  EventLoop loop;
+  ASSERT_TRUE(RunJoin(loop, dir_ + "/ABCD1234", 400000, Finished()).Success);
+  EXPECT_EQ(Snapshot(dir_), (Files{{Finished(), Digest(content_)}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, CombinePartsCrashTest,
+                         ::testing::Values("combine-block-copied", "combine-part-copied", "combine-before-rename",
+                                           "combine-after-rename"));
+#endif
+
+}  // namespace
+}  // namespace brindle
