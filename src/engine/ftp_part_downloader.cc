@@ -1,0 +1,489 @@
+#include "engine/ftp_part_downloader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "core/event_loop.h"
+#include "core/log_error.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/trace.h"
+#include "engine/part_file_writer.h"
+#include "net/ftp_client.h"
+
+namespace brindle {
+
+// What the client's handlers reach the part downloader through. Self is
+// cleared when the part downloader goes and Client when it gives its client
+// up, so a client whose deletion was deferred calls nobody.
+struct TFTPPartDownloader::Context {
+  TFTPPartDownloader* Self = nullptr;
+  const TFtpClient* Client = nullptr;
+  int Depth = 0;  // client events running right now
+};
+
+namespace {
+
+template <class Ctx, class Fn>
+auto Guarded(const std::shared_ptr<Ctx>& context, const TFtpClient* client, const char* name, Fn fn) {
+  return [context, client, name, fn](auto&&... args) {
+    if (!context->Self || context->Client != client) return;
+    ++context->Depth;
+    try {
+      fn(*context->Self, args...);
+    } catch (...) {
+      LogError(name);
+    }
+    --context->Depth;
+  };
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Addresses carry names percent-encoded; the server knows them plain.
+std::string PercentDecode(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+// "/pub/dir/" -> "/pub/dir"; the root stays "/".
+std::string DirectoryOf(const std::string& dir) {
+  std::string out = PercentDecode(dir);
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out.empty() ? "/" : out;
+}
+
+}  // namespace
+
+TFTPPartDownloader::TFTPPartDownloader(const std::string& url, const std::string& fileName, int64_t startB,
+                                       int64_t endB, EventLoop* loop)
+    : TPartDownloader(url, fileName, startB, endB, loop), context_(std::make_shared<Context>()) {
+  context_->Self = this;
+}
+
+TFTPPartDownloader::~TFTPPartDownloader() {
+  context_->Self = nullptr;
+  try {
+    FreeClient();
+  } catch (...) {
+    LogError("TFTPPartDownloader.Destroy");
+  }
+  writer_.reset();
+}
+
+void TFTPPartDownloader::CreateClient() {
+  ftpClient_ = std::make_unique<TFtpClient>(&Loop());
+  context_->Client = ftpClient_.get();
+  TFtpClient& cli = *ftpClient_;
+  const TUrl& url = Url();
+  const std::string user = PercentDecode(url.User);
+  if (ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings())) {
+    // The proxy learns the server from the user name.
+    cli.HostName = ReadString(kOptionsSection, "FTPProxyAddress", "");
+    cli.Port = ReadString(kOptionsSection, "FTPProxyPort", "");
+    cli.UserName = user + "@" + url.Host + ":" + std::to_string(url.Port);
+  } else {
+    cli.HostName = url.Host;
+    cli.Port = std::to_string(url.Port);
+    cli.UserName = user;
+  }
+  cli.HostDirName = DirectoryOf(url.Dir);
+  cli.PassWord = PercentDecode(url.Password);
+  cli.HostFileName = PercentDecode(url.FileName);
+  cli.Options |= ftpNoAutoStartDownloadAt;
+  using Self = TFTPPartDownloader;
+  cli.OnSessionConnected = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientSessionConnected",
+                                   [](Self& s, int error) { s.HandleSessionConnected(error); });
+  cli.OnProgress = Guarded(context_, &cli, "TFTPPartDownloader.OnFtpClientProgress",
+                           [](Self& s, int64_t count, bool& abort) { s.HandleProgress(count, abort); });
+  cli.OnRequestDone = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientRequestDone",
+                              [](Self& s, TFtpRequest request, int error) { s.HandleRequestDone(request, error); });
+}
+
+void TFTPPartDownloader::FreeClient() {
+  context_->Client = nullptr;
+  if (!ftpClient_) return;
+  ftpClient_->RcvdStream = nullptr;
+  ftpClient_->Close();
+  // Given up from inside one of its own events: it must outlive that event.
+  if (context_->Depth > 0) Loop().DeleteLater(std::move(ftpClient_));
+  ftpClient_.reset();
+}
+
+void TFTPPartDownloader::FailLater(int code, const std::string& text) {
+  Fail(code, text);
+  FreeClient();
+  writer_.reset();
+  Loop().Post([context = context_] {
+    if (context->Self) context->Self->RaiseChange();
+  });
+}
+
+void TFTPPartDownloader::FailAndRaise(int code, const std::string& text) {
+  Fail(code, text);
+  StopTimeOutTimer();
+  FreeClient();
+  writer_.reset();
+  RaiseChange();
+}
+
+void TFTPPartDownloader::Get() {
+  try {
+    // A request on the wire: its end decides, nothing new starts.
+    if (ftpClient_ && ftpClient_->Busy()) return;
+    stopPending_ = false;
+    SetAbortedFlag(false);
+    SetPausedFlag(false);
+    ClearError();
+    const TUrl& url = Url();
+    // Nothing of an address that could end a command line ever goes out.
+    if (url.Host.empty() || url.FileName.empty() || HasLineBreak(url.Host) ||
+        HasLineBreak(PercentDecode(url.User)) || HasLineBreak(PercentDecode(url.Password)) ||
+        HasLineBreak(PercentDecode(url.Dir)) || HasLineBreak(PercentDecode(url.FileName))) {
+      FailLater(kPartErrRefused, "Invalid URL");
+      return;
+    }
+    writer_.reset();
+    try {
+      writer_ = std::make_unique<TPartFileWriter>(FileName());
+    } catch (const std::system_error& e) {
+      FailLater(kPartErrRefused, "Can't write the part file (" + e.code().message() + ")");
+      return;
+    }
+    offset_ = writer_->Size();
+    SetTransferCount(offset_);
+    if (!ftpClient_) CreateClient();
+    TFtpClient& cli = *ftpClient_;
+    cli.LocalFileName = FileName();
+    cli.RcvdStream = writer_.get();
+    cli.StartDownloadAt = StartByte() + offset_;
+    cli.LocalFileOffset = offset_;
+    cli.EndDownloadAt = StopPosition();
+    cli.Passive = ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings()) ||
+                  ReadBool(kOptionsSection, "PassiveMode", false);
+    if (cli.Connected()) {
+      SetState(psConnected);
+      StartTransfer(true);
+      return;
+    }
+    StartTimeOutTimer(TimeOut());
+    SetState(psConnecting);
+    try {
+      cli.ConnectAsync();
+    } catch (const FtpException&) {
+      // An address with a user but no password, or the like.
+      StopTimeOutTimer();
+      FailLater(kPartErrLogin, kStatusCouldNotLogin);
+      return;
+    }
+    RaiseChange();
+  } catch (...) {
+    LogError("TFTPPartDownloader.Get");
+  }
+}
+
+template <class Fn>
+bool TFTPPartDownloader::StartNext(Fn start) {
+  try {
+    start(*ftpClient_);
+    return true;
+  } catch (const FtpException&) {
+    FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+    return false;
+  }
+}
+
+void TFTPPartDownloader::HandleSessionConnected(int error) {
+  if (error != 0 || State() != psConnecting) return;
+  SetState(psConnected);
+  Trace("Ftp Connected");
+  RaiseChange();
+}
+
+void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
+  const TFtpClient& cli = *ftpClient_;
+  const int code = cli.StatusCode();
+  // A failed step on a connection that went is no answer about the file.
+  auto failStep = [&](int codeIfAnswered, const char* text) {
+    if (cli.Connected()) {
+      FailAndRaise(codeIfAnswered, text);
+    } else {
+      FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+    }
+  };
+  switch (request) {
+    case TFtpRequest::ftpConnectAsync:
+      Trace("Ftp Connected done");
+      StopTimeOutTimer();
+      if (error != 0 || code != 230) {
+        if (code == 530) {
+          FailAndRaise(kPartErrLogin, kStatusCouldNotLogin);
+        } else {
+          FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+        }
+        return;
+      }
+      if (State() != psConnected) {
+        SetState(psConnected);
+        if (!RaiseChange() || !ftpClient_) return;
+      }
+      StartNext([](TFtpClient& c) { c.TypeSetAsync(); });
+      return;
+    case TFtpRequest::ftpTypeSetAsync:
+      Trace("Ftp Type done");
+      if (!cli.Connected()) {
+        FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+        return;
+      }
+      StartNext([](TFtpClient& c) { c.CwdAsync(); });
+      return;
+    case TFtpRequest::ftpCwdAsync:
+      Trace("Ftp Cwd done");
+      if (error == 0 && code == 250) {
+        StartNext([](TFtpClient& c) { c.SizeAsync(); });
+      } else {
+        failStep(kPartErrRefused, kStatusFileNotFound);
+      }
+      return;
+    case TFtpRequest::ftpSizeAsync: {
+      Trace("Ftp Size done");
+      if (error != 0 || code != 213) {
+        Trace("FileSize mismatch");
+        failStep(kPartErrRefused, kStatusFileNotFound);
+        return;
+      }
+      const int64_t size = cli.SizeResult();
+      if (SizeLearned() && TransferSize() >= 0 && size >= 0 && size != TransferSize()) {
+        FailAndRaise(kPartErrSizeMismatch, kStatusFilesizeMismatch);
+        return;
+      }
+      if (!SizeLearned() || TransferSize() < 0) SetTransferSize(size);
+      SetState(psGotFileSize);
+      if (!RaiseChange() || !ftpClient_ || State() == psError) return;
+      ApplyLimit();
+      ftpClient_->StartDownloadAt = StartByte() + offset_;
+      StartNext([](TFtpClient& c) { c.RestAsync(); });
+      return;
+    }
+    case TFtpRequest::ftpRestAsync:
+      if (!cli.Connected()) {
+        FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+        return;
+      }
+      SetResume(error == 0 && code == 350);
+      SetState(psGotResumeInfo);
+      if (!RaiseChange() || !ftpClient_ || State() == psError) return;
+      if (ResumeSupported() == 0) {
+        StartTransfer(true);
+      } else if (StartByte() > 0) {
+        FailAndRaise(kPartErrNoResume, kStatusResumeNotSupported);
+      } else {
+        // The server sends from the first byte: refill the part file rather
+        // than append a second copy after what it holds.
+        if (!writer_ || !writer_->Truncate(0)) {
+          FailAndRaise(kPartErrRefused, "Can't write the part file");
+          return;
+        }
+        offset_ = 0;
+        SetTransferCount(0);
+        StartTransfer(false);
+      }
+      return;
+    case TFtpRequest::ftpGetAsync:
+      TransferDone(false, error);
+      return;
+    case TFtpRequest::ftpRestartGetAsync:
+      TransferDone(true, error);
+      return;
+    default:
+      return;
+  }
+}
+
+void TFTPPartDownloader::StartTransfer(bool restart) {
+  TFtpClient& cli = *ftpClient_;
+  cli.RcvdStream = writer_.get();
+  cli.StartDownloadAt = StartByte() + offset_;
+  cli.LocalFileOffset = offset_;
+  cli.EndDownloadAt = StopPosition();
+  writer_->SetAccepting(true);
+  ApplyLimit();
+  if (restart) {
+    StartNext([](TFtpClient& c) { c.RestartGetAsync(); });
+  } else {
+    StartNext([](TFtpClient& c) { c.GetAsync(); });
+  }
+}
+
+void TFTPPartDownloader::HandleProgress(int64_t, bool& abort) {
+  if (!writer_) return;
+  SetTransferCount(writer_->Size());
+  if (Aborted() || Paused()) {
+    abort = true;
+    return;
+  }
+  if (State() != psDownloading) {
+    SetState(psDownloading);
+    if (!RaiseChange() || !writer_) return;
+  }
+  if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) {
+    SetState(psReachedEnd);
+    if (!RaiseChange() || !writer_) return;
+    // The owner may have raised EndByte (which let held-back bytes in).
+    SetTransferCount(writer_->Size());
+    if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) abort = true;
+  }
+}
+
+void TFTPPartDownloader::TransferDone(bool restart, int error) {
+  TFtpClient& cli = *ftpClient_;
+  int writeError = 0;
+  if (writer_) {
+    SetTransferCount(writer_->Size());
+    writeError = writer_->Error();
+    cli.RcvdStream = nullptr;
+    writer_.reset();
+  }
+  const int64_t needed = BytesNeeded();
+  const int code = cli.StatusCode();
+  // With no size to compare, only the server's word tells a whole file
+  // from a cut one.
+  const bool confirmed = error == 0 && code >= 200 && code < 300;
+  if (writeError) {
+    Fail(kPartErrRefused, "Can't write the part file (" + std::generic_category().message(writeError) + ")");
+  } else if (restart && error == code && cli.Connected() && cli.LastCommand().rfind("REST ", 0) == 0) {
+    Fail(kPartErrNoResume, kStatusResumeNotSupported);
+  } else if (needed >= 0 ? TransferCount() >= needed : confirmed) {
+    SetState(psDone);
+  } else {
+    Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+  }
+  StopTimeOutTimer();
+  if (State() == psError) FreeClient();
+  RaiseChange();
+}
+
+int64_t TFTPPartDownloader::BytesNeeded() const {
+  if (EndByte() > 0) return EndByte() - StartByte() + 1;
+  if (SizeLearned() && TransferSize() >= 0) return std::max<int64_t>(0, TransferSize() - StartByte());
+  return -1;
+}
+
+int64_t TFTPPartDownloader::StopPosition() const {
+  if (EndByte() <= 0) return 0;
+  // The bytes this transfer still has to bring; at least 1, as 0 would mean
+  // "no end".
+  return std::max<int64_t>(1, EndByte() - StartByte() + 1 - offset_);
+}
+
+void TFTPPartDownloader::ApplyLimit() {
+  if (!writer_) return;
+  int64_t limit = -1;
+  if (EndByte() > 0) limit = EndByte() - StartByte() + 1;
+  if (SizeLearned() && TransferSize() >= 0) {
+    const int64_t rest = std::max<int64_t>(0, TransferSize() - StartByte());
+    limit = limit < 0 ? rest : std::min(limit, rest);
+  }
+  writer_->SetLimit(limit);
+  SetTransferCount(writer_->Size());
+}
+
+void TFTPPartDownloader::SetEndByte(int64_t endByte) {
+  TPartDownloader::SetEndByte(endByte);
+  try {
+    ApplyLimit();
+    if (ftpClient_) ftpClient_->EndDownloadAt = StopPosition();
+  } catch (...) {
+    LogError("TFTPPartDownloader.SetEndByte");
+  }
+}
+
+void TFTPPartDownloader::Release() {
+  stopPending_ = false;
+  FreeClient();
+  if (writer_) SetTransferCount(writer_->Size());
+  writer_.reset();
+}
+
+void TFTPPartDownloader::Stop() {
+  try {
+    const bool running = ftpClient_ && ftpClient_->Busy();
+    Release();
+    if (!running) return;
+    // Like the end of any request, the stopped one is reported from the loop.
+    stopPending_ = true;
+    Loop().Post([context = context_] {
+      if (context->Self && context->Self->stopPending_) context->Self->StopDone();
+    });
+  } catch (...) {
+    LogError("TFTPPartDownloader.Stop");
+  }
+}
+
+void TFTPPartDownloader::StopDone() {
+  stopPending_ = false;
+  if (State() != psError) {
+    const int64_t needed = BytesNeeded();
+    if (needed >= 0 && TransferCount() >= needed) {
+      SetState(psDone);
+    } else if (State() == psDownloading || State() == psReachedEnd) {
+      Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+    } else {
+      Fail(kPartErrNoConnection, kStatusCouldNotConnect);
+    }
+  }
+  StopTimeOutTimer();
+  RaiseChange();
+}
+
+void TFTPPartDownloader::Abort() {
+  try {
+    TPartDownloader::Abort();
+    Release();
+    unlink(FileName().c_str());
+    SetTransferCount(0);
+    StopTimeOutTimer();
+    SetState(psAborted);
+    RaiseChange();
+  } catch (...) {
+    LogError("TFTPPartDownloader.Abort");
+  }
+}
+
+void TFTPPartDownloader::Pause() {
+  try {
+    TPartDownloader::Pause();
+    Release();
+    SetState(psPaused);
+    RaiseChange();
+  } catch (...) {
+    LogError("TFTPPartDownloader.Pause");
+  }
+}
+
+void TFTPPartDownloader::OnTimeOut() {
+  StopTimeOutTimer();
+  Fail(kPartErrTimeoutOrLost, kStatusTimeout);
+  Release();
+  RaiseChange();
+}
+
+}  // namespace brindle
