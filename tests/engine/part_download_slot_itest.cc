@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/event_loop.h"
+#include "core/memory_registry.h"
+#include "core/settings.h"
+#include "core/timer.h"
+#include "engine/file_mirror.h"
+#include "engine/part_download_slot.h"
+#include "support/fault_ftp_server.h"
+#include "support/fault_http_server.h"
+#include "support/manual_clock.h"
+#include "support/temp_dir.h"
+
+namespace brindle {
+namespace {
+
+std::string MakeContent(size_t size) {
+  std::string content(size, '\0');
+  uint32_t x = 88172645u;
+  for (char& c : content) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return content;
+}
+
+bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
+
+// The same slot behaviour over both part downloaders.
+class PartDownloadSlotITest : public ::testing::TestWithParam<const char*> {
+ protected:
+  PartDownloadSlotITest() {
+    clock_.Attach(loop_);
+    SetRegistry(&registry_);
+    WriteBool(kOptionsSection, "UseHTTPProxy", false);
+    WriteBool(kOptionsSection, "UseFTPProxy", false);
+    WriteBool(kOptionsSection, "PassiveMode", true);
+    http_.AddFile("/f.bin", content_);
+    ftp_.AddFile("/f.bin", content_);
+  }
+  ~PartDownloadSlotITest() override {
+    SetRegistry(nullptr);
+    clock_.Detach();
+  }
+
+  std::string Url(const std::string& path) const {
+    return std::string(GetParam()) == "ftp" ? ftp_.Url(path) : http_.Url(path);
+  }
+  std::unique_ptr<TPartDownloadSlot> MakeSlot(int64_t first, int64_t last) {
+    auto slot = std::make_unique<TPartDownloadSlot>(&loop_);
+    slot->SetPartDownloaderStartByte(first);
+    slot->SetPartDownloaderEndByte(last);
+    slot->SetPartFileName(dir_.File("base." + std::to_string(first)));
+    Watch(*slot);
+    return slot;
+  }
+  void Watch(TPartDownloadSlot& slot) {
+    slot.OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) {
+      states_.push_back(state);
+      if (statuses_.empty() || statuses_.back() != s.Status()) statuses_.push_back(s.Status());
+    };
+  }
+  // Starts the slot and runs until its part downloader reaches a final state.
+  void Run(TPartDownloadSlot& slot, TFileMirror* mirror) {
+    states_.clear();
+    statuses_.clear();
+    slot.Start(mirror, 10000);
+    ASSERT_TRUE(test::RunUntil(loop_, [&] { return !states_.empty() && Final(states_.back()); }));
+  }
+  std::string Slice(int64_t first, int64_t last) const { return content_.substr(first, last - first + 1); }
+
+  test::ManualClock clock_;
+  EventLoop loop_{clock_};
+  MemoryRegistry registry_;
+  test::TempDir dir_;
+  test::FaultHttpServer http_{loop_};
+  test::FaultFtpServer ftp_{loop_};
+  const std::string content_ = MakeContent(100000);
+  std::vector<TPartDownloaderState> states_;
+  std::vector<std::string> statuses_;
+};
+
+TEST_P(PartDownloadSlotITest, FirstPartLearnsTheSizeAndFetchesTheWholeFile) {
+  TFileMirror mirror(Url("/f.bin"));
+  auto slot = MakeSlot(0, 0);
+  Run(*slot, &mirror);
+  ASSERT_EQ(states_.back(), psDone) << slot->Status();
+  if (statuses_.front() == "Contacting host") statuses_.erase(statuses_.begin());
+  EXPECT_EQ(statuses_, (std::vector<std::string>{"Getting file info", "Downloading", "Done"}));
+  EXPECT_EQ(slot->FileSize(), 100000);
+  EXPECT_EQ(slot->EndByte(), 99999);
+  EXPECT_EQ(slot->TransferCount(), 100000);
+  EXPECT_EQ(slot->Count(), 100000);
+  EXPECT_EQ(slot->Speed(), 0);  // under one second
+  EXPECT_EQ(test::ReadWholeFile(slot->PartFileName()), content_);
+  EXPECT_EQ(mirror.ErrorCode, 0);
+  EXPECT_FALSE(slot->HadError());
+}
+
+TEST_P(PartDownloadSlotITest, FailureMarksTheMirror) {
+  struct Case {
+    std::string url;
+    const char* status;
+    int code;
+  };
+  const Case cases[] = {
+      {Url("/missing.bin"), "File not found", 4},
+      {std::string(GetParam()) + "://127.0.0.1:1/f.bin", "Couldn't connect to host", 2},
+  };
+  for (const Case& c : cases) {
+    TFileMirror mirror(c.url);
+    auto slot = MakeSlot(0, 0);
+    Run(*slot, &mirror);
+    EXPECT_EQ(states_.back(), psError) << c.url;
+    EXPECT_EQ(slot->Status(), c.status) << c.url;
+    EXPECT_EQ(mirror.ErrorCode, c.code) << c.url;
+    EXPECT_TRUE(slot->HadError());
+    EXPECT_FALSE(slot->UpdateTimer().Enabled());
+  }
+}
+
+TEST_P(PartDownloadSlotITest, ResizePartFileCutsBytesBeyondTheRange) {
+  TFileMirror mirror(Url("/f.bin"));
+  auto slot = MakeSlot(1000, 4999);
+  // An earlier run left the part file longer than its range.
+  test::WriteWholeFile(slot->PartFileName(), Slice(1000, 6999));
+  Run(*slot, &mirror);
+  ASSERT_EQ(states_.back(), psDone) << slot->Status();
+  EXPECT_EQ(slot->TransferCount(), 4000);
+  slot->ResizePartFile();
+  EXPECT_EQ(test::ReadWholeFile(slot->PartFileName()), Slice(1000, 4999));
+}
+
+TEST_P(PartDownloadSlotITest, HandedOverPartDownloaderFetchesTheNextRange) {
+  TFileMirror mirror(Url("/f.bin"));
+  auto first = MakeSlot(0, 999);
+  Run(*first, &mirror);
+  ASSERT_EQ(states_.back(), psDone) << first->Status();
+  first->ResizePartFile();
+  auto second = MakeSlot(1000, 2999);
+  second->SetPartDownloader(first->TakePartDownloader());
+  Run(*second, &mirror);
+  ASSERT_EQ(states_.back(), psDone) << second->Status();
+  EXPECT_EQ(test::ReadWholeFile(first->PartFileName()), Slice(0, 999));
+  EXPECT_EQ(test::ReadWholeFile(second->PartFileName()), Slice(1000, 2999));
+  EXPECT_EQ(first->Status(), "Done");
+  if (std::string(GetParam()) == "ftp") {
+    EXPECT_EQ(ftp_.Sessions(), 1);  // the same login
+  }
+}
+
+TEST_P(PartDownloadSlotITest, UnsupportedSchemeNeverConnects) {
+  TFileMirror mirror("https://127.0.0.1:" + std::to_string(http_.Port()) + "/f.bin");
+  auto slot = MakeSlot(0, 0);
+  Run(*slot, &mirror);
+  EXPECT_EQ(states_, std::vector<TPartDownloaderState>{psError});
+  EXPECT_EQ(slot->Status(), "Unsupported protocol: https");
+  EXPECT_EQ(mirror.ErrorCode, 4);
+  EXPECT_EQ(http_.Accepted(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, PartDownloadSlotITest, ::testing::Values("http", "ftp"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace brindle
