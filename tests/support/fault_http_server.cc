@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 
@@ -225,18 +226,21 @@ void FaultHttpServer::OnConnection(int id, unsigned events) {
       c.In.append(buffer, static_cast<size_t>(n));
       size_t end = HeadEnd(c.In);
       if (end == std::string::npos) return;
+      HttpRequest request;
+      request.Raw = c.In.substr(0, end);
+      // A body announced by Content-Length is read whole before the answer.
+      const size_t length = std::strtoull(request.Header("Content-Length").value_or("0").c_str(), nullptr, 10);
+      if (c.In.size() - end < length) return;
       c.Answered = true;
-      c.In.resize(end);
-      Answer(c);
+      request.Body = c.In.substr(end, length);
+      Answer(c, std::move(request));
       if (c.Out.empty() && c.StallAt.empty()) return Drop(id);
     }
   }
   if (c.Answered) Flush(id);
 }
 
-void FaultHttpServer::Answer(Connection& c) {
-  HttpRequest request;
-  request.Raw = c.In;
+void FaultHttpServer::Answer(Connection& c, HttpRequest request) {
   std::vector<std::string> lines = request.Lines();
   if (!lines.empty()) {
     size_t space = lines[0].find(' ');

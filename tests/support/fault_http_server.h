@@ -19,6 +19,7 @@ struct HttpRequest {
   std::string Raw;  // the exact bytes, request line to the blank line included
   std::string Method;
   std::string Target;  // as sent: path and query
+  std::string Body;    // the bytes Content-Length announced (a POST's form)
 
   // The value of the first header field of that name (ASCII case ignored),
   // without the blanks after the ":".
@@ -96,7 +97,7 @@ class FaultHttpServer {
 
   void OnListen();
   void OnConnection(int id, unsigned events);
-  void Answer(Connection& c);
+  void Answer(Connection& c, HttpRequest request);
   void Flush(int id);
   void Drop(int id);
 
