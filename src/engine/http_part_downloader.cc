@@ -246,6 +246,8 @@ void THTTPPartDownloader::HandleHeaderEnd() {
     fileSize = (status == 206 ? position : 0) + cli.ContentLength();
   }
 
+  // Known before the answer is reported, so that the owner can refuse it.
+  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
   SetState(psGotResumeInfo);
   if (!RaiseChange()) return;
   if (State() == psError || Aborted() || Paused()) return;
@@ -261,7 +263,6 @@ void THTTPPartDownloader::HandleHeaderEnd() {
   }
   Trace("OnHeaderEnd - AllowResume: " + ResumeText());
 
-  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
   if (cli.RedirectCount() > 0) SetUrl(cli.Location());
   if (status == 200 && writer_->Size() > 0) {
     // The whole file again from its first byte: refill the part file rather

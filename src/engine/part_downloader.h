@@ -79,6 +79,14 @@ class TPartDownloader {
   // to psDownloading after psReachedEnd).
   void SetState(TPartDownloaderState state) { state_ = state; }
 
+  // The owner refuses the answer being received (another file, another
+  // version): psError with code and text, then Stop; nothing more of it
+  // reaches the part file, and the stop's completion reports the error.
+  void Reject(int code, const std::string& text) {
+    Fail(code, text);
+    Stop();
+  }
+
   // The whole remote file's size: 0 until an answer told it, then the size,
   // or -1 when the server gave none. SizeLearned tells a learned 0 (an empty
   // file) from "not learned yet".

@@ -16,7 +16,6 @@
 #include "core/status_texts.h"
 #include "core/timer.h"
 #include "core/url.h"
-#include "core/ascii_case.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/field_escape.h"
@@ -30,10 +29,6 @@ constexpr const char* kSection = "Options";
 // Bounds the work a damaged record file can cause; a download has far
 // fewer servers.
 constexpr int kMaxServers = 1000;
-
-bool IsActive(const std::string& status) {
-  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
-}
 
 // Active states resume as "Downloading", error states wait as "Paused".
 std::string SavedStatus(const std::string& status) {
@@ -76,7 +71,7 @@ std::string Numbered(const char* key, int index) { return key + std::to_string(i
 
 TLocalDownloadinfo::TLocalDownloadinfo(std::unique_ptr<TUrl> url, const std::string& tempFileName,
                                        const TCategoryList* categories)
-    : Url(std::move(url)), TempFileName(tempFileName) {
+    : TDownloadRecord(std::move(url), tempFileName) {
   if (TempFileName.empty()) {
     const std::string directory =
         ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
@@ -90,11 +85,6 @@ TLocalDownloadinfo::TLocalDownloadinfo(std::unique_ptr<TUrl> url, const std::str
 
 TLocalDownloadinfo::~TLocalDownloadinfo() = default;
 
-void TLocalDownloadinfo::SetStatus(const std::string& value) {
-  if (IsActive(status_) && value != status_) LastActivity = Now();
-  status_ = value;
-}
-
 void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* categories) {
   TProfileFile profile;
   profile.Parse(text);
@@ -102,7 +92,6 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
 
   const std::string url = UnescapeField(read("URL"));
   if (!url.empty()) Url = std::make_unique<TUrl>(url);
-  if (!Url) Url = std::make_unique<TUrl>("");
   LocalFileName = UnescapeField(read("LocalFileName"));
   SetStatus(UnescapeField(read("Status")));
 
@@ -116,11 +105,11 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   Created = ParseDate(read("Created"));
   Description = UnescapeField(read("Description"));
 
-  validators_.clear();
+  ClearValidators();
   for (int i = 1; i <= kMaxServers; ++i) {
     const std::string server = UnescapeField(read(Numbered("Server", i)));
     if (server.empty()) break;
-    validators_[server] = {UnescapeField(read(Numbered("ETag", i))), UnescapeField(read(Numbered("LastModified", i)))};
+    SetValidators(server, {UnescapeField(read(Numbered("ETag", i))), UnescapeField(read(Numbered("LastModified", i)))});
   }
 }
 
@@ -131,7 +120,7 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
   };
   write("URL", EscapeField(Url->Url));
   write("LocalFileName", EscapeField(LocalFileName));
-  write("Status", EscapeField(SavedStatus(status_)));
+  write("Status", EscapeField(SavedStatus(Status())));
   write("FileSize", std::to_string(FileSize));
   write("NumOfParts", std::to_string(NumOfParts));
   write("Category", Category ? EscapeField(Category->Name()) : "");
@@ -140,7 +129,7 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
   write("Description", EscapeField(Description));
 
   int index = 0;
-  for (const auto& [server, validators] : validators_) {
+  for (const auto& [server, validators] : AllValidators()) {
     ++index;
     write(Numbered("Server", index), EscapeField(server));
     write(Numbered("ETag", index), EscapeField(validators.ETag));
@@ -197,19 +186,6 @@ void TLocalDownloadinfo::DeletePartFiles() const {
   } catch (...) {
     LogError("TLocalDownloadinfo.DeletePartFiles");
   }
-}
-
-const TServerValidators* TLocalDownloadinfo::Validators(const std::string& serverKey) const {
-  const auto found = validators_.find(serverKey);
-  return found == validators_.end() ? nullptr : &found->second;
-}
-
-void TLocalDownloadinfo::SetValidators(const std::string& serverKey, const TServerValidators& validators) {
-  validators_[serverKey] = validators;
-}
-
-std::string TLocalDownloadinfo::ServerKey(const TUrl& url) {
-  return LowerCaseAscii(url.Protocol) + "://" + LowerCaseAscii(url.Host) + ":" + std::to_string(url.Port);
 }
 
 }  // namespace brindle

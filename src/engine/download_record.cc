@@ -1,0 +1,40 @@
+#include "engine/download_record.h"
+
+#include "core/ascii_case.h"
+#include "core/status_texts.h"
+
+namespace brindle {
+namespace {
+
+bool IsActive(const std::string& status) {
+  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
+}
+
+}  // namespace
+
+TDownloadRecord::TDownloadRecord(std::unique_ptr<TUrl> url, std::string tempFileName)
+    : Url(std::move(url)), TempFileName(std::move(tempFileName)) {
+  if (!Url) Url = std::make_unique<TUrl>("");
+}
+
+TDownloadRecord::~TDownloadRecord() = default;
+
+void TDownloadRecord::SetStatus(const std::string& value) {
+  if (IsActive(status_) && value != status_) LastActivity = Now();
+  status_ = value;
+}
+
+const TServerValidators* TDownloadRecord::Validators(const std::string& serverKey) const {
+  const auto found = validators_.find(serverKey);
+  return found == validators_.end() ? nullptr : &found->second;
+}
+
+void TDownloadRecord::SetValidators(const std::string& serverKey, const TServerValidators& validators) {
+  validators_[serverKey] = validators;
+}
+
+std::string TDownloadRecord::ServerKey(const TUrl& url) {
+  return LowerCaseAscii(url.Protocol) + "://" + LowerCaseAscii(url.Host) + ":" + std::to_string(url.Port);
+}
+
+}  // namespace brindle

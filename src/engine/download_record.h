@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/date_time.h"
+#include "core/url.h"
+
+namespace brindle {
+
+// The first validators a server gave for a download, kept so that a later
+// answer from the same server can tell whether the file changed there.
+struct TServerValidators {
+  std::string ETag;
+  std::string LastModified;
+};
+
+// What the transfer engine reads and writes of a download's record: its
+// address, file names, size, split and status, and the validators per
+// server. The manager's record derives from it and says how it is saved.
+class TDownloadRecord {
+ public:
+  TDownloadRecord(std::unique_ptr<TUrl> url, std::string tempFileName);
+  virtual ~TDownloadRecord();
+  TDownloadRecord(const TDownloadRecord&) = delete;
+  TDownloadRecord& operator=(const TDownloadRecord&) = delete;
+
+  const std::string& Status() const { return status_; }
+  // Leaving an active status ("Contacting host", "Getting file info",
+  // "Downloading") for another one stamps LastActivity with now.
+  void SetStatus(const std::string& value);
+
+  // Stores the record; false when it could not be written.
+  virtual bool Save() const = 0;
+
+  // Validators per server, keyed by ServerKey. nullptr when none are known.
+  const TServerValidators* Validators(const std::string& serverKey) const;
+  void SetValidators(const std::string& serverKey, const TServerValidators& validators);
+  void ClearValidators() { validators_.clear(); }
+  const std::map<std::string, TServerValidators>& AllValidators() const { return validators_; }
+  // "scheme://host:port", scheme and host in lower case.
+  static std::string ServerKey(const TUrl& url);
+
+  std::unique_ptr<TUrl> Url;  // never null
+  std::string LocalFileName;  // empty until chosen
+  int64_t FileSize = 0;       // 0: not learned yet; -1: the server gave none
+  int NumOfParts = -1;        // -1 until the parts are made
+  std::string TempFileName;   // base path of the record's files
+  TDateTime LastActivity = 0;
+
+ private:
+  std::string status_;
+  std::map<std::string, TServerValidators> validators_;
+};
+
+}  // namespace brindle

@@ -1,0 +1,735 @@
+#include "engine/downloader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+
+#include "core/event_loop.h"
+#include "core/log_error.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "core/trace.h"
+#include "engine/download_record.h"
+#include "engine/file_mirror.h"
+#include "engine/part_download_slot.h"
+#include "engine/part_download_slots.h"
+#include "engine/ping_system.h"
+#include "engine/transfer_speed.h"
+
+namespace brindle {
+namespace {
+
+constexpr int kDefaultSmallestSplitSizeKb = 100;
+constexpr int kDefaultTimeOutMs = 30000;
+
+// Size of the file at path; -1 when it does not exist.
+int64_t SizeOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+bool IsStrongETag(const std::string& eTag) { return !eTag.empty() && eTag.rfind("W/", 0) != 0; }
+
+// Both answers carry the validator that tells, and it differs.
+bool ValidatorsDiffer(const TServerValidators& first, const TServerValidators& now) {
+  if (IsStrongETag(first.ETag) && IsStrongETag(now.ETag)) return first.ETag != now.ETag;
+  return !first.LastModified.empty() && !now.LastModified.empty() && first.LastModified != now.LastModified;
+}
+
+}  // namespace
+
+TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
+    : loop_(options.Loop ? options.Loop : EventLoop::Current()),
+      record_(record),
+      options_(std::move(options)),
+      alive_(std::make_shared<bool>(true)) {
+  if (!loop_) throw std::logic_error("TDownloader: no event loop on this thread");
+  retryCount_ = 0;
+  slots_ = std::make_unique<TPartDownloadSlots>(loop_);
+  updateTimer_ = std::make_unique<TTimer>(loop_);
+  downloading_ = false;
+  record_.SetStatus(kStatusContactingHost);
+  resumeSupported_ = 2;
+  resumeText_ = "Unknown";
+  transferSpeed_ = std::make_unique<TTransferSpeed>(kSpeedWindow, loop_->GetClock());
+  splitParts_ = std::max(1, options_.SplitParts);
+
+  mainMirror_ = new TFileMirror(record_.Url->Url);
+  mirrors_.Add(mainMirror_);
+  pingSystem_ = std::make_unique<TPingSystem>(kMaxSimPings, loop_, options_.Ping);
+  pingSystem_->OnPingedMirror = [this](TFileMirror& mirror) { PingedMirror(mirror); };
+  pingSystem_->AddMirror(mainMirror_);
+
+  if (options_.UseLocalMirrorList && options_.LocalMirrors) AddLocalMirrors();
+
+  TPartDownloadSlot* slot0 = NewSlot();
+  slot0->SetPartDownloaderStartByte(0);
+  slot0->SetPartDownloaderEndByte(0);
+  slot0->SetPartFileName(PartFileName(0));
+  slot0->SetMirror(mainMirror_);
+
+  if (record_.NumOfParts != -1 && PartFileStarts().empty()) {
+    // Split once, but its parts are gone: everything is fetched anew.
+    record_.NumOfParts = -1;
+    record_.FileSize = 0;
+  }
+  if (record_.NumOfParts == -1) {
+    slot0->Start(mainMirror_, ConnectTimeOut());
+  } else {
+    CreateParts();
+  }
+}
+
+TDownloader::~TDownloader() {
+  try {
+    *alive_ = false;
+    updateTimer_->SetEnabled(false);
+    parked_.clear();
+    slots_.reset();
+    pingSystem_.reset();
+    mirrors_.DeleteAndFreeAllMirrors();
+  } catch (...) {
+    LogError("TDownloader.Destroy");
+  }
+}
+
+void TDownloader::AddLocalMirrors() {
+  TMirrorList found;
+  try {
+    options_.LocalMirrors(*record_.Url, found);
+  } catch (...) {
+    LogError("TDownloader.Create");
+  }
+  for (int i = 0; i < found.Count(); ++i) {
+    TFileMirror* mirror = found.Get(i);
+    const std::string key = TDownloadRecord::ServerKey(*mirror->Url);
+    TFileMirror* known = nullptr;
+    for (int k = 0; k < mirrors_.Count() && !known; ++k)
+      if (TDownloadRecord::ServerKey(*mirrors_.Get(k)->Url) == key) known = mirrors_.Get(k);
+    if (!known) {
+      mirrors_.Add(mirror);
+      pingSystem_->AddMirror(mirror);
+      continue;
+    }
+    // One entry per server: a second one would be loaded, pinged and failed
+    // apart from the first. The record's own entry keeps the list's figures.
+    if (known == mainMirror_ && mirror->Url->Url == mainMirror_->Url->Url) {
+      mainMirror_->Location = mirror->Location;
+      mainMirror_->Description = mirror->Description;
+      mainMirror_->HostSpeed = mirror->HostSpeed;
+      mainMirror_->DomainSpeed = mirror->DomainSpeed;
+      mainMirror_->HostPing = mirror->HostPing;
+      mainMirror_->DomainPing = mirror->DomainPing;
+    }
+    delete mirror;
+  }
+}
+
+TPartDownloadSlot* TDownloader::NewSlot() {
+  TPartDownloadSlot* slot = slots_->NewSlot();
+  slot->OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) { SlotChange(s, state); };
+  slot->OnUpdate = [this](TPartDownloadSlot& s) { SlotUpdate(s); };
+  return slot;
+}
+
+std::string TDownloader::PartFileName(int64_t start) const {
+  return record_.TempFileName + "." + std::to_string(start);
+}
+
+int64_t TDownloader::ConnectTimeOut() const {
+  return ReadInteger(kOptionsSection, "TimeOutTime", kDefaultTimeOutMs);
+}
+
+bool TDownloader::SizeLearned() const { return record_.FileSize != 0 || emptyFileKnown_; }
+
+int TDownloader::IndexOf(const TPartDownloadSlot& slot) const {
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i)
+    if (slots_->GetSlot(i) == &slot) return i;
+  return -1;
+}
+
+bool TDownloader::Raise(const std::function<void(TDownloader&)>& event) {
+  if (!event) return true;
+  const std::weak_ptr<bool> alive = alive_;
+  try {
+    const auto handler = event;
+    handler(*this);
+  } catch (...) {
+    LogError("TDownloader.Event");
+  }
+  return !alive.expired();
+}
+
+// ---- Operations ----
+
+void TDownloader::Abort() {
+  try {
+    aborted_ = true;
+    updateTimer_->SetEnabled(false);
+    const std::weak_ptr<bool> alive = alive_;
+    slots_->AbortAll();
+    if (alive.expired()) return;
+    // Parts retired or not yet running leave nothing behind either.
+    for (const int64_t start : PartFileStarts()) unlink(PartFileName(start).c_str());
+    Raise(OnAbort);
+  } catch (...) {
+    LogError("TDownloader.Abort");
+  }
+}
+
+void TDownloader::Pause() {
+  try {
+    paused_ = true;
+    updateTimer_->SetEnabled(false);
+    const std::weak_ptr<bool> alive = alive_;
+    slots_->PauseAll();
+    if (alive.expired()) return;
+    Raise(OnPause);
+  } catch (...) {
+    LogError("TDownloader.Pause");
+  }
+}
+
+void TDownloader::StartDownload() {
+  try {
+    if (AllPartsDone() && !record_.LocalFileName.empty()) {
+      Raise(OnAllPartsDone);
+      return;
+    }
+    if (!mirrors_.GetMirror(record_.Url->Url)) mirrors_.Add(new TFileMirror(record_.Url->Url));
+    Raise(OnStartDownload);
+  } catch (...) {
+    LogError("TDownloader.StartDownload");
+  }
+}
+
+void TDownloader::RestartDownload() {
+  try {
+    ++retryCount_;
+    errorRaised_ = false;
+    record_.SetStatus(kStatusContactingHost);
+    std::vector<TPartDownloadSlot*> slots;
+    for (int i = 0; i < slots_->NumberOfSlots(); ++i) slots.push_back(slots_->GetSlot(i));
+    const std::weak_ptr<bool> alive = alive_;
+    for (TPartDownloadSlot* slot : slots) {
+      if (slot->Status() == kStatusDone || IndexOf(*slot) < 0) continue;
+      parked_.erase(slot);
+      slot->Start(nullptr, kLaterTimeOutMs);
+      if (alive.expired()) return;
+    }
+  } catch (...) {
+    LogError("TDownloader.RestartDownload");
+  }
+}
+
+int64_t TDownloader::TransferCount() {
+  int64_t total = 0;
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i) total += slots_->GetSlot(i)->TransferCount();
+  totalCount_ = total;
+  return total;
+}
+
+std::string TDownloader::TransferRate() const { return transferSpeed_ ? transferSpeed_->TransferRate() : "N/A"; }
+
+std::string TDownloader::TimeLeft() {
+  if (record_.FileSize <= 0 || !transferSpeed_) return "N/A";
+  return transferSpeed_->TimeLeft(record_.FileSize - TransferCount());
+}
+
+bool TDownloader::AllPartsDone() const {
+  if (record_.FileSize == -1) return unsizedTransferEnded_;
+  if (record_.FileSize == 0) return emptyFileKnown_ && SizeOf(PartFileName(0)) == 0;
+  int64_t offset = 0;
+  for (int64_t size = SizeOf(PartFileName(0)); size > 0; size = SizeOf(PartFileName(offset))) offset += size;
+  return offset == record_.FileSize;
+}
+
+TFileMirror* TDownloader::ChooseMirror() const {
+  std::vector<TFileMirror*> usable;
+  for (int i = 0; i < mirrors_.Count(); ++i)
+    if (mirrors_.Get(i)->ErrorCode == 0) usable.push_back(mirrors_.Get(i));
+  const auto load = [this](const TFileMirror* mirror) {
+    return static_cast<int64_t>(slots_->NumberOfSlotsUsingFileMirror(mirror) + 1) * mirror->PingTime;
+  };
+  for (size_t i = 0; i < usable.size(); ++i)
+    if (i + 1 == usable.size() || load(usable[i]) <= load(usable[i + 1])) return usable[i];
+  return nullptr;
+}
+
+// ---- Slot events ----
+
+void TDownloader::SlotChange(TPartDownloadSlot& slot, TPartDownloaderState state) {
+  try {
+    if (!HandleSlotChange(slot, state)) return;
+    if (IndexOf(slot) >= 0) {
+      if (const auto handler = OnSlotChange) handler(*this, slot);
+    }
+  } catch (...) {
+    LogError("TDownloader.SlotChange");
+  }
+}
+
+bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state) {
+  const int index = IndexOf(slot);
+  if (index < 0) return true;
+  TPartDownloader* part = slot.PartDownloader();
+  switch (state) {
+    case psConnecting:
+      if (!downloading_) record_.SetStatus(kStatusContactingHost);
+      break;
+    case psConnected:
+      if (!downloading_) record_.SetStatus(kStatusGettingFileInfo);
+      break;
+    case psGotFileSize:
+      return HandleGotFileSize(slot, index);
+    case psGotResumeInfo:
+      return HandleGotResumeInfo(slot, index);
+    case psDownloading:
+      retryCount_ = 0;
+      if (!downloading_ && !aborted_ && !paused_) {
+        downloading_ = true;
+        record_.SetStatus(kStatusDownloading);
+        updateTimer_->SetInterval(kUpdateIntervalMs);
+        updateTimer_->OnTimer = [this] { OnUpdateTimer(); };
+        updateTimer_->SetEnabled(true);
+      }
+      break;
+    case psReachedEnd:
+      if (!aborted_ && !paused_) TakeOverNextRange(slot, index);
+      if (part && slot.PartDownloader() == part) part->SetState(psDownloading);
+      break;
+    case psDone:
+      return HandlePartDone(slot, index);
+    case psError:
+      return HandleError(slot);
+    default:
+      // Aborted and paused were reported once by Abort and Pause.
+      break;
+  }
+  return true;
+}
+
+bool TDownloader::HandleGotFileSize(TPartDownloadSlot& slot, int index) {
+  TPartDownloader* part = slot.PartDownloader();
+  if (!part) return true;
+  if (!SizeLearned()) {
+    record_.FileSize = slot.FileSize();
+    emptyFileKnown_ = slot.FileSize() == 0 && part->SizeLearned();
+    if (index != 0) return true;
+    if (!Raise(OnFileSizeRequestDone)) return false;
+    if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_) {
+      if (!CreateParts()) return false;
+      SaveParts();
+    }
+    return true;
+  }
+  // Every answer must be about the same file: another whole size means
+  // another file (or another version), which is never mixed in.
+  const int64_t stated = part->TransferSize();
+  const int64_t known = record_.FileSize;
+  if (part->SizeLearned() && stated >= 0 && known >= 0 && stated != known) {
+    const std::weak_ptr<bool> alive = alive_;
+    part->Reject(kPartErrSizeMismatch, kStatusFilesizeMismatch);
+    return !alive.expired();
+  }
+  return true;
+}
+
+bool TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
+  TPartDownloader* part = slot.PartDownloader();
+  if (!part) return true;
+  const std::weak_ptr<bool> alive = alive_;
+  if (!CheckValidators(slot, *part)) return !alive.expired();
+  if (resumeSupported_ != 2) return true;
+  resumeSupported_ = part->ResumeSupported();
+  resumeText_ = part->ResumeText();
+  if (!Raise(OnResume)) return false;
+  // The record must know the size too: a slot started over keeps the size
+  // of its previous answer.
+  if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_ && slot.FileSize() > 0 && SizeLearned()) {
+    if (!CreateParts()) return false;
+    SaveParts();
+  }
+  return true;
+}
+
+void TDownloader::SaveParts() {
+  record_.NumOfParts = slots_->NumberOfSlots();
+  record_.Save();
+}
+
+bool TDownloader::CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part) {
+  if (part.ETag().empty() && part.LastModified().empty()) return true;
+  const TFileMirror* mirror = slot.Mirror();
+  const std::string key = TDownloadRecord::ServerKey(mirror ? *mirror->Url : part.Url());
+  const TServerValidators now{part.ETag(), part.LastModified()};
+  const TServerValidators* first = record_.Validators(key);
+  if (!first) {
+    record_.SetValidators(key, now);
+    record_.Save();
+    return true;
+  }
+  if (!ValidatorsDiffer(*first, now)) return true;
+  Trace("TDownloader.CheckValidators: the file changed on " + key);
+  if (key == TDownloadRecord::ServerKey(*record_.Url) && !startedOver_) {
+    StartOver();
+    return false;
+  }
+  // Another version of the file: that server is not used again.
+  part.Reject(kPartErrSizeMismatch, kStatusFilesizeMismatch);
+  return false;
+}
+
+void TDownloader::StartOver() {
+  startedOver_ = true;
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
+    TPartDownloadSlot* slot = slots_->GetSlot(i);
+    std::unique_ptr<TPartDownloader> part = slot->TakePartDownloader();
+    if (!part) continue;
+    // Nothing more of the old version may reach a part file.
+    part->SetState(psError);
+    part->Stop();
+    loop_->DeleteLater(std::move(part));
+  }
+  const std::weak_ptr<bool> alive = alive_;
+  while (slots_->NumberOfSlots() > 1) {
+    const int last = slots_->NumberOfSlots() - 1;
+    TPartDownloadSlot* slot = slots_->GetSlot(last);
+    if (const auto handler = OnSlotDelete) handler(*this, *slot);
+    if (alive.expired()) return;
+    parked_.erase(slot);
+    slots_->DeleteSlot(last);
+  }
+  for (const int64_t start : PartFileStarts()) unlink(PartFileName(start).c_str());
+  record_.FileSize = 0;
+  emptyFileKnown_ = false;
+  record_.NumOfParts = -1;
+  record_.ClearValidators();
+  record_.Save();
+  resumeSupported_ = 2;
+  resumeText_ = "Unknown";
+  splitParts_ = std::max(1, options_.SplitParts);
+  TPartDownloadSlot* slot0 = slots_->GetSlot(0);
+  parked_.erase(slot0);
+  slot0->SetPartDownloaderEndByte(0);
+  slot0->SetCount(0);
+  slot0->Start(mainMirror_->ErrorCode == 0 ? mainMirror_ : nullptr, ConnectTimeOut());
+}
+
+void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
+  TPartDownloadSlot* next = slots_->GetSlot(index + 1);
+  if (!next || next->Status() == kStatusDone || next->Status() == kStatusDownloading || next->TransferCount() != 0)
+    return;
+  next->SetPartDownloader(nullptr);
+  unlink(next->PartFileName().c_str());
+  slot.SetPartDownloaderEndByte(next->EndByte());
+  const std::weak_ptr<bool> alive = alive_;
+  if (const auto handler = OnSlotDelete) handler(*this, *next);
+  if (alive.expired()) return;
+  parked_.erase(next);
+  slots_->DeleteSlot(index + 1);
+  splitParts_ = std::max(1, splitParts_ - 1);
+  SaveParts();
+}
+
+bool TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
+  const std::weak_ptr<bool> alive = alive_;
+  if (!aborted_ && !paused_ && slot.Speed() > 0 && slot.Mirror()) {
+    if (const auto handler = OnServerSpeed) {
+      try {
+        handler(slot.Mirror()->Url->Host, slot.Speed());
+      } catch (...) {
+        LogError("TDownloader.OnServerSpeed");
+      }
+      if (alive.expired()) return false;
+    }
+  }
+  slot.ResizePartFile();
+  if (index == 0 && record_.FileSize == -1) unsizedTransferEnded_ = true;
+  if (emptyFileKnown_ && index == 0) {
+    // The empty file's only part: it exists even if no answer created it.
+    const int fd = open(PartFileName(0).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) close(fd);
+  }
+  if (aborted_ || paused_) {
+    slot.SetPartDownloader(nullptr);
+    return true;
+  }
+  if (TPartDownloadSlot* parked = GetNextIdleSlot()) {
+    HandOver(slot, *parked);
+    return true;
+  }
+  slot.SetPartDownloader(nullptr);
+  return ReportCompletion();
+}
+
+// Once, and only when no part downloader is left that could still write:
+// the parts are joined right after.
+bool TDownloader::ReportCompletion() {
+  if (completionReported_ || record_.LocalFileName.empty() || !AllPartsDone()) return true;
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i)
+    if (slots_->GetSlot(i)->PartDownloader()) return true;
+  completionReported_ = true;
+  return Raise(OnAllPartsDone);
+}
+
+TPartDownloadSlot* TDownloader::GetNextIdleSlot() const {
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
+    TPartDownloadSlot* slot = slots_->GetSlot(i);
+    if (IsParked(*slot)) return slot;
+  }
+  return nullptr;
+}
+
+void TDownloader::HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parked) {
+  TFileMirror* mirror = finished.Mirror();
+  parked_.erase(&parked);
+  parked.SetMirror(mirror);
+  parked.SetPartDownloader(finished.TakePartDownloader());
+  // The part downloader is still inside its own completion: it starts over
+  // once that has returned.
+  const std::weak_ptr<bool> alive = alive_;
+  TPartDownloadSlot* target = &parked;
+  TPartDownloader* part = parked.PartDownloader();
+  loop_->Post([this, alive, target, part, mirror] {
+    if (alive.expired() || IndexOf(*target) < 0 || target->PartDownloader() != part || aborted_ || paused_) return;
+    target->Start(mirror, kLaterTimeOutMs);
+  });
+}
+
+bool TDownloader::HandleError(TPartDownloadSlot& slot) {
+  Trace("TDownloader.SlotChange (Error): " + (slot.Mirror() ? slot.Mirror()->Url->Url : record_.Url->Url));
+  if (aborted_ || paused_) return true;
+  if (!SizeLearned()) {
+    status_ = slot.Status();
+    record_.SetStatus(status_);
+    return Raise(OnDownloadError);
+  }
+  return TryToChangeSlotMirror(slot);
+}
+
+bool TDownloader::TryToChangeSlotMirror(TPartDownloadSlot& failing) {
+  const TFileMirror* failed = failing.Mirror();
+  MoveOrPark(failing);
+  std::vector<TPartDownloadSlot*> others;
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
+    TPartDownloadSlot* slot = slots_->GetSlot(i);
+    if (slot == &failing || slot->Mirror() != failed || IsParked(*slot)) continue;
+    const std::string& status = slot->Status();
+    if (status == kStatusDone || status == kStatusDownloading || status == kStatusGettingFileInfo) continue;
+    others.push_back(slot);
+  }
+  const std::weak_ptr<bool> alive = alive_;
+  for (TPartDownloadSlot* slot : others) {
+    if (IndexOf(*slot) < 0) continue;
+    MoveOrPark(*slot);
+    if (alive.expired()) return false;
+  }
+  if (!AllParked() || errorRaised_) return true;
+  errorRaised_ = true;
+  status_ = failing.Status();
+  record_.SetStatus(status_);
+  return Raise(OnDownloadError);
+}
+
+void TDownloader::MoveOrPark(TPartDownloadSlot& slot) {
+  if (TFileMirror* mirror = ChooseMirror()) {
+    Trace("New Mirror: " + mirror->Url->Url);
+    parked_.erase(&slot);
+    slot.SetPartDownloader(nullptr);
+    slot.Start(mirror, kLaterTimeOutMs);
+  } else {
+    Trace("No New Mirror");
+    Park(slot);
+  }
+}
+
+void TDownloader::Park(TPartDownloadSlot& slot) {
+  if (TPartDownloader* part = slot.PartDownloader()) part->SetState(psIdle);
+  parked_.insert(&slot);
+}
+
+// A slot that failed before it had a part downloader (an address it cannot
+// serve) is parked too, so that a hand-over can still revive it.
+bool TDownloader::IsParked(const TPartDownloadSlot& slot) const {
+  if (!parked_.count(&slot)) return false;
+  const TPartDownloader* part = slot.PartDownloader();
+  return !part || part->State() == psIdle;
+}
+
+bool TDownloader::AllParked() const {
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
+    const TPartDownloadSlot* slot = slots_->GetSlot(i);
+    if (slot->PartDownloader() || slot->Status() != kStatusDone)
+      if (!IsParked(*slot)) return false;
+  }
+  return true;
+}
+
+void TDownloader::SlotUpdate(TPartDownloadSlot& slot) {
+  try {
+    if (const auto handler = OnSlotChange) handler(*this, slot);
+  } catch (...) {
+    LogError("TDownloader.OnSlotUpdate");
+  }
+}
+
+void TDownloader::OnUpdateTimer() {
+  try {
+    transferSpeed_->Update(TransferCount());
+    Raise(OnUpdate);
+  } catch (...) {
+    LogError("TDownloader.OnUpdateTimer");
+  }
+}
+
+void TDownloader::PingedMirror(TFileMirror& mirror) {
+  try {
+    bool listed = false;
+    for (int i = 0; i < mirrors_.Count(); ++i) listed = listed || mirrors_.Get(i) == &mirror;
+    if (!listed) return;
+    mirrors_.Remove(&mirror);
+    mirrors_.InsertSorted(&mirror);
+    int index = 0;
+    while (mirrors_.Get(index) != &mirror) ++index;
+    if (const auto handler = OnPingedMirror) handler(*this, mirror, index);
+  } catch (...) {
+    LogError("TDownloader.OnPingedMirror");
+  }
+}
+
+// ---- Parts ----
+
+std::vector<int64_t> TDownloader::PartFileStarts() const {
+  std::vector<int64_t> starts;
+  try {
+    namespace fs = std::filesystem;
+    const fs::path base(record_.TempFileName);
+    const std::string prefix = base.filename().string() + ".";
+    std::error_code error;
+    const fs::path directory = base.has_parent_path() ? base.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+      const std::string number = name.substr(prefix.size());
+      if (number.size() > 18 || !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        continue;
+      starts.push_back(std::stoll(number));
+    }
+  } catch (...) {
+    LogError("TDownloader.PartFileStarts");
+  }
+  std::sort(starts.begin(), starts.end());
+  return starts;
+}
+
+bool TDownloader::CreateParts() {
+  try {
+    // Complete already: reported now, or by the part still running when it ends.
+    if (AllPartsDone() && !record_.LocalFileName.empty()) return ReportCompletion();
+    const std::vector<int64_t> starts = PartFileStarts();
+    if (!starts.empty() && record_.NumOfParts != -1) {
+      ResumeParts(starts);
+    } else {
+      SplitNew();
+    }
+  } catch (...) {
+    LogError("TDownloader.CreateParts");
+  }
+  return !std::weak_ptr<bool>(alive_).expired();
+}
+
+void TDownloader::ResumeParts(const std::vector<int64_t>& found) {
+  const int64_t fileSize = record_.FileSize;
+  // Slot 0 always holds the file's first byte; names past the end are not parts.
+  std::vector<int64_t> starts{0};
+  for (const int64_t start : found)
+    if (start > 0 && (fileSize <= 0 || start < fileSize)) starts.push_back(start);
+  splitParts_ = static_cast<int>(starts.size());
+
+  for (size_t i = 1; i < starts.size(); ++i) {
+    TPartDownloadSlot* slot = NewSlot();
+    slot->SetPartDownloaderStartByte(starts[i]);
+    slot->SetPartDownloaderEndByte(i + 1 < starts.size() ? starts[i + 1] - 1 : fileSize - 1);
+    slot->SetPartFileName(PartFileName(starts[i]));
+  }
+  TPartDownloadSlot* slot0 = slots_->GetSlot(0);
+  if (starts.size() > 1) {
+    slot0->SetPartDownloaderEndByte(starts[1] - 1);
+  } else if (fileSize > 0) {
+    slot0->SetPartDownloaderEndByte(fileSize - 1);
+  }
+
+  std::vector<TPartDownloadSlot*> toStart;
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
+    TPartDownloadSlot* slot = slots_->GetSlot(i);
+    int64_t count = std::max<int64_t>(0, SizeOf(slot->PartFileName()));
+    if (slot->EndByte() > 0 && count > slot->RangeLength()) {
+      // Bytes past the range belong to the next part: cut them off.
+      if (truncate(slot->PartFileName().c_str(), slot->RangeLength()) == 0) count = slot->RangeLength();
+    }
+    slot->SetCount(count);
+    const TPartDownloadSlot* next = slots_->GetSlot(i + 1);
+    const int64_t end = next ? next->StartByte() : fileSize;
+    if (count > 0 && slot->StartByte() + count == end) {
+      slot->SetMirror(nullptr);
+      slot->SetStatus(kStatusDone);
+    } else {
+      toStart.push_back(slot);
+    }
+  }
+  for (TPartDownloadSlot* slot : toStart) {
+    TFileMirror* mirror = ChooseMirror();
+    if (mirror) {
+      slot->Start(mirror, kLaterTimeOutMs);
+    } else {
+      Park(*slot);
+    }
+  }
+}
+
+void TDownloader::SplitNew() {
+  const int64_t fileSize = record_.FileSize;
+  const int64_t smallest = static_cast<int64_t>(ReadInteger(kOptionsSection, "SmallestSplitSize",
+                                                            kDefaultSmallestSplitSizeKb)) * 1024;
+  if (smallest >= fileSize || splitParts_ < 2) return;
+  TPartDownloadSlot* slot0 = slots_->GetSlot(0);
+  const int64_t received = slot0->TransferCount();
+  const int64_t rest = fileSize - received;
+  // Every part needs at least one byte.
+  if (rest < splitParts_) return;
+  const int64_t part = static_cast<int64_t>(std::nearbyint(static_cast<double>(rest) / splitParts_));
+
+  std::vector<TPartDownloadSlot*> created;
+  for (int k = 1; k < splitParts_; ++k) created.push_back(NewSlot());
+  slot0->SetPartDownloaderEndByte(received + part - 1);
+  for (int k = 1; k < splitParts_; ++k) {
+    TPartDownloadSlot* slot = created[static_cast<size_t>(k - 1)];
+    const int64_t start = received + part * k;
+    slot->SetPartDownloaderStartByte(start);
+    slot->SetPartDownloaderEndByte(k + 1 == splitParts_ ? fileSize - 1 : received + part * (k + 1) - 1);
+    slot->SetPartFileName(PartFileName(start));
+    const int fd = open(slot->PartFileName().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      close(fd);
+    } else {
+      LogError("Couldn't open part file.");
+    }
+    slot->SetMirror(ChooseMirror());
+  }
+  for (TPartDownloadSlot* slot : created) {
+    if (slot->Mirror()) {
+      slot->Start(nullptr, kLaterTimeOutMs);
+    } else {
+      Park(*slot);
+    }
+  }
+}
+
+}  // namespace brindle

@@ -1,0 +1,172 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/mirror_list.h"
+#include "engine/mirror_ping.h"
+#include "engine/part_downloader.h"
+
+namespace brindle {
+
+class EventLoop;
+class TDownloadRecord;
+class TFileMirror;
+class TPartDownloadSlot;
+class TPartDownloadSlots;
+class TPingSystem;
+class TTimer;
+class TTransferSpeed;
+
+// What a downloader is built with besides its record.
+struct TDownloaderOptions {
+  int SplitParts = 4;             // parts wanted
+  bool UseLocalMirrorList = true;
+  // Fills the list with new mirror entries (the downloader takes them over)
+  // for the address, annotated and in the order they should be tried.
+  std::function<void(const TUrl& url, TMirrorList& mirrors)> LocalMirrors;
+  TPingFunction Ping;             // empty: the system's ICMP echo
+  EventLoop* Loop = nullptr;      // nullptr: the thread's
+};
+
+// Carries one download from the first contact with its server until every
+// byte is in the part files: learns the size and the resume support with
+// slot 0, splits the rest over the best mirrors, lets a part that reached
+// its end take over the next part that has not started, moves failed parts
+// to other mirrors and detects completion from the part files on disk.
+// It reads and writes the record but does not own it.
+//
+// Handlers of its events may destroy the downloader (deferred through the
+// loop is best); it touches nothing of itself after an event whose handler
+// did so.
+class TDownloader {
+ public:
+  static constexpr int kMaxSimPings = 8;
+  static constexpr int kSpeedWindow = 200;
+  static constexpr int kUpdateIntervalMs = 100;
+  static constexpr int64_t kLaterTimeOutMs = 10000;
+
+  // Starts downloading at once. record must outlive the downloader.
+  TDownloader(TDownloadRecord& record, TDownloaderOptions options);
+  ~TDownloader();
+  TDownloader(const TDownloader&) = delete;
+  TDownloader& operator=(const TDownloader&) = delete;
+
+  void Abort();
+  void Pause();
+  void StartDownload();
+  void RestartDownload();
+  int64_t TransferCount();
+  std::string TransferRate() const;
+  std::string TimeLeft();
+
+  // Every byte of the file is in the chain of part files.
+  bool AllPartsDone() const;
+  // The usable mirror with the least load ((users + 1) x ping), nullptr when
+  // every mirror failed.
+  TFileMirror* ChooseMirror() const;
+
+  TPartDownloadSlots& Slots() const { return *slots_; }
+  TDownloadRecord& LDI() const { return record_; }
+  bool Downloading() const { return downloading_; }
+  int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
+  const std::string& ResumeText() const { return resumeText_; }
+  const TMirrorList& Mirrors() const { return mirrors_; }
+  int64_t TotalCount() const { return totalCount_; }
+  bool Aborted() const { return aborted_; }
+  bool Paused() const { return paused_; }
+  const std::string& Status() const { return status_; }
+  int SplitParts() const { return splitParts_; }
+  int RetryCount() const { return retryCount_; }
+  TPingSystem& PingSystem() const { return *pingSystem_; }
+  TTransferSpeed& TransferSpeed() const { return *transferSpeed_; }
+  TTimer& UpdateTimer() const { return *updateTimer_; }
+
+  std::function<void(TDownloader&)> OnFileSizeRequestDone;
+  std::function<void(TDownloader&)> OnStartDownload;
+  std::function<void(TDownloader&)> OnDownloadError;
+  std::function<void(TDownloader&)> OnUpdate;
+  std::function<void(TDownloader&)> OnAllPartsDone;
+  std::function<void(TDownloader&, TFileMirror& mirror, int index)> OnPingedMirror;
+  std::function<void(const std::string& host, int64_t bytesPerSecond)> OnServerSpeed;
+  std::function<void(TDownloader&)> OnAbort;
+  std::function<void(TDownloader&)> OnPause;
+  std::function<void(TDownloader&)> OnResume;
+  std::function<void(TDownloader&, TPartDownloadSlot&)> OnSlotChange;
+  std::function<void(TDownloader&, TPartDownloadSlot&)> OnSlotDelete;
+
+ private:
+  void AddLocalMirrors();
+  TPartDownloadSlot* NewSlot();
+  void SlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
+  // The part of SlotChange before OnSlotChange; false: the downloader is gone.
+  bool HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
+  bool HandleGotFileSize(TPartDownloadSlot& slot, int index);
+  bool HandleGotResumeInfo(TPartDownloadSlot& slot, int index);
+  bool HandlePartDone(TPartDownloadSlot& slot, int index);
+  bool HandleError(TPartDownloadSlot& slot);
+  void TakeOverNextRange(TPartDownloadSlot& slot, int index);
+  void SlotUpdate(TPartDownloadSlot& slot);
+  void OnUpdateTimer();
+  void PingedMirror(TFileMirror& mirror);
+
+  // false: the downloader is gone.
+  bool CreateParts();
+  void ResumeParts(const std::vector<int64_t>& starts);
+  void SplitNew();
+  void SaveParts();
+  bool TryToChangeSlotMirror(TPartDownloadSlot& failing);
+  void MoveOrPark(TPartDownloadSlot& slot);
+  void Park(TPartDownloadSlot& slot);
+  bool IsParked(const TPartDownloadSlot& slot) const;
+  bool AllParked() const;
+  TPartDownloadSlot* GetNextIdleSlot() const;
+  bool ReportCompletion();
+  void HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parked);
+  // false: the answer was rejected (or everything started over).
+  bool CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part);
+  void StartOver();
+  // The part files on disk, by start byte, ascending.
+  std::vector<int64_t> PartFileStarts() const;
+  std::string PartFileName(int64_t start) const;
+  int IndexOf(const TPartDownloadSlot& slot) const;
+  bool SizeLearned() const;
+  int64_t ConnectTimeOut() const;
+  // Raises an event; false when its handler destroyed the downloader.
+  bool Raise(const std::function<void(TDownloader&)>& event);
+
+  EventLoop* loop_;
+  TDownloadRecord& record_;
+  TDownloaderOptions options_;
+  std::unique_ptr<TPartDownloadSlots> slots_;
+  std::unique_ptr<TTimer> updateTimer_;
+  bool downloading_ = false;
+  int resumeSupported_ = 2;
+  std::string resumeText_ = "Unknown";
+  TMirrorList mirrors_;  // owns its entries
+  TFileMirror* mainMirror_ = nullptr;
+  int64_t totalCount_ = 0;
+  bool aborted_ = false;
+  bool paused_ = false;
+  std::unique_ptr<TTransferSpeed> transferSpeed_;
+  std::string status_;
+  int splitParts_ = 0;
+  std::unique_ptr<TPingSystem> pingSystem_;
+  int retryCount_ = 0;
+  // A stated size of 0 (an empty file), which the record cannot tell from
+  // "not learned yet".
+  bool emptyFileKnown_ = false;
+  // Slot 0 of a download without a size ended its transfer in this run.
+  bool unsizedTransferEnded_ = false;
+  bool errorRaised_ = false;
+  bool completionReported_ = false;
+  bool startedOver_ = false;
+  std::set<const TPartDownloadSlot*> parked_;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace brindle
