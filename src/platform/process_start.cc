@@ -1,12 +1,15 @@
 #include "platform/process_start.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 #include "core/log_error.h"
@@ -26,6 +29,9 @@ struct ExecPlan {
   sigset_t NoSignals;
   int MaxFd = 1024;
   int DevNull = -1;
+  // For a captured run: the child's stdout, and /dev/null for its stderr.
+  int StdoutFd = -1;
+  int DevNullOut = -1;
 };
 
 std::string FindProgram(const std::string& name) {
@@ -66,6 +72,8 @@ bool MakePlan(const std::vector<std::string>& argv, ExecPlan& plan) {
 void ClosePlan(ExecPlan& plan) {
   if (plan.DevNull >= 0) close(plan.DevNull);
   plan.DevNull = -1;
+  if (plan.DevNullOut >= 0) close(plan.DevNullOut);
+  plan.DevNullOut = -1;
 }
 
 // A pipe whose ends lie above the standard descriptors, so that setting up
@@ -101,6 +109,8 @@ void ReportErrno(int fd) {
   defaults.sa_mask = plan.NoSignals;
   for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &defaults, nullptr);
   if (plan.DevNull >= 0 && plan.DevNull != STDIN_FILENO) dup2(plan.DevNull, STDIN_FILENO);
+  if (plan.StdoutFd >= 0) dup2(plan.StdoutFd, STDOUT_FILENO);
+  if (plan.DevNullOut >= 0) dup2(plan.DevNullOut, STDERR_FILENO);
   unsigned keep = static_cast<unsigned>(errorFd);
   bool closed = (keep == 3 || close_range(3, keep - 1, 0) == 0) && close_range(keep + 1, ~0U, 0) == 0;
   if (!closed) {
@@ -131,6 +141,36 @@ int WaitFor(pid_t pid) {
   } while (result < 0 && errno == EINTR);
   if (result != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void KillAndWait(pid_t pid) {
+  kill(pid, SIGKILL);
+  WaitFor(pid);
+}
+
+constexpr size_t kMaxCapturedOutput = 4 << 20;
+
+// Reads the child's stdout until end of file: false when the deadline came
+// first.
+bool ReadOutput(int fd, std::string& output, int timeoutMs) {
+  using std::chrono::steady_clock;
+  const steady_clock::time_point deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[4096];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0) return false;
+    pollfd entry = {fd, POLLIN, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return false;
+    if (ready == 0) continue;
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return count == 0;
+    // Past the cap the rest is drained unread, so the child never blocks.
+    const size_t room = kMaxCapturedOutput - std::min(output.size(), kMaxCapturedOutput);
+    output.append(buffer, std::min(static_cast<size_t>(count), room));
+  }
 }
 
 }  // namespace
@@ -192,6 +232,54 @@ int RunProcess(const std::vector<std::string>& argv) {
     return status;
   } catch (...) {
     LogError("RunProcess");
+  }
+  return -1;
+}
+
+int RunProcessCapture(const std::vector<std::string>& argv, std::string& output, int timeoutMs) {
+  output.clear();
+  try {
+    ExecPlan plan;
+    if (!MakePlan(argv, plan)) return -1;
+    // Above the standard descriptors, like the pipes, so that the child's
+    // dup2 onto stdout cannot clobber it.
+    const int devNullOut = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNullOut >= 0) {
+      plan.DevNullOut = fcntl(devNullOut, F_DUPFD_CLOEXEC, 3);
+      close(devNullOut);
+    }
+    int errorFds[2];
+    if (!ErrorPipe(errorFds)) {
+      ClosePlan(plan);
+      return -1;
+    }
+    int outputFds[2];
+    if (!ErrorPipe(outputFds)) {
+      close(errorFds[0]);
+      close(errorFds[1]);
+      ClosePlan(plan);
+      return -1;
+    }
+    plan.StdoutFd = outputFds[1];
+    pid_t child = fork();
+    if (child == 0) ExecChild(plan, errorFds[1]);
+    close(errorFds[1]);
+    close(outputFds[1]);
+    ClosePlan(plan);
+    int status = -1;
+    if (child > 0) {
+      const bool started = ExecSucceeded(errorFds[0]);
+      if (started && ReadOutput(outputFds[0], output, timeoutMs)) {
+        status = WaitFor(child);
+      } else {
+        KillAndWait(child);
+      }
+    }
+    close(errorFds[0]);
+    close(outputFds[0]);
+    return status;
+  } catch (...) {
+    LogError("RunProcessCapture");
   }
   return -1;
 }

@@ -20,4 +20,10 @@ bool StartDetachedProcess(const std::vector<std::string>& argv);
 // not be started or did not exit normally.
 int RunProcess(const std::vector<std::string>& argv);
 
+// Runs the program with its stdout captured into output (at most 4 MiB are
+// kept) and its stderr sent to /dev/null, and waits for it at most
+// timeoutMs: its exit status, or -1 when it could not be started, did not
+// exit normally or ran out of time (it is then killed).
+int RunProcessCapture(const std::vector<std::string>& argv, std::string& output, int timeoutMs);
+
 }  // namespace brindle
