@@ -43,10 +43,6 @@ struct Pipe {
     char buffer[256];
     while (read(fds[0], buffer, sizeof buffer) > 0) continue;
   }
-  void CloseWrite() {
-    close(fds[1]);
-    fds[1] = -1;
-  }
   int fds[2] = {-1, -1};
 };
 
@@ -55,8 +51,7 @@ bool Readable(int fd, int timeoutMs) {
   return poll(&p, 1, timeoutMs) == 1 && (p.revents & POLLIN);
 }
 
-// Long enough that std::string keeps it on the heap, so reading a destroyed
-// capture is seen by AddressSanitizer.
+// Heap-allocated by std::string, so reading a destroyed capture trips ASan.
 const std::string kLongText = "a capture that lives on the heap, not in the small buffer";
 
 class EventLoopTest : public ::testing::Test {
@@ -74,10 +69,10 @@ class EventLoopTest : public ::testing::Test {
   ManualClock clock;
   EventLoop loop{clock};
   const int64_t start = clock.MonotonicMs();
-  std::vector<std::string> errors;  // LogError reports, all from the loop thread
+  std::vector<std::string> errors;
 };
 
-TEST_F(EventLoopTest, TimersRunInDeadlineThenCreationOrderEachAtItsOwnDeadline) {
+TEST_F(EventLoopTest, TimersRunInDeadlineThenCreationOrderAndPeriodicSkipsMissedTicks) {
   std::vector<std::pair<std::string, int64_t>> fired;
   auto record = [&](std::string name) { return [&, name] { fired.emplace_back(name, Elapsed()); }; };
   const int64_t wall0 = clock.WallMs();
@@ -100,6 +95,18 @@ TEST_F(EventLoopTest, TimersRunInDeadlineThenCreationOrderEachAtItsOwnDeadline) 
   clock.Advance(800);
   EXPECT_EQ(fired.size(), 10u + 8u + 1u);  // periodic ticks 300..1000, and c
   EXPECT_EQ(loop.NextTimerDeadline(), start + 1001);
+
+  // A late loop: the periodic timer re-arms from its deadline, once.
+  fired.clear();
+  clock.SetMonotonicMs(start + 1020);
+  loop.RunOnce(0);  // "late"
+  for (auto [at, next] : {std::pair{1130, 1200}, {1290, 1300}, {2050, 2100}}) {
+    clock.SetMonotonicMs(start + at);
+    EXPECT_TRUE(loop.RunOnce(0));
+    EXPECT_FALSE(loop.RunOnce(0)) << "missed ticks run at " << at;
+    EXPECT_EQ(loop.NextTimerDeadline(), start + next) << at;
+  }
+  EXPECT_EQ(fired.size(), 1u + 3u);
 }
 
 TEST_F(EventLoopTest, CancelInsideAPassStaleIdsAndCancelsFromTheMiddle) {
@@ -120,15 +127,13 @@ TEST_F(EventLoopTest, CancelInsideAPassStaleIdsAndCancelsFromTheMiddle) {
   EXPECT_FALSE(onceActive);
   EXPECT_FALSE(loop.TimerActive(a) || loop.TimerActive(b) || loop.NextTimerDeadline());
 
-  // A cancelled timer lets its captures go; its stale id (or 0) cancels no
-  // timer that reused the slot.
+  // Cancelling releases the captures; a stale id (or 0) spares the slot's new timer.
   auto token = std::make_shared<int>(0);
   EventLoop::TimerId stale = loop.CallLater(100, [token] {}, "t");
   loop.CancelTimer(stale);
   EXPECT_EQ(token.use_count(), 1);
   int ran = 0;
-  EventLoop::TimerId reused = loop.CallLater(10, [&] { ++ran; }, "reused");
-  EXPECT_NE(stale, reused);
+  EXPECT_NE(stale, loop.CallLater(10, [&] { ++ran; }, "reused"));
   loop.CancelTimer(stale);
   loop.CancelTimer(0);
   clock.Advance(10);
@@ -155,7 +160,7 @@ TEST_F(EventLoopTest, WorkAddedByHandlersWaitsForTheEndOfThePassOrTheNext) {
   loop.CallLater(10, [&] { order.push_back("b"); }, "b");
   loop.CallLater(60000, [] {}, "far");
   clock.SetMonotonicMs(start + 10);
-  // With a manual clock RunOnce neither waits for due timers nor for later ones.
+  // With a manual clock RunOnce waits neither for due timers nor for later ones.
   const auto before = std::chrono::steady_clock::now();
   EXPECT_TRUE(loop.RunOnce(20000));
   EXPECT_THAT(order, ElementsAre("a", "b", "posted"));
@@ -163,19 +168,6 @@ TEST_F(EventLoopTest, WorkAddedByHandlersWaitsForTheEndOfThePassOrTheNext) {
   EXPECT_THAT(order, ElementsAre("a", "b", "posted", "timer"));
   EXPECT_FALSE(loop.RunOnce(0));
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
-}
-
-TEST_F(EventLoopTest, PeriodicTimerReArmsFromItsDeadlineAndSkipsMissedTicks) {
-  int fired = 0;
-  loop.AddTimer(100, 100, [&] { ++fired; }, "periodic");
-  // Each step: when the loop runs (late), the next deadline expected.
-  for (auto [at, next] : {std::pair{130, 200}, {290, 300}, {1050, 1100}, {1300, 1400}}) {
-    clock.SetMonotonicMs(start + at);
-    EXPECT_TRUE(loop.RunOnce(0));
-    EXPECT_FALSE(loop.RunOnce(0)) << "missed ticks run at " << at;
-    EXPECT_EQ(loop.NextTimerDeadline(), start + next) << at;
-  }
-  EXPECT_EQ(fired, 4);
 }
 
 TEST_F(EventLoopTest, PostFromFourThreadsLosesNothingAndKeepsEachThreadsOrder) {
@@ -226,8 +218,6 @@ TEST_F(EventLoopTest, TasksPostedByTasksWaitForTheNextPassAndQuitEndsRun) {
   EXPECT_EQ(tasks, 7);
 }
 
-// ---- Deferred deletion ----
-
 struct Connection {
   Connection(EventLoop& loop, const Pipe& pipe, bool* destroyed) : loop(loop), destroyed(destroyed) {
     watch = loop.AddWatch(pipe.fds[0], EventLoop::kReadable, [this](unsigned) {
@@ -261,8 +251,7 @@ TEST_F(EventLoopTest, DeleteLaterRunsRightAfterTheHandlerOrOnTheNextPassWakingPo
   EXPECT_TRUE(destroyed);
   EXPECT_FALSE(loop.RunOnce(0));  // the watch went with it
 
-  // Deletion comes before the next handler of the pass: the destructor
-  // cancels a timer due in the same pass.
+  // Deletion precedes the pass's next handler: the destructor cancels a timer due now.
   struct Worker {
     EventLoop& loop;
     EventLoop::TimerId timer = 0;
@@ -310,8 +299,7 @@ TEST(EventLoopLifetime, PendingObjectsAndCallbacksDieSafelyWithTheLoop) {
   owner.reset();
   EXPECT_FALSE(first);
   loop.reset();
-  EXPECT_TRUE(first);
-  EXPECT_TRUE(second);
+  EXPECT_TRUE(first && second);
 }
 
 TEST_F(EventLoopTest, ThrowingHandlersAreReportedByNameAndTheLoopGoesOn) {
@@ -339,14 +327,13 @@ TEST_F(EventLoopTest, ThrowingHandlersAreReportedByNameAndTheLoopGoesOn) {
   EXPECT_EQ(ticks, 2);
 }
 
-// Two watches reported ready in one pass: whichever runs first spoils the
-// other, whose readiness was already reported.
+// Two watches ready in one pass: the first to run spoils the other's reported readiness.
 TEST_F(EventLoopTest, WatchSpoiledByAnEarlierCallbackOfThePassDoesNotFire) {
   enum Way { kRemoveAndReuseSlot, kDisable, kDeleteOwner };
   for (Way way : {kRemoveAndReuseSlot, kDisable, kDeleteOwner}) {
     SCOPED_TRACE(way);
     Pipe pipes[2] = {Pipe(true), Pipe(way != kDisable)}, third(true);
-    if (way == kDisable) pipes[1].CloseWrite();  // a hangup must not get through either
+    if (way == kDisable) close(std::exchange(pipes[1].fds[1], -1));  // nor may a hangup get through
     std::vector<int> fired;
     EventLoop::WatchId extra = 0;
     bool destroyed[2] = {false, false};
@@ -393,7 +380,7 @@ TEST_F(EventLoopTest, CallbackSurvivesGrowingTheWatchTableAndRemovingItsWatch) {
   EXPECT_FALSE(loop.RunOnce(0));
 }
 
-TEST_F(EventLoopTest, WatchEventsChangeAndHangupIsReportedAsReadable) {
+TEST_F(EventLoopTest, WatchEventsHangupTakeOverAndRefusedDescriptors) {
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
   std::vector<unsigned> ready;
@@ -415,20 +402,13 @@ TEST_F(EventLoopTest, WatchEventsChangeAndHangupIsReportedAsReadable) {
   loop.SetWatchEvents(id, EventLoop::kWritable);
   EXPECT_TRUE(loop.RunOnce(0));
   EXPECT_TRUE(ready.back() & EventLoop::kReadable);
-  loop.RemoveWatch(id);
-  close(fds[0]);
-}
 
-TEST_F(EventLoopTest, AddWatchTakesADescriptorOverAndRejectsWhatEpollCannotWatch) {
-  Pipe pipe(true);
-  int oldFired = 0, newFired = 0;
-  EventLoop::WatchId old = Watch(pipe, [&](unsigned) { ++oldFired; });
-  Watch(pipe, [&](unsigned) { ++newFired; });
+  // A second watch on the same fd takes it over; removing the old id spares it.
+  int newFired = 0;
+  loop.AddWatch(fds[0], EventLoop::kReadable, [&](unsigned) { ++newFired; }, "new");
+  loop.RemoveWatch(id);
   EXPECT_TRUE(loop.RunOnce(0));
-  loop.RemoveWatch(old);  // must not unregister the new one
-  EXPECT_TRUE(loop.RunOnce(0));
-  EXPECT_EQ(oldFired, 0);
-  EXPECT_EQ(newFired, 2);
+  EXPECT_EQ(ready.size(), 4u);
 
   int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);  // epoll refuses it like a regular file
   ASSERT_GE(fd, 0);
@@ -436,7 +416,8 @@ TEST_F(EventLoopTest, AddWatchTakesADescriptorOverAndRejectsWhatEpollCannotWatch
   close(fd);
   EXPECT_THROW(loop.AddWatch(-1, EventLoop::kReadable, [](unsigned) {}, "none"), std::invalid_argument);
   EXPECT_TRUE(loop.RunOnce(0));  // the loop is unharmed
-  EXPECT_EQ(newFired, 3);
+  EXPECT_EQ(newFired, 2);
+  close(fds[0]);
 }
 
 TEST(EventLoopSystemClock, PollFdBecomesReadableWhenATimerIsDue) {
@@ -445,17 +426,8 @@ TEST(EventLoopSystemClock, PollFdBecomesReadableWhenATimerIsDue) {
   int fired = 0;
   loop.CallLater(3600 * 1000, [] {}, "far");
   EXPECT_FALSE(Readable(loop.PollFd(), 0));
-  loop.CallLater(0, [&] { ++fired; }, "now");
-  EXPECT_TRUE(Readable(loop.PollFd(), 2000));
-  EXPECT_TRUE(loop.RunOnce(0));
-  // A timer added by a handler: the timerfd is armed when the pass ends.
-  loop.Post([&] { loop.CallLater(0, [&] { ++fired; }, "from handler"); });
-  EXPECT_TRUE(loop.RunOnce(0));
-  EXPECT_TRUE(Readable(loop.PollFd(), 2000));
-  EXPECT_TRUE(loop.RunOnce(0));
-  EXPECT_EQ(fired, 2);
-  // Each timer adds the next with no delay, usually within the millisecond
-  // the timerfd has just expired at: it must be armed again for it.
+  // Each timer adds the next with no delay, often within the millisecond the
+  // timerfd just expired at: it must be armed again when the pass ends.
   std::function<void()> next = [&] {
     if (++fired < 20) loop.CallLater(0, next, "next");
   };
@@ -477,8 +449,6 @@ TEST(EventLoopCurrent, TheInnermostLiveLoopOfTheThreadIsCurrent) {
   EXPECT_EQ(EventLoop::Current(), inner.get());
   inner.reset();
   EXPECT_EQ(EventLoop::Current(), outer.get());
-  outer.reset();
-  EXPECT_EQ(EventLoop::Current(), nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "core/atomic_file.h"
 #include "support/temp_dir.h"
@@ -23,9 +25,7 @@ RegistryValue Value(RegistryType type, uint32_t dword, std::string data = {}) {
 
 class RegistryHiveFileTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    SetFileFaultHook({});
-  }
+  void TearDown() override { SetFileFaultHook({}); }
   std::string HivePath() const { return temp_.File("config/registry.reg"); }
   test::TempDir temp_;
 };
@@ -53,9 +53,7 @@ TEST_F(RegistryHiveFileTest, EveryTypeRoundTripsThroughTheFile) {
   for (const auto& [name, value] : values) {
     const auto read = reloaded.GetValue(kOptions, name);
     ASSERT_TRUE(read) << name;
-    EXPECT_EQ(read->Type, value.Type) << name;
-    EXPECT_EQ(read->Dword, value.Dword) << name;
-    EXPECT_EQ(read->Data, value.Data) << name;
+    EXPECT_TRUE(read->Type == value.Type && read->Dword == value.Dword && read->Data == value.Data) << name;
   }
   EXPECT_EQ(reloaded.Serialize(), ReadWholeFile(HivePath()));
 }
@@ -71,11 +69,10 @@ TEST_F(RegistryHiveFileTest, WrittenFormat) {
             "[HKEY_CURRENT_USER\\Software\\Brindle]\n\"Path\"=\"/bin/\\\"b\\\"\"\n\n"
             "[HKEY_CURRENT_USER\\Software\\Brindle\\Options]\n\"SplitParts\"=dword:0000000a\n\n"
             "[HKEY_CURRENT_USER\\Software\\Brindle A]\n\"X\"=hex:01,ff\n\n");
-  struct stat info {};
-  ASSERT_EQ(stat(HivePath().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-  ASSERT_EQ(stat(temp_.File("config").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  struct stat file {}, dir {};
+  ASSERT_TRUE(stat(HivePath().c_str(), &file) == 0 && stat(temp_.File("config").c_str(), &dir) == 0);
+  EXPECT_EQ(file.st_mode & 0777, 0600u);  // private settings
+  EXPECT_EQ(dir.st_mode & 0777, 0700u);
 }
 
 TEST_F(RegistryHiveFileTest, KeysAndNamesIgnoreCaseAndParentsExist) {
@@ -112,25 +109,14 @@ TEST_F(RegistryHiveFileTest, ToleratedInput) {
 
 TEST_F(RegistryHiveFileTest, MalformedInput) {
   const std::string header = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n";
-  for (const std::string& text : {
-           std::string("REGEDIT4\n[HKEY_CURRENT_USER\\K]\n"),
-           std::string("Windows Registry Editor Version 5.00\n\"A\"=dword:1\n"),
-           header + "\"A\"=\"unterminated\n",
-           header + "\"A\"=\"ends in escape\\\"\n",
-           header + "\"A\"=\"x\" trailing\n",
-           header + "\"A\"=hex:0g\n",
-           header + "\"A\"=hex:001\n",
-           header + "\"A\"=hex:00,\n",
-           header + "\"A\"=hex:00,\\\n",
-           header + "\"A\"=dword:100000000\n",
-           header + "\"A\"=dword:\n",
-           header + "\"A\"=qword:1\n",
-           header + "\"A\"=hex(x):00\n",
-           header + "\"A\"\n",
-           header + "garbage\n",
-           header + "[HKEY_CURRENT_USER\\Unclosed\n",
-           header + "[-HKEY_CURRENT_USER\\K]\n",
-       }) {
+  std::vector<std::string> texts = {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n",
+                                    "Windows Registry Editor Version 5.00\n\"A\"=dword:1\n"};
+  for (const char* line : {"\"A\"=\"unterminated", "\"A\"=\"ends in escape\\\"", "\"A\"=\"x\" trailing",
+                           "\"A\"=hex:0g", "\"A\"=hex:001", "\"A\"=hex:00,", "\"A\"=hex:00,\\",
+                           "\"A\"=dword:100000000", "\"A\"=dword:", "\"A\"=qword:1", "\"A\"=hex(x):00", "\"A\"",
+                           "garbage", "[HKEY_CURRENT_USER\\Unclosed", "[-HKEY_CURRENT_USER\\K]"})
+    texts.push_back(header + line + "\n");
+  for (const std::string& text : texts) {
     RegistryHiveFile hive;
     EXPECT_FALSE(hive.Parse(text)) << text;
     EXPECT_FALSE(hive.KeyExists("HKEY_CURRENT_USER")) << text;
@@ -158,8 +144,7 @@ TEST_F(RegistryHiveFileTest, FailedWriteKeepsOldFileAndMemoryAndIsRetried) {
   ASSERT_TRUE(hive.Load(HivePath()));
   ASSERT_TRUE(hive.SetValue(kOptions, "A", Value(RegistryType::Dword, 1)));
   const std::string before = ReadWholeFile(HivePath());
-  int opens = 0;
-  int error = EIO;
+  int opens = 0, error = EIO;
   SetFileFaultHook([&](std::string_view step, const std::string&) {
     opens += step == "open";
     return step == "write" ? error : 0;
