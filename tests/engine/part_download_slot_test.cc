@@ -22,22 +22,10 @@ class FakePart final : public TPartDownloader {
   using TPartDownloader::TPartDownloader;
   void Get() override { ++gets; }
   void Stop() override {}
-  void Abort() override {
-    TPartDownloader::Abort();
-    Report(psAborted);
-  }
-  void Pause() override {
-    TPartDownloader::Pause();
-    Report(psPaused);
-  }
-  void Report(TPartDownloaderState state) {
-    SetState(state);
-    RaiseChange();
-  }
-  void ReportError(int code, const std::string& text) {
-    Fail(code, text);
-    RaiseChange();
-  }
+  void Abort() override { TPartDownloader::Abort(), Report(psAborted); }
+  void Pause() override { TPartDownloader::Pause(), Report(psPaused); }
+  void Report(TPartDownloaderState state) { SetState(state), RaiseChange(); }
+  void ReportError(int code, const std::string& text) { Fail(code, text), RaiseChange(); }
   void SetCount(int64_t count) { SetTransferCount(count); }
   void SetSize(int64_t size) { SetTransferSize(size); }
   int gets = 0;
@@ -49,10 +37,7 @@ class PartDownloadSlotTest : public ::testing::Test {
     clock_.Attach(loop_);
     SetTraceSink([this](const std::string& line) { trace_.push_back(line); });
   }
-  ~PartDownloadSlotTest() override {
-    SetTraceSink(nullptr);
-    clock_.Detach();
-  }
+  ~PartDownloadSlotTest() override { SetTraceSink(nullptr), clock_.Detach(); }
 
   // A slot over a fake part for the range first..last, part file "part.<first>".
   FakePart& Attach(TPartDownloadSlot& slot, int64_t first, int64_t last) {
@@ -66,12 +51,10 @@ class PartDownloadSlotTest : public ::testing::Test {
   }
   void Record(TPartDownloadSlot& slot) {
     slot.OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) {
-      changes_.push_back(state);
-      statuses_.push_back(s.Status());
+      changes_.push_back(state), statuses_.push_back(s.Status());
     };
     slot.OnUpdate = [this](TPartDownloadSlot&) { ++updates_; };
   }
-  void Elapse(int64_t ms) { clock_.Advance(ms); }
 
   test::ManualClock clock_;
   EventLoop loop_{clock_};
@@ -91,43 +74,34 @@ TEST_F(PartDownloadSlotTest, StatusTextsAndSpeedThroughAWholePart) {
   Record(slot);
   slot.Start(&mirror_, 5000);
   EXPECT_EQ(part.gets, 1);
+  EXPECT_EQ((std::vector<int64_t>{part.StartByte(), part.EndByte(), part.TimeOut()}),
+            (std::vector<int64_t>{20000, 29999, 5000}));
   EXPECT_EQ(part.FileName(), slot.PartFileName());
-  EXPECT_EQ(part.StartByte(), 20000);
-  EXPECT_EQ(part.EndByte(), 29999);
-  EXPECT_EQ(part.TimeOut(), 5000);
-  EXPECT_EQ(part.State(), psConnecting);
   EXPECT_EQ(slot.Status(), "Contacting host");
   EXPECT_EQ(slot.InitialCount(), 1000);
-  EXPECT_EQ(slot.Count(), 1000);
   EXPECT_TRUE(slot.UpdateTimer().Enabled());
 
   part.Report(psConnected);
   part.SetSize(500000);
   part.Report(psGotFileSize);
   EXPECT_EQ(slot.EndByte(), 29999);  // a slot with an end keeps it
-  EXPECT_EQ(slot.FileSize(), 500000);
   part.Report(psDownloading);
-  Elapse(250);
+  clock_.Advance(250);
   EXPECT_EQ(updates_, 2);
   part.SetCount(10500);  // more than the range: counted up to its end
-  Elapse(2250);
+  clock_.Advance(2250);
   part.Report(psDone);
-  EXPECT_EQ(changes_, (std::vector<TPartDownloaderState>{psConnected, psGotFileSize, psDownloading, psDone}));
   EXPECT_EQ(statuses_, (std::vector<std::string>{"Getting file info", "Getting file info", "Downloading", "Done"}));
   EXPECT_EQ(slot.Count(), 10000);
   EXPECT_EQ(slot.Speed(), 4500);  // 9000 bytes over 2 whole seconds
   EXPECT_FALSE(slot.UpdateTimer().Enabled());
-  EXPECT_FALSE(slot.HadError());
 }
 
 TEST_F(PartDownloadSlotTest, SpeedCountsWholeSecondsAndRoundsHalvesToEven) {
   struct Case {
-    int64_t elapsedMs;
-    int64_t received;
-    int64_t speed;
+    int64_t elapsedMs, received, speed;
   };
-  const Case cases[] = {{999, 5000, 0}, {1000, 5000, 5000}, {2999, 5001, 2500}, {2000, 5003, 2502}, {3000, 0, 0}};
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{999, 5000, 0}, {1000, 5000, 5000}, {2999, 5001, 2500}, {2000, 5003, 2502}, {3000, 0, 0}}) {
     TPartDownloadSlot slot(&loop_);
     FakePart& part = Attach(slot, 0, 99999);
     slot.Start(&mirror_, 10000);
@@ -141,11 +115,9 @@ TEST_F(PartDownloadSlotTest, SpeedCountsWholeSecondsAndRoundsHalvesToEven) {
 TEST_F(PartDownloadSlotTest, ErrorMarksTheMirrorFailed) {
   TPartDownloadSlot slot(&loop_);
   FakePart& part = Attach(slot, 0, 999);
-  Record(slot);
   slot.Start(&mirror_, 10000);
   part.Report(psDownloading);
   part.ReportError(1, "Lost connection to server");
-  EXPECT_EQ(changes_.back(), psError);
   EXPECT_EQ(slot.Status(), "Lost connection to server");
   EXPECT_TRUE(slot.HadError());
   EXPECT_EQ(mirror_.ErrorCode, 1);
@@ -166,17 +138,15 @@ TEST_F(PartDownloadSlotTest, FileSizeGivesAnOpenSlotItsEnd) {
   }
 }
 
-TEST_F(PartDownloadSlotTest, RangeSettersAndTransferCount) {
+// The range follows the attached part downloader; the count never passes its end.
+TEST_F(PartDownloadSlotTest, RangeAndTransferCountFollowThePart) {
   TPartDownloadSlot slot(&loop_);
-  slot.SetPartDownloaderStartByte(100);
   slot.SetCount(42);
-  EXPECT_EQ(slot.StartByte(), 100);
   EXPECT_EQ(slot.TransferCount(), 42);  // no part downloader: the stored count
   FakePart& part = Attach(slot, 100, 199);
   slot.SetPartDownloaderStartByte(500);
   EXPECT_EQ(slot.StartByte(), 100);  // not while a part downloader is attached
   slot.SetPartDownloaderEndByte(299);
-  EXPECT_EQ(slot.EndByte(), 299);
   EXPECT_EQ(part.EndByte(), 299);
   part.SetCount(250);
   EXPECT_EQ(slot.TransferCount(), 200);
@@ -184,7 +154,7 @@ TEST_F(PartDownloadSlotTest, RangeSettersAndTransferCount) {
   EXPECT_EQ(slot.TransferCount(), 250);
 }
 
-TEST_F(PartDownloadSlotTest, AbortWithoutPartDownloaderDeletesThePartFile) {
+TEST_F(PartDownloadSlotTest, AbortDeletesThePartFileWithOrWithoutPartDownloader) {
   TPartDownloadSlot slot(&loop_);
   slot.SetPartFileName(dir_.File("part.0"));
   test::WriteWholeFile(slot.PartFileName(), "abc");
@@ -206,51 +176,44 @@ TEST_F(PartDownloadSlotTest, ResizePartFileOnlyCuts) {
     int64_t partEnd;
     size_t after;
   };
-  const Case cases[] = {{150, 99, 100}, {100, 99, 100}, {50, 99, 50}, {150, 0, 150}};
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{150, 99, 100}, {100, 99, 100}, {50, 99, 50}, {150, 0, 150}}) {
     TPartDownloadSlot slot(&loop_);
-    FakePart& part = Attach(slot, 0, 99);
-    part.SetEndByte(c.partEnd);
+    Attach(slot, 0, 99).SetEndByte(c.partEnd);
     test::WriteWholeFile(slot.PartFileName(), std::string(c.held, 'y'));
     slot.ResizePartFile();
     EXPECT_EQ(test::ReadWholeFile(slot.PartFileName()).size(), c.after) << c.held << " " << c.partEnd;
   }
 }
 
+// Reported from the loop, never inside Start; without a mirror nothing happens.
 TEST_F(PartDownloadSlotTest, UnsupportedSchemeFailsFromTheLoop) {
-  for (const char* url : {"https://127.0.0.1/f.bin", "gopher://127.0.0.1/f.bin", "127.0.0.1/f.bin"}) {
+  for (const char* url : {"https://127.0.0.1/f.bin", "gopher://127.0.0.1/f.bin", "127.0.0.1/f.bin", ""}) {
+    SCOPED_TRACE(url);
     TFileMirror mirror(url);
     TPartDownloadSlot slot(&loop_);
     slot.SetPartFileName(dir_.File("p.0"));
     changes_.clear();
     Record(slot);
-    slot.Start(&mirror, 10000);
+    slot.Start(*url ? &mirror : nullptr, 10000);
     EXPECT_EQ(slot.PartDownloader(), nullptr);
-    EXPECT_TRUE(changes_.empty());  // never inside Start
+    EXPECT_TRUE(changes_.empty());
     EXPECT_EQ(slot.Status(), "Idle");
     loop_.RunOnce(0);
-    ASSERT_EQ(changes_, std::vector<TPartDownloaderState>{psError}) << url;
+    if (!*url) break;
+    ASSERT_EQ(changes_, std::vector<TPartDownloaderState>{psError});
     EXPECT_EQ(slot.Status(), "Unsupported protocol: " + mirror.Url->Protocol);
     EXPECT_EQ(mirror.ErrorCode, 4);
     EXPECT_TRUE(slot.HadError());
     EXPECT_FALSE(slot.UpdateTimer().Enabled());
   }
-  // Without any mirror nothing happens at all.
-  TPartDownloadSlot slot(&loop_);
-  Record(slot);
-  slot.Start(nullptr, 10000);
-  loop_.RunOnce(0);
-  EXPECT_EQ(slot.Status(), "Idle");
+  EXPECT_TRUE(changes_.empty());
 }
 
 TEST_F(PartDownloadSlotTest, SlotsCollection) {
   TPartDownloadSlots slots(&loop_);
-  EXPECT_TRUE(slots.AllIdle());  // empty
   TPartDownloadSlot* a = slots.NewSlot();
   TPartDownloadSlot* b = slots.NewSlot();
   TPartDownloadSlot* c = slots.NewSlot();
-  EXPECT_EQ(slots.GetSlot(3), nullptr);
-  EXPECT_EQ(slots.GetSlot(-1), nullptr);
   EXPECT_TRUE(slots.AllIdle() && slots.AllAborted() && slots.AllPaused());  // no part downloaders
   FakePart& pa = Attach(*a, 0, 99);
   FakePart& pc = Attach(*c, 200, 299);
@@ -258,28 +221,25 @@ TEST_F(PartDownloadSlotTest, SlotsCollection) {
   pc.SetState(psIdle);
   EXPECT_TRUE(slots.AllIdle());
   pc.SetState(psPaused);
-  EXPECT_FALSE(slots.AllIdle());
-  EXPECT_FALSE(slots.AllPaused());
+  EXPECT_FALSE(slots.AllIdle() || slots.AllPaused());
 
   TFileMirror other("http://127.0.0.2/file.bin");
   a->SetMirror(&mirror_);
   b->SetMirror(&other);
   c->SetMirror(&mirror_);
   EXPECT_EQ(slots.NumberOfSlotsUsingFileMirror(&mirror_), 2);
-  EXPECT_EQ(slots.NumberOfSlotsUsingFileMirror(nullptr), 0);
-
   slots.RemovePartDownloader(&pc);
   EXPECT_EQ(c->PartDownloader(), nullptr);
   EXPECT_EQ(a->PartDownloader(), &pa);
 
+  // A retired slot stops ticking and no longer counts for its mirror.
   b->UpdateTimer().SetEnabled(true);
   b->OnUpdate = [](TPartDownloadSlot&) {};
   slots.DeleteSlot(1);
   EXPECT_EQ(slots.NumberOfSlots(), 2);
   EXPECT_EQ(slots.NumberOfRetiredSlots(), 1);
   EXPECT_EQ(slots.GetSlot(1), c);
-  EXPECT_FALSE(b->UpdateTimer().Enabled());
-  EXPECT_FALSE(b->OnUpdate);
+  EXPECT_FALSE(b->UpdateTimer().Enabled() || b->OnUpdate);
   EXPECT_EQ(slots.NumberOfSlotsUsingFileMirror(&other), 0);
 }
 
@@ -296,8 +256,7 @@ TEST_F(PartDownloadSlotTest, AbortAllSurvivesHandlersThatRetireSlots) {
     };
   }
   slots.AbortAll();
-  EXPECT_TRUE(parts[0]->Aborted());
-  EXPECT_TRUE(parts[1]->Aborted());
+  EXPECT_TRUE(parts[0]->Aborted() && parts[1]->Aborted());
   EXPECT_FALSE(parts[2]->Aborted());  // retired on the way
   EXPECT_TRUE(slots.AllAborted());
   EXPECT_EQ(slots.NumberOfSlots(), 2);

@@ -32,27 +32,26 @@ class EchoGate {
   }
   void Answer(const std::string& host, TPingOutcome outcome) {
     std::lock_guard<std::mutex> lock(mutex_);
-    answers_[host] = outcome;
-    changed_.notify_all();
+    answers_[host] = outcome, changed_.notify_all();
   }
-  // Waits (a safety net of real time, not a time-out under test) until n
-  // calls have started, or n calls have returned.
   // Every waiting and later call gets no reply.
   void ReleaseAll() {
     std::lock_guard<std::mutex> lock(mutex_);
-    releaseAll_ = true;
-    changed_.notify_all();
+    releaseAll_ = true, changed_.notify_all();
   }
+  // Real time here is a safety net, not a time-out under test.
   bool WaitStarted(size_t n) { return WaitFor([&] { return started_.size() >= n; }); }
   bool WaitAllReturned() { return WaitFor([&] { return returned_ == started_.size(); }); }
   bool WaitReturned(size_t n) { return WaitFor([&] { return returned_ >= n; }); }
-  std::vector<std::string> Started() {
+  std::vector<std::string> Started(bool sorted = false) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
+    auto started = started_;
+    if (sorted) std::sort(started.begin(), started.end());
+    return started;
   }
-  std::vector<std::pair<int, int>> Settings() {
+  std::pair<int, int> FirstSettings() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return settings_;
+    return settings_.front();
   }
 
  private:
@@ -100,8 +99,9 @@ class PingSystemTest : public ::testing::Test {
     system->OnPingedMirror = [this](TFileMirror& m) { reported_.push_back(m.Url->Host); };
     return system;
   }
-  bool WaitReported(size_t n) {
-    return test::RunUntil(loop_, [&] { return reported_.size() >= n; });
+  bool WaitReported(size_t n) { return test::RunUntil(loop_, [&] { return reported_.size() >= n; }); }
+  void Settle() {
+    for (int i = 0; i < 10; ++i) loop_.RunOnce(5);
   }
 
   test::ManualClock clock_;
@@ -116,10 +116,7 @@ TEST_F(PingSystemTest, PingTimeFromTheOutcome) {
     TPingOutcome outcome;
     int pingTime;
   };
-  const Case cases[] = {
-      {{1, 37}, 37}, {{1, 0}, 5}, {{1, 1000}, 1000}, {{1, 1001}, 9999}, {{0, 0}, 9999}, {{0, 50}, 9999},
-  };
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{{1, 37}, 37}, {{1, 0}, 5}, {{1, 1000}, 1000}, {{1, 1001}, 9999}, {{0, 50}, 9999}}) {
     TFileMirror* mirror = Mirror("127.0.0.1");
     mirror->PingTime = 120;  // measured before: a failed ping forgets it
     const auto outcome = c.outcome;
@@ -140,10 +137,8 @@ TEST_F(PingSystemTest, TwentyMirrorsEightPlacesInOrder) {
   ASSERT_TRUE(gate_->WaitStarted(8));
   EXPECT_EQ(system->RunningPings(), 8);
   EXPECT_EQ(system->Queue().Count(), 20);
-  auto started = gate_->Started();
-  std::sort(started.begin(), started.end());
-  EXPECT_EQ(started, (std::vector<std::string>{"m0", "m1", "m2", "m3", "m4", "m5", "m6", "m7"}));
-  EXPECT_EQ(gate_->Settings().front(), (std::pair<int, int>{1000, 255}));
+  EXPECT_EQ(gate_->Started(true), (std::vector<std::string>{"m0", "m1", "m2", "m3", "m4", "m5", "m6", "m7"}));
+  EXPECT_EQ(gate_->FirstSettings(), (std::pair<int, int>{1000, 255}));
 
   // Each answer, in whatever order, starts the next queued mirror.
   const std::vector<std::string> order = {"m3", "m0", "m7", "m1"};
@@ -175,15 +170,12 @@ TEST_F(PingSystemTest, MirrorsAddedByTheHandlerStartInQueueOrder) {
   gate_->Answer("a", {1, 20});
   ASSERT_TRUE(WaitReported(1));
   ASSERT_TRUE(gate_->WaitStarted(4));
-  auto started = gate_->Started();
-  std::sort(started.begin(), started.end());
-  EXPECT_EQ(started, (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(gate_->Started(true), (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(system->RunningPings(), 3);
 }
 
 TEST_F(PingSystemTest, UnresolvableHostReleasesItsPlace) {
-  class NoNames final : public TNameResolver {
-   public:
+  struct NoNames final : TNameResolver {
     int Resolve(const std::string&, std::vector<std::string>&) override { return kSocketErrHostNotFound; }
   };
   SetNameResolver(std::make_shared<NoNames>());
@@ -202,22 +194,6 @@ TEST_F(PingSystemTest, UnresolvableHostReleasesItsPlace) {
   SetNameResolver(nullptr);
 }
 
-TEST_F(PingSystemTest, ResultsAfterTheOwnerWentReachNothing) {
-  auto system = MakeSystem(4);
-  for (int i = 0; i < 6; ++i) system->AddMirror(Mirror("m" + std::to_string(i)));
-  ASSERT_TRUE(gate_->WaitStarted(4));
-  system.reset();
-  mirrors_.clear();  // the mirrors may go first, too
-  gate_->Answer("m0", {1, 5});
-  gate_->Answer("m1", {0, 0});
-  gate_->Answer("m2", {1, 5});
-  gate_->Answer("m3", {1, 5});
-  ASSERT_TRUE(gate_->WaitReturned(4));
-  for (int i = 0; i < 10; ++i) loop_.RunOnce(5);
-  EXPECT_TRUE(reported_.empty());
-  EXPECT_EQ(gate_->Started().size(), 4u);
-}
-
 TEST_F(PingSystemTest, RemovedMirrorIsNeverWrittenAndFreesItsPlace) {
   auto system = MakeSystem(2);
   for (const char* host : {"a", "b", "c", "d"}) system->AddMirror(Mirror(host));
@@ -234,26 +210,28 @@ TEST_F(PingSystemTest, RemovedMirrorIsNeverWrittenAndFreesItsPlace) {
   gate_->Answer("b", {1, 6});
   ASSERT_TRUE(WaitReported(1));
   ASSERT_TRUE(gate_->WaitReturned(2));
-  for (int i = 0; i < 10; ++i) loop_.RunOnce(5);
+  Settle();
   EXPECT_EQ(reported_, std::vector<std::string>{"b"});
 }
 
+// The handler destroys the system, and the mirrors go too, while three more
+// pings run: their results reach nothing.
 TEST_F(PingSystemTest, HandlerMayDestroyThePingSystem) {
-  auto system = MakeSystem(2);
-  system->AddMirror(Mirror("a"));
-  system->AddMirror(Mirror("b"));
-  system->AddMirror(Mirror("c"));
+  auto system = MakeSystem(4);
+  for (int i = 0; i < 6; ++i) system->AddMirror(Mirror("m" + std::to_string(i)));
   system->OnPingedMirror = [&](TFileMirror& m) {
     reported_.push_back(m.Url->Host);
     system.reset();
+    mirrors_.clear();
   };
-  gate_->Answer("a", {1, 20});
+  ASSERT_TRUE(gate_->WaitStarted(4));
+  gate_->Answer("m0", {1, 20});
   ASSERT_TRUE(WaitReported(1));
-  gate_->Answer("b", {1, 20});
-  ASSERT_TRUE(gate_->WaitReturned(2));
-  for (int i = 0; i < 10; ++i) loop_.RunOnce(5);
-  EXPECT_EQ(reported_, std::vector<std::string>{"a"});
-  EXPECT_EQ(gate_->Started().size(), 2u);
+  for (const char* host : {"m1", "m2", "m3"}) gate_->Answer(host, {host[1] == '1' ? 0 : 1, 5});
+  ASSERT_TRUE(gate_->WaitReturned(4));
+  Settle();
+  EXPECT_EQ(reported_, std::vector<std::string>{"m0"});
+  EXPECT_EQ(gate_->Started().size(), 4u);
 }
 
 }  // namespace
