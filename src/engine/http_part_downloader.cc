@@ -353,13 +353,7 @@ int64_t THTTPPartDownloader::BytesNeeded() const {
 
 void THTTPPartDownloader::ApplyLimit() {
   if (!writer_) return;
-  int64_t limit = -1;
-  if (EndByte() > 0) limit = EndByte() - StartByte() + 1;
-  if (SizeLearned() && TransferSize() >= 0) {
-    const int64_t rest = std::max<int64_t>(0, TransferSize() - StartByte());
-    limit = limit < 0 ? rest : std::min(limit, rest);
-  }
-  writer_->SetLimit(limit);
+  writer_->SetLimit(WriteLimit());
   SetTransferCount(writer_->Size());
 }
 

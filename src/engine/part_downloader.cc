@@ -1,5 +1,6 @@
 #include "engine/part_downloader.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "core/event_loop.h"
@@ -95,6 +96,15 @@ void TPartDownloader::OnTimeOut() {
   StopTimeOutTimer();
   Fail(kPartErrTimeoutOrLost, kStatusTimeout);
   Stop();
+}
+
+int64_t TPartDownloader::WriteLimit() const {
+  int64_t limit = EndByte() > 0 ? EndByte() - StartByte() + 1 : -1;
+  if (SizeLearned() && TransferSize() >= 0) {
+    const int64_t rest = std::max<int64_t>(0, TransferSize() - StartByte());
+    limit = limit < 0 ? rest : std::min(limit, rest);
+  }
+  return limit;
 }
 
 }  // namespace brindle

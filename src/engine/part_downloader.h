@@ -120,6 +120,9 @@ class TPartDownloader {
     sizeLearned_ = true;
   }
   void SetTransferCount(int64_t count) { transferCount_ = count; }
+  // How many bytes of this part may be stored: the range, cut to the end of
+  // the file when its size is known; -1 when neither bounds it.
+  int64_t WriteLimit() const;
   void SetValidators(std::string eTag, std::string lastModified);
   void SetAbortedFlag(bool aborted) { aborted_ = aborted; }
   void SetPausedFlag(bool paused) { paused_ = paused; }
