@@ -1,0 +1,476 @@
+#include "app/cli_app.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "app/cli_progress.h"
+#include "app/cli_registry_overlay.h"
+#include "core/event_loop.h"
+#include "core/file_names.h"
+#include "core/paths.h"
+#include "core/power_port.h"
+#include "core/dial_up_port.h"
+#include "core/launcher_port.h"
+#include "core/presentation.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "core/url.h"
+#include "engine/downloader.h"
+#include "engine/part_download_slots.h"
+#include "manager/after_downloads.h"
+#include "manager/category_list.h"
+#include "manager/download_file_name.h"
+#include "manager/download_list_model.h"
+#include "manager/download_system.h"
+#include "manager/headless_windows.h"
+#include "manager/local_download_info.h"
+#include "manager/mirror_list_file.h"
+#include "manager/modem_connection.h"
+#include "manager/server_stats.h"
+#include "platform/hand_over_client.h"
+#include "platform/hand_over_request.h"
+#include "platform/hand_over_server.h"
+#include "platform/hand_over_socket.h"
+#include "platform/instance_lock.h"
+#include "platform/network_manager_dial_up.h"
+#include "platform/registry_hive_file.h"
+#include "platform/systemd_power.h"
+#include "platform/xdg_launcher.h"
+
+namespace brindle {
+namespace {
+
+constexpr int kAnnounceSeconds = 30;
+constexpr int64_t kTickMs = 100;
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+std::string WithoutTrailingSlash(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+// Messages go to the terminal; questions, which nobody can answer here, get
+// "no".
+class TCliPrompt final : public PromptPort {
+ public:
+  explicit TCliPrompt(TCliProgress& progress) : progress_(progress) {}
+  void Ask(const std::string&, const std::string& question, std::function<void(bool)> answer) override {
+    progress_.PrintLine(question + " (no)");
+    if (answer) answer(false);
+  }
+  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
+    progress_.PrintLine(text);
+    if (done) done();
+  }
+
+ private:
+  TCliProgress& progress_;
+};
+
+// One run of brindle-cli with its services, in the order they are built.
+class TCliRun {
+ public:
+  TCliRun(const TCliOptions& options, int signalFd)
+      : options_(options),
+        signalFd_(signalFd),
+        progress_(stderr, isatty(STDERR_FILENO) == 1),
+        prompt_(progress_) {}
+
+  int Run();
+
+ private:
+  struct TTracked {
+    std::string Name;
+    std::string LastStatus;
+    bool Final = false;
+    bool Failed = false;
+  };
+
+  void InstallSettings();
+  bool ServeInstance(TInstanceLock& lock, int& exitStatus);
+  TLocalDownloadinfo* FindUnfinished(const std::string& url, const std::string& dir, const std::string& name) const;
+  void StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts);
+  int CheckInstances(const THandOverRequest& request);
+  void Track(TLocalDownloadinfo* record);
+  void Tick();
+  void QuitWhenFinished();
+  bool Finished() const;
+  std::string LiveLine(TLocalDownloadinfo& record) const;
+  void OnSignal();
+  void Announce(TAfterDownloadsActions::TAction action, std::function<void()> proceed);
+  void CountdownTick();
+  void Say(const std::string& line) {
+    if (!options_.Quiet) progress_.PrintLine(line);
+  }
+
+  const TCliOptions& options_;
+  int signalFd_;
+  TCliProgress progress_;
+  TCliPrompt prompt_;
+  RegistryHiveFile hive_;
+  std::unique_ptr<TCliRegistryOverlay> overlay_;
+  XdgLauncher launcher_;
+  SystemdPower power_;
+  NetworkManagerDialUp dialUp_;
+  std::unique_ptr<EventLoop> loop_;
+  std::unique_ptr<THandOverServer> server_;
+  std::unique_ptr<TCategoryList> categories_;
+  std::unique_ptr<TServerStats> stats_;
+  std::unique_ptr<TDownloadListModel> model_;
+  std::unique_ptr<THeadlessWindowFactory> windows_;
+  std::unique_ptr<TModemConnection> modem_;
+  std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
+  std::unique_ptr<TDownloadSystem> system_;
+  std::unique_ptr<TTimer> ticker_;
+  std::unique_ptr<TTimer> countdownTimer_;
+  std::function<void()> countdownProceed_;
+  int countdown_ = 0;
+  std::string countdownText_;
+  std::map<TLocalDownloadinfo*, TTracked> tracked_;
+  bool interrupted_ = false;
+};
+
+void TCliRun::InstallSettings() {
+  hive_.Load(RegistryFile());
+  overlay_ = std::make_unique<TCliRegistryOverlay>(hive_);
+  if (options_.Split) overlay_->Override(kOptionsSection, "SplitParts", *options_.Split);
+  if (options_.Jobs) overlay_->Override(kOptionsSection, "MaxSimultaneousDownloads", *options_.Jobs);
+  if (options_.Retries) overlay_->Override(kOptionsSection, "RetryTimes", *options_.Retries);
+  if (options_.RetryDelay) overlay_->Override(kOptionsSection, "RetryDelay", *options_.RetryDelay);
+  // Nothing is switched off or hung up unless this run was told to; the
+  // run ends by itself, and no window opens.
+  overlay_->Override(kOptionsSection, "ShutDownComputerAfterDownloading", options_.ShutdownWhenDone);
+  if (!options_.ShutdownWhenDone) overlay_->Override(kOptionsSection, "ConnectUsingDialUp", false);
+  overlay_->Override(kOptionsSection, "AfterDownloadsCompleted", false);
+  overlay_->Override(kOptionsSection, "AutoCloseAfterDownloads", false);
+  overlay_->Override(kOptionsSection, "ShowDownloadWindow", false);
+  overlay_->Override(kOptionsSection, "ShowCompletedDialog", false);
+  overlay_->Override(kOptionsSection, "RemoveSuccessfulDownloadFromList", false);
+  SetRegistry(overlay_.get());
+}
+
+TLocalDownloadinfo* TCliRun::FindUnfinished(const std::string& url, const std::string& dir,
+                                            const std::string& name) const {
+  const TLDIList& list = system_->DownloadList();
+  for (int i = 0; i < list.Count(); ++i) {
+    TLocalDownloadinfo* record = list.Get(i);
+    if (record->Url->Url != url || record->Status() == kStatusDone || record->LocalFileName.empty()) continue;
+    if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
+    if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
+    if (system_->AssociatedDownloader(record)) continue;
+    return record;
+  }
+  return nullptr;
+}
+
+void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts) {
+  if (TLocalDownloadinfo* record = FindUnfinished(url, dir, name)) {
+    Say("Resuming " + record->LocalFileName);
+    Track(record);
+    system_->AddDownload(record, false, parts);
+    return;
+  }
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
+  if (!dir.empty() || !name.empty()) {
+    const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
+    EnsureDirectory(target);
+    const auto inUse = [this](const std::string& file) { return system_->FileNameInUse(file); };
+    record->LocalFileName = name.empty() ? UniqueFileInDirectory(target, *record, inUse)
+                                         : MakeUniqueFileName(target + "/" + name, inUse);
+  }
+  TLocalDownloadinfo* raw = record.get();
+  Track(raw);
+  system_->AddDownload(std::move(record), false, parts);
+}
+
+int TCliRun::CheckInstances(const THandOverRequest& request) {
+  if (!SupportedAddress(request.Url)) return 1;
+  const std::string dir = request.Directory.empty() ? "" : WithoutTrailingSlash(request.Directory);
+  Say("Received " + request.Url);
+  StartUrl(request.Url, dir, request.FileName, request.Parts);
+  return 1;
+}
+
+void TCliRun::Track(TLocalDownloadinfo* record) {
+  TTracked& tracked = tracked_[record];
+  tracked = TTracked{};
+  tracked.Name = NameOf(record->LocalFileName.empty() ? LocalNameFromUrl(*record->Url) : record->LocalFileName);
+}
+
+std::string TCliRun::LiveLine(TLocalDownloadinfo& record) const {
+  const auto it = tracked_.find(&record);
+  std::string line = it != tracked_.end() ? it->second.Name : NameOf(record.LocalFileName);
+  TDownloader* d = system_->AssociatedDownloader(&record);
+  if (!d || record.Status() != kStatusDownloading) {
+    line += "  " + record.Status();
+    if (record.RetryTimer) line += " (" + std::to_string(record.RetryCountdown) + ")";
+    return line;
+  }
+  const int64_t done = d->TransferCount();
+  if (record.FileSize > 0) line += "  " + std::to_string(done * 100 / record.FileSize) + "%";
+  line += "  " + BytesToPresentableString(done) + " of " + BytesToPresentableString(record.FileSize);
+  line += "  " + d->TransferRate() + "  " + d->TimeLeft();
+  const int parts = d->Slots().NumberOfSlots();
+  line += "  " + std::to_string(parts) + (parts == 1 ? " part" : " parts");
+  return line;
+}
+
+void TCliRun::Tick() {
+  std::vector<std::string> live;
+  for (auto& [record, tracked] : tracked_) {
+    if (tracked.Final) continue;
+    std::string status = record->Status();
+    if (record->RetryTimer) status += " (retrying)";
+    if (status != tracked.LastStatus) {
+      tracked.LastStatus = status;
+      if (!progress_.Terminal()) Say(tracked.Name + ": " + status);
+    }
+    live.push_back(LiveLine(*record));
+  }
+  if (!countdownText_.empty()) live.push_back(countdownText_);
+  if (!options_.Quiet) progress_.SetLiveLines(live);
+  if (Finished()) QuitWhenFinished();
+}
+
+bool TCliRun::Finished() const {
+  if (countdownTimer_ || !system_->ActiveList().empty()) return false;
+  for (const auto& entry : tracked_)
+    if (!entry.second.Final) return false;
+  return true;
+}
+
+void TCliRun::QuitWhenFinished() {
+  // Work posted by the last completion (the after-downloads actions) runs
+  // first.
+  loop_->Post([this] {
+    if (Finished()) loop_->Quit();
+  });
+}
+
+void TCliRun::OnSignal() {
+  signalfd_siginfo info{};
+  while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+  }
+  if (countdownTimer_) {
+    countdownTimer_.reset();
+    countdownProceed_ = nullptr;
+    countdownText_.clear();
+    progress_.PrintLine("Cancelled.");
+    loop_->Quit();
+    return;
+  }
+  interrupted_ = true;
+  system_->PauseAll();
+  progress_.Clear();
+  if (!options_.Quiet) std::fprintf(stderr, "Interrupted: downloads paused; run again to resume.\n");
+  loop_->Quit();
+}
+
+void TCliRun::Announce(TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
+  if (action != TAfterDownloadsActions::TAction::SwitchOff) {
+    proceed();
+    return;
+  }
+  countdownProceed_ = std::move(proceed);
+  countdown_ = kAnnounceSeconds;
+  countdownTimer_ = std::make_unique<TTimer>(loop_.get());
+  countdownTimer_->SetInterval(1000);
+  countdownTimer_->OnTimer = [this] { CountdownTick(); };
+  countdownTimer_->SetEnabled(true);
+  countdownText_ = "Switching the computer off in " + std::to_string(countdown_) + " s (Ctrl-C cancels)";
+  progress_.PrintLine(countdownText_);
+  countdownText_.clear();
+}
+
+void TCliRun::CountdownTick() {
+  if (--countdown_ > 0) {
+    const std::string text = "Switching the computer off in " + std::to_string(countdown_) + " s (Ctrl-C cancels)";
+    if (progress_.Terminal()) countdownText_ = text;
+    else progress_.PrintLine(text);
+    return;
+  }
+  const auto proceed = std::move(countdownProceed_);
+  countdownProceed_ = nullptr;
+  countdownText_.clear();
+  loop_->DeleteLater(std::move(countdownTimer_));
+  progress_.PrintLine("Switching the computer off.");
+  if (proceed) proceed();
+  QuitWhenFinished();
+}
+
+bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
+  THandOverRequest first;
+  first.Structured = true;
+  first.Url = options_.Urls.front();
+  first.Directory = options_.Dir.empty() ? "" : AbsolutePath(options_.Dir);
+  first.FileName = options_.Output;
+  first.Parts = options_.Split.value_or(0);
+  switch (StartOrHandOver(lock, first)) {
+    case TInstanceStart::First:
+      server_ = std::make_unique<THandOverServer>(loop_.get());
+      server_->OnHandOver = [this](const THandOverRequest& request) { return CheckInstances(request); };
+      server_->Listen(lock);
+      return true;
+    case TInstanceStart::Further:
+      return true;
+    case TInstanceStart::HandedOver:
+      for (size_t i = 1; i < options_.Urls.size(); ++i) {
+        THandOverRequest next = first;
+        next.Url = options_.Urls[i];
+        if (!HandOver(HandOverSocketPath(lock.Directory()), next, 10000)) {
+          std::fprintf(stderr, "brindle-cli: the running Brindle did not take %s\n", next.Url.c_str());
+          exitStatus = kCliFailed;
+          return false;
+        }
+      }
+      std::printf("Handed over to the running Brindle\n");
+      exitStatus = kCliAllDone;
+      return false;
+    case TInstanceStart::Ended:
+      break;
+  }
+  std::fprintf(stderr, "brindle-cli: another Brindle runs on this profile and did not answer\n");
+  exitStatus = kCliFailed;
+  return false;
+}
+
+int TCliRun::Run() {
+  InstallSettings();
+  SetPrompt(&prompt_);
+  SetLauncher(&launcher_);
+  SetPower(&power_);
+  SetDialUp(&dialUp_);
+  loop_ = std::make_unique<EventLoop>();
+
+  int exitStatus = kCliAllDone;
+  TInstanceLock lock(ConfigDirectory());
+  if (ServeInstance(lock, exitStatus)) {
+    InstallDefaultMirrorList();
+    categories_ = std::make_unique<TCategoryList>();
+    stats_ = std::make_unique<TServerStats>();
+    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+    windows_ = std::make_unique<THeadlessWindowFactory>(loop_.get());
+    modem_ = std::make_unique<TModemConnection>();
+    afterDownloads_ = std::make_unique<TAfterDownloadsActions>(*modem_);
+    afterDownloads_->OnAnnounce = [this](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
+      Announce(action, std::move(proceed));
+    };
+    TDownloadSystemServices services;
+    services.Model = model_.get();
+    services.Windows = windows_.get();
+    services.Categories = categories_.get();
+    services.ServerStats = stats_.get();
+    services.AfterDownloads = afterDownloads_.get();
+    services.Loop = loop_.get();
+    system_ = std::make_unique<TDownloadSystem>(services);
+    windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+    system_->OnDownloadDone = [this](TLocalDownloadinfo& record) {
+      const auto it = tracked_.find(&record);
+      if (it == tracked_.end()) return;
+      it->second.Final = true;
+      progress_.Clear();
+      std::printf("Done %s\n", record.LocalFileName.c_str());
+      std::fflush(stdout);
+    };
+    system_->OnDownloadFailed = [this](TLocalDownloadinfo& record) {
+      const auto it = tracked_.find(&record);
+      if (it == tracked_.end()) return;
+      it->second.Final = true;
+      it->second.Failed = true;
+      progress_.PrintLine(it->second.Name + ": " + record.Status() + " (" + record.Url->Url + ")");
+    };
+
+    const EventLoop::WatchId signalWatch =
+        loop_->AddWatch(signalFd_, EventLoop::kReadable, [this](unsigned) { OnSignal(); }, "brindle-cli signal");
+    ticker_ = std::make_unique<TTimer>(loop_.get());
+    ticker_->SetInterval(kTickMs);
+    ticker_->OnTimer = [this] { Tick(); };
+    ticker_->SetEnabled(true);
+
+    const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
+    if (!dir.empty() && !EnsureDirectory(dir)) {
+      std::fprintf(stderr, "brindle-cli: cannot create %s\n", dir.c_str());
+      exitStatus = kCliFailed;
+    } else {
+      for (const std::string& url : options_.Urls) StartUrl(url, dir, options_.Output, options_.Split.value_or(0));
+      loop_->Run();
+      progress_.Clear();
+      if (interrupted_) {
+        exitStatus = kCliInterrupted;
+      } else {
+        for (const auto& entry : tracked_)
+          if (entry.second.Failed) exitStatus = kCliFailed;
+      }
+    }
+    ticker_.reset();
+    countdownTimer_.reset();
+    loop_->RemoveWatch(signalWatch);
+    system_.reset();
+    server_.reset();
+  }
+  SetDialUp(nullptr);
+  SetPower(nullptr);
+  SetLauncher(nullptr);
+  SetPrompt(nullptr);
+  SetRegistry(nullptr);
+  return exitStatus;
+}
+
+}  // namespace
+
+int RunCli(const TCliOptions& options) {
+  if (!options.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(options.Home).c_str(), 1);
+  for (const std::string& url : options.Urls) {
+    if (!SupportedAddress(url)) {
+      std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", url.c_str());
+      return kCliUsage;
+    }
+  }
+  // Ctrl-C and SIGTERM arrive through the loop, so the downloads can be
+  // paused and saved; blocked before any thread starts, so every thread
+  // leaves them to the descriptor.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  const int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signalFd < 0) {
+    std::perror("brindle-cli: signalfd");
+    return kCliFailed;
+  }
+  int status = kCliFailed;
+  {
+    TCliRun run(options, signalFd);
+    status = run.Run();
+  }
+  close(signalFd);
+  return status;
+}
+
+}  // namespace brindle

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/cli_options.h"
+
+namespace brindle {
+
+// Exit statuses of brindle-cli.
+inline constexpr int kCliAllDone = 0;
+inline constexpr int kCliFailed = 1;
+inline constexpr int kCliUsage = 2;
+inline constexpr int kCliInterrupted = 130;
+
+// Downloads what the options ask for and returns the exit status.
+int RunCli(const TCliOptions& options);
+
+}  // namespace brindle

@@ -1,0 +1,150 @@
+#include "app/cli_options.h"
+
+#include <charconv>
+
+#include "core/url.h"
+
+namespace brindle {
+namespace {
+
+std::optional<int> ParseCount(const std::string& text, int minimum, int maximum) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < minimum || value > maximum) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string CliUsage() {
+  return "Usage: brindle-cli [options] URL...\n"
+         "Downloads each URL (http or ftp), in several parts at once, resuming what an\n"
+         "earlier run left unfinished.\n"
+         "\n"
+         "  -d, --dir DIR          save into DIR (created when missing)\n"
+         "  -o, --output NAME      save as NAME (one URL only)\n"
+         "  -s, --split N          parts per file (1-20)\n"
+         "  -j, --jobs N           downloads at the same time\n"
+         "      --retries N        retries after an error\n"
+         "      --retry-delay S    seconds before a retry\n"
+         "      --home DIR         profile directory (as BRINDLE_HOME)\n"
+         "      --shutdown-when-done  switch the computer off when all files are done\n"
+         "  -q, --quiet            no progress output\n"
+         "      --help             this text\n"
+         "      --version          the version\n"
+         "\n"
+         "-s, -j, --retries and --retry-delay apply to this run only.\n"
+         "Exit status: 0 every file done, 1 a download failed, 2 bad usage,\n"
+         "130 interrupted (the downloads are paused and resume on the next run).\n";
+}
+
+bool SupportedAddress(const std::string& url) {
+  const TUrl parsed(url);
+  return url.find("://") != std::string::npos && (parsed.Protocol == "http" || parsed.Protocol == "ftp") &&
+         !parsed.Host.empty();
+}
+
+std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
+  TCliOptions options;
+  struct TValued {
+    const char* Short;
+    const char* Long;
+    std::string* Text;
+    std::optional<int>* Number;
+    int Minimum;
+    int Maximum;
+  };
+  const TValued valued[] = {
+      {"-d", "--dir", &options.Dir, nullptr, 0, 0},
+      {"-o", "--output", &options.Output, nullptr, 0, 0},
+      {"-s", "--split", nullptr, &options.Split, 1, 20},
+      {"-j", "--jobs", nullptr, &options.Jobs, 1, 1000},
+      {nullptr, "--retries", nullptr, &options.Retries, 0, 1000000},
+      {nullptr, "--retry-delay", nullptr, &options.RetryDelay, 0, 86400},
+      {nullptr, "--home", &options.Home, nullptr, 0, 0},
+  };
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.Urls.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-q" || arg == "--quiet") {
+      options.Quiet = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      options.Help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      options.Version = true;
+      continue;
+    }
+    if (arg == "--shutdown-when-done") {
+      options.ShutdownWhenDone = true;
+      continue;
+    }
+    const TValued* match = nullptr;
+    std::optional<std::string> value;
+    for (const TValued& v : valued) {
+      const std::string longName = v.Long;
+      if (arg == longName || (v.Short && arg == v.Short)) {
+        match = &v;
+      } else if (arg.compare(0, longName.size() + 1, longName + "=") == 0) {
+        match = &v;
+        value = arg.substr(longName.size() + 1);
+      } else if (v.Short && arg.size() > 2 && arg.compare(0, 2, v.Short) == 0) {
+        match = &v;
+        value = arg.substr(2);
+      }
+      if (match) break;
+    }
+    if (!match) {
+      error = "unknown option " + arg;
+      return std::nullopt;
+    }
+    if (!value) {
+      if (i + 1 >= args.size()) {
+        error = std::string("option ") + arg + " needs a value";
+        return std::nullopt;
+      }
+      value = args[++i];
+    }
+    if (match->Text) {
+      if (value->empty()) {
+        error = std::string("option ") + match->Long + " needs a value";
+        return std::nullopt;
+      }
+      *match->Text = *value;
+    } else {
+      *match->Number = ParseCount(*value, match->Minimum, match->Maximum);
+      if (!*match->Number) {
+        error = std::string("bad value for ") + match->Long + ": " + *value;
+        return std::nullopt;
+      }
+    }
+  }
+  if (options.Help || options.Version) return options;
+  if (options.Urls.empty()) {
+    error = "no URL given";
+    return std::nullopt;
+  }
+  if (!options.Output.empty() && options.Urls.size() > 1) {
+    error = "-o/--output takes one URL only";
+    return std::nullopt;
+  }
+  if (options.Output.find('/') != std::string::npos || options.Output == "." || options.Output == "..") {
+    error = "-o/--output takes a file name, not a path (use -d for the directory)";
+    return std::nullopt;
+  }
+  return options;
+}
+
+}  // namespace brindle

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// What brindle-cli was asked to do.
+struct TCliOptions {
+  std::string Dir;     // -d: save into this directory
+  std::string Output;  // -o: file name (one URL only)
+  std::optional<int> Split;
+  std::optional<int> Jobs;
+  std::optional<int> Retries;
+  std::optional<int> RetryDelay;
+  std::string Home;
+  bool Quiet = false;
+  bool Help = false;
+  bool Version = false;
+  bool ShutdownWhenDone = false;
+  std::vector<std::string> Urls;
+};
+
+// Reads the arguments after the program name. nullopt with error set for
+// bad usage.
+std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+
+std::string CliUsage();
+
+// Only addresses the engine can fetch: http and ftp with a host.
+bool SupportedAddress(const std::string& url);
+
+}  // namespace brindle

@@ -1,0 +1,34 @@
+#include "manager/download_file_name.h"
+
+#include "core/file_names.h"
+#include "core/paths.h"
+#include "core/settings.h"
+#include "core/url.h"
+#include "manager/local_download_info.h"
+
+namespace brindle {
+
+std::string LocalNameFromUrl(const TUrl& url) {
+  const std::string name = LimitFileNameLength(ReplaceSpaceCodes(url.FileName));
+  return name.empty() ? "index.html" : name;
+}
+
+std::string DownloadDirectorySetting() {
+  std::string dir = ReadString(kOptionsSection, "DefaultDownloadDirectory", DefaultDownloadDirectory());
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string UniqueFileInDirectory(const std::string& dir, const TLocalDownloadinfo& record,
+                                  const std::function<bool(const std::string&)>& inUse) {
+  EnsureDirectory(dir);
+  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  return MakeUniqueFileName(base + LocalNameFromUrl(*record.Url), inUse);
+}
+
+std::string DefaultLocalFileName(const TLocalDownloadinfo& record,
+                                 const std::function<bool(const std::string&)>& inUse) {
+  return UniqueFileInDirectory(DownloadDirectorySetting(), record, inUse);
+}
+
+}  // namespace brindle

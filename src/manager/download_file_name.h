@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace brindle {
+
+class TLocalDownloadinfo;
+class TUrl;
+
+// The name a file from url gets on disk: its file name with "%20" as
+// spaces, cut to 255 bytes keeping the extension; "index.html" for an
+// address that names no file.
+std::string LocalNameFromUrl(const TUrl& url);
+
+// "DefaultDownloadDirectory", or the user's download directory, without a
+// trailing "/".
+std::string DownloadDirectorySetting();
+
+// A free path for the record's file in dir (created with its parents when
+// missing); inUse may claim names that do not exist yet.
+std::string UniqueFileInDirectory(const std::string& dir, const TLocalDownloadinfo& record,
+                                  const std::function<bool(const std::string&)>& inUse);
+
+// The file name used when nobody is asked: in the download directory.
+std::string DefaultLocalFileName(const TLocalDownloadinfo& record,
+                                 const std::function<bool(const std::string&)>& inUse);
+
+}  // namespace brindle

@@ -1,0 +1,748 @@
+#include "manager/download_system.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "core/date_folder.h"
+#include "core/date_time.h"
+#include "core/event_loop.h"
+#include "core/file_names.h"
+#include "core/log_error.h"
+#include "core/paths.h"
+#include "core/presentation.h"
+#include "core/settings.h"
+#include "core/status_color.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "engine/combine_parts.h"
+#include "engine/downloader.h"
+#include "engine/file_mirror.h"
+#include "engine/mirror_list.h"
+#include "engine/part_download_slot.h"
+#include "engine/part_download_slots.h"
+#include "manager/after_downloads.h"
+#include "manager/category.h"
+#include "manager/category_list.h"
+#include "manager/download_file_name.h"
+#include "manager/download_forms.h"
+#include "manager/download_list_filters.h"
+#include "manager/download_list_model.h"
+#include "manager/local_download_info.h"
+#include "manager/mirror_list_file.h"
+#include "manager/server_stats.h"
+
+namespace brindle {
+namespace {
+
+TLocalDownloadinfo& RecordOf(TDownloader& downloader) {
+  // Every downloader of the system is made for one of its records.
+  return static_cast<TLocalDownloadinfo&>(downloader.LDI());
+}
+
+int64_t FileSizeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> DirectoryNames(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* entry = readdir(d)) names.emplace_back(entry->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+// Whether any "<base>.<digits>" exists.
+bool PartFilesExist(const std::string& basePath) {
+  const std::string prefix = NameOf(basePath) + ".";
+  for (const std::string& name : DirectoryNames(DirectoryOf(basePath))) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string rest = name.substr(prefix.size());
+    if (std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) return true;
+  }
+  return false;
+}
+
+int SlotIndex(TDownloader& downloader, const TPartDownloadSlot& slot) {
+  for (int i = 0; i < downloader.Slots().NumberOfSlots(); ++i)
+    if (downloader.Slots().GetSlot(i) == &slot) return i;
+  return -1;
+}
+
+bool IsRunningStatus(const std::string& status) {
+  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
+}
+
+std::string WithoutTrailingSlash(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+}  // namespace
+
+TDownloadSystem::TDownloadSystem(TDownloadSystemServices services)
+    : services_(std::move(services)),
+      loop_(services_.Loop ? services_.Loop : EventLoop::Current()),
+      model_(*services_.Model),
+      filter_([this] { return ShowAllRecords(downloadList_); }) {
+  releaseTimer_ = std::make_unique<TTimer>(loop_);
+  releaseTimer_->SetInterval(kReleaseIntervalMs);
+  releaseTimer_->OnTimer = [this] { Release(); };
+  releaseTimer_->SetEnabled(true);
+  UpdateGridInfo();
+}
+
+TDownloadSystem::~TDownloadSystem() {
+  // The downloaders refer to their records: they go first.
+  activeList_.clear();
+  formsList_.clear();
+}
+
+// ---- Loading ----
+
+std::vector<std::string> TDownloadSystem::GetDatFileNames() {
+  std::string dir =
+      ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  std::vector<std::string> paths;
+  for (const std::string& name : DirectoryNames(dir))
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dat") == 0) paths.push_back(dir + name);
+  return paths;
+}
+
+int64_t TDownloadSystem::BytesDownloaded(const std::string& basePath) {
+  const std::string prefix = NameOf(basePath) + ".";
+  const std::string dir = DirectoryOf(basePath);
+  int64_t total = 0;
+  for (const std::string& name : DirectoryNames(dir)) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (name.find(".dat") != std::string::npos) continue;
+    const int64_t size = FileSizeOf(dir + "/" + name);
+    if (size > 0) total += size;
+  }
+  return total;
+}
+
+void TDownloadSystem::UpdateGridInfo() {
+  for (const std::string& path : GetDatFileNames()) {
+    try {
+      auto record = std::make_unique<TLocalDownloadinfo>(nullptr, path.substr(0, path.size() - 4),
+                                                         services_.Categories);
+      const std::string& status = record->Status();
+      if (status == kStatusDownloading || status == kStatusQueued || status == kStatusCombiningFiles) {
+        record->SetStatus(kStatusPaused);
+        record->Save();
+      }
+      // A crash after the join's rename but before the record was saved:
+      // the finished file is there and the parts are gone.
+      if (record->Status() != kStatusDone && record->FileSize > 0 && !record->LocalFileName.empty() &&
+          !PartFilesExist(record->TempFileName) && FileSizeOf(record->LocalFileName) == record->FileSize) {
+        record->SetStatus(kStatusDone);
+        record->Save();
+      }
+      Adopt(std::move(record));
+    } catch (...) {
+      LogError("TDownloadSystem.UpdateGridInfo");
+    }
+  }
+  RefreshList();
+}
+
+TLocalDownloadinfo* TDownloadSystem::Adopt(std::unique_ptr<TLocalDownloadinfo> record) {
+  TLocalDownloadinfo* raw = record.get();
+  records_.push_back(std::move(record));
+  downloadList_.Add(raw);
+  return raw;
+}
+
+std::unique_ptr<TLocalDownloadinfo> TDownloadSystem::Disown(TLocalDownloadinfo* record) {
+  downloadList_.Remove(record);
+  for (auto it = records_.begin(); it != records_.end(); ++it) {
+    if (it->get() != record) continue;
+    auto owned = std::move(*it);
+    records_.erase(it);
+    return owned;
+  }
+  return nullptr;
+}
+
+// ---- Starting ----
+
+TLocalDownloadinfo* TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadinfo> record, bool allowDialog,
+                                                 int splitParts) {
+  if (!record) return nullptr;
+  TLocalDownloadinfo* raw = Adopt(std::move(record));
+  AddDownload(raw, allowDialog, splitParts);
+  return raw;
+}
+
+void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, int splitParts) {
+  try {
+    if (!record || AssociatedDownloader(record)) return;
+    record->RetryTimer.reset();
+    record->Save();
+
+    TDownloaderOptions options;
+    options.SplitParts = splitParts > 0 ? splitParts : ReadInteger(kOptionsSection, "SplitParts", 4);
+    options.UseLocalMirrorList = ReadBool(kOptionsSection, "TryLocalMirrorlist", true);
+    TServerStats* stats = services_.ServerStats;
+    options.LocalMirrors = [stats](const TUrl& url, TMirrorList& mirrors) {
+      std::unique_ptr<TMirrorList> found = GetMirrors(url.Url);
+      if (!found) return;
+      if (stats) stats->SortMirrors(*found);
+      for (int i = 0; i < found->Count(); ++i) mirrors.Add(found->Get(i));
+    };
+    options.Ping = services_.Ping;
+    options.Loop = loop_;
+    auto downloader = std::make_unique<TDownloader>(*record, std::move(options));
+    TDownloader* d = downloader.get();
+
+    d->OnFileSizeRequestDone = [this](TDownloader& x) { DownloaderFileSizeRequestDone(x); };
+    d->OnStartDownload = [this](TDownloader& x) { DownloaderStartDownload(x); };
+    d->OnUpdate = [this](TDownloader& x) { DownloaderUpdate(x); };
+    d->OnResume = [this](TDownloader& x) { DownloaderResume(x); };
+    d->OnSlotChange = [this](TDownloader& x, TPartDownloadSlot& slot) {
+      TDownloadForms* forms = GetDownloadForms(&x);
+      if (forms && forms->DownloadWindow) forms->DownloadWindow->RefreshSlot(SlotIndex(x, slot));
+    };
+    d->OnSlotDelete = [this](TDownloader& x, TPartDownloadSlot& slot) {
+      TDownloadForms* forms = GetDownloadForms(&x);
+      if (forms && forms->DownloadWindow && forms->DownloadWindow->Visible())
+        forms->DownloadWindow->RemoveSlot(SlotIndex(x, slot));
+    };
+    d->OnPingedMirror = [stats](TDownloader&, TFileMirror& mirror, int) {
+      if (stats) stats->AddPing(mirror.Url->Host, mirror.PingTime);
+    };
+    d->OnServerSpeed = [stats](const std::string& host, int64_t speed) {
+      if (stats) stats->AddSpeed(host, speed);
+    };
+    d->OnDownloadError = [this](TDownloader& x) { DownloaderError(x); };
+    d->OnAllPartsDone = [this](TDownloader& x) { DownloaderAllPartsDone(x); };
+    d->OnAbort = [this](TDownloader& x) { DownloaderAbort(x); };
+    d->OnPause = [this](TDownloader& x) { DownloaderPause(x); };
+
+    activeList_.push_back(d);
+    formsList_.push_back(std::make_unique<TDownloadForms>(std::move(downloader)));
+    TDownloadForms& forms = *formsList_.back();
+
+    if (record->LocalFileName.empty()) ChooseLocalFileName(*record, allowDialog);
+    if (record->LocalFileName.empty()) {
+      forms.NewDownloadDialog = services_.Windows->CreateNewDownloadDialog(
+          *d, *record, [this, d](const TNewDownloadAnswer& answer) { NewDownloadAnswered(d, answer); });
+      forms.NewDownloadDialog->SetSizeText(kStatusContactingHost, GetStatusColor(kStatusContactingHost));
+      forms.NewDownloadDialog->Show();
+      return;
+    }
+    TryToStartDownload(*d);
+  } catch (...) {
+    LogError("TDownloadSystem.AddDownload");
+  }
+}
+
+void TDownloadSystem::ChooseLocalFileName(TLocalDownloadinfo& record, bool allowDialog) {
+  const auto inUse = [this](const std::string& name) { return FileNameInUse(name); };
+  if (ReadBool(kOptionsSection, "DateFolders", false))
+    record.LocalFileName = UniqueFileInDirectory(DownloadDirectorySetting() + "/" + GetDateFolderName(), record, inUse);
+  record.Category = services_.Categories ? services_.Categories->GetByFileName(LocalNameFromUrl(*record.Url)) : nullptr;
+  if (record.Category && record.Category->AutoSave() && !record.Category->SaveFolder().empty())
+    record.LocalFileName = UniqueFileInDirectory(WithoutTrailingSlash(record.Category->SaveFolder()), record, inUse);
+  if (record.LocalFileName.empty() && (!allowDialog || !ReadBool(kOptionsSection, "ShowSaveDialog", true)))
+    record.LocalFileName = DefaultLocalFileName(record, inUse);
+}
+
+void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDownloadAnswer& answer) {
+  try {
+    TDownloadForms* forms = GetDownloadForms(downloader);
+    if (!forms || forms->Release) return;
+    TLocalDownloadinfo& record = RecordOf(*downloader);
+    switch (answer.Kind) {
+      case TNewDownloadAnswer::TKind::Start:
+        record.LocalFileName = answer.LocalFileName;
+        TryToStartDownload(*downloader);
+        break;
+      case TNewDownloadAnswer::TKind::Schedule:
+        record.LocalFileName = answer.LocalFileName;
+        record.SetStatus(kStatusScheduled);
+        record.Save();
+        downloader->Pause();
+        break;
+      case TNewDownloadAnswer::TKind::Cancel:
+        downloader->Abort();
+        break;
+    }
+  } catch (...) {
+    LogError("TDownloadSystem.NewDownloadAnswered");
+  }
+}
+
+int TDownloadSystem::RunningCount() const {
+  int running = 0;
+  for (TDownloader* d : activeList_)
+    if (IsRunningStatus(d->LDI().Status())) ++running;
+  return running;
+}
+
+void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms || forms->Release) return;
+    record.Save();
+    RefreshList();
+    model_.BindDownloader(&record, &forms->Progress());
+    if (RunningCount() <= ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3)) {
+      downloader.StartDownload();
+    } else {
+      // The queued record gets a new downloader when it leaves the queue.
+      LeaveActiveList(downloader);
+      downloader.OnPause = nullptr;
+      downloader.Pause();
+      record.SetStatus(kStatusQueued);
+      record.Save();
+      AllowFree(*forms);
+      RefreshList();
+    }
+    UpdateGridRow(&record);
+  } catch (...) {
+    LogError("TDownloadSystem.TryToStartDownload");
+  }
+}
+
+void TDownloadSystem::DownloadNextInQueue() {
+  try {
+    std::vector<TLocalDownloadinfo*> queued;
+    for (int i = 0; i < downloadList_.Count(); ++i)
+      if (downloadList_.Get(i)->Status() == kStatusQueued) queued.push_back(downloadList_.Get(i));
+    const int limit = ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3);
+    for (TLocalDownloadinfo* record : queued) {
+      // A record that would only be queued again keeps waiting without a
+      // downloader contacting its server for nothing.
+      if (RunningCount() >= limit) break;
+      if (record->Status() == kStatusQueued) AddDownload(record);
+    }
+  } catch (...) {
+    LogError("TDownloadSystem.DownloadNextInQueue");
+  }
+}
+
+// ---- Commands ----
+
+void TDownloadSystem::PauseDownload(TLocalDownloadinfo* record) {
+  try {
+    if (!record) return;
+    if (TDownloader* d = AssociatedDownloader(record)) {
+      d->Pause();
+    } else if (record->Status() == kStatusQueued || record->Status() == kStatusScheduled ||
+               GetStatusColor(record->Status()) == TStatusColor::Error) {
+      record->RetryTimer.reset();
+      record->SetStatus(kStatusPaused);
+      record->Save();
+      UpdateGridRow(record);
+    }
+  } catch (...) {
+    LogError("TDownloadSystem.PauseDownload");
+  }
+}
+
+void TDownloadSystem::PauseAll() {
+  try {
+    for (int i = 0; i < downloadList_.Count(); ++i) {
+      TLocalDownloadinfo* record = downloadList_.Get(i);
+      if (record->Status() == kStatusQueued || record->Status() == kStatusScheduled) {
+        record->SetStatus(kStatusPaused);
+        record->Save();
+        UpdateGridRow(record);
+      }
+    }
+    const std::vector<TDownloader*> running = activeList_;
+    for (TDownloader* d : running)
+      if (IsActive(*d)) d->Pause();
+  } catch (...) {
+    LogError("TDownloadSystem.PauseAll");
+  }
+}
+
+void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {
+  try {
+    if (!record) return;
+    if (TDownloader* d = AssociatedDownloader(record)) {
+      d->Abort();
+      return;
+    }
+    record->RetryTimer.reset();
+    model_.RemoveFromStringGrid(record);
+    record->DeleteDatFile();
+    record->DeletePartFiles();
+    Disown(record);
+    RefreshList();
+  } catch (...) {
+    LogError("TDownloadSystem.DeleteDownload");
+  }
+}
+
+// ---- Lookups ----
+
+bool TDownloadSystem::FileNameInUse(const std::string& fileName) const {
+  for (int i = 0; i < downloadList_.Count(); ++i) {
+    const TLocalDownloadinfo* record = downloadList_.Get(i);
+    if (record->Status() != kStatusDone && record->LocalFileName == fileName) return true;
+  }
+  return false;
+}
+
+TDownloadForms* TDownloadSystem::GetDownloadForms(const TDownloader* downloader) const {
+  for (const auto& forms : formsList_)
+    if (&forms->Downloader() == downloader) return forms.get();
+  return nullptr;
+}
+
+TDownloader* TDownloadSystem::AssociatedDownloader(const TLocalDownloadinfo* record) const {
+  for (TDownloader* d : activeList_)
+    if (&d->LDI() == record) return d;
+  return nullptr;
+}
+
+TLocalDownloadinfo* TDownloadSystem::AssociatedLDI(const TDownloader* downloader) const {
+  const TDownloadForms* forms = GetDownloadForms(downloader);
+  return forms ? model_.AssociatedLDI(&forms->Progress()) : nullptr;
+}
+
+bool TDownloadSystem::IsActive(const TDownloader& downloader) const {
+  return std::find(activeList_.begin(), activeList_.end(), &downloader) != activeList_.end();
+}
+
+void TDownloadSystem::LeaveActiveList(TDownloader& downloader) {
+  activeList_.erase(std::remove(activeList_.begin(), activeList_.end(), &downloader), activeList_.end());
+}
+
+// ---- Windows and list ----
+
+void TDownloadSystem::ShowDownloadForm(TDownloader& downloader) {
+  try {
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms) return;
+    if (!forms->DownloadWindow) forms->DownloadWindow = services_.Windows->CreateDownloadWindow(downloader);
+    forms->DownloadWindow->Refresh();
+    forms->DownloadWindow->Show();
+  } catch (...) {
+    LogError("TDownloadSystem.ShowDownloadForm");
+  }
+}
+
+void TDownloadSystem::HideDownloadForm(TDownloader& downloader) {
+  TDownloadForms* forms = GetDownloadForms(&downloader);
+  if (forms && forms->DownloadWindow) forms->DownloadWindow->Hide();
+}
+
+bool TDownloadSystem::UpdateGridRow(const TLocalDownloadinfo* record) { return model_.UpdateGridRow(record); }
+
+void TDownloadSystem::PopulateGrid(const TLDIList& records) {
+  model_.PopulateGrid(records, [this](TLocalDownloadinfo* record) -> TRowProgress* {
+    TDownloader* d = AssociatedDownloader(record);
+    TDownloadForms* forms = d ? GetDownloadForms(d) : nullptr;
+    return forms ? &forms->Progress() : nullptr;
+  });
+}
+
+void TDownloadSystem::RefreshList() {
+  const TLDIList selected = model_.GetSelectedFromStringGrid();
+  const int current = model_.CurrentRow();
+  PopulateGrid(filter_());
+  if (current >= 0 && model_.RowCount() > 0) model_.SelectInStringGrid(selected, current);
+}
+
+void TDownloadSystem::ShowAll() {
+  filter_ = [this] { return ShowAllRecords(downloadList_); };
+  RefreshList();
+}
+
+void TDownloadSystem::ShowStatus(const std::string& status) {
+  filter_ = [this, status] {
+    TLDIList active;
+    for (TDownloader* d : activeList_) active.Add(&RecordOf(*d));
+    return ShowStatusRecords(downloadList_, active, status);
+  };
+  RefreshList();
+}
+
+void TDownloadSystem::ShowAllStatus() {
+  filter_ = [this] { return ShowAllStatusRecords(downloadList_); };
+  RefreshList();
+}
+
+void TDownloadSystem::ShowCategory(const std::string& name) {
+  filter_ = [this, name] {
+    if (!services_.Categories) return ShowCategoryRecords(downloadList_, TCategoryList(""), name);
+    return ShowCategoryRecords(downloadList_, *services_.Categories, name);
+  };
+  RefreshList();
+}
+
+void TDownloadSystem::ShowAllCategory() {
+  filter_ = [this] { return ShowAllCategoryRecords(downloadList_); };
+  RefreshList();
+}
+
+void TDownloadSystem::ShowHistory(const std::string& period) {
+  filter_ = [this, period] { return ShowHistoryRecords(downloadList_, period, Now()); };
+  RefreshList();
+}
+
+// ---- Release ----
+
+void TDownloadSystem::AllowFree(TDownloadForms& forms) {
+  const bool first = !forms.Release;
+  forms.Release = true;
+  model_.UnbindDownloader(&forms.Progress());
+  LeaveActiveList(forms.Downloader());
+  if (first && forms.Completed) RunAfterDownloadsIfDue();
+}
+
+void TDownloadSystem::RunAfterDownloadsIfDue() {
+  if (!activeList_.empty() || !services_.AfterDownloads) return;
+  for (int i = 0; i < downloadList_.Count(); ++i)
+    if (downloadList_.Get(i)->Status() == kStatusQueued) return;
+  // Outside the notification that got here, and only if nothing started
+  // in the meantime.
+  const std::weak_ptr<bool> alive = alive_;
+  loop_->Post([this, alive] {
+    if (!alive.expired() && activeList_.empty()) services_.AfterDownloads->Run();
+  });
+}
+
+void TDownloadSystem::Release() {
+  std::vector<std::unique_ptr<TDownloadForms>> released;
+  for (auto it = formsList_.begin(); it != formsList_.end();) {
+    if ((*it)->Release) {
+      released.push_back(std::move(*it));
+      it = formsList_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  // released goes here, with its windows and downloader.
+}
+
+// ---- Notifications ----
+
+void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    record.Save();
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (forms && forms->NewDownloadDialog)
+      forms->NewDownloadDialog->SetSizeText(BytesToPresentableString(record.FileSize), TStatusColor::Other);
+  } catch (...) {
+    LogError("TDownloadSystem.OnFileSizeRequestDone");
+  }
+}
+
+void TDownloadSystem::DownloaderStartDownload(TDownloader& downloader) {
+  try {
+    RecordOf(downloader).Save();
+    if (ReadBool(kOptionsSection, "ShowDownloadWindow", true)) ShowDownloadForm(downloader);
+  } catch (...) {
+    LogError("TDownloadSystem.OnStartDownload");
+  }
+}
+
+void TDownloadSystem::DownloaderUpdate(TDownloader& downloader) {
+  try {
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (forms && forms->DownloadWindow && forms->DownloadWindow->Visible()) forms->DownloadWindow->Refresh();
+    UpdateGridRow(&RecordOf(downloader));
+  } catch (...) {
+    LogError("TDownloadSystem.OnUpdate");
+  }
+}
+
+void TDownloadSystem::DownloaderResume(TDownloader& downloader) {
+  try {
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (forms && forms->DownloadWindow) forms->DownloadWindow->Refresh();
+    UpdateGridRow(&RecordOf(downloader));
+  } catch (...) {
+    LogError("TDownloadSystem.OnResume");
+  }
+}
+
+void TDownloadSystem::DownloaderError(TDownloader& downloader) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    if (record.Status() == kStatusScheduled) return;
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms || forms->Release) return;
+    const TStatusColor color = GetStatusColor(record.Status());
+    if (forms->NewDownloadDialog && forms->NewDownloadDialog->Visible()) {
+      forms->NewDownloadDialog->SetSizeText("Error: " + downloader.Status(), color);
+      forms->NewDownloadDialog->SetStartEnabled(false);
+    }
+    if (forms->DownloadWindow && forms->DownloadWindow->Visible()) {
+      forms->DownloadWindow->SetCaption(downloader.Status() + ": " + NameOf(record.LocalFileName));
+      forms->DownloadWindow->SetStatus(record.Status(), color);
+    }
+    record.Save();
+    UpdateGridRow(&record);
+    if (ReadInteger(kOptionsSection, "RetryTimes", 10) > downloader.RetryCount()) {
+      if (!record.RetryTimer) {
+        record.RetryTimer = std::make_unique<TTimer>(loop_);
+        const TTimer* timer = record.RetryTimer.get();
+        record.RetryTimer->SetInterval(kRetryIntervalMs);
+        record.RetryTimer->OnTimer = [this, timer] { RetryTick(timer); };
+        record.RetryCountdown = ReadInteger(kOptionsSection, "RetryDelay", 30);
+        record.RetryTimer->SetEnabled(true);
+        UpdateGridRow(&record);
+      }
+      return;
+    }
+    if (forms->DownloadWindow) forms->DownloadWindow->Hide();
+    AllowFree(*forms);
+    if (OnDownloadFailed) OnDownloadFailed(record);
+    DownloadNextInQueue();
+  } catch (...) {
+    LogError("TDownloadSystem.OnDownloadError");
+  }
+}
+
+void TDownloadSystem::RetryTick(const TTimer* timer) {
+  try {
+    TLocalDownloadinfo* record = downloadList_.FindByRetryTimer(timer);
+    if (!record) return;
+    --record->RetryCountdown;
+    TDownloader* d = AssociatedDownloader(record);
+    TDownloadForms* forms = d ? GetDownloadForms(d) : nullptr;
+    TDownloadWindow* window = forms ? forms->DownloadWindow.get() : nullptr;
+    const TStatusColor color = GetStatusColor(record->Status());
+    if (record->RetryCountdown <= 0) {
+      record->RetryTimer.reset();  // the timer's own handler: TTimer allows it
+      if (d) d->RestartDownload();
+      if (window) window->SetStatus(kStatusContactingHost, color);
+    } else if (window) {
+      window->SetStatus(record->Status() + " (" + std::to_string(record->RetryCountdown) + ")", color);
+    }
+    UpdateGridRow(record);
+  } catch (...) {
+    LogError("TDownloadSystem.RetryTimer");
+  }
+}
+
+void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms || forms->Release || forms->Combiner) return;
+    downloader.UpdateTimer().SetEnabled(false);
+    if (forms->DownloadWindow) forms->DownloadWindow->Hide();
+    if (!record.LocalFileName.empty()) {
+      record.SetStatus(kStatusCombiningFiles);
+      forms->Combiner = std::make_unique<TCombineParts>(record.TempFileName, record.FileSize, record.LocalFileName, loop_);
+      TDownloader* d = &downloader;
+      // A failed join tells the user why itself.
+      forms->Combiner->OnFilesCombined = [this, d](bool success, const std::string&) { FilesCombined(*d, success); };
+      forms->Combiner->Start();
+    }
+    record.Save();
+    UpdateGridRow(&record);
+    DownloadNextInQueue();
+  } catch (...) {
+    LogError("TDownloadSystem.OnAllPartsDone");
+  }
+}
+
+void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms || forms->Release) return;
+    if (!success) {
+      // The parts are all still there: Resume joins again.
+      record.SetStatus(kStatusPaused);
+      record.Save();
+      AllowFree(*forms);
+      UpdateGridRow(&record);
+      if (OnDownloadFailed) OnDownloadFailed(record);
+      DownloadNextInQueue();
+      return;
+    }
+    if (record.FileSize == -1) record.FileSize = FileSizeOf(record.LocalFileName);
+    record.SetStatus(kStatusDone);
+    LeaveActiveList(downloader);
+    forms->Completed = true;
+    record.Save();
+    RefreshList();
+    if (OnDownloadDone) OnDownloadDone(record);
+    if (!record.LocalFileName.empty() && !forms->CompleteDialog) {
+      const bool show = record.Category ? record.Category->ShowCompleteDialog()
+                                        : ReadBool(kOptionsSection, "ShowCompletedDialog", true);
+      if (show) {
+        TDownloader* d = &downloader;
+        forms->CompleteDialog = services_.Windows->CreateCompleteDialog(downloader, record, [this, d] {
+          if (TDownloadForms* f = GetDownloadForms(d)) AllowFree(*f);
+        });
+        forms->CompleteDialog->Show();
+      } else {
+        AllowFree(*forms);
+      }
+    }
+    if (ReadBool(kOptionsSection, "RemoveSuccessfulDownloadFromList", false)) {
+      model_.RemoveFromStringGrid(&record);
+      record.DeleteDatFile();
+      forms->KeptRecord = Disown(&record);
+    }
+    RefreshList();
+  } catch (...) {
+    LogError("TDownloadSystem.OnFilesCombined");
+  }
+}
+
+void TDownloadSystem::DownloaderAbort(TDownloader& downloader) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms || forms->Release) return;
+    record.RetryTimer.reset();
+    record.DeleteDatFile();
+    model_.RemoveFromStringGrid(&record);
+    forms->KeptRecord = Disown(&record);
+    if (forms->DownloadWindow) forms->DownloadWindow->Hide();
+    AllowFree(*forms);
+    RefreshList();
+    DownloadNextInQueue();
+  } catch (...) {
+    LogError("TDownloadSystem.OnAbort");
+  }
+}
+
+void TDownloadSystem::DownloaderPause(TDownloader& downloader) {
+  try {
+    TLocalDownloadinfo& record = RecordOf(downloader);
+    TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (!forms || forms->Release) return;
+    record.RetryTimer.reset();
+    if (forms->DownloadWindow) forms->DownloadWindow->Hide();
+    AllowFree(*forms);
+    if (record.Status() != kStatusScheduled) {
+      record.SetStatus(kStatusPaused);
+      record.Save();
+    }
+    if (UpdateGridRow(&record)) RefreshList();
+    DownloadNextInQueue();
+  } catch (...) {
+    LogError("TDownloadSystem.OnPause");
+  }
+}
+
+}  // namespace brindle

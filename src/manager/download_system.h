@@ -1,0 +1,141 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/mirror_ping.h"
+#include "manager/ldi_list.h"
+
+namespace brindle {
+
+class EventLoop;
+class TAfterDownloadsActions;
+class TCategoryList;
+class TDownloader;
+class TDownloadForms;
+class TDownloadListModel;
+class TDownloadWindowFactory;
+class TLocalDownloadinfo;
+struct TNewDownloadAnswer;
+class TServerStats;
+class TTimer;
+
+// What the download system works with. Model and Windows are required; the
+// others may be missing (no categories, no statistics, nothing to do after
+// the downloads).
+struct TDownloadSystemServices {
+  TDownloadListModel* Model = nullptr;
+  TDownloadWindowFactory* Windows = nullptr;
+  TCategoryList* Categories = nullptr;
+  TServerStats* ServerStats = nullptr;
+  TAfterDownloadsActions* AfterDownloads = nullptr;
+  TPingFunction Ping;         // empty: the system's ICMP echo
+  EventLoop* Loop = nullptr;  // nullptr: the thread's
+};
+
+// The one object that knows all downloads: it owns the records, starts or
+// queues their downloads within MaxSimultaneousDownloads, turns what the
+// downloaders report into record states, retries after errors, joins the
+// finished parts and keeps the download list current.
+class TDownloadSystem {
+ public:
+  static constexpr int64_t kReleaseIntervalMs = 100;
+  static constexpr int64_t kRetryIntervalMs = 1000;
+
+  // Loads every record file of the partial-downloads directory.
+  explicit TDownloadSystem(TDownloadSystemServices services);
+  ~TDownloadSystem();
+  TDownloadSystem(const TDownloadSystem&) = delete;
+  TDownloadSystem& operator=(const TDownloadSystem&) = delete;
+
+  // Starts (or queues) a download for a new record, which the system takes
+  // over. allowDialog false never asks for a file name (the clipboard, the
+  // command line); splitParts 0 uses "SplitParts".
+  TLocalDownloadinfo* AddDownload(std::unique_ptr<TLocalDownloadinfo> record, bool allowDialog = true,
+                                  int splitParts = 0);
+  // The same for a record of the download list; nothing when it runs.
+  void AddDownload(TLocalDownloadinfo* record, bool allowDialog = true, int splitParts = 0);
+  void TryToStartDownload(TDownloader& downloader);
+  void DownloadNextInQueue();
+
+  // The user's commands.
+  void PauseDownload(TLocalDownloadinfo* record);
+  // Queued and scheduled records become "Paused" first, so nothing starts
+  // from the queue while the running ones pause.
+  void PauseAll();
+  // Stops the download if it runs and deletes the record with its files.
+  void DeleteDownload(TLocalDownloadinfo* record);
+
+  bool FileNameInUse(const std::string& fileName) const;
+  void ShowDownloadForm(TDownloader& downloader);
+  void HideDownloadForm(TDownloader& downloader);
+  // Marks the entry for the release timer.
+  void AllowFree(TDownloadForms& forms);
+  bool UpdateGridRow(const TLocalDownloadinfo* record);
+  TLocalDownloadinfo* AssociatedLDI(const TDownloader* downloader) const;
+  TDownloader* AssociatedDownloader(const TLocalDownloadinfo* record) const;
+  TDownloadForms* GetDownloadForms(const TDownloader* downloader) const;
+
+  // The filters of the download list; each refills it.
+  void PopulateGrid(const TLDIList& records);
+  void ShowAll();
+  void ShowStatus(const std::string& status);
+  void ShowAllStatus();
+  void ShowCategory(const std::string& name);
+  void ShowAllCategory();
+  void ShowHistory(const std::string& period);
+
+  // Sum of the sizes of basePath + ".*" except record files.
+  static int64_t BytesDownloaded(const std::string& basePath);
+  // The record files of the partial-downloads directory, in listing order.
+  static std::vector<std::string> GetDatFileNames();
+
+  const TLDIList& DownloadList() const { return downloadList_; }
+  const std::vector<TDownloader*>& ActiveList() const { return activeList_; }
+  int FormsCount() const { return static_cast<int>(formsList_.size()); }
+
+  // A record became "Done"; a record's download ended for good without it
+  // (retries used up, or its parts could not be joined).
+  std::function<void(TLocalDownloadinfo&)> OnDownloadDone;
+  std::function<void(TLocalDownloadinfo&)> OnDownloadFailed;
+
+ private:
+  void UpdateGridInfo();
+  TLocalDownloadinfo* Adopt(std::unique_ptr<TLocalDownloadinfo> record);
+  std::unique_ptr<TLocalDownloadinfo> Disown(TLocalDownloadinfo* record);
+  void ChooseLocalFileName(TLocalDownloadinfo& record, bool allowDialog);
+  void NewDownloadAnswered(TDownloader* downloader, const TNewDownloadAnswer& answer);
+  int RunningCount() const;
+  void LeaveActiveList(TDownloader& downloader);
+  bool IsActive(const TDownloader& downloader) const;
+  void RefreshList();
+  void Release();
+  void RetryTick(const TTimer* timer);
+  void RunAfterDownloadsIfDue();
+
+  void DownloaderFileSizeRequestDone(TDownloader& downloader);
+  void DownloaderStartDownload(TDownloader& downloader);
+  void DownloaderUpdate(TDownloader& downloader);
+  void DownloaderResume(TDownloader& downloader);
+  void DownloaderError(TDownloader& downloader);
+  void DownloaderAllPartsDone(TDownloader& downloader);
+  void FilesCombined(TDownloader& downloader, bool success);
+  void DownloaderAbort(TDownloader& downloader);
+  void DownloaderPause(TDownloader& downloader);
+
+  TDownloadSystemServices services_;
+  EventLoop* loop_;
+  TDownloadListModel& model_;
+  std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
+  std::unique_ptr<TTimer> releaseTimer_;
+  std::vector<std::unique_ptr<TDownloadForms>> formsList_;
+  TLDIList downloadList_;
+  std::vector<TDownloader*> activeList_;
+  std::function<TLDIList()> filter_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace brindle

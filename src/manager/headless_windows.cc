@@ -1,0 +1,100 @@
+#include "manager/headless_windows.h"
+
+#include <memory>
+
+#include "core/event_loop.h"
+#include "manager/download_file_name.h"
+#include "manager/local_download_info.h"
+
+namespace brindle {
+namespace {
+
+// Answers are posted, so the caller never sees them inside its own call.
+// The token drops an answer whose dialog is gone.
+class HeadlessNewDownloadDialog final : public TNewDownloadDialog {
+ public:
+  HeadlessNewDownloadDialog(EventLoop& loop, TLocalDownloadinfo& record,
+                            std::function<void(const TNewDownloadAnswer&)> answer,
+                            std::function<bool(const std::string&)> inUse)
+      : loop_(loop),
+        record_(record),
+        answer_(std::move(answer)),
+        inUse_(std::move(inUse)),
+        alive_(std::make_shared<bool>(true)) {}
+  void Show() override {
+    const std::weak_ptr<bool> alive = alive_;
+    loop_.Post([this, alive] {
+      if (alive.expired() || !answer_) return;
+      TNewDownloadAnswer answer;
+      answer.Kind = TNewDownloadAnswer::TKind::Start;
+      answer.LocalFileName = DefaultLocalFileName(record_, inUse_);
+      const auto callback = std::move(answer_);
+      answer_ = nullptr;
+      callback(answer);
+    });
+  }
+  bool Visible() const override { return false; }
+  void SetSizeText(const std::string&, TStatusColor) override {}
+  void SetStartEnabled(bool) override {}
+
+ private:
+  EventLoop& loop_;
+  TLocalDownloadinfo& record_;
+  std::function<void(const TNewDownloadAnswer&)> answer_;
+  std::function<bool(const std::string&)> inUse_;
+  std::shared_ptr<bool> alive_;
+};
+
+class HeadlessDownloadWindow final : public TDownloadWindow {
+ public:
+  void Show() override {}
+  void Hide() override {}
+  bool Visible() const override { return false; }
+  void Refresh() override {}
+  void SetCaption(const std::string&) override {}
+  void SetStatus(const std::string&, TStatusColor) override {}
+  void RefreshSlot(int) override {}
+  void RemoveSlot(int) override {}
+};
+
+class HeadlessCompleteDialog final : public TCompleteDialog {
+ public:
+  HeadlessCompleteDialog(EventLoop& loop, std::function<void()> closed)
+      : loop_(loop), closed_(std::move(closed)), alive_(std::make_shared<bool>(true)) {}
+  void Show() override {
+    const std::weak_ptr<bool> alive = alive_;
+    loop_.Post([this, alive] {
+      if (alive.expired() || !closed_) return;
+      const auto callback = std::move(closed_);
+      closed_ = nullptr;
+      callback();
+    });
+  }
+
+ private:
+  EventLoop& loop_;
+  std::function<void()> closed_;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace
+
+THeadlessWindowFactory::THeadlessWindowFactory(EventLoop* loop) : loop_(loop ? loop : EventLoop::Current()) {}
+
+std::unique_ptr<TNewDownloadDialog> THeadlessWindowFactory::CreateNewDownloadDialog(
+    TDownloader&, TLocalDownloadinfo& record, std::function<void(const TNewDownloadAnswer&)> answer) {
+  ++newDownloadDialogs_;
+  return std::make_unique<HeadlessNewDownloadDialog>(*loop_, record, std::move(answer), NameInUse);
+}
+
+std::unique_ptr<TDownloadWindow> THeadlessWindowFactory::CreateDownloadWindow(TDownloader&) {
+  return std::make_unique<HeadlessDownloadWindow>();
+}
+
+std::unique_ptr<TCompleteDialog> THeadlessWindowFactory::CreateCompleteDialog(TDownloader&, TLocalDownloadinfo&,
+                                                                              std::function<void()> closed) {
+  ++completeDialogs_;
+  return std::make_unique<HeadlessCompleteDialog>(*loop_, std::move(closed));
+}
+
+}  // namespace brindle

@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/date_folder.h"
+#include "core/dial_up_port.h"
+#include "core/event_loop.h"
+#include "core/power_port.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "engine/downloader.h"
+#include "manager/after_downloads.h"
+#include "manager/category.h"
+#include "manager/category_list.h"
+#include "manager/download_forms.h"
+#include "manager/download_list_model.h"
+#include "manager/download_system.h"
+#include "manager/headless_windows.h"
+#include "manager/local_download_info.h"
+#include "manager/modem_connection.h"
+#include "manager_test_support.h"
+#include "support/fault_http_server.h"
+
+namespace brindle {
+namespace {
+
+using test::HttpReply;
+using test::HttpRequest;
+
+std::string MakeContent(size_t size, uint32_t seed) {
+  std::string content(size, '\0');
+  uint32_t x = seed;
+  for (char& c : content) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return content;
+}
+
+// Nothing is sent until the test ends: the download stays "Contacting host".
+HttpReply Held(HttpReply reply) {
+  return HttpReply{.Head = "", .Body = reply.Head + reply.Body, .StallAt = {0}};
+}
+
+class FakePrompt : public PromptPort {
+ public:
+  void Ask(const std::string&, const std::string&, std::function<void(bool)> answer) override { answer(false); }
+  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
+    messages.push_back(text);
+    if (done) done();
+  }
+  std::vector<std::string> messages;
+};
+
+class FakeDialUp : public DialUpPort {
+ public:
+  std::vector<std::string> Entries() override { return {"modem"}; }
+  bool IsConnected() override { return true; }
+  bool Dial(const std::string&) override { return false; }
+  bool HangUp() override {
+    ++hangUps;
+    return true;
+  }
+  int hangUps = 0;
+};
+
+class FakePower : public PowerPort {
+ public:
+  bool PowerOff() override {
+    ++powerOffs;
+    return true;
+  }
+  int powerOffs = 0;
+};
+
+class DownloadSystemITest : public test::ManagerTest {
+ protected:
+  void SetUp() override {
+    ManagerTest::SetUp();
+    clock_.Attach(loop_);
+    WriteBool(kOptionsSection, "UseHTTPProxy", false);
+    WriteBool(kOptionsSection, "TryLocalMirrorlist", false);
+    WriteBool(kOptionsSection, "ShowCompletedDialog", false);
+    WriteInteger(kOptionsSection, "SmallestSplitSize", 0);
+    SetPrompt(&prompt_);
+    SetDialUp(&dialUp_);
+    SetPower(&power_);
+    for (int i = 0; i < 5; ++i) http_.AddFile("/f" + std::to_string(i) + ".bin", Content(i));
+  }
+  void TearDown() override {
+    system_.reset();
+    SetPower(nullptr);
+    SetDialUp(nullptr);
+    SetPrompt(nullptr);
+    clock_.Detach();
+    ManagerTest::TearDown();
+  }
+  static std::string Content(int i) { return MakeContent(40000 + 1000 * i, 1234567u + i); }
+
+  void MakeSystem() {
+    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+    TDownloadSystemServices services;
+    services.Model = model_.get();
+    services.Windows = &windows_;
+    services.AfterDownloads = &after_;
+    services.Loop = &loop_;
+    services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+    system_ = std::make_unique<TDownloadSystem>(services);
+    system_->OnDownloadDone = [this](TLocalDownloadinfo&) { ++done_; };
+    system_->OnDownloadFailed = [this](TLocalDownloadinfo&) { ++failed_; };
+    windows_.NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+    after_.OnCloseApplication = [this] { ++closes_; };
+  }
+  TLocalDownloadinfo* Add(int i) {
+    auto record = std::make_unique<TLocalDownloadinfo>(
+        std::make_unique<TUrl>(http_.Url("/f" + std::to_string(i) + ".bin")), "", nullptr);
+    record->LocalFileName = temp_.File("out" + std::to_string(i) + ".bin");
+    return system_->AddDownload(std::move(record), false);
+  }
+  bool Run(const std::function<bool()>& until) { return test::RunUntil(loop_, until); }
+  static std::string StoredStatus(const TLocalDownloadinfo& record) {
+    return TLocalDownloadinfo(nullptr, record.TempFileName, nullptr).Status();
+  }
+
+  EventLoop loop_{clock_};
+  test::FaultHttpServer http_{loop_};
+  FakePrompt prompt_;
+  FakeDialUp dialUp_;
+  FakePower power_;
+  THeadlessWindowFactory windows_{&loop_};
+  TModemConnection modem_;
+  TAfterDownloadsActions after_{modem_};
+  std::unique_ptr<TDownloadListModel> model_;
+  std::unique_ptr<TDownloadSystem> system_;
+  int done_ = 0;
+  int failed_ = 0;
+  int closes_ = 0;
+};
+
+TEST_F(DownloadSystemITest, FourthDownloadQueuesAndStartsWithANewDownloaderWhenOnePauses) {
+  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  MakeSystem();
+  std::vector<TLocalDownloadinfo*> records;
+  for (int i = 0; i < 4; ++i) records.push_back(Add(i));
+  EXPECT_EQ(system_->ActiveList().size(), 3u);
+  EXPECT_EQ(records[3]->Status(), kStatusQueued);
+  EXPECT_EQ(StoredStatus(*records[3]), kStatusQueued);
+  EXPECT_EQ(system_->AssociatedDownloader(records[3]), nullptr);
+  EXPECT_EQ(model_->Cell(model_->AssociatedRow(records[3]), kColumnStatus), kStatusQueued);
+  clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
+  EXPECT_EQ(system_->FormsCount(), 3);  // the queued one's downloader is gone
+
+  system_->PauseDownload(records[0]);
+  EXPECT_EQ(records[0]->Status(), kStatusPaused);
+  EXPECT_EQ(StoredStatus(*records[0]), kStatusPaused);
+  ASSERT_NE(system_->AssociatedDownloader(records[3]), nullptr);
+  EXPECT_EQ(records[3]->Status(), kStatusContactingHost);
+  EXPECT_EQ(system_->ActiveList().size(), 3u);
+  EXPECT_EQ(closes_ + dialUp_.hangUps + power_.powerOffs, 0);
+}
+
+TEST_F(DownloadSystemITest, NoRetriesEndsAtTheFirstErrorAndSavesPaused) {
+  WriteInteger(kOptionsSection, "RetryTimes", 0);
+  MakeSystem();
+  TLocalDownloadinfo* record = system_->AddDownload(
+      std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/missing.bin")), "", nullptr), false);
+  ASSERT_TRUE(Run([this] { return failed_ == 1; }));
+  EXPECT_EQ(record->Status(), kStatusFileNotFound);
+  EXPECT_EQ(record->RetryTimer, nullptr);
+  EXPECT_TRUE(system_->ActiveList().empty());
+  EXPECT_EQ(StoredStatus(*record), kStatusPaused);
+  clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
+  EXPECT_EQ(system_->FormsCount(), 0);
+  // A final error is no completion.
+  loop_.RunOnce(0);
+  EXPECT_EQ(closes_ + dialUp_.hangUps + power_.powerOffs, 0);
+}
+
+TEST_F(DownloadSystemITest, RetryCountsDownRestartsAndDoesNotHoldAPlace) {
+  WriteInteger(kOptionsSection, "RetryTimes", 2);
+  WriteInteger(kOptionsSection, "RetryDelay", 3);
+  WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 1);
+  http_.Script([](const HttpRequest&) { return test::StatusReply(404, "Not Found"); });
+  MakeSystem();
+  TLocalDownloadinfo* record = Add(0);
+  TDownloader* downloader = system_->AssociatedDownloader(record);
+  ASSERT_TRUE(Run([record] { return record->RetryTimer != nullptr; }));
+  EXPECT_EQ(record->RetryCountdown, 3);
+  EXPECT_EQ(model_->Cell(model_->AssociatedRow(record), kColumnStatus), "File not found (3)");
+
+  // Waiting to retry does not count against the limit of one.
+  http_.SetHandler([this](const HttpRequest& r) {
+    return r.Target == "/f1.bin" ? Held(http_.Serve(r)) : http_.Serve(r);
+  });
+  TLocalDownloadinfo* other = Add(1);
+  EXPECT_EQ(other->Status(), kStatusContactingHost);
+
+  clock_.Advance(1000);
+  EXPECT_EQ(record->RetryCountdown, 2);
+  EXPECT_EQ(model_->Cell(model_->AssociatedRow(record), kColumnStatus), "File not found (2)");
+  clock_.Advance(2000);
+  EXPECT_EQ(record->RetryTimer, nullptr);
+  EXPECT_EQ(system_->AssociatedDownloader(record), downloader);
+  EXPECT_EQ(downloader->RetryCount(), 1);
+  ASSERT_TRUE(Run([record] { return record->Status() == kStatusDone; }));
+  EXPECT_TRUE(test::ReadWholeFile(record->LocalFileName) == Content(0));
+  EXPECT_EQ(StoredStatus(*record), kStatusDone);
+}
+
+TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
+  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  WriteBool(kOptionsSection, "DateFolders", true);
+  WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
+  WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("dl"));
+  TCategoryList categories(temp_.File("cat.dat"));
+  auto category = std::make_unique<TCategory>();
+  category->SetName("Binaries");
+  category->SetExtensions("bin");
+  category->SetSaveFolder(temp_.File("cat") + "/");
+  category->SetAutoSave(true);
+  categories.Add(std::move(category));
+  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+  TDownloadSystemServices services;
+  services.Model = model_.get();
+  services.Windows = &windows_;
+  services.Categories = &categories;
+  services.Loop = &loop_;
+  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+  system_ = std::make_unique<TDownloadSystem>(services);
+  windows_.NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  const auto add = [this](const std::string& path, bool allowDialog) {
+    return system_->AddDownload(
+        std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), allowDialog);
+  };
+  // The category's auto-save folder wins over the date folder.
+  TLocalDownloadinfo* binary = add("/f0.bin", true);
+  EXPECT_EQ(binary->LocalFileName, temp_.File("cat/f0.bin"));
+  EXPECT_EQ(binary->Category, categories.Get(0));
+  TLocalDownloadinfo* dated = add("/a%20b.txt", true);
+  EXPECT_EQ(dated->LocalFileName, temp_.File("dl/" + GetDateFolderName() + "/a b.txt"));
+  // Without date folders the dialog decides, unless it is forbidden.
+  WriteBool(kOptionsSection, "DateFolders", false);
+  TLocalDownloadinfo* quiet = add("/c.txt", false);
+  EXPECT_EQ(quiet->LocalFileName, temp_.File("dl/c.txt"));
+  EXPECT_EQ(windows_.NewDownloadDialogs(), 0);
+  TLocalDownloadinfo* asked = add("/c.txt", true);
+  EXPECT_EQ(windows_.NewDownloadDialogs(), 1);
+  EXPECT_EQ(asked->LocalFileName, "");
+  loop_.RunOnce(0);  // the headless dialog answers later
+  EXPECT_EQ(asked->LocalFileName, temp_.File("dl/c(1).txt"));  // the first one claims c.txt
+  EXPECT_EQ(asked->Status(), kStatusContactingHost);
+  EXPECT_EQ(system_->ActiveList().size(), 3u + 1u);
+}
+
+TEST_F(DownloadSystemITest, LoadingPausesWhatRanAndFindsFinishedJoins) {
+  struct Case {
+    std::string saved;
+    bool partsGone;
+    bool finishedFile;
+    std::string loaded;
+  };
+  const std::vector<Case> cases = {
+      {kStatusDownloading, false, false, kStatusPaused},
+      {kStatusQueued, false, false, kStatusPaused},
+      {kStatusCombiningFiles, false, false, kStatusPaused},
+      {kStatusCombiningFiles, true, true, kStatusDone},   // crashed after the rename
+      {kStatusPaused, false, true, kStatusPaused},       // parts still there: not done
+      {kStatusCombiningFiles, true, false, kStatusPaused},
+  };
+  std::vector<std::string> bases;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    TLocalDownloadinfo record(std::make_unique<TUrl>("http://127.0.0.1:9/f" + std::to_string(i)), "", nullptr);
+    record.FileSize = 10;
+    record.NumOfParts = 1;
+    record.LocalFileName = temp_.File("final" + std::to_string(i));
+    record.SetStatus(cases[i].saved);
+    ASSERT_TRUE(record.Save());
+    if (!cases[i].partsGone) test::WriteWholeFile(record.TempFileName + ".0", "01234");
+    if (cases[i].finishedFile) test::WriteWholeFile(record.LocalFileName, "0123456789");
+    bases.push_back(record.TempFileName);
+  }
+  MakeSystem();
+  ASSERT_EQ(system_->DownloadList().Count(), static_cast<int>(cases.size()));
+  for (int i = 0; i < system_->DownloadList().Count(); ++i) {
+    TLocalDownloadinfo* record = system_->DownloadList().Get(i);
+    const size_t c = std::find(bases.begin(), bases.end(), record->TempFileName) - bases.begin();
+    ASSERT_LT(c, cases.size());
+    EXPECT_EQ(record->Status(), cases[c].loaded) << c;
+    EXPECT_EQ(StoredStatus(*record), cases[c].loaded) << c;
+    EXPECT_EQ(system_->AssociatedDownloader(record), nullptr);
+  }
+  EXPECT_EQ(model_->RowCount(), static_cast<int>(cases.size()));
+}
+
+TEST_F(DownloadSystemITest, FailedJoinLeavesPausedWithItsParts) {
+  MakeSystem();
+  // A regular file where the target's directory should be: the join cannot
+  // create its file.
+  test::WriteWholeFile(temp_.File("blocked"), "x");
+  auto fresh = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f2.bin")), "", nullptr);
+  fresh->LocalFileName = temp_.File("blocked/out.bin");
+  TLocalDownloadinfo* record = system_->AddDownload(std::move(fresh), false);
+  ASSERT_TRUE(Run([this] { return failed_ == 1; }));
+  EXPECT_EQ(record->Status(), kStatusPaused);
+  EXPECT_EQ(StoredStatus(*record), kStatusPaused);
+  ASSERT_EQ(prompt_.messages.size(), 1u);
+  EXPECT_EQ(prompt_.messages[0].rfind("Couldn't", 0), 0u) << prompt_.messages[0];
+  EXPECT_EQ(TDownloadSystem::BytesDownloaded(record->TempFileName), static_cast<int64_t>(Content(2).size()));
+  EXPECT_EQ(done_, 0);
+  loop_.RunOnce(0);
+  EXPECT_EQ(closes_, 0);
+}
+
+TEST_F(DownloadSystemITest, CompletionReleasesLaterAndThenRunsTheActions) {
+  WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
+  MakeSystem();
+  TLocalDownloadinfo* record = Add(3);
+  ASSERT_TRUE(Run([this] { return done_ == 1; }));
+  EXPECT_TRUE(test::ReadWholeFile(record->LocalFileName) == Content(3));
+  EXPECT_EQ(test::ReadWholeFile(record->LocalFileName).size(), static_cast<size_t>(record->FileSize));
+  // Released, but destroyed only by the release timer, after the notification.
+  EXPECT_TRUE(system_->ActiveList().empty());
+  EXPECT_EQ(system_->FormsCount(), 1);
+  loop_.RunOnce(0);
+  EXPECT_EQ(closes_, 1);
+  clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
+  EXPECT_EQ(system_->FormsCount(), 0);
+}
+
+TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
+  WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
+  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  MakeSystem();
+  TLocalDownloadinfo* record = Add(0);
+  system_->PauseDownload(record);
+  system_->PauseDownload(record);  // a second pause changes nothing
+  loop_.RunOnce(0);
+  clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
+  EXPECT_EQ(record->Status(), kStatusPaused);
+  EXPECT_EQ(system_->FormsCount(), 0);
+  EXPECT_EQ(closes_, 0);
+}
+
+TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
+  struct Case {
+    bool dialUp, disconnect, shutDown, autoClose;
+    int hangUps, powerOffs, closes;
+  };
+  const Case cases[] = {
+      {false, true, false, false, 0, 0, 0},  // nothing hung up without dial-up
+      {true, true, false, false, 1, 0, 0},
+      {true, false, false, false, 0, 0, 0},
+      {false, false, true, true, 0, 1, 0},  // switching off wins
+      {false, false, false, true, 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    WriteBool(kOptionsSection, "ConnectUsingDialUp", c.dialUp);
+    WriteBool(kOptionsSection, "DiconnectAfterDownload", c.disconnect);
+    WriteBool(kOptionsSection, "ShutDownComputerAfterDownloading", c.shutDown);
+    WriteBool(kOptionsSection, "AutoCloseAfterDownloads", c.autoClose);
+    FakeDialUp dialUp;
+    FakePower power;
+    SetDialUp(&dialUp);
+    SetPower(&power);
+    TModemConnection modem;
+    TAfterDownloadsActions actions(modem);
+    int closes = 0;
+    std::vector<TAfterDownloadsActions::TAction> announced;
+    actions.OnCloseApplication = [&closes] { ++closes; };
+    actions.OnAnnounce = [&announced](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
+      announced.push_back(action);
+      proceed();
+    };
+    actions.Run();
+    EXPECT_EQ(dialUp.hangUps, c.hangUps);
+    EXPECT_EQ(power.powerOffs, c.powerOffs);
+    EXPECT_EQ(closes, c.closes);
+    EXPECT_EQ(announced.size(), static_cast<size_t>(c.powerOffs + c.closes));
+    if (c.hangUps) {
+      EXPECT_EQ(prompt_.messages.back(), "Disconnected as requested.");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brindle
