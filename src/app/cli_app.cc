@@ -234,7 +234,10 @@ std::string TCliRun::LiveLine(TLocalDownloadinfo& record) const {
   const int64_t done = d->TransferCount();
   if (record.FileSize > 0) line += "  " + std::to_string(done * 100 / record.FileSize) + "%";
   line += "  " + BytesToPresentableString(done) + " of " + BytesToPresentableString(record.FileSize);
-  line += "  " + d->TransferRate() + "  " + d->TimeLeft();
+  const std::string rate = d->TransferRate();
+  line += "  " + rate + (rate == "N/A" ? "" : " kB/s");
+  const std::string left = d->TimeLeft();
+  if (!left.empty() && left != "N/A") line += "  " + left + " left";
   const int parts = d->Slots().NumberOfSlots();
   line += "  " + std::to_string(parts) + (parts == 1 ? " part" : " parts");
   return line;
