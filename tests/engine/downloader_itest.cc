@@ -14,6 +14,7 @@
 #include "engine/file_mirror.h"
 #include "engine/part_download_slot.h"
 #include "engine/part_download_slots.h"
+#include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
@@ -189,6 +190,51 @@ TEST_F(DownloaderITest, FourPartsFromOneServer) {
   EXPECT_EQ(downloader_->ResumeText(), "Yes");
   EXPECT_EQ(downloader_->TransferCount(), 200000);
 }
+
+// HTTP reports resume support before the size, FTP (SIZE, then REST) the
+// size first: the parts are made once, at whichever report comes second.
+class DownloaderReportOrderITest : public DownloaderITest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DownloaderReportOrderITest, PartsAreMadeOnceAtTheSecondOfSizeAndResume) {
+  const bool ftp = GetParam();
+  test::FaultFtpServer ftpServer(loop_);
+  ftpServer.AddFile("/f.bin", content_);
+  ftpServer.StallAt = {1};
+  if (ftp) record_.Url = std::make_unique<TUrl>(ftpServer.Url("/f.bin"));
+  GateAll();
+  Make();
+  std::vector<std::string> reports;
+  int slots = 1;
+  const auto report = [this, &reports](const std::string& what) {
+    reports.push_back(what + std::to_string(downloader_->Slots().NumberOfSlots()));
+  };
+  downloader_->OnFileSizeRequestDone = [&report](TDownloader&) { report("size@"); };
+  downloader_->OnResume = [&report](TDownloader&) { report("resume@"); };
+  downloader_->OnSlotChange = [&reports, &slots](TDownloader& d, TPartDownloadSlot&) {
+    if (d.Slots().NumberOfSlots() != slots) reports.push_back("slots@" + std::to_string(slots = d.Slots().NumberOfSlots()));
+  };
+  OpenGateWhenFlowing();
+  ftpServer.Release();
+  ExpectWhole();
+  EXPECT_EQ(reports, ftp ? (std::vector<std::string>{"size@1", "resume@1", "slots@4"})
+                         : (std::vector<std::string>{"resume@1", "size@1", "slots@4"}));
+  EXPECT_EQ(record_.NumOfParts, 4);
+  if (ftp) {
+    std::set<std::string> rest;
+    int retrieved = 0;
+    for (const std::string& command : ftpServer.Commands()) {
+      if (command.rfind("REST ", 0) == 0) rest.insert(command);
+      retrieved += command.rfind("RETR ", 0) == 0;
+    }
+    EXPECT_EQ(rest, (std::set<std::string>{"REST 0", "REST 50000", "REST 100000", "REST 150000"}));
+    EXPECT_EQ(retrieved, 4);
+  } else {
+    EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{0, 50000, 100000, 150000}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, DownloaderReportOrderITest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Ftp" : "Http"); });
 
 TEST_F(DownloaderITest, SplitBoundariesAfterReceivedBytesRoundHalvesToEven) {
   content_ = MakeContent(1000000);
@@ -371,6 +417,33 @@ TEST_F(DownloaderITest, RestartInTheMiddleFetchesOnlyWhatIsMissing) {
   EXPECT_EQ(done_, 1);
   EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{20000, 120000}));
   EXPECT_EQ(Joined(), content_);
+}
+
+// A retry after the download failed: every part not done starts again from
+// the end of its part file; a done part is not asked for again.
+TEST_F(DownloaderITest, RestartDownloadResumesEveryUnfinishedPart) {
+  http_.SetHandler([this](const HttpRequest& r) {
+    HttpReply reply = Gated(http_.Serve(r));
+    if (RangeStart(r) != 50000) reply.StallAt.push_back(1000), reply.CloseAfter = 1000;
+    return reply;
+  });
+  Make();
+  OpenGateWhenFlowing();
+  ASSERT_TRUE(Run([this] { return doneStarts_.count(50000) > 0; }));
+  http_.Release();
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(Parked(), 3);
+
+  const size_t before = http_.Requests().size();
+  http_.SetHandler([this](const HttpRequest& r) { return http_.Serve(r); });
+  downloader_->RestartDownload();
+  EXPECT_EQ(downloader_->RetryCount(), 1);
+  EXPECT_EQ(record_.Status(), kStatusContactingHost);
+  ASSERT_TRUE(Run([this] { return done_ > 0; }));
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(Joined(), content_);
+  EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{1000, 101000, 151000}));
 }
 
 TEST_F(DownloaderITest, FileChangedSizeBetweenPartsFailsWithFilesizeMismatch) {
