@@ -4,14 +4,17 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
 #include "app/cli_progress.h"
 #include "app/cli_registry_overlay.h"
+#include "archive/unzip.h"
 #include "core/event_loop.h"
 #include "core/file_names.h"
 #include "core/paths.h"
@@ -444,7 +447,75 @@ int TCliRun::Run() {
   return exitStatus;
 }
 
+std::string ZipFailureText(int code) {
+  switch (code) {
+    case kZipCrcError:
+      return "CRC mismatch";
+    case kZipWriteError:
+      return "not written (unsafe name or write error)";
+    case kZipReadError:
+      return "read error";
+    case kZipArchiveError:
+    case kZipSeriousError:
+      return "damaged archive";
+    case kZipUserAbort:
+      return "aborted";
+    case kZipUnsupportedMethod:
+      return "unsupported compression method";
+    case kZipEncrypted:
+      return "encrypted";
+    case kZipInProgress:
+      return "another extraction is running";
+    case kZipNotAnArchive:
+      return "not a ZIP archive";
+    default:
+      return "error " + std::to_string(code);
+  }
+}
+
 }  // namespace
+
+int RunUnzip(const TCliOptions& options) {
+  const std::string& archive = options.Unzip;
+  const std::string dir = options.UnzipDir.empty() ? DefaultUnzipDirectory(archive) : options.UnzipDir;
+  if (access(archive.c_str(), R_OK) != 0) {
+    std::fprintf(stderr, "brindle-cli: %s: %s\n", archive.c_str(), std::strerror(errno));
+    return kCliFailed;
+  }
+  if (!IsArchive(archive)) {
+    std::fprintf(stderr, "brindle-cli: %s: not a ZIP archive\n", archive.c_str());
+    return kCliFailed;
+  }
+  if (!EnsureDirectory(dir)) {
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", dir.c_str());
+    return kCliFailed;
+  }
+  int failed = 0;
+  const auto report = [&](int code, const ZipReport& entry) {
+    std::string outcome;
+    if (code == kZipReportEntryDone) {
+      outcome = "extracted";
+    } else if (code == kZipReportEntrySkipped) {
+      outcome = "skipped";
+    } else if (entry.Status == kZipReportEntryFailed && entry.Name != archive) {
+      ++failed;
+      outcome = "failed: " + ZipFailureText(code == kZipReportStopped ? kZipArchiveError : code);
+    } else {
+      return;
+    }
+    if (!options.Quiet) std::printf("%s: %s\n", entry.Name.c_str(), outcome.c_str());
+  };
+  const int extracted = ExtractAll(archive, dir, "*.*", report);
+  std::fflush(stdout);
+  if (extracted < 0) {
+    std::fprintf(stderr, "brindle-cli: %s: %s\n", archive.c_str(), ZipFailureText(extracted).c_str());
+    return kCliFailed;
+  }
+  std::printf("%d %s extracted into %s", extracted, extracted == 1 ? "entry" : "entries", dir.c_str());
+  if (failed > 0) std::printf(", %d failed", failed);
+  std::printf("\n");
+  return failed == 0 ? kCliAllDone : kCliFailed;
+}
 
 int RunCli(const TCliOptions& options) {
   if (!options.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(options.Home).c_str(), 1);

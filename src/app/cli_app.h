@@ -13,4 +13,8 @@ inline constexpr int kCliInterrupted = 130;
 // Downloads what the options ask for and returns the exit status.
 int RunCli(const TCliOptions& options);
 
+// --unzip: extracts the archive and lists every entry with its outcome; no
+// profile, lock or network is involved. Returns the exit status.
+int RunUnzip(const TCliOptions& options);
+
 }  // namespace brindle

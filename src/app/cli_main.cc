@@ -25,5 +25,6 @@ int main(int argc, char** argv) {
     std::printf("brindle-cli %s\n", brindle::BrindleVersion());
     return brindle::kCliAllDone;
   }
+  if (!options->Unzip.empty()) return brindle::RunUnzip(*options);
   return brindle::RunCli(*options);
 }

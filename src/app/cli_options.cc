@@ -19,6 +19,7 @@ std::optional<int> ParseCount(const std::string& text, int minimum, int maximum)
 
 std::string CliUsage() {
   return "Usage: brindle-cli [options] URL...\n"
+         "       brindle-cli --unzip ARCHIVE [DIR]\n"
          "Downloads each URL (http or ftp), in several parts at once, resuming what an\n"
          "earlier run left unfinished.\n"
          "\n"
@@ -31,12 +32,23 @@ std::string CliUsage() {
          "      --home DIR         profile directory (as BRINDLE_HOME)\n"
          "      --shutdown-when-done  switch the computer off when all files are done\n"
          "  -q, --quiet            no progress output\n"
+         "      --unzip ARCHIVE [DIR]  extract a ZIP archive into DIR (default: a folder\n"
+         "                         beside it named after it) and list its entries\n"
          "      --help             this text\n"
          "      --version          the version\n"
          "\n"
          "-s, -j, --retries and --retry-delay apply to this run only.\n"
-         "Exit status: 0 every file done, 1 a download failed, 2 bad usage,\n"
-         "130 interrupted (the downloads are paused and resume on the next run).\n";
+         "Exit status: 0 every file done (or every entry extracted), 1 a download or\n"
+         "an entry failed, 2 bad usage, 130 interrupted (the downloads are paused and\n"
+         "resume on the next run).\n";
+}
+
+std::string DefaultUnzipDirectory(const std::string& archive) {
+  const size_t slash = archive.rfind('/');
+  const size_t dot = archive.rfind('.');
+  // Nothing before the dot (".zip") or no dot in the file name: no stem.
+  if (dot == std::string::npos || (slash != std::string::npos && dot <= slash + 1) || dot == 0) return "";
+  return archive.substr(0, dot);
 }
 
 bool SupportedAddress(const std::string& url) {
@@ -63,6 +75,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       {nullptr, "--retries", nullptr, &options.Retries, 0, 1000000},
       {nullptr, "--retry-delay", nullptr, &options.RetryDelay, 0, 86400},
       {nullptr, "--home", &options.Home, nullptr, 0, 0},
+      {nullptr, "--unzip", &options.Unzip, nullptr, 0, 0},
   };
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -132,6 +145,24 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
     }
   }
   if (options.Help || options.Version) return options;
+  if (!options.Unzip.empty()) {
+    if (options.Urls.size() > 1) {
+      error = "--unzip takes one archive and at most one directory";
+      return std::nullopt;
+    }
+    if (!options.Dir.empty() || !options.Output.empty() || options.Split || options.Jobs || options.Retries ||
+        options.RetryDelay || options.ShutdownWhenDone) {
+      error = "--unzip takes no download options";
+      return std::nullopt;
+    }
+    if (!options.Urls.empty()) options.UnzipDir = options.Urls.front();
+    options.Urls.clear();
+    if (options.UnzipDir.empty() && DefaultUnzipDirectory(options.Unzip).empty()) {
+      error = "--unzip: the archive's name has no extension; name the directory to extract into";
+      return std::nullopt;
+    }
+    return options;
+  }
   if (options.Urls.empty()) {
     error = "no URL given";
     return std::nullopt;

@@ -20,7 +20,15 @@ struct TCliOptions {
   bool Version = false;
   bool ShutdownWhenDone = false;
   std::vector<std::string> Urls;
+  // --unzip ARCHIVE [DIR]: extract instead of downloading; UnzipDir "" is
+  // the folder beside the archive named after it.
+  std::string Unzip;
+  std::string UnzipDir;
 };
+
+// The folder an archive is extracted into by default: beside it, named after
+// it without its extension ("" when the name has no extension to drop).
+std::string DefaultUnzipDirectory(const std::string& archive);
 
 // Reads the arguments after the program name. nullopt with error set for
 // bad usage.

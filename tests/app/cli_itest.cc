@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli_process.h"
 #include "core/event_loop.h"
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_request.h"
@@ -26,18 +27,8 @@ namespace {
 
 using test::HttpReply;
 using test::HttpRequest;
-
-const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
-
-std::string MakeContent(size_t size) {
-  std::string content(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : content) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return content;
-}
+using test::kCli;
+using test::Outcome;
 
 // The server runs on a loop of its own thread, since the program under test
 // is a real process.
@@ -99,69 +90,9 @@ class ServerThread {
   int64_t stallAt_ = -1;
 };
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-class CliITest : public ::testing::Test {
+class CliITest : public test::CliProcessTest {
  protected:
-  pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> all{kCli, "--home", home_.Path()};
-    all.insert(all.end(), args.begin(), args.end());
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open(dir_.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(dir_.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv;
-      for (std::string& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(kCli.c_str(), argv.data());
-      _exit(127);
-    }
-    return pid;
-  }
-  // A bounded wait: the process is killed after limitMs.
-  Outcome Wait(pid_t pid, int limitMs = 20000) {
-    Outcome outcome;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "brindle-cli did not end in time";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = test::ReadWholeFile(dir_.File("stdout"));
-    outcome.err = test::ReadWholeFile(dir_.File("stderr"));
-    return outcome;
-  }
-  Outcome Cli(const std::vector<std::string>& args) { return Wait(Start(args)); }
-
-  // Start byte and size of every part file in the profile.
-  std::vector<std::pair<int64_t, int64_t>> PartFiles() const {
-    std::vector<std::pair<int64_t, int64_t>> parts;
-    const std::filesystem::path dir = home_.File("Partial Downloads");
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-      const std::string ext = entry.path().extension().string();
-      if (ext.size() < 2 || ext.find_first_not_of("0123456789", 1) != std::string::npos) continue;
-      parts.emplace_back(std::stoll(ext.substr(1)), static_cast<int64_t>(entry.file_size()));
-    }
-    return parts;
-  }
-
-  test::TempDir home_;
-  test::TempDir dir_;
-  test::TempDir out_;
-  const std::string content_ = MakeContent(2 * 1024 * 1024 + 123);
+  const std::string content_ = test::MakeContent(2 * 1024 * 1024 + 123);
 };
 
 TEST_F(CliITest, FourPartDownloadIsByteIdentical) {
@@ -181,14 +112,7 @@ TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
   ServerThread server(content_);
   server.StallAt(100000);
   const pid_t pid = Start({"-s", "4", "-d", out_.Path(), server.Url("/f.bin")});
-  // Bounded wait until all four parts hold their first bytes.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const auto parts = PartFiles();
-    if (parts.size() == 4 && std::all_of(parts.begin(), parts.end(), [](auto& p) { return p.second == 100000; }))
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  ASSERT_TRUE(WaitForParts(4, 100000));
   kill(pid, SIGINT);
   const Outcome interrupted = Wait(pid);
   ASSERT_EQ(interrupted.status, 130) << interrupted.err;
@@ -324,6 +248,70 @@ TEST_F(CliITest, HelpAndVersionSucceed) {
   const Outcome version = Cli({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("brindle-cli ", 0), 0u);
+}
+
+class CliUnzipITest : public test::CliProcessTest {
+ protected:
+  // A copy of a test archive in the output directory, so that the default
+  // folder lands there.
+  std::string CopyArchive(const std::string& name, const std::string& as) const {
+    test::WriteWholeFile(out_.File(as), test::ReadWholeFile(std::string(BRINDLE_TEST_DATA) + "/zip/" + name));
+    return out_.File(as);
+  }
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(text.substr(at, end - at));
+    return lines;
+  }
+};
+
+TEST_F(CliUnzipITest, ExtractsBesideTheArchiveAndListsEveryEntry) {
+  const Outcome outcome = Cli({"--unzip", CopyArchive("infozip-nested-dirs.zip", "nested.zip")});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const std::vector<std::string> lines = Lines(outcome.out);
+  ASSERT_EQ(lines.size(), 13u) << outcome.out;
+  EXPECT_EQ(lines[0], "project/: extracted");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "project/data/random-2k.bin: extracted"), lines.end());
+  EXPECT_EQ(lines.back(), "12 entries extracted into " + out_.File("nested"));
+  const std::string inputs = std::string(BRINDLE_TEST_DATA) + "/zip/inputs/infozip/";
+  for (const char* file : {"project/README.txt", "project/data/random-2k.bin", "project/docs/guide/usage.txt"})
+    EXPECT_TRUE(test::ReadWholeFile(out_.File("nested/") + file) == test::ReadWholeFile(inputs + file)) << file;
+  EXPECT_TRUE(std::filesystem::is_directory(out_.File("nested/project/empty-dir")));
+}
+
+TEST_F(CliUnzipITest, AnyFailedEntryEndsWithStatusOne) {
+  struct Case {
+    std::string archive;
+    std::vector<std::string> lines;  // stdout; the last one the count
+    std::string error;               // on stderr
+  };
+  const std::vector<Case> cases = {
+      {"hostile-bad-crc.zip", {"crc.txt: failed: CRC mismatch", "0 entries extracted into DIR, 1 failed"}, ""},
+      {"hostile-dotdot.zip",
+       {"good.txt: extracted", "../evil.txt: failed: not written (unsafe name or write error)",
+        "1 entry extracted into DIR, 1 failed"},
+       ""},
+      {"infozip-encrypted.zip",
+       {"public.txt: extracted", "secret.txt: failed: encrypted", "1 entry extracted into DIR, 1 failed"}, ""},
+      {"hostile-truncated-cd.zip", {}, "damaged archive"},
+      {"README.md", {}, "not a ZIP archive"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive);
+    test::TempDir target;
+    const std::string dir = target.File("into");
+    const Outcome outcome = Cli({"--unzip", std::string(BRINDLE_TEST_DATA) + "/zip/" + c.archive, dir});
+    EXPECT_EQ(outcome.status, 1);
+    std::vector<std::string> expected = c.lines;
+    if (!expected.empty()) expected.back().replace(expected.back().find("DIR"), 3, dir);
+    EXPECT_EQ(Lines(outcome.out), expected);
+    EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    // Nothing of a failed entry is left, nothing lands outside the target.
+    EXPECT_FALSE(test::FileExists(dir + "/crc.txt"));
+    EXPECT_FALSE(test::FileExists(target.File("evil.txt")));
+    EXPECT_FALSE(test::FileExists(dir + "/secret.txt"));
+  }
 }
 
 }  // namespace

@@ -29,12 +29,29 @@ TEST(CliOptionsTest, RefusesBadUsage) {
   const std::vector<std::vector<std::string>> cases = {
       {"-j", "0", "http://h/a"}, {"-s", "x", "http://h/a"}, {"--split"},  {"-o", "a/b", "http://h/a"},
       {"--retries=-1", "http://h/a"}, {"-d", "", "http://h/a"}, {"--nope", "http://h/a"},
+      {"--unzip", "a.zip", "d", "e"}, {"--unzip", "a.zip", "-s", "2"}, {"--unzip"}, {"--unzip", "dir.d/archive"},
   };
   for (const auto& args : cases) {
     std::string error;
     EXPECT_FALSE(ParseCliOptions(args, error)) << args[0];
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
+  std::string error;
+  auto options = ParseCliOptions({"--unzip", "a.zip", "out"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->Unzip, "a.zip");
+  EXPECT_EQ(options->UnzipDir, "out");
+  EXPECT_TRUE(options->Urls.empty());
+  options = ParseCliOptions({"--unzip=/x/a.b.zip"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->UnzipDir, "");
+  EXPECT_EQ(DefaultUnzipDirectory("/x/a.b.zip"), "/x/a.b");
+  EXPECT_EQ(DefaultUnzipDirectory("a.zip"), "a");
+  EXPECT_EQ(DefaultUnzipDirectory("/x/.zip"), "");
+  EXPECT_EQ(DefaultUnzipDirectory("/x.d/archive"), "");
 }
 
 TEST(CliOptionsTest, SupportsHttpAndFtpOnly) {
