@@ -1,22 +1,19 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "core/event_loop.h"
 #include "core/memory_registry.h"
 #include "core/settings.h"
 #include "engine/ftp_part_downloader.h"
 #include "support/fault_http_server.h"
+#include "support/loopback_port.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -24,29 +21,6 @@ namespace {
 
 constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
 constexpr const char* kPython = "/usr/bin/python3";
-
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
 
 struct InteropCase {
   const char* name;
@@ -79,8 +53,8 @@ class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
     test::WriteWholeFile(root_ + "/pub/file.bin", content_);
     chmod((root_ + "/pub/file.bin").c_str(), 0644);
 
-    port_ = FreePort();
-    const int pasvMin = FreePort();
+    port_ = test::FreeLoopbackPort();
+    const int pasvMin = test::FreeLoopbackPort();
     const std::string pasvMax = std::to_string(std::min(pasvMin + 40, 65535));
     pid_ = fork();
     if (pid_ == 0) {
@@ -113,9 +87,7 @@ class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
       _exit(127);
     }
     ASSERT_GT(pid_, 0);
-    // Waiting for a real server to come up, not timing anything under test.
-    for (int i = 0; i < 200 && !Accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_TRUE(Accepts(port_)) << test::ReadWholeFile(dir + "/vsftpd.log");
+    ASSERT_TRUE(test::WaitUntilLoopbackAccepts(port_)) << test::ReadWholeFile(dir + "/vsftpd.log");
   }
 
   void TearDown() override {

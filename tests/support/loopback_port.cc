@@ -1,0 +1,53 @@
+#include "support/loopback_port.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace brindle::test {
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+}  // namespace
+
+uint16_t FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr = Loopback(0);
+  socklen_t len = sizeof addr;
+  uint16_t port = 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  if (fd >= 0) close(fd);
+  return port;
+}
+
+bool LoopbackAccepts(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const sockaddr_in addr = Loopback(port);
+  const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+bool WaitUntilLoopbackAccepts(uint16_t port) {
+  // Waiting for a real server to come up, not timing anything under test.
+  for (int i = 0; i < 200; ++i) {
+    if (LoopbackAccepts(port)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return LoopbackAccepts(port);
+}
+
+}  // namespace brindle::test
