@@ -211,7 +211,9 @@ TEST_P(DownloaderReportOrderITest, PartsAreMadeOnceAtTheSecondOfSizeAndResume) {
   downloader_->OnFileSizeRequestDone = [&report](TDownloader&) { report("size@"); };
   downloader_->OnResume = [&report](TDownloader&) { report("resume@"); };
   downloader_->OnSlotChange = [&reports, &slots](TDownloader& d, TPartDownloadSlot&) {
-    if (d.Slots().NumberOfSlots() != slots) reports.push_back("slots@" + std::to_string(slots = d.Slots().NumberOfSlots()));
+    if (d.Slots().NumberOfSlots() == slots) return;
+    slots = d.Slots().NumberOfSlots();
+    reports.push_back("slots@" + std::to_string(slots));
   };
   OpenGateWhenFlowing();
   ftpServer.Release();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -345,6 +346,48 @@ TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
   EXPECT_EQ(record->Status(), kStatusPaused);
   EXPECT_EQ(system_->FormsCount(), 0);
   EXPECT_EQ(closes_, 0);
+}
+
+// The chosen filter stays in force: the grid is refilled from it whenever a
+// download changes state, with the selection kept and running rows bound to
+// their downloaders.
+TEST_F(DownloadSystemITest, GridFiltersRefillTheListAsDownloadsChange) {
+  WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 5);
+  http_.SetHandler([this](const HttpRequest& r) {
+    return r.Target == "/f2.bin" ? http_.Serve(r) : Held(http_.Serve(r));
+  });
+  MakeSystem();
+  TLocalDownloadinfo* held = Add(0);
+  TLocalDownloadinfo* selected = Add(1);
+  TLocalDownloadinfo* done = Add(2);
+  ASSERT_TRUE(Run([this] { return done_ == 1; }));
+  const auto rows = [this] {
+    std::set<TLocalDownloadinfo*> records;
+    for (int row = 0; row < model_->RowCount(); ++row) records.insert(model_->Record(row));
+    return records;
+  };
+  using Rows = std::set<TLocalDownloadinfo*>;
+
+  system_->ShowStatus(kStatusDownloading);
+  EXPECT_EQ(rows(), (Rows{held, selected}));
+  EXPECT_NE(model_->Downloader(model_->AssociatedRow(held)), nullptr);
+  model_->SetCurrentRow(model_->AssociatedRow(selected));
+  model_->SetSelected(model_->AssociatedRow(selected), true);
+  system_->PauseDownload(held);
+  EXPECT_EQ(rows(), (Rows{selected}));
+  EXPECT_TRUE(model_->IsSelected(model_->AssociatedRow(selected)));
+
+  system_->ShowStatus(kStatusPaused);
+  EXPECT_EQ(rows(), (Rows{held}));
+  EXPECT_EQ(model_->Downloader(0), nullptr);
+  system_->ShowAllStatus();
+  EXPECT_EQ(rows(), (Rows{held, selected}));
+  system_->ShowHistory("24 Hours");
+  EXPECT_EQ(rows(), (Rows{done}));
+  system_->ShowAllCategory();
+  EXPECT_EQ(model_->RowCount(), 0);
+  system_->ShowAll();
+  EXPECT_EQ(rows(), (Rows{held, selected, done}));
 }
 
 TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
