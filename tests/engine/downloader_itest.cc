@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -80,8 +81,8 @@ class DownloaderITest : public ::testing::Test {
       for (const std::string& url : mirrors) list.Add(new TFileMirror(url));
     };
     // The mirror server is reached as "localhost", the main one by address.
-    options.Ping = [](const std::string& host, int, int) {
-      return TPingOutcome{1, host == "localhost" ? 300 : 100};
+    options.Ping = [this](const std::string& host, int, int) {
+      return TPingOutcome{1, host == "localhost" ? mirrorPing_ : 100};
     };
     downloader_ = std::make_unique<TDownloader>(record_, std::move(options));
     TDownloader& d = *downloader_;
@@ -89,7 +90,10 @@ class DownloaderITest : public ::testing::Test {
     d.OnDownloadError = [this](TDownloader&) { ++errors_; };
     d.OnAbort = [this](TDownloader&) { ++aborts_; };
     d.OnPause = [this](TDownloader&) { ++pauses_; };
-    d.OnPingedMirror = [this](TDownloader&, TFileMirror&, int) { ++pinged_; };
+    d.OnPingedMirror = [this](TDownloader&, TFileMirror& mirror, int index) {
+      ++pinged_;
+      pingedAt_.emplace_back(mirror.Url->Host, index);
+    };
     d.OnSlotDelete = [this](TDownloader&, TPartDownloadSlot&) { ++slotDeletes_; };
     d.OnSlotChange = [this](TDownloader&, TPartDownloadSlot& slot) {
       if (slot.Status() == kStatusDone) doneStarts_.insert(slot.StartByte());
@@ -174,6 +178,8 @@ class DownloaderITest : public ::testing::Test {
   TestRecord record_{std::make_unique<TUrl>(http_.Url("/f.bin")), dir_.File("rec")};
   std::unique_ptr<TDownloader> downloader_;
   bool gate_ = true;
+  int mirrorPing_ = 300;
+  std::vector<std::pair<std::string, int>> pingedAt_;  // host and place after each ping answer
   int done_ = 0, errors_ = 0, aborts_ = 0, pauses_ = 0, pinged_ = 0, slotDeletes_ = 0;
   std::set<int64_t> doneStarts_;
 };
@@ -210,16 +216,20 @@ TEST_P(DownloaderReportOrderITest, PartsAreMadeOnceAtTheSecondOfSizeAndResume) {
   };
   downloader_->OnFileSizeRequestDone = [&report](TDownloader&) { report("size@"); };
   downloader_->OnResume = [&report](TDownloader&) { report("resume@"); };
-  downloader_->OnSlotChange = [&reports, &slots](TDownloader& d, TPartDownloadSlot&) {
+  bool createdEmpty = true;
+  downloader_->OnSlotChange = [this, &reports, &slots, &createdEmpty](TDownloader& d, TPartDownloadSlot&) {
     if (d.Slots().NumberOfSlots() == slots) return;
     slots = d.Slots().NumberOfSlots();
     reports.push_back("slots@" + std::to_string(slots));
+    for (const int64_t start : {50000, 100000, 150000})
+      createdEmpty = createdEmpty && test::FileExists(Part(start)) && test::ReadWholeFile(Part(start)).empty();
   };
   OpenGateWhenFlowing();
   ftpServer.Release();
   ExpectWhole();
   EXPECT_EQ(reports, ftp ? (std::vector<std::string>{"size@1", "resume@1", "slots@4"})
                          : (std::vector<std::string>{"resume@1", "size@1", "slots@4"}));
+  EXPECT_TRUE(createdEmpty);
   EXPECT_EQ(record_.NumOfParts, 4);
   if (ftp) {
     std::set<std::string> rest;
@@ -339,6 +349,19 @@ TEST_F(DownloaderITest, ChooseMirrorLoadsTheFasterMirrorUntilItsLoadPassesTheSlo
   EXPECT_EQ(Starts(mirror_), (std::multiset<int64_t>{150000}));
 }
 
+TEST_F(DownloaderITest, FasterMirrorMovesAheadWhenItsPingAnswers) {
+  mirrorPing_ = 50;
+  StartWithMirror();
+  EXPECT_EQ(downloader_->Mirrors().Get(0)->Url->Url, MirrorUrl());
+  ASSERT_EQ(pingedAt_.size(), 2u);
+  EXPECT_EQ(std::count(pingedAt_.begin(), pingedAt_.end(), std::pair<std::string, int>{"localhost", 0}), 1);
+  http_.Release();
+  OpenGateWhenFlowing();
+  ExpectWhole();
+  // (1+1)x50, (2+1)x50 and (3+1)x50 all stay within the main server's (1+1)x100.
+  EXPECT_EQ(Starts(mirror_), (std::multiset<int64_t>{50000, 100000, 150000}));
+}
+
 TEST_F(DownloaderITest, PartFailingOnAMirrorMovesToTheOtherMirror) {
   StartWithMirror();
   mirror_.SetHandler([this](const HttpRequest& r) { return CloseAfter(mirror_.Serve(r), 1000); });
@@ -419,6 +442,34 @@ TEST_F(DownloaderITest, RestartInTheMiddleFetchesOnlyWhatIsMissing) {
   EXPECT_EQ(done_, 1);
   EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{20000, 120000}));
   EXPECT_EQ(Joined(), content_);
+}
+
+// The update timer samples the byte count every 100 ms for the rate; a part
+// that ends reports its server's average speed over whole seconds.
+TEST_F(DownloaderITest, UpdateTimerFeedsTheSpeedMeterAndDonePartsReportServerSpeed) {
+  std::vector<std::pair<std::string, int64_t>> speeds;
+  int updates = 0;
+  http_.SetHandler([this](const HttpRequest& r) {
+    HttpReply reply = http_.Serve(r);
+    reply.StallAt = {10000, 20000};
+    return reply;
+  });
+  Make();
+  downloader_->OnServerSpeed = [&speeds](const std::string& host, int64_t speed) { speeds.emplace_back(host, speed); };
+  downloader_->OnUpdate = [&updates](TDownloader&) { ++updates; };
+  ASSERT_TRUE(Run([this] { return downloader_->TransferCount() == 40000; }));
+  clock_.Advance(TDownloader::kUpdateIntervalMs);
+  EXPECT_EQ(downloader_->TransferRate(), "N/A");
+  http_.Release();
+  ASSERT_TRUE(Run([this] { return downloader_->TransferCount() == 80000; }));
+  clock_.Advance(TDownloader::kUpdateIntervalMs);
+  EXPECT_EQ(updates, 2);
+  EXPECT_EQ(downloader_->TransferRate(), "390.6");  // 40000 bytes in 100 ms
+  EXPECT_NE(downloader_->TimeLeft(), "N/A");
+  clock_.Advance(1000);
+  http_.Release();
+  ExpectWhole();
+  EXPECT_EQ(speeds, (std::vector<std::pair<std::string, int64_t>>(4, {"127.0.0.1", 50000})));
 }
 
 // A retry after the download failed: every part not done starts again from
