@@ -348,6 +348,45 @@ TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
   EXPECT_EQ(closes_, 0);
 }
 
+// Deleting a running download aborts it: its part files, its record file
+// and its row go, and the queue moves on; a paused one goes the same way.
+TEST_F(DownloadSystemITest, DeletingRemovesFilesAndRowAndMovesTheQueueOn) {
+  WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 1);
+  WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
+  http_.SetHandler([this](const HttpRequest& r) {
+    HttpReply reply = http_.Serve(r);
+    reply.StallAt = {1000};
+    return reply;
+  });
+  MakeSystem();
+  TLocalDownloadinfo* running = Add(0);
+  TLocalDownloadinfo* queued = Add(1);
+  const std::string runningBase = running->TempFileName;
+  const std::string queuedBase = queued->TempFileName;
+  ASSERT_TRUE(Run([&] { return TDownloadSystem::BytesDownloaded(runningBase) >= 1000; }));
+  EXPECT_EQ(TDownloadSystem::GetDatFileNames().size(), 2u);
+
+  system_->DeleteDownload(running);
+  EXPECT_EQ(TDownloadSystem::BytesDownloaded(runningBase), 0);
+  EXPECT_EQ(system_->DownloadList().Count(), 1);
+  EXPECT_EQ(model_->RowCount(), 1);
+  EXPECT_EQ(TDownloadSystem::GetDatFileNames(), std::vector<std::string>{queuedBase + ".dat"});
+  EXPECT_NE(system_->AssociatedDownloader(queued), nullptr);
+  ASSERT_TRUE(Run([&] { return TDownloadSystem::BytesDownloaded(queuedBase) >= 1000; }));
+
+  system_->PauseDownload(queued);
+  system_->DeleteDownload(queued);
+  EXPECT_EQ(TDownloadSystem::BytesDownloaded(queuedBase), 0);
+  EXPECT_EQ(system_->DownloadList().Count(), 0);
+  EXPECT_EQ(model_->RowCount(), 0);
+  EXPECT_TRUE(TDownloadSystem::GetDatFileNames().empty());
+  loop_.RunOnce(0);
+  clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
+  EXPECT_EQ(system_->FormsCount(), 0);
+  EXPECT_EQ(closes_, 0);  // a deletion is no completion
+  EXPECT_EQ(done_ + failed_, 0);
+}
+
 // The chosen filter stays in force: the grid is refilled from it whenever a
 // download changes state, with the selection kept and running rows bound to
 // their downloaders.
