@@ -135,6 +135,19 @@ TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
   }
 }
 
+TEST_F(CliITest, TermSignalPausesLikeCtrlC) {
+  ServerThread server(content_);
+  server.StallAt(1000);
+  const pid_t pid = Start({"-q", "-s", "2", "-d", out_.Path(), server.Url("/f.bin")});
+  ASSERT_TRUE(WaitForParts(2, 1000));
+  kill(pid, SIGTERM);
+  const Outcome outcome = Wait(pid);
+  EXPECT_EQ(outcome.status, 130) << outcome.err;
+  EXPECT_EQ(PartFiles().size(), 2u);
+  EXPECT_FALSE(test::FileExists(out_.File("f.bin")));
+  server.Release();
+}
+
 TEST_F(CliITest, NotFoundEndsWithStatusOneAndTheStatusText) {
   ServerThread server(content_);
   const Outcome outcome = Cli({"--retries", "0", "-d", out_.Path(), server.Url("/missing.bin")});
