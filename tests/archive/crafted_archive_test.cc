@@ -45,6 +45,8 @@ struct TestEntry {
   int64_t stated_size = -1;        // overrides the uncompressed size everywhere
   int64_t stated_compressed = -1;  // overrides the compressed size everywhere
   int header_of = -1;              // the directory points at that entry's local header
+  uint16_t made_by = 20;           // high byte 3: made on Unix, the mode in external's high word
+  uint32_t external = 0x20;
 };
 
 TestEntry Stored(const std::string& name, const std::string& data) { return {name, data, data}; }
@@ -84,7 +86,7 @@ std::string BuildArchive(const std::vector<TestEntry>& entries, const std::strin
   for (size_t i = 0; i < entries.size(); ++i) {
     const TestEntry& e = entries[i];
     Put(&out, {{0x02014b50, 4},
-               {20, 2},
+               {e.made_by, 2},
                {20, 2},
                {e.flags, 2},
                {e.method, 2},
@@ -95,7 +97,7 @@ std::string BuildArchive(const std::vector<TestEntry>& entries, const std::strin
                {static_cast<uint32_t>(e.name.size()), 2},
                {0, 4},
                {0, 4},
-               {0x20, 4},
+               {e.external, 4},
                {offsets[e.header_of >= 0 ? e.header_of : i], 4}});
     out += e.name;
   }
@@ -210,6 +212,20 @@ TEST_F(CraftedArchiveTest, NamesThatLeaveTheTargetAreRefused) {
   EXPECT_EQ(ExtractAllOf(BuildArchive(entries), &failures), 1);
   EXPECT_EQ(failures, std::vector<int>(9, kZipWriteError));
   EXPECT_EQ(Extracted(), (std::vector<std::string>{"dir", "dir/ok..txt"}));
+  EXPECT_FALSE(FileExists(temp_.File("evil")));
+}
+
+// A Unix symbolic-link entry is written as a plain file holding its target,
+// so a later entry cannot pass through it.
+TEST_F(CraftedArchiveTest, SymbolicLinkEntriesBecomePlainFiles) {
+  TestEntry link = Stored("up", "..");
+  link.made_by = 0x031E;
+  link.external = 0xA1FF0000;  // S_IFLNK | 0777
+  std::vector<int> failures;
+  EXPECT_EQ(ExtractAllOf(BuildArchive({link, Stored("up/evil", "evil")}), &failures), 1);
+  EXPECT_EQ(failures, std::vector<int>{kZipWriteError});
+  EXPECT_FALSE(std::filesystem::is_symlink(target_ + "/up"));
+  EXPECT_EQ(ReadWholeFile(target_ + "/up"), "..");
   EXPECT_FALSE(FileExists(temp_.File("evil")));
 }
 
