@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/cli_options.h"
+#include "app/cli_progress.h"
 #include "app/cli_registry_overlay.h"
 #include "core/memory_registry.h"
 #include "core/settings.h"
@@ -61,6 +65,30 @@ TEST(CliOptionsTest, SupportsHttpAndFtpOnly) {
   EXPECT_FALSE(SupportedAddress("www.h.org/a.zip"));
   EXPECT_FALSE(SupportedAddress("http:///a.zip"));
   EXPECT_FALSE(SupportedAddress("mailto:a@b.c"));
+}
+
+// On a terminal the live lines are redrawn in place (cursor up over them,
+// clear to the end); a lasting line goes above them. Elsewhere only lasting
+// lines are written.
+TEST(CliProgressTest, LiveLinesAreRedrawnInPlaceOnlyOnATerminal) {
+  for (const bool terminal : {true, false}) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    {
+      TCliProgress progress(out, terminal);
+      progress.SetLiveLines({"a 10%", "b 20%"});
+      progress.SetLiveLines({"a 10%", "b 20%"});  // unchanged: not drawn again
+      progress.SetLiveLines({"a 50%"});
+      progress.PrintLine("Done a");
+      progress.Clear();
+    }
+    std::fclose(out);
+    const std::string written(text, size);
+    std::free(text);
+    EXPECT_EQ(written, terminal ? "a 10%\nb 20%\n\r\x1b[2A\x1b[Ja 50%\n\r\x1b[1A\x1b[JDone a\na 50%\n\r\x1b[1A\x1b[J"
+                                : "Done a\n");
+  }
 }
 
 TEST(CliRegistryOverlayTest, OverridesAreReadButNeverStored) {
