@@ -49,19 +49,26 @@ TEST_F(ScheduledDownloadsITest, WindowEndSchedulesWhatRunsWithoutStartingTheQueu
   Handlers().DoOnSchedulerTime();
   EXPECT_EQ(system_->ActiveList().size(), 2u);
   EXPECT_EQ(a->Status(), kStatusContactingHost);
-  ASSERT_TRUE(Run([&] { return queued->Status() == kStatusDone; }));
-  EXPECT_EQ(a->Status(), kStatusDone);
-  EXPECT_EQ(b->Status(), kStatusDone);
+  ASSERT_TRUE(Run([&] {
+    return a->Status() == kStatusDone && b->Status() == kStatusDone && queued->Status() == kStatusDone;
+  }));
+  EXPECT_TRUE(test::ReadWholeFile(temp_.File("a.bin")) == Content(0));
   EXPECT_TRUE(test::ReadWholeFile(temp_.File("c.bin")) == Content(2));
 }
 
-TEST_F(ScheduledDownloadsITest, WindowStartLeavesOtherStatesAlone) {
+TEST_F(ScheduledDownloadsITest, OpenDialogsAndOtherStatesAreLeftAlone) {
   HoldEveryAnswer();
   TLocalDownloadinfo* paused = Add(Path(0), "a.bin");
   system_->PauseDownload(paused);
   TLocalDownloadinfo* scheduled = Add(Path(1), "b.bin");
+  TLocalDownloadinfo* asking = system_->AddDownload(
+      std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(Path(2))), "", nullptr));
+  ASSERT_EQ(windows_.NewDownloadDialogs(), 1);  // it answers in the next pass of the loop
+
   Handlers().DoOnSchedulerTimeOut();
-  ASSERT_EQ(scheduled->Status(), kStatusScheduled);
+  EXPECT_EQ(scheduled->Status(), kStatusScheduled);
+  EXPECT_NE(asking->Status(), kStatusScheduled);  // the user is being asked
+  EXPECT_NE(system_->AssociatedDownloader(asking), nullptr);
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
 
   Handlers().DoOnSchedulerTime();
@@ -70,7 +77,7 @@ TEST_F(ScheduledDownloadsITest, WindowStartLeavesOtherStatesAlone) {
   EXPECT_NE(system_->AssociatedDownloader(scheduled), nullptr);
   // A second start of the window finds nothing more to start.
   Handlers().DoOnSchedulerTime();
-  EXPECT_EQ(system_->ActiveList().size(), 1u);
+  EXPECT_EQ(system_->ActiveList().size(), 2u);
 }
 
 }  // namespace
