@@ -323,6 +323,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
 
 void TDownloadSystem::DownloadNextInQueue() {
   try {
+    if (queueHeld_) return;
     std::vector<TLocalDownloadinfo*> queued;
     for (int i = 0; i < downloadList_.Count(); ++i)
       if (downloadList_.Get(i)->Status() == kStatusQueued) queued.push_back(downloadList_.Get(i));

@@ -59,7 +59,12 @@ class TDownloadSystem {
   // The same for a record of the download list; nothing when it runs.
   void AddDownload(TLocalDownloadinfo* record, bool allowDialog = true, int splitParts = 0);
   void TryToStartDownload(TDownloader& downloader);
+  // Starts queued records while places are free; nothing while the queue
+  // is held.
   void DownloadNextInQueue();
+  // Held, the queue keeps its records when running downloads are paused on
+  // purpose (the schedule window closing) and their places come free.
+  void SetQueueHeld(bool held) { queueHeld_ = held; }
 
   // The user's commands.
   void PauseDownload(TLocalDownloadinfo* record);
@@ -135,6 +140,7 @@ class TDownloadSystem {
   TLDIList downloadList_;
   std::vector<TDownloader*> activeList_;
   std::function<TLDIList()> filter_;
+  bool queueHeld_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,0 +1,163 @@
+#include "integration/version_checker.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/event_loop.h"
+#include "core/log_error.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "core/url.h"
+#include "core/version.h"
+#include "manager/download_system.h"
+#include "manager/local_download_info.h"
+#include "net/http_cli.h"
+#include "platform/shell.h"
+
+namespace brindle {
+namespace {
+
+// Only the first line of the version file counts: a server that sends
+// without end is cut off here instead of filling the memory.
+constexpr size_t kMaxVersionFileBytes = 64 * 1024;
+
+class TBoundedReceiveStream final : public TReceiveStream {
+ public:
+  bool Write(const char* data, size_t size) override {
+    const size_t room = kMaxVersionFileBytes - Data.size();
+    Data.append(data, std::min(size, room));
+    return size <= room;
+  }
+  std::string Data;
+};
+
+std::string FirstLine(const std::string& data) { return data.substr(0, data.find_first_of("\r\n")); }
+
+// Fields 1 to 3 of the line, each up to its "#"; a field without its "#" is
+// empty.
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    const size_t hash = start <= line.size() ? line.find('#', start) : std::string::npos;
+    if (hash == std::string::npos) {
+      fields.emplace_back();
+      start = line.size() + 1;
+    } else {
+      fields.push_back(line.substr(start, hash - start));
+      start = hash + 1;
+    }
+  }
+  return fields;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<std::vector<std::string_view>> VersionNumbers(std::string_view version) {
+  std::vector<std::string_view> numbers;
+  for (;;) {
+    const size_t dot = version.find('.');
+    std::string_view number = version.substr(0, dot);
+    if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return std::nullopt;
+    while (number.size() > 1 && number.front() == '0') number.remove_prefix(1);
+    numbers.push_back(number);
+    if (dot == std::string_view::npos) return numbers;
+    version.remove_prefix(dot + 1);
+  }
+}
+
+}  // namespace
+
+std::optional<int> CompareVersions(std::string_view a, std::string_view b) {
+  const auto left = VersionNumbers(TrimBlanks(a));
+  const auto right = VersionNumbers(TrimBlanks(b));
+  if (!left || !right) return std::nullopt;
+  for (size_t i = 0; i < std::max(left->size(), right->size()); ++i) {
+    // Numbers of any length, without leading zeros: the longer is larger.
+    const std::string_view x = i < left->size() ? (*left)[i] : "0";
+    const std::string_view y = i < right->size() ? (*right)[i] : "0";
+    if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+    if (const int c = x.compare(y); c != 0) return c < 0 ? -1 : 1;
+  }
+  return 0;
+}
+
+TVersionChecker::TVersionChecker(TDownloadSystem& system, EventLoop* loop)
+    : CurrentVersion(BrindleVersion()), system_(system), loop_(loop ? loop : EventLoop::Current()) {}
+
+TVersionChecker::~TVersionChecker() = default;
+
+void TVersionChecker::Check() {
+  try {
+    if (client_) return;
+    auto client = std::make_unique<THttpCli>(loop_);
+    if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
+      client->Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
+      client->ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
+      client->ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
+      client->ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
+    }
+    client->URL = ReadString(kOptionsSection, kUpdateUrlKey, kVersionFileUrl);
+    stream_ = std::make_unique<TBoundedReceiveStream>();
+    client->RcvdStream = stream_.get();
+    client->OnRequestDone = [this](THttpRequest, int) { RequestDone(); };
+    client_ = std::move(client);
+    client_->GetASync();
+  } catch (...) {
+    client_.reset();
+    stream_.reset();
+    LogError("TVersionChecker.Check");
+  }
+}
+
+void TVersionChecker::RequestDone() {
+  try {
+    const std::string data = std::move(static_cast<TBoundedReceiveStream&>(*stream_).Data);
+    client_->RcvdStream = nullptr;
+    loop_->DeleteLater(std::move(client_));
+    stream_.reset();
+    if (data.empty()) return;
+
+    const std::vector<std::string> fields = Fields(FirstLine(data));
+    const std::string latest(TrimBlanks(fields[0]));
+    const std::optional<int> order = CompareVersions(latest, CurrentVersion);
+    if (!order) return;
+    if (*order <= 0) {
+      if (OnStatusText) OnStatusText(kLatestVersionText);
+      return;
+    }
+    const std::string question = "Version " + latest + " of Brindle has been released. \nNew in this version: \n" +
+                                 fields[2] + "\nDownload it now?";
+    const std::weak_ptr<bool> alive = alive_;
+    const std::string address(TrimBlanks(fields[1]));
+    Prompt().Ask("Brindle", question, [this, alive, address](bool yes) {
+      if (!alive.expired()) Answered(yes, address);
+    });
+  } catch (...) {
+    LogError("TVersionChecker.OnRequestDone");
+  }
+}
+
+void TVersionChecker::Answered(bool yes, const std::string& address) {
+  try {
+    if (!yes) return;
+    auto url = std::make_unique<TUrl>(address);
+    // Compared exactly: "setup.EXE" is opened in the browser.
+    if (url->Extension == "exe") {
+      system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), "", nullptr));
+      return;
+    }
+    // The answer comes over plain HTTP: only a web page is opened, never a
+    // local file or another kind of address the desktop would act on.
+    if (url->Protocol == "http" || url->Protocol == "https") Callbrowser(address);
+  } catch (...) {
+    LogError("TVersionChecker.Answered");
+  }
+}
+
+}  // namespace brindle

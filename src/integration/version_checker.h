@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+class EventLoop;
+class TDownloadSystem;
+class THttpCli;
+class TReceiveStream;
+
+// Asks the update server whether a newer Brindle exists. A newer one is
+// offered with a Yes/No question through the prompt port; on Yes a program
+// file (".exe") is downloaded by Brindle itself and anything else is opened
+// in the browser. The latest version gives a status text; a failed request
+// or an answer that is no version file shows nothing.
+class TVersionChecker {
+ public:
+  // The version file: its first line is "<version>#<address>#<note>#".
+  static constexpr const char* kVersionFileUrl = "http://brindle-dm.org/brindle_ver.txt";
+  // The hidden setting (section "Options") that points the check elsewhere.
+  static constexpr const char* kUpdateUrlKey = "UpdateURL";
+  static constexpr const char* kLatestVersionText = "You are using the latest version of Brindle";
+
+  explicit TVersionChecker(TDownloadSystem& system, EventLoop* loop = nullptr);  // nullptr: EventLoop::Current()
+  ~TVersionChecker();
+  TVersionChecker(const TVersionChecker&) = delete;
+  TVersionChecker& operator=(const TVersionChecker&) = delete;
+
+  // Starts a check and returns at once; nothing while one is running.
+  void Check();
+  bool Checking() const { return client_ != nullptr; }
+
+  // What the newest version is compared with: the program's version.
+  std::string CurrentVersion;
+  // The main window's status text.
+  std::function<void(const std::string&)> OnStatusText;
+
+ private:
+  void RequestDone();
+  void Answered(bool yes, const std::string& address);
+
+  TDownloadSystem& system_;
+  EventLoop* loop_;
+  std::unique_ptr<THttpCli> client_;
+  std::unique_ptr<TReceiveStream> stream_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// Versions are dot-separated decimal numbers ("1.22", "0.1.0"), compared
+// number by number, a missing number counting as 0. Negative, zero or
+// positive as a is older than, the same as or newer than b; nullopt when
+// either is not such a version.
+std::optional<int> CompareVersions(std::string_view a, std::string_view b);
+
+}  // namespace brindle
