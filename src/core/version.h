@@ -2,7 +2,7 @@
 
 namespace brindle {
 
-// The program's version text, "0.1.0".
+// The program's version text, "1.22".
 const char* BrindleVersion();
 
 }  // namespace brindle

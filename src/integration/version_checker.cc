@@ -1,6 +1,7 @@
 #include "integration/version_checker.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "core/event_loop.h"
@@ -57,34 +58,33 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-std::optional<std::vector<std::string_view>> VersionNumbers(std::string_view version) {
-  std::vector<std::string_view> numbers;
-  for (;;) {
-    const size_t dot = version.find('.');
-    std::string_view number = version.substr(0, dot);
-    if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
-      return std::nullopt;
-    while (number.size() > 1 && number.front() == '0') number.remove_prefix(1);
-    numbers.push_back(number);
-    if (dot == std::string_view::npos) return numbers;
-    version.remove_prefix(dot + 1);
-  }
+// A decimal number "digits[.digits]" as its integer part without leading
+// zeros and its fraction without trailing zeros, so that both compare as text.
+std::optional<std::pair<std::string_view, std::string_view>> DecimalParts(std::string_view number) {
+  const size_t dot = number.find('.');
+  std::string_view whole = number.substr(0, dot);
+  std::string_view fraction = dot == std::string_view::npos ? std::string_view() : number.substr(dot + 1);
+  const auto digits = [](std::string_view t) {
+    return std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (whole.empty() || !digits(whole) || !digits(fraction)) return std::nullopt;
+  if (dot != std::string_view::npos && fraction.empty()) return std::nullopt;
+  while (whole.size() > 1 && whole.front() == '0') whole.remove_prefix(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+  return std::make_pair(whole, fraction);
 }
 
 }  // namespace
 
 std::optional<int> CompareVersions(std::string_view a, std::string_view b) {
-  const auto left = VersionNumbers(TrimBlanks(a));
-  const auto right = VersionNumbers(TrimBlanks(b));
+  const auto left = DecimalParts(TrimBlanks(a));
+  const auto right = DecimalParts(TrimBlanks(b));
   if (!left || !right) return std::nullopt;
-  for (size_t i = 0; i < std::max(left->size(), right->size()); ++i) {
-    // Numbers of any length, without leading zeros: the longer is larger.
-    const std::string_view x = i < left->size() ? (*left)[i] : "0";
-    const std::string_view y = i < right->size() ? (*right)[i] : "0";
-    if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
-    if (const int c = x.compare(y); c != 0) return c < 0 ? -1 : 1;
-  }
-  return 0;
+  // Integer parts: the longer is larger; fractions: as text, digit by digit.
+  if (left->first.size() != right->first.size()) return left->first.size() < right->first.size() ? -1 : 1;
+  if (const int c = left->first.compare(right->first); c != 0) return c < 0 ? -1 : 1;
+  const int c = left->second.compare(right->second);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
 TVersionChecker::TVersionChecker(TDownloadSystem& system, EventLoop* loop)

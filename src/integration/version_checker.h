@@ -51,10 +51,9 @@ class TVersionChecker {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// Versions are dot-separated decimal numbers ("1.22", "0.1.0"), compared
-// number by number, a missing number counting as 0. Negative, zero or
-// positive as a is older than, the same as or newer than b; nullopt when
-// either is not such a version.
+// Versions are decimal numbers with "." as the separator: "1.3" is 1.30 and
+// newer than "1.22". Negative, zero or positive as a is older than, the same
+// as or newer than b; nullopt when either is not such a number.
 std::optional<int> CompareVersions(std::string_view a, std::string_view b);
 
 }  // namespace brindle
