@@ -713,8 +713,15 @@ void TForm_Main::LoadColorSettingsFromRegistry() {
 void TForm_Main::LoadStringGridsConfiguration() {
   DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
   QHeaderView* header = grid_->horizontalHeader();
-  for (int column = 0; column < kDownloadColumnCount; ++column)
-    header->resizeSection(column, std::max(8, ReadInteger(kOptionsSection, ColWidthKey(column), kDefaultWidths[column])));
+  // The default widths were made for a small 8-point font; with the
+  // desktop's font they grow alike, and the size column fits "of" sizes.
+  const QFontMetrics metrics(grid_->font());
+  const double scale = std::max(1.0, metrics.horizontalAdvance("Downloading") / 62.0);
+  for (int column = 0; column < kDownloadColumnCount; ++column) {
+    int width = static_cast<int>(kDefaultWidths[column] * scale);
+    if (column == kColumnSize) width = std::max(width, metrics.horizontalAdvance("99.99 Mb of 99.99 Mb") + 8);
+    header->resizeSection(column, std::max(8, ReadInteger(kOptionsSection, ColWidthKey(column), width)));
+  }
   header->setSortIndicator(list_->SortColumn(), list_->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   grid_->setSortingEnabled(true);
 }

@@ -49,7 +49,17 @@ QIcon TrayIcon(bool integrationEnabled) {
 
 QIcon ThemeGlyph(const char* themeName, QStyle::StandardPixmap fallback) {
   const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-  return themed.isNull() ? QApplication::style()->standardIcon(fallback) : themed;
+  if (!themed.isNull()) return themed;
+  // The style may lack a large size of its picture; one scaled up keeps every
+  // large button's caption on the same line.
+  const QIcon standard = QApplication::style()->standardIcon(fallback);
+  QIcon icon;
+  for (int size : {16, 24, 32}) {
+    QPixmap pixmap = standard.pixmap(QSize(size, size));
+    if (pixmap.width() < size) pixmap = pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
 QIcon ArrowGlyph(Qt::ArrowType direction) {
