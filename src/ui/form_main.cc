@@ -810,7 +810,7 @@ void TForm_Main::DoBeforeTerminate() {
     TWindowPlacement placement;
     placement.Maximized = isMaximized();
     placement.Minimized = isMinimized();
-    const QRect bounds = isVisible() ? geometry() : normalGeometry();
+    const QRect bounds = geometry();
     placement.Left = bounds.left();
     placement.Top = bounds.top();
     placement.Width = bounds.width();
