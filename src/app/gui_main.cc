@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
+#include <algorithm>
 
 #include "core/dial_up_port.h"
 #include "core/event_loop.h"
@@ -19,6 +22,7 @@
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_server.h"
+#include "platform/hand_over_socket.h"
 #include "platform/instance_lock.h"
 #include "platform/network_manager_dial_up.h"
 #include "platform/registry_hive_file.h"
@@ -47,9 +51,10 @@ void PreferX11() {
 
 int main(int argc, char** argv) {
   const std::string firstArgument = argc > 1 ? argv[1] : "";
+  const std::vector<std::string> urls(argv + std::min(argc, 1), argv + argc);
   if (firstArgument == "--help" || firstArgument == "-h") {
-    std::printf("usage: brindle [URL]\nStarts the Brindle download manager; a URL is downloaded, by the running "
-                "Brindle when there is one.\n");
+    std::printf("usage: brindle [URL...]\nStarts the Brindle download manager and downloads the URLs; when Brindle "
+                "already runs, it gets them and this start ends.\n");
     return 0;
   }
   // The session's end arrives through the engine's loop, so it ends the
@@ -69,6 +74,9 @@ int main(int argc, char** argv) {
   TInstanceLock lock(ConfigDirectory());
   const TInstanceStart start = StartOrHandOver(lock, THandOverRequest::PlainText(firstArgument));
   if (start == TInstanceStart::HandedOver) {
+    for (size_t i = 1; i < urls.size(); ++i)
+      if (!HandOver(HandOverSocketPath(lock.Directory()), THandOverRequest::PlainText(urls[i]), 10000))
+        std::fprintf(stderr, "brindle: the running Brindle did not take %s\n", urls[i].c_str());
     std::printf("Handed over to the running Brindle\n");
     SetRegistry(nullptr);
     return 0;
@@ -100,7 +108,7 @@ int main(int argc, char** argv) {
     InstallDefaultMirrorList();
 
     TEventLoopBridge bridge(loop);
-    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), firstArgument);
+    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), urls);
     form->OnTerminate = [] { QApplication::quit(); };
     std::unique_ptr<THandOverServer> server;
     if (start == TInstanceStart::First) {

@@ -83,8 +83,9 @@ void Guarded(const char* name, F&& f) {
 
 }  // namespace
 
-TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::string commandLineUrl, QWidget* parent)
-    : QMainWindow(parent), loop_(loop), tray_(std::move(tray)), commandLineUrl_(std::move(commandLineUrl)) {
+TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::vector<std::string> commandLineUrls,
+                       QWidget* parent)
+    : QMainWindow(parent), loop_(loop), tray_(std::move(tray)), commandLineUrls_(std::move(commandLineUrls)) {
   setObjectName("Form_Main");
   setWindowTitle(kCaption);
   setWindowIcon(ProgramIcon());
@@ -157,7 +158,6 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::st
   tableModel_->OnReset = [this] { SyncSelectionToView(); };
   connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { SyncSelectionFromView(); });
-  connect(grid_, &QTableView::activated, this, [this] { ResumeSelected(); });
   LoadColorSettingsFromRegistry();
   categories_ = std::make_unique<TCategoryList>();
   CleanUpTempDirectory(categories_.get());
@@ -186,7 +186,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::st
   timer1_.setInterval(250);
   connect(&timer1_, &QTimer::timeout, this, [this] {
     Guarded("TForm_Main.Timer1Timer", [this] {
-      if (!commandLineUrl_.empty()) AddDownloadFromUrl(commandLineUrl_, false);
+      for (const std::string& url : commandLineUrls_) AddDownloadFromUrl(url, false);
     });
   });
   timer1_.start();

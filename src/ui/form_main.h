@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "manager/after_downloads.h"
 
@@ -58,9 +59,9 @@ class TForm_Main final : public QMainWindow {
   static constexpr int kRowHeight = 17;
   static constexpr int kCountdownSeconds = 30;
 
-  // tray: the notification area (nullptr: none). commandLineUrl is turned
-  // into a download 250 ms after creation.
-  TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::string commandLineUrl,
+  // tray: the notification area (nullptr: none). The command line's
+  // addresses become downloads 250 ms after creation.
+  TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::vector<std::string> commandLineUrls,
              QWidget* parent = nullptr);
   ~TForm_Main() override;
 
@@ -133,7 +134,7 @@ class TForm_Main final : public QMainWindow {
 
   EventLoop& loop_;
   std::unique_ptr<TTrayPort> tray_;
-  std::string commandLineUrl_;
+  std::vector<std::string> commandLineUrls_;
   std::unique_ptr<TQtPrompt> prompt_;
   std::unique_ptr<TCategoryList> categories_;
   std::unique_ptr<TServerStats> stats_;

@@ -62,7 +62,7 @@ class FormMainTest : public test::UiTest {
     WriteBool(kOptionsSection, "ShowCompletedDialog", false);
   }
   std::unique_ptr<TForm_Main> NewForm(bool trayAvailable = false) {
-    auto form = std::make_unique<TForm_Main>(loop_, std::make_unique<FakeTray>(trayAvailable), "");
+    auto form = std::make_unique<TForm_Main>(loop_, std::make_unique<FakeTray>(trayAvailable), std::vector<std::string>{});
     form->OnTerminate = [this] { ++terminated_; };
     return form;
   }
