@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QUrl>
+#include <map>
 #include <memory>
 
 #include "core/event_loop.h"
@@ -305,6 +306,56 @@ TEST_F(FormMainTest, TheLastCompletionWithSwitchOffShowsACancellableCountdownAnd
   QApplication::processEvents();
   EXPECT_EQ(form->Countdown(), nullptr);
   EXPECT_EQ(terminated_, 0);
+}
+
+TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSelectionAcrossASort) {
+  WriteInteger(kOptionsSection, "ColorTheme", 2);
+  WriteInteger(kOptionsSection, "Custom_Color_Done", 0x00FF00);
+  const std::string partial = DefaultPartialDownloadsDirectory();
+  EnsureDirectory(partial);
+  const auto record = [&](const char* stem, const char* name, const char* status) {
+    TLocalDownloadinfo r(nullptr, partial + "/" + stem, nullptr);
+    r.LocalFileName = temp_.File(name);
+    r.SetStatus(status);
+    r.FileSize = 1000;
+    EXPECT_TRUE(r.Save());
+    return partial + "/" + stem;
+  };
+  test::WriteWholeFile(record("AAAAAAA1", "running.iso", kStatusDownloading) + ".0", "part");
+  record("AAAAAAA2", "noparts.iso", kStatusDownloading);
+  test::WriteWholeFile(temp_.File("done.iso"), "done");
+  record("AAAAAAA3", "done.iso", kStatusDone);
+  record("AAAAAAA4", "gone.iso", kStatusDone);
+  record("AAAAAAA5", "failed.iso", kStatusFileNotFound);
+  record("AAAAAAA6", "other.iso", "Something else");
+  test::WriteWholeFile(partial + "/ZZZZZZZ9.0", "stray");
+  test::WriteWholeFile(partial + "/abc.txt", "kept");
+
+  auto form = NewForm();
+  TDownloadTableModel& model = form->TableModel();
+  std::map<std::string, std::pair<std::string, QColor>> rows;
+  for (int row = 0; row < model.rowCount(); ++row)
+    rows[model.data(model.index(row, kColumnFileName), Qt::DisplayRole).toString().toStdString()] = {
+        model.data(model.index(row, kColumnStatus), Qt::DisplayRole).toString().toStdString(),
+        model.data(model.index(row, kColumnFileName), Qt::ForegroundRole).value<QColor>()};
+  const std::map<std::string, std::pair<std::string, QColor>> expected = {
+      {"running.iso", {kStatusPaused, QColor(0x80, 0x80, 0)}},
+      {"done.iso", {kStatusDone, QColor(0, 0xFF, 0)}},
+      {"failed.iso", {kStatusPaused, QColor(0x80, 0x80, 0)}},  // errors are stored as pauses
+      {"other.iso", {"Something else", QColor(0, 0, 0)}}};
+  EXPECT_EQ(rows, expected);
+  EXPECT_FALSE(test::FileExists(partial + "/ZZZZZZZ9.0"));
+  EXPECT_TRUE(test::FileExists(partial + "/abc.txt"));
+
+  auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
+  grid->selectRow(2);
+  const std::string selected = model.data(model.index(2, 0), Qt::DisplayRole).toString().toStdString();
+  ASSERT_EQ(form->TableModel().List().GetSelectedFromStringGrid().Count(), 1);
+  grid->sortByColumn(kColumnFileName, Qt::DescendingOrder);
+  const QModelIndexList after = grid->selectionModel()->selectedRows();
+  ASSERT_EQ(after.size(), 1);
+  EXPECT_EQ(model.data(model.index(after[0].row(), 0), Qt::DisplayRole).toString().toStdString(), selected);
+  EXPECT_NE(after[0].row(), 2);
 }
 
 TEST_F(FormMainTest, BridgeRunsDueTimersAndPostedWorkAndSleepsWhenIdle) {
