@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -218,8 +219,13 @@ TForm_Main::~TForm_Main() {
   for (QToolButton* b : panelSpeedButtons_->findChildren<QToolButton*>()) b->removeEventFilter(this);
   countdownTimer_.stop();
   if (countdown_) delete countdown_.data();
+  grid_->setItemDelegate(nullptr);
   grid_->setModel(nullptr);
   system_.reset();
+  // The table model unhooks itself from the list model, which goes with the
+  // members, before the widgets go.
+  delete delegate_;
+  delete tableModel_;
   if (&Prompt() == prompt_.get()) SetPrompt(nullptr);
 }
 
@@ -448,9 +454,10 @@ void TForm_Main::BuildMenus() {
   add(help, "Suggestions1", "Suggestions", {}, [this] {
     OpenWeb(MailTo(kSuggestionsAddress, kCaption, "YOUR SUGGESTIONS"));
   });
+  // Enabled once the version check is plugged in (SetIntegrationHooks).
   add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] {
     if (hooks_.CheckForNewVersion) hooks_.CheckForNewVersion();
-  });
+  })->setEnabled(false);
   add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
     OpenWeb(MailTo("", "Brindle",
                    std::string("I use Brindle to download files: it fetches each file in several parts at once and "
@@ -581,10 +588,15 @@ bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
 }
 
 void TForm_Main::AskAddUrl() {
-  bool ok = false;
-  const QString text = QInputDialog::getText(this, "Add URL", "Address of the file to download:", QLineEdit::Normal,
-                                             QString(), &ok);
-  if (ok) AddDownloadFromUrl(text.trimmed().toStdString(), false);
+  QInputDialog dialog(this);
+  dialog.setObjectName("Form_AddURL");
+  dialog.setWindowTitle("Add URL");
+  dialog.setLabelText("Address of the file to download:");
+  // An address on the clipboard is the likely one.
+  const QString clipboard = QGuiApplication::clipboard()->text().trimmed();
+  if (IsDownloadableUrl(clipboard.toStdString(), false)) dialog.setTextValue(clipboard);
+  dialog.resize(480, dialog.sizeHint().height());
+  if (dialog.exec() == QDialog::Accepted) AddDownloadFromUrl(dialog.textValue().trimmed().toStdString(), false);
 }
 
 void TForm_Main::PauseSelected() {
@@ -617,19 +629,21 @@ void TForm_Main::OpenWeb(const std::string& url) { Launcher().OpenDocument(url);
 void TForm_Main::ShowAbout() {
   QMessageBox box(this);
   box.setObjectName("Form_AboutBox");
-  box.setWindowTitle("About Brindle");
+  box.setWindowTitle("About");
   box.setIconPixmap(ProgramIcon().pixmap(64, 64));
-  box.setText(QString("<b>%1</b>").arg(kCaption));
-  box.setInformativeText(
-      QString("A download manager for the Linux desktop.<br>Each file comes in several parts at once and "
-              "resumes where it stopped.<br><br><a href=\"%1\">%1</a>")
-          .arg(kWebSite));
   box.setTextFormat(Qt::RichText);
+  box.setText("<b>Brindle</b><br>v.1.22");
+  box.setInformativeText(QString("A download manager for the Linux desktop: each file in several parts at once, "
+                                 "resumed where it stopped.<br><br>Thank you for using Brindle!<br>"
+                                 "<a href=\"%1\">%1</a>")
+                             .arg(kWebSite));
+  box.setStandardButtons(QMessageBox::Ok);
   box.exec();
 }
 
 void TForm_Main::SetIntegrationHooks(TIntegrationHooks hooks) {
   hooks_ = std::move(hooks);
+  if (auto* check = findChild<QAction*>("CheckforNewVersion1")) check->setEnabled(bool(hooks_.CheckForNewVersion));
   if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(ReadBool(kOptionsSection, "MonitorClipboard", true));
   if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
 }
