@@ -31,7 +31,7 @@
 #include "ui/event_loop_bridge.h"
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
-#include "ui/tray_port.h"
+#include "ui/qt_tray.h"
 
 using namespace brindle;
 

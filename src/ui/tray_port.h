@@ -2,7 +2,6 @@
 
 #include <QIcon>
 #include <QMenu>
-#include <QSystemTrayIcon>
 #include <functional>
 
 namespace brindle {
@@ -20,21 +19,6 @@ class TTrayPort {
   virtual void Hide() = 0;
   // A click on the icon (not the menu).
   std::function<void()> OnActivated;
-};
-
-// The desktop's tray through QSystemTrayIcon.
-class TQtTray final : public TTrayPort {
- public:
-  TQtTray();
-  bool Available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
-  void SetIcon(const QIcon& icon) override { icon_.setIcon(icon); }
-  void SetToolTip(const QString& text) override { icon_.setToolTip(text); }
-  void SetMenu(QMenu* menu) override { icon_.setContextMenu(menu); }
-  void Show() override { icon_.show(); }
-  void Hide() override { icon_.hide(); }
-
- private:
-  QSystemTrayIcon icon_;
 };
 
 }  // namespace brindle

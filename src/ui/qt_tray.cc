@@ -1,4 +1,4 @@
-#include "ui/tray_port.h"
+#include "ui/qt_tray.h"
 
 namespace brindle {
 
