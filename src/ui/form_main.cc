@@ -534,7 +534,8 @@ void TForm_Main::ShowAtStart() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     MakeSureFormIsOnScreen(placement, area.right() + 1, area.bottom() + 1);
-    move(placement.Left, placement.Top);
+    // The same measure as saved (without the frame), so the window does not creep.
+    setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
   }
   if (placement.Maximized) {
     showMaximized();
