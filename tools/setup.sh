@@ -29,10 +29,14 @@ brindle_install_packages() {
   return $rc
 }
 
-# What building and running needs.
-BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
-# What the tests need on top: GoogleTest, clang for the fuzz targets.
-BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib)
+# What building and running needs: the desktop program is Qt 6 Widgets.
+BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev)
+# What the tests need on top: GoogleTest, clang for the fuzz targets, a font
+# for the window tests on Qt's offscreen platform.
+BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib
+                       fonts-dejavu-core)
+# What tools/screenshot.sh needs: a virtual display and a screen grabber.
+BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
 
 brindle_jobs() {
   nproc 2>/dev/null || echo 2

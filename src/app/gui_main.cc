@@ -1,0 +1,148 @@
+// brindle: the desktop program.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+#include <algorithm>
+
+#include "core/dial_up_port.h"
+#include "core/event_loop.h"
+#include "core/launcher_port.h"
+#include "core/paths.h"
+#include "core/power_port.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "manager/mirror_list_file.h"
+#include "platform/hand_over_client.h"
+#include "platform/hand_over_request.h"
+#include "platform/hand_over_server.h"
+#include "platform/hand_over_socket.h"
+#include "platform/instance_lock.h"
+#include "platform/network_manager_dial_up.h"
+#include "platform/registry_hive_file.h"
+#include "platform/systemd_power.h"
+#include "platform/xdg_launcher.h"
+#include "ui/event_loop_bridge.h"
+#include "ui/form_main.h"
+#include "ui/glyphs.h"
+#include "ui/qt_tray.h"
+
+using namespace brindle;
+
+namespace {
+
+// Window positions, stay-on-top windows and background clipboard reads
+// need X11; under Wayland the program runs through XWayland unless the
+// user chose a platform.
+void PreferX11() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* display = std::getenv("DISPLAY");
+  if (wayland && *wayland && display && *display && !std::getenv("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string firstArgument = argc > 1 ? argv[1] : "";
+  const std::vector<std::string> urls(argv + std::min(argc, 1), argv + argc);
+  if (firstArgument == "--help" || firstArgument == "-h") {
+    std::printf("usage: brindle [URL...]\nStarts the Brindle download manager and downloads the URLs; when Brindle "
+                "already runs, it gets them and this start ends.\n");
+    return 0;
+  }
+  // The session's end arrives through the engine's loop, so it ends the
+  // program the way Exit does; blocked before any thread starts.
+  sigset_t blockedSignals;
+  sigemptyset(&blockedSignals);
+  sigaddset(&blockedSignals, SIGINT);
+  sigaddset(&blockedSignals, SIGTERM);
+  sigaddset(&blockedSignals, SIGHUP);
+  sigprocmask(SIG_BLOCK, &blockedSignals, nullptr);
+  const int signalFd = signalfd(-1, &blockedSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+
+  RegistryHiveFile hive;
+  hive.Load(RegistryFile());
+  SetRegistry(&hive);
+  EventLoop loop;
+  TInstanceLock lock(ConfigDirectory());
+  const TInstanceStart start = StartOrHandOver(lock, THandOverRequest::PlainText(firstArgument));
+  if (start == TInstanceStart::HandedOver) {
+    for (size_t i = 1; i < urls.size(); ++i)
+      if (!HandOver(HandOverSocketPath(lock.Directory()), THandOverRequest::PlainText(urls[i]), 10000))
+        std::fprintf(stderr, "brindle: the running Brindle did not take %s\n", urls[i].c_str());
+    std::printf("Handed over to the running Brindle\n");
+    SetRegistry(nullptr);
+    return 0;
+  }
+  if (start == TInstanceStart::Ended) {
+    std::fprintf(stderr, "brindle: another Brindle runs on this profile and did not answer\n");
+    SetRegistry(nullptr);
+    return 1;
+  }
+
+  PreferX11();
+  int status = 0;
+  {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Brindle");
+    QApplication::setApplicationDisplayName("Brindle");
+    QGuiApplication::setDesktopFileName("brindle");
+    QApplication::setWindowIcon(ProgramIcon());
+    // Closing the main window may only hide it; the program ends by Exit.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    XdgLauncher launcher;
+    SystemdPower power;
+    NetworkManagerDialUp dialUp;
+    SetLauncher(&launcher);
+    SetPower(&power);
+    SetDialUp(&dialUp);
+    SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
+    InstallDefaultMirrorList();
+
+    TEventLoopBridge bridge(loop);
+    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), urls);
+    form->OnTerminate = [] { QApplication::quit(); };
+    std::unique_ptr<THandOverServer> server;
+    if (start == TInstanceStart::First) {
+      server = std::make_unique<THandOverServer>(&loop);
+      server->OnHandOver = [&form](const THandOverRequest& request) { return form->CheckInstances(request); };
+      server->Listen(lock);
+    }
+    EventLoop::WatchId signalWatch = 0;
+    if (signalFd >= 0) {
+      signalWatch = loop.AddWatch(
+          signalFd, EventLoop::kReadable,
+          [&form, signalFd](unsigned) {
+            signalfd_siginfo info{};
+            while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            }
+            // Not from inside the engine's handler: the window's end runs on Qt's loop.
+            QMetaObject::invokeMethod(form.get(), [&form] { form->Terminate(); }, Qt::QueuedConnection);
+          },
+          "brindle signal");
+    }
+    form->ShowAtStart();
+    status = app.exec();
+    loop.RemoveWatch(signalWatch);
+    server.reset();
+    form.reset();
+    // What the downloads' pause left to do (saving records, closing sockets).
+    for (int i = 0; i < 20 && loop.RunOnce(0); ++i) {
+    }
+    SetDialUp(nullptr);
+    SetPower(nullptr);
+    SetLauncher(nullptr);
+    SetPrompt(nullptr);
+  }
+  SetRegistry(nullptr);
+  if (signalFd >= 0) close(signalFd);
+  return status;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "core/status_color.h"
+
+namespace brindle {
+
+// The six colours of the download list under the chosen theme
+// ("ColorTheme": 0 standard, 1 the Brindle theme, else custom). Values are
+// 0x00BBGGRR; a value with the high bit set names a system colour. An
+// empty colour (a key the standard theme lacks) means the desktop palette's
+// own colour for that role, so the list stays readable in a dark theme.
+struct TStatusColors {
+  std::optional<uint32_t> Background;
+  std::optional<uint32_t> Downloading;
+  std::optional<uint32_t> Paused;
+  std::optional<uint32_t> Done;
+  std::optional<uint32_t> Error;
+  std::optional<uint32_t> Other;
+
+  const std::optional<uint32_t>& For(TStatusColor group) const;
+};
+
+inline constexpr uint32_t kSystemColorFlag = 0x80000000;
+inline constexpr uint32_t kSystemWindowColor = 0x80000005;
+inline constexpr uint32_t kSystemWindowTextColor = 0x80000008;
+inline constexpr uint32_t kSystemGrayTextColor = 0x80000011;
+
+TStatusColors LoadColorSettingsFromRegistry();
+
+}  // namespace brindle

@@ -1,0 +1,894 @@
+#include "ui/form_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "core/date_time.h"
+#include "core/event_loop.h"
+#include "core/launcher_port.h"
+#include "core/log_error.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/url.h"
+#include "engine/downloader.h"
+#include "manager/accepted_url.h"
+#include "manager/category_list.h"
+#include "manager/download_list_model.h"
+#include "manager/download_system.h"
+#include "manager/headless_windows.h"
+#include "manager/local_download_info.h"
+#include "manager/modem_connection.h"
+#include "manager/server_stats.h"
+#include "manager/status_bar_totals.h"
+#include "manager/status_colors.h"
+#include "manager/temp_directory_cleanup.h"
+#include "manager/window_position.h"
+#include "platform/hand_over_request.h"
+#include "ui/download_table_model.h"
+#include "ui/glyphs.h"
+#include "ui/progress_delegate.h"
+#include "ui/qt_prompt.h"
+#include "ui/tray_port.h"
+
+namespace brindle {
+namespace {
+
+constexpr const char* kDefaultExtensions =
+    "exe arj rar lzh z gz gzip zip tar bin mp3 avi mpg mpeg qt plj asf mov wma wmv r0* r1* a0* a1* tif tiff";
+constexpr const char* kWebSite = "https://brindle.example.org/";
+constexpr const char* kHelpPage = "https://brindle.example.org/help.html";
+constexpr const char* kBugAddress = "bugs@brindle.example.org";
+constexpr const char* kSuggestionsAddress = "ideas@brindle.example.org";
+constexpr std::array<int, kDownloadColumnCount> kDefaultWidths = {150, 80, 60, 60, 60, 100, 100};
+constexpr std::array<int, 5> kPanelWidths = {0, 130, 80, 60, 50};
+
+std::string ColWidthKey(int column) { return "StringGrid_Downloads_ColWidth_" + std::to_string(column); }
+
+std::string MailTo(const std::string& address, const std::string& subject, const std::string& body) {
+  const QString url = QString::fromStdString("mailto:" + address) + "?subject=" +
+                      QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(subject))) + "&body=" +
+                      QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(body)));
+  return url.toStdString();
+}
+
+// A guard for Qt slots: no exception leaves a handler of the window.
+template <class F>
+void Guarded(const char* name, F&& f) {
+  try {
+    f();
+  } catch (...) {
+    LogError(name);
+  }
+}
+
+}  // namespace
+
+TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::vector<std::string> commandLineUrls,
+                       QWidget* parent)
+    : QMainWindow(parent), loop_(loop), tray_(std::move(tray)), commandLineUrls_(std::move(commandLineUrls)) {
+  setObjectName("Form_Main");
+  setWindowTitle(kCaption);
+  setWindowIcon(ProgramIcon());
+  setMinimumSize(400, 200);
+  setAcceptDrops(true);
+  prompt_ = std::make_unique<TQtPrompt>(this);
+  SetPrompt(prompt_.get());
+
+  const TWindowPlacement placement = LoadPosition(kPositionSection);
+  setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+
+  UpdateBrowserIntegrationSettings();
+  WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
+  modem_ = std::make_unique<TModemConnection>();
+  afterDownloads_ = std::make_unique<TAfterDownloadsActions>(*modem_);
+  afterDownloads_->OnAnnounce = [this](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
+    AnnounceAfterDownloads(action, std::move(proceed));
+  };
+  afterDownloads_->OnCloseApplication = [this] { QTimer::singleShot(0, this, [this] { Terminate(); }); };
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  BuildToolbar(central);
+  layout->addWidget(panelSpeedButtons_);
+  splitter_ = new QSplitter(Qt::Horizontal, central);
+  splitter_->setObjectName("Splitter1");
+  splitter_->setChildrenCollapsible(true);
+  tree_ = new QTreeWidget(splitter_);
+  tree_->setObjectName("TreeView_Categories");
+  tree_->setHeaderHidden(true);
+  tree_->addTopLevelItem(new QTreeWidgetItem(QStringList{"All"}));
+  tree_->setCurrentItem(tree_->topLevelItem(0));
+  grid_ = new QTableView(splitter_);
+  grid_->setObjectName("StringGrid_Downloads");
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(grid_);
+  splitter_->setStretchFactor(1, 1);
+  layout->addWidget(splitter_, 1);
+  setCentralWidget(central);
+  connect(splitter_, &QSplitter::splitterMoved, this, [this] { SplitterMoved(); });
+
+  BuildMenus();
+  BuildStatusBar();
+
+  // The list, in the order of the start-up: colours, the directory tidied,
+  // then the download system loading the records into it.
+  list_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+  list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
+  tableModel_ = new TDownloadTableModel(*list_, this);
+  delegate_ = new TProgressDelegate(*tableModel_, this);
+  grid_->setModel(tableModel_);
+  grid_->setItemDelegate(delegate_);
+  grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  grid_->setWordWrap(false);
+  grid_->setTextElideMode(Qt::ElideRight);
+  grid_->verticalHeader()->hide();
+  grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid_->verticalHeader()->setMinimumSectionSize(kRowHeight);
+  grid_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+  grid_->horizontalHeader()->setSectionsMovable(true);
+  grid_->horizontalHeader()->setHighlightSections(false);
+  grid_->horizontalHeader()->setStretchLastSection(false);
+  grid_->horizontalHeader()->setMinimumSectionSize(8);
+  grid_->setMouseTracking(true);
+  grid_->installEventFilter(this);
+  grid_->viewport()->installEventFilter(this);
+  tableModel_->OnReset = [this] { SyncSelectionToView(); };
+  connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { SyncSelectionFromView(); });
+  LoadColorSettingsFromRegistry();
+  categories_ = std::make_unique<TCategoryList>();
+  CleanUpTempDirectory(categories_.get());
+  stats_ = std::make_unique<TServerStats>();
+  windows_ = std::make_unique<THeadlessWindowFactory>(&loop_);
+  TDownloadSystemServices services;
+  services.Model = list_.get();
+  services.Windows = windows_.get();
+  services.Categories = categories_.get();
+  services.ServerStats = stats_.get();
+  services.AfterDownloads = afterDownloads_.get();
+  services.Loop = &loop_;
+  system_ = std::make_unique<TDownloadSystem>(services);
+  windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  LoadStringGridsConfiguration();
+  LoadPanelCategories();
+  const int chosen = ReadInteger(kOptionsSection, "ChoosenCategory", 0);
+  tree_->setCurrentItem(tree_->topLevelItem(chosen >= 0 && chosen < tree_->topLevelItemCount() ? chosen : 0));
+
+  BuildTray();
+  UpdateStatusBar();
+  UpdateSpeedAndTimeLeft();
+
+  timer1_.setObjectName("Timer1");
+  timer1_.setSingleShot(true);
+  timer1_.setInterval(250);
+  connect(&timer1_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.Timer1Timer", [this] {
+      for (const std::string& url : commandLineUrls_) AddDownloadFromUrl(url, false);
+    });
+  });
+  timer1_.start();
+  timerUpdateStatusBar_.setObjectName("Timer_UpdateStatusBar");
+  timerUpdateStatusBar_.setInterval(200);
+  connect(&timerUpdateStatusBar_, &QTimer::timeout, this, [this] { UpdateSpeedAndTimeLeft(); });
+  timerUpdateStatusBar_.start();
+  countdownTimer_.setInterval(1000);
+  connect(&countdownTimer_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.CountdownTimer", [this] {
+      if (--countdownLeft_ > 0) {
+        if (countdown_) countdown_->setText(countdownText_.arg(countdownLeft_));
+        return;
+      }
+      countdownTimer_.stop();
+      auto proceed = std::move(countdownProceed_);
+      countdownProceed_ = nullptr;
+      if (countdown_) countdown_->done(QMessageBox::Ok);
+      if (proceed) proceed();
+    });
+  });
+  grid_->setFocus();
+}
+
+TForm_Main::~TForm_Main() {
+  grid_->removeEventFilter(this);
+  grid_->viewport()->removeEventFilter(this);
+  panels_[1]->removeEventFilter(this);
+  for (QToolButton* b : panelSpeedButtons_->findChildren<QToolButton*>()) b->removeEventFilter(this);
+  countdownTimer_.stop();
+  if (countdown_) delete countdown_.data();
+  grid_->setItemDelegate(nullptr);
+  grid_->setModel(nullptr);
+  system_.reset();
+  // The table model unhooks itself from the list model, which goes with the
+  // members, before the widgets go.
+  delete delegate_;
+  delete tableModel_;
+  if (&Prompt() == prompt_.get()) SetPrompt(nullptr);
+}
+
+QToolButton* TForm_Main::MakeButton(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
+                                    const char* hint) {
+  auto* button = new QToolButton(parent);
+  button->setObjectName(name);
+  button->setText(text);
+  button->setIcon(icon);
+  button->setAutoRaise(true);
+  button->setToolTip(QString::fromUtf8(hint));
+  button->setProperty("hint", QString::fromUtf8(hint));
+  button->installEventFilter(this);
+  return button;
+}
+
+void TForm_Main::BuildToolbar(QWidget* parent) {
+  panelSpeedButtons_ = new QWidget(parent);
+  panelSpeedButtons_->setObjectName("Panel_SpeedButtons");
+  auto* row = new QHBoxLayout(panelSpeedButtons_);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  panelResizeButtons_ = new QWidget(panelSpeedButtons_);
+  panelResizeButtons_->setObjectName("Panel_ResizeButtons");
+  row->addWidget(panelResizeButtons_);
+  buttonUp_ = MakeButton(panelResizeButtons_, "SpeedButton_Up", "", ArrowGlyph(Qt::UpArrow), "Show small buttons");
+  buttonDown_ = MakeButton(panelResizeButtons_, "SpeedButton_Down", "", ArrowGlyph(Qt::DownArrow),
+                           "Show large buttons with text");
+  buttonLeft_ = MakeButton(panelResizeButtons_, "SpeedButton_Left", "", ArrowGlyph(Qt::LeftArrow),
+                           "Hide Categories List");
+  buttonRight_ = MakeButton(panelResizeButtons_, "SpeedButton_Right", "", ArrowGlyph(Qt::RightArrow),
+                            "Show Categories List");
+  for (QToolButton* b : {buttonUp_, buttonDown_, buttonLeft_, buttonRight_}) {
+    b->setFixedSize(16, 15);
+    b->setIconSize(QSize(8, 8));
+  }
+  connect(buttonUp_, &QToolButton::clicked, this, [this] {
+    WriteBool(kOptionsSection, "LargeButtons", false);
+    ApplyToolbarSize();
+  });
+  connect(buttonDown_, &QToolButton::clicked, this, [this] {
+    WriteBool(kOptionsSection, "LargeButtons", true);
+    ApplyToolbarSize();
+  });
+  connect(buttonLeft_, &QToolButton::clicked, this, [this] {
+    WriteBool(kOptionsSection, "ShowCategories", false);
+    LoadPanelCategories();
+  });
+  connect(buttonRight_, &QToolButton::clicked, this, [this] {
+    WriteBool(kOptionsSection, "ShowCategories", true);
+    LoadPanelCategories();
+  });
+
+  struct TButton {
+    const char* Name;
+    const char* SmallName;
+    const char* Caption;
+    const char* Theme;
+    QStyle::StandardPixmap Fallback;
+    const char* Hint;
+  };
+  static const TButton kButtons[7] = {
+      {"SpeedButton_Add", "SpeedButton_SmallAdd", "Add", "list-add", QStyle::SP_FileDialogNewFolder,
+       "Add a new URL to download"},
+      {"SpeedButton_Delete", "SpeedButton_SmallDelete", "Delete", "edit-delete", QStyle::SP_TrashIcon,
+       "Delete all selected files from list (not from disk!)"},
+      {"SpeedButton_Pause", "SpeedButton_SmallPause", "Pause", "media-playback-pause", QStyle::SP_MediaPause,
+       "Pause all selected downloads"},
+      {"SpeedButton_Resume", "SpeedButton_SmallResume", "Resume", "media-playback-start", QStyle::SP_MediaPlay,
+       "Resume all selected downloads"},
+      {"SpeedButton_Scheduler", "SpeedButton_SmallScheduler", "Scheduler", "x-office-calendar",
+       QStyle::SP_FileDialogDetailedView, "Change scheduler settings"},
+      {"SpeedButton_HangUp", "SpeedButton_SmallHangUp", "Hang Up...", "network-offline", QStyle::SP_BrowserStop,
+       "Hang up on specific event (for modem users only)"},
+      {"SpeedButton_Config", "SpeedButton_SmallConfig", "Config.", "preferences-system", QStyle::SP_ComputerIcon,
+       "Change program settings"},
+  };
+  for (int i = 0; i < 7; ++i) {
+    const TButton& spec = kButtons[i];
+    const QIcon icon = ThemeGlyph(spec.Theme, spec.Fallback);
+    QToolButton* large = MakeButton(panelSpeedButtons_, spec.Name, spec.Caption, icon, spec.Hint);
+    large->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    large->setIconSize(QSize(24, 24));
+    large->setFixedHeight(60);
+    large->setMinimumWidth(60);
+    QToolButton* small = MakeButton(panelSpeedButtons_, spec.SmallName, "", icon, spec.Hint);
+    small->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    small->setIconSize(QSize(14, 14));
+    small->setFixedSize(18, 17);
+    largeButtons_[i] = large;
+    smallButtons_[i] = small;
+  }
+  for (int i = 0; i < 7; ++i) row->addWidget(largeButtons_[i]);
+  for (int i = 0; i < 7; ++i) row->addWidget(smallButtons_[i]);
+  row->addStretch(1);
+  checkDebugMode_ = new QCheckBox("Debug Mode", panelSpeedButtons_);
+  checkDebugMode_->setObjectName("CheckBox_DebugMode");
+  checkDebugMode_->hide();
+  const std::array<std::function<void()>, 7> commands = {
+      [this] { AskAddUrl(); }, nullptr, [this] { PauseSelected(); }, [this] { ResumeSelected(); },
+      nullptr, nullptr, nullptr};
+  for (int i = 0; i < 7; ++i) {
+    if (!commands[i]) {
+      // The configuration, scheduler, hang-up and list-editing windows come
+      // with their own parts of the program.
+      largeButtons_[i]->setEnabled(false);
+      smallButtons_[i]->setEnabled(false);
+      continue;
+    }
+    for (QToolButton* b : {largeButtons_[i], smallButtons_[i]})
+      connect(b, &QToolButton::clicked, this, [command = commands[i]] { Guarded("TForm_Main.SpeedButton", command); });
+  }
+  ApplyToolbarSize();
+}
+
+void TForm_Main::ApplyToolbarSize() {
+  const bool large = ReadBool(kOptionsSection, "LargeButtons", true);
+  for (int i = 0; i < 7; ++i) {
+    largeButtons_[i]->setVisible(large);
+    smallButtons_[i]->setVisible(!large);
+  }
+  buttonUp_->setVisible(large);
+  buttonDown_->setVisible(!large);
+  if (large) {
+    panelSpeedButtons_->setFixedHeight(60);
+    panelResizeButtons_->setFixedSize(16, 60);
+    buttonUp_->move(0, 30);
+    buttonDown_->move(0, 30);
+    buttonLeft_->move(0, 45);
+    buttonRight_->move(0, 45);
+  } else {
+    panelSpeedButtons_->setFixedHeight(17);
+    panelResizeButtons_->setFixedSize(32, 17);
+    buttonUp_->move(0, 0);
+    buttonDown_->move(0, 0);
+    buttonLeft_->move(16, 0);
+    buttonRight_->move(16, 0);
+  }
+}
+
+void TForm_Main::LoadPanelCategories() {
+  const bool show = ReadBool(kOptionsSection, "ShowCategories", true);
+  const int width = ReadInteger(kOptionsSection, "CategoriesPanelWidth", 150);
+  buttonLeft_->setVisible(show);
+  buttonRight_->setVisible(!show);
+  const int total = std::max(splitter_->width(), width + 200);
+  splitter_->setSizes({show ? width : 0, total - (show ? width : 0)});
+}
+
+void TForm_Main::SplitterMoved() {
+  Guarded("TForm_Main.Splitter1Moved", [this] {
+    const int width = splitter_->sizes().value(0);
+    if (width < 1) {
+      WriteBool(kOptionsSection, "ShowCategories", false);
+    } else {
+      WriteBool(kOptionsSection, "ShowCategories", true);
+      WriteInteger(kOptionsSection, "CategoriesPanelWidth", width);
+    }
+    buttonLeft_->setVisible(width >= 1);
+    buttonRight_->setVisible(width < 1);
+  });
+}
+
+void TForm_Main::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("MainMenu1");
+  const auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& shortcut,
+                          std::function<void()> command) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+    if (command) {
+      connect(action, &QAction::triggered, this, [command] { Guarded("TForm_Main.MenuItem", command); });
+    } else {
+      action->setEnabled(false);
+    }
+    return action;
+  };
+  QMenu* file = bar->addMenu("&File");
+  file->setObjectName("File1");
+  add(file, "ViewServerStatistics1", "&View Server Statistics", QKeySequence("Ctrl+Alt+S"), nullptr);
+  add(file, "ClearStatistics1", "&Clear Statistics", {}, nullptr);
+  add(file, "ViewAsText1", "View &As Text", QKeySequence("F3"), nullptr);
+  file->addSeparator();
+  add(file, "Exit1", "E&xit", {}, [this] { Exit(); });
+
+  QMenu* downloads = bar->addMenu("&Downloads");
+  downloads->setObjectName("Downloads1");
+  add(downloads, "AddURL1", "&Add URL", QKeySequence("Ctrl+Alt+A"), [this] { AskAddUrl(); })
+      ->setStatusTip("Add a new URL to your download list");
+  add(downloads, "Delete1", "&Delete", QKeySequence("Ctrl+D"), nullptr);
+  add(downloads, "Pause1", "&Pause", QKeySequence("Ctrl+P"), [this] { PauseSelected(); });
+  add(downloads, "Resume1", "&Resume", QKeySequence("Ctrl+R"), [this] { ResumeSelected(); });
+  add(downloads, "ReDownload1", "Re-Download", QKeySequence("Ctrl+O"), nullptr);
+  downloads->addSeparator();
+  add(downloads, "DeleteAll1", "D&elete All", QKeySequence("Ctrl+Alt+D"), nullptr);
+  add(downloads, "PauseAll1", "P&ause All", QKeySequence("Ctrl+Alt+P"), [this] { PauseAll(); });
+  add(downloads, "ResumeAll1", "&Res&ume All", QKeySequence("Ctrl+Alt+R"), [this] { ResumeAll(); });
+  add(downloads, "ClearAllDoneandErrenous1", "&Clear All Done and Errenous", QKeySequence("Ctrl+Alt+C"), nullptr);
+  actionDownloadBasket_ = add(downloads, "DownloadBasket1", "&Download Basket", {}, nullptr);
+  actionDownloadBasket_->setCheckable(true);
+  actionDownloadBasket_->setVisible(false);
+
+  QMenu* search = bar->addMenu("&Search");
+  search->setObjectName("Search1");
+  search->menuAction()->setVisible(false);
+  add(search, "MusicMP31", "&Music (MP3)", {}, [this] { OpenWeb("https://search.example.org/?q=mp3"); });
+  add(search, "Programs1", "&Programs", {}, [this] { OpenWeb("https://search.example.org/?q=software"); });
+  add(search, "Files1", "&Files", {}, [this] { OpenWeb("https://search.example.org/?q=files"); });
+  add(search, "Games1", "&Games", {}, [this] { OpenWeb("https://search.example.org/?q=games"); });
+
+  QMenu* options = bar->addMenu("&Options");
+  options->setObjectName("Options1");
+  add(options, "Categories1", "C&ategories", {}, nullptr);
+  add(options, "Configuration1", "&Configuration", {}, nullptr);
+
+  QMenu* help = bar->addMenu("&Help");
+  help->setObjectName("Help1");
+  add(help, "Help2", "&Help", {}, [this] { OpenWeb(kHelpPage); });
+  add(help, "FAQ1", "&FAQ", {}, [this] { OpenWeb(kHelpPage); })->setVisible(false);
+  add(help, "BugReports1", "Bug Reports", {}, [this] {
+    OpenWeb(MailTo(kBugAddress, kCaption,
+                   "Please tell us your operating system and its version, your Brindle settings and a detailed "
+                   "description of the problem:\n\n"));
+  });
+  add(help, "Suggestions1", "Suggestions", {}, [this] {
+    OpenWeb(MailTo(kSuggestionsAddress, kCaption, "YOUR SUGGESTIONS"));
+  });
+  // Enabled once the version check is plugged in (SetIntegrationHooks).
+  add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] {
+    if (hooks_.CheckForNewVersion) hooks_.CheckForNewVersion();
+  })->setEnabled(false);
+  add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
+    OpenWeb(MailTo("", "Brindle",
+                   std::string("I use Brindle to download files: it fetches each file in several parts at once and "
+                               "resumes where it stopped. Have a look: ") +
+                       kWebSite));
+  });
+  help->addSeparator();
+  add(help, "About1", "&About", {}, [this] { ShowAbout(); });
+}
+
+void TForm_Main::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("StatusBar");
+  bar->setSizeGripEnabled(true);
+  static const char* const kInitial[5] = {"Help text", "Scheduler Disabled", "0kb/s", "00:00:00", ""};
+  for (int i = 0; i < 5; ++i) {
+    auto* panel = new QLabel(kInitial[i], bar);
+    panel->setObjectName(QString("StatusBar_Panel%1").arg(i));
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setFrameShadow(QFrame::Sunken);
+    if (i > 0) panel->setFixedWidth(kPanelWidths[i]);
+    if (i == 1) panel->setAlignment(Qt::AlignCenter);
+    if (i == 2 || i == 3) panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->addWidget(panel, i == 0 ? 1 : 0);
+    panels_[i] = panel;
+  }
+  panels_[1]->installEventFilter(this);
+  panels_[1]->setToolTip("Click to switch the scheduler on or off");
+}
+
+void TForm_Main::BuildTray() {
+  trayMenu_ = new QMenu(this);
+  trayMenu_->setObjectName("PopupMenu_TrayIcon");
+  const auto add = [this](const char* name, const QString& text, std::function<void()> command) {
+    QAction* action = trayMenu_->addAction(text);
+    action->setObjectName(name);
+    if (command) {
+      connect(action, &QAction::triggered, this, [command] { Guarded("TForm_Main.TrayMenu", command); });
+    } else {
+      action->setEnabled(false);
+    }
+    return action;
+  };
+  add("MainWindow1", "&Main Window", [this] { ToggleMainWindow(); });
+  add("AddURL2", "&Add URL", [this] { AskAddUrl(); });
+  add("ViewLog1", "&View Log", nullptr)->setVisible(false);
+  add("Configuration2", "&Configuration", nullptr);
+  actionBrowserIntegration_ = add("BrowserIntegration1", "&Browser Integration", [this] {
+    WriteBool(kOptionsSection, "EnableBrowserIntegration", actionBrowserIntegration_->isChecked());
+    UpdateBrowserIntegrationSettings();
+  });
+  actionBrowserIntegration_->setCheckable(true);
+  trayMenu_->addSeparator();
+  add("Exit2", "E&xit", [this] { Exit(); });
+  connect(trayMenu_, &QMenu::aboutToShow, this, [this] {
+    actionBrowserIntegration_->setChecked(ReadBool(kOptionsSection, "EnableBrowserIntegration", true));
+  });
+  if (!tray_) return;
+  tray_->SetMenu(trayMenu_);
+  tray_->SetToolTip(kCaption);
+  tray_->OnActivated = [this] { Guarded("TForm_Main.TrayIconClick", [this] { ToggleMainWindow(); }); };
+  UpdateBrowserIntegrationSettings();
+  if (tray_->Available()) tray_->Show();
+}
+
+bool TForm_Main::TrayAvailable() const { return tray_ && tray_->Available(); }
+
+void TForm_Main::ShowAtStart() {
+  if (ReadBool(kOptionsSection, "StartMinized", false)) {
+    if (!TrayAvailable()) showMinimized();
+    return;
+  }
+  TWindowPlacement placement = LoadPosition(kPositionSection);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    MakeSureFormIsOnScreen(placement, area.right() + 1, area.bottom() + 1);
+    // The same measure as saved (without the frame), so the window does not creep.
+    setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+  }
+  if (placement.Maximized) {
+    showMaximized();
+  } else if (placement.Minimized && !TrayAvailable()) {
+    showMinimized();
+  } else if (!placement.Minimized) {
+    show();
+  }
+}
+
+void TForm_Main::ToggleMainWindow() {
+  if (isVisible() && !isMinimized()) {
+    HideToTray();
+    return;
+  }
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+  }
+  raise();
+  activateWindow();
+}
+
+void TForm_Main::HideToTray() {
+  if (TrayAvailable()) {
+    hide();
+  } else {
+    // Without a tray a hidden window could never be found again.
+    showMinimized();
+  }
+}
+
+int TForm_Main::CheckInstances(const THandOverRequest& request) {
+  Guarded("TForm_Splash.CheckInstances", [&] {
+    if (!AddDownloadFromUrl(request.Url, false)) {
+      if (isMinimized()) showNormal();
+      show();
+      raise();
+      activateWindow();
+    }
+  });
+  return 1;
+}
+
+bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
+  if (!IsDownloadableUrl(url, needFileName)) return false;
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
+  system_->AddDownload(std::move(record), true);
+  return true;
+}
+
+void TForm_Main::AskAddUrl() {
+  QInputDialog dialog(this);
+  dialog.setObjectName("Form_AddURL");
+  dialog.setWindowTitle("Add URL");
+  dialog.setLabelText("Address of the file to download:");
+  // An address on the clipboard is the likely one.
+  const QString clipboard = QGuiApplication::clipboard()->text().trimmed();
+  if (IsDownloadableUrl(clipboard.toStdString(), false)) dialog.setTextValue(clipboard);
+  dialog.resize(480, dialog.sizeHint().height());
+  if (dialog.exec() == QDialog::Accepted) AddDownloadFromUrl(dialog.textValue().trimmed().toStdString(), false);
+}
+
+void TForm_Main::PauseSelected() {
+  const TLDIList selected = list_->GetSelectedFromStringGrid();
+  for (int i = 0; i < selected.Count(); ++i)
+    if (system_->AssociatedDownloader(selected.Get(i))) system_->PauseDownload(selected.Get(i));
+}
+
+void TForm_Main::ResumeSelected() {
+  const TLDIList selected = list_->GetSelectedFromStringGrid();
+  for (int i = 0; i < selected.Count(); ++i) {
+    TLocalDownloadinfo* record = selected.Get(i);
+    if (record->Status() != kStatusDone && !system_->AssociatedDownloader(record)) system_->AddDownload(record, false);
+  }
+}
+
+void TForm_Main::PauseAll() { system_->PauseAll(); }
+
+void TForm_Main::ResumeAll() {
+  const TLDIList& records = system_->DownloadList();
+  std::vector<TLocalDownloadinfo*> idle;
+  for (int i = 0; i < records.Count(); ++i)
+    if (records.Get(i)->Status() != kStatusDone && !system_->AssociatedDownloader(records.Get(i)))
+      idle.push_back(records.Get(i));
+  for (TLocalDownloadinfo* record : idle) system_->AddDownload(record, false);
+}
+
+void TForm_Main::OpenWeb(const std::string& url) { Launcher().OpenDocument(url); }
+
+void TForm_Main::ShowAbout() {
+  QMessageBox box(this);
+  box.setObjectName("Form_AboutBox");
+  box.setWindowTitle("About");
+  box.setIconPixmap(ProgramIcon().pixmap(64, 64));
+  box.setTextFormat(Qt::RichText);
+  box.setText("<b>Brindle</b><br>v.1.22");
+  box.setInformativeText(QString("A download manager for the Linux desktop: each file in several parts at once, "
+                                 "resumed where it stopped.<br><br>Thank you for using Brindle!<br>"
+                                 "<a href=\"%1\">%1</a>")
+                             .arg(kWebSite));
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
+void TForm_Main::SetIntegrationHooks(TIntegrationHooks hooks) {
+  hooks_ = std::move(hooks);
+  if (auto* check = findChild<QAction*>("CheckforNewVersion1")) check->setEnabled(bool(hooks_.CheckForNewVersion));
+  if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(ReadBool(kOptionsSection, "MonitorClipboard", true));
+  if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
+}
+
+void TForm_Main::DoOnSchedulerTime() {
+  Guarded("TForm_Main.DoOnSchedulerTime", [this] {
+    std::vector<TLocalDownloadinfo*> scheduled;
+    const TLDIList& records = system_->DownloadList();
+    for (int i = 0; i < records.Count(); ++i)
+      if (records.Get(i)->Status() == kStatusScheduled) scheduled.push_back(records.Get(i));
+    for (TLocalDownloadinfo* record : scheduled) system_->AddDownload(record, false);
+  });
+}
+
+void TForm_Main::DoOnSchedulerTimeOut() {
+  Guarded("TForm_Main.DoOnSchedulerTimeOut", [this] {
+    const std::vector<TDownloader*> running = system_->ActiveList();
+    for (TDownloader* downloader : running) {
+      TLocalDownloadinfo* record = system_->AssociatedLDI(downloader);
+      downloader->Pause();
+      if (!record) continue;
+      record->SetStatus(kStatusScheduled);
+      record->Save();
+      system_->UpdateGridRow(record);
+    }
+  });
+}
+
+void TForm_Main::UpdateStatusBar() {
+  panels_[0]->setText(QString::fromStdString(statusString_));
+  panels_[1]->setText(ReadBool(kOptionsSection, "UseSchedule", false) ? "Scheduler Enabled" : "Scheduler Disabled");
+}
+
+void TForm_Main::UpdateSpeedAndTimeLeft() {
+  Guarded("TForm_Main.Timer_UpdateStatusBarTimer", [this] {
+    std::vector<TRunningDownload> running;
+    for (TDownloader* downloader : system_->ActiveList()) {
+      const TLocalDownloadinfo* record = system_->AssociatedLDI(downloader);
+      if (!record) continue;
+      running.push_back({record->Status(), downloader->TransferRate(), downloader->TimeLeft()});
+    }
+    panels_[2]->setText(QString::fromStdString(TotalSpeedText(running)));
+    panels_[3]->setText(QString::fromStdString(TotalTimeLeft(running)));
+  });
+}
+
+void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
+  Guarded("TForm_Main.StatusBarClick", [this, doubleClick] {
+    // A double click arrives after its first click has toggled already.
+    if (doubleClick) return;
+    WriteBool(kOptionsSection, "UseSchedule", !ReadBool(kOptionsSection, "UseSchedule", false));
+    if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
+    UpdateStatusBar();
+  });
+}
+
+void TForm_Main::UpdateBrowserIntegrationSettings() {
+  Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this] {
+    if (ReadString(kOptionsSection, "Extensions", "").empty())
+      WriteString(kOptionsSection, "Extensions", kDefaultExtensions);
+    const bool enabled = ReadBool(kOptionsSection, "EnableBrowserIntegration", true);
+    const bool showDisabled = ReadBool(kOptionsSection, "ShowDisabledIcon", true);
+    if (tray_) tray_->SetIcon(TrayIcon(enabled || !showDisabled));
+  });
+}
+
+void TForm_Main::DrawGridLines(bool visible) { grid_->setShowGrid(visible); }
+
+void TForm_Main::LoadColorSettingsFromRegistry() {
+  const TStatusColors colors = brindle::LoadColorSettingsFromRegistry();
+  tableModel_->SetColors(colors, palette());
+  QPalette gridPalette = grid_->palette();
+  gridPalette.setColor(QPalette::Base, tableModel_->BackgroundColor());
+  grid_->setPalette(gridPalette);
+  QPalette treePalette = tree_->palette();
+  treePalette.setColor(QPalette::Base, tableModel_->BackgroundColor());
+  if (colors.Other) treePalette.setColor(QPalette::Text, ColorFromSetting(*colors.Other, palette()));
+  tree_->setPalette(treePalette);
+}
+
+void TForm_Main::LoadStringGridsConfiguration() {
+  DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
+  QHeaderView* header = grid_->horizontalHeader();
+  // The default widths were made for a small 8-point font; with the
+  // desktop's font they grow alike, and the size column fits "of" sizes.
+  const QFontMetrics metrics(grid_->font());
+  const double scale = std::max(1.0, metrics.horizontalAdvance("Downloading") / 62.0);
+  for (int column = 0; column < kDownloadColumnCount; ++column) {
+    int width = static_cast<int>(kDefaultWidths[column] * scale);
+    if (column == kColumnSize) width = std::max(width, metrics.horizontalAdvance("99.99 Mb of 99.99 Mb") + 8);
+    header->resizeSection(column, std::max(8, ReadInteger(kOptionsSection, ColWidthKey(column), width)));
+  }
+  header->setSortIndicator(list_->SortColumn(), list_->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+  grid_->setSortingEnabled(true);
+}
+
+void TForm_Main::SaveStringGridsConfiguration() {
+  QHeaderView* header = grid_->horizontalHeader();
+  for (int column = 0; column < kDownloadColumnCount; ++column)
+    WriteInteger(kOptionsSection, ColWidthKey(column), header->sectionSize(column));
+  list_->SaveSortSettings();
+}
+
+void TForm_Main::SyncSelectionFromView() {
+  if (syncingSelection_) return;
+  syncingSelection_ = true;
+  const QModelIndexList rows = grid_->selectionModel()->selectedRows();
+  list_->ClearSelection();
+  for (const QModelIndex& index : rows) list_->SetSelected(index.row(), true);
+  const QModelIndex current = grid_->selectionModel()->currentIndex();
+  list_->SetCurrentRow(current.isValid() ? current.row() : -1);
+  syncingSelection_ = false;
+}
+
+void TForm_Main::SyncSelectionToView() {
+  if (syncingSelection_ || !grid_ || !grid_->selectionModel()) return;
+  syncingSelection_ = true;
+  QItemSelection selection;
+  for (int row = 0; row < list_->RowCount(); ++row)
+    if (list_->IsSelected(row)) selection.select(tableModel_->index(row, 0), tableModel_->index(row, kDownloadColumnCount - 1));
+  grid_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  if (list_->CurrentRow() >= 0)
+    grid_->selectionModel()->setCurrentIndex(tableModel_->index(list_->CurrentRow(), 0), QItemSelectionModel::NoUpdate);
+  syncingSelection_ = false;
+}
+
+void TForm_Main::AnnounceAfterDownloads(TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
+  if (countdown_) return;
+  countdownProceed_ = std::move(proceed);
+  countdownLeft_ = kCountdownSeconds;
+  countdownText_ = action == TAfterDownloadsActions::TAction::SwitchOff
+                       ? "All downloads are complete. The computer is switched off in %1 seconds."
+                       : "All downloads are complete. Brindle closes in %1 seconds.";
+  auto* box = new QMessageBox(QMessageBox::Information, kCaption, countdownText_.arg(countdownLeft_),
+                              QMessageBox::Cancel, this);
+  box->setObjectName("Form_Countdown");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::rejected, this, [this] {
+    countdownTimer_.stop();
+    countdownProceed_ = nullptr;
+  });
+  countdown_ = box;
+  box->open();
+  countdownTimer_.start();
+}
+
+void TForm_Main::Exit() {
+  Guarded("TForm_Main.Exit1Click", [this] {
+    if (system_->ActiveList().empty()) {
+      Terminate();
+      return;
+    }
+    if (exitQuestionOpen_) return;
+    exitQuestionOpen_ = true;
+    Prompt().Ask("Confirm", "Download(s) in progress. Exit anyway?", [this](bool yes) {
+      exitQuestionOpen_ = false;
+      if (yes) Terminate();
+    });
+  });
+}
+
+void TForm_Main::Terminate() {
+  if (terminating_) return;
+  terminating_ = true;
+  Guarded("TForm_Main.Terminate", [this] {
+    DoBeforeTerminate();
+    // Running downloads stop with their records saved, to resume next time.
+    system_->PauseAll();
+  });
+  if (tray_) tray_->Hide();
+  hide();
+  if (OnTerminate) OnTerminate();
+}
+
+void TForm_Main::DoBeforeTerminate() {
+  Guarded("TForm_Main.DoBeforeTerminate", [this] {
+    SaveStringGridsConfiguration();
+    TWindowPlacement placement;
+    placement.Maximized = isMaximized();
+    placement.Minimized = isMinimized();
+    const QRect bounds = geometry();
+    placement.Left = bounds.left();
+    placement.Top = bounds.top();
+    placement.Width = bounds.width();
+    placement.Height = bounds.height();
+    SavePosition(kPositionSection, placement);
+    QTreeWidgetItem* current = tree_->currentItem();
+    WriteInteger(kOptionsSection, "ChoosenCategory", current ? tree_->indexOfTopLevelItem(current) : 0);
+    WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
+    if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(false);
+  });
+}
+
+void TForm_Main::closeEvent(QCloseEvent* event) {
+  if (terminating_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  Guarded("TForm_Main.FormCloseQuery", [this] {
+    if (ReadBool(kOptionsSection, "MinimizeToTray", false)) {
+      HideToTray();
+    } else {
+      Exit();
+    }
+  });
+}
+
+void TForm_Main::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable())
+    QTimer::singleShot(0, this, [this] {
+      if (isMinimized()) hide();
+    });
+}
+
+void TForm_Main::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls() || event->mimeData()->hasText()) event->acceptProposedAction();
+}
+
+void TForm_Main::dropEvent(QDropEvent* event) {
+  Guarded("TForm_Main.Drop", [this, event] {
+    const QMimeData* data = event->mimeData();
+    bool added = false;
+    for (const QUrl& url : data->urls()) added |= AddDownloadFromUrl(url.toString().toStdString(), true);
+    if (!added && !data->hasUrls() && data->hasText()) added = AddDownloadFromUrl(data->text().trimmed().toStdString(), true);
+    if (added) event->acceptProposedAction();
+  });
+}
+
+bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panels_[1] &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+    SchedulerPanelClicked(event->type() == QEvent::MouseButtonDblClick);
+    return true;
+  }
+  if (auto* button = qobject_cast<QToolButton*>(watched)) {
+    if (event->type() == QEvent::Enter) panels_[0]->setText(button->property("hint").toString());
+    if (event->type() == QEvent::Leave) UpdateStatusBar();
+  } else if ((watched == grid_ || watched == grid_->viewport()) &&
+             (event->type() == QEvent::MouseMove || event->type() == QEvent::KeyPress)) {
+    UpdateStatusBar();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace brindle

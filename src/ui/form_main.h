@@ -1,0 +1,179 @@
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "manager/after_downloads.h"
+
+class QAction;
+class QCheckBox;
+class QMenu;
+class QSplitter;
+class QTableView;
+class QToolButton;
+class QTreeWidget;
+
+namespace brindle {
+
+class EventLoop;
+class TCategoryList;
+class TDownloadListModel;
+class TDownloadSystem;
+class TDownloadTableModel;
+class THeadlessWindowFactory;
+class TModemConnection;
+class TProgressDelegate;
+class TQtPrompt;
+class TServerStats;
+class TTrayPort;
+struct THandOverRequest;
+
+// What the scheduler, the clipboard monitor and the version check plug
+// into the main window. Each may be empty until that service exists.
+struct TIntegrationHooks {
+  // "UseSchedule" or the schedule changed: read the scheduler settings again.
+  std::function<void()> LoadSchedulerSettings;
+  // "MonitorClipboard" changed (also called once at start-up).
+  std::function<void(bool enabled)> EnableClipboardMonitor;
+  // Help, "Check for New Version".
+  std::function<void()> CheckForNewVersion;
+};
+
+// The window the user works in: toolbar, category panel, download list,
+// status bar, menus and the tray icon. It owns the download system and the
+// services around it.
+class TForm_Main final : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* kCaption = "Brindle 1.22";
+  static constexpr const char* kPositionSection = "Form_Main Position";
+  static constexpr int kRowHeight = 17;
+  static constexpr int kCountdownSeconds = 30;
+
+  // tray: the notification area (nullptr: none). The command line's
+  // addresses become downloads 250 ms after creation.
+  TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::vector<std::string> commandLineUrls,
+             QWidget* parent = nullptr);
+  ~TForm_Main() override;
+
+  // The first show, in the stored state (unless "StartMinized").
+  void ShowAtStart();
+
+  // A second start handed its argument over: a download address becomes a
+  // download; anything else brings the window to the front.
+  int CheckInstances(const THandOverRequest& request);
+  // A dropped, pasted or handed-over address; false when it is not one.
+  bool AddDownloadFromUrl(const std::string& url, bool needFileName);
+
+  // Exit from the menus: asks first while downloads run.
+  void Exit();
+  // Ends the program now, without a question (session end, or confirmed).
+  void Terminate();
+  void DoBeforeTerminate();
+  // Runs once the program may end (the application quits its loop).
+  std::function<void()> OnTerminate;
+
+  void SetIntegrationHooks(TIntegrationHooks hooks);
+  // The scheduler's handlers for the start and the end of the schedule window.
+  void DoOnSchedulerTime();
+  void DoOnSchedulerTimeOut();
+
+  void UpdateStatusBar();
+  void UpdateSpeedAndTimeLeft();
+  void UpdateBrowserIntegrationSettings();
+  void DrawGridLines(bool visible);
+  void LoadColorSettingsFromRegistry();
+  void LoadStringGridsConfiguration();
+  void SaveStringGridsConfiguration();
+  void ToggleMainWindow();
+
+  TDownloadSystem& DownloadSystem() const { return *system_; }
+  TDownloadTableModel& TableModel() const { return *tableModel_; }
+  bool TrayAvailable() const;
+  // The open after-downloads countdown, or nullptr.
+  QMessageBox* Countdown() const { return countdown_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildToolbar(QWidget* parent);
+  void BuildMenus();
+  void BuildStatusBar();
+  void BuildTray();
+  void ApplyToolbarSize();
+  void LoadPanelCategories();
+  void SplitterMoved();
+  void SchedulerPanelClicked(bool doubleClick);
+  void SyncSelectionFromView();
+  void SyncSelectionToView();
+  void PauseSelected();
+  void ResumeSelected();
+  void PauseAll();
+  void ResumeAll();
+  void AskAddUrl();
+  void OpenWeb(const std::string& url);
+  void ShowAbout();
+  void AnnounceAfterDownloads(TAfterDownloadsActions::TAction action, std::function<void()> proceed);
+  void HideToTray();
+  QToolButton* MakeButton(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
+                          const char* hint);
+
+  EventLoop& loop_;
+  std::unique_ptr<TTrayPort> tray_;
+  std::vector<std::string> commandLineUrls_;
+  std::unique_ptr<TQtPrompt> prompt_;
+  std::unique_ptr<TCategoryList> categories_;
+  std::unique_ptr<TServerStats> stats_;
+  std::unique_ptr<TDownloadListModel> list_;
+  std::unique_ptr<THeadlessWindowFactory> windows_;
+  std::unique_ptr<TModemConnection> modem_;
+  std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
+  std::unique_ptr<TDownloadSystem> system_;
+  TDownloadTableModel* tableModel_ = nullptr;
+  TProgressDelegate* delegate_ = nullptr;
+  TIntegrationHooks hooks_;
+
+  QWidget* panelSpeedButtons_ = nullptr;
+  QWidget* panelResizeButtons_ = nullptr;
+  std::array<QToolButton*, 7> largeButtons_{};
+  std::array<QToolButton*, 7> smallButtons_{};
+  QToolButton* buttonUp_ = nullptr;
+  QToolButton* buttonDown_ = nullptr;
+  QToolButton* buttonLeft_ = nullptr;
+  QToolButton* buttonRight_ = nullptr;
+  QCheckBox* checkDebugMode_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QTreeWidget* tree_ = nullptr;
+  QTableView* grid_ = nullptr;
+  std::array<QLabel*, 5> panels_{};
+  QMenu* trayMenu_ = nullptr;
+  QAction* actionBrowserIntegration_ = nullptr;
+  QAction* actionDownloadBasket_ = nullptr;
+  QTimer timer1_;
+  QTimer timerUpdateStatusBar_;
+  QPointer<QMessageBox> countdown_;
+  QTimer countdownTimer_;
+  int countdownLeft_ = 0;
+  std::function<void()> countdownProceed_;
+  QString countdownText_;
+  std::string statusString_ = "Ready";
+  bool syncingSelection_ = false;
+  bool terminating_ = false;
+  bool exitQuestionOpen_ = false;
+};
+
+}  // namespace brindle

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QIcon>
+#include <QMenu>
+#include <functional>
+
+namespace brindle {
+
+// The notification-area icon. Behind this port so the window's behaviour
+// with and without a tray is tested offscreen.
+class TTrayPort {
+ public:
+  virtual ~TTrayPort() = default;
+  virtual bool Available() const = 0;
+  virtual void SetIcon(const QIcon& icon) = 0;
+  virtual void SetToolTip(const QString& text) = 0;
+  virtual void SetMenu(QMenu* menu) = 0;
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  // A click on the icon (not the menu).
+  std::function<void()> OnActivated;
+};
+
+}  // namespace brindle

@@ -1,0 +1,378 @@
+#include "ui/form_main.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+#include <QUrl>
+#include <map>
+#include <memory>
+
+#include "core/event_loop.h"
+#include "core/paths.h"
+#include "core/status_texts.h"
+#include "manager/download_list_model.h"
+#include "manager/download_system.h"
+#include "manager/local_download_info.h"
+#include "platform/hand_over_request.h"
+#include "platform/hand_over_server.h"
+#include "platform/instance_lock.h"
+#include "support/fault_http_server.h"
+#include "ui/download_table_model.h"
+#include "ui/event_loop_bridge.h"
+#include "ui/tray_port.h"
+#include "ui_test_support.h"
+
+extern char** environ;
+
+namespace brindle {
+namespace {
+
+class FakeTray final : public TTrayPort {
+ public:
+  explicit FakeTray(bool available) : available_(available) {}
+  bool Available() const override { return available_; }
+  void SetIcon(const QIcon&) override {}
+  void SetToolTip(const QString&) override {}
+  void SetMenu(QMenu*) override {}
+  void Show() override { shown_ = true; }
+  void Hide() override { shown_ = false; }
+
+ private:
+  bool available_;
+  bool shown_ = false;
+};
+
+class FormMainTest : public test::UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("downloads"));
+    WriteBool(kOptionsSection, "ShowDownloadWindow", false);
+    WriteBool(kOptionsSection, "ShowCompletedDialog", false);
+  }
+  std::unique_ptr<TForm_Main> NewForm(bool trayAvailable = false) {
+    auto form = std::make_unique<TForm_Main>(loop_, std::make_unique<FakeTray>(trayAvailable), std::vector<std::string>{});
+    form->OnTerminate = [this] { ++terminated_; };
+    return form;
+  }
+  template <class T>
+  static T* Find(const QObject& form, const char* name) {
+    T* child = form.findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+  static QString Panel(const TForm_Main& form, int index) {
+    return form.findChild<QLabel*>(QString("StatusBar_Panel%1").arg(index))->text();
+  }
+  // A download that stays running: the server stops after a few bytes.
+  void StartStalledDownload(TForm_Main& form, test::FaultHttpServer& server) {
+    server.AddFile("/big.bin", std::string(400000, 'b'));
+    server.SetHandler([&server](const test::HttpRequest& request) {
+      test::HttpReply reply = server.Serve(request);
+      reply.StallAt = {1000};
+      return reply;
+    });
+    ASSERT_TRUE(form.AddDownloadFromUrl(server.Url("/big.bin"), true));
+    ASSERT_TRUE(test::RunUntil(loop_, [&] {
+      const TLDIList& list = form.DownloadSystem().DownloadList();
+      return list.Count() == 1 && list.Get(0)->Status() == kStatusDownloading;
+    }));
+  }
+
+  EventLoop loop_;
+  int terminated_ = 0;
+};
+
+TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
+  auto form = NewForm();
+  EXPECT_EQ(form->windowTitle(), "Brindle 1.22");
+  EXPECT_EQ(form->minimumSize(), QSize(400, 200));
+  auto* grid = Find<QTableView>(*form, "StringGrid_Downloads");
+  ASSERT_NE(grid, nullptr);
+  EXPECT_EQ(grid->model()->columnCount(), 7);
+  EXPECT_EQ(grid->verticalHeader()->defaultSectionSize(), 17);
+  EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_TRUE(grid->horizontalHeader()->sectionsMovable());
+  EXPECT_FALSE(grid->showGrid());
+  for (const char* name : {"SpeedButton_Add", "SpeedButton_Delete", "SpeedButton_Pause", "SpeedButton_Resume",
+                           "SpeedButton_Scheduler", "SpeedButton_HangUp", "SpeedButton_Config", "SpeedButton_SmallAdd",
+                           "SpeedButton_SmallConfig", "SpeedButton_Up", "SpeedButton_Down", "SpeedButton_Left",
+                           "SpeedButton_Right"})
+    Find<QToolButton>(*form, name);
+  EXPECT_EQ(Find<QToolButton>(*form, "SpeedButton_Add")->text(), "Add");
+  EXPECT_FALSE(Find<QCheckBox>(*form, "CheckBox_DebugMode")->isVisibleTo(form.get()));
+  Find<QWidget>(*form, "StatusBar");
+  EXPECT_EQ(Panel(*form, 0), "Ready");
+  EXPECT_EQ(Panel(*form, 1), "Scheduler Disabled");
+  EXPECT_EQ(Panel(*form, 2), "0.0 kb/s");
+  EXPECT_EQ(Panel(*form, 3), "00:00:00");
+  EXPECT_EQ(Panel(*form, 4), "");
+
+  struct Item {
+    const char* Name;
+    const char* Text;
+    const char* Shortcut;
+    bool Visible;
+  };
+  for (const Item& item : {Item{"AddURL1", "&Add URL", "Ctrl+Alt+A", true}, Item{"Delete1", "&Delete", "Ctrl+D", true},
+                           Item{"ViewAsText1", "View &As Text", "F3", true},
+                           Item{"ClearAllDoneandErrenous1", "&Clear All Done and Errenous", "Ctrl+Alt+C", true},
+                           Item{"DownloadBasket1", "&Download Basket", "", false},
+                           Item{"FAQ1", "&FAQ", "", false}, Item{"ViewLog1", "&View Log", "", false},
+                           Item{"BrowserIntegration1", "&Browser Integration", "", true}}) {
+    auto* action = Find<QAction>(*form, item.Name);
+    if (!action) continue;
+    EXPECT_EQ(action->text(), item.Text);
+    EXPECT_EQ(action->shortcut(), QKeySequence(item.Shortcut)) << item.Name;
+    EXPECT_EQ(action->isVisible(), item.Visible) << item.Name;
+  }
+  auto* tray = Find<QMenu>(*form, "PopupMenu_TrayIcon");
+  QStringList texts;
+  for (QAction* action : tray->actions())
+    if (!action->isSeparator()) texts << action->text();
+  EXPECT_EQ(texts, (QStringList{"&Main Window", "&Add URL", "&View Log", "&Configuration", "&Browser Integration",
+                                "E&xit"}));
+
+  // The layout buttons and the scheduler panel write their settings.
+  Find<QToolButton>(*form, "SpeedButton_Up")->click();
+  EXPECT_FALSE(ReadBool(kOptionsSection, "LargeButtons", true));
+  EXPECT_TRUE(Find<QToolButton>(*form, "SpeedButton_SmallAdd")->isVisibleTo(form.get()));
+  EXPECT_FALSE(Find<QToolButton>(*form, "SpeedButton_Add")->isVisibleTo(form.get()));
+  auto* panel1 = form->findChild<QLabel*>("StatusBar_Panel1");
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(panel1, &press);
+  EXPECT_TRUE(ReadBool(kOptionsSection, "UseSchedule", false));
+  EXPECT_EQ(Panel(*form, 1), "Scheduler Enabled");
+}
+
+TEST_F(FormMainTest, ListLayoutPositionAndCategorySurviveARestart) {
+  {
+    auto form = NewForm();
+    auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
+    grid->horizontalHeader()->resizeSection(kColumnFileName, 222);
+    grid->horizontalHeader()->resizeSection(kColumnSavePath, 333);
+    grid->sortByColumn(kColumnSize, Qt::DescendingOrder);
+    form->setGeometry(40, 50, 700, 480);
+    form->Exit();  // nothing runs: no question
+    EXPECT_EQ(terminated_, 1);
+    EXPECT_EQ(form->findChild<QMessageBox*>("MessageDialog"), nullptr);
+  }
+  EXPECT_EQ(ReadInteger(kOptionsSection, "StringGrid_Downloads_ColWidth_0", 0), 222);
+  EXPECT_EQ(ReadInteger(kOptionsSection, "StringGrid_Downloads_SortByColumn", 0), kColumnSize);
+  EXPECT_FALSE(ReadBool(kOptionsSection, "StringGrid_Downloads_SortDirectionAscending", true));
+  EXPECT_EQ(ReadInteger("Form_Main Position", "Left", 0), 40);
+  EXPECT_EQ(ReadInteger("Form_Main Position", "Width", 0), 700);
+  EXPECT_EQ(ReadInteger(kOptionsSection, "ChoosenCategory", -1), 0);
+  EXPECT_FALSE(ReadBool(kOptionsSection, "AfterDownloadsCompleted", true));
+
+  auto again = NewForm();
+  auto* grid = again->findChild<QTableView*>("StringGrid_Downloads");
+  EXPECT_EQ(grid->horizontalHeader()->sectionSize(kColumnFileName), 222);
+  EXPECT_EQ(grid->horizontalHeader()->sectionSize(kColumnSavePath), 333);
+  EXPECT_EQ(grid->horizontalHeader()->sortIndicatorSection(), kColumnSize);
+  EXPECT_EQ(grid->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(again->geometry(), QRect(40, 50, 700, 480));
+}
+
+TEST_F(FormMainTest, ExitAsksWhileDownloadsRunAndClosingHidesOnlyWithATray) {
+  test::FaultHttpServer server(loop_);
+  auto form = NewForm(/*trayAvailable=*/true);
+  form->show();
+  StartStalledDownload(*form, server);
+
+  form->Exit();
+  auto* box = form->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Download(s) in progress. Exit anyway?");
+  box->button(QMessageBox::No)->click();
+  EXPECT_EQ(terminated_, 0);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->DownloadSystem().ActiveList().size(), 1u);
+
+  // Closing without MinimizeToTray is Exit: its question, answered No, keeps the window.
+  form->close();
+  QApplication::processEvents();
+  box = form->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  box->button(QMessageBox::No)->click();
+  EXPECT_TRUE(form->isVisible());
+
+  WriteBool(kOptionsSection, "MinimizeToTray", true);
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(terminated_, 0);
+  EXPECT_EQ(form->DownloadSystem().ActiveList().size(), 1u);
+
+  // A second start without an address brings the window back.
+  EXPECT_EQ(form->CheckInstances(THandOverRequest::PlainText("")), 1);
+  EXPECT_TRUE(form->isVisible());
+
+  form->Exit();
+  box = form->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  box->button(QMessageBox::Yes)->click();
+  EXPECT_EQ(terminated_, 1);
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Status(), kStatusPaused);
+}
+
+TEST_F(FormMainTest, WithoutATrayClosingMinimizesInsteadOfHiding) {
+  WriteBool(kOptionsSection, "MinimizeToTray", true);
+  auto form = NewForm(/*trayAvailable=*/false);
+  form->show();
+  form->close();
+  QApplication::processEvents();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->windowState() & Qt::WindowMinimized);
+  EXPECT_EQ(terminated_, 0);
+}
+
+TEST_F(FormMainTest, DropsAndHandOversAddOnlyDownloadAddresses) {
+  test::FaultHttpServer server(loop_);
+  server.AddFile("/a.bin", "hello");
+  auto form = NewForm();
+  const auto drop = [&](const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &event);
+  };
+  drop({QUrl("ftp://127.0.0.1/pub/")});
+  EXPECT_EQ(form->CheckInstances(THandOverRequest::PlainText("mailto:someone@example.org")), 1);
+  drop({QUrl(QString::fromStdString(server.Url("/a.bin")))});
+  ASSERT_TRUE(test::RunUntil(loop_, [&] {
+    const TLDIList& list = form->DownloadSystem().DownloadList();
+    return list.Count() >= 1 && list.Get(0)->Status() == std::string(kStatusDone);
+  }));
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 1);
+  EXPECT_EQ(test::ReadWholeFile(temp_.File("downloads/a.bin")), "hello");
+}
+
+TEST_F(FormMainTest, ASecondProgramHandsItsAddressToTheRunningWindow) {
+  test::FaultHttpServer server(loop_);
+  server.AddFile("/handed.bin", "data");
+  auto form = NewForm();
+  TInstanceLock lock(ConfigDirectory());
+  ASSERT_EQ(lock.Acquire(), TInstanceLock::TResult::Acquired);
+  THandOverServer channel(&loop_);
+  channel.OnHandOver = [&](const THandOverRequest& request) { return form->CheckInstances(request); };
+  ASSERT_TRUE(channel.Listen(lock));
+
+  const std::string program = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle";
+  const std::string url = server.Url("/handed.bin");
+  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(url.c_str()), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ), 0);
+  int status = -1;
+  const bool ended = test::RunUntil(loop_, [&] { return waitpid(child, &status, WNOHANG) == child; });
+  if (!ended) kill(child, SIGKILL);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().DownloadList().Count() == 1; }));
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Url->Url, url);
+}
+
+TEST_F(FormMainTest, TheLastCompletionWithSwitchOffShowsACancellableCountdownAndAPauseRunsNothing) {
+  test::FaultHttpServer server(loop_);
+  auto form = NewForm();
+  StartStalledDownload(*form, server);
+  WriteBool(kOptionsSection, "ShutDownComputerAfterDownloading", true);
+  form->DownloadSystem().PauseDownload(form->DownloadSystem().DownloadList().Get(0));
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
+  test::RunUntil(loop_, [] { return false; }, 200);
+  EXPECT_EQ(form->Countdown(), nullptr);
+
+  server.AddFile("/small.bin", "tiny");
+  ASSERT_TRUE(form->AddDownloadFromUrl(server.Url("/small.bin"), true));
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->Countdown() != nullptr; }));
+  EXPECT_NE(form->Countdown()->text().indexOf("30 seconds"), -1);
+  form->Countdown()->button(QMessageBox::Cancel)->click();
+  QApplication::processEvents();
+  EXPECT_EQ(form->Countdown(), nullptr);
+  EXPECT_EQ(terminated_, 0);
+}
+
+TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSelectionAcrossASort) {
+  WriteInteger(kOptionsSection, "ColorTheme", 2);
+  WriteInteger(kOptionsSection, "Custom_Color_Done", 0x00FF00);
+  const std::string partial = DefaultPartialDownloadsDirectory();
+  EnsureDirectory(partial);
+  const auto record = [&](const char* stem, const char* name, const char* status) {
+    TLocalDownloadinfo r(nullptr, partial + "/" + stem, nullptr);
+    r.LocalFileName = temp_.File(name);
+    r.SetStatus(status);
+    r.FileSize = 1000;
+    EXPECT_TRUE(r.Save());
+    return partial + "/" + stem;
+  };
+  test::WriteWholeFile(record("AAAAAAA1", "running.iso", kStatusDownloading) + ".0", "part");
+  record("AAAAAAA2", "noparts.iso", kStatusDownloading);
+  test::WriteWholeFile(temp_.File("done.iso"), "done");
+  record("AAAAAAA3", "done.iso", kStatusDone);
+  record("AAAAAAA4", "gone.iso", kStatusDone);
+  record("AAAAAAA5", "failed.iso", kStatusFileNotFound);
+  record("AAAAAAA6", "other.iso", "Something else");
+  test::WriteWholeFile(partial + "/ZZZZZZZ9.0", "stray");
+  test::WriteWholeFile(partial + "/abc.txt", "kept");
+
+  auto form = NewForm();
+  TDownloadTableModel& model = form->TableModel();
+  std::map<std::string, std::pair<std::string, QColor>> rows;
+  for (int row = 0; row < model.rowCount(); ++row)
+    rows[model.data(model.index(row, kColumnFileName), Qt::DisplayRole).toString().toStdString()] = {
+        model.data(model.index(row, kColumnStatus), Qt::DisplayRole).toString().toStdString(),
+        model.data(model.index(row, kColumnFileName), Qt::ForegroundRole).value<QColor>()};
+  const std::map<std::string, std::pair<std::string, QColor>> expected = {
+      {"running.iso", {kStatusPaused, QColor(0x80, 0x80, 0)}},
+      {"done.iso", {kStatusDone, QColor(0, 0xFF, 0)}},
+      {"failed.iso", {kStatusPaused, QColor(0x80, 0x80, 0)}},  // errors are stored as pauses
+      {"other.iso", {"Something else", QColor(0, 0, 0)}}};
+  EXPECT_EQ(rows, expected);
+  EXPECT_FALSE(test::FileExists(partial + "/ZZZZZZZ9.0"));
+  EXPECT_TRUE(test::FileExists(partial + "/abc.txt"));
+
+  auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
+  grid->selectRow(2);
+  const std::string selected = model.data(model.index(2, 0), Qt::DisplayRole).toString().toStdString();
+  ASSERT_EQ(form->TableModel().List().GetSelectedFromStringGrid().Count(), 1);
+  grid->sortByColumn(kColumnFileName, Qt::DescendingOrder);
+  const QModelIndexList after = grid->selectionModel()->selectedRows();
+  ASSERT_EQ(after.size(), 1);
+  EXPECT_EQ(model.data(model.index(after[0].row(), 0), Qt::DisplayRole).toString().toStdString(), selected);
+  EXPECT_NE(after[0].row(), 2);
+}
+
+TEST_F(FormMainTest, BridgeRunsDueTimersAndPostedWorkAndSleepsWhenIdle) {
+  TEventLoopBridge bridge(loop_);
+  bool timerRan = false, postRan = false;
+  loop_.CallLater(0, [&] { timerRan = true; }, "test due-now timer");
+  loop_.Post([&] { postRan = true; });
+  QEventLoop wait;
+  QTimer::singleShot(100, &wait, &QEventLoop::quit);
+  wait.exec();
+  EXPECT_TRUE(timerRan);
+  EXPECT_TRUE(postRan);
+  const int before = bridge.WakeUps();
+  QTimer::singleShot(1000, &wait, &QEventLoop::quit);
+  wait.exec();
+  EXPECT_LE(bridge.WakeUps() - before, 3);
+}
+
+}  // namespace
+}  // namespace brindle
