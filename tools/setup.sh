@@ -29,10 +29,12 @@ brindle_install_packages() {
   return $rc
 }
 
-# What building and running needs.
-BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
-# What the tests need on top: GoogleTest, clang for the fuzz targets.
-BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib)
+# What building and running needs (OpenSSL 3 and the system's authorities
+# for https).
+BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev ca-certificates)
+# What the tests need on top: GoogleTest, clang for the fuzz targets, the
+# openssl command for the test certificates.
+BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib openssl)
 
 brindle_jobs() {
   nproc 2>/dev/null || echo 2
