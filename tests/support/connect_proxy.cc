@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 
@@ -126,19 +127,21 @@ void ConnectProxy::OnClient(int id, unsigned events) {
       HttpRequest request;
       request.Raw = t.Head.substr(0, end + 4);
       t.ToTarget = t.Head.substr(end + 4);
-      const std::string line = request.Lines().front();
-      request.Method = line.substr(0, line.find(' '));
+      const std::vector<std::string> lines = request.Lines();
+      if (lines.empty()) return Close(id);
+      const std::string& line = lines.front();
       const size_t space = line.find(' ');
+      request.Method = line.substr(0, space);
       request.Target = space == std::string::npos ? "" : line.substr(space + 1, line.find(' ', space + 1) - space - 1);
       requests_.push_back(request);
-      Open(t, request);
+      Open(id, t, request);
       if (!t.Open) return Close(id);
     }
   }
   Flush(id);
 }
 
-void ConnectProxy::Open(Tunnel& t, const HttpRequest& request) {
+void ConnectProxy::Open(int id, Tunnel& t, const HttpRequest& request) {
   if (!refusal_.empty() || request.Method != "CONNECT") {
     SendAll(t.Client, refusal_.empty() ? "HTTP/1.0 405 Method Not Allowed\r\n\r\n" : refusal_);
     return;
@@ -153,11 +156,7 @@ void ConnectProxy::Open(Tunnel& t, const HttpRequest& request) {
     return;
   }
   t.Open = true;
-  ++tunnelsOpened_;
   t.ToClient = "HTTP/1.0 200 Connection established\r\n\r\n";
-  int id = 0;
-  for (const auto& [key, tunnel] : tunnels_)
-    if (tunnel.get() == &t) id = key;
   t.TargetWatch = loop_.AddWatch(t.Target, EventLoop::kReadable, [this, id](unsigned e) { OnTarget(id, e); },
                                  "ConnectProxy.Target");
 }

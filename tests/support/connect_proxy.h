@@ -26,7 +26,6 @@ class ConnectProxy {
   void Refuse(std::string answer) { refusal_ = std::move(answer); }
   // The CONNECT requests as read.
   const std::vector<HttpRequest>& Requests() const { return requests_; }
-  int TunnelsOpened() const { return tunnelsOpened_; }
 
  private:
   struct Tunnel;
@@ -34,7 +33,7 @@ class ConnectProxy {
   void OnListen();
   void OnClient(int id, unsigned events);
   void OnTarget(int id, unsigned events);
-  void Open(Tunnel& t, const HttpRequest& request);
+  void Open(int id, Tunnel& t, const HttpRequest& request);
   // Moves bytes from one side to the other's queue; false at its end.
   bool Pump(int from, std::string& to);
   void Flush(int id);
@@ -48,7 +47,6 @@ class ConnectProxy {
   std::vector<HttpRequest> requests_;
   std::map<int, std::unique_ptr<Tunnel>> tunnels_;
   int nextId_ = 0;
-  int tunnelsOpened_ = 0;
 };
 
 }  // namespace brindle::test

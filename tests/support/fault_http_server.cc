@@ -269,7 +269,6 @@ void FaultHttpServer::OnConnection(int id, unsigned events) {
         loop_.SetWatchEvents(c.Watch, error == SSL_ERROR_WANT_READ ? EventLoop::kReadable : EventLoop::kWritable);
         return;
       }
-      ++failedHandshakes_;
       return Drop(id);
     }
     c.Handshaking = false;

@@ -85,8 +85,6 @@ class FaultHttpServer {
   // Connections accepted from now on speak TLS with this certificate
   // (PEM files, e.g. from TestCertificates).
   void EnableTls(const std::string& certificateFile, const std::string& keyFile);
-  // Connections whose TLS handshake failed (the client refused the certificate ...).
-  int FailedHandshakes() const { return failedHandshakes_; }
 
   void AddFile(const std::string& path, std::string content);
   // The answer for the next connection not yet served by an earlier script.
@@ -124,7 +122,6 @@ class FaultHttpServer {
   std::vector<HttpRequest> requests_;
   std::map<int, std::unique_ptr<Connection>> connections_;
   int accepted_ = 0;
-  int failedHandshakes_ = 0;
   SSL_CTX* tls_ = nullptr;
 };
 
