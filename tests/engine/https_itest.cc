@@ -162,6 +162,26 @@ TEST_F(HttpsITest, PartDownloaderFaultsOverTls) {
   EXPECT_EQ(expired_.Accepted(), 1);
 }
 
+// A part resumed at its place after a redirection to https; never the other way.
+TEST_F(HttpsITest, PartFollowsRedirectionToHttpsOnly) {
+  const int64_t start = 100000;
+  plain_.Script([&](const HttpRequest&) { return test::RedirectReply(302, good_.Url("/f.bin")); });
+  THTTPPartDownloader part(plain_.Url("/moved"), dir_.File("r"), start, 0, &loop_);
+  test::WriteWholeFile(part.FileName(), content_.substr(start, 1000));
+  ASSERT_EQ(Run(part), psDone) << part.ErrorText();
+  EXPECT_EQ(part.Url().Url, good_.Url("/f.bin"));
+  EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
+  EXPECT_EQ(good_.Requests().back().Range()->first, start + 1000);
+
+  good_.Script([&](const HttpRequest&) { return test::RedirectReply(301, plain_.Url("/f.bin")); });
+  THTTPPartDownloader down(good_.Url("/f.bin"), dir_.File("d"), 0, 0, &loop_);
+  ASSERT_EQ(Run(down), psError);
+  EXPECT_EQ(down.ErrorCode(), kPartErrRefused);
+  EXPECT_EQ(down.ErrorText(), "Redirection from https to http refused: " + plain_.Url("/f.bin"));
+  EXPECT_EQ(plain_.Requests().size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(down.FileName()), "");
+}
+
 // An https download never takes an http mirror, and a mirror whose
 // certificate does not verify is never asked again.
 TEST_F(HttpsITest, HttpsDownloadUsesHttpsMirrorsOnly) {
