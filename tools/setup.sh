@@ -29,12 +29,14 @@ brindle_install_packages() {
   return $rc
 }
 
-# What building and running needs: the desktop program is Qt 6 Widgets.
-BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev)
+# What building and running needs: the desktop program is Qt 6 Widgets;
+# OpenSSL 3 and the system's authorities for https.
+BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev ca-certificates)
 # What the tests need on top: GoogleTest, clang for the fuzz targets, a font
-# for the window tests on Qt's offscreen platform.
+# for the window tests on Qt's offscreen platform, the openssl command for
+# the test certificates.
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib
-                       fonts-dejavu-core)
+                       fonts-dejavu-core openssl)
 # What tools/screenshot.sh needs: a virtual display and a screen grabber.
 BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
 

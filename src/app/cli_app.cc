@@ -408,7 +408,8 @@ int TCliRun::Run() {
       if (it == tracked_.end()) return;
       it->second.Final = true;
       it->second.Failed = true;
-      progress_.PrintLine(it->second.Name + ": " + record.Status() + " (" + record.Url->Url + ")");
+      const std::string why = record.ErrorDetail.empty() ? "" : ": " + record.ErrorDetail;
+      progress_.PrintLine(it->second.Name + ": " + record.Status() + why + " (" + record.Url->Url + ")");
     };
 
     const EventLoop::WatchId signalWatch =

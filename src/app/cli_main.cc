@@ -5,11 +5,14 @@
 #include "app/cli_app.h"
 #include "app/cli_options.h"
 #include "core/version.h"
+#include "platform/broken_pipe_signal.h"
 #include "platform/file_size_signal.h"
 
 int main(int argc, char** argv) {
   // A write over the file-size limit must fail as an error, not end the program.
   brindle::IgnoreFileSizeSignal();
+  // A peer's reset during a TLS write must fail that write, not end the program.
+  brindle::IgnoreBrokenPipeSignal();
   const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   const auto options = brindle::ParseCliOptions(args, error);

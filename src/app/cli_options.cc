@@ -20,8 +20,8 @@ std::optional<int> ParseCount(const std::string& text, int minimum, int maximum)
 std::string CliUsage() {
   return "Usage: brindle-cli [options] URL...\n"
          "       brindle-cli --unzip ARCHIVE [DIR]\n"
-         "Downloads each URL (http or ftp), in several parts at once, resuming what an\n"
-         "earlier run left unfinished.\n"
+         "Downloads each URL (http, https or ftp), in several parts at once, resuming\n"
+         "what an earlier run left unfinished.\n"
          "\n"
          "  -d, --dir DIR          save into DIR (created when missing)\n"
          "  -o, --output NAME      save as NAME (one URL only)\n"
@@ -53,8 +53,8 @@ std::string DefaultUnzipDirectory(const std::string& archive) {
 
 bool SupportedAddress(const std::string& url) {
   const TUrl parsed(url);
-  return url.find("://") != std::string::npos && (parsed.Protocol == "http" || parsed.Protocol == "ftp") &&
-         !parsed.Host.empty();
+  const bool known = parsed.Protocol == "http" || parsed.Protocol == "https" || parsed.Protocol == "ftp";
+  return url.find("://") != std::string::npos && known && !parsed.Host.empty();
 }
 
 std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {

@@ -7,7 +7,7 @@ namespace brindle {
 TStatusColor GetStatusColor(const std::string& status) {
   struct Group {
     TStatusColor Color;
-    const char* Texts[6];
+    const char* Texts[7];
   };
   static const Group kGroups[] = {
       {TStatusColor::Downloading,
@@ -16,7 +16,7 @@ TStatusColor GetStatusColor(const std::string& status) {
       {TStatusColor::Done, {kStatusDone}},
       {TStatusColor::Error,
        {kStatusTimeout, kStatusFileNotFound, kStatusFilesizeMismatch, kStatusCouldNotConnect,
-        kStatusLostConnection, kStatusCouldNotLogin}},
+        kStatusLostConnection, kStatusCouldNotLogin, kStatusCertificateNotTrusted}},
   };
   for (const Group& group : kGroups) {
     for (const char* text : group.Texts) {

@@ -21,5 +21,6 @@ inline constexpr const char* kStatusFilesizeMismatch = "Filesize mismatch";
 inline constexpr const char* kStatusCouldNotConnect = "Couldn't connect to host";
 inline constexpr const char* kStatusLostConnection = "Lost connection to server";
 inline constexpr const char* kStatusCouldNotLogin = "Couldn't login";
+inline constexpr const char* kStatusCertificateNotTrusted = "Certificate not trusted";
 
 }  // namespace brindle

@@ -76,6 +76,7 @@ void Parse(TUrl& url, std::string s) {
   }
   if (portColon == npos) {
     if (url.Protocol == "http") url.Port = 80;
+    if (url.Protocol == "https") url.Port = 443;
     if (url.Protocol == "ftp") url.Port = 21;
   } else {
     if (!rest.starts_with('/')) return;

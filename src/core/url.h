@@ -26,7 +26,7 @@ class TUrl {
   std::string Protocol;   // lower case, "Unknown" without "://"
   std::string Url;        // the text exactly as given
   std::string Extension;  // of FileName, without the dot
-  int Port = 0;           // explicit, else 80 for http, 21 for ftp, else 0
+  int Port = 0;           // explicit, else 80 for http, 443 for https, 21 for ftp, else 0
   std::string Query;      // "?..." up to any fragment, or empty
 
   // What a request asks the server for: Dir + FileName + Query.

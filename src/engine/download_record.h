@@ -49,6 +49,9 @@ class TDownloadRecord {
   int NumOfParts = -1;        // -1 until the parts are made
   std::string TempFileName;   // base path of the record's files
   TDateTime LastActivity = 0;
+  // Why the last failure happened when the status text cannot say it
+  // (OpenSSL's reason for refusing a certificate); in memory only.
+  std::string ErrorDetail;
 
  private:
   std::string status_;

@@ -34,6 +34,15 @@ int64_t SizeOf(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
+std::string ErrorDetailOf(const TPartDownloadSlot& slot) {
+  const TPartDownloader* part = slot.PartDownloader();
+  return part ? part->ErrorDetail() : std::string();
+}
+
+// A mirror that failed for a reason time cannot change (a certificate) is
+// never tried again for the download.
+bool FailedForGood(const TFileMirror* mirror) { return mirror && mirror->ErrorCode == kPartErrCertificate; }
+
 bool IsStrongETag(const std::string& eTag) { return !eTag.empty() && eTag.rfind("W/", 0) != 0; }
 
 // Both answers carry the validator that tells, and it differs.
@@ -106,8 +115,14 @@ void TDownloader::AddLocalMirrors() {
   } catch (...) {
     LogError("TDownloader.Create");
   }
+  const bool secure = record_.Url->Protocol == "https";
   for (int i = 0; i < found.Count(); ++i) {
     TFileMirror* mirror = found.Get(i);
+    // No part of a file asked for securely travels in the clear.
+    if (secure && mirror->Url->Protocol != "https") {
+      delete mirror;
+      continue;
+    }
     const std::string key = TDownloadRecord::ServerKey(*mirror->Url);
     TFileMirror* known = nullptr;
     for (int k = 0; k < mirrors_.Count() && !known; ++k)
@@ -219,6 +234,12 @@ void TDownloader::RestartDownload() {
     const std::weak_ptr<bool> alive = alive_;
     for (TPartDownloadSlot* slot : slots) {
       if (slot->Status() == kStatusDone || IndexOf(*slot) < 0) continue;
+      if (FailedForGood(slot->Mirror())) {
+        TFileMirror* other = RetryMirror();
+        if (!other) continue;
+        slot->SetPartDownloader(nullptr);
+        slot->SetMirror(other);
+      }
       parked_.erase(slot);
       slot->Start(nullptr, kLaterTimeOutMs);
       if (alive.expired()) return;
@@ -248,6 +269,15 @@ bool TDownloader::AllPartsDone() const {
   int64_t offset = 0;
   for (int64_t size = SizeOf(PartFileName(0)); size > 0; size = SizeOf(PartFileName(offset))) offset += size;
   return offset == record_.FileSize;
+}
+
+bool TDownloader::CanRetry() const { return RetryMirror() != nullptr; }
+
+TFileMirror* TDownloader::RetryMirror() const {
+  if (TFileMirror* usable = ChooseMirror()) return usable;
+  for (int i = 0; i < mirrors_.Count(); ++i)
+    if (!FailedForGood(mirrors_.Get(i))) return mirrors_.Get(i);
+  return nullptr;
 }
 
 TFileMirror* TDownloader::ChooseMirror() const {
@@ -509,6 +539,7 @@ bool TDownloader::HandleError(TPartDownloadSlot& slot) {
   if (!SizeLearned()) {
     status_ = slot.Status();
     record_.SetStatus(status_);
+    record_.ErrorDetail = ErrorDetailOf(slot);
     return Raise(OnDownloadError);
   }
   return TryToChangeSlotMirror(slot);
@@ -535,6 +566,7 @@ bool TDownloader::TryToChangeSlotMirror(TPartDownloadSlot& failing) {
   errorRaised_ = true;
   status_ = failing.Status();
   record_.SetStatus(status_);
+  record_.ErrorDetail = ErrorDetailOf(failing);
   return Raise(OnDownloadError);
 }
 

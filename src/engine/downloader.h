@@ -69,6 +69,9 @@ class TDownloader {
   // The usable mirror with the least load ((users + 1) x ping), nullptr when
   // every mirror failed.
   TFileMirror* ChooseMirror() const;
+  // A retry after a delay can still succeed: some mirror did not fail for
+  // good (a certificate that does not verify fails its mirror for good).
+  bool CanRetry() const;
 
   TPartDownloadSlots& Slots() const { return *slots_; }
   TDownloadRecord& LDI() const { return record_; }
@@ -101,6 +104,8 @@ class TDownloader {
 
  private:
   void AddLocalMirrors();
+  // The mirror a retry moves a slot to from a mirror that failed for good.
+  TFileMirror* RetryMirror() const;
   TPartDownloadSlot* NewSlot();
   void SlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
   // The part of SlotChange before OnSlotChange; false: the downloader is gone.

@@ -14,6 +14,7 @@
 #include "core/trace.h"
 #include "engine/part_file_writer.h"
 #include "net/http_cli.h"
+#include "net/socket_errors.h"
 
 namespace brindle {
 
@@ -334,6 +335,12 @@ void THTTPPartDownloader::Complete(int error) {
     Fail(kPartErrRefused, httpCli_->ReasonPhrase());
   } else if (!answerTaken_ && error == kHttpErrInvalidUrl) {
     Fail(kPartErrRefused, httpCli_->ReasonPhrase());
+  } else if (error == kSocketErrCertificate) {
+    Trace("OnRequestDone - " + httpCli_->ReasonPhrase());
+    Fail(kPartErrCertificate, kStatusCertificateNotTrusted, httpCli_->TlsErrorText());
+  } else if (!answerTaken_ && error == kSocketErrTls) {
+    Trace("OnRequestDone - " + httpCli_->ReasonPhrase());
+    Fail(kPartErrNoConnection, kStatusCouldNotConnect, httpCli_->TlsErrorText());
   } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
     SetState(psDone);
   } else if (State() == psDownloading || State() == psReachedEnd) {

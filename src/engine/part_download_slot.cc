@@ -47,7 +47,7 @@ TPartDownloadSlot::~TPartDownloadSlot() {
 
 std::unique_ptr<TPartDownloader> TPartDownloadSlot::MakePartDownloader(const TFileMirror& mirror) {
   const TUrl& url = *mirror.Url;
-  if (url.Protocol == "http")
+  if (url.Protocol == "http" || url.Protocol == "https")
     return std::make_unique<THTTPPartDownloader>(url.Url, partFileName_, startByte_, endByte_, loop_);
   if (url.Protocol == "ftp")
     return std::make_unique<TFTPPartDownloader>(url.Url, partFileName_, startByte_, endByte_, loop_);

@@ -33,7 +33,7 @@ class TPartDownloadSlot {
   // Starts the range on mirror (nullptr: the slot's mirror; none at all:
   // nothing happens) with a connect time-out of timeOutMs. An attached part
   // downloader (handed over) is given the slot's file and range; otherwise
-  // one is made for the mirror's scheme ("http", "ftp"). Any other scheme
+  // one is made for the mirror's scheme ("http" and "https", "ftp"). Any other scheme
   // fails the slot with code 4, reported through OnChange(psError) from the
   // loop, never from inside Start.
   void Start(TFileMirror* mirror, int64_t timeOutMs);

@@ -54,15 +54,17 @@ bool TPartDownloader::RaiseChange() {
   return !alive.expired();
 }
 
-void TPartDownloader::Fail(int code, const std::string& text) {
+void TPartDownloader::Fail(int code, const std::string& text, const std::string& detail) {
   errorCode_ = code;
   errorText_ = text;
+  errorDetail_ = detail;
   SetState(psError);
 }
 
 void TPartDownloader::ClearError() {
   errorCode_ = 0;
   errorText_.clear();
+  errorDetail_.clear();
 }
 
 void TPartDownloader::SetResume(bool supported) {

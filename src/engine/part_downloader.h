@@ -33,6 +33,9 @@ inline constexpr int kPartErrLogin = 3;           // "Couldn't login"
 inline constexpr int kPartErrRefused = 4;         // "File not found" or the server's reason
 inline constexpr int kPartErrNoResume = 5;        // "Resume is not supported"
 inline constexpr int kPartErrSizeMismatch = 6;    // "Filesize mismatch"
+// "Certificate not trusted": final for the mirror, since waiting cannot fix
+// a certificate.
+inline constexpr int kPartErrCertificate = 7;
 
 // Fetches one byte range (StartByte..EndByte, inclusive; EndByte 0: to the
 // end of the file) of a remote file into one part file over one connection,
@@ -98,6 +101,9 @@ class TPartDownloader {
   bool Paused() const { return paused_; }
   int ErrorCode() const { return errorCode_; }
   const std::string& ErrorText() const { return errorText_; }
+  // What the status text cannot say (OpenSSL's reason for refusing a
+  // certificate); usually empty.
+  const std::string& ErrorDetail() const { return errorDetail_; }
   int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
   const std::string& ResumeText() const { return resumeText_; }
   // The validators of the last answer that was the file ("" when absent),
@@ -111,7 +117,7 @@ class TPartDownloader {
   // Raises OnChange with the current state. false: the owner destroyed this
   // object inside the handler, so the caller must not touch it any more.
   bool RaiseChange();
-  void Fail(int code, const std::string& text);
+  void Fail(int code, const std::string& text, const std::string& detail = {});
   void ClearError();
   void SetResume(bool supported);
   void SetUrl(const std::string& url);
@@ -149,6 +155,7 @@ class TPartDownloader {
   bool paused_ = false;
   int errorCode_ = 0;
   std::string errorText_;
+  std::string errorDetail_;
   int resumeSupported_ = 2;
   std::string resumeText_ = "Unknown";
   std::string eTag_;

@@ -597,7 +597,7 @@ void TDownloadSystem::DownloaderError(TDownloader& downloader) {
     }
     record.Save();
     UpdateGridRow(&record);
-    if (ReadInteger(kOptionsSection, "RetryTimes", 10) > downloader.RetryCount()) {
+    if (downloader.CanRetry() && ReadInteger(kOptionsSection, "RetryTimes", 10) > downloader.RetryCount()) {
       if (!record.RetryTimer) {
         record.RetryTimer = std::make_unique<TTimer>(loop_);
         const TTimer* timer = record.RetryTimer.get();

@@ -34,7 +34,7 @@ constexpr int kMaxServers = 1000;
 std::string SavedStatus(const std::string& status) {
   if (status == kStatusContactingHost || status == kStatusGettingFileInfo) return kStatusDownloading;
   for (const char* error : {kStatusTimeout, kStatusFileNotFound, kStatusFilesizeMismatch, kStatusCouldNotConnect,
-                            kStatusLostConnection, kStatusCouldNotLogin})
+                            kStatusLostConnection, kStatusCouldNotLogin, kStatusCertificateNotTrusted})
     if (status == error) return kStatusPaused;
   return status;
 }

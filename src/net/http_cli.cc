@@ -155,8 +155,9 @@ std::string RemoveDotSegments(const std::string& pathAndQuery) {
 
 }  // namespace
 
-// Where a request goes, taken apart from an absolute http URL.
+// Where a request goes, taken apart from an absolute http or https URL.
 struct THttpCli::Target {
+  std::string scheme = "http";  // "http" or "https", lower case
   std::string host;         // as written (IPv6 literal with brackets)
   std::string port = "80";  // decimal
   bool explicitPort = false;
@@ -165,15 +166,19 @@ struct THttpCli::Target {
   std::string password;
   bool hasUser = false;
 
-  // "host" or "host:port" when the port is not the default.
-  std::string HostAndPort() const { return explicitPort && port != "80" ? host + ":" + port : host; }
-  std::string AbsoluteUrl() const { return "http://" + HostAndPort() + path; }
+  bool Secure() const { return scheme == "https"; }
+  const char* DefaultPort() const { return Secure() ? "443" : "80"; }
+  // "host" or "host:port" when the port is not the scheme's default.
+  std::string HostAndPort() const { return explicitPort && port != DefaultPort() ? host + ":" + port : host; }
+  std::string AbsoluteUrl() const { return scheme + "://" + HostAndPort() + path; }
 
-  // false for anything that is not a usable absolute http URL.
+  // false for anything that is not a usable absolute http or https URL.
   bool Parse(const std::string& url) {
     if (url.empty() || HasControlOrSpace(url)) return false;
     size_t schemeEnd = url.find("://");
-    if (schemeEnd == npos || LowerCaseAscii(url.substr(0, schemeEnd)) != "http") return false;
+    if (schemeEnd == npos) return false;
+    scheme = LowerCaseAscii(url.substr(0, schemeEnd));
+    if (scheme != "http" && scheme != "https") return false;
     std::string rest = url.substr(schemeEnd + 3);
     size_t fragment = rest.find('#');
     if (fragment != npos) rest.erase(fragment);
@@ -217,7 +222,7 @@ struct THttpCli::Target {
       if (!ParseInt64(portText, value) || value < 1 || value > 65535) return false;
       port = std::to_string(value);
     } else {
-      port = "80";
+      port = DefaultPort();
     }
     return true;
   }
@@ -235,6 +240,7 @@ THttpCli::THttpCli(EventLoop* loop)
   socket_->OnDataAvailable = [this](int error) { SocketDataAvailable(error); };
   socket_->OnDataSent = [this](int error) { SocketDataSent(error); };
   socket_->OnSessionClosed = [this](int error) { SocketSessionClosed(error); };
+  socket_->OnTlsDone = [this](int error) { SocketTlsDone(error); };
 }
 
 THttpCli::~THttpCli() {
@@ -242,6 +248,8 @@ THttpCli::~THttpCli() {
   socket_->OnSessionClosed = nullptr;
   socket_->Close();
 }
+
+const std::string& THttpCli::TlsErrorText() const { return socket_->TlsErrorText(); }
 
 void THttpCli::SetResolver(std::shared_ptr<TNameResolver> resolver) { socket_->SetResolver(std::move(resolver)); }
 
@@ -318,6 +326,8 @@ void THttpCli::StartConnection() {
   docBegun_ = false;
   sendingBody_ = false;
   bufferUsed_ = 0;
+  awaitingTunnel_ = false;
+  proxyAnswer_ = false;
   SetState(THttpState::httpDnsLookup);
   if (!Alive(token, serial)) return;
 
@@ -385,6 +395,84 @@ void THttpCli::SocketSessionConnected(int error) {
     Finish(error);
     return;
   }
+  if (!target_->Secure()) {
+    SessionReady();
+  } else if (Proxy.empty()) {
+    StartTls();
+  } else {
+    SendConnect();
+  }
+}
+
+// Through a proxy, https travels in a tunnel the proxy opens to the server;
+// only the proxy sees this request (and the proxy's credentials).
+void THttpCli::SendConnect() {
+  awaitingTunnel_ = true;
+  bufferUsed_ = 0;
+  const std::string authority = target_->host + ":" + target_->port;
+  std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+  if (!Agent.empty() && !HasLineBreak(Agent)) request += "User-Agent: " + Agent + "\r\n";
+  if (!ProxyUsername.empty())
+    request += "Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
+  socket_->SendStr(request + "\r\n");
+}
+
+// The proxy's answer to CONNECT. A 2xx opens the tunnel; anything else is
+// the answer to the request, as a plain proxy's refusal would be.
+void THttpCli::ReadTunnelAnswer() {
+  const int64_t n = socket_->Receive(buffer_.get() + bufferUsed_, kBufferSize - bufferUsed_);
+  if (n <= 0) return;
+  bufferUsed_ += static_cast<size_t>(n);
+  const std::string_view head(buffer_.get(), bufferUsed_);
+  if (head.find("\r\n\r\n") == npos && head.find("\n\n") == npos) {
+    if (bufferUsed_ == kBufferSize) {
+      reasonPhrase_ = "HTTP header too long";
+      Finish(kHttpErrOverflow);
+    }
+    return;
+  }
+  awaitingTunnel_ = false;
+  const bool opened = (head.starts_with("HTTP/1.0 2") || head.starts_with("HTTP/1.1 2")) && head.size() > 12 &&
+                      std::isdigit(static_cast<unsigned char>(head[10])) &&
+                      std::isdigit(static_cast<unsigned char>(head[11]));
+  if (opened) {
+    // The server speaks first inside the tunnel only after the handshake:
+    // nothing else can have come yet.
+    bufferUsed_ = 0;
+    StartTls();
+    return;
+  }
+  proxyAnswer_ = true;
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  SessionReady();
+  if (!Alive(token, serial) || state_ != THttpState::httpWaitingHeader) return;
+  HeaderBytesArrived();
+}
+
+void THttpCli::StartTls() {
+  try {
+    socket_->StartTls(target_->host);
+  } catch (const ESocketException& e) {
+    statusCode_ = 404;
+    reasonPhrase_ = e.what();
+    Finish(kSocketErrTls);
+  }
+}
+
+void THttpCli::SocketTlsDone(int error) {
+  if (finishing_ || state_ != THttpState::httpDnsLookupDone) return;
+  if (error != 0) {
+    statusCode_ = 404;
+    const std::string why = socket_->TlsErrorText();
+    reasonPhrase_ = SocketErrorDesc(error) + (why.empty() ? std::string() : ": " + why);
+    Finish(error);
+    return;
+  }
+  SessionReady();
+}
+
+void THttpCli::SessionReady() {
   std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   SetState(THttpState::httpConnected);
@@ -393,6 +481,8 @@ void THttpCli::SocketSessionConnected(int error) {
   if (!Alive(token, serial)) return;
   SetState(THttpState::httpWaitingHeader);
   if (!Alive(token, serial)) return;
+  // The proxy refused the tunnel: its answer is already here.
+  if (proxyAnswer_) return;
   SendRequest();
 }
 
@@ -426,7 +516,9 @@ void THttpCli::SendRequest() {
   const char* method = requestType_ == THttpRequest::httpPOST   ? "POST"
                        : requestType_ == THttpRequest::httpHEAD ? "HEAD"
                                                                 : "GET";
-  std::string path = Proxy.empty() ? target_->path : target_->AbsoluteUrl();
+  // Inside a tunnel the server is asked directly.
+  const bool viaProxy = !Proxy.empty() && !target_->Secure();
+  std::string path = viaProxy ? target_->AbsoluteUrl() : target_->path;
   put(std::string(method) + " " + path + " HTTP/1.0");
   header("From: ", Sender);
   header("Accept: ", Accept);
@@ -438,7 +530,7 @@ void THttpCli::SendRequest() {
   if (requestType_ == THttpRequest::httpPOST) put("Content-Length: " + std::to_string(SendStream->size()));
   if (ModifiedSince != 0) put("If-Modified-Since: " + Rfc1123Date(ModifiedSince));
   if (!target_->user.empty()) put("Authorization: Basic " + Base64(target_->user + ":" + target_->password));
-  if (!Proxy.empty() && !ProxyUsername.empty())
+  if (viaProxy && !ProxyUsername.empty())
     put("Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword));
   header("Cookie: ", Cookie);
   if ((!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) && !HasLineBreak(ContentRangeBegin) &&
@@ -487,21 +579,15 @@ void THttpCli::SocketDataSent(int) {
 
 void THttpCli::SocketDataAvailable(int) {
   if (finishing_) return;
+  if (awaitingTunnel_) {
+    ReadTunnelAnswer();
+    return;
+  }
   if (state_ == THttpState::httpWaitingHeader) {
     int64_t n = socket_->Receive(buffer_.get() + bufferUsed_, kBufferSize - bufferUsed_);
     if (n <= 0) return;  // the end of the stream comes as OnSessionClosed
     bufferUsed_ += static_cast<size_t>(n);
-    size_t consumed = 0;
-    if (!ProcessHeader(consumed)) return;
-    if (state_ != THttpState::httpWaitingHeader) return;
-    if (consumed > 0) {
-      std::memmove(buffer_.get(), buffer_.get() + consumed, bufferUsed_ - consumed);
-      bufferUsed_ -= consumed;
-    }
-    if (bufferUsed_ == kBufferSize) {
-      reasonPhrase_ = "HTTP line too long";
-      Finish(kHttpErrOverflow);
-    }
+    HeaderBytesArrived();
     return;
   }
   if (state_ == THttpState::httpWaitingBody) {
@@ -512,6 +598,20 @@ void THttpCli::SocketDataAvailable(int) {
   }
   // Bytes before the request was sent (or in another state) are not an
   // answer to it; the socket keeps them until the header is awaited.
+}
+
+void THttpCli::HeaderBytesArrived() {
+  size_t consumed = 0;
+  if (!ProcessHeader(consumed)) return;
+  if (state_ != THttpState::httpWaitingHeader) return;
+  if (consumed > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + consumed, bufferUsed_ - consumed);
+    bufferUsed_ -= consumed;
+  }
+  if (bufferUsed_ == kBufferSize) {
+    reasonPhrase_ = "HTTP line too long";
+    Finish(kHttpErrOverflow);
+  }
 }
 
 // Cuts the buffered bytes into header lines and handles them. Returns false
@@ -630,7 +730,8 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
 bool THttpCli::HeaderEnded() {
   std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
-  bool redirection = statusCode_ >= 300 && statusCode_ < 400 && !pendingLocation_.empty();
+  // A proxy's refusal of a tunnel sends nobody elsewhere.
+  bool redirection = statusCode_ >= 300 && statusCode_ < 400 && !pendingLocation_.empty() && !proxyAnswer_;
   if (redirection) {
     std::string raw = pendingLocation_;
     std::string absolute;
@@ -639,13 +740,17 @@ bool THttpCli::HeaderEnded() {
     for (char c : raw) value += c == ' ' ? std::string("%20") : std::string(1, c);
     std::string scheme = SchemeOf(value);
     bool usable = !HasControlOrSpace(value);
+    bool downgrade = false;
+    const std::string& here = target_->scheme;
     if (usable && value.starts_with("//")) {
-      absolute = "http:" + value;
+      absolute = here + ":" + value;
     } else if (usable && !scheme.empty()) {
-      usable = scheme == "http";
+      usable = scheme == "http" || scheme == "https";
+      // What was asked for securely is never fetched in the clear.
+      downgrade = usable && target_->Secure() && scheme == "http";
       absolute = value;
     } else if (usable && value.starts_with("/")) {
-      absolute = "http://" + target_->HostAndPort() + value;
+      absolute = here + "://" + target_->HostAndPort() + value;
     } else if (usable) {
       std::string base = target_->path;
       size_t query = base.find('?');
@@ -655,14 +760,17 @@ bool THttpCli::HeaderEnded() {
         base = base.substr(0, query);
         base.erase(base.rfind('/') + 1);
       }
-      absolute = "http://" + target_->HostAndPort() + base + value;
+      absolute = here + "://" + target_->HostAndPort() + base + value;
     }
     Target next;
     if (usable && !next.Parse(absolute)) usable = false;
     int error = 0;
-    if (!usable) {
-      std::string shown;
-      for (char c : raw) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    std::string shown;
+    for (char c : raw) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    if (downgrade) {
+      reasonPhrase_ = "Redirection from https to http refused: " + shown;
+      error = kHttpErrUnsupportedLocation;
+    } else if (!usable) {
       reasonPhrase_ = "Redirection to an unsupported location: " + shown;
       error = kHttpErrUnsupportedLocation;
     } else if (redirectCount_ >= kHttpMaxRedirects) {
@@ -684,7 +792,7 @@ bool THttpCli::HeaderEnded() {
     if (!Alive(token, serial)) return false;
     CloseSocket();
     // Credentials go only to the server they were given for.
-    bool sameServer = next.host == target_->host && next.port == target_->port;
+    bool sameServer = next.scheme == target_->scheme && next.host == target_->host && next.port == target_->port;
     if (!next.hasUser && sameServer) {
       next.user = target_->user;
       next.password = target_->password;

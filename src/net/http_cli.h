@@ -59,7 +59,7 @@ inline constexpr int kHttpErrOverflow = 4;    // a header line (or the whole hea
 // Codes above the errno range for failures of the answer itself.
 inline constexpr int kHttpErrInvalidUrl = 1001;           // URL refused before anything was sent
 inline constexpr int kHttpErrTooManyRedirects = 1002;     // more than kHttpMaxRedirects
-inline constexpr int kHttpErrUnsupportedLocation = 1003;  // redirect to another scheme
+inline constexpr int kHttpErrUnsupportedLocation = 1003;  // redirect to another scheme, or https to http
 inline constexpr int kHttpErrWriteFailed = 1004;          // RcvdStream refused bytes
 inline constexpr int kHttpErrIncomplete = 1005;           // the server closed before the answer was complete
 
@@ -75,20 +75,30 @@ class EHttpException : public std::runtime_error {
 
 // Fetches one document over HTTP/1.0 on one TWSocket, asynchronously: builds
 // the request, parses the status line and header, follows redirections
-// (at most kHttpMaxRedirects, http only), and writes the body to RcvdStream.
-// One request at a time; the client is reused for the next one after
-// OnRequestDone.
+// (at most kHttpMaxRedirects, to http or https, never from https to http),
+// and writes the body to RcvdStream. One request at a time; the client is
+// reused for the next one after OnRequestDone.
+//
+// https: the socket carries TLS (TTlsLayer) and the server's certificate
+// must verify for the URL's host; a certificate that does not ends the
+// request with kSocketErrCertificate, another handshake failure with
+// kSocketErrTls or the socket's error (status 404, the reason phrase holds
+// OpenSSL's text). OnSessionConnected comes once the TLS session is up.
+// Through a proxy, the client asks for a tunnel first
+// ("CONNECT host:port HTTP/1.0", with Proxy-Authorization when
+// ProxyUsername is set) and speaks TLS to the server inside it; a proxy that
+// refuses the tunnel gives the answer (its status, reason and body).
 //
 // Wire format: the request is sent in one piece, lines ended by CR LF, in
 // this order (lines whose condition fails are left out):
-//   <GET|POST|HEAD> <path, or the whole URL through a proxy> HTTP/1.0
+//   <GET|POST|HEAD> <path, or the whole http URL through a proxy> HTTP/1.0
 //   From: Sender / Accept: Accept / Referer: Reference /
 //   Content-Type: ContentTypePost (POST) / User-Agent: Agent /
-//   Host: <host>[:<port> when the URL names a port other than 80] /
+//   Host: <host>[:<port> when the URL names a port other than the scheme's] /
 //   Pragma: no-cache (NoCache) / Content-Length: <n> (POST) /
 //   If-Modified-Since: <RFC 1123 date> (ModifiedSince != 0) /
 //   Authorization: Basic ... (Username) /
-//   Proxy-Authorization: Basic ... (Proxy and ProxyUsername) /
+//   Proxy-Authorization: Basic ... (Proxy and ProxyUsername, http only) /
 //   Cookie: Cookie / Range: bytes=<ContentRangeBegin>-<ContentRangeEnd>
 //   and an empty line. A value holding CR or LF leaves its line out.
 //
@@ -111,7 +121,7 @@ class THttpCli {
   THttpCli& operator=(const THttpCli&) = delete;
 
   // ---- Request properties (read when a request starts) ----
-  std::string URL;                       // "http://[user[:password]@]host[:port][/path]"
+  std::string URL;                       // "http[s]://[user[:password]@]host[:port][/path]"
   std::string LocalAddr = "0.0.0.0";     // local address to bind
   std::string Proxy;                     // HTTP proxy host, "host[:port]"; non-empty: proxy form
   std::string ProxyPort;                 // used when Proxy names no port ("80" when both are empty)
@@ -145,7 +155,7 @@ class THttpCli {
   // Start a GET / POST / HEAD of URL and return at once. Throw
   // EHttpException "HTTP component is busy" (kHttpErrBusy) while a request
   // runs, and PostASync "HTTP component has nothing to post" (kHttpErrNoData)
-  // without SendStream. A URL that is not http, has no host, or holds a
+  // without SendStream. A URL that is not http or https, has no host, or holds a
   // control character or a space is refused before anything is sent: status
   // 404, reason "Invalid URL", OnRequestDone(kHttpErrInvalidUrl).
   void GetASync();
@@ -166,8 +176,9 @@ class THttpCli {
   // The status line's text, or the failure: "can't resolve hostname to IP
   // address"; "<socket error description> (Error #<code>)" when the
   // connection failed; "Connection aborted on request"; "Invalid URL";
-  // "Too many redirections (<location>)" and "Redirection to an unsupported
-  // location: <location>" for a redirection that is not followed (the
+  // "Too many redirections (<location>)", "Redirection to an unsupported
+  // location: <location>" and "Redirection from https to http refused:
+  // <location>" for a redirection that is not followed (the
   // status code then stays the 3xx of that answer and Location() is set back
   // to URL, so the answer reads as a final one that failed).
   const std::string& ReasonPhrase() const { return reasonPhrase_; }
@@ -177,7 +188,7 @@ class THttpCli {
   int64_t ContentRangeTotal() const { return contentRangeTotal_; }
   const std::string& AcceptRanges() const { return acceptRanges_; }
   // URL at the start; the target of each followed redirection (with the
-  // port when it is not 80), already in the OnHeaderEnd of the answer that
+  // port when it is not the scheme's default), already in the OnHeaderEnd of the answer that
   // redirects; back to URL when a redirection is refused. Stays readable
   // after the request.
   const std::string& Location() const { return location_; }
@@ -190,6 +201,9 @@ class THttpCli {
   const std::vector<std::string>& AuthChallenges() const { return authChallenges_; }
   // Body bytes received for the last answer.
   int64_t RcvdCount() const { return rcvdCount_; }
+  // OpenSSL's reason when TLS failed (a certificate's verify text); empty
+  // otherwise.
+  const std::string& TlsErrorText() const;
   // The code the request ended with (valid in and after OnRequestDone).
   int RequestDoneError() const { return requestDoneError_; }
 
@@ -226,6 +240,12 @@ class THttpCli {
   void SocketDataAvailable(int error);
   void SocketDataSent(int error);
   void SocketSessionClosed(int error);
+  void SocketTlsDone(int error);
+  void SendConnect();
+  void ReadTunnelAnswer();
+  void StartTls();
+  void SessionReady();
+  void HeaderBytesArrived();
   void SendRequest();
   void SendNextBodyChunk();
   bool ProcessHeader(size_t& consumed);
@@ -265,6 +285,8 @@ class THttpCli {
   bool docBegun_ = false;
   size_t sendBodyOffset_ = 0;
   bool sendingBody_ = false;
+  bool awaitingTunnel_ = false;  // CONNECT sent, the proxy's answer not read yet
+  bool proxyAnswer_ = false;     // the proxy refused the tunnel: its answer is the answer
 
   std::unique_ptr<char[]> buffer_;
   size_t bufferUsed_ = 0;

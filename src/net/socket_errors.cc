@@ -51,6 +51,8 @@ std::string SocketErrorDesc(int code) {
     case kSocketErrTryAgain: return "Non-authoritative host not found";
     case kSocketErrNoRecovery: return "Non-recoverable error";
     case kSocketErrNoData: return "Valid name, no data record of requested type";
+    case kSocketErrTls: return "TLS failure";
+    case kSocketErrCertificate: return "Certificate not trusted";
     default: return "Not a socket error";
   }
 }

@@ -11,6 +11,9 @@ inline constexpr int kSocketErrHostNotFound = 11001;   // no such name
 inline constexpr int kSocketErrTryAgain = 11002;       // temporary lookup failure
 inline constexpr int kSocketErrNoRecovery = 11003;     // the resolver failed for good
 inline constexpr int kSocketErrNoData = 11004;         // the name has no address of the family
+// TLS failures, with OpenSSL's own text in TWSocket::TlsErrorText.
+inline constexpr int kSocketErrTls = 12001;            // handshake or record failure
+inline constexpr int kSocketErrCertificate = 12002;    // the peer's certificate did not verify
 
 // The conventional description of a socket error code: "No Error" for 0,
 // "Connection refused", "Connection timed out", "Host not found", ...;

@@ -16,6 +16,7 @@
 
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
+#include "net/tls_layer.h"
 
 namespace brindle {
 
@@ -222,6 +223,7 @@ void TWSocket::Connect() {
   if (Proto != "tcp") throw ESocketException("Connect: Unsupported Protocol", 0);
   uint16_t port = 0;
   if (!ResolvePort(Port, port) || port == 0) throw ESocketException("Connect: Invalid Port", 0);
+  tlsErrorText_.clear();
   SockAddr numeric;
   if (ParseNumericAddress(Addr, port, numeric)) {
     StartConnect(Addr);
@@ -326,11 +328,16 @@ void TWSocket::OnReady(unsigned events) {
       }
       return;
     case TSocketState::wsConnected:
+      if (tlsHandshaking_) {
+        ContinueHandshake();
+        return;
+      }
       if (events & EventLoop::kWritable) {
         FlushSendBuffer();
         if (!stillHere()) return;
       }
-      if (events & EventLoop::kReadable) HandleReadable();
+      if ((events & EventLoop::kReadable) || (tlsReadWantsWrite_ && (events & EventLoop::kWritable)))
+        HandleReadable();
       return;
     default:
       return;
@@ -364,9 +371,45 @@ int64_t TWSocket::Receive(void* buffer, size_t size) {
     lastError_ = ENOTCONN;
     return -1;
   }
+  if (tls_) {
+    if (tlsHandshaking_) {
+      lastError_ = EAGAIN;
+      return -1;
+    }
+    const bool wantedWrite = tlsReadWantsWrite_;
+    tlsReadWantsWrite_ = false;
+    TTlsStatus status;
+    const int64_t n = tls_->Read(buffer, size, status);
+    switch (status) {
+      case TTlsStatus::Ok:
+        ++received_;
+        break;
+      case TTlsStatus::Closed:
+        endSeen_ = true;
+        endError_ = 0;
+        break;
+      case TTlsStatus::Failed:
+        lastError_ = tls_->SystemError() != 0 ? tls_->SystemError() : kSocketErrTls;
+        tlsErrorText_ = tls_->ErrorText();
+        endSeen_ = true;
+        endError_ = lastError_;
+        return -1;
+      case TTlsStatus::WantWrite:
+        tlsReadWantsWrite_ = true;
+        [[fallthrough]];
+      case TTlsStatus::WantRead:
+        lastError_ = EAGAIN;
+        if (wantedWrite != tlsReadWantsWrite_) Watch(ConnectedEvents());
+        return -1;
+    }
+    return n;
+  }
   for (;;) {
     ssize_t n = ::recv(fd_, buffer, size, 0);
-    if (n > 0) return n;
+    if (n > 0) {
+      ++received_;
+      return n;
+    }
     if (n == 0) {
       endSeen_ = true;
       endError_ = 0;
@@ -389,8 +432,14 @@ void TWSocket::HandleReadable() {
   uint64_t session = session_;
   endSeen_ = false;
   if (OnDataAvailable) {
-    OnDataAvailable(0);
-    if (token.expired() || session_ != session || fd_ < 0) return;
+    // Plain text TLS already holds makes the descriptor no more readable:
+    // it is handed on while the handler keeps taking it.
+    uint64_t before;
+    do {
+      before = received_;
+      OnDataAvailable(0);
+      if (token.expired() || session_ != session || fd_ < 0) return;
+    } while (tls_ && !endSeen_ && received_ != before && tls_->Pending());
   } else {
     std::vector<char> sink(kDrainChunk);
     while (Receive(sink.data(), sink.size()) > 0) {
@@ -412,6 +461,30 @@ void TWSocket::RaiseClosed(int error) {
 
 size_t TWSocket::BufferedByteCount() const { return sendBuffer_.size() - sendOffset_; }
 
+unsigned TWSocket::ConnectedEvents() const {
+  return EventLoop::kReadable | (BufferedByteCount() > 0 || tlsReadWantsWrite_ ? EventLoop::kWritable : 0u);
+}
+
+int64_t TWSocket::SendSome(const char* data, size_t size, int& error) {
+  if (tls_) {
+    TTlsStatus status;
+    const int64_t n = tls_->Write(data, size, status);
+    if (status == TTlsStatus::Ok) return n;
+    if (status == TTlsStatus::WantRead || status == TTlsStatus::WantWrite) return 0;
+    error = tls_->SystemError() != 0 ? tls_->SystemError() : status == TTlsStatus::Closed ? EPIPE : kSocketErrTls;
+    tlsErrorText_ = tls_->ErrorText();
+    return -1;
+  }
+  for (;;) {
+    const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    error = errno;
+    return -1;
+  }
+}
+
 int64_t TWSocket::Send(const void* data, size_t size) {
   if (fd_ < 0 || state_ != TSocketState::wsConnected) {
     lastError_ = ENOTCONN;
@@ -419,52 +492,96 @@ int64_t TWSocket::Send(const void* data, size_t size) {
   }
   const char* bytes = static_cast<const char*>(data);
   size_t sent = 0;
-  if (BufferedByteCount() == 0) {
+  if (BufferedByteCount() == 0 && !tlsHandshaking_) {
     sendBuffer_.clear();
     sendOffset_ = 0;
     while (sent < size) {
-      ssize_t n = ::send(fd_, bytes + sent, size - sent, MSG_NOSIGNAL);
-      if (n > 0) {
-        sent += static_cast<size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      int error = 0;
+      const int64_t n = SendSome(bytes + sent, size - sent, error);
+      if (n < 0) {
         // The broken connection shows itself to the reader.
-        lastError_ = errno;
+        lastError_ = error;
         return -1;
       }
-      break;
+      if (n == 0) break;
+      sent += static_cast<size_t>(n);
     }
   }
   sendBuffer_.append(bytes + sent, size - sent);
   dataSentDue_ = true;
-  Watch(EventLoop::kReadable | EventLoop::kWritable);
+  if (!tlsHandshaking_) Watch(EventLoop::kReadable | EventLoop::kWritable);
   return static_cast<int64_t>(size);
 }
 
 void TWSocket::FlushSendBuffer() {
   while (BufferedByteCount() > 0) {
-    ssize_t n = ::send(fd_, sendBuffer_.data() + sendOffset_, BufferedByteCount(), MSG_NOSIGNAL);
+    int error = 0;
+    const int64_t n = SendSome(sendBuffer_.data() + sendOffset_, BufferedByteCount(), error);
     if (n > 0) {
       sendOffset_ += static_cast<size_t>(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    lastError_ = errno;
+    if (n == 0) return;
+    lastError_ = error;
     sendBuffer_.clear();
     sendOffset_ = 0;
     dataSentDue_ = false;
-    Watch(EventLoop::kReadable);
+    Watch(ConnectedEvents());
     return;
   }
   sendBuffer_.clear();
   sendOffset_ = 0;
-  Watch(EventLoop::kReadable);
+  Watch(ConnectedEvents());
   if (dataSentDue_) {
     dataSentDue_ = false;
     if (OnDataSent) OnDataSent(0);
+  }
+}
+
+// ---- TLS ----
+
+void TWSocket::StartTls(const std::string& host) {
+  if (fd_ < 0 || state_ != TSocketState::wsConnected) throw ESocketException("StartTls: Socket is not connected", ENOTCONN);
+  if (tls_) throw ESocketException("StartTls: TLS already in use", 0);
+  try {
+    tls_ = std::make_unique<TTlsLayer>(fd_, host);
+  } catch (const std::exception& e) {
+    throw ESocketException(e.what(), 0);
+  }
+  tlsHandshaking_ = true;
+  tlsErrorText_.clear();
+  // The first step runs from the loop, so that OnTlsDone never comes from
+  // inside this call; a connected socket is writable at once.
+  Watch(EventLoop::kWritable);
+}
+
+void TWSocket::ContinueHandshake() {
+  switch (tls_->Handshake()) {
+    case TTlsStatus::WantRead:
+      Watch(EventLoop::kReadable);
+      return;
+    case TTlsStatus::WantWrite:
+      Watch(EventLoop::kWritable);
+      return;
+    case TTlsStatus::Ok: {
+      tlsHandshaking_ = false;
+      Watch(ConnectedEvents());
+      if (OnTlsDone) OnTlsDone(0);
+      return;
+    }
+    default: {
+      const int error = tls_->CertificateRejected() ? kSocketErrCertificate
+                        : tls_->SystemError() != 0  ? tls_->SystemError()
+                                                    : kSocketErrTls;
+      tlsErrorText_ = tls_->ErrorText();
+      lastError_ = error;
+      std::weak_ptr<bool> token = alive_;
+      CloseDescriptor();
+      ChangeState(TSocketState::wsClosed);
+      if (token.expired()) return;
+      if (OnTlsDone) OnTlsDone(error);
+      return;
+    }
   }
 }
 
@@ -535,6 +652,9 @@ void TWSocket::CloseDescriptor() {
   sendOffset_ = 0;
   dataSentDue_ = false;
   endSeen_ = false;
+  tls_.reset();
+  tlsHandshaking_ = false;
+  tlsReadWantsWrite_ = false;
 }
 
 void TWSocket::Close() {

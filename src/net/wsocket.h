@@ -12,6 +12,7 @@
 namespace brindle {
 
 class TNameResolver;
+class TTlsLayer;
 
 enum class TSocketState {
   wsInvalidState,
@@ -132,6 +133,19 @@ class TWSocket {
   // wsClosed. The socket can connect again afterwards. Harmless when closed.
   void Close();
 
+  // Starts TLS on the connected socket: the peer's certificate must be
+  // valid for host (a name, or a numeric address). OnTlsDone follows from
+  // the loop: 0, and from then on Receive and Send carry plain text through
+  // TLS; or kSocketErrCertificate, kSocketErrTls or an errno value, with the
+  // socket closed (no OnSessionClosed) and TlsErrorText saying why. Bytes
+  // sent before the handshake is done wait for it. A peer that ends without
+  // closing TLS reads as an orderly end of the stream, like a plain close:
+  // whether the data is complete is the protocol's to judge. Throws
+  // ESocketException when the socket is not connected or already uses TLS.
+  void StartTls(const std::string& host);
+  bool UsesTls() const { return tls_ != nullptr; }
+  const std::string& TlsErrorText() const { return tlsErrorText_; }
+
   // The remote address and port of a connected socket; empty when there is
   // none.
   std::string GetPeerAddr() const;
@@ -151,6 +165,7 @@ class TWSocket {
   // Close (0).
   std::function<void(int error)> OnSessionClosed;
   std::function<void(int error)> OnSessionAvailable;
+  std::function<void(int error)> OnTlsDone;
   std::function<void(TSocketState oldState, TSocketState newState)> OnChangeState;
 
  private:
@@ -164,7 +179,14 @@ class TWSocket {
   void OnReady(unsigned events);
   void HandleConnectDone();
   void HandleReadable();
+  void ContinueHandshake();
+  // Hands bytes to the connection: the count taken (0: it would block), or
+  // -1 with error set when the connection broke.
+  int64_t SendSome(const char* data, size_t size, int& error);
   void FlushSendBuffer();
+  // What to wait for once connected: readable, and writable while bytes
+  // wait to be sent or a TLS read needs a write.
+  unsigned ConnectedEvents() const;
   void CloseDescriptor();
   void RaiseClosed(int error);
 
@@ -185,6 +207,11 @@ class TWSocket {
   bool endSeen_ = false;  // Receive met the end of the stream or an error
   int endError_ = 0;
   bool connectLookup_ = false;  // Connect is resolving Addr
+  std::unique_ptr<TTlsLayer> tls_;
+  bool tlsHandshaking_ = false;
+  bool tlsReadWantsWrite_ = false;
+  uint64_t received_ = 0;  // Receive calls that returned bytes
+  std::string tlsErrorText_;
 };
 
 }  // namespace brindle

@@ -162,7 +162,7 @@ TEST_F(CliITest, BadUsageAndUnsupportedAddressesExitWithTwo) {
       {{"--bogus", "http://127.0.0.1:9/a"}, "unknown option"},
       {{"-s", "0", "http://127.0.0.1:9/a"}, "bad value"},
       {{"-o", "x", "http://127.0.0.1:9/a", "http://127.0.0.1:9/b"}, "one URL"},
-      {{"https://127.0.0.1:9/a"}, "unsupported address"},
+      {{"gopher://127.0.0.1:9/a"}, "unsupported address"},
       {{"mailto:someone@example.org"}, "unsupported address"},
   };
   for (const auto& [args, message] : cases) {

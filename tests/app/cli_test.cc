@@ -58,10 +58,11 @@ TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
   EXPECT_EQ(DefaultUnzipDirectory("/x.d/archive"), "");
 }
 
-TEST(CliOptionsTest, SupportsHttpAndFtpOnly) {
+TEST(CliOptionsTest, SupportsHttpHttpsAndFtpOnly) {
   EXPECT_TRUE(SupportedAddress("http://h/a.zip"));
   EXPECT_TRUE(SupportedAddress("FTP://h/a.zip"));
-  EXPECT_FALSE(SupportedAddress("https://h/a.zip"));
+  EXPECT_TRUE(SupportedAddress("https://h/a.zip"));
+  EXPECT_FALSE(SupportedAddress("gopher://h/a.zip"));
   EXPECT_FALSE(SupportedAddress("www.h.org/a.zip"));
   EXPECT_FALSE(SupportedAddress("http:///a.zip"));
   EXPECT_FALSE(SupportedAddress("mailto:a@b.c"));

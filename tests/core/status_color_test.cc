@@ -25,6 +25,7 @@ TEST(StatusColorTest, GroupsEveryStatusText) {
       {kStatusCouldNotConnect, C::Error},
       {kStatusLostConnection, C::Error},
       {kStatusCouldNotLogin, C::Error},
+      {kStatusCertificateNotTrusted, C::Error},
       {"Couldn't connect to host", C::Error},
       {"done", C::Other},
       {"Done ", C::Other},

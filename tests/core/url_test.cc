@@ -24,7 +24,7 @@ const UrlCase kCases[] = {
     // Text                                   User  Password  Host  Dir  FileName  Protocol  Ext  Port  Query
     {"http://www.example.com/pub/file.zip", "", "", "www.example.com", "/pub/", "file.zip", "http", "zip", 80, ""},
     {"HTTP://Example.com/A.TAR.GZ", "", "", "Example.com", "/", "A.TAR.GZ", "http", "GZ", 80, ""},
-    {"https://example.com/f.zip", "", "", "example.com", "/", "f.zip", "https", "zip", 0, ""},
+    {"https://example.com/f.zip", "", "", "example.com", "/", "f.zip", "https", "zip", 443, ""},
     // Host only: the path is "/".
     {"http://example.com", "", "", "example.com", "/", "", "http", "", 80, ""},
     {"http://example.com/", "", "", "example.com", "/", "", "http", "", 80, ""},

@@ -189,8 +189,8 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{.name = "RedirectionLoop", .reply = [](auto&) { return test::RedirectReply(302, "/loop"); },
                    .final = psError, .code = 4, .text = "Too many redirections (/loop)"},
         AnswerCase{.name = "RedirectionToAnotherScheme",
-                   .reply = [](auto&) { return test::RedirectReply(302, "https://elsewhere.example/f"); },
-                   .final = psError, .code = 4, .text = "Redirection to an unsupported location: https://"}),
+                   .reply = [](auto&) { return test::RedirectReply(302, "ftp://elsewhere.example/f"); },
+                   .final = psError, .code = 4, .text = "Redirection to an unsupported location: ftp://"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HttpPartDownloaderTest, CutConnectionsResumeComparingWholeFileSizes) {

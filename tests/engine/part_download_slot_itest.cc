@@ -103,7 +103,7 @@ TEST_P(PartDownloadSlotITest, FailureMarksTheMirror) {
   const Case cases[] = {
       {Url("/missing.bin"), "File not found", 4},
       {std::string(GetParam()) + "://127.0.0.1:1/f.bin", "Couldn't connect to host", 2},
-      {"https://127.0.0.1:" + std::to_string(http_.Port()) + "/f.bin", "Unsupported protocol: https", 4},
+      {"gopher://127.0.0.1:" + std::to_string(http_.Port()) + "/f.bin", "Unsupported protocol: gopher", 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);

@@ -187,7 +187,7 @@ TEST_F(PartDownloadSlotTest, ResizePartFileOnlyCuts) {
 
 // Reported from the loop, never inside Start; without a mirror nothing happens.
 TEST_F(PartDownloadSlotTest, UnsupportedSchemeFailsFromTheLoop) {
-  for (const char* url : {"https://127.0.0.1/f.bin", "gopher://127.0.0.1/f.bin", "127.0.0.1/f.bin", ""}) {
+  for (const char* url : {"file://127.0.0.1/f.bin", "gopher://127.0.0.1/f.bin", "127.0.0.1/f.bin", ""}) {
     SCOPED_TRACE(url);
     TFileMirror mirror(url);
     TPartDownloadSlot slot(&loop_);

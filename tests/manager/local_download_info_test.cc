@@ -46,6 +46,7 @@ TEST_F(LocalDownloadinfoTest, StatusSaveMapping) {
       {kStatusTimeout, kStatusPaused},             {kStatusFileNotFound, kStatusPaused},
       {kStatusFilesizeMismatch, kStatusPaused},    {kStatusCouldNotConnect, kStatusPaused},
       {kStatusLostConnection, kStatusPaused},      {kStatusCouldNotLogin, kStatusPaused},
+      {kStatusCertificateNotTrusted, kStatusPaused},
       {kStatusResumeNotSupported, kStatusResumeNotSupported}, {kStatusDone, kStatusDone}};
   for (const auto& [status, saved] : cases) {
     TLocalDownloadinfo record(nullptr, Base(), nullptr);

@@ -316,8 +316,8 @@ TEST_F(HttpCliTest, RedirectionsNotFollowedEndAsFailedFinalAnswers) {
     size_t requests;
   };
   for (const Case& c : {Case{"/again", kHttpErrTooManyRedirects, "Too many redirections (/again)", 21},
-                        Case{"https://secure.example/f.zip", kHttpErrUnsupportedLocation,
-                             "Redirection to an unsupported location: https://secure.example/f.zip", 1},
+                        Case{"ftp://files.example/f.zip", kHttpErrUnsupportedLocation,
+                             "Redirection to an unsupported location: ftp://files.example/f.zip", 1},
                         Case{"/a\x01" "b", kHttpErrUnsupportedLocation,
                              "Redirection to an unsupported location: /a?b", 1}}) {
     const size_t before = server.Requests().size();

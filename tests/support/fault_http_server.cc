@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/broken_pipe_signal.h"
 
 namespace brindle::test {
 
@@ -147,6 +151,9 @@ struct FaultHttpServer::Connection {
   size_t Sent = 0;
   std::vector<int64_t> StallAt;  // body offsets still ahead, ascending
   bool Stalled = false;
+  SSL* Ssl = nullptr;
+  bool Handshaking = false;
+  bool CloseNotify = false;  // the answer went out whole: TLS is ended properly
 };
 
 FaultHttpServer::FaultHttpServer(EventLoop& loop) : loop_(loop) {
@@ -171,10 +178,39 @@ FaultHttpServer::~FaultHttpServer() {
   while (!connections_.empty()) Drop(connections_.begin()->first);
   loop_.RemoveWatch(listenWatch_);
   close(listenFd_);
+  if (tls_) SSL_CTX_free(tls_);
 }
 
 std::string FaultHttpServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void FaultHttpServer::EnableTls(const std::string& certificateFile, const std::string& keyFile) {
+  // A client that goes away while the answer is written must not end the test.
+  IgnoreBrokenPipeSignal();
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context || SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    if (context) SSL_CTX_free(context);
+    throw std::runtime_error("FaultHttpServer: cannot load " + certificateFile);
+  }
+  SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  if (tls_) SSL_CTX_free(tls_);
+  tls_ = context;
+}
+
+int64_t FaultHttpServer::Read(Connection& c, char* buffer, size_t size) {
+  if (!c.Ssl) {
+    const ssize_t n = recv(c.Fd, buffer, size, 0);
+    if (n >= 0) return n;
+    return errno == EAGAIN || errno == EINTR ? -1 : -2;
+  }
+  ERR_clear_error();
+  const int n = SSL_read(c.Ssl, buffer, static_cast<int>(size));
+  if (n > 0) return n;
+  const int error = SSL_get_error(c.Ssl, n);
+  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return -1;
+  return error == SSL_ERROR_ZERO_RETURN ? 0 : -2;
 }
 
 void FaultHttpServer::AddFile(const std::string& path, std::string content) { files_[path] = std::move(content); }
@@ -208,6 +244,12 @@ void FaultHttpServer::OnListen() {
     const int id = ++accepted_;
     auto c = std::make_unique<Connection>();
     c->Fd = fd;
+    if (tls_) {
+      c->Ssl = SSL_new(tls_);
+      SSL_set_fd(c->Ssl, fd);
+      SSL_set_accept_state(c->Ssl);
+      c->Handshaking = true;
+    }
     c->Watch = loop_.AddWatch(fd, EventLoop::kReadable, [this, id](unsigned events) { OnConnection(id, events); },
                               "FaultHttpServer.Connection");
     connections_[id] = std::move(c);
@@ -218,10 +260,27 @@ void FaultHttpServer::OnConnection(int id, unsigned events) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
   Connection& c = *it->second;
-  if (events & EventLoop::kReadable) {
+  if (c.Handshaking) {
+    ERR_clear_error();
+    const int result = SSL_do_handshake(c.Ssl);
+    if (result != 1) {
+      const int error = SSL_get_error(c.Ssl, result);
+      if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        loop_.SetWatchEvents(c.Watch, error == SSL_ERROR_WANT_READ ? EventLoop::kReadable : EventLoop::kWritable);
+        return;
+      }
+      return Drop(id);
+    }
+    c.Handshaking = false;
+    loop_.SetWatchEvents(c.Watch, EventLoop::kReadable);
+    events = EventLoop::kReadable;
+  }
+  // Plain text TLS already decrypted makes the socket no more readable.
+  while ((events & EventLoop::kReadable) || (c.Ssl && !c.Answered && SSL_pending(c.Ssl) > 0)) {
+    events &= ~EventLoop::kReadable;
     char buffer[4096];
-    ssize_t n = recv(c.Fd, buffer, sizeof buffer, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return Drop(id);
+    const int64_t n = Read(c, buffer, sizeof buffer);
+    if (n == 0 || n == -2) return Drop(id);
     if (n > 0 && !c.Answered) {
       c.In.append(buffer, static_cast<size_t>(n));
       size_t end = HeadEnd(c.In);
@@ -236,6 +295,7 @@ void FaultHttpServer::OnConnection(int id, unsigned events) {
       Answer(c, std::move(request));
       if (c.Out.empty() && c.StallAt.empty()) return Drop(id);
     }
+    if (n < 0) break;
   }
   if (c.Answered) Flush(id);
 }
@@ -258,8 +318,9 @@ void FaultHttpServer::Answer(Connection& c, HttpRequest request) {
   HttpReply reply = handler ? handler(request) : Serve(request);
   if (reply.CloseAtOnce) return;
   std::string body = std::move(reply.Body);
-  if (reply.CloseAfter >= 0 && reply.CloseAfter < static_cast<int64_t>(body.size()))
-    body.resize(static_cast<size_t>(reply.CloseAfter));
+  const bool cut = reply.CloseAfter >= 0 && reply.CloseAfter < static_cast<int64_t>(body.size());
+  if (cut) body.resize(static_cast<size_t>(reply.CloseAfter));
+  c.CloseNotify = !reply.SkipCloseNotify && !cut;
   c.HeadSize = reply.Head.size();
   c.Out = reply.Head + body;
   c.StallAt = reply.StallAt;
@@ -274,6 +335,18 @@ void FaultHttpServer::Flush(int id) {
   size_t limit = c.Out.size();
   if (!c.StallAt.empty()) limit = std::min(limit, c.HeadSize + static_cast<size_t>(std::max<int64_t>(0, c.StallAt[0])));
   while (c.Sent < limit) {
+    if (c.Ssl) {
+      ERR_clear_error();
+      const int n = SSL_write(c.Ssl, c.Out.data() + c.Sent, static_cast<int>(limit - c.Sent));
+      if (n <= 0) {
+        const int error = SSL_get_error(c.Ssl, n);
+        if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) break;
+        c.CloseNotify = false;
+        return Drop(id);
+      }
+      c.Sent += static_cast<size_t>(n);
+      continue;
+    }
     ssize_t n = send(c.Fd, c.Out.data() + c.Sent, limit - c.Sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) break;
@@ -296,10 +369,16 @@ void FaultHttpServer::Flush(int id) {
 void FaultHttpServer::Drop(int id) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
-  loop_.RemoveWatch(it->second->Watch);
+  Connection& c = *it->second;
+  loop_.RemoveWatch(c.Watch);
+  if (c.Ssl) {
+    // A whole answer ends TLS properly; a cut one just stops.
+    if (c.CloseNotify && !c.Handshaking && c.Sent == c.Out.size()) SSL_shutdown(c.Ssl);
+    SSL_free(c.Ssl);
+  }
   // Half-close first so that the peer reads everything sent before the end.
-  shutdown(it->second->Fd, SHUT_WR);
-  close(it->second->Fd);
+  shutdown(c.Fd, SHUT_WR);
+  close(c.Fd);
   connections_.erase(it);
 }
 

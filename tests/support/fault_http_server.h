@@ -12,6 +12,8 @@
 
 #include "core/event_loop.h"
 
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace brindle::test {
 
 // One request as the server read it.
@@ -39,6 +41,9 @@ struct HttpReply {
   int64_t CloseAfter = -1;  // close after this many body bytes; -1: the whole body
   // Body offsets at which sending stops until the test calls Release().
   std::vector<int64_t> StallAt{};
+  // TLS: the whole answer ends without close_notify, as a cut one
+  // (CloseAfter) always does.
+  bool SkipCloseNotify = false;
 };
 
 // Ways to spoil the answer for a file.
@@ -62,8 +67,8 @@ HttpReply StatusReply(int status, const std::string& reason, const std::string& 
 HttpReply RedirectReply(int status, const std::string& location);
 
 // An HTTP/1.0 server on 127.0.0.1 (a free port) that lives on the caller's
-// event loop, on plain non-blocking sockets. Each connection carries one
-// request. The answer comes from the next queued script if there is one, else
+// event loop, on plain non-blocking sockets, or with TLS once EnableTls was
+// called. Each connection carries one request. The answer comes from the next queued script if there is one, else
 // from the handler, else from the files (404 for an unknown path).
 class FaultHttpServer {
  public:
@@ -75,8 +80,11 @@ class FaultHttpServer {
   FaultHttpServer& operator=(const FaultHttpServer&) = delete;
 
   uint16_t Port() const { return port_; }
-  // "http://127.0.0.1:<port>" + path.
+  // "http://127.0.0.1:<port>" + path ("https://" with TLS).
   std::string Url(const std::string& path) const;
+  // Connections accepted from now on speak TLS with this certificate
+  // (PEM files, e.g. from TestCertificates).
+  void EnableTls(const std::string& certificateFile, const std::string& keyFile);
 
   void AddFile(const std::string& path, std::string content);
   // The answer for the next connection not yet served by an earlier script.
@@ -98,6 +106,9 @@ class FaultHttpServer {
   void OnListen();
   void OnConnection(int id, unsigned events);
   void Answer(Connection& c, HttpRequest request);
+  // recv or SSL_read: the count, 0 at the end, -1 when nothing is there
+  // yet, -2 when the connection broke.
+  int64_t Read(Connection& c, char* buffer, size_t size);
   void Flush(int id);
   void Drop(int id);
 
@@ -111,6 +122,7 @@ class FaultHttpServer {
   std::vector<HttpRequest> requests_;
   std::map<int, std::unique_ptr<Connection>> connections_;
   int accepted_ = 0;
+  SSL_CTX* tls_ = nullptr;
 };
 
 // Dispatches the loop until done() holds; false when it still does not after

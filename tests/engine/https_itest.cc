@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/event_loop.h"
+#include "core/memory_registry.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "engine/download_record.h"
+#include "engine/downloader.h"
+#include "engine/file_mirror.h"
+#include "engine/http_part_downloader.h"
+#include "support/fault_http_server.h"
+#include "support/manual_clock.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace brindle {
+namespace {
+
+using test::FaultHttpServer;
+using test::HttpReply;
+using test::HttpRequest;
+
+std::string MakeContent(size_t size) {
+  std::string content(size, '\0');
+  uint32_t x = 2463534242u;
+  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
+  return content;
+}
+
+bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
+
+class TestRecord : public TDownloadRecord {
+ public:
+  using TDownloadRecord::TDownloadRecord;
+  bool Save() const override { return true; }
+};
+
+class HttpsITest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    certDir_ = new test::TempDir();
+    certs_ = new test::TestCertificates(certDir_->Path());
+  }
+  static void TearDownTestSuite() {
+    delete certs_;
+    delete certDir_;
+  }
+
+  HttpsITest() {
+    clock_.Attach(loop_);
+    SetRegistry(&registry_);
+    WriteBool(kOptionsSection, "UseHTTPProxy", false);
+    good_.EnableTls(certs_->Good, certs_->Key);
+    expired_.EnableTls(certs_->Expired, certs_->Key);
+    for (FaultHttpServer* server : {&good_, &expired_, &plain_}) server->AddFile("/f.bin", content_);
+  }
+  ~HttpsITest() override {
+    downloader_.reset();
+    SetRegistry(nullptr);
+    clock_.Detach();
+  }
+
+  TPartDownloaderState Run(TPartDownloader& part, const std::function<void()>& whileRunning = {}) {
+    TPartDownloaderState last = psIdle;
+    part.OnChange = [&](TPartDownloader&, TPartDownloaderState s) { last = s; };
+    part.Get();
+    EXPECT_TRUE(test::RunUntil(loop_, [&] {
+      if (whileRunning) whileRunning();
+      return Final(last);
+    }));
+    return part.State();
+  }
+
+  void MakeDownloader(const std::string& url, std::vector<std::string> mirrors) {
+    record_ = std::make_unique<TestRecord>(std::make_unique<TUrl>(url), dir_.File("rec"));
+    record_->LocalFileName = dir_.File("out.bin");
+    TDownloaderOptions options;
+    options.SplitParts = 4;
+    options.Loop = &loop_;
+    options.LocalMirrors = [mirrors](const TUrl&, TMirrorList& list) {
+      for (const std::string& m : mirrors) list.Add(new TFileMirror(m));
+    };
+    options.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 100}; };
+    downloader_ = std::make_unique<TDownloader>(*record_, std::move(options));
+    downloader_->OnAllPartsDone = [this](TDownloader&) { ++done_; };
+    downloader_->OnDownloadError = [this](TDownloader&) { ++errors_; };
+    downloader_->StartDownload();
+  }
+  std::string Joined() const {
+    std::string all;
+    for (;;) {
+      const std::string name = record_->TempFileName + "." + std::to_string(all.size());
+      const std::string part = test::FileExists(name) ? test::ReadWholeFile(name) : "";
+      if (part.empty()) return all;
+      all += part;
+    }
+  }
+  std::string Local(const FaultHttpServer& server) const {
+    return "https://localhost:" + std::to_string(server.Port()) + "/f.bin";
+  }
+
+  static test::TempDir* certDir_;
+  static test::TestCertificates* certs_;
+  test::TrustTestAuthority trust_{*certs_};
+  test::ManualClock clock_;
+  EventLoop loop_{clock_};
+  MemoryRegistry registry_;
+  test::TempDir dir_;
+  FaultHttpServer good_{loop_};
+  FaultHttpServer expired_{loop_};
+  FaultHttpServer plain_{loop_};
+  const std::string content_ = MakeContent(300000);
+  std::unique_ptr<TestRecord> record_;
+  std::unique_ptr<TDownloader> downloader_;
+  int done_ = 0, errors_ = 0;
+};
+
+test::TempDir* HttpsITest::certDir_ = nullptr;
+test::TestCertificates* HttpsITest::certs_ = nullptr;
+
+// The faults of plain HTTP, over TLS: a body cut without close_notify is a
+// lost connection that resumes, a stalled one goes on, a wrong range is
+// refused; a certificate that does not verify is code 7 with the reason.
+TEST_F(HttpsITest, PartDownloaderFaultsOverTls) {
+  const int64_t start = 100000;
+  THTTPPartDownloader part(good_.Url("/f.bin"), dir_.File("p"), start, 0, &loop_);
+  good_.Script([&](const HttpRequest& r) {
+    HttpReply reply = good_.Serve(r);
+    reply.CloseAfter = 50000;
+    return reply;
+  });
+  ASSERT_EQ(Run(part), psError);
+  EXPECT_EQ(part.ErrorCode(), kPartErrTimeoutOrLost);
+  EXPECT_EQ(part.ErrorText(), kStatusLostConnection);
+  EXPECT_EQ(test::ReadWholeFile(part.FileName()), content_.substr(start, 50000));
+
+  good_.Script([&](const HttpRequest& r) {
+    HttpReply reply = good_.Serve(r);
+    reply.StallAt = {1000};
+    return reply;
+  });
+  ASSERT_EQ(Run(part, [&] { if (good_.StalledConnections() == 1) good_.Release(); }), psDone) << part.ErrorText();
+  EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
+  EXPECT_EQ(good_.Requests().back().Range()->first, start + 50000);
+
+  THTTPPartDownloader shifted(good_.Url("/f.bin"), dir_.File("s"), start, 0, &loop_);
+  good_.Script([&](const HttpRequest& r) { return good_.Serve(r, {.RangeShift = 10}); });
+  ASSERT_EQ(Run(shifted), psError);
+  EXPECT_EQ(shifted.ErrorCode(), kPartErrRefused);
+  EXPECT_EQ(test::ReadWholeFile(shifted.FileName()), "");
+
+  THTTPPartDownloader untrusted(Local(expired_), dir_.File("u"), 0, 0, &loop_);
+  ASSERT_EQ(Run(untrusted), psError);
+  EXPECT_EQ(untrusted.ErrorCode(), kPartErrCertificate);
+  EXPECT_EQ(untrusted.ErrorText(), "Certificate not trusted");
+  EXPECT_EQ(untrusted.ErrorDetail(), "certificate has expired");
+  EXPECT_TRUE(expired_.Requests().empty());
+  EXPECT_EQ(expired_.Accepted(), 1);
+}
+
+// A part resumed at its place after a redirection to https; never the other way.
+TEST_F(HttpsITest, PartFollowsRedirectionToHttpsOnly) {
+  const int64_t start = 100000;
+  plain_.Script([&](const HttpRequest&) { return test::RedirectReply(302, good_.Url("/f.bin")); });
+  THTTPPartDownloader part(plain_.Url("/moved"), dir_.File("r"), start, 0, &loop_);
+  test::WriteWholeFile(part.FileName(), content_.substr(start, 1000));
+  ASSERT_EQ(Run(part), psDone) << part.ErrorText();
+  EXPECT_EQ(part.Url().Url, good_.Url("/f.bin"));
+  EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
+  EXPECT_EQ(good_.Requests().back().Range()->first, start + 1000);
+
+  good_.Script([&](const HttpRequest&) { return test::RedirectReply(301, plain_.Url("/f.bin")); });
+  THTTPPartDownloader down(good_.Url("/f.bin"), dir_.File("d"), 0, 0, &loop_);
+  ASSERT_EQ(Run(down), psError);
+  EXPECT_EQ(down.ErrorCode(), kPartErrRefused);
+  EXPECT_EQ(down.ErrorText(), "Redirection from https to http refused: " + plain_.Url("/f.bin"));
+  EXPECT_EQ(plain_.Requests().size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(down.FileName()), "");
+}
+
+// An https download never takes an http mirror, and a mirror whose
+// certificate does not verify is never asked again.
+TEST_F(HttpsITest, HttpsDownloadUsesHttpsMirrorsOnly) {
+  // The main server holds its answers until the https mirror has failed,
+  // so that the parts do not finish before.
+  bool held = true;
+  good_.SetHandler([&](const HttpRequest& r) {
+    HttpReply reply = good_.Serve(r);
+    if (held) reply.StallAt = {1};
+    return reply;
+  });
+  MakeDownloader(good_.Url("/f.bin"), {"http://localhost:" + std::to_string(plain_.Port()) + "/f.bin", Local(expired_)});
+  ASSERT_EQ(downloader_->Mirrors().Count(), 2);
+  const TFileMirror* mirror = downloader_->Mirrors().GetMirror(Local(expired_));
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return mirror->ErrorCode != 0; }));
+  held = false;
+  good_.Release();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return done_ + errors_ > 0; }));
+  EXPECT_EQ(done_, 1);
+  EXPECT_TRUE(Joined() == content_);
+  EXPECT_EQ(mirror->ErrorCode, kPartErrCertificate);
+  EXPECT_TRUE(expired_.Requests().empty());
+  EXPECT_EQ(plain_.Accepted(), 0);
+}
+
+// Waiting cannot fix a certificate: without another mirror the download
+// cannot be retried; with one, the retry moves there.
+TEST_F(HttpsITest, UntrustedCertificateFailsItsMirrorForGood) {
+  MakeDownloader(expired_.Url("/f.bin"), {});
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return errors_ > 0; }));
+  EXPECT_EQ(record_->Status(), kStatusCertificateNotTrusted);
+  EXPECT_EQ(record_->ErrorDetail, "certificate has expired");
+  EXPECT_FALSE(downloader_->CanRetry());
+
+  errors_ = 0;
+  MakeDownloader(expired_.Url("/f.bin"), {Local(good_)});
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return errors_ > 0; }));
+  EXPECT_EQ(record_->Status(), kStatusCertificateNotTrusted);
+  ASSERT_TRUE(downloader_->CanRetry());
+  const int tried = expired_.Accepted();
+  downloader_->RestartDownload();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return done_ > 0; }));
+  EXPECT_TRUE(Joined() == content_);
+  EXPECT_EQ(expired_.Accepted(), tried);
+}
+
+}  // namespace
+}  // namespace brindle

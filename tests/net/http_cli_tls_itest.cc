@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "net/http_cli.h"
+#include "net/socket_errors.h"
+#include "net/wsocket.h"
+#include "support/connect_proxy.h"
+#include "support/fault_http_server.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace brindle {
+namespace {
+
+using test::FaultHttpServer;
+using test::HttpReply;
+using test::HttpRequest;
+using test::RunUntil;
+
+std::string Pattern(size_t size) {
+  std::string content(size, '\0');
+  for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 11);
+  return content;
+}
+
+// One authority and its certificates for the whole suite: making them costs
+// more than the tests.
+class HttpCliTlsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir();
+    certs_ = new test::TestCertificates(dir_->Path());
+  }
+  static void TearDownTestSuite() {
+    delete certs_;
+    delete dir_;
+  }
+
+  HttpCliTlsTest() {
+    tls.EnableTls(certs_->Good, certs_->Key);
+    tls.AddFile("/f.bin", content);
+    plain.AddFile("/f.bin", content);
+    cli->RcvdStream = &body;
+    cli->OnRequestDone = [this](THttpRequest, int error) {
+      ++doneCount;
+      doneError = error;
+    };
+  }
+
+  void Get(const std::string& url) {
+    body.Data.clear();
+    cli->URL = url;
+    const int before = doneCount;
+    cli->GetASync();
+    ASSERT_TRUE(RunUntil(loop, [&] { return doneCount > before; }));
+  }
+
+  static test::TempDir* dir_;
+  static test::TestCertificates* certs_;
+  test::TrustTestAuthority trust{*certs_};
+  EventLoop loop;
+  const std::string content = Pattern(3 * 1024 * 1024 + 7);
+  FaultHttpServer tls{loop};
+  FaultHttpServer plain{loop};
+  TMemoryReceiveStream body;
+  std::unique_ptr<THttpCli> cli = std::make_unique<THttpCli>(&loop);
+  int doneCount = 0;
+  int doneError = -1;
+};
+
+test::TempDir* HttpCliTlsTest::dir_ = nullptr;
+test::TestCertificates* HttpCliTlsTest::certs_ = nullptr;
+
+TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByAddressAndByName) {
+  for (const std::string host : {"127.0.0.1", "localhost"}) {
+    Get("https://" + host + ":" + std::to_string(tls.Port()) + "/f.bin");
+    EXPECT_EQ(doneError, 0) << host << ": " << cli->ReasonPhrase();
+    EXPECT_EQ(cli->StatusCode(), 200);
+    EXPECT_TRUE(body.Data == content) << host << ": " << body.Data.size();
+  }
+  // The default port is not named in the Host line.
+  EXPECT_EQ(tls.Requests().back().Header("Host"), "localhost:" + std::to_string(tls.Port()));
+}
+
+// Each certificate that does not verify ends the request before anything is
+// sent, with OpenSSL's reason; a server without TLS is another failure.
+TEST_F(HttpCliTlsTest, CertificatesThatDoNotVerifyAreRefused) {
+  struct Case {
+    std::string certificate;
+    std::string host;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {certs_->Expired, "localhost", "certificate has expired"},
+      {certs_->WrongName, "localhost", "hostname mismatch"},
+      {certs_->Good, "[::1]", ""},  // no such address in the certificate (or no IPv6 at all)
+      {certs_->SelfSigned, "127.0.0.1", "self-signed certificate"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.certificate + " " + c.host);
+    FaultHttpServer server(loop);
+    server.EnableTls(c.certificate, certs_->Key);
+    server.AddFile("/f.bin", content);
+    Get("https://" + c.host + ":" + std::to_string(server.Port()) + "/f.bin");
+    if (c.reason.empty()) {
+      EXPECT_NE(doneError, 0);
+      continue;
+    }
+    EXPECT_EQ(doneError, kSocketErrCertificate);
+    EXPECT_EQ(cli->TlsErrorText(), c.reason);
+    EXPECT_EQ(cli->ReasonPhrase(), "Certificate not trusted: " + c.reason);
+    EXPECT_EQ(cli->StatusCode(), 404);
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_EQ(body.Data, "");
+  }
+  // A server that answers in plain HTTP at once.
+  TWSocket listener(&loop);
+  listener.LocalAddr = "127.0.0.1";
+  listener.Port = "0";
+  listener.Listen();
+  listener.OnSessionAvailable = [&](int) {
+    const int fd = listener.Accept();
+    const std::string answer = "HTTP/1.0 200 OK\r\n\r\nplain";
+    EXPECT_EQ(send(fd, answer.data(), answer.size(), MSG_NOSIGNAL), static_cast<ssize_t>(answer.size()));
+    close(fd);
+  };
+  std::string address;
+  int port = 0;
+  ASSERT_EQ(listener.GetSockName(address, port), 0);
+  Get("https://127.0.0.1:" + std::to_string(port) + "/f.bin");
+  EXPECT_EQ(doneError, kSocketErrTls);
+  EXPECT_FALSE(cli->TlsErrorText().empty());
+}
+
+// Without close_notify the body is cut when its length was announced and
+// ends there when it was not, as a plain close would.
+TEST_F(HttpCliTlsTest, CloseWithoutCloseNotify) {
+  tls.Script([&](const HttpRequest& r) {
+    HttpReply reply = test::FileReply(r, content);
+    reply.CloseAfter = 100000;
+    return reply;
+  });
+  Get(tls.Url("/f.bin"));
+  EXPECT_EQ(doneError, kHttpErrIncomplete);
+  EXPECT_EQ(body.Data.size(), 100000u);
+
+  tls.Script([&](const HttpRequest& r) {
+    HttpReply reply = test::FileReply(r, content, {.NoLength = true});
+    reply.SkipCloseNotify = true;
+    return reply;
+  });
+  Get(tls.Url("/f.bin"));
+  EXPECT_EQ(doneError, 0);
+  EXPECT_TRUE(body.Data == content);
+}
+
+TEST_F(HttpCliTlsTest, RedirectionsToHttpsAreFollowedButNeverBackToHttp) {
+  const std::string secure = "https://localhost:" + std::to_string(tls.Port());
+  plain.Script([&](const HttpRequest&) { return test::RedirectReply(301, secure + "/moved"); });
+  tls.Script([&](const HttpRequest&) { return test::RedirectReply(302, "/f.bin"); });
+  Get(plain.Url("/start"));
+  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
+  EXPECT_EQ(cli->Location(), secure + "/f.bin");
+  EXPECT_EQ(cli->RedirectCount(), 2);
+  EXPECT_TRUE(body.Data == content);
+
+  // A reference without a scheme stays on https.
+  const std::string sameScheme = "//localhost:" + std::to_string(tls.Port()) + "/f.bin";
+  tls.Script([&](const HttpRequest&) { return test::RedirectReply(302, sameScheme); });
+  Get(tls.Url("/start"));
+  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
+  EXPECT_EQ(cli->Location(), secure + "/f.bin");
+
+  tls.Script([&](const HttpRequest&) { return test::RedirectReply(302, plain.Url("/f.bin")); });
+  Get(tls.Url("/f.bin"));
+  EXPECT_EQ(doneError, kHttpErrUnsupportedLocation);
+  EXPECT_EQ(cli->ReasonPhrase(), "Redirection from https to http refused: " + plain.Url("/f.bin"));
+  EXPECT_EQ(body.Data, "");
+  EXPECT_EQ(plain.Requests().size(), 1u);
+}
+
+TEST_F(HttpCliTlsTest, ProxyTunnelCarriesTlsAndItsCredentialsOnly) {
+  test::ConnectProxy proxy(loop);
+  cli->Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+  cli->ProxyUsername = "pu";
+  cli->ProxyPassword = "pp";
+  Get("https://localhost:" + std::to_string(tls.Port()) + "/f.bin");
+  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
+  EXPECT_TRUE(body.Data == content);
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  const HttpRequest& connect = proxy.Requests()[0];
+  EXPECT_EQ(connect.Lines()[0], "CONNECT localhost:" + std::to_string(tls.Port()) + " HTTP/1.0");
+  EXPECT_EQ(connect.Header("Proxy-Authorization"), "Basic cHU6cHA=");
+  ASSERT_EQ(tls.Requests().size(), 1u);
+  EXPECT_EQ(tls.Requests()[0].Lines()[0], "GET /f.bin HTTP/1.0");
+  EXPECT_FALSE(tls.Requests()[0].Header("Proxy-Authorization"));
+
+  proxy.Refuse("HTTP/1.0 407 Proxy Authentication Required\r\nContent-Length: 4\r\n\r\nnope");
+  Get("https://localhost:" + std::to_string(tls.Port()) + "/f.bin");
+  EXPECT_EQ(doneError, 0);
+  EXPECT_EQ(cli->StatusCode(), 407);
+  EXPECT_EQ(cli->ReasonPhrase(), "Proxy Authentication Required");
+  EXPECT_EQ(tls.Requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace brindle
