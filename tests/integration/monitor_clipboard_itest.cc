@@ -60,11 +60,11 @@ TEST_F(MonitorClipboardITest, AddsMonitoredAddressesOnceEachTimeTheyAreCopied) {
       {http_.Url("/dir/"), 2},
       {"get " + http_.Url("/b.zip") + " now", 2},
       {http_.Url("/b.zip") + " and " + http_.Url("/c.zip"), 2},
-      {"https://127.0.0.1/b.zip", 2},
       {" " + http_.Url("/b.zip") + "\r\n", 3},  // copied with its line end
       {http_.Url("/b.zip"), 4},                 // another text than the last
       {http_.Url("/B.ZIP?x=1"), 5},
       {"ftp://127.0.0.1:9/pub/c.tar", 6},
+      {"https://127.0.0.1:9/d.zip", 7},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.Text.value_or("(no text)"));
