@@ -87,6 +87,9 @@ class TDownloadSystem {
   void ShowCategory(const std::string& name);
   void ShowAllCategory();
   void ShowHistory(const std::string& period);
+  // Refills the list through the filter in force, keeping the selected
+  // records selected (nothing when there is no current row).
+  void RefreshList();
 
   // Sum of the sizes of basePath + ".*" except record files.
   static int64_t BytesDownloaded(const std::string& basePath);
@@ -111,7 +114,6 @@ class TDownloadSystem {
   int RunningCount() const;
   void LeaveActiveList(TDownloader& downloader);
   bool IsActive(const TDownloader& downloader) const;
-  void RefreshList();
   void Release();
   void RetryTick(const TTimer* timer);
   void RunAfterDownloadsIfDue();
