@@ -39,6 +39,10 @@ TListCommands::TListCommands(TDownloadSystem& system, TDownloadListModel& model,
 
 TListCommands::~TListCommands() = default;
 
+void TListCommands::SetRemoveFile(RemoveFileFunction removeFile) {
+  removeFile_ = removeFile ? std::move(removeFile) : RemoveFileFunction(&RemoveFile);
+}
+
 std::vector<TListCommands::THeld> TListCommands::Hold(const TLDIList& records) const {
   std::vector<THeld> held;
   for (int i = 0; i < records.Count(); ++i) held.push_back({records.Get(i), records.Get(i)->TempFileName});

@@ -30,8 +30,8 @@ class TListCommands {
   TListCommands(const TListCommands&) = delete;
   TListCommands& operator=(const TListCommands&) = delete;
 
-  // Tests make deletions fail through this.
-  void SetRemoveFile(RemoveFileFunction removeFile) { removeFile_ = std::move(removeFile); }
+  // Tests make deletions fail through this; empty restores unlink.
+  void SetRemoveFile(RemoveFileFunction removeFile);
 
   // The text of the Add-URL dialog's OK: an http or ftp address with a host
   // becomes a new download, anything else is ignored. The new record or
