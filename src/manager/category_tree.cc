@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "core/status_texts.h"
 #include "manager/download_list_filters.h"
+#include "manager/download_list_model.h"
 #include "manager/download_system.h"
 
 namespace brindle {
@@ -100,7 +101,11 @@ TTreeFilter TCategoryTree::FilterOf(int index) const {
   return {};
 }
 
-void TCategoryTree::PopulateStringGrid(TDownloadSystem& system) const {
+void TCategoryTree::PopulateStringGrid(TDownloadSystem& system, TDownloadListModel& model, bool keepSelection) const {
+  if (!keepSelection) {
+    model.ClearSelection();
+    model.SetCurrentRow(-1);
+  }
   switch (lastFilter_.Kind) {
     case TTreeFilterKind::All: system.ShowAll(); break;
     case TTreeFilterKind::AllCategories: system.ShowAllCategory(); break;

@@ -9,6 +9,7 @@
 namespace brindle {
 
 class TCategoryList;
+class TDownloadListModel;
 class TDownloadSystem;
 
 // What a node of the category tree shows in the download list.
@@ -69,9 +70,9 @@ class TCategoryTree {
   // nothing is selected (All at first).
   TTreeFilter Filter() const { return lastFilter_; }
 
-  // Refills the download list through the system's filter for Filter()
-  // (the system keeps the selected rows).
-  void PopulateStringGrid(TDownloadSystem& system) const;
+  // Refills the download list through the system's filter for Filter(),
+  // keeping the selected records selected or selecting nothing.
+  void PopulateStringGrid(TDownloadSystem& system, TDownloadListModel& model, bool keepSelection) const;
   // The records Filter() shows, in list order: activeRecords are the
   // records of the running downloads, now the wall clock as a day count.
   TLDIList FilterRecords(const TLDIList& records, const TLDIList& activeRecords, const TCategoryList& categories,

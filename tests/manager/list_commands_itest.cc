@@ -314,9 +314,13 @@ TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
 
   TCategoryTree tree;
   tree.SetChoosenCategory(tree.IndexOf("Status", "Paused"));
-  tree.PopulateStringGrid(*system_);
+  Select({"paused", "done"});
+  tree.PopulateStringGrid(*system_, *model_, true);
   ASSERT_EQ(model_->RowCount(), 1);
   EXPECT_EQ(model_->Record(0), Find("paused"));
+  EXPECT_TRUE(model_->IsSelected(0));
+  tree.PopulateStringGrid(*system_, *model_, false);
+  EXPECT_FALSE(model_->IsSelected(0));
 
   Select({"paused"});
   commands_->Properties();
@@ -330,7 +334,7 @@ TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
   EXPECT_EQ(stored.Description, "notes");
 
   tree.SetChoosenCategory(0);
-  tree.PopulateStringGrid(*system_);
+  tree.PopulateStringGrid(*system_, *model_, false);
   Select({"done"});
   commands_->Properties();
   EXPECT_FALSE(windows_.properties->PathEditable());
