@@ -18,20 +18,6 @@
 namespace brindle {
 namespace {
 
-class ScriptedPrompt : public PromptPort {
- public:
-  void Ask(const std::string&, const std::string& question, std::function<void(bool)> answer) override {
-    texts.push_back(question);
-    answer(yes);
-  }
-  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
-    texts.push_back(text);
-    if (done) done();
-  }
-  bool yes = true;
-  std::vector<std::string> texts;
-};
-
 class CategoryEditorTest : public test::ManagerTest {
  protected:
   void SetUp() override {
@@ -58,7 +44,7 @@ class CategoryEditorTest : public test::ManagerTest {
     return outcome;
   }
 
-  ScriptedPrompt prompt_;
+  test::ScriptedPrompt prompt_;
   TCategoryList categories_{temp_.File("cat.dat")};  // BRINDLE_HOME is set only in SetUp
   TCategoryTree tree_;
   TLDIList records_;

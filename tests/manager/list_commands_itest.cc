@@ -29,20 +29,6 @@ namespace {
 using test::HttpReply;
 using test::HttpRequest;
 
-class ScriptedPrompt : public PromptPort {
- public:
-  void Ask(const std::string&, const std::string& question, std::function<void(bool)> answer) override {
-    texts.push_back(question);
-    answer(yes);
-  }
-  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
-    texts.push_back(text);
-    if (done) done();
-  }
-  bool yes = true;
-  std::vector<std::string> texts;
-};
-
 class FakeWindows : public TListWindowPort, public LauncherPort {
  public:
   void ShowProperties(std::shared_ptr<TPropertiesModel> shown) override { properties = shown; }
@@ -144,7 +130,7 @@ class ListCommandsITest : public test::ManagerTest {
 
   EventLoop loop_{clock_};
   test::FaultHttpServer http_{loop_};
-  ScriptedPrompt prompt_;
+  test::ScriptedPrompt prompt_;
   FakeWindows windows_;
   THeadlessWindowFactory factory_{&loop_};
   std::unique_ptr<TDownloadListModel> model_;
