@@ -183,4 +183,15 @@ std::vector<std::string> TCategoryEditor::GridRow(const TCategory& category) {
           category.ShowCompleteDialog() ? "Yes" : "No", WithoutTrailingSlash(category.SaveFolder())};
 }
 
+int TCategoryEditor::ColumnWidth(int column) {
+  constexpr int kDefaults[] = {150, 100, 60, 60};
+  if (column < 0 || column > 3) return -1;
+  return ReadInteger(kOptionsSection, "StringGrid_Categories_ColWidth_" + std::to_string(column), kDefaults[column]);
+}
+
+void TCategoryEditor::StoreColumnWidth(int column, int width) {
+  if (column < 0 || column > 3) return;
+  WriteInteger(kOptionsSection, "StringGrid_Categories_ColWidth_" + std::to_string(column), width);
+}
+
 }  // namespace brindle

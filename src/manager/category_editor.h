@@ -55,6 +55,10 @@ class TCategoryEditor {
   // The list dialog's row: name, extensions, auto-save, complete dialog,
   // default folder.
   static std::vector<std::string> GridRow(const TCategory& category);
+  // The stored widths of the list's columns 0 to 3 ("StringGrid_Categories_
+  // ColWidth_" + column; 150, 100, 60, 60); -1 for another column.
+  static int ColumnWidth(int column);
+  static void StoreColumnWidth(int column, int width);
 
   // A folder as typed: "~" starts in the home directory; one without a
   // leading "/" lies in the download directory. No trailing "/".

@@ -61,7 +61,7 @@ TEST(CategoryTree, CategoryChangesKeepTheSelectedNode) {
 
 class CategoryTreeFilterTest : public test::ManagerTest {
  protected:
-  struct Spec {
+  struct Given {
     std::string Name;
     std::string Status;
     std::string Category;  // empty: none
@@ -76,7 +76,7 @@ class CategoryTreeFilterTest : public test::ManagerTest {
       categories_.Add(std::move(category));
     }
     constexpr double kSecond = 1.0 / 86400;
-    const std::vector<Spec> specs = {
+    const std::vector<Given> specs = {
         {"contacting", kStatusContactingHost, "Music"},
         {"downloading", kStatusDownloading, ""},
         {"paused", kStatusPaused, "Music"},
@@ -92,7 +92,7 @@ class CategoryTreeFilterTest : public test::ManagerTest {
         {"month", kStatusDone, "", 30},
         {"month+", kStatusDone, "Video", 30 + kSecond},
     };
-    for (const Spec& spec : specs) {
+    for (const Given& spec : specs) {
       auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>("http://host/" + spec.Name),
                                                          temp_.File(spec.Name), nullptr);
       record->SetStatus(spec.Status);
