@@ -92,6 +92,9 @@ class TDownloadSystem {
   void ShowCategory(const std::string& name);
   void ShowAllCategory();
   void ShowHistory(const std::string& period);
+  // Refills the list through the filter in force, keeping the selected
+  // records selected (nothing when there is no current row).
+  void RefreshList();
 
   // Sum of the sizes of basePath + ".*" except record files.
   static int64_t BytesDownloaded(const std::string& basePath);
@@ -116,7 +119,6 @@ class TDownloadSystem {
   int RunningCount() const;
   void LeaveActiveList(TDownloader& downloader);
   bool IsActive(const TDownloader& downloader) const;
-  void RefreshList();
   void Release();
   void RetryTick(const TTimer* timer);
   void RunAfterDownloadsIfDue();

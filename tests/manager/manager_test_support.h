@@ -7,9 +7,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/atomic_file.h"
 #include "core/memory_registry.h"
+#include "core/prompt_port.h"
 #include "core/settings.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
@@ -44,6 +46,21 @@ class ManagerTest : public ::testing::Test {
   MemoryRegistry registry_;
   ManualClock clock_;
   std::optional<std::string> savedHome_;
+};
+
+// Answers every question with yes (or no) at once and records every text.
+class ScriptedPrompt : public PromptPort {
+ public:
+  void Ask(const std::string&, const std::string& question, std::function<void(bool)> answer) override {
+    texts.push_back(question);
+    answer(yes);
+  }
+  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
+    texts.push_back(text);
+    if (done) done();
+  }
+  bool yes = true;
+  std::vector<std::string> texts;
 };
 
 // A crash in the middle of a save. The death test re-runs the whole test in

@@ -1,0 +1,86 @@
+#include "manager/properties_model.h"
+
+#include "core/file_names.h"
+#include "core/log_error.h"
+#include "core/presentation.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "manager/category.h"
+#include "manager/download_file_name.h"
+#include "manager/download_system.h"
+#include "manager/local_download_info.h"
+
+namespace brindle {
+namespace {
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+TPropertiesModel::TPropertiesModel(TDownloadSystem& system, TLocalDownloadinfo& record)
+    : system_(system), record_(&record), tempFileName_(record.TempFileName) {}
+
+bool TPropertiesModel::RecordExists() const {
+  const TLDIList& list = system_.DownloadList();
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.Get(i) == record_) return record_->TempFileName == tempFileName_;
+  return false;
+}
+
+std::string TPropertiesModel::Caption() const { return "Properties - " + NameOf(SaveTo()); }
+std::string TPropertiesModel::Url() const { return RecordExists() ? record_->Url->Url : ""; }
+std::string TPropertiesModel::SaveTo() const { return RecordExists() ? record_->LocalFileName : ""; }
+std::string TPropertiesModel::CategoryName() const {
+  return RecordExists() && record_->Category ? record_->Category->Name() : "";
+}
+std::string TPropertiesModel::Description() const { return RecordExists() ? record_->Description : ""; }
+std::string TPropertiesModel::Status() const { return RecordExists() ? record_->Status() : ""; }
+TStatusColor TPropertiesModel::StatusColor() const { return GetStatusColor(Status()); }
+
+std::string TPropertiesModel::SizeText() const {
+  if (!RecordExists()) return "";
+  const std::string size = BytesToPresentableString(record_->FileSize);
+  if (record_->Status() == kStatusDone) return size;
+  return BytesToPresentableString(TDownloadSystem::BytesDownloaded(record_->TempFileName)) + " of " + size;
+}
+
+bool TPropertiesModel::PathEditable() const { return RecordExists() && record_->Status() != kStatusDone; }
+
+TSaveDialogSetup TPropertiesModel::ChangeDialog(const std::string& saveToText) const {
+  TSaveDialogSetup setup;
+  const size_t slash = saveToText.rfind('/');
+  setup.InitialDirectory = slash == std::string::npos ? DownloadDirectorySetting()
+                           : slash == 0               ? "/"
+                                                      : saveToText.substr(0, slash);
+  setup.FileName = NameOf(saveToText);
+  if (setup.FileName.empty()) setup.FileName = "unknown";
+  const std::string extension = ExtractFileExt(setup.FileName);
+  setup.Extension = extension.empty() ? "" : extension.substr(1);
+  return setup;
+}
+
+bool TPropertiesModel::Ok(const std::string& saveTo, const std::string& description) {
+  try {
+    if (!RecordExists()) return false;
+    if (PathEditable() && !saveTo.empty()) record_->LocalFileName = saveTo;
+    record_->Description = description;
+    record_->Save();
+    system_.UpdateGridRow(record_);
+    return true;
+  } catch (...) {
+    LogError("TForm_Properties.OK");
+    return false;
+  }
+}
+
+int TPropertiesModel::StoredWidth() { return ReadInteger(kOptionsSection, "PropertiesFormWidth", 400); }
+int TPropertiesModel::StoredHeight() { return ReadInteger(kOptionsSection, "PropertiesFormHeight", 200); }
+void TPropertiesModel::StoreSize(int width, int height) {
+  WriteInteger(kOptionsSection, "PropertiesFormWidth", width);
+  WriteInteger(kOptionsSection, "PropertiesFormHeight", height);
+}
+
+}  // namespace brindle

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <string>
+
+#include "core/status_color.h"
+
+namespace brindle {
+
+class TDownloadSystem;
+class TLocalDownloadinfo;
+
+// How the "Change" button prepares its save-file dialog.
+struct TSaveDialogSetup {
+  std::string InitialDirectory;
+  std::string FileName;   // "unknown" when the path names none
+  std::string Extension;  // without its dot; empty when the name has none
+};
+
+// The properties window of one download without its toolkit: what it
+// shows, whether the path may change, and what OK does. The record may be
+// deleted while the window is open; every call checks that it still exists.
+class TPropertiesModel {
+ public:
+  TPropertiesModel(TDownloadSystem& system, TLocalDownloadinfo& record);
+
+  // False once the record has left the download list.
+  bool RecordExists() const;
+
+  std::string Caption() const;  // "Properties - " + the local file's name
+  std::string Url() const;
+  std::string SaveTo() const;
+  std::string CategoryName() const;  // empty without a category
+  std::string Description() const;
+  std::string Status() const;
+  TStatusColor StatusColor() const;
+  // "Done": the size; otherwise the bytes downloaded + " of " + the size.
+  std::string SizeText() const;
+  // "Save To" and "Change" are read-only for a finished download (and for a
+  // deleted one); the window asks again while it is open.
+  bool PathEditable() const;
+  TSaveDialogSetup ChangeDialog(const std::string& saveToText) const;
+
+  // OK: stores the path (when editable) and the description, saves the
+  // record and rewrites its row. False when the record is gone.
+  bool Ok(const std::string& saveTo, const std::string& description);
+
+  // "PropertiesFormWidth" / "PropertiesFormHeight", defaults 400 x 200.
+  static int StoredWidth();
+  static int StoredHeight();
+  static void StoreSize(int width, int height);
+
+ private:
+  TDownloadSystem& system_;
+  TLocalDownloadinfo* record_;
+  std::string tempFileName_;  // tells the record from a later one at its address
+};
+
+}  // namespace brindle

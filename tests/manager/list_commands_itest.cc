@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/event_loop.h"
+#include "core/launcher_port.h"
+#include "core/prompt_port.h"
+#include "core/settings.h"
+#include "core/status_texts.h"
+#include "core/timer.h"
+#include "engine/downloader.h"
+#include "manager/category_tree.h"
+#include "manager/download_list_model.h"
+#include "manager/download_system.h"
+#include "manager/headless_windows.h"
+#include "manager/list_commands.h"
+#include "manager/list_window_port.h"
+#include "manager/local_download_info.h"
+#include "manager/properties_model.h"
+#include "manager_test_support.h"
+#include "support/fault_http_server.h"
+
+namespace brindle {
+namespace {
+
+using test::HttpReply;
+using test::HttpRequest;
+
+class FakeWindows : public TListWindowPort, public LauncherPort {
+ public:
+  void ShowProperties(std::shared_ptr<TPropertiesModel> shown) override { properties = shown; }
+  void ViewFile(const std::string& path, const std::string& shown) override { viewed = path + ": " + shown; }
+  bool OpenDocument(const std::string& path) override {
+    opened.push_back(path);
+    return true;
+  }
+  bool StartProgram(const std::vector<std::string>&) override { return false; }
+  std::shared_ptr<TPropertiesModel> properties;
+  std::string viewed;
+  std::vector<std::string> opened;
+};
+
+class ListCommandsITest : public test::ManagerTest {
+ protected:
+  void SetUp() override {
+    ManagerTest::SetUp();
+    clock_.Attach(loop_);
+    WriteBool(kOptionsSection, "UseHTTPProxy", false);
+    WriteBool(kOptionsSection, "TryLocalMirrorlist", false);
+    WriteBool(kOptionsSection, "ShowCompletedDialog", false);
+    WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 5);
+    WriteInteger(kOptionsSection, "RetryDelay", 30);
+    SetPrompt(&prompt_);
+    SetLauncher(&windows_);
+    http_.AddFile("/file.bin", std::string(50000, 'x'));
+    // Nothing is answered but for /missing: downloads stay "Contacting host".
+    http_.SetHandler([this](const HttpRequest& r) {
+      if (r.Target == "/missing") return test::StatusReply(404, "Not Found");
+      HttpReply reply = http_.Serve(r);
+      return HttpReply{.Head = "", .Body = reply.Head + reply.Body, .StallAt = {0}};
+    });
+  }
+  void TearDown() override {
+    commands_.reset();
+    system_.reset();
+    SetLauncher(nullptr);
+    SetPrompt(nullptr);
+    clock_.Detach();
+    ManagerTest::TearDown();
+  }
+
+  // A record on disk before the system starts; "Done" ones have their file,
+  // the others a part file.
+  void Stored(const std::string& name, const std::string& status) {
+    TLocalDownloadinfo record(std::make_unique<TUrl>(http_.Url("/file.bin")), "", nullptr);
+    record.LocalFileName = temp_.File(name);
+    record.FileSize = 50000;
+    record.SetStatus(status);
+    record.Save();
+    if (status == kStatusDone) test::WriteWholeFile(record.LocalFileName, "finished");
+    else test::WriteWholeFile(record.TempFileName + ".0", "part");
+  }
+  void MakeSystem() {
+    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+    TDownloadSystemServices services;
+    services.Model = model_.get();
+    services.Windows = &factory_;
+    services.Loop = &loop_;
+    services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+    system_ = std::make_unique<TDownloadSystem>(services);
+    factory_.NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+    commands_ = std::make_unique<TListCommands>(*system_, *model_, &windows_);
+  }
+  TLocalDownloadinfo* Running(const std::string& name, const std::string& path = "/file.bin") {
+    auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr);
+    record->LocalFileName = temp_.File(name);
+    return system_->AddDownload(std::move(record), false);
+  }
+  TLocalDownloadinfo* Find(const std::string& name) const {
+    for (int i = 0; i < system_->DownloadList().Count(); ++i)
+      if (system_->DownloadList().Get(i)->LocalFileName == temp_.File(name)) return system_->DownloadList().Get(i);
+    return nullptr;
+  }
+  void Select(const std::vector<std::string>& names) {
+    model_->ClearSelection();
+    for (const std::string& name : names) {
+      const int row = model_->AssociatedRow(Find(name));
+      ASSERT_GE(row, 0) << name;
+      model_->SetSelected(row, true);
+      model_->SetCurrentRow(row);
+    }
+  }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (int i = 0; i < system_->DownloadList().Count(); ++i) {
+      const std::string& path = system_->DownloadList().Get(i)->LocalFileName;
+      names.insert(path.substr(path.rfind('/') + 1));
+    }
+    return names;
+  }
+  std::string Status(const std::string& name) const { return Find(name) ? Find(name)->Status() : "gone"; }
+  static std::string StoredStatus(const TLocalDownloadinfo& record) {
+    return TLocalDownloadinfo(nullptr, record.TempFileName, nullptr).Status();
+  }
+  bool Runs(const std::string& name) const { return system_->AssociatedDownloader(Find(name)) != nullptr; }
+  bool Run(const std::function<bool()>& until) { return test::RunUntil(loop_, until); }
+
+  EventLoop loop_{clock_};
+  test::FaultHttpServer http_{loop_};
+  test::ScriptedPrompt prompt_;
+  FakeWindows windows_;
+  THeadlessWindowFactory factory_{&loop_};
+  std::unique_ptr<TDownloadListModel> model_;
+  std::unique_ptr<TDownloadSystem> system_;
+  std::unique_ptr<TListCommands> commands_;
+};
+
+TEST_F(ListCommandsITest, DeleteAsksOnceForUnfinishedRowsAndNeverDeletesFinishedFiles) {
+  Stored("done1", kStatusDone);
+  Stored("done2", kStatusDone);
+  Stored("paused", kStatusPaused);
+  MakeSystem();
+  const std::string pausedBase = Find("paused")->TempFileName;
+  Running("running");
+  ASSERT_TRUE(Runs("running"));
+
+  Select({"done1", "done2"});
+  commands_->Delete();
+  EXPECT_TRUE(prompt_.texts.empty());
+  EXPECT_EQ(Names(), (std::set<std::string>{"paused", "running"}));
+  EXPECT_EQ(test::ReadWholeFile(temp_.File("done1")), "finished");
+  EXPECT_EQ(test::ReadWholeFile(temp_.File("done2")), "finished");
+
+  prompt_.yes = false;
+  Select({"paused", "running"});
+  commands_->Delete();
+  EXPECT_EQ(prompt_.texts, std::vector<std::string>{TListCommands::kDeleteQuestion});
+  EXPECT_EQ(Names(), (std::set<std::string>{"paused", "running"}));
+  EXPECT_TRUE(Runs("running"));
+
+  prompt_.yes = true;
+  prompt_.texts.clear();
+  commands_->Delete();
+  EXPECT_EQ(prompt_.texts.size(), 1u);
+  EXPECT_TRUE(Names().empty());
+  EXPECT_EQ(model_->RowCount(), 0);
+  EXPECT_TRUE(TDownloadSystem::GetDatFileNames().empty());
+  EXPECT_FALSE(test::FileExists(pausedBase + ".0"));
+}
+
+TEST_F(ListCommandsITest, PauseAndResumeOnIdleRunningAndRetryWaitingRows) {
+  WriteInteger(kOptionsSection, "RetryTimes", 5);
+  Stored("paused", kStatusPaused);
+  Stored("done", kStatusDone);
+  MakeSystem();
+  Running("running");
+  TLocalDownloadinfo* waiting = Running("waiting", "/missing");
+  ASSERT_TRUE(Run([waiting] { return waiting->RetryTimer != nullptr; }));
+  TDownloader* waitingDownloader = system_->AssociatedDownloader(waiting);
+  TDownloader* runningDownloader = system_->AssociatedDownloader(Find("running"));
+
+  // Resume restarts only what waits to retry, and at once.
+  Select({"running", "waiting", "done"});
+  commands_->Resume();
+  EXPECT_EQ(waiting->RetryTimer, nullptr);
+  EXPECT_EQ(system_->AssociatedDownloader(waiting), waitingDownloader);
+  EXPECT_EQ(waiting->Status(), kStatusContactingHost);
+  EXPECT_EQ(system_->AssociatedDownloader(Find("running")), runningDownloader);
+  EXPECT_FALSE(Runs("done"));
+
+  Select({"paused", "running", "waiting", "done"});
+  commands_->Pause();
+  for (const char* name : {"paused", "running", "waiting"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Status(name), kStatusPaused);
+    EXPECT_EQ(StoredStatus(*Find(name)), kStatusPaused);
+    EXPECT_FALSE(Runs(name));
+  }
+  EXPECT_EQ(Status("done"), kStatusDone);
+
+  commands_->Resume();
+  for (const char* name : {"paused", "running", "waiting"}) EXPECT_TRUE(Runs(name)) << name;
+  EXPECT_FALSE(Runs("done"));
+}
+
+TEST_F(ListCommandsITest, ScheduleStopsAtTheFirstFinishedRow) {
+  Stored("a", kStatusPaused);
+  Stored("c", kStatusDone);
+  Stored("d", kStatusPaused);
+  MakeSystem();
+  Running("b");
+  model_->SetSort(kColumnFileName, true);
+  Select({"a", "b", "c", "d"});
+  commands_->Schedule();
+  EXPECT_EQ(Status("a"), kStatusScheduled);
+  EXPECT_EQ(Status("b"), kStatusScheduled);
+  EXPECT_FALSE(Runs("b"));
+  EXPECT_EQ(StoredStatus(*Find("b")), kStatusScheduled);
+  EXPECT_EQ(Status("c"), kStatusDone);
+  EXPECT_EQ(Status("d"), kStatusPaused);
+}
+
+TEST_F(ListCommandsITest, ReDownloadAsksBeforeReplacingAndReportsAFailedDeletion) {
+  Stored("done", kStatusDone);
+  Stored("paused", kStatusPaused);
+  MakeSystem();
+  const std::string path = temp_.File("done");
+  commands_->SetRemoveFile([](const std::string&) { return false; });
+  Select({"done", "paused"});
+  commands_->ReDownload();
+  EXPECT_EQ(prompt_.texts, (std::vector<std::string>{"Re-download and replace " + path + "?", "Couldn't delete " + path}));
+  EXPECT_EQ(Status("done"), kStatusDone);
+  EXPECT_EQ(Find("done")->FileSize, 50000);
+  EXPECT_FALSE(Runs("done"));
+  EXPECT_TRUE(Runs("paused"));  // no finished file: nothing to ask
+
+  prompt_.texts.clear();
+  prompt_.yes = false;
+  commands_->SetRemoveFile({});
+  Select({"done"});
+  commands_->ReDownload();
+  EXPECT_EQ(prompt_.texts.size(), 1u);
+  EXPECT_TRUE(test::FileExists(path));
+
+  prompt_.yes = true;
+  commands_->ReDownload();
+  EXPECT_FALSE(test::FileExists(path));
+  EXPECT_TRUE(Runs("done"));
+  EXPECT_EQ(Find("done")->FileSize, 0);
+  EXPECT_EQ(Find("done")->NumOfParts, -1);
+}
+
+TEST_F(ListCommandsITest, AllCommandsAndClearingDoneAndErrenousRows) {
+  WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 1);
+  Stored("done", kStatusDone);
+  Stored("scheduled", kStatusScheduled);
+  Stored("paused", kStatusPaused);
+  MakeSystem();
+  Running("running");
+  Running("queued");
+  ASSERT_EQ(Status("queued"), kStatusQueued);
+
+  commands_->PauseAll();
+  for (const char* name : {"running", "queued", "scheduled", "paused"}) EXPECT_EQ(Status(name), kStatusPaused) << name;
+  commands_->ResumeAll();
+  int running = 0;
+  for (const char* name : {"running", "queued", "scheduled", "paused"}) running += Runs(name);
+  EXPECT_EQ(running, 1);
+  EXPECT_EQ(Status("done"), kStatusDone);
+
+  commands_->PauseAll();
+  Find("running")->SetStatus(kStatusTimeout);
+  Find("queued")->SetStatus(kStatusFileNotFound);
+  Find("scheduled")->SetStatus(kStatusCouldNotConnect);
+  system_->RefreshList();
+  commands_->ClearAllDoneAndErrenous();
+  EXPECT_EQ(prompt_.texts.size(), 1u);
+  EXPECT_EQ(Names(), (std::set<std::string>{"running", "paused"}));
+  EXPECT_EQ(test::ReadWholeFile(temp_.File("done")), "finished");
+
+  Running("again");
+  commands_->DeleteAll();
+  EXPECT_EQ(prompt_.texts.size(), 2u);
+  EXPECT_TRUE(Names().empty());
+  EXPECT_TRUE(TDownloadSystem::GetDatFileNames().empty());
+  EXPECT_EQ(model_->CurrentRow(), -1);
+}
+
+TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
+  Stored("done", kStatusDone);
+  Stored("paused", kStatusPaused);
+  MakeSystem();
+  EXPECT_EQ(commands_->Add("https://localhost/x"), nullptr);
+  TLocalDownloadinfo* added = commands_->Add(" " + http_.Url("/file.bin") + " ");
+  ASSERT_NE(added, nullptr);
+  EXPECT_NE(system_->AssociatedDownloader(added), nullptr);
+
+  TCategoryTree tree;
+  tree.SetChoosenCategory(tree.IndexOf("Status", "Paused"));
+  Select({"paused", "done"});
+  tree.PopulateStringGrid(*system_, *model_, true);
+  ASSERT_EQ(model_->RowCount(), 1);
+  EXPECT_EQ(model_->Record(0), Find("paused"));
+  EXPECT_TRUE(model_->IsSelected(0));
+  tree.PopulateStringGrid(*system_, *model_, false);
+  EXPECT_FALSE(model_->IsSelected(0));
+
+  Select({"paused"});
+  commands_->Properties();
+  ASSERT_NE(windows_.properties, nullptr);
+  EXPECT_TRUE(windows_.properties->PathEditable());
+  EXPECT_EQ(windows_.properties->Caption(), "Properties - paused");
+  EXPECT_EQ(windows_.properties->SizeText(), "4 bytes of 49 kb");
+  EXPECT_TRUE(windows_.properties->Ok(temp_.File("renamed"), "notes"));
+  const TLocalDownloadinfo stored(nullptr, Find("renamed")->TempFileName, nullptr);
+  EXPECT_EQ(stored.LocalFileName, temp_.File("renamed"));
+  EXPECT_EQ(stored.Description, "notes");
+
+  tree.SetChoosenCategory(0);
+  tree.PopulateStringGrid(*system_, *model_, false);
+  Select({"done"});
+  commands_->Properties();
+  EXPECT_FALSE(windows_.properties->PathEditable());
+  EXPECT_TRUE(windows_.properties->Ok(temp_.File("elsewhere"), "kept"));
+  EXPECT_EQ(Find("done")->Description, "kept");
+  commands_->ViewFile();
+  EXPECT_EQ(windows_.viewed, temp_.File("done") + ": finished");
+  commands_->Open();
+  EXPECT_EQ(windows_.opened, std::vector<std::string>{temp_.File("done")});
+  // The window of a record deleted meanwhile changes nothing.
+  std::shared_ptr<TPropertiesModel> properties = windows_.properties;
+  commands_->Delete();
+  EXPECT_FALSE(properties->Ok("x", "y"));
+  EXPECT_FALSE(properties->PathEditable());
+
+  Select({"renamed"});
+  commands_->Open();
+  EXPECT_TRUE(Runs("renamed"));
+}
+
+}  // namespace
+}  // namespace brindle
