@@ -29,6 +29,7 @@
 #include "core/url.h"
 #include "engine/downloader.h"
 #include "engine/part_download_slots.h"
+#include "manager/accepted_url.h"
 #include "manager/after_downloads.h"
 #include "manager/category_list.h"
 #include "manager/download_file_name.h"
@@ -212,7 +213,7 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
 }
 
 int TCliRun::CheckInstances(const THandOverRequest& request) {
-  if (!SupportedAddress(request.Url)) return 1;
+  if (!IsDownloadableUrl(request.Url, false)) return 1;
   const std::string dir = request.Directory.empty() ? "" : WithoutTrailingSlash(request.Directory);
   Say("Received " + request.Url);
   StartUrl(request.Url, dir, request.FileName, request.Parts);
@@ -521,7 +522,7 @@ int RunUnzip(const TCliOptions& options) {
 int RunCli(const TCliOptions& options) {
   if (!options.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(options.Home).c_str(), 1);
   for (const std::string& url : options.Urls) {
-    if (!SupportedAddress(url)) {
+    if (!IsDownloadableUrl(url, false)) {
       std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", url.c_str());
       return kCliUsage;
     }

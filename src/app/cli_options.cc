@@ -51,12 +51,6 @@ std::string DefaultUnzipDirectory(const std::string& archive) {
   return archive.substr(0, dot);
 }
 
-bool SupportedAddress(const std::string& url) {
-  const TUrl parsed(url);
-  const bool known = parsed.Protocol == "http" || parsed.Protocol == "https" || parsed.Protocol == "ftp";
-  return url.find("://") != std::string::npos && known && !parsed.Host.empty();
-}
-
 std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
   TCliOptions options;
   struct TValued {

@@ -36,7 +36,4 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
 
 std::string CliUsage();
 
-// Only addresses the engine can fetch: http and ftp with a host.
-bool SupportedAddress(const std::string& url);
-
 }  // namespace brindle

@@ -6,6 +6,7 @@
 #include "core/log_error.h"
 #include "core/timer.h"
 #include "core/url.h"
+#include "manager/accepted_url.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
 
@@ -55,7 +56,7 @@ void TMonitorClipboard::Check() {
     const std::string address = AddressIn(lastText_);
     if (address.empty()) return;
     auto url = std::make_unique<TUrl>(address);
-    if (url->Protocol != "http" && url->Protocol != "https" && url->Protocol != "ftp") return;
+    if (!IsDownloadableProtocol(url->Protocol)) return;
     if (url->FileName.empty() || !ValidExtension(url->Extension)) return;
     // No dialog: the name is chosen as for any download nobody is asked about.
     system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), "", nullptr), false);

@@ -7,9 +7,12 @@ namespace brindle {
 bool IsDownloadableUrl(const std::string& text, bool needFileName) {
   if (text.find("://") == std::string::npos) return false;
   const TUrl url(text);
-  if (url.Protocol != "http" && url.Protocol != "https" && url.Protocol != "ftp") return false;
-  if (url.Host.empty()) return false;
+  if (!IsDownloadableProtocol(url.Protocol) || url.Host.empty()) return false;
   return !needFileName || !url.FileName.empty();
+}
+
+bool IsDownloadableProtocol(const std::string& protocol) {
+  return protocol == "http" || protocol == "https" || protocol == "ftp";
 }
 
 }  // namespace brindle

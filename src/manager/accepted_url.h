@@ -9,4 +9,7 @@ namespace brindle {
 // also needs a file name. Anything else is ignored without a message.
 bool IsDownloadableUrl(const std::string& text, bool needFileName);
 
+// "http", "https" or "ftp": the protocols the engine downloads.
+bool IsDownloadableProtocol(const std::string& protocol);
+
 }  // namespace brindle

@@ -1,6 +1,7 @@
 #include "manager/typed_url.h"
 
 #include "core/url.h"
+#include "manager/accepted_url.h"
 
 namespace brindle {
 
@@ -9,7 +10,7 @@ std::unique_ptr<TUrl> AcceptTypedUrl(const std::string& text) {
   if (first == std::string::npos) return nullptr;
   const std::string trimmed = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
   auto url = std::make_unique<TUrl>(trimmed);
-  if ((url->Protocol != "http" && url->Protocol != "ftp") || url->Host.empty()) return nullptr;
+  if (!IsDownloadableProtocol(url->Protocol) || url->Host.empty()) return nullptr;
   return url;
 }
 

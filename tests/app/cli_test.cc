@@ -58,16 +58,6 @@ TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
   EXPECT_EQ(DefaultUnzipDirectory("/x.d/archive"), "");
 }
 
-TEST(CliOptionsTest, SupportsHttpHttpsAndFtpOnly) {
-  EXPECT_TRUE(SupportedAddress("http://h/a.zip"));
-  EXPECT_TRUE(SupportedAddress("FTP://h/a.zip"));
-  EXPECT_TRUE(SupportedAddress("https://h/a.zip"));
-  EXPECT_FALSE(SupportedAddress("gopher://h/a.zip"));
-  EXPECT_FALSE(SupportedAddress("www.h.org/a.zip"));
-  EXPECT_FALSE(SupportedAddress("http:///a.zip"));
-  EXPECT_FALSE(SupportedAddress("mailto:a@b.c"));
-}
-
 // On a terminal the live lines are redrawn in place (cursor up over them,
 // clear to the end); a lasting line goes above them. Elsewhere only lasting
 // lines are written.

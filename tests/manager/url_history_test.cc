@@ -40,7 +40,7 @@ TEST_F(UrlHistoryTest, TenthAddressDropsTheOldestAndARepeatedOneStays) {
 TEST(TypedUrl, HttpAndFtpWithAHostOnly) {
   const std::vector<std::pair<std::string, bool>> cases = {
       {"http://example.org/a.zip", true}, {"  ftp://u:p@example.org/a  ", true}, {"HTTP://example.org/", true},
-      {"www.example.org/a.zip", true},    {"https://example.org/a", false},      {"mailto:x@example.org", false},
+      {"www.example.org/a.zip", true},    {"https://example.org/a", true},       {"mailto:x@example.org", false},
       {"http:///a.zip", false},           {"file:///etc/passwd", false},         {"", false},
   };
   for (const auto& [text, accepted] : cases) {
