@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Measures brindle-cli against other downloaders on loopback servers that
+# this script starts itself, and prints a markdown table of medians.
+#   bench/run.sh                  every case, 5 runs per tool
+#   BENCH_RUNS=1 BENCH_BIG_MIB=64 bench/run.sh 1 4   a quick look at cases 1 and 4
+# Cases:
+#   1  50 MiB over HTTP, nginx capped at 2 MiB/s per connection
+#   2  BENCH_BIG_MIB (1024) MiB over HTTP, uncapped (cp of the file as the disk's limit)
+#   3  200 MiB over FTP from vsftpd
+#   4  20 files of 100 KiB over HTTP, 3 at a time
+# Each row: median wall seconds, user+system CPU seconds and peak RSS, and
+# each as a ratio to Brindle's. A run whose file differs from the source is
+# reported as failed and left out of the medians.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/setup.sh
+
+runs=${BENCH_RUNS:-5}
+big_mib=${BENCH_BIG_MIB:-1024}
+cases=("$@")
+[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4)
+
+brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" nginx vsftpd aria2 axel curl time python3 >&2
+cmake -S . -B build-bench -G Ninja -DBRINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-bench -j "$(brindle_jobs)" --target brindle-cli >&2
+brindle_cli=$PWD/build-bench/src/app/brindle-cli
+
+work=$(mktemp -d /tmp/brindle-bench.XXXXXX)
+chmod 755 "$work"  # nginx's workers run as nobody under root
+pids=()
+cleanup() {
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+wait_for_port() {
+  local i
+  for i in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on port $1" >&2
+  return 1
+}
+
+make_file() {  # path MiB
+  head -c "$(( $2 * 1024 * 1024 ))" /dev/urandom >"$1"
+  chmod 644 "$1"
+}
+
+# --- data and servers -------------------------------------------------------
+mkdir -p "$work/www/small" "$work/ftp/pub" "$work/ftp-empty" "$work/out"
+chmod -R 755 "$work/www" "$work/ftp"
+echo "Generating data in $work" >&2
+for c in "${cases[@]}"; do
+  case $c in
+    1) make_file "$work/www/50M.bin" 50 ;;
+    2) make_file "$work/www/big.bin" "$big_mib" ;;
+    3) make_file "$work/ftp/pub/200M.bin" 200 ;;
+    4) for i in $(seq 20); do head -c 102400 /dev/urandom >"$work/www/small/f$i.bin"; done
+       chmod 644 "$work/www/small/"* ;;
+    *) echo "unknown case $c" >&2; exit 2 ;;
+  esac
+done
+
+capped_port=$(free_port)
+open_port=$(free_port)
+cat >"$work/nginx.conf" <<EOF
+daemon off; master_process off; worker_processes 1; pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 256; }
+http {
+  access_log off; default_type application/octet-stream; sendfile on;
+  client_body_temp_path $work/t1; proxy_temp_path $work/t2; fastcgi_temp_path $work/t3;
+  uwsgi_temp_path $work/t4; scgi_temp_path $work/t5;
+  server { listen 127.0.0.1:$capped_port; root $work/www; limit_rate 2m; }
+  server { listen 127.0.0.1:$open_port; root $work/www; }
+}
+EOF
+/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
+pids+=($!)
+wait_for_port "$capped_port"
+wait_for_port "$open_port"
+
+ftp_port=$(free_port)
+pasv_min=$(free_port)
+cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$ftp_port
+background=NO
+anonymous_enable=YES
+local_enable=NO
+write_enable=NO
+no_anon_password=YES
+anon_root=$work/ftp
+secure_chroot_dir=$work/ftp-empty
+seccomp_sandbox=NO
+connect_from_port_20=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+pasv_min_port=$pasv_min
+pasv_max_port=$(( pasv_min + 40 > 65535 ? 65535 : pasv_min + 40 ))
+EOF
+if [[ " ${cases[*]} " == *" 3 "* ]]; then
+  /usr/sbin/vsftpd "$work/vsftpd.conf" &
+  pids+=($!)
+  wait_for_port "$ftp_port"
+fi
+
+# --- one measured run ------------------------------------------------------
+# run TOOL CASE: downloads the case's files with TOOL into a fresh directory,
+# appends "case tool wall cpu rss_kib ok" to the results.
+results=$work/results.txt
+: >"$results"
+
+run() {
+  local tool=$1 c=$2 out=$work/out/run home=$work/out/home
+  rm -rf "$out" "$home"; mkdir -p "$out" "$home"
+  local urls=() src=() names=()
+  case $c in
+    1) urls=("http://127.0.0.1:$capped_port/50M.bin"); src=("$work/www/50M.bin") ;;
+    2) urls=("http://127.0.0.1:$open_port/big.bin"); src=("$work/www/big.bin") ;;
+    3) urls=("ftp://127.0.0.1:$ftp_port/pub/200M.bin"); src=("$work/ftp/pub/200M.bin") ;;
+    4) local i
+       for i in $(seq 20); do
+         urls+=("http://127.0.0.1:$open_port/small/f$i.bin"); src+=("$work/www/small/f$i.bin")
+       done ;;
+  esac
+  local s; for s in "${src[@]}"; do names+=("$(basename "$s")"); done
+  local cmd=()
+  case $tool in
+    brindle) cmd=("$brindle_cli" --home "$home" -d "$out" -q -s 4 -j 3 "${urls[@]}") ;;
+    aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j3 --file-allocation=falloc
+                  --allow-overwrite=true --auto-file-renaming=false "${urls[@]}") ;;
+    axel)    cmd=(axel -q -n 4 -o "$out/${names[0]}" "${urls[0]}") ;;
+    curl)    cmd=(curl -s -S --parallel --parallel-max 3 --output-dir "$out" --remote-name-all "${urls[@]}") ;;
+    cp)      cmd=(cp "${src[0]}" "$out/${names[0]}") ;;
+  esac
+  sync
+  local ok=1 t
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "${cmd[@]}" >/dev/null 2>"$work/stderr.txt" || ok=0
+  for t in "${!src[@]}"; do cmp -s "${src[$t]}" "$out/${names[$t]}" || ok=0; done
+  if [ "$ok" -eq 0 ]; then echo "case $c, $tool failed: $(head -c 300 "$work/stderr.txt")" >&2; fi
+  read -r wall user sys rss < <(tail -n 1 "$work/time.txt")
+  echo "$c $tool $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $rss $ok" >>"$results"
+  rm -rf "$out"
+}
+
+tools_for() {
+  case $1 in
+    1) echo "brindle aria2c axel curl" ;;
+    2) echo "brindle aria2c axel curl cp" ;;
+    3) echo "brindle aria2c curl" ;;
+    4) echo "brindle aria2c curl" ;;
+  esac
+}
+
+for c in "${cases[@]}"; do
+  for r in $(seq "$runs"); do
+    for tool in $(tools_for "$c"); do
+      echo "case $c run $r: $tool" >&2
+      run "$tool" "$c"
+    done
+  done
+done
+
+# --- the table ---------------------------------------------------------------
+python3 - "$results" "$big_mib" <<'EOF'
+import statistics, sys
+rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
+titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB HTTP, uncapped",
+          "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time"}
+print("| case | tool | wall s | CPU s | peak RSS MiB | wall / Brindle | CPU / Brindle | RSS / Brindle | failed runs |")
+print("|---|---|---:|---:|---:|---:|---:|---:|---:|")
+for c in sorted({r[0] for r in rows}):
+    med = {}
+    for tool in dict.fromkeys(r[1] for r in rows if r[0] == c):
+        good = [r for r in rows if r[0] == c and r[1] == tool and r[5] == "1"]
+        failed = sum(1 for r in rows if r[0] == c and r[1] == tool and r[5] != "1")
+        if good:
+            med[tool] = (statistics.median(float(r[2]) for r in good),
+                         statistics.median(float(r[3]) for r in good),
+                         statistics.median(int(r[4]) for r in good) / 1024.0, failed)
+        else:
+            med[tool] = None, None, None, failed
+    base = med.get("brindle")
+    def ratio(i, v):
+        if v is None or base is None or base[i] is None or base[i] == 0: return "-"
+        return "%.2f" % (v / base[i])
+    for tool, (w, u, m, failed) in med.items():
+        fmt = lambda v, f: "-" if v is None else f % v
+        print("| %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
+            titles[c] if tool == next(iter(med)) else "", tool, fmt(w, "%.2f"), fmt(u, "%.2f"),
+            fmt(m, "%.1f"), ratio(0, w), ratio(1, u), ratio(2, m), failed))
+    if c == "1":
+        print("| | physical limit (4 x 2 MiB/s) | %.2f | | | | | | |" % (50 / 8.0))
+EOF
