@@ -155,6 +155,7 @@ void FaultFtpServer::Handle(Session& s, const std::string& line) {
   std::string verb = line.substr(0, space);
   for (char& c : verb) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
+  if (std::find(Silent.begin(), Silent.end(), verb) != Silent.end()) return;
   if (auto over = replies_.find(verb); over != replies_.end()) return Reply(s, over->second);
 
   if (verb == "USER") return Reply(s, "331 Password required");

@@ -43,6 +43,7 @@ class FaultFtpServer {
   bool ReplyBeforeClose = false;  // TransferEnd goes out before the data connection closes
   bool HoldEnd = false;           // the second of the two waits for Release()
   std::vector<int64_t> StallAt;   // transfer offsets at which sending waits for Release()
+  std::vector<std::string> Silent;  // verbs never answered: the session falls silent there
 
   // Every command line received, on any connection, without its line end.
   const std::vector<std::string>& Commands() const { return commands_; }
