@@ -17,7 +17,7 @@ struct CliOutcome {
 };
 
 struct CliStart {
-  std::vector<std::string> Args;  // after "--home <home>"
+  std::vector<std::string> Args{};  // after "--home <home>"
   std::vector<std::string> Env{};  // "NAME=VALUE", added to the test's environment
   int64_t FileSizeLimit = -1;      // RLIMIT_FSIZE of the process, bytes; -1: unchanged
 };

@@ -303,7 +303,7 @@ void FaultFtpServer::OnData(int id, unsigned events) {
 void FaultFtpServer::SendData(Session& s) {
   if (s.DataFd < 0 || !s.Transferring || s.Stalled || s.EndHeld) return;
   size_t end = s.Payload.size();
-  if (DropAfter >= 0) end = std::min(end, static_cast<size_t>(DropAfter));
+  if (DropAfter >= 0 && DropTransfers != 0) end = std::min(end, static_cast<size_t>(DropAfter));
   size_t limit = end;
   if (!s.Stalls.empty()) limit = std::min(limit, static_cast<size_t>(std::max<int64_t>(0, s.Stalls.front())));
   while (s.Sent < limit) {
@@ -325,6 +325,7 @@ void FaultFtpServer::SendData(Session& s) {
     s.Stalled = true;
     return;
   }
+  if (end < s.Payload.size() && DropTransfers > 0) --DropTransfers;
   EndTransfer(s);
 }
 
