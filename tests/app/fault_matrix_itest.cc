@@ -100,8 +100,8 @@ class Profile {
   test::CliProcess cli_{kCli, home_.Path(), log_.Path()};
 };
 
-// What a case must end with: "" for the file with these bytes, else the
-// failure's text.
+// What a case must end with: "Done" and these bytes when Failure is empty,
+// else exit status 1 with that text and no finished file.
 struct Expect {
   std::string Bytes;
   std::string Failure;
