@@ -397,11 +397,11 @@ TEST(FaultMatrixITest, FileSizeLimitFailsCleanlyAndResumesOnceLifted) {
     int64_t Limit;
     const char* Failure;
   };
-  // Four parts of 256 KiB: the first limit stops the parts, the second only
-  // the join.
+  // Four parts of 256 KiB: the first limit stops the parts, the second (room
+  // for three parts, not for the whole file) only the join.
   const std::vector<Case> cases = {
-      {"PartWrite", 100000, "File too large"},
-      {"Join", 600000, "File too large"},
+      {"PartWrite", 100000, "Can't write the part file (File too large)"},
+      {"Join", 800000, "Couldn't write"},
   };
   HttpCaseServer server;
   server.Use([](auto&, auto& r, int) { return File(r, kOld); });
