@@ -76,7 +76,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
   if (Injected("fsync", path) || ::fsync(fd) != 0) return fail(fd);
   if (::close(fd) != 0) return fail(-1);
 
-  CrashPoint("atomic-write-before-rename");
+  CrashPoint("atomic-write-before-rename", path);
   if (Injected("rename", path) || ::rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
   SyncDirectory(DirectoryOf(path));
   return true;

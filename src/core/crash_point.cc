@@ -3,6 +3,8 @@
 #ifdef BRINDLE_TEST_HOOKS
 #include <unistd.h>
 
+#include <atomic>
+#include <charconv>
 #include <cstdlib>
 #include <string>
 #endif
@@ -10,15 +12,27 @@
 namespace brindle {
 
 #ifdef BRINDLE_TEST_HOOKS
-void CrashPoint(const char* name) {
-  static const std::string target = [] {
-    const char* value = std::getenv("BRINDLE_CRASH_AT");
-    return std::string(value ? value : "");
-  }();
-  if (!target.empty() && target == name) _exit(86);
+void CrashPoint(const char* name, std::string_view detail) {
+  const char* value = std::getenv("BRINDLE_CRASH_AT");
+  if (!value || !*value) return;
+  std::string_view target(value);
+  long hit = 1;
+  if (const size_t hash = target.rfind('#'); hash != std::string_view::npos) {
+    std::from_chars(target.data() + hash + 1, target.data() + target.size(), hit);
+    target = target.substr(0, hash);
+  }
+  std::string_view fragment;
+  if (const size_t colon = target.find(':'); colon != std::string_view::npos) {
+    fragment = target.substr(colon + 1);
+    target = target.substr(0, colon);
+  }
+  if (target != name || (!fragment.empty() && detail.find(fragment) == std::string_view::npos)) return;
+  // Points are reached on the loop thread and the join's worker thread.
+  static std::atomic<long> hits{0};
+  if (++hits == hit) _exit(86);
 }
 #else
-void CrashPoint(const char*) {}
+void CrashPoint(const char*, std::string_view) {}
 #endif
 
 }  // namespace brindle

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <string_view>
+
 namespace brindle {
 
 // A named place where a kill test can stop the process. In builds with the
-// test hooks compiled in, when the environment variable BRINDLE_CRASH_AT
-// (read once) equals name, the process ends at once with _exit(86), as if it
-// had been killed there. Elsewhere it does nothing.
-void CrashPoint(const char* name);
+// test hooks compiled in, the process ends at once with _exit(86), as if it
+// had been killed there, when the environment variable BRINDLE_CRASH_AT
+// names this point: "name", "name:fragment" (only where detail, e.g. the
+// path being written, contains fragment), either followed by "#N" (only the
+// Nth time the point is reached with a match). The variable is read at each
+// call, so a forked child may set it. Elsewhere it does nothing.
+void CrashPoint(const char* name, std::string_view detail = {});
 
 }  // namespace brindle

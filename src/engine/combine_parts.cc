@@ -185,12 +185,14 @@ class TCombineParts::Worker {
     TempFile temp(tempPath, fd);
     for (const Part& part : parts.Items) {
       std::string error;
-      if (!CopyPart(part, temp, error)) return Failed(error);
+      // A full disk or a file-size limit: told like a file that cannot be
+      // opened, as the download is only paused and would fail again.
+      if (!CopyPart(part, temp, error)) return Failed(error, true);
       CrashPoint("combine-part-copied");
     }
     if (shared_->Cancelled) return outcome;
-    if (fsync(temp.Fd()) != 0) return Failed(ErrorText("Couldn't write", tempPath, errno));
-    if (!temp.Close()) return Failed(ErrorText("Couldn't write", tempPath, errno));
+    if (fsync(temp.Fd()) != 0) return Failed(ErrorText("Couldn't write", tempPath, errno), true);
+    if (!temp.Close()) return Failed(ErrorText("Couldn't write", tempPath, errno), true);
     CrashPoint("combine-before-rename");
     if (rename(tempPath.c_str(), lclFileName_.c_str()) != 0) return CouldntOpen(lclFileName_);
     temp.Commit();

@@ -112,6 +112,8 @@ void TFTPPartDownloader::CreateClient() {
   using Self = TFTPPartDownloader;
   cli.OnSessionConnected = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientSessionConnected",
                                    [](Self& s, int error) { s.HandleSessionConnected(error); });
+  cli.OnResponse = Guarded(context_, &cli, "TFTPPartDownloader.OnFtpClientResponse",
+                           [](Self& s, const std::string&) { s.NoteReceived(); });
   cli.OnProgress = Guarded(context_, &cli, "TFTPPartDownloader.OnFtpClientProgress",
                            [](Self& s, int64_t count, bool& abort) { s.HandleProgress(count, abort); });
   cli.OnRequestDone = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientRequestDone",
@@ -119,6 +121,7 @@ void TFTPPartDownloader::CreateClient() {
 }
 
 void TFTPPartDownloader::FreeClient() {
+  StopStallWatch();
   context_->Client = nullptr;
   if (!ftpClient_) return;
   ftpClient_->RcvdStream = nullptr;
@@ -181,6 +184,7 @@ void TFTPPartDownloader::Get() {
                   ReadBool(kOptionsSection, "PassiveMode", false);
     if (cli.Connected()) {
       SetState(psConnected);
+      StartStallWatch();
       StartTransfer(true);
       return;
     }
@@ -212,7 +216,11 @@ bool TFTPPartDownloader::StartNext(Fn start) {
 }
 
 void TFTPPartDownloader::HandleSessionConnected(int error) {
-  if (error != 0 || State() != psConnecting) return;
+  if (error != 0) return;
+  // From here on a server that falls silent, on the control connection or
+  // the data connection, is a lost connection.
+  StartStallWatch();
+  if (State() != psConnecting) return;
   SetState(psConnected);
   Trace("Ftp Connected");
   RaiseChange();
@@ -334,6 +342,7 @@ void TFTPPartDownloader::StartTransfer(bool restart) {
 }
 
 void TFTPPartDownloader::HandleProgress(int64_t, bool& abort) {
+  NoteReceived();
   if (!writer_) return;
   SetTransferCount(writer_->Size());
   if (Aborted() || Paused()) {
@@ -377,6 +386,7 @@ void TFTPPartDownloader::TransferDone(bool restart, int error) {
     Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
   }
   StopTimeOutTimer();
+  StopStallWatch();
   if (State() == psError) FreeClient();
   RaiseChange();
 }
@@ -471,6 +481,19 @@ void TFTPPartDownloader::Pause() {
   } catch (...) {
     LogError("TFTPPartDownloader.Pause");
   }
+}
+
+void TFTPPartDownloader::OnStall() {
+  StopTimeOutTimer();
+  Release();
+  // Only the final reply is missing: the bytes are all there.
+  const int64_t needed = BytesNeeded();
+  if (needed >= 0 && TransferCount() >= needed) {
+    SetState(psDone);
+  } else {
+    Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+  }
+  RaiseChange();
 }
 
 void TFTPPartDownloader::OnTimeOut() {

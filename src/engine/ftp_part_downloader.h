@@ -46,6 +46,7 @@ class TFTPPartDownloader final : public TPartDownloader {
 
  protected:
   void OnTimeOut() override;
+  void OnStall() override;
 
  private:
   struct Context;

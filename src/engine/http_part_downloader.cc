@@ -175,6 +175,7 @@ void THTTPPartDownloader::StartRequest() {
 
 void THTTPPartDownloader::HandleSessionConnected() {
   StopTimeOutTimer();
+  StartStallWatch();
   SetState(psConnected);
   Trace("OnSessionConnected");
   RaiseChange();
@@ -187,12 +188,16 @@ void THTTPPartDownloader::HandleCommand(const std::string& line) {
 }
 
 void THTTPPartDownloader::HandleHeaderBegin() {
+  NoteReceived();
   answerTaken_ = false;
   if (writer_) writer_->SetAccepting(false);
   Trace("OnHeaderBegin");
 }
 
-void THTTPPartDownloader::HandleHeaderData() { Trace(httpCli_->LastResponse()); }
+void THTTPPartDownloader::HandleHeaderData() {
+  NoteReceived();
+  Trace(httpCli_->LastResponse());
+}
 
 void THTTPPartDownloader::HandleHeaderEnd() {
   const THttpCli& cli = *httpCli_;
@@ -281,6 +286,7 @@ void THTTPPartDownloader::HandleHeaderEnd() {
 }
 
 void THTTPPartDownloader::HandleDocData() {
+  NoteReceived();
   if (!answerTaken_ || !writer_ || State() == psError || relocated_) return;
   SetTransferCount(writer_->Size());
   if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) {
@@ -349,6 +355,7 @@ void THTTPPartDownloader::Complete(int error) {
     Fail(kPartErrNoConnection, kStatusCouldNotConnect);
   }
   StopTimeOutTimer();
+  StopStallWatch();
   RaiseChange();
 }
 

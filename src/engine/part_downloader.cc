@@ -5,6 +5,7 @@
 
 #include "core/event_loop.h"
 #include "core/log_error.h"
+#include "core/settings.h"
 #include "core/status_texts.h"
 #include "core/timer.h"
 
@@ -31,6 +32,14 @@ TPartDownloader::TPartDownloader(const std::string& url, const std::string& file
       alive_(std::make_shared<bool>(true)) {
   if (!loop_) throw std::logic_error("TPartDownloader: no event loop on this thread");
   timeOutTimer_ = std::make_unique<TTimer>(loop_);
+  stallTimer_ = std::make_unique<TTimer>(loop_);
+  stallTimer_->OnTimer = [this] {
+    try {
+      CheckStall();
+    } catch (...) {
+      LogError("TPartDownloader.OnStall");
+    }
+  };
 }
 
 TPartDownloader::~TPartDownloader() = default;
@@ -39,6 +48,7 @@ void TPartDownloader::Abort() { aborted_ = true; }
 
 void TPartDownloader::Pause() {
   StopTimeOutTimer();
+  StopStallWatch();
   paused_ = true;
 }
 
@@ -97,6 +107,37 @@ void TPartDownloader::StopTimeOutTimer() { timeOutTimer_->SetEnabled(false); }
 void TPartDownloader::OnTimeOut() {
   StopTimeOutTimer();
   Fail(kPartErrTimeoutOrLost, kStatusTimeout);
+  Stop();
+}
+
+int64_t TPartDownloader::NowMs() const { return loop_->GetClock().MonotonicMs(); }
+
+void TPartDownloader::StartStallWatch() {
+  const int seconds = ReadInteger(kOptionsSection, "StallTimeOut", kDefaultStallTimeOutSeconds);
+  stallMs_ = static_cast<int64_t>(seconds > 0 ? seconds : kDefaultStallTimeOutSeconds) * 1000;
+  lastReceivedMs_ = NowMs();
+  // Re-armed from the last arrival when it fires, rather than restarted for
+  // every chunk.
+  stallTimer_->SetEnabled(false);
+  stallTimer_->SetInterval(stallMs_);
+  stallTimer_->SetEnabled(true);
+}
+
+void TPartDownloader::StopStallWatch() { stallTimer_->SetEnabled(false); }
+
+void TPartDownloader::CheckStall() {
+  const int64_t quiet = NowMs() - lastReceivedMs_;
+  if (quiet < stallMs_) {
+    stallTimer_->SetInterval(stallMs_ - quiet);
+    return;
+  }
+  StopStallWatch();
+  OnStall();
+}
+
+void TPartDownloader::OnStall() {
+  StopTimeOutTimer();
+  Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
   Stop();
 }
 

@@ -26,6 +26,10 @@ enum TPartDownloaderState : uint8_t {
   psIdle,           // parked by the downloader, never set by a part downloader
 };
 
+// Seconds a connected part may receive nothing before it counts as a lost
+// connection (the hidden setting "StallTimeOut" in "Options" overrides it).
+inline constexpr int kDefaultStallTimeOutSeconds = 60;
+
 // Error codes of a failed part (ErrorCode); ErrorText holds the status text.
 inline constexpr int kPartErrTimeoutOrLost = 1;   // "Timeout", "Lost connection to server"
 inline constexpr int kPartErrNoConnection = 2;    // "Couldn't connect to host"
@@ -139,6 +143,17 @@ class TPartDownloader {
   // completion of the stopped transfer raises OnChange.
   virtual void OnTimeOut();
 
+  // The stall watch: armed once connected, it ends a transfer that receives
+  // nothing (no reply line, header or data byte) for StallTimeOut seconds.
+  // NoteReceived is cheap, so it may be called for every chunk.
+  void StartStallWatch();
+  void NoteReceived() { lastReceivedMs_ = NowMs(); }
+  void StopStallWatch();
+  // Nothing arrived for too long: psError, code 1, "Lost connection to
+  // server", then Stop; the completion of the stopped transfer raises
+  // OnChange.
+  virtual void OnStall();
+
   EventLoop& Loop() const { return *loop_; }
 
  private:
@@ -160,8 +175,14 @@ class TPartDownloader {
   std::string resumeText_ = "Unknown";
   std::string eTag_;
   std::string lastModified_;
+  int64_t NowMs() const;
+  void CheckStall();
+
   std::unique_ptr<TTimer> timeOutTimer_;
   int64_t timeOut_ = 10000;
+  std::unique_ptr<TTimer> stallTimer_;
+  int64_t stallMs_ = 0;
+  int64_t lastReceivedMs_ = 0;
   std::shared_ptr<bool> alive_;
 };
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "core/crash_point.h"
+
 namespace brindle {
 
 // Held-back bytes come from the one block that crossed the limit; a server
@@ -83,6 +85,7 @@ bool TPartFileWriter::Store(const char* data, size_t size) {
     data += n;
     size -= static_cast<size_t>(n);
   }
+  CrashPoint("part-written");
   return true;
 }
 

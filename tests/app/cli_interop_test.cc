@@ -55,8 +55,8 @@ TEST_F(CliInteropTest, FourPartDownloadIsByteIdentical) {
   // Slowed down, so that the first part cannot reach its end (and take over
   // the next range) before the others have started.
   const Outcome outcome = Cli({"-q", "-s", "4", "-d", out_.Path(), nginx_.Url("/slow/f.bin")});
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out, "Done " + out_.File("f.bin") + "\n");
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  EXPECT_EQ(outcome.Out, "Done " + out_.File("f.bin") + "\n");
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
   std::vector<int64_t> starts;
   for (const NginxLogLine& line : Log("/slow/f.bin")) {
@@ -74,11 +74,11 @@ TEST_F(CliInteropTest, FourPartDownloadIsByteIdentical) {
 
 TEST_F(CliInteropTest, InterruptedDownloadResumesWithoutAskingForBytesOnDisk) {
   const std::string url = nginx_.Url("/slow/f.bin");
-  const pid_t pid = Start({"-s", "4", "-d", out_.Path(), url});
+  Start({"-s", "4", "-d", out_.Path(), url});
   ASSERT_TRUE(WaitForParts(4, 32 * 1024));
-  kill(pid, SIGINT);
-  const Outcome interrupted = Wait(pid);
-  ASSERT_EQ(interrupted.status, 130) << interrupted.err;
+  Kill(SIGINT);
+  const Outcome interrupted = Wait();
+  ASSERT_EQ(interrupted.Status, 130) << interrupted.Err;
   EXPECT_FALSE(test::FileExists(out_.File("f.bin")));
   const auto parts = PartFiles();
   ASSERT_EQ(parts.size(), 4u);
@@ -89,8 +89,8 @@ TEST_F(CliInteropTest, InterruptedDownloadResumesWithoutAskingForBytesOnDisk) {
   const size_t before = nginx_.AccessLog().size();
 
   const Outcome resumed = Cli({"-q", "-d", out_.Path(), url});
-  ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_EQ(resumed.out, "Done " + out_.File("f.bin") + "\n");
+  ASSERT_EQ(resumed.Status, 0) << resumed.Err;
+  EXPECT_EQ(resumed.Out, "Done " + out_.File("f.bin") + "\n");
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
   // Every request starts where a part file ended; its open end is cut by
   // brindle-cli itself once the part is complete.
@@ -105,9 +105,9 @@ TEST_F(CliInteropTest, InterruptedDownloadResumesWithoutAskingForBytesOnDisk) {
 
 TEST_F(CliInteropTest, NotFoundEndsWithStatusOneAndTheStatusText) {
   const Outcome outcome = Cli({"--retries", "0", "-d", out_.Path(), nginx_.Url("/missing.bin")});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("File not found"), std::string::npos) << outcome.err;
-  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.Status, 1);
+  EXPECT_NE(outcome.Err.find("File not found"), std::string::npos) << outcome.Err;
+  EXPECT_EQ(outcome.Out, "");
   const std::vector<NginxLogLine> log = Log("/missing.bin");
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].Status, 404);
@@ -116,7 +116,7 @@ TEST_F(CliInteropTest, NotFoundEndsWithStatusOneAndTheStatusText) {
 TEST_F(CliInteropTest, OneJobStartsTheSecondDownloadAfterTheFirstEnded) {
   const Outcome outcome = Cli({"-q", "-j", "1", "-s", "4", "-d", out_.Path(), nginx_.Url("/slow/f.bin"),
                                nginx_.Url("/slow/g.bin")});
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
   EXPECT_TRUE(test::ReadWholeFile(out_.File("g.bin")) == content_.substr(0, 600 * 1024));
   double firstEnded = 0;

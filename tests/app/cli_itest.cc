@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -20,6 +16,7 @@
 #include "platform/hand_over_socket.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
+#include "support/loop_thread.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -27,6 +24,7 @@ namespace {
 
 using test::HttpReply;
 using test::HttpRequest;
+
 using test::kCli;
 using test::Outcome;
 
@@ -35,44 +33,27 @@ using test::Outcome;
 class ServerThread {
  public:
   explicit ServerThread(std::string content) : content_(std::move(content)) {
-    std::mutex m;
-    std::unique_lock lock(m);
-    std::condition_variable ready;
-    thread_ = std::thread([&] {
-      EventLoop loop;
-      test::FaultHttpServer server(loop);
-      server.AddFile("/f.bin", content_);
-      server.AddFile("/g.bin", content_.substr(1000));
-      server.SetHandler([this, &server](const HttpRequest& r) {
+    server_ = &thread_.Make<test::FaultHttpServer>();
+    thread_.Call([this] {
+      server_->AddFile("/f.bin", content_);
+      server_->AddFile("/g.bin", content_.substr(1000));
+      server_->SetHandler([this](const HttpRequest& r) {
         std::lock_guard guard(mutex_);
         requests_.push_back(r);
-        HttpReply reply = server.Serve(r);
+        HttpReply reply = server_->Serve(r);
         if (stallAt_ >= 0) reply.StallAt = {stallAt_};
         return reply;
       });
-      {
-        std::lock_guard guard(m);
-        loop_ = &loop;
-        server_ = &server;
-        port_ = server.Port();
-      }
-      ready.notify_one();
-      loop.Run();
     });
-    ready.wait(lock, [this] { return loop_ != nullptr; });
   }
-  ~ServerThread() {
-    loop_->Quit();
-    thread_.join();
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string Url(const std::string& path) const { return server_->Url(path); }
   void StallAt(int64_t offset) {
     std::lock_guard guard(mutex_);
     stallAt_ = offset;
   }
   // Lets stalled answers go on.
   void Release() {
-    loop_->Post([this] { server_->Release(); });
+    thread_.Call([this] { server_->Release(); });
   }
   std::vector<HttpRequest> TakeRequests() {
     std::lock_guard guard(mutex_);
@@ -81,10 +62,8 @@ class ServerThread {
 
  private:
   std::string content_;
-  std::thread thread_;
-  EventLoop* loop_ = nullptr;
+  test::LoopThread thread_;
   test::FaultHttpServer* server_ = nullptr;
-  uint16_t port_ = 0;
   std::mutex mutex_;
   std::vector<HttpRequest> requests_;
   int64_t stallAt_ = -1;
@@ -98,8 +77,8 @@ class CliITest : public test::CliProcessTest {
 TEST_F(CliITest, FourPartDownloadIsByteIdentical) {
   ServerThread server(content_);
   const Outcome outcome = Cli({"-q", "-s", "4", "-d", out_.Path(), server.Url("/f.bin")});
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.out, "Done " + out_.File("f.bin") + "\n");
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  EXPECT_EQ(outcome.Out, "Done " + out_.File("f.bin") + "\n");
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
   int ranged = 0;
   for (const HttpRequest& r : server.TakeRequests())
@@ -111,11 +90,11 @@ TEST_F(CliITest, FourPartDownloadIsByteIdentical) {
 TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
   ServerThread server(content_);
   server.StallAt(100000);
-  const pid_t pid = Start({"-s", "4", "-d", out_.Path(), server.Url("/f.bin")});
+  Start({"-s", "4", "-d", out_.Path(), server.Url("/f.bin")});
   ASSERT_TRUE(WaitForParts(4, 100000));
-  kill(pid, SIGINT);
-  const Outcome interrupted = Wait(pid);
-  ASSERT_EQ(interrupted.status, 130) << interrupted.err;
+  Kill(SIGINT);
+  const Outcome interrupted = Wait();
+  ASSERT_EQ(interrupted.Status, 130) << interrupted.Err;
   EXPECT_FALSE(test::FileExists(out_.File("f.bin")));
   const auto done = PartFiles();
   ASSERT_EQ(done.size(), 4u);
@@ -123,8 +102,8 @@ TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
 
   server.StallAt(-1);
   const Outcome resumed = Cli({"-q", "-d", out_.Path(), server.Url("/f.bin")});
-  ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_EQ(resumed.out, "Done " + out_.File("f.bin") + "\n");
+  ASSERT_EQ(resumed.Status, 0) << resumed.Err;
+  EXPECT_EQ(resumed.Out, "Done " + out_.File("f.bin") + "\n");
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
   const auto requests = server.TakeRequests();
   ASSERT_FALSE(requests.empty());
@@ -138,11 +117,11 @@ TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
 TEST_F(CliITest, TermSignalPausesLikeCtrlC) {
   ServerThread server(content_);
   server.StallAt(1000);
-  const pid_t pid = Start({"-q", "-s", "2", "-d", out_.Path(), server.Url("/f.bin")});
+  Start({"-q", "-s", "2", "-d", out_.Path(), server.Url("/f.bin")});
   ASSERT_TRUE(WaitForParts(2, 1000));
-  kill(pid, SIGTERM);
-  const Outcome outcome = Wait(pid);
-  EXPECT_EQ(outcome.status, 130) << outcome.err;
+  Kill(SIGTERM);
+  const Outcome outcome = Wait();
+  EXPECT_EQ(outcome.Status, 130) << outcome.Err;
   EXPECT_EQ(PartFiles().size(), 2u);
   EXPECT_FALSE(test::FileExists(out_.File("f.bin")));
   server.Release();
@@ -151,9 +130,9 @@ TEST_F(CliITest, TermSignalPausesLikeCtrlC) {
 TEST_F(CliITest, NotFoundEndsWithStatusOneAndTheStatusText) {
   ServerThread server(content_);
   const Outcome outcome = Cli({"--retries", "0", "-d", out_.Path(), server.Url("/missing.bin")});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("File not found"), std::string::npos) << outcome.err;
-  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.Status, 1);
+  EXPECT_NE(outcome.Err.find("File not found"), std::string::npos) << outcome.Err;
+  EXPECT_EQ(outcome.Out, "");
 }
 
 TEST_F(CliITest, BadUsageAndUnsupportedAddressesExitWithTwo) {
@@ -167,8 +146,8 @@ TEST_F(CliITest, BadUsageAndUnsupportedAddressesExitWithTwo) {
   };
   for (const auto& [args, message] : cases) {
     const Outcome outcome = Cli(args);
-    EXPECT_EQ(outcome.status, 2) << message;
-    EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.Status, 2) << message;
+    EXPECT_NE(outcome.Err.find(message), std::string::npos) << outcome.Err;
   }
   EXPECT_FALSE(test::FileExists(home_.File("Partial Downloads")));
 }
@@ -176,7 +155,7 @@ TEST_F(CliITest, BadUsageAndUnsupportedAddressesExitWithTwo) {
 TEST_F(CliITest, SecondStartHandsItsUrlToTheRunningOne) {
   ServerThread server(content_);
   server.StallAt(100000);
-  const pid_t first = Start({"-q", "-d", out_.Path(), server.Url("/f.bin")});
+  Start({"-q", "-d", out_.Path(), server.Url("/f.bin")});
   // The first one holds the lock once its download has begun.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (PartFiles().empty() && std::chrono::steady_clock::now() < deadline)
@@ -186,37 +165,27 @@ TEST_F(CliITest, SecondStartHandsItsUrlToTheRunningOne) {
   EXPECT_EQ(HandOver(HandOverSocketPath(home_.Path()), THandOverRequest::PlainText("mailto:a@b.org"), 5000), 1);
 
   test::TempDir other;
-  std::vector<std::string> argv{kCli, "--home", home_.Path(), "-d", other.Path(), server.Url("/g.bin")};
-  const pid_t second = fork();
-  if (second == 0) {
-    const int out = open(dir_.File("second").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, 1);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    execv(kCli.c_str(), args.data());
-    _exit(127);
-  }
-  int status = -1;
-  waitpid(second, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(test::ReadWholeFile(dir_.File("second")), "Handed over to the running Brindle\n");
+  test::TempDir secondLog;
+  test::CliProcess second(kCli, home_.Path(), secondLog.Path());
+  const Outcome handedOver = second.Run({{"-d", other.Path(), server.Url("/g.bin")}});
+  EXPECT_EQ(handedOver.Status, 0);
+  EXPECT_EQ(handedOver.Out, "Handed over to the running Brindle\n");
 
   server.StallAt(-1);
   server.Release();
-  const Outcome outcome = Wait(first);
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.out.find("Done " + other.File("g.bin")), std::string::npos) << outcome.out;
+  const Outcome outcome = Wait();
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  EXPECT_NE(outcome.Out.find("Done " + other.File("g.bin")), std::string::npos) << outcome.Out;
   EXPECT_TRUE(test::ReadWholeFile(other.File("g.bin")) == content_.substr(1000));
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
-  EXPECT_EQ(outcome.out.find("mailto"), std::string::npos);
-  EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 2);
+  EXPECT_EQ(outcome.Out.find("mailto"), std::string::npos);
+  EXPECT_EQ(std::count(outcome.Out.begin(), outcome.Out.end(), '\n'), 2);
 }
 
 TEST_F(CliITest, OneJobRunsTheDownloadsOneAfterTheOther) {
   ServerThread server(content_);
   const Outcome outcome = Cli({"-q", "-j", "1", "-d", out_.Path(), server.Url("/f.bin"), server.Url("/g.bin")});
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
   EXPECT_TRUE(test::ReadWholeFile(out_.File("g.bin")) == content_.substr(1000));
   const auto requests = server.TakeRequests();
@@ -229,38 +198,19 @@ TEST_F(CliITest, OneJobRunsTheDownloadsOneAfterTheOther) {
 }
 
 TEST_F(CliITest, FtpDownloadIsByteIdentical) {
-  std::mutex m;
-  std::condition_variable ready;
-  EventLoop* loop = nullptr;
-  std::string url;
-  std::thread thread([&] {
-    EventLoop serverLoop;
-    test::FaultFtpServer server(serverLoop);
-    server.AddFile("/pub/f.bin", content_);
-    {
-      std::lock_guard guard(m);
-      loop = &serverLoop;
-      url = server.Url("/pub/f.bin");
-    }
-    ready.notify_one();
-    serverLoop.Run();
-  });
-  {
-    std::unique_lock lock(m);
-    ready.wait(lock, [&] { return loop != nullptr; });
-  }
-  const Outcome outcome = Cli({"-q", "-s", "4", "-d", out_.Path(), url});
-  loop->Quit();
-  thread.join();
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  test::LoopThread thread;
+  test::FaultFtpServer& server = thread.Make<test::FaultFtpServer>();
+  thread.Call([&] { server.AddFile("/pub/f.bin", content_); });
+  const Outcome outcome = Cli({"-q", "-s", "4", "-d", out_.Path(), server.Url("/pub/f.bin")});
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
   EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
 }
 
 TEST_F(CliITest, HelpAndVersionSucceed) {
-  EXPECT_EQ(Cli({"--help"}).status, 0);
+  EXPECT_EQ(Cli({"--help"}).Status, 0);
   const Outcome version = Cli({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("brindle-cli ", 0), 0u);
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out.rfind("brindle-cli ", 0), 0u);
 }
 
 class CliUnzipITest : public test::CliProcessTest {
@@ -281,9 +231,9 @@ class CliUnzipITest : public test::CliProcessTest {
 
 TEST_F(CliUnzipITest, ExtractsBesideTheArchiveAndListsEveryEntry) {
   const Outcome outcome = Cli({"--unzip", CopyArchive("infozip-nested-dirs.zip", "nested.zip")});
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  const std::vector<std::string> lines = Lines(outcome.out);
-  ASSERT_EQ(lines.size(), 13u) << outcome.out;
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  const std::vector<std::string> lines = Lines(outcome.Out);
+  ASSERT_EQ(lines.size(), 13u) << outcome.Out;
   EXPECT_EQ(lines[0], "project/: extracted");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "project/data/random-2k.bin: extracted"), lines.end());
   EXPECT_EQ(lines.back(), "12 entries extracted into " + out_.File("nested"));
@@ -315,11 +265,11 @@ TEST_F(CliUnzipITest, AnyFailedEntryEndsWithStatusOne) {
     test::TempDir target;
     const std::string dir = target.File("into");
     const Outcome outcome = Cli({"--unzip", std::string(BRINDLE_TEST_DATA) + "/zip/" + c.archive, dir});
-    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.Status, 1);
     std::vector<std::string> expected = c.lines;
     if (!expected.empty()) expected.back().replace(expected.back().find("DIR"), 3, dir);
-    EXPECT_EQ(Lines(outcome.out), expected);
-    EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    EXPECT_EQ(Lines(outcome.Out), expected);
+    EXPECT_NE(outcome.Err.find(c.error), std::string::npos) << outcome.Err;
     // Nothing of a failed entry is left, nothing lands outside the target.
     EXPECT_FALSE(test::FileExists(dir + "/crc.txt"));
     EXPECT_FALSE(test::FileExists(target.File("evil.txt")));

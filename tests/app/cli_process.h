@@ -1,22 +1,21 @@
 #pragma once
 
-// Runs the real brindle-cli as a child process with its own profile, and
-// reads what it left behind. Shared by the end-to-end tests of this folder.
+// A test fixture running the real brindle-cli as a child process with its
+// own profile, and reading what it left behind. Shared by the end-to-end
+// tests of this folder.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "support/cli_process.h"
 #include "support/temp_dir.h"
 
 namespace brindle::test {
@@ -33,51 +32,15 @@ inline std::string MakeContent(size_t size) {
   return content;
 }
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = CliOutcome;
 
 class CliProcessTest : public ::testing::Test {
  protected:
-  pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> all{kCli, "--home", home_.Path()};
-    all.insert(all.end(), args.begin(), args.end());
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open(dir_.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(dir_.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv;
-      for (std::string& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(kCli.c_str(), argv.data());
-      _exit(127);
-    }
-    return pid;
-  }
-  // A bounded wait: the process is killed after limitMs.
-  Outcome Wait(pid_t pid, int limitMs = 20000) {
-    Outcome outcome;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "brindle-cli did not end in time";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = ReadWholeFile(dir_.File("stdout"));
-    outcome.err = ReadWholeFile(dir_.File("stderr"));
-    return outcome;
-  }
-  Outcome Cli(const std::vector<std::string>& args) { return Wait(Start(args)); }
+  void Start(const std::vector<std::string>& args) { cli_.Start({args}); }
+  void Kill(int signal) { cli_.Kill(signal); }
+  Outcome Wait(int limitMs = 20000) { return cli_.Wait(limitMs); }
+  Outcome Cli(const std::vector<std::string>& args) { return cli_.Run({args}); }
+
   // Waits (bounded) until every one of n part files holds at least `bytes`.
   bool WaitForParts(size_t n, int64_t bytes) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -106,6 +69,7 @@ class CliProcessTest : public ::testing::Test {
   TempDir home_;
   TempDir dir_;
   TempDir out_;
+  CliProcess cli_{kCli, home_.Path(), dir_.Path()};
 };
 
 }  // namespace brindle::test

@@ -292,9 +292,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"LineBreakInPath", [](FaultFtpServer&) {}, "/pub/f.bin%0D%0ADELE%20f.bin", 4, "Invalid URL"}),
     kName);
 
-// The connect time-out runs until login, comes from the clock, and does not
-// time a stalled transfer once logged in.
-TEST_F(FtpPartDownloaderTest, ConnectTimeOutRunsUntilLogin) {
+// The connect time-out runs until login and comes from the clock; after it
+// the stall rule times a silent server.
+TEST_F(FtpPartDownloaderTest, ConnectTimeOutRunsUntilLoginThenTheStallRule) {
   server_.Greeting = "";  // connected, never greeted
   auto part = Make(0, 0);
   part->SetTimeOut(5000);
@@ -308,15 +308,37 @@ TEST_F(FtpPartDownloaderTest, ConnectTimeOutRunsUntilLogin) {
   EXPECT_EQ(states_.back(), psError);
   ASSERT_TRUE(AllClosed());
 
+  // Logged in, the stall rule takes over: StallTimeOut seconds without a
+  // reply or a data byte is a lost connection, on either connection.
   server_.Greeting = "220 Ready";
+  WriteInteger(kOptionsSection, "StallTimeOut", 2);
   server_.StallAt = {1000};
   part->Get();
   ASSERT_TRUE(RunUntil([&] { return server_.Waiting(); }));
-  clock_.Advance(60000);
+  clock_.Advance(1999);
   EXPECT_NE(part->State(), psError) << part->ErrorText();
   server_.Release();
   ASSERT_TRUE(RunUntil([&] { return Final(part->State()); }));
   EXPECT_EQ(part->State(), psDone);
+  part.reset();
+
+  for (const char* verb : {"SIZE", "RETR"}) {
+    SCOPED_TRACE(verb);
+    server_.StallAt.clear();
+    server_.Silent = {verb};
+    auto silent = Make(100, 0);
+    silent->Get();
+    ASSERT_TRUE(RunUntil([&] { return !server_.Commands().empty() && server_.Commands().back().starts_with(verb); }));
+    clock_.Advance(1999);
+    EXPECT_NE(silent->State(), psError);
+    clock_.Advance(1);
+    ASSERT_TRUE(RunUntil([&] { return Final(silent->State()); }));
+    EXPECT_EQ(silent->State(), psError);
+    EXPECT_EQ(silent->ErrorCode(), 1);
+    EXPECT_EQ(silent->ErrorText(), "Lost connection to server");
+    EXPECT_EQ(silent->FtpClient(), nullptr);
+    ASSERT_TRUE(AllClosed());
+  }
 }
 
 // ---- Pause keeps the bytes, a stop is reported like the end, abort deletes ----

@@ -282,7 +282,7 @@ TEST_F(HttpPartDownloaderTest, RefusedConnectionOrFailedLookupCannotConnect) {
   SetNameResolver(nullptr);
 }
 
-TEST_F(HttpPartDownloaderTest, ConnectTimeOutComesFromTheClockAndCoversOnlyTheConnection) {
+TEST_F(HttpPartDownloaderTest, ConnectTimeOutCoversTheConnectionAndTheStallRuleTheRest) {
   // A listener whose queue is full drops further connection attempts, so
   // the connection stays pending.
   int full = socket(AF_INET, SOCK_STREAM, 0);
@@ -311,17 +311,38 @@ TEST_F(HttpPartDownloaderTest, ConnectTimeOutComesFromTheClockAndCoversOnlyTheCo
   close(queued);
   close(full);
 
-  // Once connected, a stalled body is not timed here.
-  server_.SetHandler(Spoiled(-1, {1000}));
+  // Once connected, the connect time-out is over; the stall rule takes
+  // over: StallTimeOut seconds without a byte is a lost connection, and
+  // every arrival starts that count again.
+  server_.SetHandler(Spoiled(-1, {1000, 2000}));
+  WriteInteger(kOptionsSection, "StallTimeOut", 2);
   auto stalled = Make(server_.Url("/f.bin"), 0, 0);
   stalled->SetTimeOut(5000);
   stalled->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return server_.StalledConnections() == 1; }));
-  clock_.Advance(60000);
-  EXPECT_EQ(stalled->State(), psDownloading);
+  clock_.Advance(1500);
   server_.Release();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return server_.StalledConnections() == 1 && PartFile(*stalled).size() == 2000; }));
+  clock_.Advance(1999);
+  EXPECT_EQ(stalled->State(), psDownloading);
+  clock_.Advance(1);
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(stalled->State()); }));
-  EXPECT_EQ(stalled->State(), psDone);
+  EXPECT_EQ(stalled->State(), psError);
+  EXPECT_EQ(stalled->ErrorCode(), 1);
+  EXPECT_EQ(stalled->ErrorText(), "Lost connection to server");
+  EXPECT_EQ(PartFile(*stalled), Slice(0, 1999));
+
+  // A server that takes the request and never answers, with the default.
+  server_.SetHandler([](const HttpRequest&) { return HttpReply{.StallAt = {0}}; });
+  WriteString(kOptionsSection, "StallTimeOut", "");  // not a number: the default
+  auto silent = Make(server_.Url("/f.bin"), 0, 0);
+  silent->Get();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return silent->State() == psConnected; }));
+  clock_.Advance(59999);
+  EXPECT_EQ(silent->State(), psConnected);
+  clock_.Advance(1);
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(silent->State()); }));
+  EXPECT_EQ(silent->ErrorText(), "Lost connection to server");
 }
 
 TEST_F(HttpPartDownloaderTest, PauseKeepsTheBytesAndAbortDeletesThemWithOrWithoutARequest) {

@@ -155,6 +155,7 @@ void FaultFtpServer::Handle(Session& s, const std::string& line) {
   std::string verb = line.substr(0, space);
   for (char& c : verb) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
+  if (std::find(Silent.begin(), Silent.end(), verb) != Silent.end()) return;
   if (auto over = replies_.find(verb); over != replies_.end()) return Reply(s, over->second);
 
   if (verb == "USER") return Reply(s, "331 Password required");
@@ -302,7 +303,7 @@ void FaultFtpServer::OnData(int id, unsigned events) {
 void FaultFtpServer::SendData(Session& s) {
   if (s.DataFd < 0 || !s.Transferring || s.Stalled || s.EndHeld) return;
   size_t end = s.Payload.size();
-  if (DropAfter >= 0) end = std::min(end, static_cast<size_t>(DropAfter));
+  if (DropAfter >= 0 && DropTransfers != 0) end = std::min(end, static_cast<size_t>(DropAfter));
   size_t limit = end;
   if (!s.Stalls.empty()) limit = std::min(limit, static_cast<size_t>(std::max<int64_t>(0, s.Stalls.front())));
   while (s.Sent < limit) {
@@ -324,6 +325,7 @@ void FaultFtpServer::SendData(Session& s) {
     s.Stalled = true;
     return;
   }
+  if (end < s.Payload.size() && DropTransfers > 0) --DropTransfers;
   EndTransfer(s);
 }
 

@@ -37,12 +37,14 @@ class FaultFtpServer {
   bool BareLf = false;                     // replies end their lines in LF alone
   std::string PasvAddress = "127,0,0,1";   // the address a 227 reply names
   int64_t DropAfter = -1;                  // a transfer's data connection ends after this many bytes
+  int DropTransfers = -1;                  // how many transfers DropAfter cuts; -1: every one
   // The reply once the server has sent a transfer's data (or dropped it);
   // "": none, the control connection is closed instead.
   std::string TransferEnd = "226 Transfer complete";
   bool ReplyBeforeClose = false;  // TransferEnd goes out before the data connection closes
   bool HoldEnd = false;           // the second of the two waits for Release()
   std::vector<int64_t> StallAt;   // transfer offsets at which sending waits for Release()
+  std::vector<std::string> Silent;  // verbs never answered: the session falls silent there
 
   // Every command line received, on any connection, without its line end.
   const std::vector<std::string>& Commands() const { return commands_; }

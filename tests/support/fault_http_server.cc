@@ -154,6 +154,9 @@ struct FaultHttpServer::Connection {
   SSL* Ssl = nullptr;
   bool Handshaking = false;
   bool CloseNotify = false;  // the answer went out whole: TLS is ended properly
+  int64_t Rate = 0;         // bytes per second; 0: no limit
+  int64_t StartMs = 0;      // when the answer began, by the loop's clock
+  EventLoop::TimerId Wake = 0;  // the next send under the rate limit
 };
 
 FaultHttpServer::FaultHttpServer(EventLoop& loop) : loop_(loop) {
@@ -325,6 +328,8 @@ void FaultHttpServer::Answer(Connection& c, HttpRequest request) {
   c.Out = reply.Head + body;
   c.StallAt = reply.StallAt;
   std::sort(c.StallAt.begin(), c.StallAt.end());
+  c.Rate = rateLimit_;
+  c.StartMs = loop_.GetClock().MonotonicMs();
 }
 
 void FaultHttpServer::Flush(int id) {
@@ -334,6 +339,14 @@ void FaultHttpServer::Flush(int id) {
   if (c.Stalled) return;
   size_t limit = c.Out.size();
   if (!c.StallAt.empty()) limit = std::min(limit, c.HeadSize + static_cast<size_t>(std::max<int64_t>(0, c.StallAt[0])));
+  bool capped = false;
+  if (c.Rate > 0) {
+    const int64_t allowed = c.Rate * (loop_.GetClock().MonotonicMs() - c.StartMs) / 1000 + 1;
+    if (allowed < static_cast<int64_t>(limit)) {
+      limit = static_cast<size_t>(std::max<int64_t>(allowed, static_cast<int64_t>(c.Sent)));
+      capped = true;
+    }
+  }
   while (c.Sent < limit) {
     if (c.Ssl) {
       ERR_clear_error();
@@ -359,6 +372,13 @@ void FaultHttpServer::Flush(int id) {
     return;
   }
   loop_.SetWatchEvents(c.Watch, EventLoop::kReadable);
+  if (capped) {
+    if (!c.Wake) c.Wake = loop_.AddTimer(10, 0, [this, id] {
+      if (auto it = connections_.find(id); it != connections_.end()) it->second->Wake = 0;
+      Flush(id);
+    }, "FaultHttpServer.Rate");
+    return;
+  }
   if (!c.StallAt.empty()) {
     c.Stalled = true;  // keeps the connection open, reading only to notice a close
     return;
@@ -376,6 +396,7 @@ void FaultHttpServer::Drop(int id) {
     if (c.CloseNotify && !c.Handshaking && c.Sent == c.Out.size()) SSL_shutdown(c.Ssl);
     SSL_free(c.Ssl);
   }
+  loop_.CancelTimer(c.Wake);
   // Half-close first so that the peer reads everything sent before the end.
   shutdown(c.Fd, SHUT_WR);
   close(c.Fd);

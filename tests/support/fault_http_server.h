@@ -93,6 +93,10 @@ class FaultHttpServer {
   // The answer from the files, for handlers that spoil it only sometimes.
   HttpReply Serve(const HttpRequest& request, const FileReplyOptions& options = {}) const;
 
+  // Bytes per second each later answer is sent at (head included); 0: as
+  // fast as the socket takes them.
+  void SetRateLimit(int64_t bytesPerSecond) { rateLimit_ = bytesPerSecond; }
+
   const std::vector<HttpRequest>& Requests() const { return requests_; }
   int Accepted() const { return accepted_; }
   int OpenConnections() const { return static_cast<int>(connections_.size()); }
@@ -123,6 +127,7 @@ class FaultHttpServer {
   std::map<int, std::unique_ptr<Connection>> connections_;
   int accepted_ = 0;
   SSL_CTX* tls_ = nullptr;
+  int64_t rateLimit_ = 0;
 };
 
 // Dispatches the loop until done() holds; false when it still does not after

@@ -1,0 +1,425 @@
+// Misbehaving servers and a full disk, end to end through brindle-cli: every
+// case ends with the server's exact bytes and "Done", or with exit status 1,
+// the reason, and no finished file. Never "Done" with other bytes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/settings.h"
+#include "platform/registry_hive_file.h"
+#include "support/cli_process.h"
+#include "support/fault_ftp_server.h"
+#include "support/fault_http_server.h"
+#include "support/loop_thread.h"
+#include "support/temp_dir.h"
+
+namespace brindle {
+namespace {
+
+using test::CliOutcome;
+using test::FaultFtpServer;
+using test::FaultHttpServer;
+using test::FileReplyOptions;
+using test::HttpReply;
+using test::HttpRequest;
+
+const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
+
+std::string MakeContent(size_t size, uint32_t seed = 2463534242u) {
+  std::string content(size, '\0');
+  uint32_t x = seed;
+  for (char& c : content) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return content;
+}
+
+// Two versions of one file: same size, other bytes.
+const std::string kOld = MakeContent(1024 * 1024);
+const std::string kNew = MakeContent(1024 * 1024, 12345);
+
+// One profile, one download folder and one brindle-cli per case.
+class Profile {
+ public:
+  explicit Profile(const std::map<std::string, int>& settings = {}) {
+    RegistryHiveFile hive;
+    hive.Load(home_.Path() + "/registry.reg");
+    SetRegistry(&hive);
+    for (const auto& [name, value] : settings) WriteInteger(kOptionsSection, name, value);
+    SetRegistry(nullptr);
+  }
+
+  // Four parts, two retries at once, saved as f.bin.
+  void Start(const std::string& url, test::CliStart start = {}) {
+    start.Args.insert(start.Args.begin(),
+                      {"-s", "4", "--retries", "2", "--retry-delay", "0", "-d", out_.Path(), "-o", "f.bin"});
+    start.Args.push_back(url);
+    cli_.Start(start);
+  }
+  CliOutcome Run(const std::string& url, test::CliStart start = {}, int limitMs = 30000) {
+    Start(url, std::move(start));
+    return cli_.Wait(limitMs);
+  }
+  test::CliProcess& Cli() { return cli_; }
+
+  std::string Target() const { return out_.File("f.bin"); }
+  // Names in the download folder (the finished file, or a join's leftovers).
+  std::vector<std::string> OutFiles() const { return Names(out_.Path(), ""); }
+  std::vector<std::string> RecordFiles() const { return Names(home_.File("Partial Downloads"), ".dat"); }
+  // Bytes in the part files, which a resume would keep.
+  int64_t PartBytes() const {
+    int64_t total = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(home_.File("Partial Downloads"), ec))
+      if (e.path().extension() != ".dat") total += static_cast<int64_t>(e.file_size());
+    return total;
+  }
+
+ private:
+  static std::vector<std::string> Names(const std::string& dir, const std::string& extension) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+      if (extension.empty() || e.path().extension() == extension) names.push_back(e.path().filename().string());
+    return names;
+  }
+
+  test::TempDir home_;
+  test::TempDir log_;
+  test::TempDir out_;
+  test::CliProcess cli_{kCli, home_.Path(), log_.Path()};
+};
+
+// What a case must end with: "Done" and these bytes (or, where two ends are
+// sound, the other ones) when Failure is empty, else exit status 1 with that
+// text and no finished file.
+struct Expect {
+  std::string Bytes;
+  std::string Failure;
+  std::string OrBytes{};
+};
+
+void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& expect) {
+  if (expect.Failure.empty()) {
+    ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Out, "Done " + profile.Target() + "\n");
+    const std::string got = test::ReadWholeFile(profile.Target());
+    EXPECT_TRUE(got == expect.Bytes || (!expect.OrBytes.empty() && got == expect.OrBytes)) << "wrong bytes";
+    EXPECT_EQ(profile.OutFiles(), std::vector<std::string>{"f.bin"});
+  } else {
+    EXPECT_EQ(outcome.Status, 1) << outcome.Err;
+    EXPECT_EQ(outcome.Out.find("Done"), std::string::npos) << outcome.Out;
+    EXPECT_NE(outcome.Err.find(expect.Failure), std::string::npos) << outcome.Err;
+    EXPECT_TRUE(profile.OutFiles().empty());
+  }
+  EXPECT_EQ(profile.RecordFiles().size(), 1u);
+}
+
+// An HTTP server on its own thread whose answers a case scripts: the
+// handler gets each request with its number (0 first) in the case.
+class HttpCaseServer {
+ public:
+  using Handler = std::function<HttpReply(FaultHttpServer&, const HttpRequest&, int n)>;
+
+  HttpCaseServer() : server_(thread_.Make<FaultHttpServer>()) {}
+  void Use(Handler handler) {
+    thread_.Call([this, handler = std::move(handler)] {
+      auto count = std::make_shared<int>(0);
+      server_.SetHandler([this, handler, count](const HttpRequest& r) { return handler(server_, r, (*count)++); });
+    });
+  }
+  std::string Url(const std::string& path) const { return server_.Url(path); }
+  void Call(const std::function<void(FaultHttpServer&)>& fn) {
+    thread_.Call([&] { fn(server_); });
+  }
+
+ private:
+  test::LoopThread thread_;
+  FaultHttpServer& server_;
+};
+
+HttpReply File(const HttpRequest& r, const std::string& content, FileReplyOptions options = {}) {
+  return test::FileReply(r, content, options);
+}
+
+struct HttpCase {
+  const char* Name;
+  HttpCaseServer::Handler Reply;
+  Expect End;
+  std::map<std::string, int> Settings{};
+};
+
+void RunHttpCases(const std::vector<HttpCase>& cases, const std::string& path = "/f.bin") {
+  HttpCaseServer server;
+  for (const HttpCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    server.Use(c.Reply);
+    Profile profile(c.Settings);
+    ExpectEnd(profile.Run(server.Url(path)), profile, c.End);
+  }
+}
+
+// ---- Range and length ----
+
+TEST(FaultMatrixITest, RangeAndLength) {
+  const Expect done{kOld, ""};
+  RunHttpCases({
+      // Parts whose answer is not their range fail; the first part, which
+      // can use the whole file, takes their ranges over.
+      {"RangeIgnored", [](auto&, auto& r, int) { return File(r, kOld, {.IgnoreRange = true}); },
+       done},
+      {"RangeIgnoredAfterTheFirstAnswer",
+       [](auto&, auto& r, int n) { return File(r, kOld, {.IgnoreRange = n > 0}); }, done},
+      {"ContentRangeOffByHundred",
+       [](auto&, auto& r, int n) { return File(r, kOld, {.RangeShift = n > 0 ? 100 : 0}); },
+       done},
+      // Each cut part resumes where it stopped.
+      {"LengthLongerThanTheBodyOnce",
+       [](auto&, auto& r, int n) { return File(r, kOld, {.LengthDelta = n == 1 ? 5000 : 0}); }, done},
+      {"LengthLongerThanTheBodyAlways", [](auto&, auto& r, int) { return File(r, kOld, {.LengthDelta = 5000}); },
+       done},
+      // Close-delimited answers after a first one that told the size.
+      {"CloseDelimitedBodyCutShort",
+       [](auto&, auto& r, int n) {
+         HttpReply reply = File(r, kOld, {.NoLength = n > 0});
+         if (n == 1 || n == 2) reply.CloseAfter = 70000;
+         return reply;
+       },
+       done},
+  });
+}
+
+// ---- The file changed on the server ----
+
+FileReplyOptions Validators(const std::string& eTag, const std::string& lastModified) {
+  FileReplyOptions options;
+  if (!eTag.empty()) options.ExtraHeaders.push_back("ETag: " + eTag);
+  if (!lastModified.empty()) options.ExtraHeaders.push_back("Last-Modified: " + lastModified);
+  return options;
+}
+
+const std::string kMonday = "Mon, 07 Dec 2026 10:00:00 GMT";
+const std::string kTuesday = "Tue, 08 Dec 2026 10:00:00 GMT";
+
+TEST(FaultMatrixITest, FileChangedBetweenParts) {
+  // From the second request on, the server has the new version: the
+  // download starts over once and ends with the new bytes only, unless the
+  // first part brought the whole old version before any other answer came.
+  RunHttpCases({
+      {"OtherETag",
+       [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld, Validators("\"a\"", "")) : File(r, kNew, Validators("\"b\"", "")); },
+       {kNew, "", kOld}},
+      {"OtherLastModified",
+       [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld, Validators("", kMonday)) : File(r, kNew, Validators("", kTuesday)); },
+       {kNew, "", kOld}},
+      // The other parts fail with "Filesize mismatch"; the first answer,
+      // still running, brings the rest of the old version.
+      {"OtherSize",
+       [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld) : File(r, kNew.substr(1)); },
+       {kOld, ""}},
+  });
+}
+
+TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
+  struct Case {
+    const char* Name;
+    FileReplyOptions Before, After;
+    std::string NewContent;
+    Expect End;
+  };
+  const std::vector<Case> cases = {
+      {"OtherETag", Validators("\"a\"", ""), Validators("\"b\"", ""), kNew, {kNew, ""}},
+      {"OtherLastModified", Validators("\"a\"", kMonday), Validators("W/\"b\"", kTuesday), kNew, {kNew, ""}},
+      {"SameValidators", Validators("\"a\"", kMonday), Validators("\"a\"", kMonday), kOld, {kOld, ""}},
+      {"OtherSize", {}, {}, kNew.substr(1), {"", "Filesize mismatch"}},
+  };
+  HttpCaseServer server;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::atomic<bool> changed = false;
+    server.Use([&](auto&, auto& r, int) {
+      if (changed) return File(r, c.NewContent, c.After);
+      HttpReply reply = File(r, kOld, c.Before);
+      reply.StallAt = {50000};
+      return reply;
+    });
+    Profile profile;
+    profile.Start(server.Url("/f.bin"));
+    // Paused once every part holds bytes of the old version.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (profile.PartBytes() < 4 * 50000 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(profile.PartBytes(), 4 * 50000);
+    profile.Cli().Kill(SIGINT);
+    ASSERT_EQ(profile.Cli().Wait().Status, 130);
+    changed = true;
+    server.Call([](FaultHttpServer& s) { s.Release(); });
+    ExpectEnd(profile.Run(server.Url("/f.bin")), profile, c.End);
+  }
+}
+
+// ---- Redirections ----
+
+TEST(FaultMatrixITest, Redirections) {
+  FaultFtpServer* ftp = nullptr;
+  test::LoopThread ftpThread;
+  ftp = &ftpThread.Make<FaultFtpServer>();
+  ftpThread.Call([&] { ftp->AddFile("/pub/f.bin", kOld); });
+  const std::string ftpUrl = ftp->Url("/pub/f.bin");
+  // /r<k> sends to /r<k+1>, the last one to the file.
+  const auto chain = [](int length) {
+    return [length](FaultHttpServer& s, const HttpRequest& r, int) {
+      if (r.Target == "/f.bin") return s.Serve(r);
+      const int k = std::stoi(r.Target.substr(2));
+      return test::RedirectReply(302, k + 1 < length ? "/r" + std::to_string(k + 1) : "/f.bin");
+    };
+  };
+  HttpCaseServer server;
+  server.Call([](FaultHttpServer& s) { s.AddFile("/f.bin", kOld); });
+  const std::vector<HttpCase> cases = {
+      {"Loop", [](auto&, auto& r, int) { return test::RedirectReply(302, r.Target == "/r0" ? "/r1" : "/r0"); },
+       {"", "Too many redirections"}},
+      {"ChainOfTwenty", chain(20), {kOld, ""}},
+      {"ChainOfTwentyOne", chain(21), {"", "Too many redirections"}},
+      {"ToFtp", [ftpUrl](auto&, auto&, int) { return test::RedirectReply(301, ftpUrl); }, {"", "ftp://"}},
+      {"Relative",
+       [](FaultHttpServer& s, const HttpRequest& r, int) {
+         return r.Target == "/dir/r0" ? test::RedirectReply(307, "../f.bin") : s.Serve(r);
+       },
+       {kOld, ""}},
+  };
+  for (const HttpCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    server.Use(c.Reply);
+    Profile profile;
+    ExpectEnd(profile.Run(server.Url(std::string(c.Name) == "Relative" ? "/dir/r0" : "/r0")), profile, c.End);
+  }
+}
+
+// ---- FTP ----
+
+TEST(FaultMatrixITest, Ftp) {
+  struct Case {
+    const char* Name;
+    std::function<void(FaultFtpServer&)> Spoil;
+    Expect End;
+    int Passive = 1;
+  };
+  const std::vector<Case> cases = {
+      // Unsplit, from the first byte.
+      {"RestRefused", [](FaultFtpServer& s) { s.SetReply("REST", "502 REST not implemented"); }, {kOld, ""}},
+      {"SizeMissing", [](FaultFtpServer& s) { s.SetReply("SIZE", "502 SIZE not implemented"); }, {"", "File not found"}},
+      // The data connection goes to the control connection's server,
+      // never to the address named.
+      {"PasvNamesAForeignAddress", [](FaultFtpServer& s) { s.PasvAddress = "192,0,2,1"; }, {kOld, ""}},
+      {"DataConnectionDropped",
+       [](FaultFtpServer& s) {
+         s.DropAfter = 150000;
+         s.DropTransfers = 3;
+       },
+       {kOld, ""}},
+      {"DataConnectionDroppedActive",
+       [](FaultFtpServer& s) {
+         s.DropAfter = 150000;
+         s.DropTransfers = 3;
+       },
+       {kOld, ""}, 0},
+      {"LoginRefused", [](FaultFtpServer& s) { s.SetReply("PASS", "530 Login incorrect"); }, {"", "Couldn't login"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::LoopThread thread;
+    FaultFtpServer& server = thread.Make<FaultFtpServer>();
+    thread.Call([&] {
+      server.AddFile("/pub/f.bin", kOld);
+      c.Spoil(server);
+    });
+    Profile profile({{"StallTimeOut", 1}, {"TimeOutTime", 2000}, {"PassiveMode", c.Passive}});
+    ExpectEnd(profile.Run(server.Url("/pub/f.bin")), profile, c.End);
+  }
+}
+
+// ---- Slow and stalled servers ----
+
+TEST(FaultMatrixITest, SlowAndStalledServers) {
+  const Expect done{kOld, ""};
+  RunHttpCases({
+      // A part stalls after its first bytes; the stall rule ends it and a
+      // retry resumes it.
+      {"PartStallsMidBody",
+       [](auto&, auto& r, int n) {
+         HttpReply reply = File(r, kOld);
+         if (n == 2) reply.StallAt = {20000};
+         return reply;
+       },
+       done, {{"StallTimeOut", 1}}},
+      {"ServerTakesTheRequestAndNeverAnswers",
+       [](auto&, auto& r, int n) { return n == 0 ? HttpReply{.StallAt = {0}} : File(r, kOld); }, done,
+       {{"StallTimeOut", 1}}},
+      {"HeadersStallHalfway",
+       [](auto&, auto& r, int n) {
+         HttpReply reply = File(r, kOld);
+         if (n == 1) reply = HttpReply{.Head = "", .Body = reply.Head.substr(0, 20), .StallAt = {20}};
+         return reply;
+       },
+       done, {{"StallTimeOut", 2}}},
+      // Stalled for good before any byte: it fails after its retries
+      // instead of hanging. (A server that sends some bytes each time is
+      // retried as long as it does: the retry count restarts when data flows.)
+      {"EveryAnswerStalls",
+       [](auto&, auto& r, int) {
+         HttpReply reply = File(r, kOld);
+         reply.StallAt = {0};
+         return reply;
+       },
+       {"", "Lost connection to server"}, {{"StallTimeOut", 1}}},
+  });
+
+  // Slow is not stalled: 256 kB/s per connection is never cut.
+  HttpCaseServer slow;
+  slow.Call([](FaultHttpServer& s) { s.SetRateLimit(256 * 1024); });
+  slow.Use([](auto&, auto& r, int) { return File(r, kOld); });
+  Profile profile({{"StallTimeOut", 1}});
+  ExpectEnd(profile.Run(slow.Url("/f.bin")), profile, done);
+}
+
+// ---- A full disk ----
+
+TEST(FaultMatrixITest, FileSizeLimitFailsCleanlyAndResumesOnceLifted) {
+  struct Case {
+    const char* Name;
+    int64_t Limit;
+    const char* Failure;
+  };
+  // Four parts of 256 KiB: the first limit stops the parts, the second (room
+  // for three parts, not for the whole file) only the join.
+  const std::vector<Case> cases = {
+      {"PartWrite", 100000, "Can't write the part file (File too large)"},
+      {"Join", 800000, "Couldn't write"},
+  };
+  HttpCaseServer server;
+  server.Use([](auto&, auto& r, int) { return File(r, kOld); });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Profile profile;
+    const CliOutcome full = profile.Run(server.Url("/f.bin"), {.FileSizeLimit = c.Limit});
+    EXPECT_EQ(full.Signal, 0);
+    ExpectEnd(full, profile, {"", c.Failure});
+    const int64_t kept = profile.PartBytes();
+    EXPECT_GT(kept, 0);
+    ExpectEnd(profile.Run(server.Url("/f.bin")), profile, {kOld, ""});
+  }
+}
+
+}  // namespace
+}  // namespace brindle
