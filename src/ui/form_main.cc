@@ -32,6 +32,10 @@
 #include "core/status_texts.h"
 #include "core/url.h"
 #include "engine/downloader.h"
+#include "integration/monitor_clipboard.h"
+#include "integration/scheduled_downloads.h"
+#include "integration/scheduler.h"
+#include "integration/version_checker.h"
 #include "manager/accepted_url.h"
 #include "manager/category_list.h"
 #include "manager/download_list_model.h"
@@ -48,6 +52,7 @@
 #include "ui/download_table_model.h"
 #include "ui/glyphs.h"
 #include "ui/progress_delegate.h"
+#include "ui/qt_clipboard.h"
 #include "ui/qt_prompt.h"
 #include "ui/tray_port.h"
 
@@ -173,6 +178,13 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services.Loop = &loop_;
   system_ = std::make_unique<TDownloadSystem>(services);
   windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  // The clipboard as it is now counts as seen: an address copied before the
+  // start is not taken.
+  clipboardMonitor_ = std::make_unique<TMonitorClipboard>(*system_, QtClipboardText(), &loop_);
+  if (ReadBool(kOptionsSection, "MonitorClipboard", true)) clipboardMonitor_->Enable();
+  versionChecker_ = std::make_unique<TVersionChecker>(*system_, &loop_);
+  versionChecker_->OnStatusText = [this](const std::string& text) { SetStatusText(text); };
+  versionChecker_->CheckIfDue(Now());
   LoadStringGridsConfiguration();
   LoadPanelCategories();
   const int chosen = ReadInteger(kOptionsSection, "ChoosenCategory", 0);
@@ -181,6 +193,11 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   BuildTray();
   UpdateStatusBar();
   UpdateSpeedAndTimeLeft();
+  scheduledDownloads_ = std::make_unique<TScheduledDownloads>(*system_);
+  scheduler_ = std::make_unique<TScheduler>(&loop_);
+  scheduler_->OnSchedulerTime = [this] { DoOnSchedulerTime(); };
+  scheduler_->OnSchedulerTimeOut = [this] { DoOnSchedulerTimeOut(); };
+  LoadSchedulerSettingsFromRegistry();
 
   timer1_.setObjectName("Timer1");
   timer1_.setSingleShot(true);
@@ -221,6 +238,10 @@ TForm_Main::~TForm_Main() {
   if (countdown_) delete countdown_.data();
   grid_->setItemDelegate(nullptr);
   grid_->setModel(nullptr);
+  scheduler_.reset();
+  clipboardMonitor_.reset();
+  versionChecker_.reset();
+  scheduledDownloads_.reset();
   system_.reset();
   // The table model unhooks itself from the list model, which goes with the
   // members, before the widgets go.
@@ -454,10 +475,7 @@ void TForm_Main::BuildMenus() {
   add(help, "Suggestions1", "Suggestions", {}, [this] {
     OpenWeb(MailTo(kSuggestionsAddress, kCaption, "YOUR SUGGESTIONS"));
   });
-  // Enabled once the version check is plugged in (SetIntegrationHooks).
-  add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] {
-    if (hooks_.CheckForNewVersion) hooks_.CheckForNewVersion();
-  })->setEnabled(false);
+  add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] { versionChecker_->Check(); });
   add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
     OpenWeb(MailTo("", "Brindle",
                    std::string("I use Brindle to download files: it fetches each file in several parts at once and "
@@ -642,35 +660,15 @@ void TForm_Main::ShowAbout() {
   box.exec();
 }
 
-void TForm_Main::SetIntegrationHooks(TIntegrationHooks hooks) {
-  hooks_ = std::move(hooks);
-  if (auto* check = findChild<QAction*>("CheckforNewVersion1")) check->setEnabled(bool(hooks_.CheckForNewVersion));
-  if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(ReadBool(kOptionsSection, "MonitorClipboard", true));
-  if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
-}
+void TForm_Main::DoOnSchedulerTime() { scheduledDownloads_->DoOnSchedulerTime(); }
 
-void TForm_Main::DoOnSchedulerTime() {
-  Guarded("TForm_Main.DoOnSchedulerTime", [this] {
-    std::vector<TLocalDownloadinfo*> scheduled;
-    const TLDIList& records = system_->DownloadList();
-    for (int i = 0; i < records.Count(); ++i)
-      if (records.Get(i)->Status() == kStatusScheduled) scheduled.push_back(records.Get(i));
-    for (TLocalDownloadinfo* record : scheduled) system_->AddDownload(record, false);
-  });
-}
+void TForm_Main::DoOnSchedulerTimeOut() { scheduledDownloads_->DoOnSchedulerTimeOut(); }
 
-void TForm_Main::DoOnSchedulerTimeOut() {
-  Guarded("TForm_Main.DoOnSchedulerTimeOut", [this] {
-    const std::vector<TDownloader*> running = system_->ActiveList();
-    for (TDownloader* downloader : running) {
-      TLocalDownloadinfo* record = system_->AssociatedLDI(downloader);
-      downloader->Pause();
-      if (!record) continue;
-      record->SetStatus(kStatusScheduled);
-      record->Save();
-      system_->UpdateGridRow(record);
-    }
-  });
+void TForm_Main::LoadSchedulerSettingsFromRegistry() { scheduler_->LoadSettings(); }
+
+void TForm_Main::SetStatusText(const std::string& text) {
+  statusString_ = text;
+  UpdateStatusBar();
 }
 
 void TForm_Main::UpdateStatusBar() {
@@ -693,11 +691,12 @@ void TForm_Main::UpdateSpeedAndTimeLeft() {
 
 void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
   Guarded("TForm_Main.StatusBarClick", [this, doubleClick] {
-    // A double click arrives after its first click has toggled already.
-    if (doubleClick) return;
+    // A double click toggles back what its first click toggled, and opens
+    // the schedule settings.
     WriteBool(kOptionsSection, "UseSchedule", !ReadBool(kOptionsSection, "UseSchedule", false));
-    if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
+    LoadSchedulerSettingsFromRegistry();
     UpdateStatusBar();
+    (void)doubleClick;
   });
 }
 
@@ -834,7 +833,7 @@ void TForm_Main::DoBeforeTerminate() {
     QTreeWidgetItem* current = tree_->currentItem();
     WriteInteger(kOptionsSection, "ChoosenCategory", current ? tree_->indexOfTopLevelItem(current) : 0);
     WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
-    if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(false);
+    clipboardMonitor_->Disable();
   });
 }
 

@@ -30,22 +30,15 @@ class TDownloadSystem;
 class TDownloadTableModel;
 class THeadlessWindowFactory;
 class TModemConnection;
+class TMonitorClipboard;
+class TScheduledDownloads;
+class TScheduler;
+class TVersionChecker;
 class TProgressDelegate;
 class TQtPrompt;
 class TServerStats;
 class TTrayPort;
 struct THandOverRequest;
-
-// What the scheduler, the clipboard monitor and the version check plug
-// into the main window. Each may be empty until that service exists.
-struct TIntegrationHooks {
-  // "UseSchedule" or the schedule changed: read the scheduler settings again.
-  std::function<void()> LoadSchedulerSettings;
-  // "MonitorClipboard" changed (also called once at start-up).
-  std::function<void(bool enabled)> EnableClipboardMonitor;
-  // Help, "Check for New Version".
-  std::function<void()> CheckForNewVersion;
-};
 
 // The window the user works in: toolbar, category panel, download list,
 // status bar, menus and the tray icon. It owns the download system and the
@@ -82,10 +75,13 @@ class TForm_Main final : public QMainWindow {
   // Runs once the program may end (the application quits its loop).
   std::function<void()> OnTerminate;
 
-  void SetIntegrationHooks(TIntegrationHooks hooks);
   // The scheduler's handlers for the start and the end of the schedule window.
   void DoOnSchedulerTime();
   void DoOnSchedulerTimeOut();
+  // The schedule settings into the scheduler, which is enabled by "UseSchedule".
+  void LoadSchedulerSettingsFromRegistry();
+  // Panel 0's text ("Ready", the version check's answer).
+  void SetStatusText(const std::string& text);
 
   void UpdateStatusBar();
   void UpdateSpeedAndTimeLeft();
@@ -98,6 +94,9 @@ class TForm_Main final : public QMainWindow {
 
   TDownloadSystem& DownloadSystem() const { return *system_; }
   TDownloadTableModel& TableModel() const { return *tableModel_; }
+  TScheduler& Scheduler() const { return *scheduler_; }
+  TMonitorClipboard& ClipboardMonitor() const { return *clipboardMonitor_; }
+  TVersionChecker& VersionChecker() const { return *versionChecker_; }
   bool TrayAvailable() const;
   // The open after-downloads countdown, or nullptr.
   QMessageBox* Countdown() const { return countdown_; }
@@ -143,9 +142,13 @@ class TForm_Main final : public QMainWindow {
   std::unique_ptr<TModemConnection> modem_;
   std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
   std::unique_ptr<TDownloadSystem> system_;
+  // The services around the download system, which they act on.
+  std::unique_ptr<TScheduledDownloads> scheduledDownloads_;
+  std::unique_ptr<TScheduler> scheduler_;
+  std::unique_ptr<TMonitorClipboard> clipboardMonitor_;
+  std::unique_ptr<TVersionChecker> versionChecker_;
   TDownloadTableModel* tableModel_ = nullptr;
   TProgressDelegate* delegate_ = nullptr;
-  TIntegrationHooks hooks_;
 
   QWidget* panelSpeedButtons_ = nullptr;
   QWidget* panelResizeButtons_ = nullptr;
