@@ -50,6 +50,7 @@
 #include "manager/window_position.h"
 #include "platform/hand_over_request.h"
 #include "ui/download_table_model.h"
+#include "ui/form_configuration.h"
 #include "ui/glyphs.h"
 #include "ui/progress_delegate.h"
 #include "ui/qt_clipboard.h"
@@ -346,12 +347,17 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
   checkDebugMode_->setObjectName("CheckBox_DebugMode");
   checkDebugMode_->hide();
   const std::array<std::function<void()>, 7> commands = {
-      [this] { AskAddUrl(); }, nullptr, [this] { PauseSelected(); }, [this] { ResumeSelected(); },
-      nullptr, nullptr, nullptr};
+      [this] { AskAddUrl(); },
+      nullptr,
+      [this] { PauseSelected(); },
+      [this] { ResumeSelected(); },
+      [this] { OpenConfiguration(TForm_Configuration::kSchedulerPage); },
+      nullptr,
+      [this] { OpenConfiguration(0); }};
   for (int i = 0; i < 7; ++i) {
     if (!commands[i]) {
-      // The configuration, scheduler, hang-up and list-editing windows come
-      // with their own parts of the program.
+      // The hang-up and list-editing windows come with their own parts of
+      // the program.
       largeButtons_[i]->setEnabled(false);
       smallButtons_[i]->setEnabled(false);
       continue;
@@ -461,7 +467,7 @@ void TForm_Main::BuildMenus() {
   QMenu* options = bar->addMenu("&Options");
   options->setObjectName("Options1");
   add(options, "Categories1", "C&ategories", {}, nullptr);
-  add(options, "Configuration1", "&Configuration", {}, nullptr);
+  add(options, "Configuration1", "&Configuration", {}, [this] { OpenConfiguration(0); });
 
   QMenu* help = bar->addMenu("&Help");
   help->setObjectName("Help1");
@@ -522,7 +528,7 @@ void TForm_Main::BuildTray() {
   add("MainWindow1", "&Main Window", [this] { ToggleMainWindow(); });
   add("AddURL2", "&Add URL", [this] { AskAddUrl(); });
   add("ViewLog1", "&View Log", nullptr)->setVisible(false);
-  add("Configuration2", "&Configuration", nullptr);
+  add("Configuration2", "&Configuration", [this] { OpenConfiguration(0); });
   actionBrowserIntegration_ = add("BrowserIntegration1", "&Browser Integration", [this] {
     WriteBool(kOptionsSection, "EnableBrowserIntegration", actionBrowserIntegration_->isChecked());
     UpdateBrowserIntegrationSettings();
@@ -671,6 +677,36 @@ void TForm_Main::SetStatusText(const std::string& text) {
   UpdateStatusBar();
 }
 
+void TForm_Main::OpenConfiguration(int page) {
+  if (!configuration_) {
+    configuration_ = new TForm_Configuration(*system_, modem_->Entries(), this);
+    configuration_->ProgramPath = QCoreApplication::applicationFilePath().toStdString();
+    connect(configuration_, &QDialog::accepted, this,
+            [this] { Guarded("TForm_Main.ApplyConfiguration", [this] { ApplyConfiguration(); }); });
+  }
+  if (configuration_->isVisible()) {
+    configuration_->raise();
+    return;
+  }
+  configuration_->Prepare(page);
+  configuration_->open();
+}
+
+void TForm_Main::ApplyConfiguration() {
+  UpdateBrowserIntegrationSettings();
+  if (ReadBool(kOptionsSection, "MonitorClipboard", false)) {
+    clipboardMonitor_->Enable();
+  } else {
+    clipboardMonitor_->Disable();
+  }
+  DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
+  list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
+  LoadColorSettingsFromRegistry();
+  grid_->viewport()->update();
+  LoadSchedulerSettingsFromRegistry();
+  UpdateStatusBar();
+}
+
 void TForm_Main::UpdateStatusBar() {
   panels_[0]->setText(QString::fromStdString(statusString_));
   panels_[1]->setText(ReadBool(kOptionsSection, "UseSchedule", false) ? "Scheduler Enabled" : "Scheduler Disabled");
@@ -696,7 +732,7 @@ void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
     WriteBool(kOptionsSection, "UseSchedule", !ReadBool(kOptionsSection, "UseSchedule", false));
     LoadSchedulerSettingsFromRegistry();
     UpdateStatusBar();
-    (void)doubleClick;
+    if (doubleClick) OpenConfiguration(TForm_Configuration::kSchedulerPage);
   });
 }
 

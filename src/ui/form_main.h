@@ -28,6 +28,7 @@ class TCategoryList;
 class TDownloadListModel;
 class TDownloadSystem;
 class TDownloadTableModel;
+class TForm_Configuration;
 class THeadlessWindowFactory;
 class TModemConnection;
 class TMonitorClipboard;
@@ -83,6 +84,10 @@ class TForm_Main final : public QMainWindow {
   // Panel 0's text ("Ready", the version check's answer).
   void SetStatusText(const std::string& text);
 
+  // The configuration dialog on a page (0 first, 5 the scheduler), window
+  // modal; OK applies the settings.
+  void OpenConfiguration(int page);
+  TForm_Configuration* Configuration() const { return configuration_; }
   void UpdateStatusBar();
   void UpdateSpeedAndTimeLeft();
   void UpdateBrowserIntegrationSettings();
@@ -117,6 +122,7 @@ class TForm_Main final : public QMainWindow {
   void LoadPanelCategories();
   void SplitterMoved();
   void SchedulerPanelClicked(bool doubleClick);
+  void ApplyConfiguration();
   void SyncSelectionFromView();
   void SyncSelectionToView();
   void PauseSelected();
@@ -149,6 +155,7 @@ class TForm_Main final : public QMainWindow {
   std::unique_ptr<TVersionChecker> versionChecker_;
   TDownloadTableModel* tableModel_ = nullptr;
   TProgressDelegate* delegate_ = nullptr;
+  TForm_Configuration* configuration_ = nullptr;
 
   QWidget* panelSpeedButtons_ = nullptr;
   QWidget* panelResizeButtons_ = nullptr;
