@@ -32,6 +32,7 @@
 #include "core/status_texts.h"
 #include "core/url.h"
 #include "engine/downloader.h"
+#include "integration/hang_up_timer.h"
 #include "integration/monitor_clipboard.h"
 #include "integration/scheduled_downloads.h"
 #include "integration/scheduler.h"
@@ -51,6 +52,7 @@
 #include "platform/hand_over_request.h"
 #include "ui/download_table_model.h"
 #include "ui/form_configuration.h"
+#include "ui/form_hang_up_on.h"
 #include "ui/glyphs.h"
 #include "ui/progress_delegate.h"
 #include "ui/qt_clipboard.h"
@@ -107,6 +109,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   UpdateBrowserIntegrationSettings();
   WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
   modem_ = std::make_unique<TModemConnection>();
+  hangUpTimer_ = std::make_unique<THangUpTimer>(*modem_, &loop_);
   afterDownloads_ = std::make_unique<TAfterDownloadsActions>(*modem_);
   afterDownloads_->OnAnnounce = [this](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
     AnnounceAfterDownloads(action, std::move(proceed));
@@ -243,6 +246,7 @@ TForm_Main::~TForm_Main() {
   clipboardMonitor_.reset();
   versionChecker_.reset();
   scheduledDownloads_.reset();
+  hangUpTimer_.reset();
   system_.reset();
   // The table model unhooks itself from the list model, which goes with the
   // members, before the widgets go.
@@ -352,12 +356,11 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
       [this] { PauseSelected(); },
       [this] { ResumeSelected(); },
       [this] { OpenConfiguration(TForm_Configuration::kSchedulerPage); },
-      nullptr,
+      [this] { OpenHangUp(); },
       [this] { OpenConfiguration(0); }};
   for (int i = 0; i < 7; ++i) {
     if (!commands[i]) {
-      // The hang-up and list-editing windows come with their own parts of
-      // the program.
+      // The list-editing windows come with their own part of the program.
       largeButtons_[i]->setEnabled(false);
       smallButtons_[i]->setEnabled(false);
       continue;
@@ -690,6 +693,16 @@ void TForm_Main::OpenConfiguration(int page) {
   }
   configuration_->Prepare(page);
   configuration_->open();
+}
+
+void TForm_Main::OpenHangUp() {
+  if (!hangUp_) hangUp_ = new TForm_HangUpOn(*hangUpTimer_, this);
+  if (hangUp_->isVisible()) {
+    hangUp_->raise();
+    return;
+  }
+  hangUp_->Prepare();
+  hangUp_->open();
 }
 
 void TForm_Main::ApplyConfiguration() {

@@ -29,6 +29,8 @@ class TDownloadListModel;
 class TDownloadSystem;
 class TDownloadTableModel;
 class TForm_Configuration;
+class TForm_HangUpOn;
+class THangUpTimer;
 class THeadlessWindowFactory;
 class TModemConnection;
 class TMonitorClipboard;
@@ -88,6 +90,9 @@ class TForm_Main final : public QMainWindow {
   // modal; OK applies the settings.
   void OpenConfiguration(int page);
   TForm_Configuration* Configuration() const { return configuration_; }
+  // "Hang Up...": the hang-up window, window modal.
+  void OpenHangUp();
+  TForm_HangUpOn* HangUpWindow() const { return hangUp_; }
   void UpdateStatusBar();
   void UpdateSpeedAndTimeLeft();
   void UpdateBrowserIntegrationSettings();
@@ -153,9 +158,11 @@ class TForm_Main final : public QMainWindow {
   std::unique_ptr<TScheduler> scheduler_;
   std::unique_ptr<TMonitorClipboard> clipboardMonitor_;
   std::unique_ptr<TVersionChecker> versionChecker_;
+  std::unique_ptr<THangUpTimer> hangUpTimer_;
   TDownloadTableModel* tableModel_ = nullptr;
   TProgressDelegate* delegate_ = nullptr;
   TForm_Configuration* configuration_ = nullptr;
+  TForm_HangUpOn* hangUp_ = nullptr;
 
   QWidget* panelSpeedButtons_ = nullptr;
   QWidget* panelResizeButtons_ = nullptr;

@@ -5,8 +5,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QToolButton>
@@ -15,6 +17,7 @@
 
 #include "core/event_loop.h"
 #include "integration/monitor_clipboard.h"
+#include "ui/form_hang_up_on.h"
 #include "ui/form_main.h"
 #include "ui/tray_port.h"
 #include "ui_test_support.h"
@@ -234,6 +237,34 @@ TEST_F(FormConfigurationTest, ResetFollowsTheThemesColours) {
   EXPECT_FALSE(reset->isEnabled());
   Click("SpeedButton_OK");
   EXPECT_EQ(ReadInteger(kOptionsSection, "Brindle_Color_Done", 0), 0x800000);
+}
+
+TEST_F(FormConfigurationTest, TheHangUpWindowArmsItsTimer) {
+  WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
+  form_->findChild<QToolButton*>("SpeedButton_HangUp")->click();
+  TForm_HangUpOn* window = form_->HangUpWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->windowTitle(), "Hang Up On...");
+  EXPECT_TRUE(window->findChild<QRadioButton*>("RadioButton3")->isChecked());
+  EXPECT_TRUE(window->findChild<QWidget*>("Panel_MinutesFromNow")->isVisible());
+  EXPECT_FALSE(window->findChild<QWidget*>("Panel_SpecificTime")->isVisible());
+  auto* minutes = window->findChild<QLineEdit*>("Edit_MinutesFromNow");
+  minutes->setText("0");
+  window->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_EQ(minutes->text(), "1");
+  EXPECT_FALSE(window->isVisible());
+  auto* box = form_->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "60000");
+  box->button(QMessageBox::Ok)->click();
+  EXPECT_TRUE(ReadBool(kOptionsSection, "AfterNumberOfMinutes", false));
+
+  // Cancel changes nothing.
+  form_->OpenHangUp();
+  window->findChild<QRadioButton*>("RadioButton1")->setChecked(true);
+  EXPECT_FALSE(window->findChild<QWidget*>("Panel_MinutesFromNow")->isVisible());
+  window->findChild<QPushButton*>("SpeedButton_Abort")->click();
+  EXPECT_FALSE(ReadBool(kOptionsSection, "AfterDownloadsCompleted", true));
 }
 
 }  // namespace
