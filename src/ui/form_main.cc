@@ -32,6 +32,7 @@
 #include "core/status_texts.h"
 #include "core/url.h"
 #include "engine/downloader.h"
+#include "integration/debug_trace.h"
 #include "integration/hang_up_timer.h"
 #include "integration/monitor_clipboard.h"
 #include "integration/scheduled_downloads.h"
@@ -51,6 +52,7 @@
 #include "manager/window_position.h"
 #include "platform/hand_over_request.h"
 #include "ui/download_table_model.h"
+#include "ui/debug_form.h"
 #include "ui/form_configuration.h"
 #include "ui/form_hang_up_on.h"
 #include "ui/glyphs.h"
@@ -247,6 +249,7 @@ TForm_Main::~TForm_Main() {
   versionChecker_.reset();
   scheduledDownloads_.reset();
   hangUpTimer_.reset();
+  debugTrace_.reset();
   system_.reset();
   // The table model unhooks itself from the list model, which goes with the
   // members, before the widgets go.
@@ -350,6 +353,18 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
   checkDebugMode_ = new QCheckBox("Debug Mode", panelSpeedButtons_);
   checkDebugMode_->setObjectName("CheckBox_DebugMode");
   checkDebugMode_->hide();
+  row->addWidget(checkDebugMode_);
+  connect(checkDebugMode_, &QCheckBox::toggled, this, [this](bool on) {
+    Guarded("TForm_Main.CheckBox_DebugModeClick", [this, on] {
+      if (!debugTrace_) {
+        debugTrace_ = std::make_unique<TDebugTrace>(&loop_);
+        debugForm_ = new TDebugForm(this);
+        debugTrace_->OnLine = [this](const std::string& line) { debugForm_->AddLine(QString::fromStdString(line)); };
+      }
+      debugTrace_->SetEnabled(on);
+      debugForm_->setVisible(on);
+    });
+  });
   const std::array<std::function<void()>, 7> commands = {
       [this] { AskAddUrl(); },
       nullptr,
@@ -704,6 +719,8 @@ void TForm_Main::OpenHangUp() {
   hangUp_->Prepare();
   hangUp_->open();
 }
+
+void TForm_Main::ShowDebugMode() { checkDebugMode_->show(); }
 
 void TForm_Main::ApplyConfiguration() {
   UpdateBrowserIntegrationSettings();

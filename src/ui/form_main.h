@@ -28,6 +28,8 @@ class TCategoryList;
 class TDownloadListModel;
 class TDownloadSystem;
 class TDownloadTableModel;
+class TDebugForm;
+class TDebugTrace;
 class TForm_Configuration;
 class TForm_HangUpOn;
 class THangUpTimer;
@@ -92,6 +94,10 @@ class TForm_Main final : public QMainWindow {
   TForm_Configuration* Configuration() const { return configuration_; }
   // "Hang Up...": the hang-up window, window modal.
   void OpenHangUp();
+  // The "Debug Mode" check box is shown (brindle --debug); ticking it sends
+  // the engine's trace to the trace window and shows it.
+  void ShowDebugMode();
+  TDebugForm* DebugWindow() const { return debugForm_; }
   TForm_HangUpOn* HangUpWindow() const { return hangUp_; }
   void UpdateStatusBar();
   void UpdateSpeedAndTimeLeft();
@@ -159,10 +165,12 @@ class TForm_Main final : public QMainWindow {
   std::unique_ptr<TMonitorClipboard> clipboardMonitor_;
   std::unique_ptr<TVersionChecker> versionChecker_;
   std::unique_ptr<THangUpTimer> hangUpTimer_;
+  std::unique_ptr<TDebugTrace> debugTrace_;
   TDownloadTableModel* tableModel_ = nullptr;
   TProgressDelegate* delegate_ = nullptr;
   TForm_Configuration* configuration_ = nullptr;
   TForm_HangUpOn* hangUp_ = nullptr;
+  TDebugForm* debugForm_ = nullptr;
 
   QWidget* panelSpeedButtons_ = nullptr;
   QWidget* panelResizeButtons_ = nullptr;

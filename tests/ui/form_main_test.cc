@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QHeaderView>
@@ -19,12 +20,14 @@
 #include <QUrl>
 #include <cmath>
 #include <map>
+#include <thread>
 #include <memory>
 
 #include <QClipboard>
 
 #include "core/date_time.h"
 #include "core/event_loop.h"
+#include "core/trace.h"
 #include "core/paths.h"
 #include "core/status_texts.h"
 #include "manager/download_list_model.h"
@@ -38,6 +41,7 @@
 #include "integration/version_checker.h"
 #include "support/fault_http_server.h"
 #include "support/manual_clock.h"
+#include "ui/debug_form.h"
 #include "ui/download_table_model.h"
 #include "ui/event_loop_bridge.h"
 #include "ui/tray_port.h"
@@ -438,6 +442,27 @@ TEST_F(FormMainTest, TheVersionCheckAnswersInTheStatusBarAndOnlyWithAnAddress) {
   EXPECT_NE(box->text().indexOf("Version 1.30 of Brindle has been released."), -1);
   box->button(QMessageBox::No)->click();
   EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 0);
+}
+
+TEST_F(FormMainTest, DebugModeShowsTheEnginesTraceOnlyWhenAskedFor) {
+  auto form = NewForm();
+  form->show();
+  auto* debug = Find<QCheckBox>(*form, "CheckBox_DebugMode");
+  EXPECT_FALSE(debug->isVisible());
+  form->ShowDebugMode();
+  EXPECT_TRUE(debug->isVisible());
+  Trace("not shown");
+  debug->setChecked(true);
+  ASSERT_NE(form->DebugWindow(), nullptr);
+  EXPECT_TRUE(form->DebugWindow()->isVisible());
+  std::thread([] { Trace("Ftp Connected"); }).join();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return !form->DebugWindow()->Memo()->toPlainText().isEmpty(); }));
+  EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
+  debug->setChecked(false);
+  EXPECT_FALSE(form->DebugWindow()->isVisible());
+  Trace("after");
+  test::RunUntil(loop_, [] { return false; }, 50);
+  EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
 }
 
 // The clipboard monitor reads Qt's clipboard once a second by the loop's clock.
