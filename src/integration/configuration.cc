@@ -270,7 +270,11 @@ TConfigurationResult SaveConfiguration(TConfigurationValues& values, TDownloadSy
       std::string value = values.Texts[text.Key];
       // An empty item is stored by name: an empty text would read as the default.
       if (step == 1 && value.empty()) value = kNone;
-      if (text.Key == std::string("Extensions")) value = LowerCaseAscii(Trimmed(value));
+      if (text.Key == std::string("Extensions")) {
+        // One list, however the memo broke its lines.
+        std::replace_if(value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+        value = LowerCaseAscii(Trimmed(value));
+      }
       WriteString(kOptionsSection, text.Key, value);
     }
     for (const TConfigurationNumberKey& number : ConfigurationNumberKeys()) {

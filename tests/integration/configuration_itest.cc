@@ -60,7 +60,7 @@ TEST_F(ConfigurationITest, EveryKeyLoadsAndIsWrittenBack) {
   WriteString(kOptionsSection, "Date3", "Day");
   WriteString(kOptionsSection, "DateDivider1", "none");
   WriteString(kOptionsSection, "DateDivider2", "_");
-  WriteString(kOptionsSection, "Extensions", "  ZIP Iso ");
+  WriteString(kOptionsSection, "Extensions", "  ZIP\nIso ");
   WriteString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
   WriteString(kOptionsSection, "HTTPProxyPort", "3128");
   WriteString(kOptionsSection, "FTPProxyPort", "21");
