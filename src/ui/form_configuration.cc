@@ -124,6 +124,8 @@ TForm_Configuration::TForm_Configuration(TDownloadSystem& system, std::vector<st
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
   outer->addLayout(buttons);
+  // Enter anywhere is OK, not the button that has the focus.
+  for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(button == ok);
   connect(ok, &QPushButton::clicked, this, [this] { Guarded("TForm_Configuration.SpeedButton_OKClick", [this] { Ok(); }); });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }

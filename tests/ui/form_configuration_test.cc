@@ -164,7 +164,9 @@ TEST_F(FormConfigurationTest, EveryCheckBoxLoadsItsKeyAndOkWritesItBack) {
   Find<QComboBox>("ComboBox_StartTime")->setCurrentIndex(44);
   Find<QLineEdit>("Edit_HTTPProxyUser")->setText("ben");
 
-  Click("SpeedButton_OK");
+  // Enter in any field is OK.
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(Find<QLineEdit>("Edit_HTTPProxyUser"), &enter);
   EXPECT_FALSE(form_->Configuration()->isVisible());
   for (const TCheckControl& c : kChecks) EXPECT_EQ(ReadBool(kOptionsSection, c.Key, !c.Default), c.Default) << c.Key;
   EXPECT_EQ(ReadInteger(kOptionsSection, "TimeOutTime", 0), 45000);
