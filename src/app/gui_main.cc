@@ -50,13 +50,23 @@ void PreferX11() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string firstArgument = argc > 1 ? argv[1] : "";
-  const std::vector<std::string> urls(argv + std::min(argc, 1), argv + argc);
-  if (firstArgument == "--help" || firstArgument == "-h") {
-    std::printf("usage: brindle [URL...]\nStarts the Brindle download manager and downloads the URLs; when Brindle "
-                "already runs, it gets them and this start ends.\n");
-    return 0;
+  std::vector<std::string> urls;
+  bool debug = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      std::printf("usage: brindle [--debug] [URL...]\nStarts the Brindle download manager and downloads the URLs; "
+                  "when Brindle already runs, it gets them and this start ends.\n"
+                  "  --debug  offers the \"Debug Mode\" switch, which shows the transfer engine's trace\n");
+      return 0;
+    }
+    if (argument == "--debug") {
+      debug = true;
+    } else {
+      urls.push_back(argument);
+    }
   }
+  const std::string firstArgument = urls.empty() ? "" : urls.front();
   // The session's end arrives through the engine's loop, so it ends the
   // program the way Exit does; blocked before any thread starts.
   sigset_t blockedSignals;
@@ -129,6 +139,7 @@ int main(int argc, char** argv) {
           },
           "brindle signal");
     }
+    if (debug) form->ShowDebugMode();
     form->ShowAtStart();
     status = app.exec();
     loop.RemoveWatch(signalWatch);

@@ -1,6 +1,7 @@
 #include "integration/version_checker.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -95,6 +96,8 @@ TVersionChecker::~TVersionChecker() = default;
 void TVersionChecker::Check() {
   try {
     if (client_) return;
+    const std::string address = ReadString(kOptionsSection, kUpdateUrlKey, "");
+    if (address.empty()) return;
     auto client = std::make_unique<THttpCli>(loop_);
     if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
       client->Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
@@ -102,7 +105,7 @@ void TVersionChecker::Check() {
       client->ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
       client->ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
     }
-    client->URL = ReadString(kOptionsSection, kUpdateUrlKey, kVersionFileUrl);
+    client->URL = address;
     stream_ = std::make_unique<TBoundedReceiveStream>();
     client->RcvdStream = stream_.get();
     client->OnRequestDone = [this](THttpRequest, int) { RequestDone(); };
@@ -113,6 +116,15 @@ void TVersionChecker::Check() {
     stream_.reset();
     LogError("TVersionChecker.Check");
   }
+}
+
+bool TVersionChecker::CheckIfDue(TDateTime now) {
+  if (!ReadBool(kOptionsSection, "CheckForUpdates", true)) return false;
+  const int64_t today = static_cast<int64_t>(std::floor(now));
+  if (today - ReadInteger(kOptionsSection, "LastCheckedForUpdate", 0) < kDaysBetweenChecks) return false;
+  WriteInteger(kOptionsSection, "LastCheckedForUpdate", static_cast<int>(std::lround(now)));
+  Check();
+  return true;
 }
 
 void TVersionChecker::RequestDone() {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/date_time.h"
+
 namespace brindle {
 
 class EventLoop;
@@ -20,10 +22,11 @@ class TReceiveStream;
 // or an answer that is no version file shows nothing.
 class TVersionChecker {
  public:
-  // The version file: its first line is "<version>#<address>#<note>#".
-  static constexpr const char* kVersionFileUrl = "http://brindle-dm.org/brindle_ver.txt";
-  // The hidden setting (section "Options") that points the check elsewhere.
+  // The version file, whose first line is "<version>#<address>#<note>#",
+  // is named by the hidden setting "UpdateURL" (section "Options"). There is
+  // no built-in update server: without that setting nothing is checked.
   static constexpr const char* kUpdateUrlKey = "UpdateURL";
+  static constexpr int kDaysBetweenChecks = 7;
   static constexpr const char* kLatestVersionText = "You are using the latest version of Brindle";
 
   explicit TVersionChecker(TDownloadSystem& system, EventLoop* loop = nullptr);  // nullptr: EventLoop::Current()
@@ -31,8 +34,13 @@ class TVersionChecker {
   TVersionChecker(const TVersionChecker&) = delete;
   TVersionChecker& operator=(const TVersionChecker&) = delete;
 
-  // Starts a check and returns at once; nothing while one is running.
+  // Starts a check and returns at once; nothing while one is running or
+  // when no version file is set.
   void Check();
+  // The start-up check: with "CheckForUpdates", once a week counted by
+  // "LastCheckedForUpdate" (a whole day number), which is set to today.
+  // True when it was due.
+  bool CheckIfDue(TDateTime now);
   bool Checking() const { return client_ != nullptr; }
 
   // What the newest version is compared with: the program's version.

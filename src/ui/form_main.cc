@@ -32,6 +32,12 @@
 #include "core/status_texts.h"
 #include "core/url.h"
 #include "engine/downloader.h"
+#include "integration/debug_trace.h"
+#include "integration/hang_up_timer.h"
+#include "integration/monitor_clipboard.h"
+#include "integration/scheduled_downloads.h"
+#include "integration/scheduler.h"
+#include "integration/version_checker.h"
 #include "manager/accepted_url.h"
 #include "manager/category_list.h"
 #include "manager/download_list_model.h"
@@ -45,9 +51,13 @@
 #include "manager/temp_directory_cleanup.h"
 #include "manager/window_position.h"
 #include "platform/hand_over_request.h"
+#include "ui/debug_form.h"
 #include "ui/download_table_model.h"
+#include "ui/form_configuration.h"
+#include "ui/form_hang_up_on.h"
 #include "ui/glyphs.h"
 #include "ui/progress_delegate.h"
+#include "ui/qt_clipboard.h"
 #include "ui/qt_prompt.h"
 #include "ui/tray_port.h"
 
@@ -101,6 +111,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   UpdateBrowserIntegrationSettings();
   WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
   modem_ = std::make_unique<TModemConnection>();
+  hangUpTimer_ = std::make_unique<THangUpTimer>(*modem_, &loop_);
   afterDownloads_ = std::make_unique<TAfterDownloadsActions>(*modem_);
   afterDownloads_->OnAnnounce = [this](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
     AnnounceAfterDownloads(action, std::move(proceed));
@@ -173,6 +184,13 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services.Loop = &loop_;
   system_ = std::make_unique<TDownloadSystem>(services);
   windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  // The clipboard as it is now counts as seen: an address copied before the
+  // start is not taken.
+  clipboardMonitor_ = std::make_unique<TMonitorClipboard>(*system_, QtClipboardText(), &loop_);
+  if (ReadBool(kOptionsSection, "MonitorClipboard", true)) clipboardMonitor_->Enable();
+  versionChecker_ = std::make_unique<TVersionChecker>(*system_, &loop_);
+  versionChecker_->OnStatusText = [this](const std::string& text) { SetStatusText(text); };
+  versionChecker_->CheckIfDue(Now());
   LoadStringGridsConfiguration();
   LoadPanelCategories();
   const int chosen = ReadInteger(kOptionsSection, "ChoosenCategory", 0);
@@ -181,6 +199,11 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   BuildTray();
   UpdateStatusBar();
   UpdateSpeedAndTimeLeft();
+  scheduledDownloads_ = std::make_unique<TScheduledDownloads>(*system_);
+  scheduler_ = std::make_unique<TScheduler>(&loop_);
+  scheduler_->OnSchedulerTime = [this] { DoOnSchedulerTime(); };
+  scheduler_->OnSchedulerTimeOut = [this] { DoOnSchedulerTimeOut(); };
+  LoadSchedulerSettingsFromRegistry();
 
   timer1_.setObjectName("Timer1");
   timer1_.setSingleShot(true);
@@ -221,6 +244,12 @@ TForm_Main::~TForm_Main() {
   if (countdown_) delete countdown_.data();
   grid_->setItemDelegate(nullptr);
   grid_->setModel(nullptr);
+  scheduler_.reset();
+  clipboardMonitor_.reset();
+  versionChecker_.reset();
+  scheduledDownloads_.reset();
+  hangUpTimer_.reset();
+  debugTrace_.reset();
   system_.reset();
   // The table model unhooks itself from the list model, which goes with the
   // members, before the widgets go.
@@ -324,13 +353,29 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
   checkDebugMode_ = new QCheckBox("Debug Mode", panelSpeedButtons_);
   checkDebugMode_->setObjectName("CheckBox_DebugMode");
   checkDebugMode_->hide();
+  row->addWidget(checkDebugMode_);
+  connect(checkDebugMode_, &QCheckBox::toggled, this, [this](bool on) {
+    Guarded("TForm_Main.CheckBox_DebugModeClick", [this, on] {
+      if (!debugTrace_) {
+        debugTrace_ = std::make_unique<TDebugTrace>(&loop_);
+        debugForm_ = new TDebugForm(this);
+        debugTrace_->OnLine = [this](const std::string& line) { debugForm_->AddLine(QString::fromStdString(line)); };
+      }
+      debugTrace_->SetEnabled(on);
+      debugForm_->setVisible(on);
+    });
+  });
   const std::array<std::function<void()>, 7> commands = {
-      [this] { AskAddUrl(); }, nullptr, [this] { PauseSelected(); }, [this] { ResumeSelected(); },
-      nullptr, nullptr, nullptr};
+      [this] { AskAddUrl(); },
+      nullptr,
+      [this] { PauseSelected(); },
+      [this] { ResumeSelected(); },
+      [this] { OpenConfiguration(TForm_Configuration::kSchedulerPage); },
+      [this] { OpenHangUp(); },
+      [this] { OpenConfiguration(0); }};
   for (int i = 0; i < 7; ++i) {
     if (!commands[i]) {
-      // The configuration, scheduler, hang-up and list-editing windows come
-      // with their own parts of the program.
+      // The list-editing windows come with their own part of the program.
       largeButtons_[i]->setEnabled(false);
       smallButtons_[i]->setEnabled(false);
       continue;
@@ -440,7 +485,7 @@ void TForm_Main::BuildMenus() {
   QMenu* options = bar->addMenu("&Options");
   options->setObjectName("Options1");
   add(options, "Categories1", "C&ategories", {}, nullptr);
-  add(options, "Configuration1", "&Configuration", {}, nullptr);
+  add(options, "Configuration1", "&Configuration", {}, [this] { OpenConfiguration(0); });
 
   QMenu* help = bar->addMenu("&Help");
   help->setObjectName("Help1");
@@ -454,10 +499,7 @@ void TForm_Main::BuildMenus() {
   add(help, "Suggestions1", "Suggestions", {}, [this] {
     OpenWeb(MailTo(kSuggestionsAddress, kCaption, "YOUR SUGGESTIONS"));
   });
-  // Enabled once the version check is plugged in (SetIntegrationHooks).
-  add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] {
-    if (hooks_.CheckForNewVersion) hooks_.CheckForNewVersion();
-  })->setEnabled(false);
+  add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] { versionChecker_->Check(); });
   add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
     OpenWeb(MailTo("", "Brindle",
                    std::string("I use Brindle to download files: it fetches each file in several parts at once and "
@@ -504,7 +546,7 @@ void TForm_Main::BuildTray() {
   add("MainWindow1", "&Main Window", [this] { ToggleMainWindow(); });
   add("AddURL2", "&Add URL", [this] { AskAddUrl(); });
   add("ViewLog1", "&View Log", nullptr)->setVisible(false);
-  add("Configuration2", "&Configuration", nullptr);
+  add("Configuration2", "&Configuration", [this] { OpenConfiguration(0); });
   actionBrowserIntegration_ = add("BrowserIntegration1", "&Browser Integration", [this] {
     WriteBool(kOptionsSection, "EnableBrowserIntegration", actionBrowserIntegration_->isChecked());
     UpdateBrowserIntegrationSettings();
@@ -642,35 +684,57 @@ void TForm_Main::ShowAbout() {
   box.exec();
 }
 
-void TForm_Main::SetIntegrationHooks(TIntegrationHooks hooks) {
-  hooks_ = std::move(hooks);
-  if (auto* check = findChild<QAction*>("CheckforNewVersion1")) check->setEnabled(bool(hooks_.CheckForNewVersion));
-  if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(ReadBool(kOptionsSection, "MonitorClipboard", true));
-  if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
+void TForm_Main::DoOnSchedulerTime() { scheduledDownloads_->DoOnSchedulerTime(); }
+
+void TForm_Main::DoOnSchedulerTimeOut() { scheduledDownloads_->DoOnSchedulerTimeOut(); }
+
+void TForm_Main::LoadSchedulerSettingsFromRegistry() { scheduler_->LoadSettings(); }
+
+void TForm_Main::SetStatusText(const std::string& text) {
+  statusString_ = text;
+  UpdateStatusBar();
 }
 
-void TForm_Main::DoOnSchedulerTime() {
-  Guarded("TForm_Main.DoOnSchedulerTime", [this] {
-    std::vector<TLocalDownloadinfo*> scheduled;
-    const TLDIList& records = system_->DownloadList();
-    for (int i = 0; i < records.Count(); ++i)
-      if (records.Get(i)->Status() == kStatusScheduled) scheduled.push_back(records.Get(i));
-    for (TLocalDownloadinfo* record : scheduled) system_->AddDownload(record, false);
-  });
+void TForm_Main::OpenConfiguration(int page) {
+  if (!configuration_) {
+    configuration_ = new TForm_Configuration(*system_, modem_->Entries(), this);
+    configuration_->ProgramPath = QCoreApplication::applicationFilePath().toStdString();
+    connect(configuration_, &QDialog::accepted, this,
+            [this] { Guarded("TForm_Main.ApplyConfiguration", [this] { ApplyConfiguration(); }); });
+  }
+  if (configuration_->isVisible()) {
+    configuration_->raise();
+    return;
+  }
+  configuration_->Prepare(page);
+  configuration_->open();
 }
 
-void TForm_Main::DoOnSchedulerTimeOut() {
-  Guarded("TForm_Main.DoOnSchedulerTimeOut", [this] {
-    const std::vector<TDownloader*> running = system_->ActiveList();
-    for (TDownloader* downloader : running) {
-      TLocalDownloadinfo* record = system_->AssociatedLDI(downloader);
-      downloader->Pause();
-      if (!record) continue;
-      record->SetStatus(kStatusScheduled);
-      record->Save();
-      system_->UpdateGridRow(record);
-    }
-  });
+void TForm_Main::OpenHangUp() {
+  if (!hangUp_) hangUp_ = new TForm_HangUpOn(*hangUpTimer_, this);
+  if (hangUp_->isVisible()) {
+    hangUp_->raise();
+    return;
+  }
+  hangUp_->Prepare();
+  hangUp_->open();
+}
+
+void TForm_Main::ShowDebugMode() { checkDebugMode_->show(); }
+
+void TForm_Main::ApplyConfiguration() {
+  UpdateBrowserIntegrationSettings();
+  if (ReadBool(kOptionsSection, "MonitorClipboard", false)) {
+    clipboardMonitor_->Enable();
+  } else {
+    clipboardMonitor_->Disable();
+  }
+  DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
+  list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
+  LoadColorSettingsFromRegistry();
+  grid_->viewport()->update();
+  LoadSchedulerSettingsFromRegistry();
+  UpdateStatusBar();
 }
 
 void TForm_Main::UpdateStatusBar() {
@@ -693,11 +757,12 @@ void TForm_Main::UpdateSpeedAndTimeLeft() {
 
 void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
   Guarded("TForm_Main.StatusBarClick", [this, doubleClick] {
-    // A double click arrives after its first click has toggled already.
-    if (doubleClick) return;
+    // A double click toggles back what its first click toggled, and opens
+    // the schedule settings.
     WriteBool(kOptionsSection, "UseSchedule", !ReadBool(kOptionsSection, "UseSchedule", false));
-    if (hooks_.LoadSchedulerSettings) hooks_.LoadSchedulerSettings();
+    LoadSchedulerSettingsFromRegistry();
     UpdateStatusBar();
+    if (doubleClick) OpenConfiguration(TForm_Configuration::kSchedulerPage);
   });
 }
 
@@ -834,7 +899,7 @@ void TForm_Main::DoBeforeTerminate() {
     QTreeWidgetItem* current = tree_->currentItem();
     WriteInteger(kOptionsSection, "ChoosenCategory", current ? tree_->indexOfTopLevelItem(current) : 0);
     WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
-    if (hooks_.EnableClipboardMonitor) hooks_.EnableClipboardMonitor(false);
+    clipboardMonitor_->Disable();
   });
 }
 

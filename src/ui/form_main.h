@@ -28,24 +28,22 @@ class TCategoryList;
 class TDownloadListModel;
 class TDownloadSystem;
 class TDownloadTableModel;
+class TDebugForm;
+class TDebugTrace;
+class TForm_Configuration;
+class TForm_HangUpOn;
+class THangUpTimer;
 class THeadlessWindowFactory;
 class TModemConnection;
+class TMonitorClipboard;
+class TScheduledDownloads;
+class TScheduler;
+class TVersionChecker;
 class TProgressDelegate;
 class TQtPrompt;
 class TServerStats;
 class TTrayPort;
 struct THandOverRequest;
-
-// What the scheduler, the clipboard monitor and the version check plug
-// into the main window. Each may be empty until that service exists.
-struct TIntegrationHooks {
-  // "UseSchedule" or the schedule changed: read the scheduler settings again.
-  std::function<void()> LoadSchedulerSettings;
-  // "MonitorClipboard" changed (also called once at start-up).
-  std::function<void(bool enabled)> EnableClipboardMonitor;
-  // Help, "Check for New Version".
-  std::function<void()> CheckForNewVersion;
-};
 
 // The window the user works in: toolbar, category panel, download list,
 // status bar, menus and the tray icon. It owns the download system and the
@@ -82,11 +80,25 @@ class TForm_Main final : public QMainWindow {
   // Runs once the program may end (the application quits its loop).
   std::function<void()> OnTerminate;
 
-  void SetIntegrationHooks(TIntegrationHooks hooks);
   // The scheduler's handlers for the start and the end of the schedule window.
   void DoOnSchedulerTime();
   void DoOnSchedulerTimeOut();
+  // The schedule settings into the scheduler, which is enabled by "UseSchedule".
+  void LoadSchedulerSettingsFromRegistry();
+  // Panel 0's text ("Ready", the version check's answer).
+  void SetStatusText(const std::string& text);
 
+  // The configuration dialog on a page (0 first, 5 the scheduler), window
+  // modal; OK applies the settings.
+  void OpenConfiguration(int page);
+  TForm_Configuration* Configuration() const { return configuration_; }
+  // "Hang Up...": the hang-up window, window modal.
+  void OpenHangUp();
+  // The "Debug Mode" check box is shown (brindle --debug); ticking it sends
+  // the engine's trace to the trace window and shows it.
+  void ShowDebugMode();
+  TDebugForm* DebugWindow() const { return debugForm_; }
+  TForm_HangUpOn* HangUpWindow() const { return hangUp_; }
   void UpdateStatusBar();
   void UpdateSpeedAndTimeLeft();
   void UpdateBrowserIntegrationSettings();
@@ -98,6 +110,9 @@ class TForm_Main final : public QMainWindow {
 
   TDownloadSystem& DownloadSystem() const { return *system_; }
   TDownloadTableModel& TableModel() const { return *tableModel_; }
+  TScheduler& Scheduler() const { return *scheduler_; }
+  TMonitorClipboard& ClipboardMonitor() const { return *clipboardMonitor_; }
+  TVersionChecker& VersionChecker() const { return *versionChecker_; }
   bool TrayAvailable() const;
   // The open after-downloads countdown, or nullptr.
   QMessageBox* Countdown() const { return countdown_; }
@@ -118,6 +133,7 @@ class TForm_Main final : public QMainWindow {
   void LoadPanelCategories();
   void SplitterMoved();
   void SchedulerPanelClicked(bool doubleClick);
+  void ApplyConfiguration();
   void SyncSelectionFromView();
   void SyncSelectionToView();
   void PauseSelected();
@@ -143,9 +159,18 @@ class TForm_Main final : public QMainWindow {
   std::unique_ptr<TModemConnection> modem_;
   std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
   std::unique_ptr<TDownloadSystem> system_;
+  // The services around the download system, which they act on.
+  std::unique_ptr<TScheduledDownloads> scheduledDownloads_;
+  std::unique_ptr<TScheduler> scheduler_;
+  std::unique_ptr<TMonitorClipboard> clipboardMonitor_;
+  std::unique_ptr<TVersionChecker> versionChecker_;
+  std::unique_ptr<THangUpTimer> hangUpTimer_;
+  std::unique_ptr<TDebugTrace> debugTrace_;
   TDownloadTableModel* tableModel_ = nullptr;
   TProgressDelegate* delegate_ = nullptr;
-  TIntegrationHooks hooks_;
+  TForm_Configuration* configuration_ = nullptr;
+  TForm_HangUpOn* hangUp_ = nullptr;
+  TDebugForm* debugForm_ = nullptr;
 
   QWidget* panelSpeedButtons_ = nullptr;
   QWidget* panelResizeButtons_ = nullptr;

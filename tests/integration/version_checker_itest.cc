@@ -154,16 +154,51 @@ TEST_F(VersionCheckerITest, RefusedConnectionShowsNothing) {
   EXPECT_TRUE(prompt_.questions.empty());
 }
 
-TEST_F(VersionCheckerITest, DefaultAddressThroughTheProxyAndTheProgramsOwnVersion) {
-  WriteString(kOptionsSection, "UpdateURL", "");
+TEST_F(VersionCheckerITest, AnAddressThroughTheProxyAndTheProgramsOwnVersion) {
+  WriteString(kOptionsSection, "UpdateURL", "http://updates.brindle.invalid/brindle_ver.txt");
   WriteBool(kOptionsSection, "UseHTTPProxy", true);
   WriteString(kOptionsSection, "HTTPProxyAddress", "127.0.0.1");
   WriteString(kOptionsSection, "HTTPProxyPort", std::to_string(http_.Port()));
   checker_ = std::make_unique<TVersionChecker>(*system_, &loop_);
   checker_->OnStatusText = [this](const std::string& text) { statusTexts_.push_back(text); };
   CheckWith(Ok(std::string(BrindleVersion()) + "#x#y#"));
-  EXPECT_EQ(http_.Requests().back().Target, TVersionChecker::kVersionFileUrl);
+  EXPECT_EQ(http_.Requests().back().Target, "http://updates.brindle.invalid/brindle_ver.txt");
   EXPECT_EQ(statusTexts_, std::vector<std::string>{TVersionChecker::kLatestVersionText});
+}
+
+TEST_F(VersionCheckerITest, WithoutAnUpdateAddressNothingIsAsked) {
+  WriteString(kOptionsSection, "UpdateURL", "");
+  checker_->Check();
+  EXPECT_FALSE(checker_->Checking());
+  EXPECT_TRUE(http_.Requests().empty());
+}
+
+TEST_F(VersionCheckerITest, TheStartUpCheckRunsOnceAWeek) {
+  versionFile_ = Ok("1.22#x#y#");
+  const TDateTime day = 46000;
+  struct Case {
+    bool CheckForUpdates;
+    int LastChecked;
+    TDateTime Now;
+    bool Due;
+    int LastAfter;
+  };
+  const Case cases[] = {
+      {true, 0, day + 0.25, true, 46000},           // never checked; rounded to today
+      {true, 46000 - 6, day + 0.9, false, 45994},   // six days ago
+      {true, 46000 - 7, day + 0.75, true, 46001},   // a week ago; the evening rounds up
+      {false, 0, day, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.LastChecked);
+    WriteBool(kOptionsSection, "CheckForUpdates", c.CheckForUpdates);
+    WriteInteger(kOptionsSection, "LastCheckedForUpdate", c.LastChecked);
+    const size_t requests = http_.Requests().size();
+    EXPECT_EQ(checker_->CheckIfDue(c.Now), c.Due);
+    EXPECT_EQ(ReadInteger(kOptionsSection, "LastCheckedForUpdate", -1), c.LastAfter);
+    ASSERT_TRUE(Run([this] { return !checker_->Checking(); }));
+    EXPECT_EQ(http_.Requests().size(), requests + (c.Due ? 1 : 0));
+  }
 }
 
 }  // namespace

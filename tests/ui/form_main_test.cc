@@ -4,7 +4,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QAction>
 #include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QHeaderView>
@@ -16,10 +18,16 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QUrl>
+#include <cmath>
 #include <map>
+#include <thread>
 #include <memory>
 
+#include <QClipboard>
+
+#include "core/date_time.h"
 #include "core/event_loop.h"
+#include "core/trace.h"
 #include "core/paths.h"
 #include "core/status_texts.h"
 #include "manager/download_list_model.h"
@@ -28,7 +36,12 @@
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_server.h"
 #include "platform/instance_lock.h"
+#include "integration/monitor_clipboard.h"
+#include "integration/scheduler.h"
+#include "integration/version_checker.h"
 #include "support/fault_http_server.h"
+#include "support/manual_clock.h"
+#include "ui/debug_form.h"
 #include "ui/download_table_model.h"
 #include "ui/event_loop_bridge.h"
 #include "ui/tray_port.h"
@@ -356,6 +369,138 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
   ASSERT_EQ(after.size(), 1);
   EXPECT_EQ(model.data(model.index(after[0].row(), 0), Qt::DisplayRole).toString().toStdString(), selected);
   EXPECT_NE(after[0].row(), 2);
+}
+
+TEST_F(FormMainTest, TheSchedulerStartsAndStopsTheListThroughTheStatusBarSwitch) {
+  test::FaultHttpServer server(loop_);
+  server.AddFile("/night.bin", std::string(400000, 'n'));
+  server.SetHandler([&server](const test::HttpRequest& request) {
+    test::HttpReply reply = server.Serve(request);
+    reply.StallAt = {1000};
+    return reply;
+  });
+  const std::string partial = DefaultPartialDownloadsDirectory();
+  EnsureDirectory(partial);
+  {
+    TLocalDownloadinfo record(std::make_unique<TUrl>(server.Url("/night.bin")), partial + "/SCHEDUL1", nullptr);
+    record.LocalFileName = temp_.File("downloads/night.bin");
+    record.SetStatus(kStatusScheduled);
+    ASSERT_TRUE(record.Save());
+  }
+  // A window open all day, every day; switched off for now.
+  WriteDateTime(kOptionsSection, "StartTime", 0);
+  WriteDateTime(kOptionsSection, "EndTime", 0.9999);
+  WriteDateTime(kOptionsSection, "ScheduledRecurrence_StartTime", 0);
+  for (const char* day : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"})
+    WriteBool(kOptionsSection, std::string("ScheduledWeekly_") + day, true);
+  auto form = NewForm();
+  EXPECT_TRUE(form->Scheduler().Disabled());
+  TLocalDownloadinfo* record = form->DownloadSystem().DownloadList().Get(0);
+  EXPECT_EQ(record->Status(), kStatusScheduled);
+
+  auto* panel1 = form->findChild<QLabel*>("StatusBar_Panel1");
+  const auto click = [&] {
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(panel1, &press);
+  };
+  click();  // on: the open window starts the scheduled download at once
+  EXPECT_TRUE(form->Scheduler().Running());
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return record->Status() == std::string(kStatusDownloading); }));
+
+  click();  // off: what runs goes on
+  for (const char* day : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"})
+    WriteBool(kOptionsSection, std::string("ScheduledWeekly_") + day, false);
+  click();  // on again, outside the window now: the download waits for the next one
+  EXPECT_FALSE(form->Scheduler().Running());
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
+  EXPECT_EQ(record->Status(), kStatusScheduled);
+  EXPECT_EQ(Panel(*form, 1), "Scheduler Enabled");
+}
+
+TEST_F(FormMainTest, TheVersionCheckAnswersInTheStatusBarAndOnlyWithAnAddress) {
+  test::FaultHttpServer server(loop_);
+  server.AddFile("/brindle_ver.txt", "1.22#x#y#");
+  WriteInteger(kOptionsSection, "LastCheckedForUpdate", 0);
+  auto form = NewForm();  // due, but there is no update address
+  EXPECT_FALSE(form->VersionChecker().Checking());
+  EXPECT_EQ(ReadInteger(kOptionsSection, "LastCheckedForUpdate", 0), static_cast<int>(std::lround(Now())));
+  EXPECT_TRUE(server.Requests().empty());
+
+  WriteString(kOptionsSection, "UpdateURL", server.Url("/brindle_ver.txt"));
+  auto* check = form->findChild<QAction*>("CheckforNewVersion1");
+  ASSERT_NE(check, nullptr);
+  ASSERT_TRUE(check->isEnabled());
+  check->trigger();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return Panel(*form, 0) == TVersionChecker::kLatestVersionText; }));
+
+  // A newer version asks through the window's message box.
+  server.AddFile("/brindle_ver.txt", "1.30#" + server.Url("/new.bin") + "#Faster#");
+  check->trigger();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->findChild<QMessageBox*>("MessageDialog") != nullptr; }));
+  auto* box = form->findChild<QMessageBox*>("MessageDialog");
+  EXPECT_NE(box->text().indexOf("Version 1.30 of Brindle has been released."), -1);
+  box->button(QMessageBox::No)->click();
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 0);
+}
+
+TEST_F(FormMainTest, DebugModeShowsTheEnginesTraceOnlyWhenAskedFor) {
+  auto form = NewForm();
+  form->show();
+  auto* debug = Find<QCheckBox>(*form, "CheckBox_DebugMode");
+  EXPECT_FALSE(debug->isVisible());
+  form->ShowDebugMode();
+  EXPECT_TRUE(debug->isVisible());
+  Trace("not shown");
+  debug->setChecked(true);
+  ASSERT_NE(form->DebugWindow(), nullptr);
+  EXPECT_TRUE(form->DebugWindow()->isVisible());
+  std::thread([] { Trace("Ftp Connected"); }).join();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return !form->DebugWindow()->Memo()->toPlainText().isEmpty(); }));
+  EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
+  debug->setChecked(false);
+  EXPECT_FALSE(form->DebugWindow()->isVisible());
+  Trace("after");
+  test::RunUntil(loop_, [] { return false; }, 50);
+  EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
+}
+
+// The clipboard monitor reads Qt's clipboard once a second by the loop's clock.
+class FormMainClipboardTest : public FormMainTest {
+ protected:
+  void SetUp() override {
+    FormMainTest::SetUp();
+    clock_.Attach(manualLoop_);
+  }
+  void TearDown() override {
+    clock_.Detach();
+    FormMainTest::TearDown();
+  }
+  test::ManualClock clock_;
+  EventLoop manualLoop_{clock_};
+};
+
+TEST_F(FormMainClipboardTest, ACopiedAddressOfAMonitoredFileBecomesARow) {
+  test::FaultHttpServer server(manualLoop_);
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->setText(QString::fromStdString(server.Url("/before.zip")));
+  TForm_Main form(manualLoop_, std::make_unique<FakeTray>(false), {});
+  const auto copy = [&](const std::string& text) {
+    clipboard->setText(QString::fromStdString(text));
+    clock_.Advance(TMonitorClipboard::kCheckIntervalMs);
+    return form.DownloadSystem().DownloadList().Count();
+  };
+  EXPECT_TRUE(form.ClipboardMonitor().Enabled());
+  EXPECT_EQ(copy(server.Url("/before.zip")), 0);  // there before the start
+  EXPECT_EQ(copy(server.Url("/page.html")), 0);
+  EXPECT_EQ(copy(server.Url("/tools.tar.gz")), 1);
+  EXPECT_EQ(form.TableModel().data(form.TableModel().index(0, kColumnFileName), Qt::DisplayRole).toString(),
+            "tools.tar.gz");
+
+  WriteBool(kOptionsSection, "MonitorClipboard", false);
+  TForm_Main off(manualLoop_, std::make_unique<FakeTray>(false), {});
+  EXPECT_FALSE(off.ClipboardMonitor().Enabled());
+  clipboard->clear();
 }
 
 TEST_F(FormMainTest, BridgeRunsDueTimersAndPostedWorkAndSleepsWhenIdle) {
