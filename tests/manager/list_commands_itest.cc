@@ -293,7 +293,7 @@ TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
   Stored("done", kStatusDone);
   Stored("paused", kStatusPaused);
   MakeSystem();
-  EXPECT_EQ(commands_->Add("https://localhost/x"), nullptr);
+  EXPECT_EQ(commands_->Add("gopher://localhost/x"), nullptr);
   TLocalDownloadinfo* added = commands_->Add(" " + http_.Url("/file.bin") + " ");
   ASSERT_NE(added, nullptr);
   EXPECT_NE(system_->AssociatedDownloader(added), nullptr);
