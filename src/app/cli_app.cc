@@ -123,6 +123,7 @@ class TCliRun {
   void Track(TLocalDownloadinfo* record);
   void Tick();
   void QuitWhenFinished();
+  void ReportDone(TLocalDownloadinfo& record);
   bool Finished() const;
   std::string LiveLine(TLocalDownloadinfo& record) const;
   void OnSignal();
@@ -183,7 +184,10 @@ TLocalDownloadinfo* TCliRun::FindUnfinished(const std::string& url, const std::s
   const TLDIList& list = system_->DownloadList();
   for (int i = 0; i < list.Count(); ++i) {
     TLocalDownloadinfo* record = list.Get(i);
-    if (record->Url->Url != url || record->Status() == kStatusDone || record->LocalFileName.empty()) continue;
+    // A download whose run ended between the join and the record's last
+    // save is the same download, finished: it is not fetched again.
+    const bool done = record->Status() == kStatusDone && !record->CompletedAtLoad;
+    if (record->Url->Url != url || done || record->LocalFileName.empty()) continue;
     if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
     if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
     if (system_->AssociatedDownloader(record)) continue;
@@ -194,8 +198,12 @@ TLocalDownloadinfo* TCliRun::FindUnfinished(const std::string& url, const std::s
 
 void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts) {
   if (TLocalDownloadinfo* record = FindUnfinished(url, dir, name)) {
-    Say("Resuming " + record->LocalFileName);
     Track(record);
+    if (record->Status() == kStatusDone) {
+      ReportDone(*record);
+      return;
+    }
+    Say("Resuming " + record->LocalFileName);
     system_->AddDownload(record, false, parts);
     return;
   }
@@ -218,6 +226,15 @@ int TCliRun::CheckInstances(const THandOverRequest& request) {
   Say("Received " + request.Url);
   StartUrl(request.Url, dir, request.FileName, request.Parts);
   return 1;
+}
+
+void TCliRun::ReportDone(TLocalDownloadinfo& record) {
+  const auto it = tracked_.find(&record);
+  if (it == tracked_.end()) return;
+  it->second.Final = true;
+  progress_.Clear();
+  std::printf("Done %s\n", record.LocalFileName.c_str());
+  std::fflush(stdout);
 }
 
 void TCliRun::Track(TLocalDownloadinfo* record) {
@@ -396,14 +413,7 @@ int TCliRun::Run() {
     services.Loop = loop_.get();
     system_ = std::make_unique<TDownloadSystem>(services);
     windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
-    system_->OnDownloadDone = [this](TLocalDownloadinfo& record) {
-      const auto it = tracked_.find(&record);
-      if (it == tracked_.end()) return;
-      it->second.Final = true;
-      progress_.Clear();
-      std::printf("Done %s\n", record.LocalFileName.c_str());
-      std::fflush(stdout);
-    };
+    system_->OnDownloadDone = [this](TLocalDownloadinfo& record) { ReportDone(record); };
     system_->OnDownloadFailed = [this](TLocalDownloadinfo& record) {
       const auto it = tracked_.find(&record);
       if (it == tracked_.end()) return;
