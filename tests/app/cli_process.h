@@ -17,20 +17,12 @@
 
 #include "support/cli_process.h"
 #include "support/temp_dir.h"
+#include "support/test_content.h"
 
 namespace brindle::test {
 
 inline const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
 
-inline std::string MakeContent(size_t size) {
-  std::string content(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : content) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return content;
-}
 
 using Outcome = CliOutcome;
 

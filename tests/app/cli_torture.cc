@@ -24,21 +24,14 @@
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
 #include "support/temp_dir.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
 
 const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
 
-std::string MakeContent(size_t size) {
-  std::string content(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : content) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return content;
-}
+using test::MakeContent;
 
 int Trials() {
   const char* value = std::getenv("BRINDLE_TORTURE_TRIALS");

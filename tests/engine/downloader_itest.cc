@@ -19,6 +19,7 @@
 #include "support/fault_http_server.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -26,12 +27,7 @@ namespace {
 using test::HttpReply;
 using test::HttpRequest;
 
-std::string MakeContent(size_t size, uint32_t seed = 88172645u) {
-  std::string content(size, '\0');
-  uint32_t x = seed;
-  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
-  return content;
-}
+using test::MakeContent;
 
 class TestRecord : public TDownloadRecord {
  public:

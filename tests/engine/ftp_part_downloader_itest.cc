@@ -17,6 +17,7 @@
 #include "support/fault_http_server.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -25,12 +26,7 @@ using test::FaultFtpServer;
 using Commands = std::vector<std::string>;
 using States = std::vector<TPartDownloaderState>;
 
-std::string MakeContent(size_t size) {
-  std::string content(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
-  return content;
-}
+using test::MakeContent;
 
 bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
 

@@ -16,6 +16,7 @@
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -24,12 +25,7 @@ using test::FaultHttpServer;
 using test::HttpReply;
 using test::HttpRequest;
 
-std::string MakeContent(size_t size) {
-  std::string content(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
-  return content;
-}
+using test::MakeContent;
 
 bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
 

@@ -27,6 +27,7 @@
 #include "manager/modem_connection.h"
 #include "manager_test_support.h"
 #include "support/fault_http_server.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -34,15 +35,7 @@ namespace {
 using test::HttpReply;
 using test::HttpRequest;
 
-std::string MakeContent(size_t size, uint32_t seed) {
-  std::string content(size, '\0');
-  uint32_t x = seed;
-  for (char& c : content) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return content;
-}
+using test::MakeContent;
 
 // Nothing is sent until the test ends: the download stays "Contacting host".
 HttpReply Held(HttpReply reply) {

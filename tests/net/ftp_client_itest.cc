@@ -13,18 +13,14 @@
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/temp_dir.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
 
 using test::FaultFtpServer;
 
-std::string MakeContent(size_t size) {
-  std::string content(size, '\0');
-  uint32_t x = 88172645u;
-  for (char& c : content) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
-  return content;
-}
+using test::MakeContent;
 
 class FtpClientTest : public ::testing::Test {
  protected:
