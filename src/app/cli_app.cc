@@ -537,9 +537,6 @@ int RunCli(const TCliOptions& options) {
       return kCliUsage;
     }
   }
-  // A write past the file-size limit fails with EFBIG, an ordinary error
-  // that the download reports, instead of killing the process.
-  signal(SIGXFSZ, SIG_IGN);
   // Ctrl-C and SIGTERM arrive through the loop, so the downloads can be
   // paused and saved; blocked before any thread starts, so every thread
   // leaves them to the descriptor.

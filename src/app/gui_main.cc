@@ -19,6 +19,8 @@
 #include "core/prompt_port.h"
 #include "core/settings.h"
 #include "manager/mirror_list_file.h"
+#include "platform/broken_pipe_signal.h"
+#include "platform/file_size_signal.h"
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_server.h"
@@ -50,6 +52,10 @@ void PreferX11() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Failed writes (a file-size limit, a reset connection under TLS) are
+  // ordinary errors the downloads report, never the end of the program.
+  brindle::IgnoreFileSizeSignal();
+  brindle::IgnoreBrokenPipeSignal();
   std::vector<std::string> urls;
   bool debug = false;
   for (int i = 1; i < argc; ++i) {
