@@ -877,11 +877,9 @@ void TForm_Main::UpdateStatusBar() {
 void TForm_Main::UpdateSpeedAndTimeLeft() {
   Guarded("TForm_Main.Timer_UpdateStatusBarTimer", [this] {
     std::vector<TRunningDownload> running;
-    for (TDownloader* downloader : system_->ActiveList()) {
-      const TLocalDownloadinfo* record = system_->AssociatedLDI(downloader);
-      if (!record) continue;
-      running.push_back({record->Status(), downloader->TransferRate(), downloader->TimeLeft()});
-    }
+    // The downloader's own record: a row hidden by the tree's filter still counts.
+    for (TDownloader* downloader : system_->ActiveList())
+      running.push_back({downloader->LDI().Status(), downloader->TransferRate(), downloader->TimeLeft()});
     panels_[2]->setText(QString::fromStdString(TotalSpeedText(running)));
     panels_[3]->setText(QString::fromStdString(TotalTimeLeft(running)));
   });
