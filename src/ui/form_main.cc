@@ -41,6 +41,7 @@
 #include "integration/scheduler.h"
 #include "integration/version_checker.h"
 #include "manager/accepted_url.h"
+#include "manager/category_editor.h"
 #include "manager/category_list.h"
 #include "manager/category_tree.h"
 #include "manager/download_list_model.h"
@@ -59,6 +60,7 @@
 #include "ui/debug_form.h"
 #include "ui/download_table_model.h"
 #include "ui/form_add_url.h"
+#include "ui/form_categories.h"
 #include "ui/form_configuration.h"
 #include "ui/form_hang_up_on.h"
 #include "ui/form_properties.h"
@@ -273,6 +275,9 @@ TForm_Main::~TForm_Main() {
   versionChecker_.reset();
   scheduledDownloads_.reset();
   if (properties_) delete properties_.data();
+  delete categoriesForm_;
+  categoriesForm_ = nullptr;
+  categoryEditor_.reset();
   commands_.reset();
   hangUpTimer_.reset();
   debugTrace_.reset();
@@ -505,7 +510,7 @@ void TForm_Main::BuildMenus() {
 
   QMenu* options = bar->addMenu("&Options");
   options->setObjectName("Options1");
-  add(options, "Categories1", "C&ategories", {}, nullptr);
+  add(options, "Categories1", "C&ategories", {}, [this] { OpenCategories(); });
   add(options, "Configuration1", "&Configuration", {}, [this] { OpenConfiguration(0); });
 
   QMenu* help = bar->addMenu("&Help");
@@ -842,6 +847,23 @@ void TForm_Main::OpenConfiguration(int page) {
   configuration_->open();
 }
 
+void TForm_Main::OpenCategories() {
+  if (!categoriesForm_) {
+    categoryEditor_ = std::make_unique<TCategoryEditor>(*categories_, *categoryTree_, system_->DownloadList());
+    categoriesForm_ = new TForm_Categories(*categoryEditor_, *categories_, this);
+    categoriesForm_->OnChanged = [this] {
+      DrawTreeView();
+      PopulateStringGrid(true);
+    };
+  }
+  if (categoriesForm_->isVisible()) {
+    categoriesForm_->raise();
+    return;
+  }
+  categoriesForm_->UpdateStringGridCategories();
+  categoriesForm_->open();
+}
+
 void TForm_Main::OpenHangUp() {
   if (!hangUp_) hangUp_ = new TForm_HangUpOn(*hangUpTimer_, this);
   if (hangUp_->isVisible()) {
@@ -864,6 +886,7 @@ void TForm_Main::ApplyConfiguration() {
   DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
   list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
   LoadColorSettingsFromRegistry();
+  PopulateTreeView();
   grid_->viewport()->update();
   LoadSchedulerSettingsFromRegistry();
   UpdateStatusBar();

@@ -27,7 +27,9 @@ class QTreeWidgetItem;
 namespace brindle {
 
 class EventLoop;
+class TCategoryEditor;
 class TCategoryList;
+class TForm_Categories;
 class TCategoryTree;
 class TListCommands;
 class TDownloadListModel;
@@ -131,6 +133,9 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   // The list commands' windows.
   void ShowProperties(std::shared_ptr<TPropertiesModel> properties) override;
   void ViewFile(const std::string& path, const std::string& text) override;
+  // "C&ategories": the category list dialog, window modal.
+  void OpenCategories();
+  TForm_Categories* CategoriesWindow() const { return categoriesForm_; }
   // The open properties window, or nullptr.
   TForm_Properties* PropertiesWindow() const { return properties_; }
   TMonitorClipboard& ClipboardMonitor() const { return *clipboardMonitor_; }
@@ -188,6 +193,7 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   std::unique_ptr<TVersionChecker> versionChecker_;
   std::unique_ptr<TCategoryTree> categoryTree_;
   std::unique_ptr<TListCommands> commands_;
+  std::unique_ptr<TCategoryEditor> categoryEditor_;
   std::unique_ptr<THangUpTimer> hangUpTimer_;
   std::unique_ptr<TDebugTrace> debugTrace_;
   TDownloadTableModel* tableModel_ = nullptr;
@@ -196,6 +202,7 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   TForm_HangUpOn* hangUp_ = nullptr;
   TDebugForm* debugForm_ = nullptr;
   QPointer<TForm_Properties> properties_;
+  TForm_Categories* categoriesForm_ = nullptr;
   QMenu* listMenu_ = nullptr;
   QTimer timer2_;
   bool drawingTree_ = false;

@@ -1,9 +1,11 @@
 #include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -17,7 +19,9 @@
 #include "manager/local_download_info.h"
 #include "manager/url_history.h"
 #include "ui/download_table_model.h"
+#include "ui/form_add_category.h"
 #include "ui/form_add_url.h"
+#include "ui/form_categories.h"
 #include "ui/form_main.h"
 #include "ui/tray_port.h"
 #include "support/temp_dir.h"
@@ -186,6 +190,47 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
   QApplication::sendEvent(dialog, &esc);
   EXPECT_EQ(TUrlHistory().Items().size(), 3u);
   EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 1);
+}
+
+TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnce) {
+  auto form = NewForm();
+  const auto categoryNodes = [&form] {
+    QStringList names;
+    for (QTreeWidgetItemIterator it(form->findChild<QTreeWidget*>("TreeView_Categories")); *it; ++it)
+      if ((*it)->parent() && (*it)->parent()->text(0) == "Categories") names << (*it)->text(0);
+    return names.join(",").toStdString();
+  };
+  const std::string before = categoryNodes();
+  form->findChild<QAction*>("Categories1")->trigger();
+  TForm_Categories* list = form->CategoriesWindow();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->windowTitle(), "Configure Categories");
+  list->findChild<QToolButton*>("SpeedButton_Add")->click();
+  TForm_AddCategory* editor = list->Editor();
+  ASSERT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->windowTitle(), "Add Category");
+  editor->findChild<QLineEdit*>("Edit_CategoryName")->setText("Podcasts");
+  editor->findChild<QLineEdit*>("Edit_CategoryExtensions")->setText("ogg");
+  editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->setText(QString::fromStdString(temp_.Path()));
+  editor->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_EQ(categoryNodes(), before.empty() ? "Podcasts" : before + ",Podcasts");
+  auto* grid = list->findChild<QTableWidget*>("StringGrid_Categories");
+  ASSERT_NE(grid, nullptr);
+  EXPECT_EQ(grid->rowCount(), before.empty() ? 1 : static_cast<int>(QString::fromStdString(before).split(",").size()) + 1);
+  EXPECT_EQ(grid->item(grid->currentRow(), 0)->text(), "Podcasts");
+
+  // An empty name stays open with the message in the field.
+  list->findChild<QToolButton*>("SpeedButton_Add")->click();
+  editor->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->findChild<QLineEdit*>("Edit_CategoryName")->text(), "Please type a category name!");
+  editor->reject();
+
+  // The Delete key removes the selected category from the list and the tree.
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(grid, &key);
+  EXPECT_EQ(categoryNodes(), before);
 }
 
 }  // namespace
