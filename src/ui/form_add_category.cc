@@ -33,6 +33,7 @@ TForm_AddCategory::TForm_AddCategory(const TCategoryEditor& editor, QWidget* par
   auto* browse = new QPushButton("...", this);
   browse->setObjectName("Button_DefaultDirectory");
   browse->setAutoDefault(false);
+  browse->setFixedWidth(browse->fontMetrics().horizontalAdvance("...") + 24);
   folderRow->addWidget(browse);
   layout->addLayout(folderRow);
   checkAutoSave_ = new QCheckBox("Auto-save these extensions without Save As dialog", this);

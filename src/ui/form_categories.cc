@@ -9,9 +9,11 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "core/log_error.h"
+#include "core/settings.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
 #include "manager/category_list.h"
@@ -69,7 +71,15 @@ TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList&
   grid_->setWordWrap(false);
   grid_->setTextElideMode(Qt::ElideRight);
   grid_->horizontalHeader()->setStretchLastSection(true);
-  for (int column = 0; column < 4; ++column) grid_->setColumnWidth(column, TCategoryEditor::ColumnWidth(column));
+  // The default widths were made for a small 8-point font: until the user
+  // sets them they grow with the desktop's font to show their headers.
+  const QFontMetrics metrics(grid_->horizontalHeader()->font());
+  for (int column = 0; column < 4; ++column) {
+    int width = TCategoryEditor::ColumnWidth(column);
+    if (ReadInteger(kOptionsSection, "StringGrid_Categories_ColWidth_" + std::to_string(column), -1) < 0)
+      width = std::max(width, metrics.horizontalAdvance(grid_->horizontalHeaderItem(column)->text()) + 24);
+    grid_->setColumnWidth(column, width);
+  }
   grid_->setSortingEnabled(true);
   grid_->installEventFilter(this);
   layout->addWidget(grid_, 1);
