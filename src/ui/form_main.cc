@@ -1101,6 +1101,12 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
   if (auto* button = qobject_cast<QToolButton*>(watched)) {
     if (event->type() == QEvent::Enter) panels_[0]->setText(button->property("hint").toString());
     if (event->type() == QEvent::Leave) UpdateStatusBar();
+  } else if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QModelIndex index = grid_->indexAt(mouse->position().toPoint());
+    if (mouse->button() == Qt::LeftButton && index.isValid() && index.column() == kColumnDescription &&
+        TProgressDelegate::EllipsisRect(grid_->visualRect(index)).contains(mouse->position().toPoint()))
+      RunCommand("TForm_Main.StringGrid_DownloadsSetEllipsis", &TListCommands::Properties);
   } else if ((watched == grid_ || watched == grid_->viewport()) &&
              (event->type() == QEvent::MouseMove || event->type() == QEvent::KeyPress)) {
     UpdateStatusBar();

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -22,6 +23,8 @@
 #include "ui/form_add_category.h"
 #include "ui/form_add_url.h"
 #include "ui/form_categories.h"
+#include "ui/form_properties.h"
+#include "ui/progress_delegate.h"
 #include "ui/form_main.h"
 #include "ui/tray_port.h"
 #include "support/temp_dir.h"
@@ -157,6 +160,21 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   QApplication::sendEvent(Grid(*form), &key);
   EXPECT_EQ(StatusOf(*form, "other.bin"), "gone");
   EXPECT_EQ(Rows(*form), "paused.bin");
+
+  // The Description cell's ellipsis opens the properties; OK stores the description.
+  SelectRow(*form, "paused.bin");
+  QTableView* grid = Grid(*form);
+  const QRect cell = grid->visualRect(grid->model()->index(0, kColumnDescription));
+  const QPointF at = TProgressDelegate::EllipsisRect(cell).center();
+  QMouseEvent release(QEvent::MouseButtonRelease, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(grid->viewport(), &release);
+  TForm_Properties* properties = form->PropertiesWindow();
+  ASSERT_NE(properties, nullptr);
+  EXPECT_FALSE(properties->findChild<QLineEdit*>("Edit_SaveTo")->isReadOnly());
+  properties->findChild<QLineEdit*>("Edit_Description")->setText("season one");
+  properties->findChild<QPushButton*>("Button_OK")->click();
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
 }
 
 TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {
