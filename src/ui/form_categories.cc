@@ -20,21 +20,9 @@
 #include "manager/window_position.h"
 #include "ui/form_add_category.h"
 #include "ui/glyphs.h"
+#include "ui/guarded.h"
 
 namespace brindle {
-namespace {
-
-template <class F>
-void Guarded(const char* name, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    LogError(name);
-  }
-}
-
-}  // namespace
-
 TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList& categories, QWidget* parent)
     : QDialog(parent), editor_(editor), categories_(categories) {
   setObjectName("Form_Categories");

@@ -66,6 +66,7 @@
 #include "ui/form_properties.h"
 #include "ui/form_viewer.h"
 #include "ui/glyphs.h"
+#include "ui/guarded.h"
 #include "ui/progress_delegate.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompt.h"
@@ -90,16 +91,6 @@ std::string MailTo(const std::string& address, const std::string& subject, const
                       QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(subject))) + "&body=" +
                       QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(body)));
   return url.toStdString();
-}
-
-// A guard for Qt slots: no exception leaves a handler of the window.
-template <class F>
-void Guarded(const char* name, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    LogError(name);
-  }
 }
 
 }  // namespace
