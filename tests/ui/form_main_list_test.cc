@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -24,6 +25,7 @@
 #include "ui/form_add_url.h"
 #include "ui/form_categories.h"
 #include "ui/form_properties.h"
+#include "ui/form_viewer.h"
 #include "ui/progress_delegate.h"
 #include "ui/form_main.h"
 #include "ui/tray_port.h"
@@ -148,6 +150,16 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   SelectRow(*form, "paused.bin");
   form->findChild<QAction*>("Schedule1")->trigger();
   EXPECT_EQ(StatusOf(*form, "paused.bin"), kStatusScheduled);
+  // F3 shows the finished file read-only; Esc closes the viewer.
+  SelectRow(*form, "done.bin");
+  form->findChild<QAction*>("ViewAsText1")->trigger();
+  auto* viewer = form->findChild<TForm_Viewer*>("Form_Viewer");
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->Memo()->toPlainText(), "finished");
+  EXPECT_TRUE(viewer->Memo()->isReadOnly());
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(viewer, &esc);
+  EXPECT_FALSE(viewer->isVisible());
   // Toolbar: Delete on a finished row asks nothing and keeps the file's record out.
   SelectRow(*form, "done.bin");
   auto* del = form->findChild<QToolButton*>("SpeedButton_Delete");
