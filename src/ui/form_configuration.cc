@@ -26,6 +26,7 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "ui/download_table_model.h"
+#include "ui/guarded.h"
 
 namespace brindle {
 namespace {
@@ -68,15 +69,6 @@ void SetEditable(QLineEdit* edit, bool editable) {
   QPalette palette = edit->palette();
   palette.setColor(QPalette::Base, edit->style()->standardPalette().color(editable ? QPalette::Base : QPalette::Window));
   edit->setPalette(palette);
-}
-
-template <class F>
-void Guarded(const char* name, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    LogError(name);
-  }
 }
 
 }  // namespace

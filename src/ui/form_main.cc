@@ -9,7 +9,7 @@
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -20,8 +20,10 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/date_time.h"
 #include "core/event_loop.h"
@@ -39,23 +41,32 @@
 #include "integration/scheduler.h"
 #include "integration/version_checker.h"
 #include "manager/accepted_url.h"
+#include "manager/category_editor.h"
 #include "manager/category_list.h"
+#include "manager/category_tree.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
 #include "manager/headless_windows.h"
+#include "manager/list_commands.h"
 #include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
 #include "manager/server_stats.h"
 #include "manager/status_bar_totals.h"
 #include "manager/status_colors.h"
 #include "manager/temp_directory_cleanup.h"
+#include "manager/url_history.h"
 #include "manager/window_position.h"
 #include "platform/hand_over_request.h"
 #include "ui/debug_form.h"
 #include "ui/download_table_model.h"
+#include "ui/form_add_url.h"
+#include "ui/form_categories.h"
 #include "ui/form_configuration.h"
 #include "ui/form_hang_up_on.h"
+#include "ui/form_properties.h"
+#include "ui/form_viewer.h"
 #include "ui/glyphs.h"
+#include "ui/guarded.h"
 #include "ui/progress_delegate.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompt.h"
@@ -80,16 +91,6 @@ std::string MailTo(const std::string& address, const std::string& subject, const
                       QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(subject))) + "&body=" +
                       QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(body)));
   return url.toStdString();
-}
-
-// A guard for Qt slots: no exception leaves a handler of the window.
-template <class F>
-void Guarded(const char* name, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    LogError(name);
-  }
 }
 
 }  // namespace
@@ -130,8 +131,11 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   tree_ = new QTreeWidget(splitter_);
   tree_->setObjectName("TreeView_Categories");
   tree_->setHeaderHidden(true);
-  tree_->addTopLevelItem(new QTreeWidgetItem(QStringList{"All"}));
-  tree_->setCurrentItem(tree_->topLevelItem(0));
+  tree_->setRootIsDecorated(true);
+  tree_->setIndentation(14);
+  tree_->setMouseTracking(true);
+  tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_ = new QTableView(splitter_);
   grid_->setObjectName("StringGrid_Downloads");
   splitter_->addWidget(tree_);
@@ -192,9 +196,14 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   versionChecker_->OnStatusText = [this](const std::string& text) { SetStatusText(text); };
   versionChecker_->CheckIfDue(Now());
   LoadStringGridsConfiguration();
+  commands_ = std::make_unique<TListCommands>(*system_, *list_, this);
+  BuildListContextMenu();
   LoadPanelCategories();
-  const int chosen = ReadInteger(kOptionsSection, "ChoosenCategory", 0);
-  tree_->setCurrentItem(tree_->topLevelItem(chosen >= 0 && chosen < tree_->topLevelItemCount() ? chosen : 0));
+  categoryTree_ = std::make_unique<TCategoryTree>();
+  connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { TreeSelectionChanged(); });
+  categoryTree_->LoadChoosenCategory();
+  PopulateTreeView();
+  PopulateStringGrid(false);
 
   BuildTray();
   UpdateStatusBar();
@@ -218,6 +227,14 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   timerUpdateStatusBar_.setInterval(200);
   connect(&timerUpdateStatusBar_, &QTimer::timeout, this, [this] { UpdateSpeedAndTimeLeft(); });
   timerUpdateStatusBar_.start();
+  timer2_.setObjectName("Timer2");
+  timer2_.setInterval(50);
+  connect(&timer2_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.Timer2Timer", [this] {
+      if (properties_ && properties_->isVisible()) properties_->Refresh();
+    });
+  });
+  timer2_.start();
   countdownTimer_.setInterval(1000);
   connect(&countdownTimer_, &QTimer::timeout, this, [this] {
     Guarded("TForm_Main.CountdownTimer", [this] {
@@ -248,6 +265,11 @@ TForm_Main::~TForm_Main() {
   clipboardMonitor_.reset();
   versionChecker_.reset();
   scheduledDownloads_.reset();
+  if (properties_) delete properties_.data();
+  delete categoriesForm_;
+  categoriesForm_ = nullptr;
+  categoryEditor_.reset();
+  commands_.reset();
   hangUpTimer_.reset();
   debugTrace_.reset();
   system_.reset();
@@ -367,19 +389,13 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
   });
   const std::array<std::function<void()>, 7> commands = {
       [this] { AskAddUrl(); },
-      nullptr,
-      [this] { PauseSelected(); },
-      [this] { ResumeSelected(); },
+      [this] { commands_->Delete(); },
+      [this] { commands_->Pause(); },
+      [this] { commands_->Resume(); },
       [this] { OpenConfiguration(TForm_Configuration::kSchedulerPage); },
       [this] { OpenHangUp(); },
       [this] { OpenConfiguration(0); }};
   for (int i = 0; i < 7; ++i) {
-    if (!commands[i]) {
-      // The list-editing windows come with their own part of the program.
-      largeButtons_[i]->setEnabled(false);
-      smallButtons_[i]->setEnabled(false);
-      continue;
-    }
     for (QToolButton* b : {largeButtons_[i], smallButtons_[i]})
       connect(b, &QToolButton::clicked, this, [command = commands[i]] { Guarded("TForm_Main.SpeedButton", command); });
   }
@@ -453,7 +469,7 @@ void TForm_Main::BuildMenus() {
   file->setObjectName("File1");
   add(file, "ViewServerStatistics1", "&View Server Statistics", QKeySequence("Ctrl+Alt+S"), nullptr);
   add(file, "ClearStatistics1", "&Clear Statistics", {}, nullptr);
-  add(file, "ViewAsText1", "View &As Text", QKeySequence("F3"), nullptr);
+  add(file, "ViewAsText1", "View &As Text", QKeySequence("F3"), [this] { commands_->ViewFile(); });
   file->addSeparator();
   add(file, "Exit1", "E&xit", {}, [this] { Exit(); });
 
@@ -461,15 +477,16 @@ void TForm_Main::BuildMenus() {
   downloads->setObjectName("Downloads1");
   add(downloads, "AddURL1", "&Add URL", QKeySequence("Ctrl+Alt+A"), [this] { AskAddUrl(); })
       ->setStatusTip("Add a new URL to your download list");
-  add(downloads, "Delete1", "&Delete", QKeySequence("Ctrl+D"), nullptr);
-  add(downloads, "Pause1", "&Pause", QKeySequence("Ctrl+P"), [this] { PauseSelected(); });
-  add(downloads, "Resume1", "&Resume", QKeySequence("Ctrl+R"), [this] { ResumeSelected(); });
-  add(downloads, "ReDownload1", "Re-Download", QKeySequence("Ctrl+O"), nullptr);
+  add(downloads, "Delete1", "&Delete", QKeySequence("Ctrl+D"), [this] { commands_->Delete(); });
+  add(downloads, "Pause1", "&Pause", QKeySequence("Ctrl+P"), [this] { commands_->Pause(); });
+  add(downloads, "Resume1", "&Resume", QKeySequence("Ctrl+R"), [this] { commands_->Resume(); });
+  add(downloads, "ReDownload1", "Re-Download", QKeySequence("Ctrl+O"), [this] { commands_->ReDownload(); });
   downloads->addSeparator();
-  add(downloads, "DeleteAll1", "D&elete All", QKeySequence("Ctrl+Alt+D"), nullptr);
-  add(downloads, "PauseAll1", "P&ause All", QKeySequence("Ctrl+Alt+P"), [this] { PauseAll(); });
-  add(downloads, "ResumeAll1", "&Res&ume All", QKeySequence("Ctrl+Alt+R"), [this] { ResumeAll(); });
-  add(downloads, "ClearAllDoneandErrenous1", "&Clear All Done and Errenous", QKeySequence("Ctrl+Alt+C"), nullptr);
+  add(downloads, "DeleteAll1", "D&elete All", QKeySequence("Ctrl+Alt+D"), [this] { commands_->DeleteAll(); });
+  add(downloads, "PauseAll1", "P&ause All", QKeySequence("Ctrl+Alt+P"), [this] { commands_->PauseAll(); });
+  add(downloads, "ResumeAll1", "&Res&ume All", QKeySequence("Ctrl+Alt+R"), [this] { commands_->ResumeAll(); });
+  add(downloads, "ClearAllDoneandErrenous1", "&Clear All Done and Errenous", QKeySequence("Ctrl+Alt+C"),
+      [this] { commands_->ClearAllDoneAndErrenous(); });
   actionDownloadBasket_ = add(downloads, "DownloadBasket1", "&Download Basket", {}, nullptr);
   actionDownloadBasket_->setCheckable(true);
   actionDownloadBasket_->setVisible(false);
@@ -484,7 +501,7 @@ void TForm_Main::BuildMenus() {
 
   QMenu* options = bar->addMenu("&Options");
   options->setObjectName("Options1");
-  add(options, "Categories1", "C&ategories", {}, nullptr);
+  add(options, "Categories1", "C&ategories", {}, [this] { OpenCategories(); });
   add(options, "Configuration1", "&Configuration", {}, [this] { OpenConfiguration(0); });
 
   QMenu* help = bar->addMenu("&Help");
@@ -631,40 +648,151 @@ bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
 }
 
 void TForm_Main::AskAddUrl() {
-  QInputDialog dialog(this);
-  dialog.setObjectName("Form_AddURL");
-  dialog.setWindowTitle("Add URL");
-  dialog.setLabelText("Address of the file to download:");
+  if (findChild<TForm_AddURL*>("Form_AddURL", Qt::FindDirectChildrenOnly)) return;
+  auto history = std::make_shared<TUrlHistory>();
+  auto* dialog = new TForm_AddURL(*history, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
   // An address on the clipboard is the likely one.
   const QString clipboard = QGuiApplication::clipboard()->text().trimmed();
-  if (IsDownloadableUrl(clipboard.toStdString(), false)) dialog.setTextValue(clipboard);
-  dialog.resize(480, dialog.sizeHint().height());
-  if (dialog.exec() == QDialog::Accepted) AddDownloadFromUrl(dialog.textValue().trimmed().toStdString(), false);
+  dialog->Prepare(IsDownloadableUrl(clipboard.toStdString(), false) ? clipboard.toStdString() : "");
+  connect(dialog, &QDialog::accepted, this, [this, dialog, history] {
+    Guarded("TForm_AddURL.OK", [this, dialog] { commands_->Add(dialog->Url()); });
+  });
+  dialog->resize(496, dialog->sizeHint().height());
+  dialog->open();
 }
 
-void TForm_Main::PauseSelected() {
-  const TLDIList selected = list_->GetSelectedFromStringGrid();
-  for (int i = 0; i < selected.Count(); ++i)
-    if (system_->AssociatedDownloader(selected.Get(i))) system_->PauseDownload(selected.Get(i));
-}
-
-void TForm_Main::ResumeSelected() {
-  const TLDIList selected = list_->GetSelectedFromStringGrid();
-  for (int i = 0; i < selected.Count(); ++i) {
-    TLocalDownloadinfo* record = selected.Get(i);
-    if (record->Status() != kStatusDone && !system_->AssociatedDownloader(record)) system_->AddDownload(record, false);
+void TForm_Main::BuildListContextMenu() {
+  listMenu_ = new QMenu(this);
+  listMenu_->setObjectName("PopupMenu_StringGrid_Downloads");
+  struct TItem {
+    const char* Name;
+    const char* Text;
+    void (TListCommands::*Command)();
+    const char* Theme;
+    QStyle::StandardPixmap Fallback;
+  };
+  static const TItem kItems[] = {
+      {"Pause2", "&Pause", &TListCommands::Pause, "media-playback-pause", QStyle::SP_MediaPause},
+      {"Resume2", "&Resume", &TListCommands::Resume, "media-playback-start", QStyle::SP_MediaPlay},
+      {"Schedule1", "&Schedule", &TListCommands::Schedule, "x-office-calendar", QStyle::SP_FileDialogDetailedView},
+      {"Delete2", "&Delete", &TListCommands::Delete, "edit-delete", QStyle::SP_TrashIcon},
+      {"ReDownload2", "Re-&Download", &TListCommands::ReDownload, "view-refresh", QStyle::SP_BrowserReload},
+      {"ClearAllDoneandErrenous2", "Clear All Done and Errenous", &TListCommands::ClearAllDoneAndErrenous,
+       "edit-clear", QStyle::SP_DialogResetButton},
+      {"Properties1", "Pr&operties", &TListCommands::Properties, "document-properties",
+       QStyle::SP_FileDialogInfoView},
+  };
+  for (const TItem& item : kItems) {
+    QAction* action = listMenu_->addAction(ThemeGlyph(item.Theme, item.Fallback), item.Text);
+    action->setObjectName(item.Name);
+    if (item.Command == &TListCommands::ClearAllDoneAndErrenous) listMenu_->insertSeparator(action);
+    connect(action, &QAction::triggered, this, [this, name = item.Name, command = item.Command] { RunCommand(name, command); });
   }
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    listMenu_->popup(grid_->viewport()->mapToGlobal(pos));
+  });
+  connect(grid_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) RunCommand("TForm_Main.StringGrid_DownloadsDblClick", &TListCommands::Open);
+  });
 }
 
-void TForm_Main::PauseAll() { system_->PauseAll(); }
+void TForm_Main::RunCommand(const char* name, void (TListCommands::*command)()) {
+  Guarded(name, [this, command] { (commands_.get()->*command)(); });
+}
 
-void TForm_Main::ResumeAll() {
-  const TLDIList& records = system_->DownloadList();
-  std::vector<TLocalDownloadinfo*> idle;
-  for (int i = 0; i < records.Count(); ++i)
-    if (records.Get(i)->Status() != kStatusDone && !system_->AssociatedDownloader(records.Get(i)))
-      idle.push_back(records.Get(i));
-  for (TLocalDownloadinfo* record : idle) system_->AddDownload(record, false);
+void TForm_Main::PopulateTreeView() {
+  categoryTree_->PopulateTreeView(categories_->CategoryNames());
+  DrawTreeView();
+}
+
+void TForm_Main::AddCategoryToTreeView(const std::string& name) {
+  categoryTree_->AddCategoryToTreeView(name);
+  DrawTreeView();
+}
+
+void TForm_Main::DeleteCategoryFromTreeView(const std::string& catName) {
+  categoryTree_->DeleteCategoryFromTreeView(catName);
+  DrawTreeView();
+}
+
+void TForm_Main::ChangeCategoryInTreeView(const std::string& oldName, const std::string& newName) {
+  categoryTree_->ChangeCategoryInTreeView(oldName, newName);
+  DrawTreeView();
+}
+
+void TForm_Main::DrawTreeView() {
+  // Images 0-7: a group, then Downloading, Paused, Scheduled, Queued, and
+  // the three periods of History.
+  static const std::array<std::pair<const char*, QStyle::StandardPixmap>, 8> kImages = {{
+      {"folder", QStyle::SP_DirIcon},
+      {"go-down", QStyle::SP_ArrowDown},
+      {"media-playback-pause", QStyle::SP_MediaPause},
+      {"x-office-calendar", QStyle::SP_FileDialogDetailedView},
+      {"view-list-details", QStyle::SP_FileDialogListView},
+      {"document-open-recent", QStyle::SP_FileDialogContentsView},
+      {"document-open-recent", QStyle::SP_FileDialogContentsView},
+      {"document-open-recent", QStyle::SP_FileDialogContentsView},
+  }};
+  drawingTree_ = true;
+  tree_->clear();
+  std::vector<QTreeWidgetItem*> parents;
+  const std::vector<TTreeNode>& nodes = categoryTree_->Nodes();
+  for (int i = 0; i < static_cast<int>(nodes.size()); ++i) {
+    const TTreeNode& node = nodes[i];
+    auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(node.Text)});
+    item->setData(0, Qt::UserRole, i);
+    const auto& image = kImages[std::clamp(node.ImageIndex, 0, 7)];
+    item->setIcon(0, ThemeGlyph(image.first, image.second));
+    parents.resize(node.Level);
+    if (node.Level == 0 || parents.empty()) {
+      tree_->addTopLevelItem(item);
+    } else {
+      parents.back()->addChild(item);
+    }
+    parents.push_back(item);
+  }
+  tree_->expandAll();
+  QTreeWidgetItem* chosen = nullptr;
+  for (QTreeWidgetItemIterator it(tree_); *it; ++it)
+    if ((*it)->data(0, Qt::UserRole).toInt() == categoryTree_->ChoosenCategory()) chosen = *it;
+  if (chosen) {
+    tree_->setCurrentItem(chosen);
+  } else {
+    tree_->setCurrentItem(nullptr);
+    tree_->clearSelection();
+  }
+  drawingTree_ = false;
+}
+
+void TForm_Main::TreeSelectionChanged() {
+  if (drawingTree_) return;
+  Guarded("TForm_Main.TreeView_CategoriesChange", [this] {
+    QTreeWidgetItem* current = tree_->currentItem();
+    categoryTree_->SetChoosenCategory(current ? current->data(0, Qt::UserRole).toInt() : -1);
+    PopulateStringGrid(true);
+  });
+}
+
+void TForm_Main::PopulateStringGrid(bool keepSelection) {
+  categoryTree_->PopulateStringGrid(*system_, *list_, keepSelection);
+}
+
+void TForm_Main::ShowProperties(std::shared_ptr<TPropertiesModel> properties) {
+  if (properties_) {
+    properties_->raise();
+    return;
+  }
+  properties_ = new TForm_Properties(std::move(properties), this);
+  properties_->setAttribute(Qt::WA_DeleteOnClose);
+  properties_->open();
+}
+
+void TForm_Main::ViewFile(const std::string& path, const std::string& text) {
+  auto* viewer = new TForm_Viewer(path, text, tableModel_->BackgroundColor(), this);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->open();
 }
 
 void TForm_Main::OpenWeb(const std::string& url) { Launcher().OpenDocument(url); }
@@ -710,6 +838,23 @@ void TForm_Main::OpenConfiguration(int page) {
   configuration_->open();
 }
 
+void TForm_Main::OpenCategories() {
+  if (!categoriesForm_) {
+    categoryEditor_ = std::make_unique<TCategoryEditor>(*categories_, *categoryTree_, system_->DownloadList());
+    categoriesForm_ = new TForm_Categories(*categoryEditor_, *categories_, this);
+    categoriesForm_->OnChanged = [this] {
+      DrawTreeView();
+      PopulateStringGrid(true);
+    };
+  }
+  if (categoriesForm_->isVisible()) {
+    categoriesForm_->raise();
+    return;
+  }
+  categoriesForm_->UpdateStringGridCategories();
+  categoriesForm_->open();
+}
+
 void TForm_Main::OpenHangUp() {
   if (!hangUp_) hangUp_ = new TForm_HangUpOn(*hangUpTimer_, this);
   if (hangUp_->isVisible()) {
@@ -732,6 +877,7 @@ void TForm_Main::ApplyConfiguration() {
   DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
   list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
   LoadColorSettingsFromRegistry();
+  PopulateTreeView();
   grid_->viewport()->update();
   LoadSchedulerSettingsFromRegistry();
   UpdateStatusBar();
@@ -745,11 +891,9 @@ void TForm_Main::UpdateStatusBar() {
 void TForm_Main::UpdateSpeedAndTimeLeft() {
   Guarded("TForm_Main.Timer_UpdateStatusBarTimer", [this] {
     std::vector<TRunningDownload> running;
-    for (TDownloader* downloader : system_->ActiveList()) {
-      const TLocalDownloadinfo* record = system_->AssociatedLDI(downloader);
-      if (!record) continue;
-      running.push_back({record->Status(), downloader->TransferRate(), downloader->TimeLeft()});
-    }
+    // The downloader's own record: a row hidden by the tree's filter still counts.
+    for (TDownloader* downloader : system_->ActiveList())
+      running.push_back({downloader->LDI().Status(), downloader->TransferRate(), downloader->TimeLeft()});
     panels_[2]->setText(QString::fromStdString(TotalSpeedText(running)));
     panels_[3]->setText(QString::fromStdString(TotalTimeLeft(running)));
   });
@@ -896,8 +1040,7 @@ void TForm_Main::DoBeforeTerminate() {
     placement.Width = bounds.width();
     placement.Height = bounds.height();
     SavePosition(kPositionSection, placement);
-    QTreeWidgetItem* current = tree_->currentItem();
-    WriteInteger(kOptionsSection, "ChoosenCategory", current ? tree_->indexOfTopLevelItem(current) : 0);
+    categoryTree_->SaveChoosenCategory();
     WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
     clipboardMonitor_->Disable();
   });
@@ -949,9 +1092,28 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
   if (auto* button = qobject_cast<QToolButton*>(watched)) {
     if (event->type() == QEvent::Enter) panels_[0]->setText(button->property("hint").toString());
     if (event->type() == QEvent::Leave) UpdateStatusBar();
+  } else if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QModelIndex index = grid_->indexAt(mouse->position().toPoint());
+    if (mouse->button() == Qt::LeftButton && index.isValid() && index.column() == kColumnDescription &&
+        TProgressDelegate::EllipsisRect(grid_->visualRect(index)).contains(mouse->position().toPoint()))
+      RunCommand("TForm_Main.StringGrid_DownloadsSetEllipsis", &TListCommands::Properties);
   } else if ((watched == grid_ || watched == grid_->viewport()) &&
              (event->type() == QEvent::MouseMove || event->type() == QEvent::KeyPress)) {
     UpdateStatusBar();
+    if (watched == grid_ && event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+        if (key->key() == Qt::Key_Delete) {
+          RunCommand("TForm_Main.StringGrid_DownloadsKeyDown", &TListCommands::Delete);
+          return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+          RunCommand("TForm_Main.StringGrid_DownloadsKeyDown", &TListCommands::Open);
+          return true;
+        }
+      }
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }

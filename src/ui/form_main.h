@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "manager/after_downloads.h"
+#include "manager/list_window_port.h"
+#include "ui/form_properties.h"
 
 class QAction;
 class QCheckBox;
@@ -20,11 +22,16 @@ class QSplitter;
 class QTableView;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace brindle {
 
 class EventLoop;
+class TCategoryEditor;
 class TCategoryList;
+class TForm_Categories;
+class TCategoryTree;
+class TListCommands;
 class TDownloadListModel;
 class TDownloadSystem;
 class TDownloadTableModel;
@@ -48,7 +55,7 @@ struct THandOverRequest;
 // The window the user works in: toolbar, category panel, download list,
 // status bar, menus and the tray icon. It owns the download system and the
 // services around it.
-class TForm_Main final : public QMainWindow {
+class TForm_Main final : public QMainWindow, public TListWindowPort {
   Q_OBJECT
 
  public:
@@ -111,6 +118,26 @@ class TForm_Main final : public QMainWindow {
   TDownloadSystem& DownloadSystem() const { return *system_; }
   TDownloadTableModel& TableModel() const { return *tableModel_; }
   TScheduler& Scheduler() const { return *scheduler_; }
+  TCategoryTree& CategoryTree() const { return *categoryTree_; }
+  TListCommands& ListCommands() const { return *commands_; }
+
+  // The category tree rebuilt from the category list, the selection kept
+  // at its absolute index.
+  void PopulateTreeView();
+  void AddCategoryToTreeView(const std::string& name);
+  void DeleteCategoryFromTreeView(const std::string& catName);
+  void ChangeCategoryInTreeView(const std::string& oldName, const std::string& newName);
+  // Refills the list for the selected tree node.
+  void PopulateStringGrid(bool keepSelection);
+
+  // The list commands' windows.
+  void ShowProperties(std::shared_ptr<TPropertiesModel> properties) override;
+  void ViewFile(const std::string& path, const std::string& text) override;
+  // "C&ategories": the category list dialog, window modal.
+  void OpenCategories();
+  TForm_Categories* CategoriesWindow() const { return categoriesForm_; }
+  // The open properties window, or nullptr.
+  TForm_Properties* PropertiesWindow() const { return properties_; }
   TMonitorClipboard& ClipboardMonitor() const { return *clipboardMonitor_; }
   TVersionChecker& VersionChecker() const { return *versionChecker_; }
   bool TrayAvailable() const;
@@ -136,10 +163,10 @@ class TForm_Main final : public QMainWindow {
   void ApplyConfiguration();
   void SyncSelectionFromView();
   void SyncSelectionToView();
-  void PauseSelected();
-  void ResumeSelected();
-  void PauseAll();
-  void ResumeAll();
+  void BuildListContextMenu();
+  void DrawTreeView();
+  void TreeSelectionChanged();
+  void RunCommand(const char* name, void (TListCommands::*command)());
   void AskAddUrl();
   void OpenWeb(const std::string& url);
   void ShowAbout();
@@ -164,6 +191,9 @@ class TForm_Main final : public QMainWindow {
   std::unique_ptr<TScheduler> scheduler_;
   std::unique_ptr<TMonitorClipboard> clipboardMonitor_;
   std::unique_ptr<TVersionChecker> versionChecker_;
+  std::unique_ptr<TCategoryTree> categoryTree_;
+  std::unique_ptr<TListCommands> commands_;
+  std::unique_ptr<TCategoryEditor> categoryEditor_;
   std::unique_ptr<THangUpTimer> hangUpTimer_;
   std::unique_ptr<TDebugTrace> debugTrace_;
   TDownloadTableModel* tableModel_ = nullptr;
@@ -171,6 +201,11 @@ class TForm_Main final : public QMainWindow {
   TForm_Configuration* configuration_ = nullptr;
   TForm_HangUpOn* hangUp_ = nullptr;
   TDebugForm* debugForm_ = nullptr;
+  QPointer<TForm_Properties> properties_;
+  TForm_Categories* categoriesForm_ = nullptr;
+  QMenu* listMenu_ = nullptr;
+  QTimer timer2_;
+  bool drawingTree_ = false;
 
   QWidget* panelSpeedButtons_ = nullptr;
   QWidget* panelResizeButtons_ = nullptr;

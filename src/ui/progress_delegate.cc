@@ -1,6 +1,9 @@
 #include "ui/progress_delegate.h"
 
+#include <QApplication>
 #include <QPainter>
+#include <QStyleOptionButton>
+#include <algorithm>
 
 #include "manager/download_list_model.h"
 #include "ui/download_table_model.h"
@@ -18,6 +21,11 @@ void DrawFrame(QPainter& painter, const TCellRect& rect) {
 
 }  // namespace
 
+QRect TProgressDelegate::EllipsisRect(const QRect& cell) {
+  const int width = std::min(cell.height() + 2, cell.width());
+  return QRect(cell.right() - width + 1, cell.top(), width, cell.height());
+}
+
 TProgressDelegate::TProgressDelegate(TDownloadTableModel& model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {}
 
@@ -28,6 +36,15 @@ void TProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   const TProgressBars bars = model_.List().DrawProgress(index.column(), index.row(), rect, cell.height());
   if (!bars.Drawn) {
     QStyledItemDelegate::paint(painter, option, index);
+    if (index.column() == kColumnDescription) {
+      QStyleOptionButton button;
+      button.rect = EllipsisRect(cell);
+      button.text = "...";
+      button.state = QStyle::State_Enabled | QStyle::State_Raised;
+      const QWidget* widget = option.widget;
+      QStyle* style = widget ? widget->style() : QApplication::style();
+      style->drawControl(QStyle::CE_PushButton, &button, painter, widget);
+    }
     return;
   }
   painter->save();

@@ -1,0 +1,56 @@
+#include "ui/form_add_url.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "manager/url_history.h"
+
+namespace brindle {
+
+TForm_AddURL::TForm_AddURL(TUrlHistory& history, QWidget* parent) : QDialog(parent), history_(history) {
+  setObjectName("Form_AddURL");
+  setWindowTitle("Enter URL to download:");
+  auto* layout = new QVBoxLayout(this);
+  auto* row = new QHBoxLayout;
+  comboUrl_ = new QComboBox(this);
+  comboUrl_->setObjectName("ComboBox_URL");
+  comboUrl_->setEditable(true);
+  comboUrl_->setMaxVisibleItems(10);
+  comboUrl_->setInsertPolicy(QComboBox::NoInsert);
+  comboUrl_->setMinimumWidth(400);
+  row->addWidget(comboUrl_, 1);
+  auto* ok = new QPushButton("OK", this);
+  ok->setObjectName("SpeedButton_OK");
+  ok->setDefault(true);
+  auto* cancel = new QPushButton("Cancel", this);
+  cancel->setObjectName("SpeedButton_Abort");
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  layout->addLayout(row);
+  connect(ok, &QPushButton::clicked, this, [this] { Ok(); });
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  // Enter in the line accepts like OK.
+  connect(comboUrl_->lineEdit(), &QLineEdit::returnPressed, this, [this] { Ok(); });
+}
+
+void TForm_AddURL::Prepare(const std::string& initialUrl) {
+  comboUrl_->clear();
+  const auto& items = history_.Items();
+  for (auto it = items.rbegin(); it != items.rend(); ++it) comboUrl_->addItem(QString::fromStdString(*it));
+  comboUrl_->setEditText(QString::fromStdString(initialUrl));
+  comboUrl_->lineEdit()->selectAll();
+  comboUrl_->setFocus();
+}
+
+std::string TForm_AddURL::Url() const { return comboUrl_->currentText().trimmed().toStdString(); }
+
+void TForm_AddURL::Ok() {
+  history_.Add(Url());
+  accept();
+}
+
+}  // namespace brindle

@@ -1,0 +1,92 @@
+#include "ui/form_properties.h"
+
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "manager/properties_model.h"
+
+namespace brindle {
+
+TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties, QWidget* parent)
+    : QDialog(parent), properties_(std::move(properties)) {
+  setObjectName("Form_Properties");
+  setWindowTitle(QString::fromStdString(properties_->Caption()));
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  auto* url = new QLineEdit(QString::fromStdString(properties_->Url()), this);
+  url->setObjectName("Edit_URL");
+  url->setReadOnly(true);
+  form->addRow("URL:", url);
+  auto* saveRow = new QHBoxLayout;
+  editSaveTo_ = new QLineEdit(QString::fromStdString(properties_->SaveTo()), this);
+  editSaveTo_->setObjectName("Edit_SaveTo");
+  buttonChange_ = new QPushButton("Change", this);
+  buttonChange_->setObjectName("Button_Change");
+  saveRow->addWidget(editSaveTo_, 1);
+  saveRow->addWidget(buttonChange_);
+  form->addRow("Save To:", saveRow);
+  form->addRow("Category:", new QLabel(QString::fromStdString(properties_->CategoryName()), this));
+  editDescription_ = new QLineEdit(QString::fromStdString(properties_->Description()), this);
+  editDescription_->setObjectName("Edit_Description");
+  form->addRow("Description:", editDescription_);
+  labelStatus_ = new QLabel(this);
+  labelStatus_->setObjectName("Label_Status");
+  form->addRow("Status:", labelStatus_);
+  labelSize_ = new QLabel(this);
+  labelSize_->setObjectName("Label_Size");
+  form->addRow("Size:", labelSize_);
+  layout->addLayout(form);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttonOk_ = new QPushButton("OK", this);
+  buttonOk_->setObjectName("Button_OK");
+  buttonOk_->setDefault(true);
+  auto* cancel = new QPushButton("Cancel", this);
+  cancel->setObjectName("Button_Cancel");
+  buttons->addWidget(buttonOk_);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+  connect(buttonChange_, &QPushButton::clicked, this, [this] { Change(); });
+  connect(buttonOk_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  resize(std::max(TPropertiesModel::StoredWidth(), 400), std::max(TPropertiesModel::StoredHeight(), 200));
+  Refresh();
+}
+
+void TForm_Properties::Refresh() {
+  const bool editable = properties_->PathEditable();
+  editSaveTo_->setReadOnly(!editable);
+  buttonChange_->setEnabled(editable);
+  // A finished download keeps its path, but its description can still be
+  // edited and stored, so OK stays while the record exists.
+  buttonOk_->setVisible(properties_->RecordExists());
+  labelStatus_->setText(QString::fromStdString(properties_->Status()));
+  labelSize_->setText(QString::fromStdString(properties_->SizeText()));
+}
+
+void TForm_Properties::Change() {
+  const TSaveDialogSetup setup = properties_->ChangeDialog(editSaveTo_->text().toStdString());
+  QFileDialog dialog(this, "Save as...", QString::fromStdString(setup.InitialDirectory));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.selectFile(QString::fromStdString(setup.FileName));
+  if (!setup.Extension.empty()) {
+    dialog.setDefaultSuffix(QString::fromStdString(setup.Extension));
+    dialog.setNameFilters({QString("*.%1").arg(QString::fromStdString(setup.Extension)), "All files (*)"});
+  }
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+    editSaveTo_->setText(dialog.selectedFiles().first());
+}
+
+void TForm_Properties::done(int result) {
+  if (result == QDialog::Accepted)
+    properties_->Ok(editSaveTo_->text().toStdString(), editDescription_->text().toStdString());
+  TPropertiesModel::StoreSize(width(), height());
+  QDialog::done(result);
+}
+
+}  // namespace brindle

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace brindle {
+
+class TPropertiesModel;
+
+// The properties of one download. "Save To" and "Change" follow the
+// record's status while the window is open (Refresh); OK stores the path
+// and the description through the model.
+class TForm_Properties final : public QDialog {
+  Q_OBJECT
+
+ public:
+  TForm_Properties(std::shared_ptr<TPropertiesModel> properties, QWidget* parent = nullptr);
+
+  // The upkeep while open: whether the path may still change.
+  void Refresh();
+  TPropertiesModel& Model() const { return *properties_; }
+
+ protected:
+  void done(int result) override;
+
+ private:
+  void Change();
+
+  std::shared_ptr<TPropertiesModel> properties_;
+  QLineEdit* editSaveTo_ = nullptr;
+  QLineEdit* editDescription_ = nullptr;
+  QPushButton* buttonChange_ = nullptr;
+  QPushButton* buttonOk_ = nullptr;
+  QLabel* labelStatus_ = nullptr;
+  QLabel* labelSize_ = nullptr;
+};
+
+}  // namespace brindle

@@ -1,0 +1,41 @@
+#include "ui/form_viewer.h"
+
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "manager/window_position.h"
+
+namespace brindle {
+
+TForm_Viewer::TForm_Viewer(const std::string& path, const std::string& text, const QColor& background,
+                           QWidget* parent)
+    : QDialog(parent) {
+  setObjectName("Form_Viewer");
+  setWindowTitle(QString::fromStdString(path));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  memo_ = new QPlainTextEdit(this);
+  memo_->setObjectName("Memo1");
+  memo_->setReadOnly(true);
+  memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo_->setPlainText(QString::fromStdString(text));
+  QPalette palette = memo_->palette();
+  palette.setColor(QPalette::Base, background);
+  memo_->setPalette(palette);
+  layout->addWidget(memo_);
+  const TWindowPlacement placement = LoadPosition(kPositionSection);
+  setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+}
+
+void TForm_Viewer::done(int result) {
+  TWindowPlacement placement;
+  const QRect bounds = geometry();
+  placement.Left = bounds.left();
+  placement.Top = bounds.top();
+  placement.Width = bounds.width();
+  placement.Height = bounds.height();
+  SavePosition(kPositionSection, placement);
+  QDialog::done(result);
+}
+
+}  // namespace brindle

@@ -1,0 +1,267 @@
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <memory>
+#include <string>
+
+#include "core/event_loop.h"
+#include "core/status_texts.h"
+#include "manager/download_list_model.h"
+#include "manager/download_system.h"
+#include "manager/local_download_info.h"
+#include "manager/url_history.h"
+#include "ui/download_table_model.h"
+#include "ui/form_add_category.h"
+#include "ui/form_add_url.h"
+#include "ui/form_categories.h"
+#include "ui/form_properties.h"
+#include "ui/form_viewer.h"
+#include "ui/progress_delegate.h"
+#include "ui/form_main.h"
+#include "ui/tray_port.h"
+#include "support/temp_dir.h"
+#include "ui_test_support.h"
+
+namespace brindle {
+namespace {
+
+class NoTray final : public TTrayPort {
+ public:
+  bool Available() const override { return false; }
+  void SetIcon(const QIcon&) override {}
+  void SetToolTip(const QString&) override {}
+  void SetMenu(QMenu*) override {}
+  void Show() override {}
+  void Hide() override {}
+};
+
+class FormMainListTest : public test::UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("downloads"));
+    WriteBool(kOptionsSection, "ShowDownloadWindow", false);
+  }
+  // An idle record on disk before the window starts.
+  void Stored(const std::string& name, const std::string& status) {
+    TLocalDownloadinfo record(std::make_unique<TUrl>("http://127.0.0.1:9/" + name), "", nullptr);
+    record.LocalFileName = temp_.File(name);
+    record.FileSize = 100;
+    record.SetStatus(status);
+    record.Save();
+    if (status == kStatusDone) test::WriteWholeFile(record.LocalFileName, "finished");
+  }
+  std::unique_ptr<TForm_Main> NewForm() {
+    return std::make_unique<TForm_Main>(loop_, std::make_unique<NoTray>(), std::vector<std::string>{});
+  }
+  static QTableView* Grid(const TForm_Main& form) { return form.findChild<QTableView*>("StringGrid_Downloads"); }
+  // The file names the list shows, sorted and joined by ",".
+  static std::string Rows(const TForm_Main& form) {
+    QStringList names;
+    const QAbstractItemModel* model = Grid(form)->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+      names << model->index(row, kColumnFileName).data().toString();
+    names.sort();
+    return names.join(",").toStdString();
+  }
+  static void SelectRow(const TForm_Main& form, const QString& name) {
+    const QAbstractItemModel* model = Grid(form)->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+      if (model->index(row, kColumnFileName).data().toString() == name) {
+        Grid(form)->setCurrentIndex(model->index(row, 0));
+        Grid(form)->selectRow(row);
+        return;
+      }
+    ADD_FAILURE() << name.toStdString();
+  }
+  static std::string StatusOf(const TForm_Main& form, const std::string& name) {
+    const TLDIList& records = form.DownloadSystem().DownloadList();
+    for (int i = 0; i < records.Count(); ++i)
+      if (records.Get(i)->LocalFileName.ends_with("/" + name)) return records.Get(i)->Status();
+    return "gone";
+  }
+
+  EventLoop loop_;
+};
+
+TEST_F(FormMainListTest, TreeShowsItsNodesAndStatusPausedFiltersTheListAcrossARestart) {
+  Stored("paused.bin", kStatusPaused);
+  Stored("done.bin", kStatusDone);
+  Stored("later.bin", kStatusScheduled);
+  int pausedIndex = -1;
+  {
+    auto form = NewForm();
+    auto* tree = form->findChild<QTreeWidget*>("TreeView_Categories");
+    ASSERT_NE(tree, nullptr);
+    QStringList texts;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+      QString text = (*it)->text(0);
+      if ((*it)->parent()) text.prepend((*it)->parent()->text(0) + "/");
+      texts << text;
+      EXPECT_FALSE((*it)->icon(0).isNull()) << text.toStdString();
+      if (text == "Status/Paused") {
+        pausedIndex = (*it)->data(0, Qt::UserRole).toInt();
+        tree->setCurrentItem(*it);
+      }
+    }
+    EXPECT_EQ(texts.mid(0, 2), (QStringList{"All", "Categories"}));
+    EXPECT_EQ(texts.mid(texts.indexOf("Status")),
+              (QStringList{"Status", "Status/Downloading", "Status/Paused", "Status/Scheduled", "Status/Queued",
+                           "History", "History/24 Hours", "History/7 Days", "History/30 Days"}));
+    EXPECT_EQ(Rows(*form), "paused.bin");
+    form->DoBeforeTerminate();
+  }
+  EXPECT_EQ(ReadInteger(kOptionsSection, "ChoosenCategory", -1), pausedIndex);
+  auto again = NewForm();
+  EXPECT_EQ(again->findChild<QTreeWidget*>("TreeView_Categories")->currentItem()->text(0), "Paused");
+  EXPECT_EQ(Rows(*again), "paused.bin");
+  // An index from a larger tree selects nothing and the list shows all.
+  WriteInteger(kOptionsSection, "ChoosenCategory", 99);
+  auto third = NewForm();
+  EXPECT_EQ(third->findChild<QTreeWidget*>("TreeView_Categories")->currentItem(), nullptr);
+  EXPECT_EQ(Rows(*third), "done.bin,later.bin,paused.bin");
+}
+
+TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
+  Stored("paused.bin", kStatusPaused);
+  Stored("done.bin", kStatusDone);
+  Stored("other.bin", kStatusDone);
+  auto form = NewForm();
+  auto* menu = form->findChild<QMenu*>("PopupMenu_StringGrid_Downloads");
+  ASSERT_NE(menu, nullptr);
+  QStringList texts;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) texts << action->text();
+  EXPECT_EQ(texts, (QStringList{"&Pause", "&Resume", "&Schedule", "&Delete", "Re-&Download",
+                                "Clear All Done and Errenous", "Pr&operties"}));
+  for (QAction* action : menu->actions()) EXPECT_TRUE(action->isEnabled());
+
+  // Context menu: Schedule on the paused row.
+  SelectRow(*form, "paused.bin");
+  form->findChild<QAction*>("Schedule1")->trigger();
+  EXPECT_EQ(StatusOf(*form, "paused.bin"), kStatusScheduled);
+  // F3 shows the finished file read-only; Esc closes the viewer.
+  SelectRow(*form, "done.bin");
+  form->findChild<QAction*>("ViewAsText1")->trigger();
+  auto* viewer = form->findChild<TForm_Viewer*>("Form_Viewer");
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->Memo()->toPlainText(), "finished");
+  EXPECT_TRUE(viewer->Memo()->isReadOnly());
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(viewer, &esc);
+  EXPECT_FALSE(viewer->isVisible());
+  // Toolbar: Delete on a finished row asks nothing and keeps the file's record out.
+  SelectRow(*form, "done.bin");
+  auto* del = form->findChild<QToolButton*>("SpeedButton_Delete");
+  ASSERT_TRUE(del->isEnabled());
+  del->click();
+  EXPECT_EQ(StatusOf(*form, "done.bin"), "gone");
+  // The Delete key in the list.
+  SelectRow(*form, "other.bin");
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(Grid(*form), &key);
+  EXPECT_EQ(StatusOf(*form, "other.bin"), "gone");
+  EXPECT_EQ(Rows(*form), "paused.bin");
+
+  // The Description cell's ellipsis opens the properties; OK stores the description.
+  SelectRow(*form, "paused.bin");
+  QTableView* grid = Grid(*form);
+  const QRect cell = grid->visualRect(grid->model()->index(0, kColumnDescription));
+  const QPointF at = TProgressDelegate::EllipsisRect(cell).center();
+  QMouseEvent release(QEvent::MouseButtonRelease, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(grid->viewport(), &release);
+  TForm_Properties* properties = form->PropertiesWindow();
+  ASSERT_NE(properties, nullptr);
+  EXPECT_FALSE(properties->findChild<QLineEdit*>("Edit_SaveTo")->isReadOnly());
+  properties->findChild<QLineEdit*>("Edit_Description")->setText("season one");
+  properties->findChild<QPushButton*>("Button_OK")->click();
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
+}
+
+TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {
+  TUrlHistory history;
+  history.Add("http://127.0.0.1:9/one.bin");
+  history.Add("http://127.0.0.1:9/two.bin");
+  auto form = NewForm();
+  form->findChild<QAction*>("AddURL1")->trigger();
+  auto* dialog = form->findChild<TForm_AddURL*>("Form_AddURL");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->windowTitle(), "Enter URL to download:");
+  auto* combo = dialog->findChild<QComboBox*>("ComboBox_URL");
+  ASSERT_NE(combo, nullptr);
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(0), "http://127.0.0.1:9/two.bin");
+  EXPECT_EQ(combo->itemText(1), "http://127.0.0.1:9/one.bin");
+  combo->setEditText("ftp://127.0.0.1:9/three.iso");
+  dialog->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_EQ(TUrlHistory().Items(), (std::vector<std::string>{"http://127.0.0.1:9/one.bin", "http://127.0.0.1:9/two.bin",
+                                                             "ftp://127.0.0.1:9/three.iso"}));
+  ASSERT_EQ(form->DownloadSystem().DownloadList().Count(), 1);
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Url->Url, "ftp://127.0.0.1:9/three.iso");
+  form->DownloadSystem().PauseAll();
+
+  // Esc cancels: nothing is added or remembered.
+  form->findChild<QAction*>("AddURL1")->trigger();
+  dialog = form->findChild<TForm_AddURL*>("Form_AddURL");
+  ASSERT_NE(dialog, nullptr);
+  dialog->findChild<QComboBox*>("ComboBox_URL")->setEditText("http://127.0.0.1:9/four.bin");
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(dialog, &esc);
+  EXPECT_EQ(TUrlHistory().Items().size(), 3u);
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 1);
+}
+
+TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnce) {
+  auto form = NewForm();
+  const auto categoryNodes = [&form] {
+    QStringList names;
+    for (QTreeWidgetItemIterator it(form->findChild<QTreeWidget*>("TreeView_Categories")); *it; ++it)
+      if ((*it)->parent() && (*it)->parent()->text(0) == "Categories") names << (*it)->text(0);
+    return names.join(",").toStdString();
+  };
+  const std::string before = categoryNodes();
+  form->findChild<QAction*>("Categories1")->trigger();
+  TForm_Categories* list = form->CategoriesWindow();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->windowTitle(), "Configure Categories");
+  list->findChild<QToolButton*>("SpeedButton_Add")->click();
+  TForm_AddCategory* editor = list->Editor();
+  ASSERT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->windowTitle(), "Add Category");
+  editor->findChild<QLineEdit*>("Edit_CategoryName")->setText("Podcasts");
+  editor->findChild<QLineEdit*>("Edit_CategoryExtensions")->setText("ogg");
+  editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->setText(QString::fromStdString(temp_.Path()));
+  editor->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_EQ(categoryNodes(), before.empty() ? "Podcasts" : before + ",Podcasts");
+  auto* grid = list->findChild<QTableWidget*>("StringGrid_Categories");
+  ASSERT_NE(grid, nullptr);
+  EXPECT_EQ(grid->rowCount(), before.empty() ? 1 : static_cast<int>(QString::fromStdString(before).split(",").size()) + 1);
+  EXPECT_EQ(grid->item(grid->currentRow(), 0)->text(), "Podcasts");
+
+  // An empty name stays open with the message in the field.
+  list->findChild<QToolButton*>("SpeedButton_Add")->click();
+  editor->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->findChild<QLineEdit*>("Edit_CategoryName")->text(), "Please type a category name!");
+  editor->reject();
+
+  // The Delete key removes the selected category from the list and the tree.
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(grid, &key);
+  EXPECT_EQ(categoryNodes(), before);
+}
+
+}  // namespace
+}  // namespace brindle
