@@ -24,8 +24,11 @@
 namespace brindle {
 namespace {
 
-// One copy step; also the finest unit of progress.
-constexpr int64_t kBlockSize = 64 * 1024;
+// One copy step, also the finest unit of progress and of cancelling. An
+// in-kernel copy takes big steps: each call has a fixed cost, and on file
+// systems that share blocks (XFS, btrfs) a step is one cheap transaction.
+constexpr int64_t kKernelCopyBlock = 16 * 1024 * 1024;
+constexpr int64_t kBlockSize = 1024 * 1024;
 constexpr const char* kJoinSuffix = ".brindle-join.tmp";
 constexpr size_t kMaxNameBytes = 255;
 constexpr const char* kMessageCaption = "Brindle";
@@ -265,7 +268,8 @@ class TCombineParts::Worker {
         error = "Cancelled";
         return false;
       }
-      const size_t want = static_cast<size_t>(std::min<int64_t>(part.Size - inOffset, kBlockSize));
+      const size_t want =
+          static_cast<size_t>(std::min<int64_t>(part.Size - inOffset, kernelCopy_ ? kKernelCopyBlock : kBlockSize));
       ssize_t copied;
       if (kernelCopy_) {
         copied = copy_file_range(part.Fd, &inOffset, temp.Fd(), nullptr, want, 0);
