@@ -8,6 +8,8 @@
 #   2  BENCH_BIG_MIB (1024) MiB over HTTP, uncapped (cp of the file as the disk's limit)
 #   3  200 MiB over FTP from vsftpd
 #   4  20 files of 100 KiB over HTTP, 3 at a time
+#   5  case 1 over HTTPS (nginx with a certificate made for the run)
+#   6  case 2 over HTTPS
 # Each row: median wall seconds, user+system CPU seconds and peak RSS, and
 # each as a ratio to Brindle's. A run whose file differs from the source is
 # reported as failed and left out of the medians.
@@ -18,9 +20,9 @@ cd "$(dirname "$0")/.."
 runs=${BENCH_RUNS:-5}
 big_mib=${BENCH_BIG_MIB:-1024}
 cases=("$@")
-[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4)
+[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4 5 6)
 
-brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" nginx vsftpd aria2 axel curl time python3 >&2
+brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" nginx vsftpd aria2 axel curl time python3 openssl >&2
 cmake -S . -B build-bench -G Ninja -DBRINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench -j "$(brindle_jobs)" --target brindle-cli >&2
 brindle_cli=$PWD/build-bench/src/app/brindle-cli
@@ -61,8 +63,8 @@ chmod -R 755 "$work/www" "$work/ftp"
 echo "Generating data in $work" >&2
 for c in "${cases[@]}"; do
   case $c in
-    1) make_file "$work/www/50M.bin" 50 ;;
-    2) make_file "$work/www/big.bin" "$big_mib" ;;
+    1|5) [ -f "$work/www/50M.bin" ] || make_file "$work/www/50M.bin" 50 ;;
+    2|6) [ -f "$work/www/big.bin" ] || make_file "$work/www/big.bin" "$big_mib" ;;
     3) make_file "$work/ftp/pub/200M.bin" 200 ;;
     4) for i in $(seq 20); do head -c 102400 /dev/urandom >"$work/www/small/f$i.bin"; done
        chmod 644 "$work/www/small/"* ;;
@@ -70,8 +72,21 @@ for c in "${cases[@]}"; do
   esac
 done
 
+# An authority and a certificate for 127.0.0.1, made for this run; every
+# client is told to trust the authority, so TLS is verified as in real use.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=bench-ca -days 2 \
+  -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 \
+  -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
+printf 'subjectAltName=IP:127.0.0.1\n' >"$work/server.ext"
+openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial -days 2 \
+  -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
+chmod 644 "$work/server.key"
+
 capped_port=$(free_port)
 open_port=$(free_port)
+tls_capped_port=$(free_port)
+tls_open_port=$(free_port)
 cat >"$work/nginx.conf" <<EOF
 daemon off; master_process off; worker_processes 1; pid $work/nginx.pid;
 error_log $work/nginx-error.log;
@@ -82,12 +97,17 @@ http {
   uwsgi_temp_path $work/t4; scgi_temp_path $work/t5;
   server { listen 127.0.0.1:$capped_port; root $work/www; limit_rate 2m; }
   server { listen 127.0.0.1:$open_port; root $work/www; }
+  ssl_certificate $work/server.pem; ssl_certificate_key $work/server.key;
+  server { listen 127.0.0.1:$tls_capped_port ssl; root $work/www; limit_rate 2m; }
+  server { listen 127.0.0.1:$tls_open_port ssl; root $work/www; }
 }
 EOF
 /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
 pids+=($!)
 wait_for_port "$capped_port"
 wait_for_port "$open_port"
+wait_for_port "$tls_capped_port"
+wait_for_port "$tls_open_port"
 
 ftp_port=$(free_port)
 pasv_min=$(free_port)
@@ -130,6 +150,8 @@ run() {
     1) urls=("http://127.0.0.1:$capped_port/50M.bin"); src=("$work/www/50M.bin") ;;
     2) urls=("http://127.0.0.1:$open_port/big.bin"); src=("$work/www/big.bin") ;;
     3) urls=("ftp://127.0.0.1:$ftp_port/pub/200M.bin"); src=("$work/ftp/pub/200M.bin") ;;
+    5) urls=("https://127.0.0.1:$tls_capped_port/50M.bin"); src=("$work/www/50M.bin") ;;
+    6) urls=("https://127.0.0.1:$tls_open_port/big.bin"); src=("$work/www/big.bin") ;;
     4) local i
        for i in $(seq 20); do
          urls+=("http://127.0.0.1:$open_port/small/f$i.bin"); src+=("$work/www/small/f$i.bin")
@@ -138,11 +160,13 @@ run() {
   local s; for s in "${src[@]}"; do names+=("$(basename "$s")"); done
   local cmd=()
   case $tool in
-    brindle) cmd=("$brindle_cli" --home "$home" -d "$out" -q -s 4 -j 3 "${urls[@]}") ;;
-    aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j3 --file-allocation=falloc
+    brindle) cmd=(env SSL_CERT_FILE="$work/ca.pem" "$brindle_cli" --home "$home" -d "$out" -q -s 4 -j 3
+                  "${urls[@]}") ;;
+    aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j3 --file-allocation=falloc --ca-certificate="$work/ca.pem"
                   --allow-overwrite=true --auto-file-renaming=false "${urls[@]}") ;;
     axel)    cmd=(axel -q -n 4 -o "$out/${names[0]}" "${urls[0]}") ;;
-    curl)    cmd=(curl -s -S --parallel --parallel-max 3 --output-dir "$out" --remote-name-all "${urls[@]}") ;;
+    curl)    cmd=(curl -s -S --cacert "$work/ca.pem" --parallel --parallel-max 3 --output-dir "$out"
+                  --remote-name-all "${urls[@]}") ;;
     cp)      cmd=(cp "${src[0]}" "$out/${names[0]}") ;;
   esac
   sync
@@ -161,6 +185,7 @@ tools_for() {
     2) echo "brindle aria2c axel curl cp" ;;
     3) echo "brindle aria2c curl" ;;
     4) echo "brindle aria2c curl" ;;
+    5|6) echo "brindle aria2c curl" ;;
   esac
 }
 
@@ -178,7 +203,8 @@ python3 - "$results" "$big_mib" <<'EOF'
 import statistics, sys
 rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
 titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB HTTP, uncapped",
-          "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time"}
+          "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time",
+          "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped"}
 print("| case | tool | wall s | CPU s | peak RSS MiB | wall / Brindle | CPU / Brindle | RSS / Brindle | failed runs |")
 print("|---|---|---:|---:|---:|---:|---:|---:|---:|")
 for c in sorted({r[0] for r in rows}):
@@ -201,6 +227,6 @@ for c in sorted({r[0] for r in rows}):
         print("| %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
             titles[c] if tool == next(iter(med)) else "", tool, fmt(w, "%.2f"), fmt(u, "%.2f"),
             fmt(m, "%.1f"), ratio(0, w), ratio(1, u), ratio(2, m), failed))
-    if c == "1":
+    if c in ("1", "5"):
         print("| | physical limit (4 x 2 MiB/s) | %.2f | | | | | | |" % (50 / 8.0))
 EOF
