@@ -4,12 +4,12 @@
 # (all but the user-interface ones) in an ASan + UBSan build, then every fuzz
 # target for a short while. Exits non-zero on any failure.
 #   ./test.sh                 everything
-#   ./test.sh --fuzz SECONDS  run each fuzz target that long (default 10)
+#   ./test.sh --fuzz SECONDS  run each fuzz target that long (default 30)
 set -uo pipefail
 cd "$(dirname "$0")"
 . tools/setup.sh
 
-fuzz_seconds=10
+fuzz_seconds=30
 while [ $# -gt 0 ]; do
   case "$1" in
     --fuzz) fuzz_seconds="$2"; shift 2 ;;
