@@ -113,8 +113,32 @@ void TForm_Categories::UpdateStringGridCategories() {
     const std::vector<std::string> cells = TCategoryEditor::GridRow(*categories_.Get(row));
     for (int column = 0; column < 5 && column < static_cast<int>(cells.size()); ++column)
       grid_->setItem(row, column, new QTableWidgetItem(QString::fromStdString(cells[column])));
+    grid_->setCellWidget(row, kFolderColumn, FolderEllipsis());
   }
   grid_->setSortingEnabled(sorting);
+}
+
+QWidget* TForm_Categories::FolderEllipsis() {
+  // Transparent over the cell, so the folder's text shows beside the button.
+  auto* cell = new QWidget;
+  auto* layout = new QHBoxLayout(cell);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addStretch(1);
+  auto* button = new QToolButton(cell);
+  button->setObjectName("Button_DefaultFolder");
+  button->setText("...");
+  button->setFixedSize(20, grid_->verticalHeader()->defaultSectionSize());
+  button->setFocusPolicy(Qt::NoFocus);
+  layout->addWidget(button);
+  connect(button, &QToolButton::clicked, this, [this, cell] {
+    // The row is found when clicked: sorting moves the widget with its row.
+    const int row = grid_->indexAt(cell->geometry().center()).row();
+    if (row < 0) return;
+    grid_->setCurrentCell(row, kFolderColumn);
+    grid_->selectRow(row);
+    Edit();
+  });
+  return cell;
 }
 
 void TForm_Categories::Changed(const std::string& selectName) {
@@ -180,6 +204,11 @@ void TForm_Categories::done(int result) {
   SavePosition(kPositionSection, placement);
   for (int column = 0; column < 4; ++column) TCategoryEditor::StoreColumnWidth(column, grid_->columnWidth(column));
   QDialog::done(result);
+}
+
+void TForm_Categories::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  grid_->setFocus();
 }
 
 bool TForm_Categories::eventFilter(QObject* watched, QEvent* event) {
