@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -23,6 +24,30 @@
 #include "ui/guarded.h"
 
 namespace brindle {
+namespace {
+
+constexpr int kEllipsisWidth = 20;
+
+// The folder's text stops where the cell's "..." button starts, and loses
+// its middle rather than its end, which names the folder.
+class FolderDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem narrowed(option);
+    narrowed.rect.adjust(0, 0, -kEllipsisWidth, 0);
+    narrowed.textElideMode = Qt::ElideMiddle;
+    // The strip under the button keeps the row's selection colour.
+    QStyleOptionViewItem strip(option);
+    strip.rect.setLeft(narrowed.rect.right() + 1);
+    strip.text.clear();
+    QStyledItemDelegate::paint(painter, strip, QModelIndex());
+    QStyledItemDelegate::paint(painter, narrowed, index);
+  }
+};
+
+}  // namespace
+
 TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList& categories, QWidget* parent)
     : QDialog(parent), editor_(editor), categories_(categories) {
   setObjectName("Form_Categories");
@@ -59,6 +84,8 @@ TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList&
   grid_->setWordWrap(false);
   grid_->setTextElideMode(Qt::ElideRight);
   grid_->horizontalHeader()->setStretchLastSection(true);
+  grid_->horizontalHeader()->setHighlightSections(false);
+  grid_->setItemDelegateForColumn(kFolderColumn, new FolderDelegate(grid_));
   // The default widths were made for a small 8-point font: until the user
   // sets them they grow with the desktop's font to show their headers.
   const QFontMetrics metrics(grid_->horizontalHeader()->font());
@@ -127,7 +154,7 @@ QWidget* TForm_Categories::FolderEllipsis() {
   auto* button = new QToolButton(cell);
   button->setObjectName("Button_DefaultFolder");
   button->setText("...");
-  button->setFixedSize(20, grid_->verticalHeader()->defaultSectionSize());
+  button->setFixedSize(kEllipsisWidth, grid_->verticalHeader()->defaultSectionSize());
   button->setFocusPolicy(Qt::NoFocus);
   layout->addWidget(button);
   connect(button, &QToolButton::clicked, this, [this, cell] {
