@@ -31,6 +31,7 @@ TDownloadForms::~TDownloadForms() {
   NewDownloadDialog.reset();
   DownloadWindow.reset();
   CompleteDialog.reset();
+  CombineWindow.reset();
   Combiner.reset();
   progress_.reset();
   downloader_.reset();

@@ -42,6 +42,8 @@ class TDownloadForms {
   std::unique_ptr<TDownloadWindow> DownloadWindow;
   std::unique_ptr<TCompleteDialog> CompleteDialog;
   std::unique_ptr<TCombineParts> Combiner;
+  // Shown while Combiner runs.
+  std::unique_ptr<TCombineWindow> CombineWindow;
   bool Release = false;
   // Released after its record became "Done" (the after-downloads actions
   // look at this).

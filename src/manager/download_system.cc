@@ -654,6 +654,16 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
       TDownloader* d = &downloader;
       // A failed join tells the user why itself.
       forms->Combiner->OnFilesCombined = [this, d](bool success, const std::string&) { FilesCombined(*d, success); };
+      forms->CombineWindow = services_.Windows->CreateCombineWindow(downloader, record);
+      if (forms->CombineWindow) {
+        const std::string target = record.LocalFileName;
+        forms->Combiner->OnProgress = [this, d, target](int64_t written, int64_t total) {
+          TDownloadForms* f = GetDownloadForms(d);
+          if (f && f->CombineWindow) f->CombineWindow->SetProgress(target, written, total);
+        };
+        forms->CombineWindow->SetProgress(target, 0, record.FileSize);
+        forms->CombineWindow->Show();
+      }
       forms->Combiner->Start();
     }
     record.Save();
@@ -668,6 +678,7 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
   try {
     TLocalDownloadinfo& record = RecordOf(downloader);
     TDownloadForms* forms = GetDownloadForms(&downloader);
+    if (forms) forms->CombineWindow.reset();
     if (!forms || forms->Release) return;
     if (!success) {
       // The parts are all still there: Resume joins again.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,6 +54,16 @@ class TCompleteDialog {
   virtual void Show() = 0;
 };
 
+// Shows the joining of a download's parts while the worker copies them.
+class TCombineWindow {
+ public:
+  virtual ~TCombineWindow() = default;
+  virtual void Show() = 0;
+  // written of total bytes are in lclFileName; total is -1 until the part
+  // chain has been measured.
+  virtual void SetProgress(const std::string& lclFileName, int64_t written, int64_t total) = 0;
+};
+
 class TDownloadWindowFactory {
  public:
   virtual ~TDownloadWindowFactory() = default;
@@ -63,6 +74,9 @@ class TDownloadWindowFactory {
   // closed is called once when the user closes the shown dialog.
   virtual std::unique_ptr<TCompleteDialog> CreateCompleteDialog(TDownloader& downloader, TLocalDownloadinfo& record,
                                                                 std::function<void()> closed) = 0;
+  // The joining window, created when the parts start to be joined and
+  // destroyed when they are. nullptr: this front end shows none.
+  virtual std::unique_ptr<TCombineWindow> CreateCombineWindow(TDownloader& downloader, TLocalDownloadinfo& record);
 };
 
 }  // namespace brindle

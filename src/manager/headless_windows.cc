@@ -97,4 +97,9 @@ std::unique_ptr<TCompleteDialog> THeadlessWindowFactory::CreateCompleteDialog(TD
   return std::make_unique<HeadlessCompleteDialog>(*loop_, std::move(closed));
 }
 
+std::unique_ptr<TCombineWindow> THeadlessWindowFactory::CreateCombineWindow(TDownloader&,
+                                                                            TLocalDownloadinfo& record) {
+  return CombineWindows ? CombineWindows(record) : nullptr;
+}
+
 }  // namespace brindle

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -56,6 +57,8 @@ TForm_AddCategory::TForm_AddCategory(const TCategoryEditor& editor, QWidget* par
   connect(ok, &QPushButton::clicked, this, [this] { Ok(); });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(browse, &QPushButton::clicked, this, [this] { ChooseDirectory(); });
+  editName_->installEventFilter(this);
+  editExtensions_->installEventFilter(this);
   setMinimumWidth(420);
 }
 
@@ -100,6 +103,21 @@ void TForm_AddCategory::Ok() {
     validating_ = false;
     LogError("TForm_AddCategory.SpeedButton_OKClick");
   }
+}
+
+bool TForm_AddCategory::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == editName_ || watched == editExtensions_) && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      // Enter is OK; a refused OK leaves the user on the next field down.
+      QPointer<TForm_AddCategory> self(this);
+      Ok();
+      if (self && isVisible())
+        (watched == editName_ ? editExtensions_ : editDirectory_)->setFocus();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TForm_AddCategory::ChooseDirectory() {

@@ -23,6 +23,9 @@ class TForm_AddCategory final : public QDialog {
   TCategoryFields Fields() const;
   void Ok();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void Show(const TCategoryFields& fields);
   void ChooseDirectory();

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -23,6 +24,30 @@
 #include "ui/guarded.h"
 
 namespace brindle {
+namespace {
+
+constexpr int kEllipsisWidth = 20;
+
+// The folder's text stops where the cell's "..." button starts, and loses
+// its middle rather than its end, which names the folder.
+class FolderDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem narrowed(option);
+    narrowed.rect.adjust(0, 0, -kEllipsisWidth, 0);
+    narrowed.textElideMode = Qt::ElideMiddle;
+    // The strip under the button keeps the row's selection colour.
+    QStyleOptionViewItem strip(option);
+    strip.rect.setLeft(narrowed.rect.right() + 1);
+    strip.text.clear();
+    QStyledItemDelegate::paint(painter, strip, QModelIndex());
+    QStyledItemDelegate::paint(painter, narrowed, index);
+  }
+};
+
+}  // namespace
+
 TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList& categories, QWidget* parent)
     : QDialog(parent), editor_(editor), categories_(categories) {
   setObjectName("Form_Categories");
@@ -59,6 +84,8 @@ TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList&
   grid_->setWordWrap(false);
   grid_->setTextElideMode(Qt::ElideRight);
   grid_->horizontalHeader()->setStretchLastSection(true);
+  grid_->horizontalHeader()->setHighlightSections(false);
+  grid_->setItemDelegateForColumn(kFolderColumn, new FolderDelegate(grid_));
   // The default widths were made for a small 8-point font: until the user
   // sets them they grow with the desktop's font to show their headers.
   const QFontMetrics metrics(grid_->horizontalHeader()->font());
@@ -113,8 +140,32 @@ void TForm_Categories::UpdateStringGridCategories() {
     const std::vector<std::string> cells = TCategoryEditor::GridRow(*categories_.Get(row));
     for (int column = 0; column < 5 && column < static_cast<int>(cells.size()); ++column)
       grid_->setItem(row, column, new QTableWidgetItem(QString::fromStdString(cells[column])));
+    grid_->setCellWidget(row, kFolderColumn, FolderEllipsis());
   }
   grid_->setSortingEnabled(sorting);
+}
+
+QWidget* TForm_Categories::FolderEllipsis() {
+  // Transparent over the cell, so the folder's text shows beside the button.
+  auto* cell = new QWidget;
+  auto* layout = new QHBoxLayout(cell);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addStretch(1);
+  auto* button = new QToolButton(cell);
+  button->setObjectName("Button_DefaultFolder");
+  button->setText("...");
+  button->setFixedSize(kEllipsisWidth, grid_->verticalHeader()->defaultSectionSize());
+  button->setFocusPolicy(Qt::NoFocus);
+  layout->addWidget(button);
+  connect(button, &QToolButton::clicked, this, [this, cell] {
+    // The row is found when clicked: sorting moves the widget with its row.
+    const int row = grid_->indexAt(cell->geometry().center()).row();
+    if (row < 0) return;
+    grid_->setCurrentCell(row, kFolderColumn);
+    grid_->selectRow(row);
+    Edit();
+  });
+  return cell;
 }
 
 void TForm_Categories::Changed(const std::string& selectName) {
@@ -180,6 +231,11 @@ void TForm_Categories::done(int result) {
   SavePosition(kPositionSection, placement);
   for (int column = 0; column < 4; ++column) TCategoryEditor::StoreColumnWidth(column, grid_->columnWidth(column));
   QDialog::done(result);
+}
+
+void TForm_Categories::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  grid_->setFocus();
 }
 
 bool TForm_Categories::eventFilter(QObject* watched, QEvent* event) {

@@ -20,6 +20,7 @@ class TForm_Categories final : public QDialog {
 
  public:
   static constexpr const char* kPositionSection = "Form_Categories Position";
+  static constexpr int kFolderColumn = 4;
 
   TForm_Categories(TCategoryEditor& editor, const TCategoryList& categories, QWidget* parent = nullptr);
 
@@ -34,10 +35,13 @@ class TForm_Categories final : public QDialog {
 
  protected:
   void done(int result) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Changed(const std::string& selectName);
+  // The "Default Folder" cell's "..." button, which edits its row.
+  QWidget* FolderEllipsis();
 
   TCategoryEditor& editor_;
   const TCategoryList& categories_;

@@ -25,6 +25,7 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "ui/center_window.h"
 #include "ui/download_table_model.h"
 #include "ui/guarded.h"
 
@@ -505,8 +506,7 @@ void TForm_Configuration::Center() {
     bounds = QRect(ReadInteger(section, "Left", 100), ReadInteger(section, "Top", 100),
                    ReadInteger(section, "Width", 400), ReadInteger(section, "Height", 250));
   }
-  const QSize size = this->size().expandedTo(minimumSizeHint());
-  move(bounds.center() - QPoint(size.width() / 2, size.height() / 2));
+  CenterWindow(*this, bounds);
 }
 
 void TForm_Configuration::SelectPage(int index) {

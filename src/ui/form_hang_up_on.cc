@@ -13,6 +13,7 @@
 
 #include "core/log_error.h"
 #include "integration/hang_up_timer.h"
+#include "ui/center_window.h"
 
 namespace brindle {
 
@@ -92,7 +93,7 @@ void TForm_HangUpOn::Prepare() {
   minutes_->setText(QString::number(shown.Minutes));
   ChoiceChanged();
   if (parentWidget() && parentWidget()->isVisible())
-    move(parentWidget()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    CenterWindow(*this, parentWidget()->frameGeometry());
 }
 
 void TForm_HangUpOn::ChoiceChanged() {

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -61,6 +62,7 @@
 #include "ui/download_table_model.h"
 #include "ui/form_add_url.h"
 #include "ui/form_categories.h"
+#include "ui/form_combine_parts.h"
 #include "ui/form_configuration.h"
 #include "ui/form_hang_up_on.h"
 #include "ui/form_properties.h"
@@ -92,6 +94,19 @@ std::string MailTo(const std::string& address, const std::string& subject, const
                       QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(body)));
   return url.toStdString();
 }
+
+// The category tree tracks the mouse: the node under it is underlined, so
+// a single click is seen to choose it.
+class HotTrackDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (option->state & QStyle::State_MouseOver) option->font.setUnderline(true);
+  }
+};
 
 }  // namespace
 
@@ -134,6 +149,8 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   tree_->setRootIsDecorated(true);
   tree_->setIndentation(14);
   tree_->setMouseTracking(true);
+  tree_->viewport()->setAttribute(Qt::WA_Hover);
+  tree_->setItemDelegate(new HotTrackDelegate(tree_));
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
   tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_ = new QTableView(splitter_);
@@ -188,6 +205,10 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services.Loop = &loop_;
   system_ = std::make_unique<TDownloadSystem>(services);
   windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  // A window of its own, so it stays visible while the main window is in the tray.
+  windows_->CombineWindows = [](TLocalDownloadinfo&) -> std::unique_ptr<TCombineWindow> {
+    return std::make_unique<TForm_CombineParts>();
+  };
   // The clipboard as it is now counts as seen: an address copied before the
   // start is not taken.
   clipboardMonitor_ = std::make_unique<TMonitorClipboard>(*system_, QtClipboardText(), &loop_);

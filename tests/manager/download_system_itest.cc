@@ -327,6 +327,61 @@ TEST_F(DownloadSystemITest, CompletionReleasesLaterAndThenRunsTheActions) {
   EXPECT_EQ(system_->FormsCount(), 0);
 }
 
+// What the download system showed in its joining windows.
+struct TJoinSeen {
+  int Shown = 0;
+  int Alive = 0;
+  std::vector<std::string> Targets;
+  std::vector<std::pair<int64_t, int64_t>> Progress;
+};
+
+class RecordingCombineWindow final : public TCombineWindow {
+ public:
+  explicit RecordingCombineWindow(TJoinSeen& seen) : seen_(seen) { ++seen_.Alive; }
+  ~RecordingCombineWindow() override { --seen_.Alive; }
+  void Show() override { ++seen_.Shown; }
+  void SetProgress(const std::string& target, int64_t written, int64_t total) override {
+    seen_.Targets.push_back(target);
+    seen_.Progress.emplace_back(written, total);
+  }
+
+ private:
+  TJoinSeen& seen_;
+};
+
+TEST_F(DownloadSystemITest, TheJoiningWindowShowsTheJoinAndGoesWhenItEnds) {
+  WriteInteger(kOptionsSection, "SplitParts", 4);
+  TJoinSeen seen;
+  windows_.CombineWindows = [&seen](TLocalDownloadinfo&) { return std::make_unique<RecordingCombineWindow>(seen); };
+  MakeSystem();
+  int aliveAtDone = -1;
+  system_->OnDownloadDone = [&](TLocalDownloadinfo&) { aliveAtDone = seen.Alive, ++done_; };
+  TLocalDownloadinfo* record = Add(4);
+  ASSERT_TRUE(Run([this] { return done_ == 1; }));
+  EXPECT_EQ(test::ReadWholeFile(record->LocalFileName), Content(4));
+  EXPECT_EQ(seen.Shown, 1);
+  EXPECT_EQ(aliveAtDone, 0);
+  ASSERT_FALSE(seen.Progress.empty());
+  const auto size = static_cast<int64_t>(Content(4).size());
+  EXPECT_EQ(seen.Progress.front(), std::make_pair(int64_t{0}, size));
+  for (size_t i = 0; i < seen.Progress.size(); ++i) {
+    EXPECT_EQ(seen.Targets[i], record->LocalFileName);
+    EXPECT_LE(seen.Progress[i].first, size);
+    if (i > 0) {
+      EXPECT_GE(seen.Progress[i].first, seen.Progress[i - 1].first);
+    }
+  }
+
+  // A failed join closes its window too.
+  test::WriteWholeFile(temp_.File("blocked"), "x");
+  auto fresh = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f2.bin")), "", nullptr);
+  fresh->LocalFileName = temp_.File("blocked/out.bin");
+  system_->AddDownload(std::move(fresh), false);
+  ASSERT_TRUE(Run([this] { return failed_ == 1; }));
+  EXPECT_EQ(seen.Shown, 2);
+  EXPECT_EQ(seen.Alive, 0);
+}
+
 TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
   WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
   http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });

@@ -18,7 +18,10 @@
 #include "core/event_loop.h"
 #include "integration/monitor_clipboard.h"
 #include "ui/form_hang_up_on.h"
+#include "manager/download_list_model.h"
+#include "ui/download_table_model.h"
 #include "ui/form_main.h"
+#include "ui/glyphs.h"
 #include "ui/tray_port.h"
 #include "ui_test_support.h"
 
@@ -33,6 +36,18 @@ class NoTray final : public TTrayPort {
   void SetMenu(QMenu*) override {}
   void Show() override {}
   void Hide() override {}
+};
+
+// Keeps the icon it was given last.
+class RecordingTray final : public TTrayPort {
+ public:
+  bool Available() const override { return true; }
+  void SetIcon(const QIcon& icon) override { Icon = icon; }
+  void SetToolTip(const QString&) override {}
+  void SetMenu(QMenu*) override {}
+  void Show() override {}
+  void Hide() override {}
+  QIcon Icon;
 };
 
 struct TCheckControl {
@@ -267,6 +282,40 @@ TEST_F(FormConfigurationTest, TheHangUpWindowArmsItsTimer) {
   EXPECT_FALSE(window->findChild<QWidget*>("Panel_MinutesFromNow")->isVisible());
   window->findChild<QPushButton*>("SpeedButton_Abort")->click();
   EXPECT_FALSE(ReadBool(kOptionsSection, "AfterDownloadsCompleted", true));
+}
+
+TEST_F(FormConfigurationTest, OkAppliesTheSettingsToTheMainWindowAndItsTrayIcon) {
+  auto tray = std::make_unique<RecordingTray>();
+  RecordingTray* icon = tray.get();
+  form_ = std::make_unique<TForm_Main>(loop_, std::move(tray), std::vector<std::string>{});
+  const auto shows = [icon](bool enabledPicture) {
+    return icon->Icon.pixmap(16, 16).toImage() == TrayIcon(enabledPicture).pixmap(16, 16).toImage();
+  };
+  ASSERT_TRUE(shows(true));
+  ASSERT_FALSE(shows(false));
+  const QColor background = form_->findChild<QTableView*>("StringGrid_Downloads")->palette().color(QPalette::Base);
+
+  Open();
+  Find<QCheckBox>("CheckBox_EnableBrowserIntegration")->setChecked(false);
+  Find<QCheckBox>("CheckBox_DrawProgressBars")->setChecked(false);
+  Find<QCheckBox>("CheckBox_EnableScheduleStart")->setChecked(true);
+  auto* theme = Find<QComboBox>("ComboBox_Theme");
+  theme->setCurrentText("Brindle");
+  emit theme->activated(theme->currentIndex());  // as a choice of the user's
+  Click("SpeedButton_OK");
+  ASSERT_FALSE(form_->Configuration()->isVisible());
+  EXPECT_TRUE(shows(false));
+  EXPECT_FALSE(form_->TableModel().List().DrawProgressBars());
+  EXPECT_EQ(form_->findChild<QLabel*>("StatusBar_Panel1")->text(), "Scheduler Enabled");
+  const QColor themed = form_->findChild<QTableView*>("StringGrid_Downloads")->palette().color(QPalette::Base);
+  EXPECT_NE(themed, background);
+  EXPECT_EQ(form_->findChild<QTreeWidget*>("TreeView_Categories")->palette().color(QPalette::Base), themed);
+
+  // Without the disabled picture the icon stays the enabled one.
+  Open(9);
+  Find<QCheckBox>("CheckBox_ShowDisabledIcon")->setChecked(false);
+  Click("SpeedButton_OK");
+  EXPECT_TRUE(shows(true));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QHeaderView>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "core/event_loop.h"
+#include "core/launcher_port.h"
 #include "core/status_texts.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
@@ -44,6 +47,24 @@ class NoTray final : public TTrayPort {
   void Show() override {}
   void Hide() override {}
 };
+
+class RecordingLauncher final : public LauncherPort {
+ public:
+  bool OpenDocument(const std::string& path) override { return Opened.push_back(path), true; }
+  bool StartProgram(const std::vector<std::string>&) override { return false; }
+  std::vector<std::string> Opened;
+};
+
+void Click(QWidget* viewport, QPoint at, bool twice) {
+  const QPointF global = viewport->mapToGlobal(QPointF(at));
+  std::vector<QEvent::Type> types = {QEvent::MouseButtonPress, QEvent::MouseButtonRelease};
+  if (twice) types.insert(types.end(), {QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease});
+  for (QEvent::Type type : types) {
+    QMouseEvent event(type, QPointF(at), global, Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &event);
+  }
+}
 
 class FormMainListTest : public test::UiTest {
  protected:
@@ -261,6 +282,110 @@ TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnce) {
   QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
   QApplication::sendEvent(grid, &key);
   EXPECT_EQ(categoryNodes(), before);
+}
+
+TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) {
+  Stored("done.bin", kStatusDone);
+  Stored("paused.bin", kStatusPaused);
+  RecordingLauncher launcher;
+  SetLauncher(&launcher);
+  auto form = NewForm();
+  form->show();
+  QTableView* grid = Grid(*form);
+  SelectRow(*form, "done.bin");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(grid, &enter);
+  EXPECT_EQ(launcher.Opened, std::vector<std::string>{temp_.File("done.bin")});
+
+  // The header's double click sorts; it opens nothing.
+  QHeaderView* header = grid->horizontalHeader();
+  Click(header->viewport(), QPoint(header->sectionPosition(kColumnFileName) + 5, header->height() / 2), true);
+  EXPECT_EQ(launcher.Opened.size(), 1u);
+  SelectRow(*form, "done.bin");
+  const QModelIndex done = grid->currentIndex();
+  Click(grid->viewport(), grid->visualRect(done.siblingAtColumn(kColumnFileName)).center(), true);
+  EXPECT_EQ(launcher.Opened.size(), 2u);
+
+  // A paused row is started instead.
+  SelectRow(*form, "paused.bin");
+  Click(grid->viewport(), grid->visualRect(grid->currentIndex().siblingAtColumn(kColumnFileName)).center(), true);
+  EXPECT_EQ(launcher.Opened.size(), 2u);
+  EXPECT_NE(StatusOf(*form, "paused.bin"), kStatusPaused);
+  form->DownloadSystem().PauseAll();
+  SetLauncher(nullptr);
+}
+
+TEST_F(FormMainListTest, TheTreeUnderlinesTheNodeUnderTheMouse) {
+  auto form = NewForm();
+  auto* tree = form->findChild<QTreeWidget*>("TreeView_Categories");
+  EXPECT_TRUE(tree->hasMouseTracking());
+  EXPECT_TRUE(tree->viewport()->testAttribute(Qt::WA_Hover));
+  const auto paint = [tree](QStyle::State state) {
+    QImage image(120, 20, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QStyleOptionViewItem option;
+    option.initFrom(tree);
+    option.rect = image.rect();
+    option.state = state | QStyle::State_Enabled;
+    tree->itemDelegate()->paint(&painter, option, tree->model()->index(0, 0));
+    return image;
+  };
+  EXPECT_NE(paint(QStyle::State_MouseOver), paint(QStyle::State_None));
+}
+
+TEST_F(FormMainListTest, CategoryGridEllipsisEditsItsRowAndEnterWalksTheFieldsOfARefusedEditor) {
+  auto form = NewForm();
+  form->findChild<QAction*>("Categories1")->trigger();
+  TForm_Categories* list = form->CategoriesWindow();
+  ASSERT_NE(list, nullptr);
+  auto* grid = list->findChild<QTableWidget*>("StringGrid_Categories");
+  TForm_AddCategory* editor = list->Editor();
+  const int stored = grid->rowCount();
+  for (const char* name : {"Zeta", "Alpha"}) {
+    list->findChild<QToolButton*>("SpeedButton_Add")->click();
+    editor->findChild<QLineEdit*>("Edit_CategoryName")->setText(name);
+    editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->setText(QString::fromStdString(temp_.Path()));
+    editor->findChild<QPushButton*>("SpeedButton_OK")->click();
+    ASSERT_FALSE(editor->isVisible()) << name;
+  }
+  // Each row has its own "..." in the folder column, wherever sorting put the row.
+  grid->sortItems(0, Qt::DescendingOrder);
+  int zetaRow = -1;
+  for (int row = 0; row < grid->rowCount(); ++row) {
+    ASSERT_NE(grid->cellWidget(row, TForm_Categories::kFolderColumn), nullptr);
+    if (grid->item(row, 0)->text() == "Zeta") zetaRow = row;
+  }
+  ASSERT_GE(zetaRow, 0);
+  grid->setCurrentCell(zetaRow == 0 ? 1 : 0, 0);
+  auto* ellipsis =
+      grid->cellWidget(zetaRow, TForm_Categories::kFolderColumn)->findChild<QToolButton*>("Button_DefaultFolder");
+  ASSERT_NE(ellipsis, nullptr);
+  EXPECT_EQ(ellipsis->text(), "...");
+  ellipsis->click();
+  ASSERT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->windowTitle(), "Edit Category");
+  EXPECT_EQ(editor->findChild<QLineEdit*>("Edit_CategoryName")->text(), "Zeta");
+  editor->reject();
+
+  // Enter is OK; when OK refuses, Enter moves on from the name to the extensions and then the folder.
+  list->findChild<QToolButton*>("SpeedButton_Add")->click();
+  auto* name = editor->findChild<QLineEdit*>("Edit_CategoryName");
+  auto* extensions = editor->findChild<QLineEdit*>("Edit_CategoryExtensions");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(name, &enter);
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_EQ(name->text(), "Please type a category name!");
+  EXPECT_EQ(editor->focusWidget(), extensions);
+  name->setText("Beta");
+  QApplication::sendEvent(extensions, &enter);
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->text(), "Please choose a directory!");
+  EXPECT_EQ(editor->focusWidget(), editor->findChild<QLineEdit*>("Edit_DefaultDirectory"));
+  editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->setText(QString::fromStdString(temp_.Path()));
+  QApplication::sendEvent(name, &enter);
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_EQ(grid->rowCount(), stored + 3);
 }
 
 }  // namespace
