@@ -46,7 +46,7 @@
 #include "manager/category_tree.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
-#include "manager/headless_windows.h"
+#include "manager/properties_model.h"
 #include "manager/list_commands.h"
 #include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
@@ -70,6 +70,9 @@
 #include "ui/progress_delegate.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompt.h"
+#include "ui/qt_tray.h"
+#include "ui/qt_window_factory.h"
+#include "ui/system_tray_progress.h"
 #include "ui/tray_port.h"
 
 namespace brindle {
@@ -178,7 +181,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   categories_ = std::make_unique<TCategoryList>();
   CleanUpTempDirectory(categories_.get());
   stats_ = std::make_unique<TServerStats>();
-  windows_ = std::make_unique<THeadlessWindowFactory>(&loop_);
+  windows_ = std::make_unique<TQtWindowFactory>(loop_);
   TDownloadSystemServices services;
   services.Model = list_.get();
   services.Windows = windows_.get();
@@ -188,6 +191,12 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services.Loop = &loop_;
   system_ = std::make_unique<TDownloadSystem>(services);
   windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  windows_->OnProperties = [this](TDownloader& downloader) {
+    const TLDIList& records = system_->DownloadList();
+    for (int i = 0; i < records.Count(); ++i)
+      if (records.Get(i) == &downloader.LDI())
+        ShowProperties(std::make_shared<TPropertiesModel>(*system_, *records.Get(i)));
+  };
   // The clipboard as it is now counts as seen: an address copied before the
   // start is not taken.
   clipboardMonitor_ = std::make_unique<TMonitorClipboard>(*system_, QtClipboardText(), &loop_);
@@ -206,6 +215,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   PopulateStringGrid(false);
 
   BuildTray();
+  ApplyTrayProgress();
   UpdateStatusBar();
   UpdateSpeedAndTimeLeft();
   scheduledDownloads_ = std::make_unique<TScheduledDownloads>(*system_);
@@ -880,7 +890,16 @@ void TForm_Main::ApplyConfiguration() {
   PopulateTreeView();
   grid_->viewport()->update();
   LoadSchedulerSettingsFromRegistry();
+  ApplyTrayProgress();
   UpdateStatusBar();
+}
+
+void TForm_Main::ApplyTrayProgress() {
+  if (!ReadBool(kOptionsSection, "ShowSystemTrayIcons", false)) {
+    trayProgress_.reset();
+  } else if (!trayProgress_) {
+    trayProgress_ = std::make_unique<TSystemTrayProgress>(*system_, [] { return std::make_unique<TQtTray>(); });
+  }
 }
 
 void TForm_Main::UpdateStatusBar() {
