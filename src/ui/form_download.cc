@@ -203,7 +203,14 @@ void TForm_Download::ApplyTexts() {
     const QString value = QString::fromStdString(text);
     if (widget->text() != value) widget->setText(value);
   };
-  set(editSavePath_, model_.SavePath());
+  // The edits show their start, as the labels do.
+  const auto setEdit = [](QLineEdit* edit, const std::string& text) {
+    const QString value = QString::fromStdString(text);
+    if (edit->text() == value) return;
+    edit->setText(value);
+    edit->setCursorPosition(0);
+  };
+  setEdit(editSavePath_, model_.SavePath());
   set(labelStatus_, model_.Status());
   const std::optional<uint32_t>& color = colors_.For(model_.StatusColor());
   QPalette palette = labelStatus_->palette();
@@ -212,11 +219,12 @@ void TForm_Download::ApplyTexts() {
   labelStatus_->setPalette(palette);
   set(labelResume_, model_.Resume());
   buttonPause_->setEnabled(model_.PauseEnabled());
-  set(editUrl_, model_.Url());
+  setEdit(editUrl_, model_.Url());
   set(labelTimeLeft_, model_.TimeLeft());
   set(labelTransferRate_, model_.TransferRate());
   set(labelFileSize_, model_.FileSizeText());
-  progress_->setRange(0, model_.ProgressMaximum());
+  // An empty range would turn the bar into a busy indicator.
+  progress_->setRange(0, std::max(1, model_.ProgressMaximum()));
   progress_->setValue(model_.ProgressPosition());
   const QString caption = QString::fromStdString(model_.Caption());
   if (windowTitle() != caption) setWindowTitle(caption);
