@@ -44,7 +44,8 @@ TDownloadSnapshot ReadDownloadSnapshot(TDownloader& downloader) {
   snapshot.TransferRate = downloader.TransferRate();
   snapshot.FileSize = record.FileSize;
   snapshot.TransferCount = downloader.TransferCount();
-  for (int i = 0; i < downloader.Slots().NumberOfSlots(); ++i) snapshot.Slots.push_back(ReadPartSlotInfo(downloader, i));
+  for (int i = 0; i < downloader.Slots().NumberOfSlots(); ++i)
+    snapshot.Slots.push_back(ReadPartSlotInfo(downloader, i));
   return snapshot;
 }
 

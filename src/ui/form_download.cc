@@ -43,7 +43,8 @@ QLabel* ValueLabel(QWidget* parent, const char* name) {
 }  // namespace
 
 TForm_Download::TForm_Download(TDownloader& downloader, std::function<void(TDownloader&)> showProperties)
-    : QWidget(nullptr, Qt::Window),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       downloader_(downloader),
       showProperties_(std::move(showProperties)),
       colors_(LoadColorSettingsFromRegistry()) {
@@ -122,8 +123,10 @@ TForm_Download::TForm_Download(TDownloader& downloader, std::function<void(TDown
   buttons->addWidget(buttonAbort_);
   layout->addLayout(buttons);
 
-  connect(buttonPause_, &QPushButton::clicked, this, [this] { Guarded("TForm_Download.Button_PauseClick", [this] { Pause(); }); });
-  connect(buttonAbort_, &QPushButton::clicked, this, [this] { Guarded("TForm_Download.Button_AbortClick", [this] { Abort(); }); });
+  connect(buttonPause_, &QPushButton::clicked, this,
+          [this] { Guarded("TForm_Download.Button_PauseClick", [this] { Pause(); }); });
+  connect(buttonAbort_, &QPushButton::clicked, this,
+          [this] { Guarded("TForm_Download.Button_AbortClick", [this] { Abort(); }); });
   connect(buttonProperties_, &QPushButton::clicked, this, [this] {
     Guarded("TForm_Download.Button_PropertiesClick", [this] {
       if (showProperties_) showProperties_(downloader_);

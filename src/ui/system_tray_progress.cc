@@ -10,7 +10,8 @@ namespace brindle {
 TSystemTrayProgress::TSystemTrayProgress(TDownloadSystem& system, TPortFactory makePort)
     : system_(system), makePort_(std::move(makePort)) {
   updateTimer_.setInterval(kUpdateIntervalMs);
-  QObject::connect(&updateTimer_, &QTimer::timeout, [this] { Guarded("TSystemTrayProgress.OnUpdateTimer", [this] { OnUpdateTimer(); }); });
+  QObject::connect(&updateTimer_, &QTimer::timeout,
+                   [this] { Guarded("TSystemTrayProgress.OnUpdateTimer", [this] { OnUpdateTimer(); }); });
   updateTimer_.start();
 }
 
@@ -21,8 +22,8 @@ TSystemTrayProgress::~TSystemTrayProgress() {
 
 void TSystemTrayProgress::OnUpdateTimer() {
   for (TDownloader* downloader : system_.ActiveList()) {
-    const bool known = std::any_of(items_.begin(), items_.end(),
-                                   [&](const auto& item) { return item->Downloader() == downloader; });
+    const bool known =
+        std::any_of(items_.begin(), items_.end(), [&](const auto& item) { return item->Downloader() == downloader; });
     if (!known) items_.push_back(std::make_unique<TTrayIconListItem>(system_, *downloader, makePort_()));
   }
   // Every stopped download loses its icon in the same tick: its downloader

@@ -48,8 +48,7 @@ class TTrayInfoPanel final : public QWidget {
   TTrayInfo info_;
 };
 
-TTrayIconListItem::TTrayIconListItem(TDownloadSystem& system, TDownloader& downloader,
-                                     std::unique_ptr<TTrayPort> port)
+TTrayIconListItem::TTrayIconListItem(TDownloadSystem& system, TDownloader& downloader, std::unique_ptr<TTrayPort> port)
     : system_(system), downloader_(&downloader), record_(&downloader.LDI()), port_(std::move(port)) {
   menu_ = std::make_unique<QMenu>();
   menu_->setObjectName("PopupMenu_TrayProgress");
@@ -58,18 +57,20 @@ TTrayIconListItem::TTrayIconListItem(TDownloadSystem& system, TDownloader& downl
   menu_->addSeparator();
   QAction* pause = menu_->addAction(ThemeGlyph("media-playback-pause", QStyle::SP_MediaPause), "Pause");
   pause->setObjectName("Pause1");
-  QAction* schedule =
-      menu_->addAction(ThemeGlyph("x-office-calendar", QStyle::SP_FileDialogDetailedView), "Schedule");
+  QAction* schedule = menu_->addAction(ThemeGlyph("x-office-calendar", QStyle::SP_FileDialogDetailedView), "Schedule");
   schedule->setObjectName("Schedule1");
   QAction* abort = menu_->addAction(ThemeGlyph("process-stop", QStyle::SP_BrowserStop), "Abort");
   abort->setObjectName("Abort1");
-  QObject::connect(toggle, &QAction::triggered, [this] { Guarded("TTrayIconListItem.ShowHide", [this] { ToggleDownloadWindow(); }); });
+  QObject::connect(toggle, &QAction::triggered,
+                   [this] { Guarded("TTrayIconListItem.ShowHide", [this] { ToggleDownloadWindow(); }); });
   QObject::connect(pause, &QAction::triggered, [this] { Guarded("TTrayIconListItem.Pause", [this] { Pause(); }); });
-  QObject::connect(schedule, &QAction::triggered, [this] { Guarded("TTrayIconListItem.Schedule", [this] { Schedule(); }); });
+  QObject::connect(schedule, &QAction::triggered,
+                   [this] { Guarded("TTrayIconListItem.Schedule", [this] { Schedule(); }); });
   QObject::connect(abort, &QAction::triggered, [this] { Guarded("TTrayIconListItem.Abort", [this] { Abort(); }); });
 
   infoTimer_.setInterval(kInfoIntervalMs);
-  QObject::connect(&infoTimer_, &QTimer::timeout, [this] { Guarded("TTrayIconListItem.OnInfoFormTimer", [this] { OnInfoFormTimer(); }); });
+  QObject::connect(&infoTimer_, &QTimer::timeout,
+                   [this] { Guarded("TTrayIconListItem.OnInfoFormTimer", [this] { OnInfoFormTimer(); }); });
 
   port_->SetToolTip(QString::fromStdString(record_->Url->FileName));
   port_->SetMenu(menu_.get());

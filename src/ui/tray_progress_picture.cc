@@ -21,7 +21,8 @@ const QColor kNavy(0, 0, 128);
 void Box(QPainter& painter, int left, int top, int right, int bottom, const QColor& pen, const QColor& brush) {
   if (right - left < 1 || bottom - top < 1) return;
   painter.fillRect(QRect(left, top, right - left, bottom - top), pen);
-  if (right - left > 2 && bottom - top > 2) painter.fillRect(QRect(left + 1, top + 1, right - left - 2, bottom - top - 2), brush);
+  if (right - left > 2 && bottom - top > 2)
+    painter.fillRect(QRect(left + 1, top + 1, right - left - 2, bottom - top - 2), brush);
 }
 
 // Characters come off the end until the text with "..." fits.
@@ -80,7 +81,8 @@ void PaintTrayInfoPanel(QPainter& painter, QSize size, const TTrayInfo& info) {
   Box(painter, 12, 57, w - 14, 77, Qt::black, Qt::white);
   const int inner = w - 30;
   if (info.FileSize > 0) {
-    const double share = std::clamp(static_cast<double>(info.TransferCount) / static_cast<double>(info.FileSize), 0.0, 1.0);
+    const double share =
+        std::clamp(static_cast<double>(info.TransferCount) / static_cast<double>(info.FileSize), 0.0, 1.0);
     Box(painter, 14, 34, 14 + static_cast<int>(std::lround(share * inner)), 50, kGreen, kGreen);
   }
   const int n = static_cast<int>(info.Parts.size());
