@@ -47,7 +47,7 @@
 #include "manager/category_tree.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
-#include "manager/headless_windows.h"
+#include "manager/properties_model.h"
 #include "manager/list_commands.h"
 #include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
@@ -62,7 +62,6 @@
 #include "ui/download_table_model.h"
 #include "ui/form_add_url.h"
 #include "ui/form_categories.h"
-#include "ui/form_combine_parts.h"
 #include "ui/form_configuration.h"
 #include "ui/form_hang_up_on.h"
 #include "ui/form_properties.h"
@@ -72,6 +71,9 @@
 #include "ui/progress_delegate.h"
 #include "ui/qt_clipboard.h"
 #include "ui/qt_prompt.h"
+#include "ui/qt_tray.h"
+#include "ui/qt_window_factory.h"
+#include "ui/system_tray_progress.h"
 #include "ui/tray_port.h"
 
 namespace brindle {
@@ -195,7 +197,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   categories_ = std::make_unique<TCategoryList>();
   CleanUpTempDirectory(categories_.get());
   stats_ = std::make_unique<TServerStats>();
-  windows_ = std::make_unique<THeadlessWindowFactory>(&loop_);
+  windows_ = std::make_unique<TQtWindowFactory>(loop_);
   TDownloadSystemServices services;
   services.Model = list_.get();
   services.Windows = windows_.get();
@@ -205,9 +207,11 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services.Loop = &loop_;
   system_ = std::make_unique<TDownloadSystem>(services);
   windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
-  // A window of its own, so it stays visible while the main window is in the tray.
-  windows_->CombineWindows = [](TLocalDownloadinfo&) -> std::unique_ptr<TCombineWindow> {
-    return std::make_unique<TForm_CombineParts>();
+  windows_->OnProperties = [this](TDownloader& downloader) {
+    const TLDIList& records = system_->DownloadList();
+    for (int i = 0; i < records.Count(); ++i)
+      if (records.Get(i) == &downloader.LDI())
+        ShowProperties(std::make_shared<TPropertiesModel>(*system_, *records.Get(i)));
   };
   // The clipboard as it is now counts as seen: an address copied before the
   // start is not taken.
@@ -227,6 +231,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   PopulateStringGrid(false);
 
   BuildTray();
+  ApplyTrayProgress();
   UpdateStatusBar();
   UpdateSpeedAndTimeLeft();
   scheduledDownloads_ = std::make_unique<TScheduledDownloads>(*system_);
@@ -901,7 +906,16 @@ void TForm_Main::ApplyConfiguration() {
   PopulateTreeView();
   grid_->viewport()->update();
   LoadSchedulerSettingsFromRegistry();
+  ApplyTrayProgress();
   UpdateStatusBar();
+}
+
+void TForm_Main::ApplyTrayProgress() {
+  if (!ReadBool(kOptionsSection, "ShowSystemTrayIcons", false)) {
+    trayProgress_.reset();
+  } else if (!trayProgress_) {
+    trayProgress_ = std::make_unique<TSystemTrayProgress>(*system_, [] { return std::make_unique<TQtTray>(); });
+  }
 }
 
 void TForm_Main::UpdateStatusBar() {

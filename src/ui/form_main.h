@@ -40,7 +40,6 @@ class TDebugTrace;
 class TForm_Configuration;
 class TForm_HangUpOn;
 class THangUpTimer;
-class THeadlessWindowFactory;
 class TModemConnection;
 class TMonitorClipboard;
 class TScheduledDownloads;
@@ -48,7 +47,9 @@ class TScheduler;
 class TVersionChecker;
 class TProgressDelegate;
 class TQtPrompt;
+class TQtWindowFactory;
 class TServerStats;
+class TSystemTrayProgress;
 class TTrayPort;
 struct THandOverRequest;
 
@@ -141,6 +142,8 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   TMonitorClipboard& ClipboardMonitor() const { return *clipboardMonitor_; }
   TVersionChecker& VersionChecker() const { return *versionChecker_; }
   bool TrayAvailable() const;
+  // The tray icons of the running downloads, or nullptr.
+  TSystemTrayProgress* TrayProgress() const { return trayProgress_.get(); }
   // The open after-downloads countdown, or nullptr.
   QMessageBox* Countdown() const { return countdown_; }
 
@@ -172,6 +175,8 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   void ShowAbout();
   void AnnounceAfterDownloads(TAfterDownloadsActions::TAction action, std::function<void()> proceed);
   void HideToTray();
+  // Creates or frees the tray progress as "ShowSystemTrayIcons" says.
+  void ApplyTrayProgress();
   QToolButton* MakeButton(QWidget* parent, const char* name, const QString& text, const QIcon& icon,
                           const char* hint);
 
@@ -182,10 +187,12 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   std::unique_ptr<TCategoryList> categories_;
   std::unique_ptr<TServerStats> stats_;
   std::unique_ptr<TDownloadListModel> list_;
-  std::unique_ptr<THeadlessWindowFactory> windows_;
+  std::unique_ptr<TQtWindowFactory> windows_;
   std::unique_ptr<TModemConnection> modem_;
   std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
   std::unique_ptr<TDownloadSystem> system_;
+  // The tray icons of the running downloads ("ShowSystemTrayIcons").
+  std::unique_ptr<TSystemTrayProgress> trayProgress_;
   // The services around the download system, which they act on.
   std::unique_ptr<TScheduledDownloads> scheduledDownloads_;
   std::unique_ptr<TScheduler> scheduler_;

@@ -4,7 +4,11 @@ namespace brindle {
 
 TQtTray::TQtTray() {
   QObject::connect(&icon_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
-    if ((reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) && OnActivated) OnActivated();
+    if (reason == QSystemTrayIcon::DoubleClick && OnDoubleClicked) {
+      OnDoubleClicked();
+    } else if ((reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) && OnActivated) {
+      OnActivated();
+    }
   });
 }
 

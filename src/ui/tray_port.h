@@ -19,6 +19,9 @@ class TTrayPort {
   virtual void Hide() = 0;
   // A click on the icon (not the menu).
   std::function<void()> OnActivated;
+  // A double click, where the tray delivers one (StatusNotifier trays do
+  // not). Unset: a double click counts as a click.
+  std::function<void()> OnDoubleClicked;
 };
 
 }  // namespace brindle

@@ -14,7 +14,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTableView>
 #include <QToolButton>
 #include <QUrl>
@@ -30,6 +32,9 @@
 #include "core/trace.h"
 #include "core/paths.h"
 #include "core/status_texts.h"
+#include "engine/downloader.h"
+#include "engine/part_download_slots.h"
+#include "manager/download_forms.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
@@ -44,6 +49,9 @@
 #include "ui/debug_form.h"
 #include "ui/download_table_model.h"
 #include "ui/event_loop_bridge.h"
+#include "ui/form_configuration.h"
+#include "ui/form_download.h"
+#include "ui/system_tray_progress.h"
 #include "ui/tray_port.h"
 #include "ui_test_support.h"
 
@@ -241,6 +249,53 @@ TEST_F(FormMainTest, ExitAsksWhileDownloadsRunAndClosingHidesOnlyWithATray) {
   EXPECT_EQ(terminated_, 1);
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Status(), kStatusPaused);
+}
+
+TEST_F(FormMainTest, DownloadWindowAndTrayIconFollowARunningDownload) {
+  WriteBool(kOptionsSection, "ShowDownloadWindow", true);
+  WriteBool(kOptionsSection, "ShowSystemTrayIcons", true);
+  test::FaultHttpServer server(loop_);
+  auto form = NewForm();
+  StartStalledDownload(*form, server);
+  TDownloadSystem& system = form->DownloadSystem();
+  TDownloader* downloader = system.ActiveList().at(0);
+  auto* window = dynamic_cast<TForm_Download*>(system.GetDownloadForms(downloader)->DownloadWindow.get());
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  // After the split every slot has its numbered row.
+  auto* grid = Find<QTableWidget>(*window, "StringGrid_SimultaneousDownloads");
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return downloader->Slots().NumberOfSlots() == 4 && grid->rowCount() == 4; }));
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(grid->item(row, 0)->text(), QString::number(row + 1));
+  EXPECT_TRUE(window->windowTitle().endsWith("% big.bin")) << window->windowTitle().toStdString();
+  EXPECT_TRUE(Find<QPushButton>(*window, "Button_Pause")->isEnabled());
+
+  TSystemTrayProgress* tray = form->TrayProgress();
+  ASSERT_NE(tray, nullptr);
+  tray->OnUpdateTimer();
+  ASSERT_EQ(tray->Items().size(), 1u);
+  const QList<QAction*> actions = tray->Items()[0]->Menu().actions();
+  ASSERT_EQ(actions.size(), 5);
+  EXPECT_EQ(actions[0]->text(), "Show/Hide Download Window");
+  actions[0]->trigger();
+  EXPECT_FALSE(window->isVisible());
+  actions[0]->trigger();
+  EXPECT_TRUE(window->isVisible());
+  tray->Items()[0]->ShowInfoForm();
+  EXPECT_TRUE(tray->Items()[0]->InfoFormShown());
+
+  // "Schedule" stops the download; the icon goes at the next tick, after
+  // the downloader itself was freed.
+  EXPECT_EQ(actions[3]->text(), "Schedule");
+  actions[3]->trigger();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return system.ActiveList().empty() && system.FormsCount() == 0; }));
+  EXPECT_EQ(system.DownloadList().Get(0)->Status(), kStatusScheduled);
+  tray->OnUpdateTimer();
+  EXPECT_TRUE(tray->Items().empty());
+
+  WriteBool(kOptionsSection, "ShowSystemTrayIcons", false);
+  form->OpenConfiguration(0);
+  form->Configuration()->accept();
+  EXPECT_EQ(form->TrayProgress(), nullptr);
 }
 
 TEST_F(FormMainTest, WithoutATrayClosingMinimizesInsteadOfHiding) {
