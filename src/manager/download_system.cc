@@ -558,8 +558,11 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
     TLocalDownloadinfo& record = RecordOf(downloader);
     record.Save();
     TDownloadForms* forms = GetDownloadForms(&downloader);
-    if (forms && forms->NewDownloadDialog)
+    if (forms && forms->NewDownloadDialog) {
       forms->NewDownloadDialog->SetSizeText(BytesToPresentableString(record.FileSize), TStatusColor::Other);
+      // A retry that got through undoes the error's disabled Start.
+      forms->NewDownloadDialog->SetStartEnabled(true);
+    }
   } catch (...) {
     LogError("TDownloadSystem.OnFileSizeRequestDone");
   }

@@ -471,7 +471,7 @@ class AnswerLaterFactory final : public TDownloadWindowFactory {
   std::unique_ptr<TNewDownloadDialog> CreateNewDownloadDialog(
       TDownloader&, TLocalDownloadinfo&, std::function<void(const TNewDownloadAnswer&)> answer) override {
     answers.push_back(std::move(answer));
-    return std::make_unique<Dialog>();
+    return std::make_unique<Dialog>(sizeTexts, startEnabled);
   }
   std::unique_ptr<TDownloadWindow> CreateDownloadWindow(TDownloader& downloader) override {
     return headless_.CreateDownloadWindow(downloader);
@@ -481,13 +481,18 @@ class AnswerLaterFactory final : public TDownloadWindowFactory {
     return headless_.CreateCompleteDialog(downloader, record, std::move(closed));
   }
   std::vector<std::function<void(const TNewDownloadAnswer&)>> answers;
+  std::vector<std::string> sizeTexts;
+  std::vector<bool> startEnabled;
 
  private:
   struct Dialog final : TNewDownloadDialog {
+    Dialog(std::vector<std::string>& texts, std::vector<bool>& enabled) : texts_(texts), enabled_(enabled) {}
     void Show() override {}
     bool Visible() const override { return true; }
-    void SetSizeText(const std::string&, TStatusColor) override {}
-    void SetStartEnabled(bool) override {}
+    void SetSizeText(const std::string& text, TStatusColor) override { texts_.push_back(text); }
+    void SetStartEnabled(bool enabled) override { enabled_.push_back(enabled); }
+    std::vector<std::string>& texts_;
+    std::vector<bool>& enabled_;
   };
   THeadlessWindowFactory headless_;
 };
@@ -535,6 +540,28 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleas
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
   EXPECT_EQ(system_->FormsCount(), 1);  // the scheduled one's downloader is gone
   EXPECT_EQ(TLocalDownloadinfo(nullptr, scheduled->TempFileName, &categories).Category, categories.Get(1));
+}
+
+TEST_F(DownloadSystemITest, TheDialogShowsTheErrorAndStartComesBackWithTheRetry) {
+  WriteInteger(kOptionsSection, "RetryDelay", 2);
+  http_.Script([](const HttpRequest&) { return test::StatusReply(404, "Not Found"); });
+  AnswerLaterFactory windows(loop_);
+  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+  TDownloadSystemServices services;
+  services.Model = model_.get();
+  services.Windows = &windows;
+  services.Loop = &loop_;
+  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+  system_ = std::make_unique<TDownloadSystem>(services);
+  TLocalDownloadinfo* record = system_->AddDownload(
+      std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f0.bin")), "", nullptr), true);
+  ASSERT_TRUE(Run([record] { return record->RetryTimer != nullptr; }));
+  EXPECT_EQ(windows.startEnabled, (std::vector<bool>{false}));
+  clock_.Advance(2000);
+  ASSERT_TRUE(Run([&windows] { return windows.startEnabled.size() == 2; }));
+  EXPECT_TRUE(windows.startEnabled.back());
+  EXPECT_EQ(windows.sizeTexts,
+            (std::vector<std::string>{kStatusContactingHost, "Error: File not found", "39 kb"}));
 }
 
 }  // namespace
