@@ -64,7 +64,9 @@ TForm_DownloadFileInfo::TForm_DownloadFileInfo(const TLocalDownloadinfo& record,
   editUrl_ = new QLineEdit(QString::fromStdString(info_.Url()), group);
   editUrl_->setObjectName("Edit_URL");
   editUrl_->setReadOnly(true);
-  editUrl_->setBackgroundRole(QPalette::Window);
+  QPalette readOnly = editUrl_->palette();
+  readOnly.setColor(QPalette::Base, readOnly.color(QPalette::Window));
+  editUrl_->setPalette(readOnly);
   editUrl_->setCursorPosition(0);
   grid->addWidget(label("Label1", "URL:"), 0, 0);
   grid->addWidget(editUrl_, 0, 1, 1, 2);
@@ -148,9 +150,7 @@ TForm_DownloadFileInfo::TForm_DownloadFileInfo(const TLocalDownloadinfo& record,
   FillCategories(info_.ProposedCategory() ? info_.ProposedCategory()->Name() : "");
   if (comboCategory_->currentIndex() >= 0) CategoryChanged();
   LoadStringGridsConfiguration();
-  setMinimumWidth(kClientWidth);
-  resize(std::max(kClientWidth, sizeHint().width()), sizeHint().height());
-  setFixedHeight(sizeHint().height());
+  setFixedSize(std::max(kClientWidth, sizeHint().width()), sizeHint().height());
 }
 
 TForm_DownloadFileInfo::~TForm_DownloadFileInfo() { *alive_ = false; }
