@@ -269,16 +269,29 @@ void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDow
     TDownloadForms* forms = GetDownloadForms(downloader);
     if (!forms || forms->Release) return;
     TLocalDownloadinfo& record = RecordOf(*downloader);
+    const auto takeAnswer = [this, &record, &answer] {
+      record.LocalFileName = answer.LocalFileName;
+      record.Category = services_.Categories && !answer.Category.empty()
+                            ? services_.Categories->GetByName(answer.Category)
+                            : nullptr;
+      record.Description = answer.Description;
+    };
     switch (answer.Kind) {
       case TNewDownloadAnswer::TKind::Start:
-        record.LocalFileName = answer.LocalFileName;
+        takeAnswer();
         TryToStartDownload(*downloader);
         break;
       case TNewDownloadAnswer::TKind::Schedule:
-        record.LocalFileName = answer.LocalFileName;
+        takeAnswer();
         record.SetStatus(kStatusScheduled);
         record.Save();
+        RefreshList();
+        // Pausing releases the downloader; the record keeps "Scheduled".
         downloader->Pause();
+        record.SetStatus(kStatusScheduled);
+        record.Save();
+        UpdateGridRow(&record);
+        RefreshList();
         break;
       case TNewDownloadAnswer::TKind::Cancel:
         downloader->Abort();
@@ -545,8 +558,11 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
     TLocalDownloadinfo& record = RecordOf(downloader);
     record.Save();
     TDownloadForms* forms = GetDownloadForms(&downloader);
-    if (forms && forms->NewDownloadDialog)
+    if (forms && forms->NewDownloadDialog) {
       forms->NewDownloadDialog->SetSizeText(BytesToPresentableString(record.FileSize), TStatusColor::Other);
+      // A retry that got through undoes the error's disabled Start.
+      forms->NewDownloadDialog->SetStartEnabled(true);
+    }
   } catch (...) {
     LogError("TDownloadSystem.OnFileSizeRequestDone");
   }

@@ -23,6 +23,8 @@ struct TNewDownloadAnswer {
   enum class TKind { Start, Schedule, Cancel };
   TKind Kind = TKind::Cancel;
   std::string LocalFileName;  // for Start and Schedule
+  std::string Category;       // the chosen category's name; empty: none
+  std::string Description;
 };
 
 class TNewDownloadDialog {

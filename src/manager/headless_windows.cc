@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/event_loop.h"
+#include "manager/category.h"
 #include "manager/download_file_name.h"
 #include "manager/local_download_info.h"
 
@@ -28,6 +29,8 @@ class HeadlessNewDownloadDialog final : public TNewDownloadDialog {
       TNewDownloadAnswer answer;
       answer.Kind = TNewDownloadAnswer::TKind::Start;
       answer.LocalFileName = DefaultLocalFileName(record_, inUse_);
+      if (record_.Category) answer.Category = record_.Category->Name();
+      answer.Description = record_.Description;
       const auto callback = std::move(answer_);
       answer_ = nullptr;
       callback(answer);

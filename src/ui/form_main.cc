@@ -285,6 +285,10 @@ TForm_Main::~TForm_Main() {
   for (QToolButton* b : panelSpeedButtons_->findChildren<QToolButton*>()) b->removeEventFilter(this);
   countdownTimer_.stop();
   if (countdown_) delete countdown_.data();
+  if (dropBox_) {
+    dropBox_->OnClosed = nullptr;
+    delete dropBox_.data();
+  }
   grid_->setItemDelegate(nullptr);
   grid_->setModel(nullptr);
   scheduler_.reset();
@@ -513,9 +517,9 @@ void TForm_Main::BuildMenus() {
   add(downloads, "ResumeAll1", "&Res&ume All", QKeySequence("Ctrl+Alt+R"), [this] { commands_->ResumeAll(); });
   add(downloads, "ClearAllDoneandErrenous1", "&Clear All Done and Errenous", QKeySequence("Ctrl+Alt+C"),
       [this] { commands_->ClearAllDoneAndErrenous(); });
-  actionDownloadBasket_ = add(downloads, "DownloadBasket1", "&Download Basket", {}, nullptr);
+  actionDownloadBasket_ = add(downloads, "DownloadBasket1", "&Download Basket", {},
+                              [this] { ShowDownloadBasket(actionDownloadBasket_->isChecked()); });
   actionDownloadBasket_->setCheckable(true);
-  actionDownloadBasket_->setVisible(false);
 
   QMenu* search = bar->addMenu("&Search");
   search->setObjectName("Search1");
@@ -671,6 +675,25 @@ bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
   auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
   system_->AddDownload(std::move(record), true);
   return true;
+}
+
+void TForm_Main::ShowDownloadBasket(bool ticked) {
+  actionDownloadBasket_->setChecked(ticked);
+  if (!ticked) {
+    if (dropBox_) dropBox_->close();
+    return;
+  }
+  if (!dropBox_) {
+    dropBox_ = new TForm_DragAndDropBox([this](const std::string& url) { return AddDownloadFromUrl(url, true); });
+    dropBox_->setAttribute(Qt::WA_DeleteOnClose);
+    dropBox_->OnClosed = [this] {
+      actionDownloadBasket_->setChecked(false);
+      // It is deleted later; a new tick makes a new one.
+      dropBox_ = nullptr;
+    };
+  }
+  dropBox_->show();
+  dropBox_->raise();
 }
 
 void TForm_Main::AskAddUrl() {
@@ -864,10 +887,30 @@ void TForm_Main::OpenConfiguration(int page) {
   configuration_->open();
 }
 
+TCategoryEditor& TForm_Main::CategoryEditor() {
+  if (!categoryEditor_)
+    categoryEditor_ = std::make_unique<TCategoryEditor>(*categories_, *categoryTree_, system_->DownloadList());
+  return *categoryEditor_;
+}
+
+TFileInfoWindowServices TForm_Main::FileInfoWindowServices() {
+  TFileInfoWindowServices services;
+  services.Info.Categories = categories_.get();
+  services.Info.FileNameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  services.Editor = &CategoryEditor();
+  services.OnCategoryAdded = [this](const std::string&) {
+    DrawTreeView();
+    PopulateStringGrid(true);
+    if (categoriesForm_ && categoriesForm_->isVisible()) categoriesForm_->UpdateStringGridCategories();
+  };
+  if (!commandLineUrls_.empty()) services.CommandLineUrl = commandLineUrls_.front();
+  services.EndProgram = [this] { QTimer::singleShot(0, this, [this] { Terminate(); }); };
+  return services;
+}
+
 void TForm_Main::OpenCategories() {
   if (!categoriesForm_) {
-    categoryEditor_ = std::make_unique<TCategoryEditor>(*categories_, *categoryTree_, system_->DownloadList());
-    categoriesForm_ = new TForm_Categories(*categoryEditor_, *categories_, this);
+    categoriesForm_ = new TForm_Categories(CategoryEditor(), *categories_, this);
     categoriesForm_->OnChanged = [this] {
       DrawTreeView();
       PopulateStringGrid(true);
@@ -1077,6 +1120,7 @@ void TForm_Main::DoBeforeTerminate() {
     SavePosition(kPositionSection, placement);
     categoryTree_->SaveChoosenCategory();
     WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
+    if (dropBox_) dropBox_->close();
     clipboardMonitor_->Disable();
   });
 }

@@ -13,6 +13,8 @@
 
 #include "manager/after_downloads.h"
 #include "manager/list_window_port.h"
+#include "ui/form_download_file_info.h"
+#include "ui/form_drag_and_drop_box.h"
 #include "ui/form_properties.h"
 
 class QAction;
@@ -115,6 +117,14 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   void LoadStringGridsConfiguration();
   void SaveStringGridsConfiguration();
   void ToggleMainWindow();
+  // What every file-info window ("Save as...") is given by the window
+  // factory: the categories, the download system's names in use, the
+  // category editor behind "New..." (the tree follows), the command line's
+  // address and the way to end the program.
+  TFileInfoWindowServices FileInfoWindowServices();
+  // "Download Basket": ticked opens the drop box, unticked closes it.
+  void ShowDownloadBasket(bool ticked);
+  TForm_DragAndDropBox* DropBox() const { return dropBox_; }
 
   TDownloadSystem& DownloadSystem() const { return *system_; }
   TDownloadTableModel& TableModel() const { return *tableModel_; }
@@ -155,6 +165,7 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  TCategoryEditor& CategoryEditor();
   void BuildToolbar(QWidget* parent);
   void BuildMenus();
   void BuildStatusBar();
@@ -209,6 +220,7 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   TForm_HangUpOn* hangUp_ = nullptr;
   TDebugForm* debugForm_ = nullptr;
   QPointer<TForm_Properties> properties_;
+  QPointer<TForm_DragAndDropBox> dropBox_;
   TForm_Categories* categoriesForm_ = nullptr;
   QMenu* listMenu_ = nullptr;
   QTimer timer2_;

@@ -518,5 +518,106 @@ TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
   }
 }
 
+
+// Keeps the new-download dialog's answer for the test to give.
+class AnswerLaterFactory final : public TDownloadWindowFactory {
+ public:
+  explicit AnswerLaterFactory(EventLoop& loop) : headless_(&loop) {}
+  std::unique_ptr<TNewDownloadDialog> CreateNewDownloadDialog(
+      TDownloader&, TLocalDownloadinfo&, std::function<void(const TNewDownloadAnswer&)> answer) override {
+    answers.push_back(std::move(answer));
+    return std::make_unique<Dialog>(sizeTexts, startEnabled);
+  }
+  std::unique_ptr<TDownloadWindow> CreateDownloadWindow(TDownloader& downloader) override {
+    return headless_.CreateDownloadWindow(downloader);
+  }
+  std::unique_ptr<TCompleteDialog> CreateCompleteDialog(TDownloader& downloader, TLocalDownloadinfo& record,
+                                                        std::function<void()> closed) override {
+    return headless_.CreateCompleteDialog(downloader, record, std::move(closed));
+  }
+  std::vector<std::function<void(const TNewDownloadAnswer&)>> answers;
+  std::vector<std::string> sizeTexts;
+  std::vector<bool> startEnabled;
+
+ private:
+  struct Dialog final : TNewDownloadDialog {
+    Dialog(std::vector<std::string>& texts, std::vector<bool>& enabled) : texts_(texts), enabled_(enabled) {}
+    void Show() override {}
+    bool Visible() const override { return true; }
+    void SetSizeText(const std::string& text, TStatusColor) override { texts_.push_back(text); }
+    void SetStartEnabled(bool enabled) override { enabled_.push_back(enabled); }
+    std::vector<std::string>& texts_;
+    std::vector<bool>& enabled_;
+  };
+  THeadlessWindowFactory headless_;
+};
+
+TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleasesTheDownloader) {
+  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
+  TCategoryList categories(temp_.File("cat.dat"));
+  for (const char* name : {"Binaries", "Later"}) {
+    auto category = std::make_unique<TCategory>();
+    category->SetName(name);
+    category->SetExtensions(name == std::string("Binaries") ? "bin" : "");
+    categories.Add(std::move(category));
+  }
+  AnswerLaterFactory windows(loop_);
+  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+  TDownloadSystemServices services;
+  services.Model = model_.get();
+  services.Windows = &windows;
+  services.Categories = &categories;
+  services.Loop = &loop_;
+  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+  system_ = std::make_unique<TDownloadSystem>(services);
+  const auto add = [this](const std::string& path) {
+    return system_->AddDownload(
+        std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), true);
+  };
+  TLocalDownloadinfo* scheduled = add("/f0.bin");
+  TLocalDownloadinfo* started = add("/f1.bin");
+  ASSERT_EQ(windows.answers.size(), 2u);
+  EXPECT_EQ(scheduled->Category, categories.Get(0));  // found by the file name
+
+  windows.answers[0]({TNewDownloadAnswer::TKind::Schedule, temp_.File("s.bin"), "Later", "for tonight"});
+  EXPECT_EQ(scheduled->Status(), kStatusScheduled);
+  EXPECT_EQ(scheduled->LocalFileName, temp_.File("s.bin"));
+  EXPECT_EQ(scheduled->Category, categories.Get(1));
+  EXPECT_EQ(scheduled->Description, "for tonight");
+  EXPECT_EQ(system_->AssociatedDownloader(scheduled), nullptr);
+  EXPECT_EQ(StoredStatus(*scheduled), kStatusScheduled);
+  EXPECT_EQ(model_->Cell(model_->AssociatedRow(scheduled), kColumnStatus), kStatusScheduled);
+  windows.answers[1]({TNewDownloadAnswer::TKind::Start, temp_.File("t.bin"), "", "now"});
+  EXPECT_EQ(started->Category, nullptr);  // the combo was emptied
+  EXPECT_EQ(started->Description, "now");
+  EXPECT_NE(system_->AssociatedDownloader(started), nullptr);
+  clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
+  EXPECT_EQ(system_->FormsCount(), 1);  // the scheduled one's downloader is gone
+  EXPECT_EQ(TLocalDownloadinfo(nullptr, scheduled->TempFileName, &categories).Category, categories.Get(1));
+}
+
+TEST_F(DownloadSystemITest, TheDialogShowsTheErrorAndStartComesBackWithTheRetry) {
+  WriteInteger(kOptionsSection, "RetryDelay", 2);
+  http_.Script([](const HttpRequest&) { return test::StatusReply(404, "Not Found"); });
+  AnswerLaterFactory windows(loop_);
+  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+  TDownloadSystemServices services;
+  services.Model = model_.get();
+  services.Windows = &windows;
+  services.Loop = &loop_;
+  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+  system_ = std::make_unique<TDownloadSystem>(services);
+  TLocalDownloadinfo* record = system_->AddDownload(
+      std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f0.bin")), "", nullptr), true);
+  ASSERT_TRUE(Run([record] { return record->RetryTimer != nullptr; }));
+  EXPECT_EQ(windows.startEnabled, (std::vector<bool>{false}));
+  clock_.Advance(2000);
+  ASSERT_TRUE(Run([&windows] { return windows.startEnabled.size() == 2; }));
+  EXPECT_TRUE(windows.startEnabled.back());
+  EXPECT_EQ(windows.sizeTexts,
+            (std::vector<std::string>{kStatusContactingHost, "Error: File not found", "39 kb"}));
+}
+
 }  // namespace
 }  // namespace brindle

@@ -151,7 +151,7 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   for (const Item& item : {Item{"AddURL1", "&Add URL", "Ctrl+Alt+A", true}, Item{"Delete1", "&Delete", "Ctrl+D", true},
                            Item{"ViewAsText1", "View &As Text", "F3", true},
                            Item{"ClearAllDoneandErrenous1", "&Clear All Done and Errenous", "Ctrl+Alt+C", true},
-                           Item{"DownloadBasket1", "&Download Basket", "", false},
+                           Item{"DownloadBasket1", "&Download Basket", "", true},
                            Item{"FAQ1", "&FAQ", "", false}, Item{"ViewLog1", "&View Log", "", false},
                            Item{"BrowserIntegration1", "&Browser Integration", "", true}}) {
     auto* action = Find<QAction>(*form, item.Name);
