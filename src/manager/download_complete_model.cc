@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -27,7 +26,7 @@ constexpr const char* kNotAnArchive = "NOTAZIPFILE";
 // A new directory only we can enter, so nobody else can plant files or
 // links where the installer is run from. Empty on failure.
 std::string MakePrivateTempDirectory() {
-  const char* tmp = std::getenv("TMPDIR");
+  const char* tmp = getenv("TMPDIR");
   std::string root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   if (root.size() > 1 && root.back() == '/') root.pop_back();
   std::string pattern = root + "/brindle-install-XXXXXX";
@@ -117,10 +116,11 @@ TDownloadCompleteModel::TAfter TDownloadCompleteModel::UnZipAndInstall() {
 
 TDownloadCompleteModel::TAfter TDownloadCompleteModel::ExtractAllAndRun(const std::string& entry) {
   const std::string directory = MakePrivateTempDirectory();
-  if (directory.empty() || !ExtractInto(directory)) {
-    if (directory.empty()) Prompt().Message(kCaption, CouldNotExtract(path_), [] {});
+  if (directory.empty()) {
+    Prompt().Message(kCaption, CouldNotExtract(path_), [] {});
     return TAfter::Stays;
   }
+  if (!ExtractInto(directory)) return TAfter::Stays;
   RunFile(directory + "/" + entry);
   return TAfter::Closes;
 }

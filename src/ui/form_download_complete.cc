@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -103,6 +104,7 @@ TForm_DownloadComplete::TForm_DownloadComplete(const TLocalDownloadinfo& record,
   bottom->addStretch(1);
   auto* close = Button("SpeedButton_Close", "Close", QIcon());
   close->setDefault(true);
+  close->setFocus();
   bottom->addWidget(close);
   outer->addLayout(bottom);
 
@@ -163,9 +165,11 @@ void TForm_DownloadComplete::Command(const char* name,
 }
 
 void TForm_DownloadComplete::UnZip() {
+  const QPointer<TForm_DownloadComplete> self(this);
   const QString folder = QFileDialog::getExistingDirectory(
       this, "UnZip to", QString::fromStdString(DirectoryOf(model_.Path())), QFileDialog::ShowDirsOnly);
-  if (folder.isEmpty()) return;
+  // The program may have ended the window while the chooser was open.
+  if (!self || folder.isEmpty()) return;
   Command("SpeedButtonUnZipClick", [this, folder] { return model_.UnZip(folder.toStdString()); });
 }
 
