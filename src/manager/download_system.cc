@@ -26,6 +26,7 @@
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/download_file_name.h"
+#include "manager/download_complete_model.h"
 #include "manager/download_forms.h"
 #include "manager/download_list_filters.h"
 #include "manager/download_list_model.h"
@@ -714,9 +715,7 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
     RefreshList();
     if (OnDownloadDone) OnDownloadDone(record);
     if (!record.LocalFileName.empty() && !forms->CompleteDialog) {
-      const bool show = record.Category ? record.Category->ShowCompleteDialog()
-                                        : ReadBool(kOptionsSection, "ShowCompletedDialog", true);
-      if (show) {
+      if (TDownloadCompleteModel::Wanted(record.Category)) {
         TDownloader* d = &downloader;
         forms->CompleteDialog = services_.Windows->CreateCompleteDialog(downloader, record, [this, d] {
           if (TDownloadForms* f = GetDownloadForms(d)) AllowFree(*f);

@@ -1,5 +1,9 @@
 #include "platform/shell.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string_view>
 
 #include "core/launcher_port.h"
@@ -13,6 +17,22 @@ void Callbrowser(const std::string& urlOrPath) {
   } catch (...) {
     LogError("Callbrowser");
   }
+}
+
+bool RunFile(const std::string& path) {
+  try {
+    if (path.empty()) return false;
+    std::error_code error;
+    std::string full = std::filesystem::absolute(path, error).lexically_normal().string();
+    if (error) full = path;
+    struct stat info;
+    if (stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(full.c_str(), X_OK) == 0)
+      return Launcher().StartProgram({full});
+    return Launcher().OpenDocument(full);
+  } catch (...) {
+    LogError("RunFile");
+  }
+  return false;
 }
 
 void ExecuteProgram(const std::string& commandLine) {

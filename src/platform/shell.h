@@ -9,6 +9,14 @@ namespace brindle {
 // program's launcher.
 void Callbrowser(const std::string& urlOrPath);
 
+// Opens a finished file or folder: a regular file the user may execute is
+// started directly as a program (from an argument vector, without
+// arguments); anything else, folders included, goes to the desktop's
+// association (xdg-open). The path is made absolute first, so that a file
+// name is neither searched in PATH nor read as an option. False when
+// nothing could be started.
+bool RunFile(const std::string& path);
+
 // Starts a command line without waiting: split into words as a POSIX shell
 // would, then started from the argument vector, never by a shell. A line
 // that does not split (an unclosed quote) starts nothing.

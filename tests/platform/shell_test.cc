@@ -69,6 +69,41 @@ TEST_F(ShellLauncherTest, ExecuteProgramStartsTheSplitWordsAndCallbrowserOpens) 
   EXPECT_EQ(launcher_.Opened, Words{"http://localhost/stats.html"});
 }
 
+TEST_F(ShellLauncherTest, RunFileStartsOnlyExecutableFilesAndOpensEverythingElse) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  WriteWholeFile(dir.File("tool"), "#!/bin/sh\n");
+  WriteWholeFile(dir.File("setup.exe"), "MZ");
+  WriteWholeFile(dir.File("-name"), "#!/bin/sh\n");
+  fs::permissions(dir.File("tool"), fs::perms::owner_all | fs::perms::group_exec);
+  fs::permissions(dir.File("-name"), fs::perms::owner_all);
+  fs::permissions(dir.File("setup.exe"), fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_directory(dir.File("folder"));
+  const std::string relative = fs::relative(dir.File("-name")).string();
+  const struct {
+    std::string path;
+    std::string started;  // empty: opened instead
+    std::string opened;
+  } cases[] = {
+      {dir.File("tool"), dir.File("tool"), ""},
+      {relative, dir.File("-name"), ""},  // never searched in PATH, never an option
+      {dir.File("setup.exe"), "", dir.File("setup.exe")},  // not executable: its association
+      {dir.File("folder"), "", dir.File("folder")},        // folders are searchable, not programs
+      {dir.File("missing"), "", dir.File("missing")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    launcher_.Opened.clear();
+    launcher_.Started.clear();
+    EXPECT_TRUE(RunFile(c.path));
+    EXPECT_EQ(launcher_.Started, c.started.empty() ? std::vector<Words>{} : std::vector<Words>{{c.started}});
+    EXPECT_EQ(launcher_.Opened, c.opened.empty() ? Words{} : Words{c.opened});
+  }
+  launcher_.Opened.clear();
+  EXPECT_FALSE(RunFile(""));
+  EXPECT_TRUE(launcher_.Opened.empty());
+}
+
 // Writes its arguments, one a line, to <dir>/out, then whether our descriptor 200 leaked to it.
 std::string WriteRecorder(const TempDir& dir, const std::string& name) {
   std::string path = dir.File(name);

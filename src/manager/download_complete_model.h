@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace brindle {
+
+class TCategory;
+class TLocalDownloadinfo;
+
+// The download-complete dialog without its toolkit: what it shows of the
+// finished file and what its buttons do. Messages go through the prompt
+// port, programs and folders through RunFile (the launcher port).
+class TDownloadCompleteModel {
+ public:
+  enum class TAfter { Stays, Closes };
+
+  // The address and path are copied: the record may leave the download
+  // list while the window is still open. closed: the download system's
+  // release of the download, called once whichever way the window closes.
+  TDownloadCompleteModel(const TLocalDownloadinfo& record, std::function<void()> closed);
+  TDownloadCompleteModel(std::string url, std::string path, std::function<void()> closed);
+
+  // Whether finishing a download of that category (nullptr: none) shows
+  // the dialog: a category's own flag decides alone, else
+  // "ShowCompletedDialog".
+  static bool Wanted(const TCategory* category);
+  // The first ".zip" of the lower-cased path ends it.
+  static bool NamedLikeZip(const std::string& path);
+
+  const std::string& Url() const { return url_; }
+  const std::string& Path() const { return path_; }
+  const std::string& SizeText() const { return sizeText_; }
+  // "UnZip" (and with it the archive button row) and "UnZip and Install".
+  bool UnZipShown() const { return unZipShown_; }
+  bool InstallShown() const { return installShown_; }
+
+  TAfter OpenRun();
+  TAfter OpenFolder();
+  // Extracts every entry into folder (created when missing), then opens it.
+  TAfter UnZip(const std::string& folder);
+  // Extracts into a new private temporary directory and runs the installer
+  // entry from there.
+  TAfter UnZipAndInstall();
+  // Every way of closing the window ends here; only the first call counts.
+  void Closed(bool doNotShowAgain);
+
+  static constexpr const char* kCaption = "Download Complete";
+  static constexpr const char* kNoInstaller = "Setup.exe or Install.exe not found";
+  static std::string CouldNotExtract(const std::string& path) { return "Couldn't extract " + path; }
+
+ private:
+  // False (after the message) when the archive was refused or any entry
+  // failed; what was extracted stays.
+  bool ExtractInto(const std::string& directory);
+  TAfter ExtractAllAndRun(const std::string& entry);
+
+  std::string url_;
+  std::string path_;
+  std::string sizeText_;
+  bool unZipShown_ = false;
+  bool installShown_ = false;
+  std::function<void()> closed_;
+  bool isClosed_ = false;
+};
+
+}  // namespace brindle

@@ -1,0 +1,170 @@
+#include "manager/download_complete_model.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/launcher_port.h"
+#include "core/presentation.h"
+#include "manager/category.h"
+#include "manager_test_support.h"
+
+namespace brindle {
+namespace {
+
+using test::FileExists;
+using test::ReadWholeFile;
+using test::WriteWholeFile;
+using Strings = std::vector<std::string>;
+using TAfter = TDownloadCompleteModel::TAfter;
+
+class RecordingLauncher : public LauncherPort {
+ public:
+  bool OpenDocument(const std::string& path) override {
+    Opened.push_back(path);
+    return true;
+  }
+  bool StartProgram(const std::vector<std::string>& argv) override {
+    Started.push_back(argv);
+    return true;
+  }
+  Strings Opened;
+  std::vector<Strings> Started;
+};
+
+class DownloadCompleteModelTest : public test::ManagerTest {
+ protected:
+  void SetUp() override {
+    ManagerTest::SetUp();
+    SetLauncher(&launcher_);
+    SetPrompt(&prompt_);
+    if (const char* tmp = std::getenv("TMPDIR")) savedTmp_ = tmp;
+    setenv("TMPDIR", (temp_.Path() + "/").c_str(), 1);
+  }
+  void TearDown() override {
+    if (savedTmp_) setenv("TMPDIR", savedTmp_->c_str(), 1);
+    else unsetenv("TMPDIR");
+    SetPrompt(nullptr);
+    SetLauncher(nullptr);
+    ManagerTest::TearDown();
+  }
+  // A finished download named name holding the bytes of a stored test archive.
+  std::string Downloaded(const std::string& name, const std::string& archive) {
+    const std::string path = temp_.File(name);
+    WriteWholeFile(path, ReadWholeFile(std::string(BRINDLE_TEST_DATA) + "/zip/" + archive));
+    return path;
+  }
+  TDownloadCompleteModel Model(const std::string& path) {
+    return TDownloadCompleteModel("http://localhost/x", path, [this] { ++released_; });
+  }
+
+  RecordingLauncher launcher_;
+  test::ScriptedPrompt prompt_;
+  std::optional<std::string> savedTmp_;
+  int released_ = 0;
+};
+
+TEST_F(DownloadCompleteModelTest, ArchiveButtonsFollowTheNameAndTheProbe) {
+  const struct {
+    const char* name;
+    const char* archive;  // nullptr: a text file
+    bool unZip;
+    bool install;
+  } cases[] = {
+      {"report.ZIP", "infozip-installer.zip", true, true},  // the name test ignores case
+      {"notes.zip", "infozip-comment.zip", true, false},     // an archive without installer
+      {"archive.zip.txt", "infozip-installer.zip", false, false},
+      {"old.zip.zip", "infozip-installer.zip", false, false},  // only the first ".zip" counts
+      {".zip", nullptr, false, false},                          // named like one, no archive
+      {"setup.exe.zip", "infozip-installer.zip", false, false},  // never a self-extracting program
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = temp_.File(c.name);
+    if (c.archive) path = Downloaded(c.name, c.archive);
+    else WriteWholeFile(path, "PK but not an archive");
+    const TDownloadCompleteModel model = Model(path);
+    EXPECT_EQ(model.UnZipShown(), c.unZip);
+    EXPECT_EQ(model.InstallShown(), c.install);
+    EXPECT_EQ(model.SizeText(), BytesToPresentableString(std::filesystem::file_size(path)));
+  }
+}
+
+TEST_F(DownloadCompleteModelTest, InstallRunsTheEntryFromANewPrivateDirectoryWithoutMakingItExecutable) {
+  TDownloadCompleteModel model = Model(Downloaded("pack.zip", "infozip-installer.zip"));
+  ASSERT_EQ(model.UnZipAndInstall(), TAfter::Closes);
+  ASSERT_TRUE(launcher_.Started.empty());
+  ASSERT_EQ(launcher_.Opened.size(), 1u);
+  const std::filesystem::path run = launcher_.Opened[0];
+  const std::filesystem::path directory = run.parent_path().parent_path().parent_path();
+  EXPECT_EQ(directory.parent_path().string(), temp_.Path());
+  EXPECT_TRUE(directory.filename().string().starts_with("brindle-install-"));
+  EXPECT_EQ(run.lexically_relative(directory).string(), "installer/disk1/SETUP.EXE");
+  EXPECT_EQ(ReadWholeFile(run.string()).size(), 3072u);
+  struct stat info {};
+  ASSERT_EQ(stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(run.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0111, 0u);
+  EXPECT_TRUE(prompt_.texts.empty());
+
+  // A second install gets a directory of its own.
+  ASSERT_EQ(model.UnZipAndInstall(), TAfter::Closes);
+  ASSERT_EQ(launcher_.Opened.size(), 2u);
+  EXPECT_NE(launcher_.Opened[1], launcher_.Opened[0]);
+}
+
+TEST_F(DownloadCompleteModelTest, CommandsOpenWhatTheyNameAndFailuresKeepTheWindow) {
+  const std::string archive = Downloaded("data.zip", "infozip-comment.zip");
+  TDownloadCompleteModel model = Model(archive);
+  EXPECT_EQ(model.OpenRun(), TAfter::Closes);
+  EXPECT_EQ(model.OpenFolder(), TAfter::Closes);
+  const std::string folder = temp_.File("out/new");
+  EXPECT_EQ(model.UnZip(folder), TAfter::Closes);
+  EXPECT_EQ(launcher_.Opened, (Strings{archive, temp_.Path(), folder}));
+  EXPECT_TRUE(FileExists(folder + "/file.txt"));
+  EXPECT_EQ(model.UnZip(""), TAfter::Stays);  // the chooser was cancelled
+
+  EXPECT_EQ(model.UnZipAndInstall(), TAfter::Stays);
+  EXPECT_EQ(prompt_.texts, Strings{TDownloadCompleteModel::kNoInstaller});
+
+  // An entry that would leave the folder fails; the good one stays extracted.
+  const std::string hostile = Downloaded("hostile.zip", "hostile-dotdot.zip");
+  TDownloadCompleteModel refused = Model(hostile);
+  launcher_.Opened.clear();
+  prompt_.texts.clear();
+  EXPECT_EQ(refused.UnZip(temp_.File("h")), TAfter::Stays);
+  EXPECT_TRUE(FileExists(temp_.File("h/good.txt")));
+  EXPECT_FALSE(FileExists(temp_.File("evil.txt")));
+  EXPECT_EQ(prompt_.texts, Strings{"Couldn't extract " + hostile});
+  EXPECT_TRUE(launcher_.Opened.empty());
+  EXPECT_EQ(released_, 0);
+}
+
+TEST_F(DownloadCompleteModelTest, DoNotShowAgainStopsTheDialogOnlyForDownloadsWithoutCategory) {
+  TCategory shows;
+  shows.SetShowCompleteDialog(true);
+  TCategory hides;
+  hides.SetShowCompleteDialog(false);
+  EXPECT_TRUE(TDownloadCompleteModel::Wanted(nullptr));
+  EXPECT_FALSE(TDownloadCompleteModel::Wanted(&hides));
+
+  TDownloadCompleteModel unticked = Model(temp_.File("a.txt"));
+  unticked.Closed(false);
+  EXPECT_TRUE(TDownloadCompleteModel::Wanted(nullptr));
+  TDownloadCompleteModel ticked = Model(temp_.File("b.txt"));
+  ticked.Closed(true);
+  ticked.Closed(true);  // a window closes once
+  EXPECT_EQ(released_, 2);
+  EXPECT_FALSE(TDownloadCompleteModel::Wanted(nullptr));
+  EXPECT_TRUE(TDownloadCompleteModel::Wanted(&shows));
+}
+
+}  // namespace
+}  // namespace brindle

@@ -1,0 +1,90 @@
+#include "ui/form_download_complete.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QKeyEvent>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/launcher_port.h"
+#include "core/url.h"
+#include "manager/local_download_info.h"
+#include "ui_test_support.h"
+
+namespace brindle {
+namespace {
+
+class OpenedLauncher : public LauncherPort {
+ public:
+  bool OpenDocument(const std::string& path) override {
+    Opened.push_back(path);
+    return true;
+  }
+  bool StartProgram(const std::vector<std::string>&) override { return false; }
+  std::vector<std::string> Opened;
+};
+
+class FormDownloadCompleteTest : public test::UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    SetLauncher(&launcher_);
+  }
+  void TearDown() override {
+    SetLauncher(nullptr);
+    UiTest::TearDown();
+  }
+  // A finished download of name holding content.
+  std::unique_ptr<TForm_DownloadComplete> Form(const std::string& name, const std::string& content) {
+    record_ = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>("http://localhost/" + name), "", nullptr);
+    record_->LocalFileName = temp_.File(name);
+    test::WriteWholeFile(record_->LocalFileName, content);
+    auto form = std::make_unique<TForm_DownloadComplete>(*record_, [this] { ++closed_; });
+    form->Show();
+    return form;
+  }
+  static std::string Installer() {
+    return test::ReadWholeFile(std::string(BRINDLE_TEST_DATA) + "/zip/infozip-installer.zip");
+  }
+
+  OpenedLauncher launcher_;
+  std::unique_ptr<TLocalDownloadinfo> record_;
+  int closed_ = 0;
+};
+
+TEST_F(FormDownloadCompleteTest, AnArchiveGetsTheArchiveRowAndOtherFilesTheLowerWindow) {
+  auto archive = Form("report.ZIP", Installer());
+  auto plain = Form("report.zip", "not an archive");
+  ASSERT_TRUE(archive->findChild<QPushButton*>("SpeedButtonUnZip"));
+  ASSERT_TRUE(archive->findChild<QPushButton*>("SpeedButtonUnZipAndInstall"));
+  EXPECT_FALSE(plain->findChild<QPushButton*>("SpeedButtonUnZip"));
+  EXPECT_FALSE(plain->findChild<QPushButton*>("SpeedButtonUnZipAndInstall"));
+  EXPECT_LT(plain->height(), archive->height());
+  EXPECT_EQ(archive->findChild<QLineEdit*>("Edit_URL")->text(), "http://localhost/report.ZIP");
+  EXPECT_EQ(archive->findChild<QLineEdit*>("Edit_Path")->text().toStdString(), temp_.File("report.ZIP"));
+  EXPECT_EQ(plain->findChild<QLabel*>("Label_Size")->text(), "14 bytes");
+  EXPECT_EQ(archive->windowTitle(), "Download Complete");
+}
+
+TEST_F(FormDownloadCompleteTest, EveryCloseReleasesOnceAndTheTickIsKept) {
+  auto form = Form("a.txt", "text");
+  form->findChild<QPushButton*>("SpeedButton3")->click();
+  EXPECT_EQ(launcher_.Opened, std::vector<std::string>{temp_.File("a.txt")});
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(closed_, 1);
+  EXPECT_TRUE(ReadBool(kOptionsSection, "ShowCompletedDialog", true));
+
+  auto ticked = Form("b.txt", "text");
+  ticked->findChild<QCheckBox*>("chkboxShowDialog")->setChecked(true);
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(ticked.get(), &esc);
+  EXPECT_FALSE(ticked->isVisible());
+  EXPECT_EQ(closed_, 2);
+  EXPECT_FALSE(ReadBool(kOptionsSection, "ShowCompletedDialog", true));
+}
+
+}  // namespace
+}  // namespace brindle
