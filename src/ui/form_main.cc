@@ -197,7 +197,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   categories_ = std::make_unique<TCategoryList>();
   CleanUpTempDirectory(categories_.get());
   stats_ = std::make_unique<TServerStats>();
-  windows_ = std::make_unique<TQtWindowFactory>(loop_);
+  windows_ = std::make_unique<TQtWindowFactory>();
   TDownloadSystemServices services;
   services.Model = list_.get();
   services.Windows = windows_.get();
@@ -206,7 +206,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services.AfterDownloads = afterDownloads_.get();
   services.Loop = &loop_;
   system_ = std::make_unique<TDownloadSystem>(services);
-  windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  windows_->FileInfoServices = [this] { return FileInfoWindowServices(); };
   windows_->OnProperties = [this](TDownloader& downloader) {
     const TLDIList& records = system_->DownloadList();
     for (int i = 0; i < records.Count(); ++i)

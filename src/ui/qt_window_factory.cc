@@ -2,15 +2,14 @@
 
 #include "ui/form_combine_parts.h"
 #include "ui/form_download.h"
+#include "ui/form_download_complete.h"
 
 namespace brindle {
 
-TQtWindowFactory::TQtWindowFactory(EventLoop& loop) : headless_(&loop) {}
-
 std::unique_ptr<TNewDownloadDialog> TQtWindowFactory::CreateNewDownloadDialog(
-    TDownloader& downloader, TLocalDownloadinfo& record, std::function<void(const TNewDownloadAnswer&)> answer) {
-  headless_.NameInUse = NameInUse;
-  return headless_.CreateNewDownloadDialog(downloader, record, std::move(answer));
+    TDownloader&, TLocalDownloadinfo& record, std::function<void(const TNewDownloadAnswer&)> answer) {
+  return std::make_unique<TForm_DownloadFileInfo>(record, std::move(answer),
+                                                  FileInfoServices ? FileInfoServices() : TFileInfoWindowServices{});
 }
 
 std::unique_ptr<TDownloadWindow> TQtWindowFactory::CreateDownloadWindow(TDownloader& downloader) {
@@ -21,10 +20,9 @@ std::unique_ptr<TDownloadWindow> TQtWindowFactory::CreateDownloadWindow(TDownloa
   });
 }
 
-std::unique_ptr<TCompleteDialog> TQtWindowFactory::CreateCompleteDialog(TDownloader& downloader,
-                                                                        TLocalDownloadinfo& record,
+std::unique_ptr<TCompleteDialog> TQtWindowFactory::CreateCompleteDialog(TDownloader&, TLocalDownloadinfo& record,
                                                                         std::function<void()> closed) {
-  return headless_.CreateCompleteDialog(downloader, record, std::move(closed));
+  return std::make_unique<TForm_DownloadComplete>(record, std::move(closed));
 }
 
 // A window of its own, so it stays visible while the main window is in the tray.

@@ -1,21 +1,18 @@
 #pragma once
 
 #include <functional>
-#include <string>
+#include <memory>
 
 #include "manager/download_windows.h"
-#include "manager/headless_windows.h"
+#include "ui/form_download_file_info.h"
 
 namespace brindle {
 
-class EventLoop;
-
-// The windows of one download in the desktop program. The new-download
-// and completion dialogs are still the headless ones.
+// The windows of one download in the desktop program. Each is a top-level
+// window of its own (its own taskbar button) owned by the download system,
+// so none has a Qt parent that would delete it a second time.
 class TQtWindowFactory final : public TDownloadWindowFactory {
  public:
-  explicit TQtWindowFactory(EventLoop& loop);
-
   std::unique_ptr<TNewDownloadDialog> CreateNewDownloadDialog(
       TDownloader& downloader, TLocalDownloadinfo& record,
       std::function<void(const TNewDownloadAnswer&)> answer) override;
@@ -24,13 +21,11 @@ class TQtWindowFactory final : public TDownloadWindowFactory {
                                                         std::function<void()> closed) override;
   std::unique_ptr<TCombineWindow> CreateCombineWindow(TDownloader& downloader, TLocalDownloadinfo& record) override;
 
-  // Names the download system keeps for other downloads (FileNameInUse).
-  std::function<bool(const std::string&)> NameInUse;
+  // What every "Save as..." window is handed; asked for each window, so it
+  // follows the main window's categories and command line.
+  std::function<TFileInfoWindowServices()> FileInfoServices;
   // "Properties" of a download window.
   std::function<void(TDownloader&)> OnProperties;
-
- private:
-  THeadlessWindowFactory headless_;
 };
 
 }  // namespace brindle
