@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/launcher_port.h"
 #include "core/memory_registry.h"
-#include "core/prompt_port.h"
 #include "core/settings.h"
 #include "platform/file_size_signal.h"
+#include "support/fake_launcher.h"
+#include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -93,25 +93,12 @@ JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const
   return result;
 }
 
-class FakePrompt : public PromptPort {
- public:
-  void Ask(const std::string&, const std::string&, std::function<void(bool)> answer) override { answer(false); }
-  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
-    Messages.push_back(text), done();
-  }
-  Words Messages;
-};
-
-class FakeLauncher : public LauncherPort {
- public:
-  bool OpenDocument(const std::string&) override { return true; }
-  bool StartProgram(const std::vector<std::string>& argv) override { return Started.push_back(argv), true; }
-  std::vector<Words> Started;
-};
-
 class CombinePartsTest : public ::testing::Test {
  protected:
-  CombinePartsTest() { SetRegistry(&registry_), SetPrompt(&prompt_), SetLauncher(&launcher_); }
+  CombinePartsTest() {
+    prompt_.yes = false;
+    SetRegistry(&registry_), SetPrompt(&prompt_), SetLauncher(&launcher_);
+  }
   ~CombinePartsTest() override { SetLauncher(nullptr), SetPrompt(nullptr), SetRegistry(nullptr); }
   JoinResult Join(int64_t size, const std::string& target) { return RunJoin(loop_, base_, size, target); }
   void RemoveFiles() {
@@ -124,8 +111,8 @@ class CombinePartsTest : public ::testing::Test {
   SteppingClock clock_;
   EventLoop loop_{clock_};
   MemoryRegistry registry_;
-  FakePrompt prompt_;
-  FakeLauncher launcher_;
+  test::ScriptedPrompt prompt_;
+  test::FakeLauncher launcher_;
 };
 
 // The finished file replaces an older one of that name, and the part files
@@ -166,7 +153,7 @@ TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFile) {
     ASSERT_FALSE(result.Progress.empty());
     EXPECT_LE(result.Progress.back(), result.Written);
   }
-  EXPECT_TRUE(prompt_.Messages.empty());
+  EXPECT_TRUE(prompt_.messages.empty());
 
   EXPECT_EQ(TCombineParts::JoinTempFileName("/d/file.zip"), "/d/file.zip.brindle-join.tmp");
   const std::string longest = "/d/" + std::string(255, 'a');
@@ -201,7 +188,7 @@ TEST_F(CombinePartsTest, FailedJoinKeepsEveryPartAndCreatesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     RemoveFiles();
-    prompt_.Messages.clear();
+    prompt_.messages.clear();
     WriteParts(base_, c.Parts);
     const Files before = Snapshot(dir_.Path());
     const JoinResult result = Join(c.Size, c.Target.empty() ? "" : dir_.File(c.Target));
@@ -211,9 +198,9 @@ TEST_F(CombinePartsTest, FailedJoinKeepsEveryPartAndCreatesNothing) {
     EXPECT_EQ(Snapshot(dir_.Path()), before);
     std::string message = c.Message;
     if (const size_t at = message.find("<dir>"); at != std::string::npos) message.replace(at, 5, dir_.Path());
-    EXPECT_EQ(prompt_.Messages, message.empty() ? Words{} : Words{message});
+    EXPECT_EQ(prompt_.messages, message.empty() ? Words{} : Words{message});
   }
-  EXPECT_TRUE(launcher_.Started.empty());
+  EXPECT_TRUE(launcher_.started.empty());
 }
 
 TEST_F(CombinePartsTest, VirusScannerGetsProgramParametersAndFileAsSeparateArguments) {
@@ -222,14 +209,14 @@ TEST_F(CombinePartsTest, VirusScannerGetsProgramParametersAndFileAsSeparateArgum
   WriteString(kOptionsSection, "AntivirusExecutableParameters", "--quiet -x 'a b'");
   WriteParts(base_, {{0, 10}});
   ASSERT_TRUE(Join(10, target).Success);
-  EXPECT_TRUE(launcher_.Started.empty());  // VirusChecking is off by default
+  EXPECT_TRUE(launcher_.started.empty());  // VirusChecking is off by default
 
   WriteBool(kOptionsSection, "VirusChecking", true);
   WriteParts(base_, {{0, 10}, {10, 20}});
   ASSERT_TRUE(Join(30, target).Success);
   ASSERT_FALSE(Join(30, target).Success);  // no file to scan
   const Words expected = {"/opt/scan tool/scan", "--quiet", "-x", "a b", target};
-  EXPECT_EQ(launcher_.Started, std::vector<Words>{expected});
+  EXPECT_EQ(launcher_.started, std::vector<Words>{expected});
 }
 
 TEST_F(CombinePartsTest, OwnerDestroyedWhileTheWorkerRunsHearsNothing) {

@@ -14,6 +14,7 @@
 #include "engine/ftp_part_downloader.h"
 #include "support/fault_http_server.h"
 #include "support/loopback_port.h"
+#include "support/final_state.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -102,9 +103,7 @@ class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
     return std::make_unique<TFTPPartDownloader>("ftp://127.0.0.1:" + std::to_string(port_) + path,
                                                 dir_.File("download." + std::to_string(start)), start, end, &loop_);
   }
-  static bool Final(const TPartDownloader& part) {
-    return part.State() == psDone || part.State() == psError || part.State() == psAborted;
-  }
+  static bool Final(const TPartDownloader& part) { return test::Final(part.State()); }
 
   EventLoop loop_;
   MemoryRegistry registry_;

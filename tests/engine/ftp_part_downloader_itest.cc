@@ -8,16 +8,13 @@
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/memory_registry.h"
 #include "core/settings.h"
 #include "engine/ftp_part_downloader.h"
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
-#include "support/manual_clock.h"
-#include "support/temp_dir.h"
-#include "support/test_content.h"
+#include "support/part_downloader_test.h"
 
 namespace brindle {
 namespace {
@@ -28,46 +25,28 @@ using States = std::vector<TPartDownloaderState>;
 
 using test::MakeContent;
 
-bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
+using test::Final;
 
-class FtpPartDownloaderTest : public ::testing::Test {
+class FtpPartDownloaderTest : public test::PartDownloaderTest {
  protected:
   FtpPartDownloaderTest() {
-    clock_.Attach(loop_);
-    SetRegistry(&registry_);
     WriteBool(kOptionsSection, "UseFTPProxy", false);
     WriteBool(kOptionsSection, "PassiveMode", true);
     server_.AddFile("/pub/f.bin", content_);
   }
-  ~FtpPartDownloaderTest() override { SetRegistry(nullptr), clock_.Detach(); }
-
   std::unique_ptr<TFTPPartDownloader> Make(int64_t start, int64_t end, const std::string& url = "") {
     auto part = std::make_unique<TFTPPartDownloader>(url.empty() ? server_.Url("/pub/f.bin") : url,
                                                      dir_.File("part." + std::to_string(start)), start, end, &loop_);
-    part->OnChange = [this](TPartDownloader&, TPartDownloaderState s) { states_.push_back(s); };
+    Watch(*part);
     return part;
-  }
-  TPartDownloaderState Run(TPartDownloader& part) {
-    states_.clear();
-    part.Get();
-    EXPECT_TRUE(test::RunUntil(loop_, [&] { return !states_.empty() && Final(states_.back()); }));
-    return part.State();
   }
   bool RunUntil(const std::function<bool()>& done) { return test::RunUntil(loop_, done); }
   bool AllClosed() { return RunUntil([&] { return server_.OpenSessions() == 0; }); }
-  std::string PartFile(const TPartDownloader& part) const { return test::ReadWholeFile(part.FileName()); }
-  std::string Slice(int64_t first, int64_t last) const { return content_.substr(first, last - first + 1); }
   Commands CommandsFrom(size_t first) const {
     return {server_.Commands().begin() + static_cast<ptrdiff_t>(first), server_.Commands().end()};
   }
 
-  test::ManualClock clock_;
-  EventLoop loop_{clock_};
-  MemoryRegistry registry_;
-  test::TempDir dir_;
   FaultFtpServer server_{loop_};
-  const std::string content_ = MakeContent(200000);
-  States states_;
 };
 
 template <class Case>

@@ -9,6 +9,7 @@
 #include "engine/http_part_downloader.h"
 #include "support/fault_http_server.h"
 #include "support/nginx_server.h"
+#include "support/final_state.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -32,9 +33,7 @@ class NginxInteropTest : public ::testing::Test {
     return std::make_unique<THTTPPartDownloader>(Url(path), dir_.File("download"), start, end, &loop_);
   }
 
-  static bool Final(const TPartDownloader& part) {
-    return part.State() == psDone || part.State() == psError || part.State() == psAborted;
-  }
+  static bool Final(const TPartDownloader& part) { return test::Final(part.State()); }
 
   EventLoop loop_;
   MemoryRegistry registry_;

@@ -10,15 +10,12 @@
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/memory_registry.h"
 #include "core/settings.h"
 #include "engine/http_part_downloader.h"
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
 #include "support/fault_http_server.h"
-#include "support/manual_clock.h"
-#include "support/temp_dir.h"
-#include "support/test_content.h"
+#include "support/part_downloader_test.h"
 
 namespace brindle {
 namespace {
@@ -28,35 +25,19 @@ using test::FileReplyOptions;
 using test::HttpReply;
 using test::HttpRequest;
 
-// Bytes that differ from their neighbours, so a byte at a wrong offset shows.
+using test::Final;
 using test::MakeContent;
 
-bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
-
-class HttpPartDownloaderTest : public ::testing::Test {
+class HttpPartDownloaderTest : public test::PartDownloaderTest {
  protected:
   HttpPartDownloaderTest() {
-    clock_.Attach(loop_);
-    SetRegistry(&registry_);
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
     server_.AddFile("/f.bin", content_);
   }
-  ~HttpPartDownloaderTest() override {
-    SetRegistry(nullptr);
-    clock_.Detach();
-  }
-
   std::unique_ptr<THTTPPartDownloader> Make(const std::string& url, int64_t start, int64_t end) {
     auto part = std::make_unique<THTTPPartDownloader>(url, dir_.File("part"), start, end, &loop_);
-    part->OnChange = [this](TPartDownloader&, TPartDownloaderState s) { states_.push_back(s); };
+    Watch(*part);
     return part;
-  }
-  // Starts the part and runs until it reaches a final state.
-  TPartDownloaderState Run(TPartDownloader& part) {
-    states_.clear();
-    part.Get();
-    EXPECT_TRUE(test::RunUntil(loop_, [&] { return !states_.empty() && Final(states_.back()); }));
-    return part.State();
   }
   // The file's answer, spoiled by cutting or stalling the body.
   FaultHttpServer::Handler Spoiled(int64_t closeAfter, std::vector<int64_t> stallAt = {}) {
@@ -67,16 +48,8 @@ class HttpPartDownloaderTest : public ::testing::Test {
       return reply;
     };
   }
-  std::string PartFile(const TPartDownloader& part) const { return test::ReadWholeFile(part.FileName()); }
-  std::string Slice(int64_t first, int64_t last) const { return content_.substr(first, last - first + 1); }
 
-  test::ManualClock clock_;
-  EventLoop loop_{clock_};
-  MemoryRegistry registry_;
-  test::TempDir dir_;
   FaultHttpServer server_{loop_};
-  const std::string content_ = MakeContent(200000);
-  std::vector<TPartDownloaderState> states_;
 };
 
 TEST_F(HttpPartDownloaderTest, WholeFileReportsEveryStepSendsTheExactRequestAndKeepsValidators) {

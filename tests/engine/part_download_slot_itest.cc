@@ -11,6 +11,7 @@
 #include "engine/file_mirror.h"
 #include "engine/part_download_slot.h"
 #include "support/fault_ftp_server.h"
+#include "support/final_state.h"
 #include "support/fault_http_server.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
@@ -21,7 +22,7 @@ namespace {
 
 using test::MakeContent;
 
-bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
+using test::Final;
 
 // The same slot behaviour over both part downloaders.
 class PartDownloadSlotITest : public ::testing::TestWithParam<const char*> {

@@ -2,35 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "core/dial_up_port.h"
-#include "core/prompt_port.h"
 #include "integration_test_support.h"
 #include "manager/modem_connection.h"
+#include "support/fake_dial_up.h"
+#include "support/scripted_prompt.h"
 
 namespace brindle {
 namespace {
-
-class CountingDialUp : public DialUpPort {
- public:
-  std::vector<std::string> Entries() override { return {"isp"}; }
-  bool IsConnected() override { return true; }
-  bool Dial(const std::string&) override { return true; }
-  bool HangUp() override {
-    ++hangUps;
-    return true;
-  }
-  int hangUps = 0;
-};
-
-class SilentPrompt : public PromptPort {
- public:
-  void Ask(const std::string&, const std::string&, std::function<void(bool)> answer) override { answer(false); }
-  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
-    messages.push_back(text);
-    if (done) done();
-  }
-  std::vector<std::string> messages;
-};
 
 TDateTime At(int hour, int minute, int second = 0) {
   return EncodeDateTime({.Year = 2026, .Month = 3, .Day = 2, .Hour = hour, .Minute = minute, .Second = second})
@@ -42,6 +20,7 @@ class HangUpTimerITest : public test::IntegrationTest {
   void SetUp() override {
     IntegrationTest::SetUp();
     SetDialUp(&dialUp_);
+    prompt_.yes = false;
     SetPrompt(&prompt_);
   }
   void TearDown() override {
@@ -49,8 +28,8 @@ class HangUpTimerITest : public test::IntegrationTest {
     SetDialUp(nullptr);
     IntegrationTest::TearDown();
   }
-  CountingDialUp dialUp_;
-  SilentPrompt prompt_;
+  test::FakeDialUp dialUp_;
+  test::ScriptedPrompt prompt_;
 };
 
 TEST_F(HangUpTimerITest, IntervalsAndTheMinutesField) {

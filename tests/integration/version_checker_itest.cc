@@ -6,39 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "core/launcher_port.h"
-#include "core/prompt_port.h"
 #include "core/version.h"
 #include "integration_test_support.h"
+#include "support/fake_launcher.h"
+#include "support/scripted_prompt.h"
 
 namespace brindle {
 namespace {
 
 using test::HttpReply;
 using test::HttpRequest;
-
-class FakePrompt : public PromptPort {
- public:
-  void Ask(const std::string& caption, const std::string& question, std::function<void(bool)> answer) override {
-    questions.push_back(caption + "|" + question);
-    answer(yes);
-  }
-  void Message(const std::string&, const std::string&, std::function<void()> done) override {
-    if (done) done();
-  }
-  bool yes = true;
-  std::vector<std::string> questions;
-};
-
-class FakeLauncher : public LauncherPort {
- public:
-  bool OpenDocument(const std::string& urlOrPath) override {
-    opened.push_back(urlOrPath);
-    return true;
-  }
-  bool StartProgram(const std::vector<std::string>&) override { return false; }
-  std::vector<std::string> opened;
-};
 
 HttpReply Ok(const std::string& body) {
   return HttpReply{.Head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n",
@@ -76,8 +53,8 @@ class VersionCheckerITest : public test::IntegrationTest {
            "\nDownload it now?";
   }
 
-  FakePrompt prompt_;
-  FakeLauncher launcher_;
+  test::ScriptedPrompt prompt_;
+  test::FakeLauncher launcher_;
   std::unique_ptr<TVersionChecker> checker_;
   HttpReply versionFile_;
   std::vector<std::string> statusTexts_;

@@ -2,41 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
 #include "core/status_texts.h"
-#include "manager/category.h"
-#include "manager/category_list.h"
-#include "manager/local_download_info.h"
-#include "manager_test_support.h"
+#include "support/record_list_test.h"
 
 namespace brindle {
 namespace {
 
-using Records = std::vector<TLocalDownloadinfo*>;
-
-class DownloadListFiltersTest : public test::ManagerTest {
- protected:
-  TLocalDownloadinfo* Make(const char* status, TCategory* category = nullptr, TDateTime lastActivity = 0) {
-    const std::string base = temp_.File("R" + std::to_string(records_.size()));
-    TLocalDownloadinfo* record = records_.emplace_back(new TLocalDownloadinfo(nullptr, base, nullptr)).get();
-    record->SetStatus(status);
-    record->Category = category;
-    record->LastActivity = lastActivity;
-    list_.Add(record);
-    return record;
-  }
-  static Records Items(const TLDIList& list) {
-    Records items;
-    for (int i = 0; list.Get(i); ++i) items.push_back(list.Get(i));
-    return items;
-  }
-
-  TCategoryList categories_{temp_.File("cat.dat")};
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
-  TLDIList list_;
-};
+using test::Records;
+using DownloadListFiltersTest = test::RecordListTest;
 
 TEST_F(DownloadListFiltersTest, EachTreeChoiceGivesItsRecordsInListOrder) {
   auto music = std::make_unique<TCategory>();

@@ -8,10 +8,7 @@
 #include <vector>
 
 #include "core/date_folder.h"
-#include "core/dial_up_port.h"
 #include "core/event_loop.h"
-#include "core/power_port.h"
-#include "core/prompt_port.h"
 #include "core/settings.h"
 #include "core/status_texts.h"
 #include "core/timer.h"
@@ -20,13 +17,11 @@
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/download_forms.h"
-#include "manager/download_list_model.h"
-#include "manager/download_system.h"
-#include "manager/headless_windows.h"
-#include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
-#include "manager_test_support.h"
-#include "support/fault_http_server.h"
+#include "support/download_system_test.h"
+#include "support/fake_dial_up.h"
+#include "support/fake_power.h"
+#include "support/scripted_prompt.h"
 #include "support/test_content.h"
 
 namespace brindle {
@@ -37,51 +32,12 @@ using test::HttpRequest;
 
 using test::MakeContent;
 
-// Nothing is sent until the test ends: the download stays "Contacting host".
-HttpReply Held(HttpReply reply) {
-  return HttpReply{.Head = "", .Body = reply.Head + reply.Body, .StallAt = {0}};
-}
-
-class FakePrompt : public PromptPort {
- public:
-  void Ask(const std::string&, const std::string&, std::function<void(bool)> answer) override { answer(false); }
-  void Message(const std::string&, const std::string& text, std::function<void()> done) override {
-    messages.push_back(text);
-    if (done) done();
-  }
-  std::vector<std::string> messages;
-};
-
-class FakeDialUp : public DialUpPort {
- public:
-  std::vector<std::string> Entries() override { return {"modem"}; }
-  bool IsConnected() override { return true; }
-  bool Dial(const std::string&) override { return false; }
-  bool HangUp() override {
-    ++hangUps;
-    return true;
-  }
-  int hangUps = 0;
-};
-
-class FakePower : public PowerPort {
- public:
-  bool PowerOff() override {
-    ++powerOffs;
-    return true;
-  }
-  int powerOffs = 0;
-};
-
-class DownloadSystemITest : public test::ManagerTest {
+class DownloadSystemITest : public test::DownloadSystemTest {
  protected:
   void SetUp() override {
-    ManagerTest::SetUp();
-    clock_.Attach(loop_);
-    WriteBool(kOptionsSection, "UseHTTPProxy", false);
-    WriteBool(kOptionsSection, "TryLocalMirrorlist", false);
-    WriteBool(kOptionsSection, "ShowCompletedDialog", false);
+    DownloadSystemTest::SetUp();
     WriteInteger(kOptionsSection, "SmallestSplitSize", 0);
+    prompt_.yes = false;
     SetPrompt(&prompt_);
     SetDialUp(&dialUp_);
     SetPower(&power_);
@@ -92,53 +48,34 @@ class DownloadSystemITest : public test::ManagerTest {
     SetPower(nullptr);
     SetDialUp(nullptr);
     SetPrompt(nullptr);
-    clock_.Detach();
-    ManagerTest::TearDown();
+    DownloadSystemTest::TearDown();
   }
   static std::string Content(int i) { return MakeContent(40000 + 1000 * i, 1234567u + i); }
 
   void MakeSystem() {
-    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
     TDownloadSystemServices services;
-    services.Model = model_.get();
-    services.Windows = &windows_;
     services.AfterDownloads = &after_;
-    services.Loop = &loop_;
-    services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
-    system_ = std::make_unique<TDownloadSystem>(services);
+    DownloadSystemTest::MakeSystem(services);
     system_->OnDownloadDone = [this](TLocalDownloadinfo&) { ++done_; };
     system_->OnDownloadFailed = [this](TLocalDownloadinfo&) { ++failed_; };
-    windows_.NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
     after_.OnCloseApplication = [this] { ++closes_; };
   }
   TLocalDownloadinfo* Add(int i) {
-    auto record = std::make_unique<TLocalDownloadinfo>(
-        std::make_unique<TUrl>(http_.Url("/f" + std::to_string(i) + ".bin")), "", nullptr);
-    record->LocalFileName = temp_.File("out" + std::to_string(i) + ".bin");
-    return system_->AddDownload(std::move(record), false);
-  }
-  bool Run(const std::function<bool()>& until) { return test::RunUntil(loop_, until); }
-  static std::string StoredStatus(const TLocalDownloadinfo& record) {
-    return TLocalDownloadinfo(nullptr, record.TempFileName, nullptr).Status();
+    return DownloadSystemTest::Add("/f" + std::to_string(i) + ".bin", "out" + std::to_string(i) + ".bin");
   }
 
-  EventLoop loop_{clock_};
-  test::FaultHttpServer http_{loop_};
-  FakePrompt prompt_;
-  FakeDialUp dialUp_;
-  FakePower power_;
-  THeadlessWindowFactory windows_{&loop_};
+  test::ScriptedPrompt prompt_;
+  test::FakeDialUp dialUp_;
+  test::FakePower power_;
   TModemConnection modem_;
   TAfterDownloadsActions after_{modem_};
-  std::unique_ptr<TDownloadListModel> model_;
-  std::unique_ptr<TDownloadSystem> system_;
   int done_ = 0;
   int failed_ = 0;
   int closes_ = 0;
 };
 
 TEST_F(DownloadSystemITest, FourthDownloadQueuesAndStartsWithANewDownloaderWhenOnePauses) {
-  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  HoldEveryAnswer();
   MakeSystem();
   std::vector<TLocalDownloadinfo*> records;
   for (int i = 0; i < 4; ++i) records.push_back(Add(i));
@@ -208,10 +145,9 @@ TEST_F(DownloadSystemITest, RetryCountsDownRestartsAndDoesNotHoldAPlace) {
 }
 
 TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
-  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  HoldEveryAnswer();
   WriteBool(kOptionsSection, "DateFolders", true);
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
-  WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("dl"));
   TCategoryList categories(temp_.File("cat.dat"));
   auto category = std::make_unique<TCategory>();
   category->SetName("Binaries");
@@ -219,15 +155,9 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   category->SetSaveFolder(temp_.File("cat") + "/");
   category->SetAutoSave(true);
   categories.Add(std::move(category));
-  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
   TDownloadSystemServices services;
-  services.Model = model_.get();
-  services.Windows = &windows_;
   services.Categories = &categories;
-  services.Loop = &loop_;
-  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
-  system_ = std::make_unique<TDownloadSystem>(services);
-  windows_.NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  DownloadSystemTest::MakeSystem(services);
   const auto add = [this](const std::string& path, bool allowDialog) {
     return system_->AddDownload(
         std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), allowDialog);
@@ -384,7 +314,7 @@ TEST_F(DownloadSystemITest, TheJoiningWindowShowsTheJoinAndGoesWhenItEnds) {
 
 TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
   WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
-  http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
+  HoldEveryAnswer();
   MakeSystem();
   TLocalDownloadinfo* record = Add(0);
   system_->PauseDownload(record);
@@ -494,8 +424,8 @@ TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
     WriteBool(kOptionsSection, "DiconnectAfterDownload", c.disconnect);
     WriteBool(kOptionsSection, "ShutDownComputerAfterDownloading", c.shutDown);
     WriteBool(kOptionsSection, "AutoCloseAfterDownloads", c.autoClose);
-    FakeDialUp dialUp;
-    FakePower power;
+    test::FakeDialUp dialUp;
+    test::FakePower power;
     SetDialUp(&dialUp);
     SetPower(&power);
     TModemConnection modem;

@@ -13,15 +13,12 @@
 #include "core/timer.h"
 #include "engine/downloader.h"
 #include "manager/category_tree.h"
-#include "manager/download_list_model.h"
-#include "manager/download_system.h"
-#include "manager/headless_windows.h"
 #include "manager/list_commands.h"
 #include "manager/list_window_port.h"
 #include "manager/local_download_info.h"
 #include "manager/properties_model.h"
-#include "manager_test_support.h"
-#include "support/fault_http_server.h"
+#include "support/download_system_test.h"
+#include "support/scripted_prompt.h"
 
 namespace brindle {
 namespace {
@@ -43,24 +40,18 @@ class FakeWindows : public TListWindowPort, public LauncherPort {
   std::vector<std::string> opened;
 };
 
-class ListCommandsITest : public test::ManagerTest {
+class ListCommandsITest : public test::DownloadSystemTest {
  protected:
   void SetUp() override {
-    ManagerTest::SetUp();
-    clock_.Attach(loop_);
-    WriteBool(kOptionsSection, "UseHTTPProxy", false);
-    WriteBool(kOptionsSection, "TryLocalMirrorlist", false);
-    WriteBool(kOptionsSection, "ShowCompletedDialog", false);
+    DownloadSystemTest::SetUp();
     WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 5);
     WriteInteger(kOptionsSection, "RetryDelay", 30);
     SetPrompt(&prompt_);
-    SetLauncher(&windows_);
+    SetLauncher(&launcher_);
     http_.AddFile("/file.bin", std::string(50000, 'x'));
     // Nothing is answered but for /missing: downloads stay "Contacting host".
     http_.SetHandler([this](const HttpRequest& r) {
-      if (r.Target == "/missing") return test::StatusReply(404, "Not Found");
-      HttpReply reply = http_.Serve(r);
-      return HttpReply{.Head = "", .Body = reply.Head + reply.Body, .StallAt = {0}};
+      return r.Target == "/missing" ? test::StatusReply(404, "Not Found") : Held(http_.Serve(r));
     });
   }
   void TearDown() override {
@@ -68,8 +59,7 @@ class ListCommandsITest : public test::ManagerTest {
     system_.reset();
     SetLauncher(nullptr);
     SetPrompt(nullptr);
-    clock_.Detach();
-    ManagerTest::TearDown();
+    DownloadSystemTest::TearDown();
   }
 
   // A record on disk before the system starts; "Done" ones have their file,
@@ -84,21 +74,10 @@ class ListCommandsITest : public test::ManagerTest {
     else test::WriteWholeFile(record.TempFileName + ".0", "part");
   }
   void MakeSystem() {
-    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
-    TDownloadSystemServices services;
-    services.Model = model_.get();
-    services.Windows = &factory_;
-    services.Loop = &loop_;
-    services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
-    system_ = std::make_unique<TDownloadSystem>(services);
-    factory_.NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
-    commands_ = std::make_unique<TListCommands>(*system_, *model_, &windows_);
+    DownloadSystemTest::MakeSystem();
+    commands_ = std::make_unique<TListCommands>(*system_, *model_, &launcher_);
   }
-  TLocalDownloadinfo* Running(const std::string& name, const std::string& path = "/file.bin") {
-    auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr);
-    record->LocalFileName = temp_.File(name);
-    return system_->AddDownload(std::move(record), false);
-  }
+  TLocalDownloadinfo* Running(const std::string& name, const std::string& path = "/file.bin") { return Add(path, name); }
   TLocalDownloadinfo* Find(const std::string& name) const {
     for (int i = 0; i < system_->DownloadList().Count(); ++i)
       if (system_->DownloadList().Get(i)->LocalFileName == temp_.File(name)) return system_->DownloadList().Get(i);
@@ -122,19 +101,10 @@ class ListCommandsITest : public test::ManagerTest {
     return names;
   }
   std::string Status(const std::string& name) const { return Find(name) ? Find(name)->Status() : "gone"; }
-  static std::string StoredStatus(const TLocalDownloadinfo& record) {
-    return TLocalDownloadinfo(nullptr, record.TempFileName, nullptr).Status();
-  }
   bool Runs(const std::string& name) const { return system_->AssociatedDownloader(Find(name)) != nullptr; }
-  bool Run(const std::function<bool()>& until) { return test::RunUntil(loop_, until); }
 
-  EventLoop loop_{clock_};
-  test::FaultHttpServer http_{loop_};
   test::ScriptedPrompt prompt_;
-  FakeWindows windows_;
-  THeadlessWindowFactory factory_{&loop_};
-  std::unique_ptr<TDownloadListModel> model_;
-  std::unique_ptr<TDownloadSystem> system_;
+  FakeWindows launcher_;
   std::unique_ptr<TListCommands> commands_;
 };
 
@@ -310,11 +280,11 @@ TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
 
   Select({"paused"});
   commands_->Properties();
-  ASSERT_NE(windows_.properties, nullptr);
-  EXPECT_TRUE(windows_.properties->PathEditable());
-  EXPECT_EQ(windows_.properties->Caption(), "Properties - paused");
-  EXPECT_EQ(windows_.properties->SizeText(), "4 bytes of 49 kb");
-  EXPECT_TRUE(windows_.properties->Ok(temp_.File("renamed"), "notes"));
+  ASSERT_NE(launcher_.properties, nullptr);
+  EXPECT_TRUE(launcher_.properties->PathEditable());
+  EXPECT_EQ(launcher_.properties->Caption(), "Properties - paused");
+  EXPECT_EQ(launcher_.properties->SizeText(), "4 bytes of 49 kb");
+  EXPECT_TRUE(launcher_.properties->Ok(temp_.File("renamed"), "notes"));
   const TLocalDownloadinfo stored(nullptr, Find("renamed")->TempFileName, nullptr);
   EXPECT_EQ(stored.LocalFileName, temp_.File("renamed"));
   EXPECT_EQ(stored.Description, "notes");
@@ -323,15 +293,15 @@ TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
   tree.PopulateStringGrid(*system_, *model_, false);
   Select({"done"});
   commands_->Properties();
-  EXPECT_FALSE(windows_.properties->PathEditable());
-  EXPECT_TRUE(windows_.properties->Ok(temp_.File("elsewhere"), "kept"));
+  EXPECT_FALSE(launcher_.properties->PathEditable());
+  EXPECT_TRUE(launcher_.properties->Ok(temp_.File("elsewhere"), "kept"));
   EXPECT_EQ(Find("done")->Description, "kept");
   commands_->ViewFile();
-  EXPECT_EQ(windows_.viewed, temp_.File("done") + ": finished");
+  EXPECT_EQ(launcher_.viewed, temp_.File("done") + ": finished");
   commands_->Open();
-  EXPECT_EQ(windows_.opened, std::vector<std::string>{temp_.File("done")});
+  EXPECT_EQ(launcher_.opened, std::vector<std::string>{temp_.File("done")});
   // The window of a record deleted meanwhile changes nothing.
-  std::shared_ptr<TPropertiesModel> properties = windows_.properties;
+  std::shared_ptr<TPropertiesModel> properties = launcher_.properties;
   commands_->Delete();
   EXPECT_FALSE(properties->Ok("x", "y"));
   EXPECT_FALSE(properties->PathEditable());

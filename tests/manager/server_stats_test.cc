@@ -7,11 +7,11 @@
 #include <tuple>
 #include <vector>
 
-#include "core/launcher_port.h"
 #include "core/url.h"
 #include "engine/file_mirror.h"
 #include "engine/mirror_list.h"
 #include "manager_test_support.h"
+#include "support/fake_launcher.h"
 
 namespace brindle {
 namespace {
@@ -33,16 +33,6 @@ std::string WithCrLf(const std::string& text) {
   return result;
 }
 
-class FakeLauncher : public LauncherPort {
- public:
-  bool OpenDocument(const std::string& urlOrPath) override {
-    opened.push_back(urlOrPath);
-    return true;
-  }
-  bool StartProgram(const std::vector<std::string>&) override { return false; }
-  Strings opened;
-};
-
 class ServerStatsTest : public test::ManagerTest {
  protected:
   void SetUp() override {
@@ -53,7 +43,7 @@ class ServerStatsTest : public test::ManagerTest {
     SetLauncher(nullptr);
     ManagerTest::TearDown();
   }
-  FakeLauncher launcher_;
+  test::FakeLauncher launcher_;
 };
 
 TEST_F(ServerStatsTest, AveragesRoundHalvesToEvenWithoutOverflow) {

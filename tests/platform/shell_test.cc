@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/launcher_port.h"
-#include "core/power_port.h"
 #include "platform/systemd_power.h"
 #include "platform/win_reboot.h"
 #include "platform/xdg_launcher.h"
+#include "support/fake_launcher.h"
+#include "support/fake_power.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -38,35 +38,21 @@ TEST(ShellTest, SplitCommandLine) {
   for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
 }
 
-class FakeLauncher : public LauncherPort {
- public:
-  bool OpenDocument(const std::string& urlOrPath) override {
-    Opened.push_back(urlOrPath);
-    return true;
-  }
-  bool StartProgram(const std::vector<std::string>& argv) override {
-    Started.push_back(argv);
-    return true;
-  }
-  Words Opened;
-  std::vector<Words> Started;
-};
-
 class ShellLauncherTest : public ::testing::Test {
  protected:
   void SetUp() override { SetLauncher(&launcher_); }
   void TearDown() override { SetLauncher(nullptr); }
-  FakeLauncher launcher_;
+  test::FakeLauncher launcher_;
 };
 
 TEST_F(ShellLauncherTest, ExecuteProgramStartsTheSplitWordsAndCallbrowserOpens) {
   ExecuteProgram("scanner -q '/tmp/a b.zip'");
   ExecuteProgram("scanner 'unclosed");
   ExecuteProgram("   ");
-  ASSERT_EQ(launcher_.Started.size(), 1u);
-  EXPECT_EQ(launcher_.Started[0], (Words{"scanner", "-q", "/tmp/a b.zip"}));
+  ASSERT_EQ(launcher_.started.size(), 1u);
+  EXPECT_EQ(launcher_.started[0], (Words{"scanner", "-q", "/tmp/a b.zip"}));
   Callbrowser("http://localhost/stats.html");
-  EXPECT_EQ(launcher_.Opened, Words{"http://localhost/stats.html"});
+  EXPECT_EQ(launcher_.opened, Words{"http://localhost/stats.html"});
 }
 
 TEST_F(ShellLauncherTest, RunFileStartsOnlyExecutableFilesAndOpensEverythingElse) {
@@ -168,26 +154,16 @@ TEST(SystemdPowerTest, RunsPoweroffAndReportsItsExitStatus) {
   EXPECT_FALSE(SystemdPower(dir.File("missing")).PowerOff());
 }
 
-class FakePower : public PowerPort {
- public:
-  bool PowerOff() override {
-    ++Calls;
-    return Result;
-  }
-  int Calls = 0;
-  bool Result = true;
-};
-
 TEST(WinRebootTest, WinExitPowersOffThroughThePowerPort) {
-  FakePower power;
+  test::FakePower power;
   SetPower(&power);
   TWinReboot reboot;
   EXPECT_TRUE(reboot.WinExit(TWinReboot::kPowerOff));
   EXPECT_TRUE(reboot.WinExit(TWinReboot::kPowerOff | 4));
-  power.Result = false;
+  power.result = false;
   EXPECT_FALSE(reboot.WinExit(TWinReboot::kPowerOff));
   EXPECT_FALSE(reboot.WinExit(2));  // a restart is not turned into a power-off
-  EXPECT_EQ(power.Calls, 3);
+  EXPECT_EQ(power.powerOffs, 3);
   SetPower(nullptr);
   EXPECT_FALSE(reboot.WinExit(TWinReboot::kPowerOff));
 }

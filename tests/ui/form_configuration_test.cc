@@ -22,21 +22,10 @@
 #include "ui/download_table_model.h"
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
-#include "ui/tray_port.h"
 #include "ui_test_support.h"
 
 namespace brindle {
 namespace {
-
-class NoTray final : public TTrayPort {
- public:
-  bool Available() const override { return false; }
-  void SetIcon(const QIcon&) override {}
-  void SetToolTip(const QString&) override {}
-  void SetMenu(QMenu*) override {}
-  void Show() override {}
-  void Hide() override {}
-};
 
 // Keeps the icon it was given last.
 class RecordingTray final : public TTrayPort {
@@ -89,22 +78,22 @@ const TCheckControl kChecks[] = {
     {"CheckBox_CheckForUpdates", "CheckForUpdates", true},
 };
 
-class FormConfigurationTest : public test::UiTest {
+class FormConfigurationTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    UiTest::SetUp();
+    MainWindowTest::SetUp();
     if (const char* config = std::getenv("XDG_CONFIG_HOME")) savedConfig_ = config;
     setenv("XDG_CONFIG_HOME", temp_.File("xdg").c_str(), 1);
     WriteBool(kOptionsSection, "CheckForUpdates", false);
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
     WriteBool(kOptionsSection, "UseFTPProxy", false);
-    form_ = std::make_unique<TForm_Main>(loop_, std::make_unique<NoTray>(), std::vector<std::string>{});
+    form_ = NewForm();
   }
   void TearDown() override {
     form_.reset();
     if (savedConfig_) setenv("XDG_CONFIG_HOME", savedConfig_->c_str(), 1);
     else unsetenv("XDG_CONFIG_HOME");
-    UiTest::TearDown();
+    MainWindowTest::TearDown();
   }
   TForm_Configuration& Open(int page = 0) {
     form_->OpenConfiguration(page);
@@ -120,7 +109,6 @@ class FormConfigurationTest : public test::UiTest {
   }
   void Click(const char* button) { Find<QPushButton>(button)->click(); }
 
-  EventLoop loop_;
   std::unique_ptr<TForm_Main> form_;
   std::optional<std::string> savedConfig_;
 };

@@ -31,22 +31,11 @@
 #include "ui/form_viewer.h"
 #include "ui/progress_delegate.h"
 #include "ui/form_main.h"
-#include "ui/tray_port.h"
 #include "support/temp_dir.h"
 #include "ui_test_support.h"
 
 namespace brindle {
 namespace {
-
-class NoTray final : public TTrayPort {
- public:
-  bool Available() const override { return false; }
-  void SetIcon(const QIcon&) override {}
-  void SetToolTip(const QString&) override {}
-  void SetMenu(QMenu*) override {}
-  void Show() override {}
-  void Hide() override {}
-};
 
 class RecordingLauncher final : public LauncherPort {
  public:
@@ -66,13 +55,8 @@ void Click(QWidget* viewport, QPoint at, bool twice) {
   }
 }
 
-class FormMainListTest : public test::UiTest {
+class FormMainListTest : public test::MainWindowTest {
  protected:
-  void SetUp() override {
-    UiTest::SetUp();
-    WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("downloads"));
-    WriteBool(kOptionsSection, "ShowDownloadWindow", false);
-  }
   // An idle record on disk before the window starts.
   void Stored(const std::string& name, const std::string& status) {
     TLocalDownloadinfo record(std::make_unique<TUrl>("http://127.0.0.1:9/" + name), "", nullptr);
@@ -81,9 +65,6 @@ class FormMainListTest : public test::UiTest {
     record.SetStatus(status);
     record.Save();
     if (status == kStatusDone) test::WriteWholeFile(record.LocalFileName, "finished");
-  }
-  std::unique_ptr<TForm_Main> NewForm() {
-    return std::make_unique<TForm_Main>(loop_, std::make_unique<NoTray>(), std::vector<std::string>{});
   }
   static QTableView* Grid(const TForm_Main& form) { return form.findChild<QTableView*>("StringGrid_Downloads"); }
   // The file names the list shows, sorted and joined by ",".
@@ -111,8 +92,6 @@ class FormMainListTest : public test::UiTest {
       if (records.Get(i)->LocalFileName.ends_with("/" + name)) return records.Get(i)->Status();
     return "gone";
   }
-
-  EventLoop loop_;
 };
 
 TEST_F(FormMainListTest, TreeShowsItsNodesAndStatusPausedFiltersTheListAcrossARestart) {

@@ -52,7 +52,6 @@
 #include "ui/form_configuration.h"
 #include "ui/form_download.h"
 #include "ui/system_tray_progress.h"
-#include "ui/tray_port.h"
 #include "ui_test_support.h"
 
 extern char** environ;
@@ -60,39 +59,16 @@ extern char** environ;
 namespace brindle {
 namespace {
 
-class FakeTray final : public TTrayPort {
- public:
-  explicit FakeTray(bool available) : available_(available) {}
-  bool Available() const override { return available_; }
-  void SetIcon(const QIcon&) override {}
-  void SetToolTip(const QString&) override {}
-  void SetMenu(QMenu*) override {}
-  void Show() override { shown_ = true; }
-  void Hide() override { shown_ = false; }
-
- private:
-  bool available_;
-  bool shown_ = false;
-};
-
-class FormMainTest : public test::UiTest {
+class FormMainTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    UiTest::SetUp();
-    WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("downloads"));
-    WriteBool(kOptionsSection, "ShowDownloadWindow", false);
+    MainWindowTest::SetUp();
     WriteBool(kOptionsSection, "ShowCompletedDialog", false);
   }
   std::unique_ptr<TForm_Main> NewForm(bool trayAvailable = false) {
-    auto form = std::make_unique<TForm_Main>(loop_, std::make_unique<FakeTray>(trayAvailable), std::vector<std::string>{});
+    auto form = MainWindowTest::NewForm(trayAvailable);
     form->OnTerminate = [this] { ++terminated_; };
     return form;
-  }
-  template <class T>
-  static T* Find(const QObject& form, const char* name) {
-    T* child = form.findChild<T*>(name);
-    EXPECT_NE(child, nullptr) << name;
-    return child;
   }
   static QString Panel(const TForm_Main& form, int index) {
     return form.findChild<QLabel*>(QString("StatusBar_Panel%1").arg(index))->text();
@@ -112,7 +88,6 @@ class FormMainTest : public test::UiTest {
     }));
   }
 
-  EventLoop loop_;
   int terminated_ = 0;
 };
 
@@ -539,7 +514,7 @@ TEST_F(FormMainClipboardTest, ACopiedAddressOfAMonitoredFileBecomesARow) {
   test::FaultHttpServer server(manualLoop_);
   QClipboard* clipboard = QGuiApplication::clipboard();
   clipboard->setText(QString::fromStdString(server.Url("/before.zip")));
-  TForm_Main form(manualLoop_, std::make_unique<FakeTray>(false), {});
+  TForm_Main form(manualLoop_, std::make_unique<test::FakeTray>(), {});
   const auto copy = [&](const std::string& text) {
     clipboard->setText(QString::fromStdString(text));
     clock_.Advance(TMonitorClipboard::kCheckIntervalMs);
@@ -553,7 +528,7 @@ TEST_F(FormMainClipboardTest, ACopiedAddressOfAMonitoredFileBecomesARow) {
             "tools.tar.gz");
 
   WriteBool(kOptionsSection, "MonitorClipboard", false);
-  TForm_Main off(manualLoop_, std::make_unique<FakeTray>(false), {});
+  TForm_Main off(manualLoop_, std::make_unique<test::FakeTray>(), {});
   EXPECT_FALSE(off.ClipboardMonitor().Enabled());
   clipboard->clear();
 }
