@@ -49,6 +49,7 @@ class TDownloadRecord {
   int NumOfParts = -1;        // -1 until the parts are made
   std::string TempFileName;   // base path of the record's files
   TDateTime LastActivity = 0;
+  int64_t SpeedLimit = 0;     // kilobytes (of 1024 bytes) per second; 0: none
   // Why the last failure happened when the status text cannot say it
   // (OpenSSL's reason for refusing a certificate); in memory only.
   std::string ErrorDetail;
