@@ -20,6 +20,10 @@ struct TServerValidators {
 // What the transfer engine reads and writes of a download's record: its
 // address, file names, size, split and status, and the validators per
 // server. The manager's record derives from it and says how it is saved.
+// The largest speed limit taken, in kilobytes per second (about 4 TiB/s):
+// limits are kept as bytes per second in 64 bits with room to spare.
+inline constexpr int64_t kMaxSpeedLimitKiB = int64_t{1} << 32;
+
 class TDownloadRecord {
  public:
   TDownloadRecord(std::unique_ptr<TUrl> url, std::string tempFileName);
