@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "net/name_resolver.h"
-#include "net/socket_errors.h"
 #include "net/receive_budget.h"
+#include "net/socket_errors.h"
 #include "net/tls_layer.h"
 
 namespace brindle {
