@@ -227,11 +227,10 @@ TEST_F(HttpsITest, UntrustedCertificateFailsItsMirrorForGood) {
   EXPECT_EQ(expired_.Accepted(), tried);
 }
 
-// Under a speed limit a part reads a TLS record piece by piece; what OpenSSL
-// already holds makes the descriptor no more readable, so each refill must
-// hand it on. The server stops sending (without closing) after 100000 bytes:
-// every one of them still arrives.
-TEST_F(HttpsITest, LimitedPartTakesThePlainTextTlsAlreadyHolds) {
+// Under a speed limit a part reads TLS records piece by piece. The server
+// stops sending (without closing) after 100000 bytes: every one of them
+// still arrives, and no faster than the rate.
+TEST_F(HttpsITest, LimitedPartOverTlsGetsEveryByteSentAtTheRate) {
   TSpeedLimiter limiter(&loop_);
   TSpeedLimitGroup group(limiter);
   group.SetRate(20 * 1024);
