@@ -10,6 +10,9 @@
 #   4  20 files of 100 KiB over HTTP, 3 at a time
 #   5  case 1 over HTTPS (nginx with a certificate made for the run)
 #   6  case 2 over HTTPS
+#   7  20 MiB over HTTP, uncapped server, each tool limited to 2 MiB/s
+#      (brindle-cli --limit-rate 2M, aria2c --max-overall-download-limit=2M,
+#      curl --limit-rate 2M): the achieved rate against the cap
 # Each row: median wall seconds, user+system CPU seconds and peak RSS, and
 # each as a ratio to Brindle's. A run whose file differs from the source is
 # reported as failed and left out of the medians.
@@ -20,7 +23,7 @@ cd "$(dirname "$0")/.."
 runs=${BENCH_RUNS:-5}
 big_mib=${BENCH_BIG_MIB:-1024}
 cases=("$@")
-[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4 5 6)
+[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4 5 6 7)
 
 brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" nginx vsftpd aria2 axel curl time python3 openssl >&2
 cmake -S . -B build-bench -G Ninja -DBRINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -68,6 +71,7 @@ for c in "${cases[@]}"; do
     3) make_file "$work/ftp/pub/200M.bin" 200 ;;
     4) for i in $(seq 20); do head -c 102400 /dev/urandom >"$work/www/small/f$i.bin"; done
        chmod 644 "$work/www/small/"* ;;
+    7) make_file "$work/www/20M.bin" 20 ;;
     *) echo "unknown case $c" >&2; exit 2 ;;
   esac
 done
@@ -156,17 +160,21 @@ run() {
        for i in $(seq 20); do
          urls+=("http://127.0.0.1:$open_port/small/f$i.bin"); src+=("$work/www/small/f$i.bin")
        done ;;
+    7) urls=("http://127.0.0.1:$open_port/20M.bin"); src=("$work/www/20M.bin") ;;
   esac
   local s; for s in "${src[@]}"; do names+=("$(basename "$s")"); done
-  local cmd=()
+  local cmd=() brindle_limit=() aria2c_limit=() curl_limit=()
+  if [ "$c" = 7 ]; then
+    brindle_limit=(--limit-rate 2M); aria2c_limit=(--max-overall-download-limit=2M); curl_limit=(--limit-rate 2M)
+  fi
   case $tool in
     brindle) cmd=(env SSL_CERT_FILE="$work/ca.pem" "$brindle_cli" --home "$home" -d "$out" -q -s 4 -j 3
-                  "${urls[@]}") ;;
+                  "${brindle_limit[@]}" "${urls[@]}") ;;
     aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j3 --file-allocation=falloc --ca-certificate="$work/ca.pem"
-                  --allow-overwrite=true --auto-file-renaming=false "${urls[@]}") ;;
+                  --allow-overwrite=true --auto-file-renaming=false "${aria2c_limit[@]}" "${urls[@]}") ;;
     axel)    cmd=(axel -q -n 4 -o "$out/${names[0]}" "${urls[0]}") ;;
     curl)    cmd=(curl -s -S --cacert "$work/ca.pem" --parallel --parallel-max 3 --output-dir "$out"
-                  --remote-name-all "${urls[@]}") ;;
+                  --remote-name-all "${curl_limit[@]}" "${urls[@]}") ;;
     cp)      cmd=(cp "${src[0]}" "$out/${names[0]}") ;;
   esac
   sync
@@ -185,7 +193,7 @@ tools_for() {
     2) echo "brindle aria2c axel curl cp" ;;
     3) echo "brindle aria2c curl" ;;
     4) echo "brindle aria2c curl" ;;
-    5|6) echo "brindle aria2c curl" ;;
+    5|6|7) echo "brindle aria2c curl" ;;
   esac
 }
 
@@ -204,7 +212,8 @@ import statistics, sys
 rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
 titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB HTTP, uncapped",
           "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time",
-          "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped"}
+          "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped",
+          "7": "20 MiB HTTP, each tool limited to 2 MiB/s"}
 print("| case | tool | wall s | CPU s | peak RSS MiB | wall / Brindle | CPU / Brindle | RSS / Brindle | failed runs |")
 print("|---|---|---:|---:|---:|---:|---:|---:|---:|")
 for c in sorted({r[0] for r in rows}):
@@ -229,4 +238,8 @@ for c in sorted({r[0] for r in rows}):
             fmt(m, "%.1f"), ratio(0, w), ratio(1, u), ratio(2, m), failed))
     if c in ("1", "5"):
         print("| | physical limit (4 x 2 MiB/s) | %.2f | | | | | | |" % (50 / 8.0))
+    if c == "7":
+        print("| | the cap (20 MiB at 2 MiB/s) | %.2f | | | | | | |" % (20 / 2.0))
+        for tool, (w, u, m, failed) in med.items():
+            if w: print("| | %s achieved MiB/s (cap 2.00) | %.2f | | | | | | |" % (tool, 20 / w))
 EOF

@@ -29,6 +29,7 @@
 #include "core/url.h"
 #include "engine/downloader.h"
 #include "engine/part_download_slots.h"
+#include "engine/speed_limiter.h"
 #include "manager/accepted_url.h"
 #include "manager/after_downloads.h"
 #include "manager/category_list.h"
@@ -412,6 +413,8 @@ int TCliRun::Run() {
     services.AfterDownloads = afterDownloads_.get();
     services.Loop = loop_.get();
     system_ = std::make_unique<TDownloadSystem>(services);
+    // For this run only: the stored limit stays as it is.
+    if (options_.LimitRate) system_->SpeedLimiter().SetRate(*options_.LimitRate);
     windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
     system_->OnDownloadDone = [this](TLocalDownloadinfo& record) { ReportDone(record); };
     system_->OnDownloadFailed = [this](TLocalDownloadinfo& record) {

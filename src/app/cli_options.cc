@@ -17,6 +17,38 @@ std::optional<int> ParseCount(const std::string& text, int minimum, int maximum)
 
 }  // namespace
 
+std::optional<int64_t> ParseRate(const std::string& text) {
+  std::string number = text;
+  int64_t unit = 1;
+  if (!number.empty() && (number.back() == 'K' || number.back() == 'k')) {
+    unit = 1024;
+    number.pop_back();
+  } else if (!number.empty() && (number.back() == 'M' || number.back() == 'm')) {
+    unit = 1024 * 1024;
+    number.pop_back();
+  }
+  const size_t dot = number.find('.');
+  const std::string whole = number.substr(0, dot);
+  const std::string fraction = dot == std::string::npos ? "" : number.substr(dot + 1);
+  const auto digits = [](const std::string& part) {
+    return part.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (whole.empty() || !digits(whole) || !digits(fraction) || (dot != std::string::npos && fraction.empty()) ||
+      whole.size() > 12 || fraction.size() > 9)
+    return std::nullopt;
+  int64_t value = 0;
+  std::from_chars(whole.data(), whole.data() + whole.size(), value);
+  int64_t scale = 1;
+  int64_t part = 0;
+  for (char c : fraction) {
+    part = part * 10 + (c - '0');
+    scale *= 10;
+  }
+  // The limiter counts whole bytes per second (an upper bound keeps it in
+  // 64 bits: 10^12 megabytes per second is far past any line).
+  return value * unit + part * unit / scale;
+}
+
 std::string CliUsage() {
   return "Usage: brindle-cli [options] URL...\n"
          "       brindle-cli --unzip ARCHIVE [DIR]\n"
@@ -29,6 +61,8 @@ std::string CliUsage() {
          "  -j, --jobs N           downloads at the same time\n"
          "      --retries N        retries after an error\n"
          "      --retry-delay S    seconds before a retry\n"
+         "      --limit-rate RATE  download at most RATE bytes a second in all; K and M\n"
+         "                         mean kilobytes and megabytes (1024): 500K, 2M; 0 none\n"
          "      --home DIR         profile directory (as BRINDLE_HOME)\n"
          "      --shutdown-when-done  switch the computer off when all files are done\n"
          "  -q, --quiet            no progress output\n"
@@ -37,7 +71,7 @@ std::string CliUsage() {
          "      --help             this text\n"
          "      --version          the version\n"
          "\n"
-         "-s, -j, --retries and --retry-delay apply to this run only.\n"
+         "-s, -j, --retries, --retry-delay and --limit-rate apply to this run only.\n"
          "Exit status: 0 every file done (or every entry extracted), 1 a download or\n"
          "an entry failed, 2 bad usage, 130 interrupted (the downloads are paused and\n"
          "resume on the next run).\n";
@@ -61,6 +95,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
     int Minimum;
     int Maximum;
   };
+  std::string limitRate;
   const TValued valued[] = {
       {"-d", "--dir", &options.Dir, nullptr, 0, 0},
       {"-o", "--output", &options.Output, nullptr, 0, 0},
@@ -68,6 +103,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       {"-j", "--jobs", nullptr, &options.Jobs, 1, 1000},
       {nullptr, "--retries", nullptr, &options.Retries, 0, 1000000},
       {nullptr, "--retry-delay", nullptr, &options.RetryDelay, 0, 86400},
+      {nullptr, "--limit-rate", &limitRate, nullptr, 0, 0},
       {nullptr, "--home", &options.Home, nullptr, 0, 0},
       {nullptr, "--unzip", &options.Unzip, nullptr, 0, 0},
   };
@@ -138,6 +174,13 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       }
     }
   }
+  if (!limitRate.empty()) {
+    options.LimitRate = ParseRate(limitRate);
+    if (!options.LimitRate) {
+      error = "bad value for --limit-rate: " + limitRate + " (bytes a second, or with K or M: 500K, 2M)";
+      return std::nullopt;
+    }
+  }
   if (options.Help || options.Version) return options;
   if (!options.Unzip.empty()) {
     if (options.Urls.size() > 1) {
@@ -145,7 +188,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
     if (!options.Dir.empty() || !options.Output.empty() || options.Split || options.Jobs || options.Retries ||
-        options.RetryDelay || options.ShutdownWhenDone) {
+        options.RetryDelay || options.ShutdownWhenDone || options.LimitRate) {
       error = "--unzip takes no download options";
       return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@ struct TCliOptions {
   std::optional<int> Jobs;
   std::optional<int> Retries;
   std::optional<int> RetryDelay;
+  // --limit-rate: bytes per second for everything together, this run only;
+  // 0: no limit.
+  std::optional<int64_t> LimitRate;
   std::string Home;
   bool Quiet = false;
   bool Help = false;
@@ -33,6 +37,11 @@ std::string DefaultUnzipDirectory(const std::string& archive);
 // Reads the arguments after the program name. nullopt with error set for
 // bad usage.
 std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+
+// A rate as --limit-rate takes it: bytes per second, or kilobytes (K, k) or
+// megabytes (M, m) of 1024 per second, with an optional fraction ("1.5M").
+// nullopt when the text is not such a rate.
+std::optional<int64_t> ParseRate(const std::string& text);
 
 std::string CliUsage();
 

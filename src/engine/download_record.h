@@ -20,6 +20,10 @@ struct TServerValidators {
 // What the transfer engine reads and writes of a download's record: its
 // address, file names, size, split and status, and the validators per
 // server. The manager's record derives from it and says how it is saved.
+// The largest speed limit taken, in kilobytes per second (about 4 TiB/s):
+// limits are kept as bytes per second in 64 bits with room to spare.
+inline constexpr int64_t kMaxSpeedLimitKiB = int64_t{1} << 32;
+
 class TDownloadRecord {
  public:
   TDownloadRecord(std::unique_ptr<TUrl> url, std::string tempFileName);
@@ -49,6 +53,7 @@ class TDownloadRecord {
   int NumOfParts = -1;        // -1 until the parts are made
   std::string TempFileName;   // base path of the record's files
   TDateTime LastActivity = 0;
+  int64_t SpeedLimit = 0;     // kilobytes (of 1024 bytes) per second; 0: none
   // Why the last failure happened when the status text cannot say it
   // (OpenSSL's reason for refusing a certificate); in memory only.
   std::string ErrorDetail;

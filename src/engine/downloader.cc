@@ -20,6 +20,7 @@
 #include "engine/part_download_slot.h"
 #include "engine/part_download_slots.h"
 #include "engine/ping_system.h"
+#include "engine/speed_limit_group.h"
 #include "engine/transfer_speed.h"
 
 namespace brindle {
@@ -60,6 +61,10 @@ TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
       alive_(std::make_shared<bool>(true)) {
   if (!loop_) throw std::logic_error("TDownloader: no event loop on this thread");
   retryCount_ = 0;
+  if (options_.Limiter) {
+    speedLimit_ = std::make_unique<TSpeedLimitGroup>(*options_.Limiter);
+    speedLimit_->SetRate(record_.SpeedLimit * 1024);
+  }
   slots_ = std::make_unique<TPartDownloadSlots>(loop_);
   updateTimer_ = std::make_unique<TTimer>(loop_);
   downloading_ = false;
@@ -150,7 +155,12 @@ TPartDownloadSlot* TDownloader::NewSlot() {
   TPartDownloadSlot* slot = slots_->NewSlot();
   slot->OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) { SlotChange(s, state); };
   slot->OnUpdate = [this](TPartDownloadSlot& s) { SlotUpdate(s); };
+  slot->SetSpeedLimitGroup(speedLimit_.get());
   return slot;
+}
+
+void TDownloader::SetSpeedLimit(int64_t bytesPerSecond) {
+  if (speedLimit_) speedLimit_->SetRate(bytesPerSecond);
 }
 
 std::string TDownloader::PartFileName(int64_t start) const {

@@ -19,6 +19,8 @@ class TFileMirror;
 class TPartDownloadSlot;
 class TPartDownloadSlots;
 class TPingSystem;
+class TSpeedLimitGroup;
+class TSpeedLimiter;
 class TTimer;
 class TTransferSpeed;
 
@@ -31,6 +33,9 @@ struct TDownloaderOptions {
   std::function<void(const TUrl& url, TMirrorList& mirrors)> LocalMirrors;
   TPingFunction Ping;             // empty: the system's ICMP echo
   EventLoop* Loop = nullptr;      // nullptr: the thread's
+  // The program's speed limits (nullptr: the download is never limited);
+  // must outlive the downloader.
+  TSpeedLimiter* Limiter = nullptr;
 };
 
 // Carries one download from the first contact with its server until every
@@ -88,6 +93,10 @@ class TDownloader {
   TPingSystem& PingSystem() const { return *pingSystem_; }
   TTransferSpeed& TransferSpeed() const { return *transferSpeed_; }
   TTimer& UpdateTimer() const { return *updateTimer_; }
+  // This download's own limit, bytes per second (0: none); applies at once
+  // to the running parts. Without a limiter nothing is limited.
+  void SetSpeedLimit(int64_t bytesPerSecond);
+  TSpeedLimitGroup* SpeedLimitGroup() const { return speedLimit_.get(); }
 
   std::function<void(TDownloader&)> OnFileSizeRequestDone;
   std::function<void(TDownloader&)> OnStartDownload;
@@ -147,6 +156,7 @@ class TDownloader {
   EventLoop* loop_;
   TDownloadRecord& record_;
   TDownloaderOptions options_;
+  std::unique_ptr<TSpeedLimitGroup> speedLimit_;  // outlives the slots
   std::unique_ptr<TPartDownloadSlots> slots_;
   std::unique_ptr<TTimer> updateTimer_;
   bool downloading_ = false;

@@ -11,6 +11,7 @@
 #include "core/status_texts.h"
 #include "core/trace.h"
 #include "engine/part_file_writer.h"
+#include "engine/speed_limit_lane.h"
 #include "net/ftp_client.h"
 
 namespace brindle {
@@ -118,6 +119,11 @@ void TFTPPartDownloader::CreateClient() {
                            [](Self& s, int64_t count, bool& abort) { s.HandleProgress(count, abort); });
   cli.OnRequestDone = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientRequestDone",
                               [](Self& s, TFtpRequest request, int error) { s.HandleRequestDone(request, error); });
+  ApplyLane();
+}
+
+void TFTPPartDownloader::ApplyLane() {
+  if (ftpClient_) ftpClient_->SetReceiveBudget(Lane());
 }
 
 void TFTPPartDownloader::FreeClient() {

@@ -49,6 +49,7 @@ class TFTPPartDownloader final : public TPartDownloader {
   void OnStall() override;
 
  private:
+  void ApplyLane() override;
   struct Context;
 
   void CreateClient();

@@ -13,6 +13,7 @@
 #include "core/status_texts.h"
 #include "core/trace.h"
 #include "engine/part_file_writer.h"
+#include "engine/speed_limit_lane.h"
 #include "net/http_cli.h"
 #include "net/socket_errors.h"
 
@@ -131,6 +132,7 @@ void THTTPPartDownloader::StartRequest() {
                             [](Self& s, const char*, size_t) { s.HandleDocData(); });
     cli.OnRequestDone = Guarded(context_, "THTTPPartDownloader.OnRequestDone",
                                 [](Self& s, THttpRequest, int error) { s.HandleRequestDone(error); });
+    ApplyLane();
   }
   THttpCli& cli = *httpCli_;
   cli.URL = Url().Url;
@@ -171,6 +173,10 @@ void THTTPPartDownloader::StartRequest() {
   StartTimeOutTimer(TimeOut());
   requestRunning_ = true;
   cli.GetASync();
+}
+
+void THTTPPartDownloader::ApplyLane() {
+  if (httpCli_) httpCli_->SetReceiveBudget(Lane());
 }
 
 void THTTPPartDownloader::HandleSessionConnected() {

@@ -38,6 +38,7 @@ class THTTPPartDownloader final : public TPartDownloader {
  private:
   struct Context;
 
+  void ApplyLane() override;
   void StartRequest();
   void HandleSessionConnected();
   void HandleRequestHeaderBegin();

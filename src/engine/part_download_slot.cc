@@ -91,6 +91,7 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
     count_ = initialCount_;
     speed_ = 0;
     startTimeMs_ = loop_->GetClock().MonotonicMs();
+    part.SetSpeedLimitGroup(speedLimitGroup_);
     part.Get();
   } catch (...) {
     LogError("TPartDownloadSlot.Start");

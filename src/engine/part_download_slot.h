@@ -62,6 +62,8 @@ class TPartDownloadSlot {
   TFileMirror* Mirror() const { return mirror_; }
   const std::string& PartFileName() const { return partFileName_; }
   void SetPartFileName(const std::string& name) { partFileName_ = name; }
+  // The limits the slot's part downloaders read under (nullptr: none).
+  void SetSpeedLimitGroup(TSpeedLimitGroup* group) { speedLimitGroup_ = group; }
   const std::string& Status() const { return status_; }
   void SetStatus(const std::string& status) { status_ = status; }
   int64_t FileSize() const { return fileSize_; }
@@ -105,6 +107,7 @@ class TPartDownloadSlot {
   bool hadError_ = false;
   std::unique_ptr<TPartDownloader> partDownloader_;
   std::shared_ptr<bool> alive_;
+  TSpeedLimitGroup* speedLimitGroup_ = nullptr;
 };
 
 }  // namespace brindle

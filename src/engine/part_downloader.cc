@@ -8,6 +8,8 @@
 #include "core/settings.h"
 #include "core/status_texts.h"
 #include "core/timer.h"
+#include "engine/speed_limit_group.h"
+#include "engine/speed_limit_lane.h"
 
 namespace brindle {
 
@@ -42,7 +44,33 @@ TPartDownloader::TPartDownloader(const std::string& url, const std::string& file
   };
 }
 
-TPartDownloader::~TPartDownloader() = default;
+TPartDownloader::~TPartDownloader() {
+  // A client whose deletion is deferred may still hold the lane.
+  if (lane_) lane_->OnHold = nullptr;
+}
+
+void TPartDownloader::SetSpeedLimitGroup(TSpeedLimitGroup* group) {
+  if (group == laneGroup_) return;
+  if (lane_) lane_->OnHold = nullptr;
+  lane_.reset();
+  laneGroup_ = group;
+  HoldStallWatch(false);
+  if (group) {
+    lane_ = group->NewLane();
+    lane_->OnHold = [this](bool held) { HoldStallWatch(held); };
+  }
+  ApplyLane();
+}
+
+void TPartDownloader::HoldStallWatch(bool held) {
+  if (held == stallHeld_) return;
+  stallHeld_ = held;
+  if (held) {
+    heldSinceMs_ = NowMs();
+  } else {
+    lastReceivedMs_ += NowMs() - heldSinceMs_;
+  }
+}
 
 void TPartDownloader::Abort() { aborted_ = true; }
 
@@ -116,6 +144,7 @@ void TPartDownloader::StartStallWatch() {
   const int seconds = ReadInteger(kOptionsSection, "StallTimeOut", kDefaultStallTimeOutSeconds);
   stallMs_ = static_cast<int64_t>(seconds > 0 ? seconds : kDefaultStallTimeOutSeconds) * 1000;
   lastReceivedMs_ = NowMs();
+  heldSinceMs_ = lastReceivedMs_;
   // Re-armed from the last arrival when it fires, rather than restarted for
   // every chunk.
   stallTimer_->SetEnabled(false);
@@ -126,7 +155,7 @@ void TPartDownloader::StartStallWatch() {
 void TPartDownloader::StopStallWatch() { stallTimer_->SetEnabled(false); }
 
 void TPartDownloader::CheckStall() {
-  const int64_t quiet = NowMs() - lastReceivedMs_;
+  const int64_t quiet = (stallHeld_ ? heldSinceMs_ : NowMs()) - lastReceivedMs_;
   if (quiet < stallMs_) {
     stallTimer_->SetInterval(stallMs_ - quiet);
     return;

@@ -10,6 +10,8 @@
 namespace brindle {
 
 class EventLoop;
+class TSpeedLimitGroup;
+class TSpeedLimitLane;
 class TTimer;
 
 enum TPartDownloaderState : uint8_t {
@@ -115,9 +117,18 @@ class TPartDownloader {
   const std::string& ETag() const { return eTag_; }
   const std::string& LastModified() const { return lastModified_; }
 
+  // Reads from now on under the group's limits (nullptr: unlimited). The
+  // group must outlive the part downloader or leave it before it goes.
+  void SetSpeedLimitGroup(TSpeedLimitGroup* group);
+  // The lane the connection reads through; nullptr without a group.
+  const std::shared_ptr<TSpeedLimitLane>& Lane() const { return lane_; }
+
   std::function<void(TPartDownloader& part, TPartDownloaderState state)> OnChange;
 
  protected:
+  // Hands Lane() (possibly nullptr) to the client that reads the data.
+  virtual void ApplyLane() {}
+
   // Raises OnChange with the current state. false: the owner destroyed this
   // object inside the handler, so the caller must not touch it any more.
   bool RaiseChange();
@@ -145,7 +156,8 @@ class TPartDownloader {
 
   // The stall watch: armed once connected, it ends a transfer that receives
   // nothing (no reply line, header or data byte) for StallTimeOut seconds.
-  // NoteReceived is cheap, so it may be called for every chunk.
+  // NoteReceived is cheap, so it may be called for every chunk. Time held
+  // back by the speed limit does not count.
   void StartStallWatch();
   void NoteReceived() { lastReceivedMs_ = NowMs(); }
   void StopStallWatch();
@@ -177,12 +189,17 @@ class TPartDownloader {
   std::string lastModified_;
   int64_t NowMs() const;
   void CheckStall();
+  void HoldStallWatch(bool held);
 
   std::unique_ptr<TTimer> timeOutTimer_;
   int64_t timeOut_ = 10000;
   std::unique_ptr<TTimer> stallTimer_;
   int64_t stallMs_ = 0;
   int64_t lastReceivedMs_ = 0;
+  bool stallHeld_ = false;
+  int64_t heldSinceMs_ = 0;
+  std::shared_ptr<TSpeedLimitLane> lane_;
+  TSpeedLimitGroup* laneGroup_ = nullptr;
   std::shared_ptr<bool> alive_;
 };
 

@@ -22,6 +22,7 @@
 #include "engine/mirror_list.h"
 #include "engine/part_download_slot.h"
 #include "engine/part_download_slots.h"
+#include "engine/speed_limiter.h"
 #include "manager/after_downloads.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
@@ -99,6 +100,8 @@ TDownloadSystem::TDownloadSystem(TDownloadSystemServices services)
       loop_(services_.Loop ? services_.Loop : EventLoop::Current()),
       model_(*services_.Model),
       filter_([this] { return ShowAllRecords(downloadList_); }) {
+  speedLimiter_ = std::make_unique<TSpeedLimiter>(loop_);
+  ApplySpeedLimitSettings();
   releaseTimer_ = std::make_unique<TTimer>(loop_);
   releaseTimer_->SetInterval(kReleaseIntervalMs);
   releaseTimer_->OnTimer = [this] { Release(); };
@@ -110,6 +113,19 @@ TDownloadSystem::~TDownloadSystem() {
   // The downloaders refer to their records: they go first.
   activeList_.clear();
   formsList_.clear();
+}
+
+void TDownloadSystem::ApplySpeedLimitSettings() {
+  const int64_t limit = ReadInteger(kOptionsSection, "SpeedLimit", 0);
+  const bool enabled = ReadBool(kOptionsSection, "SpeedLimitEnabled", false);
+  speedLimiter_->SetRate(enabled && limit > 0 ? std::min(limit, kMaxSpeedLimitKiB) * 1024 : 0);
+}
+
+void TDownloadSystem::SetDownloadSpeedLimit(TLocalDownloadinfo* record, int64_t kiloBytesPerSecond) {
+  if (!record) return;
+  record->SpeedLimit = std::clamp<int64_t>(kiloBytesPerSecond, 0, kMaxSpeedLimitKiB);
+  record->Save();
+  if (TDownloader* downloader = AssociatedDownloader(record)) downloader->SetSpeedLimit(record->SpeedLimit * 1024);
 }
 
 // ---- Loading ----
@@ -209,6 +225,7 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     };
     options.Ping = services_.Ping;
     options.Loop = loop_;
+    options.Limiter = speedLimiter_.get();
     auto downloader = std::make_unique<TDownloader>(*record, std::move(options));
     TDownloader* d = downloader.get();
 

@@ -21,6 +21,7 @@ class TDownloadWindowFactory;
 class TLocalDownloadinfo;
 struct TNewDownloadAnswer;
 class TServerStats;
+class TSpeedLimiter;
 class TTimer;
 
 // What the download system works with. Model and Windows are required; the
@@ -54,6 +55,15 @@ class TDownloadSystem {
   // Starts (or queues) a download for a new record, which the system takes
   // over. allowDialog false never asks for a file name (the clipboard, the
   // command line); splitParts 0 uses "SplitParts".
+  // The program's limit and the scheduler of every download's own limit.
+  TSpeedLimiter& SpeedLimiter() const { return *speedLimiter_; }
+  // Takes the global limit from "SpeedLimitEnabled" and "SpeedLimit"
+  // (kilobytes per second) at once, running downloads included.
+  void ApplySpeedLimitSettings();
+  // One download's own limit in kilobytes per second (0: none): stored in
+  // its record and applied at once when it runs.
+  void SetDownloadSpeedLimit(TLocalDownloadinfo* record, int64_t kiloBytesPerSecond);
+
   TLocalDownloadinfo* AddDownload(std::unique_ptr<TLocalDownloadinfo> record, bool allowDialog = true,
                                   int splitParts = 0);
   // The same for a record of the download list; nothing when it runs.
@@ -136,6 +146,7 @@ class TDownloadSystem {
   TDownloadSystemServices services_;
   EventLoop* loop_;
   TDownloadListModel& model_;
+  std::unique_ptr<TSpeedLimiter> speedLimiter_;  // outlives the downloaders
   std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
   std::unique_ptr<TTimer> releaseTimer_;
   std::vector<std::unique_ptr<TDownloadForms>> formsList_;

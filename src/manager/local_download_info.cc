@@ -111,6 +111,9 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
     if (server.empty()) break;
     SetValidators(server, {UnescapeField(read(Numbered("ETag", i))), UnescapeField(read(Numbered("LastModified", i)))});
   }
+  // Kilobytes per second; missing (an older record), malformed or 0: none.
+  const std::optional<int64_t> limit = ParseInteger(read("SpeedLimit"));
+  SpeedLimit = limit && *limit > 0 && *limit <= kMaxSpeedLimitKiB ? *limit : 0;
 }
 
 void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
@@ -141,6 +144,10 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
     write(Numbered("ETag", index), "");
     write(Numbered("LastModified", index), "");
   }
+  // After every older key, so that older records read as before; a record
+  // that never had a limit keeps the form it had.
+  if (SpeedLimit > 0 || !profile.ReadString(kSection, "SpeedLimit", "").empty())
+    write("SpeedLimit", std::to_string(SpeedLimit));
 }
 
 std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const {

@@ -37,6 +37,8 @@ std::string TPropertiesModel::CategoryName() const {
   return RecordExists() && record_->Category ? record_->Category->Name() : "";
 }
 std::string TPropertiesModel::Description() const { return RecordExists() ? record_->Description : ""; }
+int64_t TPropertiesModel::SpeedLimit() const { return RecordExists() ? record_->SpeedLimit : 0; }
+
 std::string TPropertiesModel::Status() const { return RecordExists() ? record_->Status() : ""; }
 TStatusColor TPropertiesModel::StatusColor() const { return GetStatusColor(Status()); }
 
@@ -62,12 +64,17 @@ TSaveDialogSetup TPropertiesModel::ChangeDialog(const std::string& saveToText) c
   return setup;
 }
 
-bool TPropertiesModel::Ok(const std::string& saveTo, const std::string& description) {
+bool TPropertiesModel::Ok(const std::string& saveTo, const std::string& description,
+                          std::optional<int64_t> speedLimit) {
   try {
     if (!RecordExists()) return false;
     if (PathEditable() && !saveTo.empty()) record_->LocalFileName = saveTo;
     record_->Description = description;
-    record_->Save();
+    if (speedLimit) {
+      system_.SetDownloadSpeedLimit(record_, *speedLimit);  // saves the record
+    } else {
+      record_->Save();
+    }
     system_.UpdateGridRow(record_);
     return true;
   } catch (...) {

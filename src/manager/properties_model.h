@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/status_color.h"
@@ -31,6 +33,8 @@ class TPropertiesModel {
   std::string SaveTo() const;
   std::string CategoryName() const;  // empty without a category
   std::string Description() const;
+  // The download's own speed limit in kilobytes per second; 0: none.
+  int64_t SpeedLimit() const;
   std::string Status() const;
   TStatusColor StatusColor() const;
   // "Done": the size; otherwise the bytes downloaded + " of " + the size.
@@ -40,9 +44,11 @@ class TPropertiesModel {
   bool PathEditable() const;
   TSaveDialogSetup ChangeDialog(const std::string& saveToText) const;
 
-  // OK: stores the path (when editable) and the description, saves the
+  // OK: stores the path (when editable), the description and, when given,
+  // the speed limit (applied at once to a running download), saves the
   // record and rewrites its row. False when the record is gone.
-  bool Ok(const std::string& saveTo, const std::string& description);
+  bool Ok(const std::string& saveTo, const std::string& description,
+          std::optional<int64_t> speedLimit = std::nullopt);
 
   // "PropertiesFormWidth" / "PropertiesFormHeight", defaults 400 x 200.
   static int StoredWidth();

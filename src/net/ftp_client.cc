@@ -69,10 +69,16 @@ std::unique_ptr<TWSocket> TFtpClient::MakeDataSocket() {
   socket->OnSessionConnected = [this](int error) { DataConnected(error); };
   socket->OnDataAvailable = [this](int) { DataAvailable(); };
   socket->OnSessionClosed = [this](int error) { DataClosed(error); };
+  socket->SetReceiveBudget(budget_);
   return socket;
 }
 
 void TFtpClient::SetResolver(std::shared_ptr<TNameResolver> resolver) { control_->SetResolver(std::move(resolver)); }
+
+void TFtpClient::SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget) {
+  budget_ = std::move(budget);
+  data_->SetReceiveBudget(budget_);
+}
 
 bool TFtpClient::Connected() const { return control_->State() == TSocketState::wsConnected; }
 

@@ -14,6 +14,7 @@ namespace brindle {
 
 class EventLoop;
 class TNameResolver;
+class TReceiveBudget;
 class TReceiveStream;
 class TWSocket;
 
@@ -112,6 +113,9 @@ class TFtpClient {
   TReceiveStream* RcvdStream = nullptr;
 
   void SetResolver(std::shared_ptr<TNameResolver> resolver);
+  // Limits what the data connections read (nullptr: no limit); the control
+  // connection is never limited.
+  void SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget);
 
   // ---- Requests ----
   // Opens the control connection, waits for the greeting (below 500), sends
@@ -189,6 +193,7 @@ class TFtpClient {
   std::unique_ptr<TWSocket> control_;
   std::unique_ptr<TWSocket> data_;
   std::unique_ptr<TWSocket> listener_;
+  std::shared_ptr<TReceiveBudget> budget_;
   std::unique_ptr<LocalFile> localFile_;
   std::shared_ptr<bool> alive_;
   TFtpReplyReader reader_;

@@ -253,6 +253,10 @@ const std::string& THttpCli::TlsErrorText() const { return socket_->TlsErrorText
 
 void THttpCli::SetResolver(std::shared_ptr<TNameResolver> resolver) { socket_->SetResolver(std::move(resolver)); }
 
+void THttpCli::SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget) {
+  socket_->SetReceiveBudget(std::move(budget));
+}
+
 void THttpCli::SetState(THttpState state) {
   if (state == state_) return;
   state_ = state;

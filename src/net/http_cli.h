@@ -14,6 +14,7 @@
 namespace brindle {
 
 class TNameResolver;
+class TReceiveBudget;
 class TWSocket;
 
 // Where THttpCli puts the body of an answer. The caller owns it and keeps it
@@ -150,6 +151,8 @@ class THttpCli {
   // The resolver the client's socket uses (default: CurrentNameResolver()
   // at construction).
   void SetResolver(std::shared_ptr<TNameResolver> resolver);
+  // Limits what the client's socket reads (nullptr: no limit).
+  void SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget);
 
   // ---- Requests ----
   // Start a GET / POST / HEAD of URL and return at once. Throw

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/name_resolver.h"
+#include "net/receive_budget.h"
 #include "net/socket_errors.h"
 #include "net/tls_layer.h"
 
@@ -115,6 +116,7 @@ TWSocket::TWSocket(EventLoop* loop)
 
 TWSocket::~TWSocket() {
   CancelDnsLookup();
+  if (budget_ && receiveHeld_) budget_->CancelWait(*this);
   if (watchId_) loop_->RemoveWatch(watchId_);
   if (fd_ >= 0) ::close(fd_);
 }
@@ -303,6 +305,7 @@ void TWSocket::StartConnect(const std::string& address) {
 
 void TWSocket::Watch(unsigned events) {
   if (fd_ < 0) return;
+  if (receiveHeld_) events &= ~EventLoop::kReadable;
   if (watchId_ == 0) {
     watchId_ = loop_->AddWatch(fd_, events, [this](unsigned ready) { OnReady(ready); }, "TWSocket");
   } else if (events != watchedEvents_) {
@@ -336,7 +339,8 @@ void TWSocket::OnReady(unsigned events) {
         FlushSendBuffer();
         if (!stillHere()) return;
       }
-      if ((events & EventLoop::kReadable) || (tlsReadWantsWrite_ && (events & EventLoop::kWritable)))
+      if (!receiveHeld_ &&
+          ((events & EventLoop::kReadable) || (tlsReadWantsWrite_ && (events & EventLoop::kWritable))))
         HandleReadable();
       return;
     default:
@@ -371,11 +375,20 @@ int64_t TWSocket::Receive(void* buffer, size_t size) {
     lastError_ = ENOTCONN;
     return -1;
   }
-  if (tls_) {
-    if (tlsHandshaking_) {
+  if (tls_ && tlsHandshaking_) {
+    lastError_ = EAGAIN;
+    return -1;
+  }
+  if (budget_) {
+    const size_t allowed = budget_->Allowance();
+    if (allowed == 0) {
+      HoldReceiving();
       lastError_ = EAGAIN;
       return -1;
     }
+    if (allowed < size) size = allowed;
+  }
+  if (tls_) {
     const bool wantedWrite = tlsReadWantsWrite_;
     tlsReadWantsWrite_ = false;
     TTlsStatus status;
@@ -383,6 +396,7 @@ int64_t TWSocket::Receive(void* buffer, size_t size) {
     switch (status) {
       case TTlsStatus::Ok:
         ++received_;
+        if (budget_ && n > 0) budget_->Consume(static_cast<size_t>(n));
         break;
       case TTlsStatus::Closed:
         endSeen_ = true;
@@ -408,6 +422,7 @@ int64_t TWSocket::Receive(void* buffer, size_t size) {
     ssize_t n = ::recv(fd_, buffer, size, 0);
     if (n > 0) {
       ++received_;
+      if (budget_) budget_->Consume(static_cast<size_t>(n));
       return n;
     }
     if (n == 0) {
@@ -446,6 +461,43 @@ void TWSocket::HandleReadable() {
     }
   }
   if (endSeen_) RaiseClosed(endError_);
+}
+
+void TWSocket::SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget) {
+  if (budget == budget_) return;
+  const bool held = receiveHeld_;
+  if (budget_ && held) budget_->CancelWait(*this);
+  budget_ = std::move(budget);
+  if (held) ResumeReceiving();
+}
+
+void TWSocket::HoldReceiving() {
+  if (receiveHeld_) return;
+  receiveHeld_ = true;
+  Watch(watchedEvents_);
+  budget_->Wait(*this);
+}
+
+void TWSocket::ResumeReceiving() {
+  if (!receiveHeld_) return;
+  receiveHeld_ = false;
+  if (fd_ < 0 || state_ != TSocketState::wsConnected) return;
+  if (tlsHandshaking_) {
+    // The handshake finds out again what it waits for.
+    Watch(EventLoop::kReadable | EventLoop::kWritable);
+    return;
+  }
+  Watch(ConnectedEvents());
+  if (tls_ && tls_->Pending()) {
+    // Plain text already inside TLS: no readiness of the descriptor will
+    // announce it.
+    std::weak_ptr<bool> token = alive_;
+    const uint64_t session = session_;
+    loop_->Post([this, token, session] {
+      if (token.expired() || session_ != session || fd_ < 0 || receiveHeld_) return;
+      if (state_ == TSocketState::wsConnected && tls_ && tls_->Pending()) HandleReadable();
+    });
+  }
 }
 
 void TWSocket::RaiseClosed(int error) {
@@ -652,6 +704,8 @@ void TWSocket::CloseDescriptor() {
   sendOffset_ = 0;
   dataSentDue_ = false;
   endSeen_ = false;
+  if (receiveHeld_ && budget_) budget_->CancelWait(*this);
+  receiveHeld_ = false;
   tls_.reset();
   tlsHandshaking_ = false;
   tlsReadWantsWrite_ = false;

@@ -12,6 +12,7 @@
 namespace brindle {
 
 class TNameResolver;
+class TReceiveBudget;
 class TTlsLayer;
 
 enum class TSocketState {
@@ -120,6 +121,15 @@ class TWSocket {
   // raising OnSessionClosed with the error (0 for an orderly end).
   int64_t Receive(void* buffer, size_t size);
 
+  // Limits what Receive reads (nullptr: no limit). With a budget, a Receive
+  // while its allowance is 0 returns -1 with EAGAIN and holds the socket:
+  // the descriptor is not watched for reading until the budget calls
+  // ResumeReceiving, which first hands on what TLS already holds in user
+  // space (that makes no descriptor readable).
+  void SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget);
+  void ResumeReceiving();
+  bool ReceiveHeld() const { return receiveHeld_; }
+
   // Queues bytes for sending; never blocks. What the network does not take
   // at once is kept and sent as it allows; OnDataSent follows once the queue
   // is empty. Returns size, or -1 when the socket is not connected.
@@ -189,6 +199,7 @@ class TWSocket {
   unsigned ConnectedEvents() const;
   void CloseDescriptor();
   void RaiseClosed(int error);
+  void HoldReceiving();
 
   EventLoop* loop_;
   std::shared_ptr<TNameResolver> resolver_;
@@ -212,6 +223,8 @@ class TWSocket {
   bool tlsReadWantsWrite_ = false;
   uint64_t received_ = 0;  // Receive calls that returned bytes
   std::string tlsErrorText_;
+  std::shared_ptr<TReceiveBudget> budget_;
+  bool receiveHeld_ = false;
 };
 
 }  // namespace brindle

@@ -73,6 +73,7 @@
 #include "ui/qt_prompt.h"
 #include "ui/qt_tray.h"
 #include "ui/qt_window_factory.h"
+#include "ui/speed_limit_menu.h"
 #include "ui/system_tray_progress.h"
 #include "ui/tray_port.h"
 
@@ -575,6 +576,10 @@ void TForm_Main::BuildStatusBar() {
   }
   panels_[1]->installEventFilter(this);
   panels_[1]->setToolTip("Click to switch the scheduler on or off");
+  panels_[2]->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(panels_[2], &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (speedLimitMenu_) speedLimitMenu_->popup(panels_[2]->mapToGlobal(at));
+  });
 }
 
 void TForm_Main::BuildTray() {
@@ -599,6 +604,11 @@ void TForm_Main::BuildTray() {
     UpdateBrowserIntegrationSettings();
   });
   actionBrowserIntegration_->setCheckable(true);
+  // The status bar's speed panel and the tray offer the same choices.
+  speedLimitMenu_ = new TSpeedLimitMenu(*system_, this);
+  auto* traySpeedLimit = new TSpeedLimitMenu(*system_, trayMenu_);
+  traySpeedLimit->setObjectName("PopupMenu_TraySpeedLimit");
+  trayMenu_->addMenu(traySpeedLimit)->setObjectName("SpeedLimit1");
   trayMenu_->addSeparator();
   add("Exit2", "E&xit", [this] { Exit(); });
   connect(trayMenu_, &QMenu::aboutToShow, this, [this] {
@@ -973,6 +983,10 @@ void TForm_Main::UpdateSpeedAndTimeLeft() {
     for (TDownloader* downloader : system_->ActiveList())
       running.push_back({downloader->LDI().Status(), downloader->TransferRate(), downloader->TimeLeft()});
     panels_[2]->setText(QString::fromStdString(TotalSpeedText(running)));
+    const bool limited = ReadBool(kOptionsSection, "SpeedLimitEnabled", false);
+    panels_[2]->setToolTip("Speed limit: " +
+                           TSpeedLimitMenu::LimitText(limited, ReadInteger(kOptionsSection, "SpeedLimit", 0)) +
+                           " (right click to change)");
     panels_[3]->setText(QString::fromStdString(TotalTimeLeft(running)));
   });
 }

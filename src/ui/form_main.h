@@ -240,6 +240,7 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   QTableView* grid_ = nullptr;
   std::array<QLabel*, 5> panels_{};
   QMenu* trayMenu_ = nullptr;
+  QMenu* speedLimitMenu_ = nullptr;
   QAction* actionBrowserIntegration_ = nullptr;
   QAction* actionDownloadBasket_ = nullptr;
   QTimer timer1_;

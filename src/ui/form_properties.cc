@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "manager/properties_model.h"
@@ -34,6 +35,15 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   editDescription_ = new QLineEdit(QString::fromStdString(properties_->Description()), this);
   editDescription_->setObjectName("Edit_Description");
   form->addRow("Description:", editDescription_);
+  spinSpeedLimit_ = new QSpinBox(this);
+  spinSpeedLimit_->setObjectName("SpinEdit_SpeedLimit");
+  spinSpeedLimit_->setRange(0, 1024 * 1024);
+  spinSpeedLimit_->setSingleStep(10);
+  spinSpeedLimit_->setSuffix(" KB/s");
+  spinSpeedLimit_->setSpecialValueText("Unlimited");
+  spinSpeedLimit_->setValue(static_cast<int>(std::min<int64_t>(properties_->SpeedLimit(), 1024 * 1024)));
+  spinSpeedLimit_->setToolTip("This download's own limit; the global limit still applies");
+  form->addRow("Speed limit:", spinSpeedLimit_);
   labelStatus_ = new QLabel(this);
   labelStatus_->setObjectName("Label_Status");
   form->addRow("Status:", labelStatus_);
@@ -84,7 +94,8 @@ void TForm_Properties::Change() {
 
 void TForm_Properties::done(int result) {
   if (result == QDialog::Accepted)
-    properties_->Ok(editSaveTo_->text().toStdString(), editDescription_->text().toStdString());
+    properties_->Ok(editSaveTo_->text().toStdString(), editDescription_->text().toStdString(),
+                    spinSpeedLimit_->value());
   TPropertiesModel::StoreSize(width(), height());
   QDialog::done(result);
 }

@@ -6,6 +6,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace brindle {
 
@@ -33,6 +34,7 @@ class TForm_Properties final : public QDialog {
   std::shared_ptr<TPropertiesModel> properties_;
   QLineEdit* editSaveTo_ = nullptr;
   QLineEdit* editDescription_ = nullptr;
+  QSpinBox* spinSpeedLimit_ = nullptr;
   QPushButton* buttonChange_ = nullptr;
   QPushButton* buttonOk_ = nullptr;
   QLabel* labelStatus_ = nullptr;

@@ -42,6 +42,29 @@ TEST(CliOptionsTest, RefusesBadUsage) {
   }
 }
 
+TEST(CliOptionsTest, LimitRateTakesBytesKilobytesAndMegabytes) {
+  const std::pair<const char*, int64_t> valid[] = {
+      {"0", 0},          {"1", 1},       {"1500", 1500},          {"500K", 512000},     {"500k", 512000},
+      {"2M", 2097152},   {"2m", 2097152}, {"1.5M", 1572864},      {"0.5K", 512},        {"007", 7},
+      {"999999999999M", 999999999999LL * 1048576},
+  };
+  for (const auto& [text, bytes] : valid) {
+    std::string error;
+    const auto options = ParseCliOptions({std::string("--limit-rate=") + text, "http://h/a"}, error);
+    ASSERT_TRUE(options) << text << ": " << error;
+    EXPECT_EQ(options->LimitRate, bytes) << text;
+  }
+  for (const char* text : {"", "K", "M", "-1", "2G", "2MB", "1.", ".5M", "1.2.3", "1,5M", " 2M", "2M ", "0x10",
+                           "1e3", "9999999999999", "1.0000000001K"}) {
+    std::string error;
+    EXPECT_FALSE(ParseCliOptions({"--limit-rate", text, "http://h/a"}, error)) << text;
+    EXPECT_FALSE(error.empty());
+  }
+  std::string error;
+  EXPECT_FALSE(ParseCliOptions({"http://h/a"}, error)->LimitRate);  // not given: the stored setting
+  EXPECT_FALSE(ParseCliOptions({"--unzip", "a.zip", "--limit-rate", "1M"}, error));
+}
+
 TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
   std::string error;
   auto options = ParseCliOptions({"--unzip", "a.zip", "out"}, error);

@@ -12,6 +12,9 @@
 #include "engine/downloader.h"
 #include "engine/file_mirror.h"
 #include "engine/http_part_downloader.h"
+#include "engine/speed_limit_group.h"
+#include "engine/speed_limit_lane.h"
+#include "engine/speed_limiter.h"
 #include "support/fault_http_server.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
@@ -222,6 +225,31 @@ TEST_F(HttpsITest, UntrustedCertificateFailsItsMirrorForGood) {
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return done_ > 0; }));
   EXPECT_TRUE(Joined() == content_);
   EXPECT_EQ(expired_.Accepted(), tried);
+}
+
+// Under a speed limit a part reads TLS records piece by piece. The server
+// stops sending (without closing) after 100000 bytes: every one of them
+// still arrives, and no faster than the rate.
+TEST_F(HttpsITest, LimitedPartOverTlsGetsEveryByteSentAtTheRate) {
+  TSpeedLimiter limiter(&loop_);
+  TSpeedLimitGroup group(limiter);
+  group.SetRate(20 * 1024);
+  good_.Script([&](const HttpRequest& r) {
+    HttpReply reply = good_.Serve(r);
+    reply.StallAt = {100000};
+    return reply;
+  });
+  THTTPPartDownloader part(good_.Url("/f.bin"), dir_.File("l"), 0, 0, &loop_);
+  part.SetSpeedLimitGroup(&group);
+  part.Get();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return good_.StalledConnections() == 1; }));
+  for (int step = 0; step < 80 && part.TransferCount() < 100000; ++step) {
+    clock_.Advance(TSpeedLimiter::kRefillIntervalMs);
+    for (int i = 0; i < 20; ++i) loop_.RunOnce(0);
+  }
+  EXPECT_EQ(part.TransferCount(), 100000);
+  EXPECT_LE(part.Lane()->LimitedBytes(), 20 * 1024 * 8 + 20 * 1024 / 4);  // never above the rate
+  part.Abort();
 }
 
 }  // namespace

@@ -74,7 +74,11 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   record.Description = " quoted \"text\"\r\n[Options]\r\nFileSize=1\t\\n";
   record.SetValidators("http://h:80", {"\"abc\"", "Wed, 21 Oct 2015 07:28:00 GMT"});
   record.SetValidators("ftp://m:21", {"", "x\ny"});
+  record.SpeedLimit = 250;
   ASSERT_TRUE(record.Save());
+  // The newest key comes last, so an older program reads the rest as before.
+  const std::string text = ReadWholeFile(Base() + ".dat");
+  EXPECT_GT(text.find("SpeedLimit=250"), text.find("LastModified2="));
 
   category->SetName("TAB\tNAME");  // matched ignoring case
   const auto read = Read(&categories);
@@ -87,6 +91,7 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   ASSERT_NE(read->Validators("ftp://m:21"), nullptr);
   EXPECT_EQ(read->Validators("ftp://m:21")->LastModified, "x\ny");
   EXPECT_EQ(read->Validators("http://h:80")->ETag, "\"abc\"");
+  EXPECT_EQ(read->SpeedLimit, 250);
 }
 
 TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {
@@ -105,6 +110,12 @@ TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {
   EXPECT_TRUE(record.LastActivity == Now() && record.Created == Now());
   WriteRecord("");
   EXPECT_EQ(Read()->Url->Url, "");  // an object to read even without any URL
+  // A record from before speed limits, or a limit that makes no sense: none.
+  for (const char* text : {"", "SpeedLimit=\r\n", "SpeedLimit=-5\r\n", "SpeedLimit=9x\r\n",
+                           "SpeedLimit=99999999999999\r\n"}) {
+    WriteRecord(std::string("URL=http://h/f\r\n") + text);
+    EXPECT_EQ(Read()->SpeedLimit, 0) << text;
+  }
 }
 
 TEST_F(LocalDownloadinfoTest, SetStatusStampsLastActivityOnlyWhenLeavingAnActiveState) {

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
 #include <QToolButton>
@@ -185,8 +186,12 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   ASSERT_NE(properties, nullptr);
   EXPECT_FALSE(properties->findChild<QLineEdit*>("Edit_SaveTo")->isReadOnly());
   properties->findChild<QLineEdit*>("Edit_Description")->setText("season one");
+  auto* speedLimit = properties->findChild<QSpinBox*>("SpinEdit_SpeedLimit");
+  EXPECT_EQ(speedLimit->text(), "Unlimited");
+  speedLimit->setValue(300);
   properties->findChild<QPushButton*>("Button_OK")->click();
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->SpeedLimit, 300);
 }
 
 TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {

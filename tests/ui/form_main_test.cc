@@ -36,6 +36,7 @@
 #include "engine/part_download_slots.h"
 #include "manager/download_forms.h"
 #include "manager/download_list_model.h"
+#include "engine/speed_limiter.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
 #include "platform/hand_over_request.h"
@@ -140,7 +141,28 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   for (QAction* action : tray->actions())
     if (!action->isSeparator()) texts << action->text();
   EXPECT_EQ(texts, (QStringList{"&Main Window", "&Add URL", "&View Log", "&Configuration", "&Browser Integration",
-                                "E&xit"}));
+                                "Speed limit", "E&xit"}));
+
+  // The speed limit, from the tray's submenu or the speed panel's menu:
+  // stored and applied at once; "Unlimited" keeps the last limit.
+  auto* traySpeed = Find<QMenu>(*form, "PopupMenu_TraySpeedLimit");
+  QStringList choices;
+  for (QAction* action : traySpeed->actions())
+    if (!action->isSeparator()) choices << action->text();
+  EXPECT_EQ(choices, (QStringList{"Unlimited", "50 KB/s", "100 KB/s", "250 KB/s", "500 KB/s", "1 MB/s", "2 MB/s",
+                                  "5 MB/s", "Other..."}));
+  traySpeed->actions()[4]->trigger();  // 250 KB/s
+  EXPECT_TRUE(ReadBool(kOptionsSection, "SpeedLimitEnabled", false));
+  EXPECT_EQ(ReadInteger(kOptionsSection, "SpeedLimit", 0), 250);
+  EXPECT_EQ(form->DownloadSystem().SpeedLimiter().Rate(), 250 * 1024);
+  auto* panelSpeed = Find<QMenu>(*form, "PopupMenu_SpeedLimit");
+  emit panelSpeed->aboutToShow();
+  EXPECT_TRUE(panelSpeed->actions()[4]->isChecked());
+  panelSpeed->actions()[0]->trigger();  // Unlimited
+  EXPECT_FALSE(ReadBool(kOptionsSection, "SpeedLimitEnabled", true));
+  EXPECT_EQ(ReadInteger(kOptionsSection, "SpeedLimit", 0), 250);
+  EXPECT_EQ(form->DownloadSystem().SpeedLimiter().Rate(), 0);
+  EXPECT_EQ(form->findChild<QLabel*>("StatusBar_Panel2")->contextMenuPolicy(), Qt::CustomContextMenu);
 
   // The layout buttons and the scheduler panel write their settings.
   Find<QToolButton>(*form, "SpeedButton_Up")->click();
