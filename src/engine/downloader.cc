@@ -148,6 +148,8 @@ void TDownloader::AddLocalMirrors() {
 
 TPartDownloadSlot* TDownloader::NewSlot() {
   TPartDownloadSlot* slot = slots_->NewSlot();
+  if (!record_.Referer.empty() || !record_.Cookie.empty())
+    slot->SetOriginHeaders(TDownloadRecord::ServerKey(*record_.Url), record_.Referer, record_.Cookie);
   slot->OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) { SlotChange(s, state); };
   slot->OnUpdate = [this](TPartDownloadSlot& s) { SlotUpdate(s); };
   return slot;

@@ -48,7 +48,10 @@ TBrowserIntegration TBrowserIntegration::ForThisProgram() {
   // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
   const std::string configHome =
       configVariable && configVariable[0] == '/' ? std::string(configVariable) : home + "/.config";
-  return TBrowserIntegration(home, configHome, ProgramDirectory() + "/brindle-host");
+  // A manifest naming a host that is not there would only make the
+  // browser report an error: without one beside us, nothing is installed.
+  const std::string host = ProgramDirectory() + "/brindle-host";
+  return TBrowserIntegration(home, configHome, access(host.c_str(), X_OK) == 0 ? host : "");
 }
 
 std::vector<std::string> TBrowserIntegration::ChromiumManifests() const {
@@ -93,15 +96,20 @@ void TBrowserIntegration::Remove(const std::string& path) {
 }
 
 void TBrowserIntegration::IntegrateInternetExplorer() const {
+  if (hostPath_.empty()) return;
   const std::string text = ChromiumManifestText();
   for (const std::string& path : ChromiumManifests()) Install(path, text);
 }
 
-void TBrowserIntegration::IntegrateNetscape() const { Install(FirefoxManifest(), FirefoxManifestText()); }
+void TBrowserIntegration::IntegrateNetscape() const {
+  if (!hostPath_.empty()) Install(FirefoxManifest(), FirefoxManifestText());
+}
 
 void TBrowserIntegration::RemoveNetscape() const { Remove(FirefoxManifest()); }
 
-void TBrowserIntegration::IntegrateOpera() const { Install(OperaManifest(), ChromiumManifestText()); }
+void TBrowserIntegration::IntegrateOpera() const {
+  if (!hostPath_.empty()) Install(OperaManifest(), ChromiumManifestText());
+}
 
 void TBrowserIntegration::RemoveOpera() const { Remove(OperaManifest()); }
 

@@ -24,7 +24,8 @@ class TBrowserIntegration {
   TBrowserIntegration(std::string home, std::string configHome, std::string hostPath);
 
   // The environment's home and configuration directories, and brindle-host
-  // beside the running program.
+  // beside the running program; without that program nothing is installed
+  // (removal still works).
   static TBrowserIntegration ForThisProgram();
 
   // Chromium-family browsers: Chromium and Google Chrome always, Brave,

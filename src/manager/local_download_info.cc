@@ -111,6 +111,8 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
     if (server.empty()) break;
     SetValidators(server, {UnescapeField(read(Numbered("ETag", i))), UnescapeField(read(Numbered("LastModified", i)))});
   }
+  Referer = UnescapeField(read("Referer"));
+  Cookie = UnescapeField(read("Cookie"));
 }
 
 void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
@@ -141,6 +143,9 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
     write(Numbered("ETag", index), "");
     write(Numbered("LastModified", index), "");
   }
+  // Only records that have them get the keys, so older files stay as they were.
+  if (!Referer.empty() || !profile.ReadString(kSection, "Referer", "").empty()) write("Referer", EscapeField(Referer));
+  if (!Cookie.empty() || !profile.ReadString(kSection, "Cookie", "").empty()) write("Cookie", EscapeField(Cookie));
 }
 
 std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const {

@@ -14,14 +14,17 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "cli_process.h"
 #include "core/event_loop.h"
 #include "core/settings.h"
 #include "platform/hand_over_server.h"
 #include "platform/instance_lock.h"
 #include "platform/registry_hive_file.h"
+#include "support/fault_http_server.h"
 #include "support/loop_thread.h"
 #include "support/temp_dir.h"
 
@@ -247,6 +250,85 @@ TEST_F(BrowserHostProcessTest, StartsTheDesktopProgramWithItsOutputKeptOffTheBro
   EXPECT_EQ(run.Answers[0].rfind(R"({"taken":false)", 0), 0u) << run.Answers[0];
   EXPECT_EQ(run.Err, "");
   EXPECT_TRUE(test::FileExists(mark));
+}
+
+// The whole way with a real instance: brindle-cli runs a download, the host
+// hands it a browser's download, and the file arrives under the name the
+// browser proposed, fetched with the browser's cookies and referrer, which
+// go to the download's own origin only, not to the server it redirects to.
+TEST_F(BrowserHostProcessTest, ATakenDownloadArrivesWithItsNameCookiesAndReferrer) {
+  const std::string content = test::MakeContent(300 * 1024 + 7);
+  test::FaultHttpServer* origin = &thread_.Make<test::FaultHttpServer>();
+  test::FaultHttpServer* elsewhere = &thread_.Make<test::FaultHttpServer>();
+  thread_.Call([&] {
+    origin->AddFile("/hold.bin", content);
+    origin->AddFile("/direct.bin", content);
+    origin->SetHandler([origin, elsewhere](const test::HttpRequest& request) {
+      if (request.Target == "/moved") return test::RedirectReply(302, elsewhere->Url("/moved.bin"));
+      test::HttpReply reply = origin->Serve(request);
+      if (request.Target == "/hold.bin") reply.StallAt = {1000};
+      return reply;
+    });
+    elsewhere->AddFile("/moved.bin", content);
+  });
+  test::TempDir downloads, logs;
+  test::CliProcess cli(test::kCli, Profile(), logs.Path());
+  cli.Start({.Args = {"-q", "-d", downloads.Path(), origin->Url("/hold.bin")},
+             .Env = {"XDG_DOWNLOAD_DIR=" + downloads.Path()}});
+  // The instance holds the lock once its first download has begun.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  std::vector<test::HttpRequest> seen;
+  while (seen.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    thread_.Call([&] { seen = origin->Requests(); });
+  }
+  const auto ask = [](const std::string& url, const std::string& name) {
+    return Frame(R"({"type":"download","url":")" + url + R"(","browser":"chromium","filename":")" + name +
+                 R"(","referrer":"http://page.test/list","cookies":"sid=abc; theme=dark"})");
+  };
+  const HostRun run = Run(ask(origin->Url("/direct.bin"), "Proposed Name.zip") + ask(origin->Url("/moved"), "Moved.zip"));
+  ASSERT_EQ(run.Answers.size(), 2u) << run.Err;
+  EXPECT_EQ(run.Answers[0], R"({"taken":true})");
+  EXPECT_EQ(run.Answers[1], R"({"taken":true})");
+
+  thread_.Call([&] { origin->Release(); });
+  const test::Outcome outcome = cli.Wait();
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  EXPECT_TRUE(test::ReadWholeFile(downloads.File("Proposed Name.zip")) == content);
+  EXPECT_TRUE(test::ReadWholeFile(downloads.File("Moved.zip")) == content);
+
+  std::vector<test::HttpRequest> atOrigin, atElsewhere;
+  thread_.Call([&] {
+    atOrigin = origin->Requests();
+    atElsewhere = elsewhere->Requests();
+  });
+  int direct = 0;
+  for (const test::HttpRequest& request : atOrigin) {
+    const bool handed = request.Target == "/direct.bin" || request.Target == "/moved";
+    direct += request.Target == "/direct.bin";
+    EXPECT_EQ(request.Header("Cookie").value_or(""), handed ? "sid=abc; theme=dark" : "") << request.Raw;
+    EXPECT_EQ(request.Header("Referer").value_or(""), handed ? "http://page.test/list" : "") << request.Raw;
+  }
+  EXPECT_GE(direct, 1);
+  ASSERT_FALSE(atElsewhere.empty());
+  for (const test::HttpRequest& request : atElsewhere) {
+    EXPECT_FALSE(request.Header("Cookie")) << request.Raw;
+    EXPECT_FALSE(request.Header("Referer")) << request.Raw;
+  }
+
+  // The record keeps them for a resume, in a file only its owner may read.
+  int withCookie = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Profile() + "/Partial Downloads")) {
+    if (entry.path().extension() != ".dat") continue;
+    const std::string record = test::ReadWholeFile(entry.path().string());
+    if (record.find("Cookie=sid=abc; theme=dark") == std::string::npos) continue;
+    ++withCookie;
+    EXPECT_NE(record.find("Referer=http://page.test/list"), std::string::npos);
+    struct stat info;
+    ASSERT_EQ(stat(entry.path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+  }
+  EXPECT_EQ(withCookie, 2);
 }
 
 }  // namespace
