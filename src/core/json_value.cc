@@ -125,7 +125,8 @@ class TReader {
       SkipSpace();
       TJsonValue member;
       if (!Value(member, depth)) return false;
-      value.Object.emplace_back(std::move(key), std::move(member));
+      value.Keys.push_back(std::move(key));
+      value.Members.push_back(std::move(member));
       SkipSpace();
       if (AtEnd()) return false;
       if (Peek() == '}') {
@@ -274,8 +275,8 @@ std::optional<TJsonValue> TJsonValue::Parse(std::string_view text) {
 
 const TJsonValue* TJsonValue::Find(std::string_view key) const {
   if (Kind != TKind::Object) return nullptr;
-  for (const auto& [name, member] : Object)
-    if (name == key) return &member;
+  for (size_t i = 0; i < Keys.size(); ++i)
+    if (Keys[i] == key) return &Members[i];
   return nullptr;
 }
 

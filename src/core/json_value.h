@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace brindle {
@@ -23,7 +22,10 @@ class TJsonValue {
   double Number = 0;
   std::string String;
   std::vector<TJsonValue> Array;
-  std::vector<std::pair<std::string, TJsonValue>> Object;  // in the order read
+  // An object's members in the order read: Keys[i] names Members[i]. (A
+  // vector of pairs would need the type complete here.)
+  std::vector<std::string> Keys;
+  std::vector<TJsonValue> Members;
 
   static std::optional<TJsonValue> Parse(std::string_view text);
 

@@ -14,9 +14,9 @@ struct THandOverRequest {
   std::string Directory;  // empty: the receiver decides
   std::string FileName;   // empty: the receiver decides
   int Parts = 0;          // 0: the receiver's setting
-  std::string Referrer;   // empty: none; sent only to the URL's own origin
-  std::string Cookies;    // the "Cookie:" value for the URL; empty: none
   bool Structured = false;
+  std::string Referrer{};  // empty: none; sent only to the URL's own origin
+  std::string Cookies{};   // the "Cookie:" value for the URL; empty: none
 
   static THandOverRequest PlainText(std::string text) {
     THandOverRequest request;
