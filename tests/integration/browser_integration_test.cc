@@ -136,7 +136,9 @@ TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
   EXPECT_EQ(ReadWholeFile(Config("opera")), "not a directory");
 }
 
-TEST_F(BrowserIntegrationTest, TheEnvironmentChoosesTheDirectories) {
+TEST_F(BrowserIntegrationTest, WithoutAHostBesideTheProgramNothingIsInstalledButRemovalWorks) {
+  // The test binary has no brindle-host beside it, as a program moved
+  // without its helper would not.
   const char* savedHome = std::getenv("HOME");
   const std::string home = savedHome ? savedHome : "";
   setenv("HOME", home_.Path().c_str(), 1);
@@ -146,11 +148,12 @@ TEST_F(BrowserIntegrationTest, TheEnvironmentChoosesTheDirectories) {
   if (savedHome) setenv("HOME", home.c_str(), 1);
   integration.IntegrateInternetExplorer();
   integration.IntegrateNetscape();
-  EXPECT_TRUE(FileExists(Home("xdg/chromium/NativeMessagingHosts/org.brindle.host.json")));
-  EXPECT_TRUE(FileExists(Firefox()));
-  const std::string path = TJsonValue::Parse(ReadWholeFile(Firefox()))->Find("path")->String;
-  EXPECT_EQ(path.substr(path.rfind('/')), "/brindle-host");
-  EXPECT_EQ(path[0], '/');
+  EXPECT_FALSE(std::filesystem::exists(Home("xdg")));
+  EXPECT_FALSE(FileExists(Firefox()));
+  Integration().IntegrateNetscape();
+  ASSERT_TRUE(FileExists(Firefox()));
+  integration.RemoveNetscape();
+  EXPECT_FALSE(FileExists(Firefox()));
 }
 
 }  // namespace
