@@ -119,7 +119,10 @@ class TCliRun {
   void InstallSettings();
   bool ServeInstance(TInstanceLock& lock, int& exitStatus);
   TLocalDownloadinfo* FindUnfinished(const std::string& url, const std::string& dir, const std::string& name) const;
-  void StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts);
+  // referer and cookie: what a browser would send with the request (from
+  // the browser host through the hand-over channel).
+  void StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts,
+                const std::string& referer = "", const std::string& cookie = "");
   int CheckInstances(const THandOverRequest& request);
   void Track(TLocalDownloadinfo* record);
   void Tick();
@@ -197,7 +200,8 @@ TLocalDownloadinfo* TCliRun::FindUnfinished(const std::string& url, const std::s
   return nullptr;
 }
 
-void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts) {
+void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts,
+                       const std::string& referer, const std::string& cookie) {
   if (TLocalDownloadinfo* record = FindUnfinished(url, dir, name)) {
     Track(record);
     if (record->Status() == kStatusDone) {
@@ -209,6 +213,8 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
     return;
   }
   auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
+  record->Referer = referer;
+  record->Cookie = cookie;
   if (!dir.empty() || !name.empty()) {
     const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
     EnsureDirectory(target);
@@ -225,7 +231,8 @@ int TCliRun::CheckInstances(const THandOverRequest& request) {
   if (!IsDownloadableUrl(request.Url, false)) return 1;
   const std::string dir = request.Directory.empty() ? "" : WithoutTrailingSlash(request.Directory);
   Say("Received " + request.Url);
-  StartUrl(request.Url, dir, request.FileName, request.Parts);
+  // A name from the channel is a base name in the directory, never a path.
+  StartUrl(request.Url, dir, SafeBaseName(request.FileName), request.Parts, request.Referrer, request.Cookies);
   return 1;
 }
 

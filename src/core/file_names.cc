@@ -156,4 +156,14 @@ std::string LimitFileNameLength(const std::string& name, size_t maxBytes) {
   return CutUtf8(name, maxBytes);
 }
 
+std::string SafeBaseName(const std::string& proposed) {
+  const size_t slash = proposed.find_last_of("/\\");
+  std::string name;
+  for (char c : slash == std::string::npos ? proposed : proposed.substr(slash + 1))
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) name += c;
+  name = LimitFileNameLength(name);
+  if (name == "." || name == "..") return "";
+  return name;
+}
+
 }  // namespace brindle

@@ -39,4 +39,10 @@ bool HasNumericExtension(const std::string& fileName);
 // the base, the whole name is cut instead.
 std::string LimitFileNameLength(const std::string& name, size_t maxBytes = 255);
 
+// A name proposed from outside (a browser, a server) made safe to create in
+// a download directory: the part after the last "/" or "\\", without control
+// characters, cut to 255 bytes; empty when nothing usable is left ("", ".",
+// "..").
+std::string SafeBaseName(const std::string& proposed);
+
 }  // namespace brindle

@@ -49,6 +49,14 @@ class TDownloadRecord {
 
   std::unique_ptr<TUrl> Url;  // never null
   std::string LocalFileName;  // empty until chosen
+  // The name a browser proposed, already a safe base name; used instead of
+  // the address's name when the file name is chosen. In memory only.
+  std::string ProposedFileName;
+  // What the browser would send with the request: sent only to the
+  // download's own origin (ServerKey of Url), never to mirrors or after a
+  // redirection elsewhere. Empty: none.
+  std::string Referer;
+  std::string Cookie;
   int64_t FileSize = 0;       // 0: not learned yet; -1: the server gave none
   int NumOfParts = -1;        // -1 until the parts are made
   std::string TempFileName;   // base path of the record's files

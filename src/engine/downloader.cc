@@ -153,6 +153,8 @@ void TDownloader::AddLocalMirrors() {
 
 TPartDownloadSlot* TDownloader::NewSlot() {
   TPartDownloadSlot* slot = slots_->NewSlot();
+  if (!record_.Referer.empty() || !record_.Cookie.empty())
+    slot->SetOriginHeaders(TDownloadRecord::ServerKey(*record_.Url), record_.Referer, record_.Cookie);
   slot->OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) { SlotChange(s, state); };
   slot->OnUpdate = [this](TPartDownloadSlot& s) { SlotUpdate(s); };
   slot->SetSpeedLimitGroup(speedLimit_.get());

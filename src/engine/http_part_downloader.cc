@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "core/status_texts.h"
 #include "core/trace.h"
+#include "engine/download_record.h"
 #include "engine/part_file_writer.h"
 #include "engine/speed_limit_lane.h"
 #include "net/http_cli.h"
@@ -109,6 +110,12 @@ void THTTPPartDownloader::Get() {
   }
 }
 
+void THTTPPartDownloader::SetOriginHeaders(std::string origin, std::string referer, std::string cookie) {
+  origin_ = std::move(origin);
+  referer_ = std::move(referer);
+  cookie_ = std::move(cookie);
+}
+
 void THTTPPartDownloader::StartRequest() {
   relocated_ = false;
   answerTaken_ = false;
@@ -151,6 +158,9 @@ void THTTPPartDownloader::StartRequest() {
   }
   cli.Accept = "*/*";
   cli.Agent = "Brindle";
+  const bool sameOrigin = !origin_.empty() && TDownloadRecord::ServerKey(Url()) == origin_;
+  cli.Reference = sameOrigin ? referer_ : "";
+  cli.Cookie = sameOrigin ? cookie_ : "";
   cli.ContentRangeEnd.clear();
 
   cli.RcvdStream = nullptr;

@@ -35,6 +35,10 @@ class THTTPPartDownloader final : public TPartDownloader {
   // The current answer is being left for another location.
   bool Relocated() const { return relocated_; }
 
+  // Referer and Cookie lines for requests to origin ("scheme://host:port",
+  // as TDownloadRecord::ServerKey gives it) and to no other.
+  void SetOriginHeaders(std::string origin, std::string referer, std::string cookie);
+
  private:
   struct Context;
 
@@ -66,6 +70,9 @@ class THTTPPartDownloader final : public TPartDownloader {
   bool answerTaken_ = false;    // the answer being received is the file's
   int relocations_ = 0;         // re-requests after redirections since Get
   int64_t requestedFrom_ = 0;   // part file size when the request was built
+  std::string origin_;
+  std::string referer_;
+  std::string cookie_;
 };
 
 }  // namespace brindle

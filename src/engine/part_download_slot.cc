@@ -47,8 +47,11 @@ TPartDownloadSlot::~TPartDownloadSlot() {
 
 std::unique_ptr<TPartDownloader> TPartDownloadSlot::MakePartDownloader(const TFileMirror& mirror) {
   const TUrl& url = *mirror.Url;
-  if (url.Protocol == "http" || url.Protocol == "https")
-    return std::make_unique<THTTPPartDownloader>(url.Url, partFileName_, startByte_, endByte_, loop_);
+  if (url.Protocol == "http" || url.Protocol == "https") {
+    auto part = std::make_unique<THTTPPartDownloader>(url.Url, partFileName_, startByte_, endByte_, loop_);
+    part->SetOriginHeaders(origin_, referer_, cookie_);
+    return part;
+  }
   if (url.Protocol == "ftp")
     return std::make_unique<TFTPPartDownloader>(url.Url, partFileName_, startByte_, endByte_, loop_);
   return nullptr;

@@ -38,6 +38,12 @@ class TPartDownloadSlot {
   // loop, never from inside Start.
   void Start(TFileMirror* mirror, int64_t timeOutMs);
   void SetMirror(TFileMirror* mirror) { mirror_ = mirror; }
+  // Referer and Cookie lines for HTTP requests to origin only.
+  void SetOriginHeaders(std::string origin, std::string referer, std::string cookie) {
+    origin_ = std::move(origin);
+    referer_ = std::move(referer);
+    cookie_ = std::move(cookie);
+  }
   // Only while no part downloader is attached.
   void SetPartDownloaderStartByte(int64_t startb);
   // Also moves the attached part downloader's end (a running part grows).
@@ -99,6 +105,9 @@ class TPartDownloadSlot {
   int64_t initialCount_ = 0;
   int64_t speed_ = 0;
   TFileMirror* mirror_ = nullptr;
+  std::string origin_;
+  std::string referer_;
+  std::string cookie_;
   std::string partFileName_;
   std::string status_ = "Idle";
   int64_t fileSize_ = 0;

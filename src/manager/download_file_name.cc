@@ -19,11 +19,15 @@ std::string DownloadDirectorySetting() {
   return dir;
 }
 
+std::string LocalNameOf(const TLocalDownloadinfo& record) {
+  return record.ProposedFileName.empty() ? LocalNameFromUrl(*record.Url) : record.ProposedFileName;
+}
+
 std::string UniqueFileInDirectory(const std::string& dir, const TLocalDownloadinfo& record,
                                   const std::function<bool(const std::string&)>& inUse) {
   EnsureDirectory(dir);
   const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-  return MakeUniqueFileName(base + LocalNameFromUrl(*record.Url), inUse);
+  return MakeUniqueFileName(base + LocalNameOf(record), inUse);
 }
 
 std::string DefaultLocalFileName(const TLocalDownloadinfo& record,

@@ -13,6 +13,8 @@ class TUrl;
 // address that names no file.
 std::string LocalNameFromUrl(const TUrl& url);
 
+// The record's proposed name when it has one, else LocalNameFromUrl.
+std::string LocalNameOf(const TLocalDownloadinfo& record);
 // "DefaultDownloadDirectory", or the user's download directory, without a
 // trailing "/".
 std::string DownloadDirectorySetting();

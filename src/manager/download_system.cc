@@ -275,7 +275,7 @@ void TDownloadSystem::ChooseLocalFileName(TLocalDownloadinfo& record, bool allow
   const auto inUse = [this](const std::string& name) { return FileNameInUse(name); };
   if (ReadBool(kOptionsSection, "DateFolders", false))
     record.LocalFileName = UniqueFileInDirectory(DownloadDirectorySetting() + "/" + GetDateFolderName(), record, inUse);
-  record.Category = services_.Categories ? services_.Categories->GetByFileName(LocalNameFromUrl(*record.Url)) : nullptr;
+  record.Category = services_.Categories ? services_.Categories->GetByFileName(LocalNameOf(record)) : nullptr;
   if (record.Category && record.Category->AutoSave() && !record.Category->SaveFolder().empty())
     record.LocalFileName = UniqueFileInDirectory(WithoutTrailingSlash(record.Category->SaveFolder()), record, inUse);
   if (record.LocalFileName.empty() && (!allowDialog || !ReadBool(kOptionsSection, "ShowSaveDialog", true)))

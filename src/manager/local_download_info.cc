@@ -114,6 +114,8 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   // Kilobytes per second; missing (an older record), malformed or 0: none.
   const std::optional<int64_t> limit = ParseInteger(read("SpeedLimit"));
   SpeedLimit = limit && *limit > 0 && *limit <= kMaxSpeedLimitKiB ? *limit : 0;
+  Referer = UnescapeField(read("Referer"));
+  Cookie = UnescapeField(read("Cookie"));
 }
 
 void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
@@ -148,6 +150,9 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
   // that never had a limit keeps the form it had.
   if (SpeedLimit > 0 || !profile.ReadString(kSection, "SpeedLimit", "").empty())
     write("SpeedLimit", std::to_string(SpeedLimit));
+  // Only records that have them get the keys, so older files stay as they were.
+  if (!Referer.empty() || !profile.ReadString(kSection, "Referer", "").empty()) write("Referer", EscapeField(Referer));
+  if (!Cookie.empty() || !profile.ReadString(kSection, "Cookie", "").empty()) write("Cookie", EscapeField(Cookie));
 }
 
 std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const {

@@ -801,6 +801,12 @@ bool THttpCli::HeaderEnded() {
       next.user = target_->user;
       next.password = target_->password;
     }
+    // So do the caller's cookies and referrer: a redirection elsewhere
+    // loses them for the rest of the request.
+    if (!sameServer) {
+      Cookie.clear();
+      Reference.clear();
+    }
     *target_ = next;
     FollowRedirection();
     return false;

@@ -88,6 +88,12 @@ std::optional<int> ParseInt(std::string_view text) {
 
 bool HasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
+bool HasControlCharacter(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string EncodeHandOverRequest(const THandOverRequest& request) {
@@ -101,6 +107,8 @@ std::string EncodeHandOverRequest(const THandOverRequest& request) {
     AppendField(body, "dir", request.Directory);
     AppendField(body, "name", request.FileName);
     AppendField(body, "parts", std::to_string(request.Parts < 0 ? 0 : request.Parts));
+    if (!request.Referrer.empty()) AppendField(body, "referer", request.Referrer);
+    if (!request.Cookies.empty()) AppendField(body, "cookie", request.Cookies);
   }
   return Frame(body);
 }
@@ -130,6 +138,11 @@ THandOverDecode DecodeHandOverRequest(std::string_view data, THandOverRequest& r
     decoded.Url = std::string(url);
     decoded.Directory = std::string(directory);
     decoded.FileName = std::string(fileName);
+    const std::string_view referrer = Find(fields, "referer").value_or("");
+    const std::string_view cookies = Find(fields, "cookie").value_or("");
+    if (HasControlCharacter(referrer) || HasControlCharacter(cookies)) return THandOverDecode::Invalid;
+    decoded.Referrer = std::string(referrer);
+    decoded.Cookies = std::string(cookies);
     if (const auto parts = Find(fields, "parts")) {
       const auto value = ParseInt(*parts);
       if (!value || *value < 0 || *value > kMaxParts || (*parts)[0] == '-') return THandOverDecode::Invalid;

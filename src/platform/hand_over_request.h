@@ -8,13 +8,15 @@ namespace brindle {
 
 // What a second start hands to the running instance: either a plain text
 // (its first command-line argument, possibly empty) or a structured
-// download request from brindle-cli.
+// download request from brindle-cli or the browser host.
 struct THandOverRequest {
   std::string Url;        // the plain text when not Structured
   std::string Directory;  // empty: the receiver decides
   std::string FileName;   // empty: the receiver decides
   int Parts = 0;          // 0: the receiver's setting
   bool Structured = false;
+  std::string Referrer{};  // empty: none; sent only to the URL's own origin
+  std::string Cookies{};   // the "Cookie:" value for the URL; empty: none
 
   static THandOverRequest PlainText(std::string text) {
     THandOverRequest request;
@@ -28,7 +30,7 @@ struct THandOverRequest {
 //   "BHO" version ('1')  |  body length (4 bytes, big-endian)  |  body
 // The body is a sequence of fields "key=<decimal length>:<bytes>\n". A
 // request holds "kind" ("text" or "download"), "url", and for downloads
-// "dir", "name" and "parts"; unknown keys are skipped so that later
+// "dir", "name", "parts", "referer" and "cookie"; unknown keys are skipped so that later
 // versions can add fields. The answer holds "answer" (a decimal int).
 inline constexpr size_t kHandOverMaxFrame = 256 * 1024;
 
@@ -39,7 +41,8 @@ std::string EncodeHandOverAnswer(int answer);
 
 // Decodes what has arrived so far. Incomplete: wait for more bytes. Invalid:
 // a wrong header, a frame over the limit, malformed or duplicate fields,
-// bytes after the frame, a NUL inside a structured field. A plain text is
+// bytes after the frame, a NUL inside a structured field, a control
+// character in the referrer or cookies (they become request lines). A plain text is
 // cut at its first NUL, as a C string would be.
 THandOverDecode DecodeHandOverRequest(std::string_view data, THandOverRequest& request);
 THandOverDecode DecodeHandOverAnswer(std::string_view data, int& answer);

@@ -175,10 +175,22 @@ bool ReadOutput(int fd, std::string& output, int timeoutMs) {
 
 }  // namespace
 
-bool StartDetachedProcess(const std::vector<std::string>& argv) {
+bool StartDetachedProcess(const std::vector<std::string>& argv, bool quiet) {
   try {
     ExecPlan plan;
     if (!MakePlan(argv, plan)) return false;
+    if (quiet) {
+      const int devNullOut = open("/dev/null", O_WRONLY | O_CLOEXEC);
+      if (devNullOut >= 0) {
+        plan.DevNullOut = fcntl(devNullOut, F_DUPFD_CLOEXEC, 3);
+        close(devNullOut);
+      }
+      if (plan.DevNullOut < 0) {
+        ClosePlan(plan);
+        return false;
+      }
+      plan.StdoutFd = plan.DevNullOut;
+    }
     int fds[2];
     if (!ErrorPipe(fds)) {
       ClosePlan(plan);

@@ -13,8 +13,9 @@ namespace brindle {
 
 // Starts the program detached, in its own session, without waiting; it is
 // never our child, so no zombie is left. True once it is running (exec
-// succeeded).
-bool StartDetachedProcess(const std::vector<std::string>& argv);
+// succeeded). quiet: its stdout and stderr go to /dev/null too (ours may be
+// a pipe that a program left behind must not write into).
+bool StartDetachedProcess(const std::vector<std::string>& argv, bool quiet = false);
 
 // Runs the program and waits for it: its exit status, or -1 when it could
 // not be started or did not exit normally.

@@ -214,6 +214,14 @@ void TForm_Configuration::BuildIntegration() {
            "IntegrateWithInternetExplorer");
   AddCheck(column, "CheckBox_IntegrateWithNetscape", "Integrate with Firefox", "IntegrateWithNetscape");
   AddCheck(column, "CheckBox_IntegrateWithOpera", "Integrate with Opera", "IntegrateWithOpera");
+  auto* help = new QLabel(
+      "Each browser needs the Brindle extension once. Chrome, Chromium, Brave, Vivaldi, Edge and Opera: "
+      "on the browser's extensions page turn on developer mode, choose \"Load unpacked\" and pick Brindle's "
+      "extension folder. Firefox: on about:debugging, \"This Firefox\", choose \"Load Temporary Add-on\" and "
+      "pick brindle-extension.xpi (or install it for good where unsigned add-ons are allowed).");
+  help->setObjectName("Label_ExtensionHelp");
+  help->setWordWrap(true);
+  column->addWidget(help);
 }
 
 void TForm_Configuration::BuildFolders() {

@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "core/date_time.h"
+#include "core/file_names.h"
 #include "core/event_loop.h"
 #include "core/launcher_port.h"
 #include "core/log_error.h"
@@ -35,6 +36,7 @@
 #include "core/status_texts.h"
 #include "core/url.h"
 #include "engine/downloader.h"
+#include "integration/browser_integration.h"
 #include "integration/debug_trace.h"
 #include "integration/hang_up_timer.h"
 #include "integration/monitor_clipboard.h"
@@ -670,7 +672,7 @@ void TForm_Main::HideToTray() {
 
 int TForm_Main::CheckInstances(const THandOverRequest& request) {
   Guarded("TForm_Splash.CheckInstances", [&] {
-    if (!AddDownloadFromUrl(request.Url, false)) {
+    if (!AddDownloadFromRequest(request)) {
       if (isMinimized()) showNormal();
       show();
       raise();
@@ -678,6 +680,17 @@ int TForm_Main::CheckInstances(const THandOverRequest& request) {
     }
   });
   return 1;
+}
+
+bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
+  if (!request.Structured) return AddDownloadFromUrl(request.Url, false);
+  if (!IsDownloadableUrl(request.Url, false)) return false;
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(request.Url), "", categories_.get());
+  record->ProposedFileName = SafeBaseName(request.FileName);
+  record->Referer = request.Referrer;
+  record->Cookie = request.Cookies;
+  system_->AddDownload(std::move(record), true, request.Parts);
+  return true;
 }
 
 bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
@@ -1006,6 +1019,7 @@ void TForm_Main::UpdateBrowserIntegrationSettings() {
   Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this] {
     if (ReadString(kOptionsSection, "Extensions", "").empty())
       WriteString(kOptionsSection, "Extensions", kDefaultExtensions);
+    TBrowserIntegration::ForThisProgram().ApplySettings();
     const bool enabled = ReadBool(kOptionsSection, "EnableBrowserIntegration", true);
     const bool showDisabled = ReadBool(kOptionsSection, "ShowDisabledIcon", true);
     if (tray_) tray_->SetIcon(TrayIcon(enabled || !showDisabled));

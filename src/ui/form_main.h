@@ -81,6 +81,9 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   int CheckInstances(const THandOverRequest& request);
   // A dropped, pasted or handed-over address; false when it is not one.
   bool AddDownloadFromUrl(const std::string& url, bool needFileName);
+  // A handed-over request: a structured one (the browser host's) brings
+  // the proposed file name, referrer and cookies along.
+  bool AddDownloadFromRequest(const THandOverRequest& request);
 
   // Exit from the menus: asks first while downloads run.
   void Exit();

@@ -165,6 +165,7 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
       {{"ftp://h/\xC3\xA9t\xC3\xA9.bin", "/home/u/Down\r\nloads", "na\nme \xE2\x82\xAC.bin", 8, true}, 7},
       {{"", "", "", 0, true}, -3},
       {{std::string(100000, 'u'), "", "", 999999, true}, 2},
+      {{"https://h/get?id=1", "", "Setup.zip", 0, true, "https://h/page", "sid=a=b; t=\xC3\xA9"}, 1},
   };
   for (const auto& [request, answer] : cases) {
     std::vector<THandOverRequest> seen;
@@ -184,6 +185,11 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
             THandOverDecode::Complete);
   EXPECT_EQ(decoded.Url, "http://h/a");
   EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "d", std::string("a.zip\0.exe", 10), 0, true}), decoded),
+            THandOverDecode::Invalid);
+  // Referrer and cookies become request lines: a line break in them is refused.
+  EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "", "", 0, true, "", "a=1\r\nX: y"}), decoded),
+            THandOverDecode::Invalid);
+  EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "", "", 0, true, "http://h/\n", ""}), decoded),
             THandOverDecode::Invalid);
 
   server.OnHandOver = nullptr;

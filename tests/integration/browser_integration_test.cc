@@ -1,0 +1,160 @@
+#include "integration/browser_integration.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/json_value.h"
+#include "core/memory_registry.h"
+#include "core/paths.h"
+#include "core/settings.h"
+#include "support/temp_dir.h"
+
+namespace brindle {
+namespace {
+
+using test::FileExists;
+using test::ReadWholeFile;
+using test::WriteWholeFile;
+
+class BrowserIntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetRegistry(&registry_); }
+  void TearDown() override { SetRegistry(nullptr); }
+
+  std::string Home(const std::string& path) const { return home_.File(path); }
+  std::string Config(const std::string& path) const { return home_.File(".config/" + path); }
+  TBrowserIntegration Integration(const std::string& host = "/opt/brindle/bin/brindle-host") const {
+    return TBrowserIntegration(home_.Path(), home_.Path() + "/.config", host);
+  }
+
+  std::string Chromium() const { return Config("chromium/NativeMessagingHosts/org.brindle.host.json"); }
+  std::string Chrome() const { return Config("google-chrome/NativeMessagingHosts/org.brindle.host.json"); }
+  std::string Brave() const {
+    return Config("BraveSoftware/Brave-Browser/NativeMessagingHosts/org.brindle.host.json");
+  }
+  std::string Vivaldi() const { return Config("vivaldi/NativeMessagingHosts/org.brindle.host.json"); }
+  std::string Firefox() const { return Home(".mozilla/native-messaging-hosts/org.brindle.host.json"); }
+  std::string Opera() const { return Config("opera/NativeMessagingHosts/org.brindle.host.json"); }
+
+  MemoryRegistry registry_;
+  test::TempDir home_;
+};
+
+TEST_F(BrowserIntegrationTest, SettingsDecideWhichManifestsExist) {
+  struct Case {
+    bool Enabled, Chromium, Firefox, Opera;
+    bool ChromiumAfter, FirefoxAfter, OperaAfter;  // starting from all three installed
+  };
+  const Case cases[] = {
+      {true, true, false, false, true, false, false},  // the defaults
+      {true, true, true, true, true, true, true},
+      {true, false, true, false, true, true, false},   // Chromium has no removal
+      {true, false, false, true, true, false, true},
+      {false, true, true, true, true, false, false},   // off: Firefox and Opera go, Chromium stays
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(Home(".config"));
+    std::filesystem::remove_all(Home(".mozilla"));
+    const TBrowserIntegration integration = Integration();
+    integration.IntegrateInternetExplorer();
+    integration.IntegrateNetscape();
+    integration.IntegrateOpera();
+    registry_.Clear();
+    WriteBool(kOptionsSection, "EnableBrowserIntegration", c.Enabled);
+    WriteBool(kOptionsSection, "IntegrateWithInternetExplorer", c.Chromium);
+    WriteBool(kOptionsSection, "IntegrateWithNetscape", c.Firefox);
+    WriteBool(kOptionsSection, "IntegrateWithOpera", c.Opera);
+    integration.ApplySettings();
+    EXPECT_EQ(FileExists(Chromium()), c.ChromiumAfter);
+    EXPECT_EQ(FileExists(Chrome()), c.ChromiumAfter);
+    EXPECT_EQ(FileExists(Firefox()), c.FirefoxAfter);
+    EXPECT_EQ(FileExists(Opera()), c.OperaAfter);
+  }
+  // From nothing, the defaults install the Chromium family only.
+  std::filesystem::remove_all(Home(".config"));
+  registry_.Clear();
+  Integration().ApplySettings();
+  EXPECT_TRUE(FileExists(Chromium()));
+  EXPECT_FALSE(FileExists(Firefox()));
+  EXPECT_FALSE(FileExists(Opera()));
+}
+
+TEST_F(BrowserIntegrationTest, ManifestsNameTheHostAndAllowOnlyBrindlesExtension) {
+  std::filesystem::create_directories(Config("vivaldi"));
+  const TBrowserIntegration integration = Integration();
+  integration.IntegrateInternetExplorer();
+  integration.IntegrateNetscape();
+  EXPECT_TRUE(FileExists(Vivaldi())) << "an installed Chromium-family browser gets the manifest";
+  EXPECT_FALSE(FileExists(Brave())) << "a browser that is not installed gets no directory";
+  const auto chromium = TJsonValue::Parse(ReadWholeFile(Chromium()));
+  ASSERT_TRUE(chromium);
+  EXPECT_EQ(chromium->Find("name")->String, kNativeHostName);
+  EXPECT_EQ(chromium->Find("path")->String, "/opt/brindle/bin/brindle-host");
+  EXPECT_EQ(chromium->Find("type")->String, "stdio");
+  const TJsonValue* origins = chromium->Find("allowed_origins");
+  ASSERT_TRUE(origins);
+  ASSERT_EQ(origins->Array.size(), 1u);
+  EXPECT_EQ(origins->Array[0].String, std::string("chrome-extension://") + kChromiumExtensionId + "/");
+  const auto firefox = TJsonValue::Parse(ReadWholeFile(Firefox()));
+  ASSERT_TRUE(firefox);
+  ASSERT_TRUE(firefox->Find("allowed_extensions"));
+  ASSERT_EQ(firefox->Find("allowed_extensions")->Array.size(), 1u);
+  EXPECT_EQ(firefox->Find("allowed_extensions")->Array[0].String, kFirefoxExtensionId);
+  EXPECT_EQ(firefox->Find("allowed_origins"), nullptr);
+}
+
+TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
+  const std::string foreign = Home(".mozilla/native-messaging-hosts/other.host.json");
+  std::filesystem::create_directories(Home(".mozilla/native-messaging-hosts"));
+  std::filesystem::create_directories(Config(""));
+  WriteWholeFile(Home(".mozilla/native-messaging-hosts/.keep"), "");
+  WriteWholeFile(foreign, "{\"name\":\"other.host\"}");
+  const TBrowserIntegration moved = Integration("/usr/bin/brindle-host");
+  // A manifest of an older place is rewritten; applying twice leaves one.
+  Integration("/home/u/build/brindle-host").IntegrateNetscape();
+  moved.IntegrateNetscape();
+  moved.IntegrateNetscape();
+  EXPECT_EQ(TJsonValue::Parse(ReadWholeFile(Firefox()))->Find("path")->String, "/usr/bin/brindle-host");
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Home(".mozilla/native-messaging-hosts"))) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 3u);  // .keep, the foreign manifest and ours; no temporary left
+  moved.RemoveNetscape();
+  moved.RemoveNetscape();
+  EXPECT_FALSE(FileExists(Firefox()));
+  EXPECT_EQ(ReadWholeFile(foreign), "{\"name\":\"other.host\"}");
+  // A home that cannot take the manifest (a file where the directory
+  // belongs) is passed over silently.
+  WriteWholeFile(Config("opera"), "not a directory");
+  moved.IntegrateOpera();
+  moved.RemoveOpera();
+  EXPECT_EQ(ReadWholeFile(Config("opera")), "not a directory");
+}
+
+TEST_F(BrowserIntegrationTest, WithoutAHostBesideTheProgramNothingIsInstalledButRemovalWorks) {
+  // The test binary has no brindle-host beside it, as a program moved
+  // without its helper would not.
+  const char* savedHome = std::getenv("HOME");
+  const std::string home = savedHome ? savedHome : "";
+  setenv("HOME", home_.Path().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", Home("xdg").c_str(), 1);
+  const TBrowserIntegration integration = TBrowserIntegration::ForThisProgram();
+  unsetenv("XDG_CONFIG_HOME");
+  if (savedHome) setenv("HOME", home.c_str(), 1);
+  integration.IntegrateInternetExplorer();
+  integration.IntegrateNetscape();
+  EXPECT_FALSE(std::filesystem::exists(Home("xdg")));
+  EXPECT_FALSE(FileExists(Firefox()));
+  Integration().IntegrateNetscape();
+  ASSERT_TRUE(FileExists(Firefox()));
+  integration.RemoveNetscape();
+  EXPECT_FALSE(FileExists(Firefox()));
+}
+
+}  // namespace
+}  // namespace brindle
