@@ -79,15 +79,15 @@ TEST_F(ShellLauncherTest, RunFileStartsOnlyExecutableFilesAndOpensEverythingElse
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    launcher_.Opened.clear();
-    launcher_.Started.clear();
+    launcher_.opened.clear();
+    launcher_.started.clear();
     EXPECT_TRUE(RunFile(c.path));
-    EXPECT_EQ(launcher_.Started, c.started.empty() ? std::vector<Words>{} : std::vector<Words>{{c.started}});
-    EXPECT_EQ(launcher_.Opened, c.opened.empty() ? Words{} : Words{c.opened});
+    EXPECT_EQ(launcher_.started, c.started.empty() ? std::vector<Words>{} : std::vector<Words>{{c.started}});
+    EXPECT_EQ(launcher_.opened, c.opened.empty() ? Words{} : Words{c.opened});
   }
-  launcher_.Opened.clear();
+  launcher_.opened.clear();
   EXPECT_FALSE(RunFile(""));
-  EXPECT_TRUE(launcher_.Opened.empty());
+  EXPECT_TRUE(launcher_.opened.empty());
 }
 
 // Writes its arguments, one a line, to <dir>/out, then whether our descriptor 200 leaked to it.
