@@ -8,7 +8,7 @@
 #include "core/date_time.h"
 #include "core/event_loop.h"
 #include "core/settings.h"
-#include "manager/manager_test_support.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

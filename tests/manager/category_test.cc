@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "manager/category_list.h"
-#include "manager_test_support.h"
+#include "support/crash_scene.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

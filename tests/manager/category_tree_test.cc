@@ -13,7 +13,7 @@
 #include "manager/category_list.h"
 #include "manager/category_tree.h"
 #include "manager/local_download_info.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

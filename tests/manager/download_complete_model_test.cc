@@ -13,7 +13,8 @@
 #include "core/launcher_port.h"
 #include "core/presentation.h"
 #include "manager/category.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
+#include "support/scripted_prompt.h"
 
 namespace brindle {
 namespace {

@@ -13,7 +13,8 @@
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/local_download_info.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
+#include "support/scripted_prompt.h"
 
 namespace brindle {
 namespace {

@@ -13,7 +13,7 @@
 #include "core/timer.h"
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

@@ -8,7 +8,8 @@
 #include "core/status_texts.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
-#include "manager_test_support.h"
+#include "support/crash_scene.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

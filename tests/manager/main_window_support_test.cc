@@ -12,7 +12,7 @@
 #include "manager/status_bar_totals.h"
 #include "manager/temp_directory_cleanup.h"
 #include "manager/window_position.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/file_mirror.h"
 #include "manager/mirror_list_file.h"
 #include "core/text_file.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

@@ -10,7 +10,8 @@
 #include "core/url.h"
 #include "engine/file_mirror.h"
 #include "engine/mirror_list.h"
-#include "manager_test_support.h"
+#include "support/crash_scene.h"
+#include "support/manager_test.h"
 #include "support/fake_launcher.h"
 
 namespace brindle {

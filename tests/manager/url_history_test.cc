@@ -7,7 +7,7 @@
 #include "manager/typed_url.h"
 #include "manager/url_history.h"
 #include "manager/viewer_text.h"
-#include "manager_test_support.h"
+#include "support/manager_test.h"
 
 namespace brindle {
 namespace {

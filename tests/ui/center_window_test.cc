@@ -4,7 +4,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "ui_test_support.h"
+#include "support/ui_test.h"
 
 namespace brindle {
 namespace {

@@ -12,7 +12,7 @@
 #include "manager/row_progress.h"
 #include "ui/download_table_model.h"
 #include "ui/progress_delegate.h"
-#include "ui_test_support.h"
+#include "support/ui_test.h"
 
 namespace brindle {
 namespace {

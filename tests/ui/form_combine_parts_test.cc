@@ -4,7 +4,7 @@
 #include <QProgressBar>
 #include <string>
 
-#include "ui_test_support.h"
+#include "support/ui_test.h"
 
 namespace brindle {
 namespace {

@@ -22,7 +22,7 @@
 #include "ui/download_table_model.h"
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
-#include "ui_test_support.h"
+#include "support/main_window_test.h"
 
 namespace brindle {
 namespace {

@@ -12,7 +12,7 @@
 #include "core/launcher_port.h"
 #include "core/url.h"
 #include "manager/local_download_info.h"
-#include "ui_test_support.h"
+#include "support/ui_test.h"
 
 namespace brindle {
 namespace {

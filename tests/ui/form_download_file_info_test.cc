@@ -34,7 +34,7 @@
 #include "ui/form_drag_and_drop_box.h"
 #include "ui/form_main.h"
 #include "ui/tray_port.h"
-#include "ui_test_support.h"
+#include "support/ui_test.h"
 
 namespace brindle {
 namespace {

@@ -33,7 +33,7 @@
 #include "ui/progress_delegate.h"
 #include "ui/form_main.h"
 #include "support/temp_dir.h"
-#include "ui_test_support.h"
+#include "support/main_window_test.h"
 
 namespace brindle {
 namespace {

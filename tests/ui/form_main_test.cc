@@ -53,7 +53,8 @@
 #include "ui/form_configuration.h"
 #include "ui/form_download.h"
 #include "ui/system_tray_progress.h"
-#include "ui_test_support.h"
+#include "support/fake_tray.h"
+#include "support/main_window_test.h"
 
 extern char** environ;
 

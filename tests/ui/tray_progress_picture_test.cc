@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "ui_test_support.h"
+#include "support/ui_test.h"
 
 namespace brindle {
 namespace {
