@@ -21,7 +21,7 @@
 #include "ui/form_download.h"
 #include "ui/form_download_complete.h"
 #include "ui/form_download_file_info.h"
-#include "ui_test_support.h"
+#include "support/main_window_test.h"
 
 namespace brindle {
 namespace {
