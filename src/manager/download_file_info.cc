@@ -200,11 +200,8 @@ void TDownloadFileInfo::SubmitedInfoCorrect(const std::string& typed, PromptPort
 
 TNewDownloadAnswer TDownloadFileInfo::StartAnswer(const std::string& typed, const std::string& category,
                                                   const std::string& description) const {
-  TNewDownloadAnswer answer;
+  TNewDownloadAnswer answer = ScheduleAnswer(typed, category, description);
   answer.Kind = TNewDownloadAnswer::TKind::Start;
-  answer.LocalFileName = ResolvePath(typed);
-  answer.Category = category;
-  answer.Description = description;
   if (category.empty()) {
     std::string dir, name;
     SplitPath(answer.LocalFileName, dir, name);

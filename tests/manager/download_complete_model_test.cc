@@ -13,6 +13,7 @@
 #include "core/launcher_port.h"
 #include "core/presentation.h"
 #include "manager/category.h"
+#include "support/fake_launcher.h"
 #include "support/manager_test.h"
 #include "support/scripted_prompt.h"
 
@@ -24,20 +25,6 @@ using test::ReadWholeFile;
 using test::WriteWholeFile;
 using Strings = std::vector<std::string>;
 using TAfter = TDownloadCompleteModel::TAfter;
-
-class RecordingLauncher : public LauncherPort {
- public:
-  bool OpenDocument(const std::string& path) override {
-    Opened.push_back(path);
-    return true;
-  }
-  bool StartProgram(const std::vector<std::string>& argv) override {
-    Started.push_back(argv);
-    return true;
-  }
-  Strings Opened;
-  std::vector<Strings> Started;
-};
 
 class DownloadCompleteModelTest : public test::ManagerTest {
  protected:
@@ -65,7 +52,7 @@ class DownloadCompleteModelTest : public test::ManagerTest {
     return TDownloadCompleteModel("http://localhost/x", path, [this] { ++released_; });
   }
 
-  RecordingLauncher launcher_;
+  test::FakeLauncher launcher_;
   test::ScriptedPrompt prompt_;
   std::optional<std::string> savedTmp_;
   int released_ = 0;
@@ -100,9 +87,9 @@ TEST_F(DownloadCompleteModelTest, ArchiveButtonsFollowTheNameAndTheProbe) {
 TEST_F(DownloadCompleteModelTest, InstallRunsTheEntryFromANewPrivateDirectoryWithoutMakingItExecutable) {
   TDownloadCompleteModel model = Model(Downloaded("pack.zip", "infozip-installer.zip"));
   ASSERT_EQ(model.UnZipAndInstall(), TAfter::Closes);
-  ASSERT_TRUE(launcher_.Started.empty());
-  ASSERT_EQ(launcher_.Opened.size(), 1u);
-  const std::filesystem::path run = launcher_.Opened[0];
+  ASSERT_TRUE(launcher_.started.empty());
+  ASSERT_EQ(launcher_.opened.size(), 1u);
+  const std::filesystem::path run = launcher_.opened[0];
   const std::filesystem::path directory = run.parent_path().parent_path().parent_path();
   EXPECT_EQ(directory.parent_path().string(), temp_.Path());
   EXPECT_TRUE(directory.filename().string().starts_with("brindle-install-"));
@@ -117,8 +104,8 @@ TEST_F(DownloadCompleteModelTest, InstallRunsTheEntryFromANewPrivateDirectoryWit
 
   // A second install gets a directory of its own.
   ASSERT_EQ(model.UnZipAndInstall(), TAfter::Closes);
-  ASSERT_EQ(launcher_.Opened.size(), 2u);
-  EXPECT_NE(launcher_.Opened[1], launcher_.Opened[0]);
+  ASSERT_EQ(launcher_.opened.size(), 2u);
+  EXPECT_NE(launcher_.opened[1], launcher_.opened[0]);
 }
 
 TEST_F(DownloadCompleteModelTest, CommandsOpenWhatTheyNameAndFailuresKeepTheWindow) {
@@ -128,7 +115,7 @@ TEST_F(DownloadCompleteModelTest, CommandsOpenWhatTheyNameAndFailuresKeepTheWind
   EXPECT_EQ(model.OpenFolder(), TAfter::Closes);
   const std::string folder = temp_.File("out/new");
   EXPECT_EQ(model.UnZip(folder), TAfter::Closes);
-  EXPECT_EQ(launcher_.Opened, (Strings{archive, temp_.Path(), folder}));
+  EXPECT_EQ(launcher_.opened, (Strings{archive, temp_.Path(), folder}));
   EXPECT_TRUE(FileExists(folder + "/file.txt"));
   EXPECT_EQ(model.UnZip(""), TAfter::Stays);  // the chooser was cancelled
 
@@ -138,13 +125,13 @@ TEST_F(DownloadCompleteModelTest, CommandsOpenWhatTheyNameAndFailuresKeepTheWind
   // An entry that would leave the folder fails; the good one stays extracted.
   const std::string hostile = Downloaded("hostile.zip", "hostile-dotdot.zip");
   TDownloadCompleteModel refused = Model(hostile);
-  launcher_.Opened.clear();
+  launcher_.opened.clear();
   prompt_.texts.clear();
   EXPECT_EQ(refused.UnZip(temp_.File("h")), TAfter::Stays);
   EXPECT_TRUE(FileExists(temp_.File("h/good.txt")));
   EXPECT_FALSE(FileExists(temp_.File("evil.txt")));
   EXPECT_EQ(prompt_.texts, Strings{"Couldn't extract " + hostile});
-  EXPECT_TRUE(launcher_.Opened.empty());
+  EXPECT_TRUE(launcher_.opened.empty());
   EXPECT_EQ(released_, 0);
 }
 

@@ -33,17 +33,11 @@
 #include "ui/progress_delegate.h"
 #include "ui/form_main.h"
 #include "support/temp_dir.h"
+#include "support/fake_launcher.h"
 #include "support/main_window_test.h"
 
 namespace brindle {
 namespace {
-
-class RecordingLauncher final : public LauncherPort {
- public:
-  bool OpenDocument(const std::string& path) override { return Opened.push_back(path), true; }
-  bool StartProgram(const std::vector<std::string>&) override { return false; }
-  std::vector<std::string> Opened;
-};
 
 void Click(QWidget* viewport, QPoint at, bool twice) {
   const QPointF global = viewport->mapToGlobal(QPointF(at));
@@ -271,7 +265,7 @@ TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnce) {
 TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) {
   Stored("done.bin", kStatusDone);
   Stored("paused.bin", kStatusPaused);
-  RecordingLauncher launcher;
+  test::FakeLauncher launcher;
   SetLauncher(&launcher);
   auto form = NewForm();
   form->show();
@@ -279,21 +273,21 @@ TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) 
   SelectRow(*form, "done.bin");
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(grid, &enter);
-  EXPECT_EQ(launcher.Opened, std::vector<std::string>{temp_.File("done.bin")});
+  EXPECT_EQ(launcher.opened, std::vector<std::string>{temp_.File("done.bin")});
 
   // The header's double click sorts; it opens nothing.
   QHeaderView* header = grid->horizontalHeader();
   Click(header->viewport(), QPoint(header->sectionPosition(kColumnFileName) + 5, header->height() / 2), true);
-  EXPECT_EQ(launcher.Opened.size(), 1u);
+  EXPECT_EQ(launcher.opened.size(), 1u);
   SelectRow(*form, "done.bin");
   const QModelIndex done = grid->currentIndex();
   Click(grid->viewport(), grid->visualRect(done.siblingAtColumn(kColumnFileName)).center(), true);
-  EXPECT_EQ(launcher.Opened.size(), 2u);
+  EXPECT_EQ(launcher.opened.size(), 2u);
 
   // A paused row is started instead.
   SelectRow(*form, "paused.bin");
   Click(grid->viewport(), grid->visualRect(grid->currentIndex().siblingAtColumn(kColumnFileName)).center(), true);
-  EXPECT_EQ(launcher.Opened.size(), 2u);
+  EXPECT_EQ(launcher.opened.size(), 2u);
   EXPECT_NE(StatusOf(*form, "paused.bin"), kStatusPaused);
   form->DownloadSystem().PauseAll();
   SetLauncher(nullptr);
