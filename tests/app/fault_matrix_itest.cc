@@ -69,12 +69,19 @@ class Profile {
   // Names in the download folder (the finished file, or a join's leftovers).
   std::vector<std::string> OutFiles() const { return Names(out_.Path(), ""); }
   std::vector<std::string> RecordFiles() const { return Names(home_.File("Partial Downloads"), ".dat"); }
-  // Bytes in the part files, which a resume would keep.
+  // Bytes in the part files, which a resume would keep. The record's
+  // temporary file comes and goes while the program saves it, so a file
+  // gone between listing and sizing is skipped, not an error.
   int64_t PartBytes() const {
     int64_t total = 0;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(home_.File("Partial Downloads"), ec))
-      if (e.path().extension() != ".dat") total += static_cast<int64_t>(e.file_size());
+    for (const auto& e : std::filesystem::directory_iterator(home_.File("Partial Downloads"), ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.find(".dat") != std::string::npos) continue;
+      std::error_code sizeError;
+      const auto size = e.file_size(sizeError);
+      if (!sizeError) total += static_cast<int64_t>(size);
+    }
     return total;
   }
 
