@@ -34,9 +34,10 @@ brindle_install_packages() {
 BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev ca-certificates)
 # What the tests need on top: GoogleTest, clang for the fuzz targets, a font
 # for the window tests on Qt's offscreen platform, the openssl command for
-# the test certificates, node for the browser extension's tests.
+# the test certificates, node for the browser extension's tests, Chromium
+# for its end-to-end test in a real browser.
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib
-                       fonts-dejavu-core openssl nodejs)
+                       fonts-dejavu-core openssl nodejs chromium)
 # What tools/screenshot.sh needs: a virtual display and a screen grabber.
 BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
 
