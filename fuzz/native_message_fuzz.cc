@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/json_value.h"
 #include "integration/browser_request.h"
 #include "integration/native_message_reader.h"
 
@@ -44,11 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!request && error.empty()) std::abort();
   }
 
-  // The whole input as a JSON text: a parsed string quotes back to itself.
-  const auto value = brindle::TJsonValue::Parse(input);
-  if (value && value->IsString()) {
-    const auto again = brindle::TJsonValue::Parse(brindle::JsonQuote(value->String));
-    if (!again || again->String != value->String) std::abort();
-  }
+  // The whole input as one message, unframed, as the decoder sees it.
+  std::string error;
+  if (!brindle::DecodeBrowserRequest(input, error) && error.empty()) std::abort();
   return 0;
 }

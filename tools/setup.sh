@@ -30,13 +30,15 @@ brindle_install_packages() {
 }
 
 # What building and running needs: the desktop program is Qt 6 Widgets;
-# OpenSSL 3 and the system's authorities for https.
-BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev ca-certificates)
+# OpenSSL 3 and the system's authorities for https; nlohmann-json for the
+# browser's messages.
+BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev ca-certificates nlohmann-json3-dev)
 # What the tests need on top: GoogleTest, clang for the fuzz targets, a font
 # for the window tests on Qt's offscreen platform, the openssl command for
-# the test certificates, node for the browser extension's tests.
+# the test certificates, node for the browser extension's tests, Chromium
+# for its end-to-end test in a real browser.
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib
-                       fonts-dejavu-core openssl nodejs)
+                       fonts-dejavu-core openssl nodejs chromium)
 # What tools/screenshot.sh needs: a virtual display and a screen grabber.
 BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
 

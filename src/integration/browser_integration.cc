@@ -6,11 +6,11 @@
 #include <cstdlib>
 
 #include "core/atomic_file.h"
-#include "core/json_value.h"
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/text_file.h"
+#include "integration/browser_request.h"
 
 namespace brindle {
 namespace {

@@ -38,4 +38,8 @@ std::optional<TBrowserRequest> DecodeBrowserRequest(std::string_view json, std::
 // The host's answer: {"taken":true} or {"taken":false,"reason":"..."}.
 std::string EncodeBrowserAnswer(bool taken, std::string_view reason);
 
+// text as a JSON string literal with its quotes; bytes that are not UTF-8
+// become U+FFFD.
+std::string JsonQuote(std::string_view text);
+
 }  // namespace brindle

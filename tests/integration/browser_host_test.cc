@@ -69,6 +69,9 @@ TEST(BrowserRequestTest, DecodesRequestsAndRefusesMalformedOnes) {
     bool Valid;
   };
   const std::string longUrl = "http://h/" + std::string(kMaxBrowserUrl, 'a');
+  const auto withExtra = [](const std::string& extra) {
+    return R"({"type":"link","url":"http://h/f","browser":"chromium","extra":)" + extra + "}";
+  };
   const Case cases[] = {
       {R"({"type":"download","url":"https://h/f.zip","browser":"chromium","filename":"f.zip",)"
        R"("referrer":"https://h/page","cookies":"a=1; b=2","extra":[1]})",
@@ -90,6 +93,20 @@ TEST(BrowserRequestTest, DecodesRequestsAndRefusesMalformedOnes) {
       {"{\"type\":\"download\",\"url\":\"http://h/\xFF\",\"browser\":\"chromium\"}", false},
       {R"(["download"])", false},
       {R"({"type":"download",)", false},
+      {withExtra(std::string(31, '[') + std::string(31, ']')), true},
+      {withExtra(std::string(32, '[') + std::string(32, ']')), false},  // nested too deep
+      {withExtra("\"\\ud83d\\ude00 caf\xC3\xA9\""), true},
+      {withExtra("\"\\ud800\""), false},       // a lone surrogate
+      {withExtra("\"\\udc00\\ud800\""), false},  // a pair in the wrong order
+      {withExtra("\"\xC0\xAF\""), false},         // overlong "/"
+      {withExtra("\"\xED\xA0\x80\""), false},    // a raw surrogate
+      {withExtra("\"\xF4\x90\x80\x80\""), false},  // past U+10FFFF
+      {withExtra("\"tab\there\""), false},       // a raw control character
+      {withExtra("01"), false},
+      // A repeated key would let a second value slip past a check of the first.
+      {R"({"type":"link","url":"http://h/f","url":"http://evil/","browser":"chromium"})", false},
+      {R"({"type":"link","url":"http://h/f","browser":"chromium"} {})", false},
+      {std::string(R"({"type":"link","url":"http://h/f","browser":"chromium"})") + std::string(1, '\0'), false},
   };
   for (const Case& c : cases) {
     std::string error;

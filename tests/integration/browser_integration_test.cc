@@ -1,12 +1,13 @@
 #include "integration/browser_integration.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <string>
 
-#include "core/json_value.h"
 #include "core/memory_registry.h"
 #include "core/paths.h"
 #include "core/settings.h"
@@ -89,21 +90,17 @@ TEST_F(BrowserIntegrationTest, ManifestsNameTheHostAndAllowOnlyBrindlesExtension
   integration.IntegrateNetscape();
   EXPECT_TRUE(FileExists(Vivaldi())) << "an installed Chromium-family browser gets the manifest";
   EXPECT_FALSE(FileExists(Brave())) << "a browser that is not installed gets no directory";
-  const auto chromium = TJsonValue::Parse(ReadWholeFile(Chromium()));
-  ASSERT_TRUE(chromium);
-  EXPECT_EQ(chromium->Find("name")->String, kNativeHostName);
-  EXPECT_EQ(chromium->Find("path")->String, "/opt/brindle/bin/brindle-host");
-  EXPECT_EQ(chromium->Find("type")->String, "stdio");
-  const TJsonValue* origins = chromium->Find("allowed_origins");
-  ASSERT_TRUE(origins);
-  ASSERT_EQ(origins->Array.size(), 1u);
-  EXPECT_EQ(origins->Array[0].String, std::string("chrome-extension://") + kChromiumExtensionId + "/");
-  const auto firefox = TJsonValue::Parse(ReadWholeFile(Firefox()));
-  ASSERT_TRUE(firefox);
-  ASSERT_TRUE(firefox->Find("allowed_extensions"));
-  ASSERT_EQ(firefox->Find("allowed_extensions")->Array.size(), 1u);
-  EXPECT_EQ(firefox->Find("allowed_extensions")->Array[0].String, kFirefoxExtensionId);
-  EXPECT_EQ(firefox->Find("allowed_origins"), nullptr);
+  const auto chromium = nlohmann::json::parse(ReadWholeFile(Chromium()), nullptr, false);
+  ASSERT_TRUE(chromium.is_object());
+  EXPECT_EQ(chromium.value("name", ""), kNativeHostName);
+  EXPECT_EQ(chromium.value("path", ""), "/opt/brindle/bin/brindle-host");
+  EXPECT_EQ(chromium.value("type", ""), "stdio");
+  EXPECT_EQ(chromium.value("allowed_origins", nlohmann::json()),
+            nlohmann::json::array({std::string("chrome-extension://") + kChromiumExtensionId + "/"}));
+  const auto firefox = nlohmann::json::parse(ReadWholeFile(Firefox()), nullptr, false);
+  ASSERT_TRUE(firefox.is_object());
+  EXPECT_EQ(firefox.value("allowed_extensions", nlohmann::json()), nlohmann::json::array({kFirefoxExtensionId}));
+  EXPECT_FALSE(firefox.contains("allowed_origins"));
 }
 
 TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
@@ -117,7 +114,7 @@ TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
   Integration("/home/u/build/brindle-host").IntegrateNetscape();
   moved.IntegrateNetscape();
   moved.IntegrateNetscape();
-  EXPECT_EQ(TJsonValue::Parse(ReadWholeFile(Firefox()))->Find("path")->String, "/usr/bin/brindle-host");
+  EXPECT_EQ(nlohmann::json::parse(ReadWholeFile(Firefox()), nullptr, false).value("path", ""), "/usr/bin/brindle-host");
   size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(Home(".mozilla/native-messaging-hosts"))) {
     (void)entry;
