@@ -180,21 +180,9 @@ class DownloaderITest : public ::testing::Test {
   std::set<int64_t> doneStarts_;
 };
 
-TEST_F(DownloaderITest, FourPartsFromOneServer) {
-  GateAll();
-  Make();
-  OpenGateWhenFlowing();
-  ExpectWhole();
-  EXPECT_EQ(Starts(http_), (std::multiset<int64_t>{0, 50000, 100000, 150000}));
-  EXPECT_EQ(record_.FileSize, 200000);
-  EXPECT_EQ(record_.NumOfParts, 4);
-  EXPECT_GE(record_.saves, 1);
-  EXPECT_EQ(downloader_->ResumeText(), "Yes");
-  EXPECT_EQ(downloader_->TransferCount(), 200000);
-}
-
-// HTTP reports resume support before the size, FTP (SIZE, then REST) the
-// size first: the parts are made once, at whichever report comes second.
+// Four parts from one server. HTTP reports resume support before the size,
+// FTP (SIZE, then REST) the size first: the parts are made once, at
+// whichever report comes second.
 class DownloaderReportOrderITest : public DownloaderITest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DownloaderReportOrderITest, PartsAreMadeOnceAtTheSecondOfSizeAndResume) {
@@ -227,6 +215,10 @@ TEST_P(DownloaderReportOrderITest, PartsAreMadeOnceAtTheSecondOfSizeAndResume) {
                          : (std::vector<std::string>{"resume@1", "size@1", "slots@4"}));
   EXPECT_TRUE(createdEmpty);
   EXPECT_EQ(record_.NumOfParts, 4);
+  EXPECT_EQ(record_.FileSize, 200000);
+  EXPECT_GE(record_.saves, 1);
+  EXPECT_EQ(downloader_->ResumeText(), "Yes");
+  EXPECT_EQ(downloader_->TransferCount(), 200000);
   if (ftp) {
     std::set<std::string> rest;
     int retrieved = 0;

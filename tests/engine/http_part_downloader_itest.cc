@@ -179,15 +179,6 @@ TEST_F(HttpPartDownloaderTest, CutConnectionsResumeComparingWholeFileSizes) {
   EXPECT_EQ(PartFile(*part), content_);
 }
 
-TEST_F(HttpPartDownloaderTest, EmptyFileIsAKnownSize) {
-  server_.SetHandler([](const HttpRequest&) { return test::StatusReply(200, "OK", ""); });
-  auto part = Make(server_.Url("/empty"), 0, 0);
-  ASSERT_EQ(Run(*part), psDone);
-  EXPECT_TRUE(part->SizeLearned());
-  EXPECT_EQ(part->TransferSize(), 0);
-  EXPECT_TRUE(test::FileExists(part->FileName()));
-}
-
 TEST_F(HttpPartDownloaderTest, ReachedEndStopsUnlessTheOwnerExtendsTheRange) {
   // Sent in steps so that each step crosses one end inside a read; the bytes
   // past the first end are held back until the owner raises it.

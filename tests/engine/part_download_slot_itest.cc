@@ -7,7 +7,6 @@
 #include "core/event_loop.h"
 #include "core/memory_registry.h"
 #include "core/settings.h"
-#include "core/timer.h"
 #include "engine/file_mirror.h"
 #include "engine/part_download_slot.h"
 #include "support/fault_ftp_server.h"
@@ -88,33 +87,6 @@ TEST_P(PartDownloadSlotITest, FirstPartLearnsTheSizeAndFetchesTheWholeFile) {
   EXPECT_EQ(slot->Speed(), 0);  // under one second
   EXPECT_EQ(test::ReadWholeFile(slot->PartFileName()), content_);
   EXPECT_FALSE(slot->HadError() || mirror.ErrorCode);
-}
-
-// An unsupported scheme fails with code 4 and never connects.
-TEST_P(PartDownloadSlotITest, FailureMarksTheMirror) {
-  struct Case {
-    std::string url;
-    const char* status;
-    int code;
-  };
-  const Case cases[] = {
-      {Url("/missing.bin"), "File not found", 4},
-      {std::string(GetParam()) + "://127.0.0.1:1/f.bin", "Couldn't connect to host", 2},
-      {"gopher://127.0.0.1:" + std::to_string(http_.Port()) + "/f.bin", "Unsupported protocol: gopher", 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url);
-    TFileMirror mirror(c.url);
-    auto slot = MakeSlot(0, 0);
-    const int accepted = http_.Accepted();
-    Run(*slot, &mirror);
-    EXPECT_EQ(states_.back(), psError);
-    EXPECT_EQ(slot->Status(), c.status);
-    EXPECT_EQ(mirror.ErrorCode, c.code);
-    EXPECT_TRUE(slot->HadError());
-    EXPECT_FALSE(slot->UpdateTimer().Enabled());
-    EXPECT_TRUE(c.url.starts_with(Url("")) || http_.Accepted() == accepted);
-  }
 }
 
 TEST_P(PartDownloadSlotITest, ResizePartFileCutsBytesBeyondTheRange) {
