@@ -50,28 +50,27 @@ class ValidExtensionTest : public ::testing::Test {
   MemoryRegistry registry_;
 };
 
-TEST_F(ValidExtensionTest, DefaultList) {
-  SetList(kDefaultExtensionList);
-  for (const char* ext : {"zip", "ZIP", "Zip", "r05", "r0", "a17", "tiff", "gz"}) EXPECT_TRUE(ValidExtension(ext)) << ext;
-  for (const char* ext : {"r5", "html", "", "zipx", "tar.gz"}) EXPECT_FALSE(ValidExtension(ext)) << ext;
-}
-
-TEST_F(ValidExtensionTest, ListIsLowerCasedAndTrimmed) {
-  SetList("  ZIP R[0-9][0-9]\t ");
-  EXPECT_TRUE(ValidExtension("zip"));
-  EXPECT_TRUE(ValidExtension("r42"));
-  EXPECT_FALSE(ValidExtension(""));
-  // Only spaces separate items.
-  SetList("zip\trar");
-  EXPECT_FALSE(ValidExtension("zip"));
-}
-
-TEST_F(ValidExtensionTest, EmptyItemsMatchOnlyTheEmptyExtension) {
-  EXPECT_TRUE(ValidExtension(""));
-  EXPECT_FALSE(ValidExtension("zip"));
-  SetList("zip  rar");
-  EXPECT_TRUE(ValidExtension(""));
-  EXPECT_TRUE(ValidExtension("rar"));
+// Items are lower-cased masks separated by spaces only; an empty item (or
+// no list) matches only the empty extension.
+TEST_F(ValidExtensionTest, MatchesTheListsMasks) {
+  struct Case {
+    std::string List;
+    const char* Ext;
+    bool Expected;
+  };
+  const std::string defaults = kDefaultExtensionList, padded = "  ZIP R[0-9][0-9]\t ";
+  const Case cases[] = {
+      {defaults, "zip", true},   {defaults, "ZIP", true},     {defaults, "Zip", true},   {defaults, "r05", true},
+      {defaults, "r0", true},    {defaults, "a17", true},     {defaults, "tiff", true},  {defaults, "gz", true},
+      {defaults, "r5", false},   {defaults, "html", false},   {defaults, "", false},     {defaults, "zipx", false},
+      {defaults, "tar.gz", false},
+      {padded, "zip", true},     {padded, "r42", true},       {padded, "", false},       {"zip\trar", "zip", false},
+      {"", "", true},            {"", "zip", false},          {"zip  rar", "", true},    {"zip  rar", "rar", true},
+  };
+  for (const Case& c : cases) {
+    SetList(c.List);
+    EXPECT_EQ(ValidExtension(c.Ext), c.Expected) << "[" << c.List << "] " << c.Ext;
+  }
 }
 
 }  // namespace

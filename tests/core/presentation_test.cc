@@ -34,18 +34,17 @@ TEST(PresentationTest, BytesToPresentableString) {
   for (const auto& [bytes, expected] : cases) EXPECT_EQ(BytesToPresentableString(bytes), expected) << bytes;
 }
 
-TEST(PresentationTest, SecondsToTimeString) {
+// TimeStringToSeconds reads what SecondsToTimeString writes.
+TEST(PresentationTest, SecondsToTimeStringAndBack) {
   const std::pair<int64_t, const char*> cases[] = {
-      {0, "00:00:00"},  {59, "00:00:59"},     {60, "00:01:00"},       {3725, "01:02:05"},
-      {36000, "10:00:00"}, {360000, "100:00:00"}, {-1, "Number out of range"},
+      {0, "00:00:00"},     {59, "00:00:59"},    {60, "00:01:00"},       {3725, "01:02:05"},
+      {36000, "10:00:00"}, {86399, "23:59:59"}, {360000, "100:00:00"}, {123456789, "34293:33:09"},
   };
-  for (const auto& [seconds, expected] : cases) EXPECT_EQ(SecondsToTimeString(seconds), expected) << seconds;
-}
-
-TEST(PresentationTest, TimeStringToSecondsReadsWhatSecondsToTimeStringWrites) {
-  for (int64_t seconds : {0, 59, 3725, 86399, 360000, 123456789}) {
-    EXPECT_EQ(TimeStringToSeconds(SecondsToTimeString(seconds)), seconds);
+  for (const auto& [seconds, text] : cases) {
+    EXPECT_EQ(SecondsToTimeString(seconds), text) << seconds;
+    EXPECT_EQ(TimeStringToSeconds(text), seconds) << text;
   }
+  EXPECT_EQ(SecondsToTimeString(-1), "Number out of range");
 }
 
 TEST(PresentationTest, TimeStringToSecondsGivesZeroForMalformedText) {

@@ -61,12 +61,10 @@ TEST_F(SettingsTest, EveryTypeRoundTrips) {
   EXPECT_EQ(registry_.GetValue(kOptionsKey, "When")->Data, std::string("\0\0\0\0\0\0\xF0\x3F", 8));
 }
 
-TEST_F(SettingsTest, EmptyStoredStringReadsAsDefault) {
+// As does an empty stored string.
+TEST_F(SettingsTest, ValueOfAnotherTypeReadsAsDefault) {
   WriteString("Options", "DateDivider1", "");
   EXPECT_EQ(ReadString("Options", "DateDivider1", "-"), "-");
-}
-
-TEST_F(SettingsTest, ValueOfAnotherTypeReadsAsDefault) {
   registry_.SetValue(kOptionsKey, "Text42", Value(RegistryType::String, 0, "42"));
   registry_.SetValue(kOptionsKey, "Dword2", Value(RegistryType::Dword, 2));
   registry_.SetValue(kOptionsKey, "Short", Value(RegistryType::Binary, 0, "\x01\x02\x03\x04"));
