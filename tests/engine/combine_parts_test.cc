@@ -23,7 +23,6 @@
 namespace brindle {
 namespace {
 
-using test::FileExists;
 using test::ReadWholeFile;
 using test::TempDir;
 using test::WriteWholeFile;

@@ -22,9 +22,6 @@ namespace {
 using test::FaultFtpServer;
 using Commands = std::vector<std::string>;
 using States = std::vector<TPartDownloaderState>;
-
-using test::MakeContent;
-
 using test::Final;
 
 class FtpPartDownloaderTest : public test::PartDownloaderTest {

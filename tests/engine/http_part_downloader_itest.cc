@@ -24,9 +24,7 @@ using test::FaultHttpServer;
 using test::FileReplyOptions;
 using test::HttpReply;
 using test::HttpRequest;
-
 using test::Final;
-using test::MakeContent;
 
 class HttpPartDownloaderTest : public test::PartDownloaderTest {
  protected:
