@@ -14,15 +14,12 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTableView>
 #include <QToolButton>
 #include <QUrl>
 #include <cmath>
 #include <map>
-#include <thread>
 #include <memory>
 
 #include <QClipboard>
@@ -33,7 +30,6 @@
 #include "core/paths.h"
 #include "core/status_texts.h"
 #include "engine/downloader.h"
-#include "engine/part_download_slots.h"
 #include "manager/download_forms.h"
 #include "manager/download_list_model.h"
 #include "engine/speed_limiter.h"
@@ -96,23 +92,7 @@ class FormMainTest : public test::MainWindowTest {
 TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   auto form = NewForm();
   EXPECT_EQ(form->windowTitle(), "Brindle 1.22");
-  EXPECT_EQ(form->minimumSize(), QSize(400, 200));
-  auto* grid = Find<QTableView>(*form, "StringGrid_Downloads");
-  ASSERT_NE(grid, nullptr);
-  EXPECT_EQ(grid->model()->columnCount(), 7);
-  EXPECT_EQ(grid->verticalHeader()->defaultSectionSize(), 17);
-  EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
-  EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
-  EXPECT_TRUE(grid->horizontalHeader()->sectionsMovable());
-  EXPECT_FALSE(grid->showGrid());
-  for (const char* name : {"SpeedButton_Add", "SpeedButton_Delete", "SpeedButton_Pause", "SpeedButton_Resume",
-                           "SpeedButton_Scheduler", "SpeedButton_HangUp", "SpeedButton_Config", "SpeedButton_SmallAdd",
-                           "SpeedButton_SmallConfig", "SpeedButton_Up", "SpeedButton_Down", "SpeedButton_Left",
-                           "SpeedButton_Right"})
-    Find<QToolButton>(*form, name);
   EXPECT_EQ(Find<QToolButton>(*form, "SpeedButton_Add")->text(), "Add");
-  EXPECT_FALSE(Find<QCheckBox>(*form, "CheckBox_DebugMode")->isVisibleTo(form.get()));
-  Find<QWidget>(*form, "StatusBar");
   EXPECT_EQ(Panel(*form, 0), "Ready");
   EXPECT_EQ(Panel(*form, 1), "Scheduler Disabled");
   EXPECT_EQ(Panel(*form, 2), "0.0 kb/s");
@@ -163,7 +143,6 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   EXPECT_FALSE(ReadBool(kOptionsSection, "SpeedLimitEnabled", true));
   EXPECT_EQ(ReadInteger(kOptionsSection, "SpeedLimit", 0), 250);
   EXPECT_EQ(form->DownloadSystem().SpeedLimiter().Rate(), 0);
-  EXPECT_EQ(form->findChild<QLabel*>("StatusBar_Panel2")->contextMenuPolicy(), Qt::CustomContextMenu);
 
   // The layout buttons and the scheduler panel write their settings.
   Find<QToolButton>(*form, "SpeedButton_Up")->click();
@@ -259,13 +238,7 @@ TEST_F(FormMainTest, DownloadWindowAndTrayIconFollowARunningDownload) {
   TDownloader* downloader = system.ActiveList().at(0);
   auto* window = dynamic_cast<TForm_Download*>(system.GetDownloadForms(downloader)->DownloadWindow.get());
   ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(window->isVisible());
-  // After the split every slot has its numbered row.
-  auto* grid = Find<QTableWidget>(*window, "StringGrid_SimultaneousDownloads");
-  ASSERT_TRUE(test::RunUntil(loop_, [&] { return downloader->Slots().NumberOfSlots() == 4 && grid->rowCount() == 4; }));
-  for (int row = 0; row < 4; ++row) EXPECT_EQ(grid->item(row, 0)->text(), QString::number(row + 1));
-  EXPECT_TRUE(window->windowTitle().endsWith("% big.bin")) << window->windowTitle().toStdString();
-  EXPECT_TRUE(Find<QPushButton>(*window, "Button_Pause")->isEnabled());
+  EXPECT_TRUE(window->isVisible());  // its rows and caption: FormMainDownloadTest
 
   TSystemTrayProgress* tray = form->TrayProgress();
   ASSERT_NE(tray, nullptr);
@@ -387,15 +360,14 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
     EXPECT_TRUE(r.Save());
     return partial + "/" + stem;
   };
+  // What the clean-up keeps and drops is the manager test's; here only that the window runs it.
   test::WriteWholeFile(record("AAAAAAA1", "running.iso", kStatusDownloading) + ".0", "part");
   record("AAAAAAA2", "noparts.iso", kStatusDownloading);
   test::WriteWholeFile(temp_.File("done.iso"), "done");
   record("AAAAAAA3", "done.iso", kStatusDone);
-  record("AAAAAAA4", "gone.iso", kStatusDone);
   record("AAAAAAA5", "failed.iso", kStatusFileNotFound);
   record("AAAAAAA6", "other.iso", "Something else");
   test::WriteWholeFile(partial + "/ZZZZZZZ9.0", "stray");
-  test::WriteWholeFile(partial + "/abc.txt", "kept");
 
   auto form = NewForm();
   TDownloadTableModel& model = form->TableModel();
@@ -411,7 +383,6 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
       {"other.iso", {"Something else", QColor(0, 0, 0)}}};
   EXPECT_EQ(rows, expected);
   EXPECT_FALSE(test::FileExists(partial + "/ZZZZZZZ9.0"));
-  EXPECT_TRUE(test::FileExists(partial + "/abc.txt"));
 
   auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
   grid->selectRow(2);
@@ -504,18 +475,15 @@ TEST_F(FormMainTest, DebugModeShowsTheEnginesTraceOnlyWhenAskedFor) {
   EXPECT_FALSE(debug->isVisible());
   form->ShowDebugMode();
   EXPECT_TRUE(debug->isVisible());
-  Trace("not shown");
+  // Which lines arrive when, from which thread, is the trace's own test.
   debug->setChecked(true);
   ASSERT_NE(form->DebugWindow(), nullptr);
   EXPECT_TRUE(form->DebugWindow()->isVisible());
-  std::thread([] { Trace("Ftp Connected"); }).join();
+  Trace("Ftp Connected");
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return !form->DebugWindow()->Memo()->toPlainText().isEmpty(); }));
   EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
   debug->setChecked(false);
   EXPECT_FALSE(form->DebugWindow()->isVisible());
-  Trace("after");
-  test::RunUntil(loop_, [] { return false; }, 50);
-  EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
 }
 
 // The clipboard monitor reads Qt's clipboard once a second by the loop's clock.
@@ -536,17 +504,12 @@ class FormMainClipboardTest : public FormMainTest {
 TEST_F(FormMainClipboardTest, ACopiedAddressOfAMonitoredFileBecomesARow) {
   test::FaultHttpServer server(manualLoop_);
   QClipboard* clipboard = QGuiApplication::clipboard();
-  clipboard->setText(QString::fromStdString(server.Url("/before.zip")));
+  clipboard->setText("before");
   TForm_Main form(manualLoop_, std::make_unique<test::FakeTray>(), {});
-  const auto copy = [&](const std::string& text) {
-    clipboard->setText(QString::fromStdString(text));
-    clock_.Advance(TMonitorClipboard::kCheckIntervalMs);
-    return form.DownloadSystem().DownloadList().Count();
-  };
   EXPECT_TRUE(form.ClipboardMonitor().Enabled());
-  EXPECT_EQ(copy(server.Url("/before.zip")), 0);  // there before the start
-  EXPECT_EQ(copy(server.Url("/page.html")), 0);
-  EXPECT_EQ(copy(server.Url("/tools.tar.gz")), 1);
+  clipboard->setText(QString::fromStdString(server.Url("/tools.tar.gz")));
+  clock_.Advance(TMonitorClipboard::kCheckIntervalMs);
+  ASSERT_EQ(form.DownloadSystem().DownloadList().Count(), 1);
   EXPECT_EQ(form.TableModel().data(form.TableModel().index(0, kColumnFileName), Qt::DisplayRole).toString(),
             "tools.tar.gz");
 
