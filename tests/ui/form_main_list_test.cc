@@ -335,6 +335,7 @@ TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnceAndEnterWalksTheField
   QApplication::sendEvent(name, &enter);
   EXPECT_FALSE(editor->isVisible());
   EXPECT_EQ(grid->rowCount(), stored + 3);
+  EXPECT_EQ(categoryNodes(), before + QStringList({"Zeta", "Alpha", "Beta"}));
 
   // The Delete key removes the selected category from the list and the tree.
   QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
