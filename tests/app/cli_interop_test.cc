@@ -115,31 +115,5 @@ TEST_F(CliInteropTest, LimitRateFinishesALimitedFileExactAndStoresNothing) {
   EXPECT_EQ(test::ReadWholeFile(home_.File("registry.reg")).find("SpeedLimit"), std::string::npos);
 }
 
-TEST_F(CliInteropTest, NotFoundEndsWithStatusOneAndTheStatusText) {
-  const Outcome outcome = Cli({"--retries", "0", "-d", out_.Path(), nginx_.Url("/missing.bin")});
-  EXPECT_EQ(outcome.Status, 1);
-  EXPECT_NE(outcome.Err.find("File not found"), std::string::npos) << outcome.Err;
-  EXPECT_EQ(outcome.Out, "");
-  const std::vector<NginxLogLine> log = Log("/missing.bin");
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].Status, 404);
-}
-
-TEST_F(CliInteropTest, OneJobStartsTheSecondDownloadAfterTheFirstEnded) {
-  const Outcome outcome = Cli({"-q", "-j", "1", "-s", "4", "-d", out_.Path(), nginx_.Url("/slow/f.bin"),
-                               nginx_.Url("/slow/g.bin")});
-  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
-  EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
-  EXPECT_TRUE(test::ReadWholeFile(out_.File("g.bin")) == content_.substr(0, 600 * 1024));
-  double firstEnded = 0;
-  double secondStarted = 1e300;
-  for (const NginxLogLine& line : Log("/slow/f.bin")) firstEnded = std::max(firstEnded, line.EndSeconds);
-  for (const NginxLogLine& line : Log("/slow/g.bin"))
-    secondStarted = std::min(secondStarted, line.EndSeconds - line.DurationSeconds);
-  ASSERT_GT(firstEnded, 0);
-  // Both times have millisecond steps.
-  EXPECT_GE(secondStarted, firstEnded - 0.002);
-}
-
 }  // namespace
 }  // namespace brindle

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "cli_process.h"
 #include "core/settings.h"
 #include "platform/registry_hive_file.h"
-#include "support/cli_process.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
 #include "support/temp_dir.h"
@@ -29,8 +29,7 @@
 namespace brindle {
 namespace {
 
-const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
-
+using test::kCli;
 using test::MakeContent;
 
 int Trials() {

@@ -493,14 +493,10 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleas
     categories.Add(std::move(category));
   }
   AnswerLaterFactory windows(loop_);
-  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
   TDownloadSystemServices services;
-  services.Model = model_.get();
   services.Windows = &windows;
   services.Categories = &categories;
-  services.Loop = &loop_;
-  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
-  system_ = std::make_unique<TDownloadSystem>(services);
+  DownloadSystemTest::MakeSystem(services);
   const auto add = [this](const std::string& path) {
     return system_->AddDownload(
         std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), true);
@@ -531,13 +527,9 @@ TEST_F(DownloadSystemITest, TheDialogShowsTheErrorAndStartComesBackWithTheRetry)
   WriteInteger(kOptionsSection, "RetryDelay", 2);
   http_.Script([](const HttpRequest&) { return test::StatusReply(404, "Not Found"); });
   AnswerLaterFactory windows(loop_);
-  model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
   TDownloadSystemServices services;
-  services.Model = model_.get();
   services.Windows = &windows;
-  services.Loop = &loop_;
-  services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
-  system_ = std::make_unique<TDownloadSystem>(services);
+  DownloadSystemTest::MakeSystem(services);
   TLocalDownloadinfo* record = system_->AddDownload(
       std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f0.bin")), "", nullptr), true);
   ASSERT_TRUE(Run([record] { return record->RetryTimer != nullptr; }));

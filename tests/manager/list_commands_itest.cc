@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/launcher_port.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
 #include "core/status_texts.h"
@@ -18,6 +17,7 @@
 #include "manager/local_download_info.h"
 #include "manager/properties_model.h"
 #include "support/download_system_test.h"
+#include "support/fake_launcher.h"
 #include "support/scripted_prompt.h"
 
 namespace brindle {
@@ -26,18 +26,12 @@ namespace {
 using test::HttpReply;
 using test::HttpRequest;
 
-class FakeWindows : public TListWindowPort, public LauncherPort {
+class FakeWindows : public TListWindowPort, public test::FakeLauncher {
  public:
   void ShowProperties(std::shared_ptr<TPropertiesModel> shown) override { properties = shown; }
   void ViewFile(const std::string& path, const std::string& shown) override { viewed = path + ": " + shown; }
-  bool OpenDocument(const std::string& path) override {
-    opened.push_back(path);
-    return true;
-  }
-  bool StartProgram(const std::vector<std::string>&) override { return false; }
   std::shared_ptr<TPropertiesModel> properties;
   std::string viewed;
-  std::vector<std::string> opened;
 };
 
 class ListCommandsITest : public test::DownloadSystemTest {

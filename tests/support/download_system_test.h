@@ -32,11 +32,12 @@ class DownloadSystemTest : public ManagerTest {
     clock_.Detach();
     ManagerTest::TearDown();
   }
-  // services gets the test's model, windows and loop, and a ping that answers at once.
+  // services gets the test's model, loop, windows (unless it brings its own)
+  // and a ping that answers at once.
   void MakeSystem(TDownloadSystemServices services = {}) {
     model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
     services.Model = model_.get();
-    services.Windows = &windows_;
+    if (!services.Windows) services.Windows = &windows_;
     services.Loop = &loop_;
     services.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
     system_ = std::make_unique<TDownloadSystem>(services);

@@ -9,23 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "core/launcher_port.h"
 #include "core/url.h"
 #include "manager/local_download_info.h"
+#include "support/fake_launcher.h"
 #include "support/ui_test.h"
 
 namespace brindle {
 namespace {
-
-class OpenedLauncher : public LauncherPort {
- public:
-  bool OpenDocument(const std::string& path) override {
-    Opened.push_back(path);
-    return true;
-  }
-  bool StartProgram(const std::vector<std::string>&) override { return false; }
-  std::vector<std::string> Opened;
-};
 
 class FormDownloadCompleteTest : public test::UiTest {
  protected:
@@ -50,7 +40,7 @@ class FormDownloadCompleteTest : public test::UiTest {
     return test::ReadWholeFile(std::string(BRINDLE_TEST_DATA) + "/zip/infozip-installer.zip");
   }
 
-  OpenedLauncher launcher_;
+  test::FakeLauncher launcher_;
   std::unique_ptr<TLocalDownloadinfo> record_;
   int closed_ = 0;
 };
@@ -72,7 +62,7 @@ TEST_F(FormDownloadCompleteTest, AnArchiveGetsTheArchiveRowAndOtherFilesTheLower
 TEST_F(FormDownloadCompleteTest, EveryCloseReleasesOnceAndTheTickIsKept) {
   auto form = Form("a.txt", "text");
   form->findChild<QPushButton*>("SpeedButton3")->click();
-  EXPECT_EQ(launcher_.Opened, std::vector<std::string>{temp_.File("a.txt")});
+  EXPECT_EQ(launcher_.opened, std::vector<std::string>{temp_.File("a.txt")});
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(closed_, 1);
   EXPECT_TRUE(ReadBool(kOptionsSection, "ShowCompletedDialog", true));

@@ -221,47 +221,6 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
   EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 1);
 }
 
-TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnce) {
-  auto form = NewForm();
-  const auto categoryNodes = [&form] {
-    QStringList names;
-    for (QTreeWidgetItemIterator it(form->findChild<QTreeWidget*>("TreeView_Categories")); *it; ++it)
-      if ((*it)->parent() && (*it)->parent()->text(0) == "Categories") names << (*it)->text(0);
-    return names.join(",").toStdString();
-  };
-  const std::string before = categoryNodes();
-  form->findChild<QAction*>("Categories1")->trigger();
-  TForm_Categories* list = form->CategoriesWindow();
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->windowTitle(), "Configure Categories");
-  list->findChild<QToolButton*>("SpeedButton_Add")->click();
-  TForm_AddCategory* editor = list->Editor();
-  ASSERT_TRUE(editor->isVisible());
-  EXPECT_EQ(editor->windowTitle(), "Add Category");
-  editor->findChild<QLineEdit*>("Edit_CategoryName")->setText("Podcasts");
-  editor->findChild<QLineEdit*>("Edit_CategoryExtensions")->setText("ogg");
-  editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->setText(QString::fromStdString(temp_.Path()));
-  editor->findChild<QPushButton*>("SpeedButton_OK")->click();
-  EXPECT_FALSE(editor->isVisible());
-  EXPECT_EQ(categoryNodes(), before.empty() ? "Podcasts" : before + ",Podcasts");
-  auto* grid = list->findChild<QTableWidget*>("StringGrid_Categories");
-  ASSERT_NE(grid, nullptr);
-  EXPECT_EQ(grid->rowCount(), before.empty() ? 1 : static_cast<int>(QString::fromStdString(before).split(",").size()) + 1);
-  EXPECT_EQ(grid->item(grid->currentRow(), 0)->text(), "Podcasts");
-
-  // An empty name stays open with the message in the field.
-  list->findChild<QToolButton*>("SpeedButton_Add")->click();
-  editor->findChild<QPushButton*>("SpeedButton_OK")->click();
-  EXPECT_TRUE(editor->isVisible());
-  EXPECT_EQ(editor->findChild<QLineEdit*>("Edit_CategoryName")->text(), "Please type a category name!");
-  editor->reject();
-
-  // The Delete key removes the selected category from the list and the tree.
-  QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-  QApplication::sendEvent(grid, &key);
-  EXPECT_EQ(categoryNodes(), before);
-}
-
 TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) {
   Stored("done.bin", kStatusDone);
   Stored("paused.bin", kStatusPaused);
@@ -312,21 +271,33 @@ TEST_F(FormMainListTest, TheTreeUnderlinesTheNodeUnderTheMouse) {
   EXPECT_NE(paint(QStyle::State_MouseOver), paint(QStyle::State_None));
 }
 
-TEST_F(FormMainListTest, CategoryGridEllipsisEditsItsRowAndEnterWalksTheFieldsOfARefusedEditor) {
+// The editor's checks are the manager test's; here the windows' wiring.
+TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnceAndEnterWalksTheFieldsOfARefusedEditor) {
   auto form = NewForm();
+  const auto categoryNodes = [&form] {
+    QStringList names;
+    for (QTreeWidgetItemIterator it(form->findChild<QTreeWidget*>("TreeView_Categories")); *it; ++it)
+      if ((*it)->parent() && (*it)->parent()->text(0) == "Categories") names << (*it)->text(0);
+    return names;
+  };
+  const QStringList before = categoryNodes();
   form->findChild<QAction*>("Categories1")->trigger();
   TForm_Categories* list = form->CategoriesWindow();
   ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->windowTitle(), "Configure Categories");
   auto* grid = list->findChild<QTableWidget*>("StringGrid_Categories");
   TForm_AddCategory* editor = list->Editor();
   const int stored = grid->rowCount();
   for (const char* name : {"Zeta", "Alpha"}) {
     list->findChild<QToolButton*>("SpeedButton_Add")->click();
+    EXPECT_EQ(editor->windowTitle(), "Add Category");
     editor->findChild<QLineEdit*>("Edit_CategoryName")->setText(name);
     editor->findChild<QLineEdit*>("Edit_DefaultDirectory")->setText(QString::fromStdString(temp_.Path()));
     editor->findChild<QPushButton*>("SpeedButton_OK")->click();
     ASSERT_FALSE(editor->isVisible()) << name;
+    EXPECT_EQ(grid->item(grid->currentRow(), 0)->text(), name);
   }
+  EXPECT_EQ(categoryNodes(), before + QStringList({"Zeta", "Alpha"}));
   // Each row has its own "..." in the folder column, wherever sorting put the row.
   grid->sortItems(0, Qt::DescendingOrder);
   int zetaRow = -1;
@@ -364,6 +335,13 @@ TEST_F(FormMainListTest, CategoryGridEllipsisEditsItsRowAndEnterWalksTheFieldsOf
   QApplication::sendEvent(name, &enter);
   EXPECT_FALSE(editor->isVisible());
   EXPECT_EQ(grid->rowCount(), stored + 3);
+  EXPECT_EQ(categoryNodes(), before + QStringList({"Zeta", "Alpha", "Beta"}));
+
+  // The Delete key removes the selected category from the list and the tree.
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(grid, &key);
+  EXPECT_EQ(grid->rowCount(), stored + 2);
+  EXPECT_EQ(categoryNodes(), before + QStringList({"Zeta", "Alpha"}));
 }
 
 }  // namespace

@@ -14,15 +14,12 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTableView>
 #include <QToolButton>
 #include <QUrl>
 #include <cmath>
 #include <map>
-#include <thread>
 #include <memory>
 
 #include <QClipboard>
@@ -33,7 +30,6 @@
 #include "core/paths.h"
 #include "core/status_texts.h"
 #include "engine/downloader.h"
-#include "engine/part_download_slots.h"
 #include "manager/download_forms.h"
 #include "manager/download_list_model.h"
 #include "engine/speed_limiter.h"
@@ -96,23 +92,7 @@ class FormMainTest : public test::MainWindowTest {
 TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   auto form = NewForm();
   EXPECT_EQ(form->windowTitle(), "Brindle 1.22");
-  EXPECT_EQ(form->minimumSize(), QSize(400, 200));
-  auto* grid = Find<QTableView>(*form, "StringGrid_Downloads");
-  ASSERT_NE(grid, nullptr);
-  EXPECT_EQ(grid->model()->columnCount(), 7);
-  EXPECT_EQ(grid->verticalHeader()->defaultSectionSize(), 17);
-  EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
-  EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
-  EXPECT_TRUE(grid->horizontalHeader()->sectionsMovable());
-  EXPECT_FALSE(grid->showGrid());
-  for (const char* name : {"SpeedButton_Add", "SpeedButton_Delete", "SpeedButton_Pause", "SpeedButton_Resume",
-                           "SpeedButton_Scheduler", "SpeedButton_HangUp", "SpeedButton_Config", "SpeedButton_SmallAdd",
-                           "SpeedButton_SmallConfig", "SpeedButton_Up", "SpeedButton_Down", "SpeedButton_Left",
-                           "SpeedButton_Right"})
-    Find<QToolButton>(*form, name);
   EXPECT_EQ(Find<QToolButton>(*form, "SpeedButton_Add")->text(), "Add");
-  EXPECT_FALSE(Find<QCheckBox>(*form, "CheckBox_DebugMode")->isVisibleTo(form.get()));
-  Find<QWidget>(*form, "StatusBar");
   EXPECT_EQ(Panel(*form, 0), "Ready");
   EXPECT_EQ(Panel(*form, 1), "Scheduler Disabled");
   EXPECT_EQ(Panel(*form, 2), "0.0 kb/s");
@@ -163,19 +143,12 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   EXPECT_FALSE(ReadBool(kOptionsSection, "SpeedLimitEnabled", true));
   EXPECT_EQ(ReadInteger(kOptionsSection, "SpeedLimit", 0), 250);
   EXPECT_EQ(form->DownloadSystem().SpeedLimiter().Rate(), 0);
-  EXPECT_EQ(form->findChild<QLabel*>("StatusBar_Panel2")->contextMenuPolicy(), Qt::CustomContextMenu);
 
-  // The layout buttons and the scheduler panel write their settings.
+  // The layout buttons write their setting.
   Find<QToolButton>(*form, "SpeedButton_Up")->click();
   EXPECT_FALSE(ReadBool(kOptionsSection, "LargeButtons", true));
   EXPECT_TRUE(Find<QToolButton>(*form, "SpeedButton_SmallAdd")->isVisibleTo(form.get()));
   EXPECT_FALSE(Find<QToolButton>(*form, "SpeedButton_Add")->isVisibleTo(form.get()));
-  auto* panel1 = form->findChild<QLabel*>("StatusBar_Panel1");
-  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QApplication::sendEvent(panel1, &press);
-  EXPECT_TRUE(ReadBool(kOptionsSection, "UseSchedule", false));
-  EXPECT_EQ(Panel(*form, 1), "Scheduler Enabled");
 }
 
 TEST_F(FormMainTest, ListLayoutPositionAndCategorySurviveARestart) {
@@ -195,7 +168,6 @@ TEST_F(FormMainTest, ListLayoutPositionAndCategorySurviveARestart) {
   EXPECT_FALSE(ReadBool(kOptionsSection, "StringGrid_Downloads_SortDirectionAscending", true));
   EXPECT_EQ(ReadInteger("Form_Main Position", "Left", 0), 40);
   EXPECT_EQ(ReadInteger("Form_Main Position", "Width", 0), 700);
-  EXPECT_EQ(ReadInteger(kOptionsSection, "ChoosenCategory", -1), 0);
   EXPECT_FALSE(ReadBool(kOptionsSection, "AfterDownloadsCompleted", true));
 
   auto again = NewForm();
@@ -259,13 +231,7 @@ TEST_F(FormMainTest, DownloadWindowAndTrayIconFollowARunningDownload) {
   TDownloader* downloader = system.ActiveList().at(0);
   auto* window = dynamic_cast<TForm_Download*>(system.GetDownloadForms(downloader)->DownloadWindow.get());
   ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(window->isVisible());
-  // After the split every slot has its numbered row.
-  auto* grid = Find<QTableWidget>(*window, "StringGrid_SimultaneousDownloads");
-  ASSERT_TRUE(test::RunUntil(loop_, [&] { return downloader->Slots().NumberOfSlots() == 4 && grid->rowCount() == 4; }));
-  for (int row = 0; row < 4; ++row) EXPECT_EQ(grid->item(row, 0)->text(), QString::number(row + 1));
-  EXPECT_TRUE(window->windowTitle().endsWith("% big.bin")) << window->windowTitle().toStdString();
-  EXPECT_TRUE(Find<QPushButton>(*window, "Button_Pause")->isEnabled());
+  EXPECT_TRUE(window->isVisible());  // its rows and caption: FormMainDownloadTest
 
   TSystemTrayProgress* tray = form->TrayProgress();
   ASSERT_NE(tray, nullptr);
@@ -387,15 +353,14 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
     EXPECT_TRUE(r.Save());
     return partial + "/" + stem;
   };
+  // What the clean-up keeps and drops is the manager test's; here only that the window runs it.
   test::WriteWholeFile(record("AAAAAAA1", "running.iso", kStatusDownloading) + ".0", "part");
   record("AAAAAAA2", "noparts.iso", kStatusDownloading);
   test::WriteWholeFile(temp_.File("done.iso"), "done");
   record("AAAAAAA3", "done.iso", kStatusDone);
-  record("AAAAAAA4", "gone.iso", kStatusDone);
   record("AAAAAAA5", "failed.iso", kStatusFileNotFound);
   record("AAAAAAA6", "other.iso", "Something else");
   test::WriteWholeFile(partial + "/ZZZZZZZ9.0", "stray");
-  test::WriteWholeFile(partial + "/abc.txt", "kept");
 
   auto form = NewForm();
   TDownloadTableModel& model = form->TableModel();
@@ -411,7 +376,6 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
       {"other.iso", {"Something else", QColor(0, 0, 0)}}};
   EXPECT_EQ(rows, expected);
   EXPECT_FALSE(test::FileExists(partial + "/ZZZZZZZ9.0"));
-  EXPECT_TRUE(test::FileExists(partial + "/abc.txt"));
 
   auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
   grid->selectRow(2);
@@ -424,7 +388,7 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
   EXPECT_NE(after[0].row(), 2);
 }
 
-TEST_F(FormMainTest, TheSchedulerStartsAndStopsTheListThroughTheStatusBarSwitch) {
+TEST_F(FormMainTest, TheStatusBarSwitchLetsTheSchedulerStartTheList) {
   test::FaultHttpServer server(loop_);
   server.AddFile("/night.bin", std::string(400000, 'n'));
   server.SetHandler([&server](const test::HttpRequest& request) {
@@ -451,24 +415,15 @@ TEST_F(FormMainTest, TheSchedulerStartsAndStopsTheListThroughTheStatusBarSwitch)
   TLocalDownloadinfo* record = form->DownloadSystem().DownloadList().Get(0);
   EXPECT_EQ(record->Status(), kStatusScheduled);
 
-  auto* panel1 = form->findChild<QLabel*>("StatusBar_Panel1");
-  const auto click = [&] {
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(panel1, &press);
-  };
-  click();  // on: the open window starts the scheduled download at once
+  // Switched on, the open window starts the scheduled download at once; when
+  // a window closes or opens again is the scheduler's own test.
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(form->findChild<QLabel*>("StatusBar_Panel1"), &press);
   EXPECT_TRUE(form->Scheduler().Running());
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return record->Status() == std::string(kStatusDownloading); }));
-
-  click();  // off: what runs goes on
-  for (const char* day : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"})
-    WriteBool(kOptionsSection, std::string("ScheduledWeekly_") + day, false);
-  click();  // on again, outside the window now: the download waits for the next one
-  EXPECT_FALSE(form->Scheduler().Running());
-  ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
-  EXPECT_EQ(record->Status(), kStatusScheduled);
   EXPECT_EQ(Panel(*form, 1), "Scheduler Enabled");
+  EXPECT_TRUE(ReadBool(kOptionsSection, "UseSchedule", false));
 }
 
 TEST_F(FormMainTest, TheVersionCheckAnswersInTheStatusBarAndOnlyWithAnAddress) {
@@ -504,18 +459,15 @@ TEST_F(FormMainTest, DebugModeShowsTheEnginesTraceOnlyWhenAskedFor) {
   EXPECT_FALSE(debug->isVisible());
   form->ShowDebugMode();
   EXPECT_TRUE(debug->isVisible());
-  Trace("not shown");
+  // Which lines arrive when, from which thread, is the trace's own test.
   debug->setChecked(true);
   ASSERT_NE(form->DebugWindow(), nullptr);
   EXPECT_TRUE(form->DebugWindow()->isVisible());
-  std::thread([] { Trace("Ftp Connected"); }).join();
+  Trace("Ftp Connected");
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return !form->DebugWindow()->Memo()->toPlainText().isEmpty(); }));
   EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
   debug->setChecked(false);
   EXPECT_FALSE(form->DebugWindow()->isVisible());
-  Trace("after");
-  test::RunUntil(loop_, [] { return false; }, 50);
-  EXPECT_EQ(form->DebugWindow()->Memo()->toPlainText(), "Ftp Connected");
 }
 
 // The clipboard monitor reads Qt's clipboard once a second by the loop's clock.
@@ -536,17 +488,12 @@ class FormMainClipboardTest : public FormMainTest {
 TEST_F(FormMainClipboardTest, ACopiedAddressOfAMonitoredFileBecomesARow) {
   test::FaultHttpServer server(manualLoop_);
   QClipboard* clipboard = QGuiApplication::clipboard();
-  clipboard->setText(QString::fromStdString(server.Url("/before.zip")));
+  clipboard->setText("before");
   TForm_Main form(manualLoop_, std::make_unique<test::FakeTray>(), {});
-  const auto copy = [&](const std::string& text) {
-    clipboard->setText(QString::fromStdString(text));
-    clock_.Advance(TMonitorClipboard::kCheckIntervalMs);
-    return form.DownloadSystem().DownloadList().Count();
-  };
   EXPECT_TRUE(form.ClipboardMonitor().Enabled());
-  EXPECT_EQ(copy(server.Url("/before.zip")), 0);  // there before the start
-  EXPECT_EQ(copy(server.Url("/page.html")), 0);
-  EXPECT_EQ(copy(server.Url("/tools.tar.gz")), 1);
+  clipboard->setText(QString::fromStdString(server.Url("/tools.tar.gz")));
+  clock_.Advance(TMonitorClipboard::kCheckIntervalMs);
+  ASSERT_EQ(form.DownloadSystem().DownloadList().Count(), 1);
   EXPECT_EQ(form.TableModel().data(form.TableModel().index(0, kColumnFileName), Qt::DisplayRole).toString(),
             "tools.tar.gz");
 
