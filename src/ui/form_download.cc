@@ -206,12 +206,14 @@ void TForm_Download::ApplyTexts() {
     const QString value = QString::fromStdString(text);
     if (widget->text() != value) widget->setText(value);
   };
-  // The edits show their start, as the labels do.
+  // The edits show their start, as the labels do; a path or address too
+  // long for the window is shown whole in the tooltip.
   const auto setEdit = [](QLineEdit* edit, const std::string& text) {
     const QString value = QString::fromStdString(text);
     if (edit->text() == value) return;
     edit->setText(value);
     edit->setCursorPosition(0);
+    edit->setToolTip(value);
   };
   setEdit(editSavePath_, model_.SavePath());
   set(labelStatus_, model_.Status());

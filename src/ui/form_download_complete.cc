@@ -35,8 +35,10 @@ QLineEdit* ReadOnlyField(const char* name, const std::string& text) {
   auto* edit = new QLineEdit(QString::fromStdString(text));
   edit->setObjectName(name);
   edit->setReadOnly(true);
-  // Long addresses show their beginning, where the host is.
+  // Long addresses show their beginning, where the host is, and the whole
+  // text in the tooltip.
   edit->setCursorPosition(0);
+  edit->setToolTip(edit->text());
   return edit;
 }
 
