@@ -20,7 +20,8 @@ class TTrayPort {
   // A click on the icon (not the menu).
   std::function<void()> OnActivated;
   // A double click, where the tray delivers one (StatusNotifier trays do
-  // not). Unset: a double click counts as a click.
+  // not). Its first click has already come as a click; unset, the double
+  // click adds nothing to it.
   std::function<void()> OnDoubleClicked;
 };
 
