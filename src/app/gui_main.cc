@@ -27,6 +27,7 @@
 #include "platform/hand_over_socket.h"
 #include "platform/instance_lock.h"
 #include "platform/network_manager_dial_up.h"
+#include "platform/program_layout.h"
 #include "platform/registry_hive_file.h"
 #include "platform/systemd_power.h"
 #include "platform/xdg_launcher.h"
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     SetLauncher(&launcher);
     SetPower(&power);
     SetDialUp(&dialUp);
-    SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
+    SetProgramPath(TProgramLayout::ForThisProgram().DesktopProgram());
     InstallDefaultMirrorList();
 
     TEventLoopBridge bridge(loop);
