@@ -18,6 +18,7 @@
 #include "core/power_port.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
+#include "core/version.h"
 #include "manager/mirror_list_file.h"
 #include "platform/broken_pipe_signal.h"
 #include "platform/file_size_signal.h"
@@ -64,7 +65,12 @@ int main(int argc, char** argv) {
     if (argument == "--help" || argument == "-h") {
       std::printf("usage: brindle [--debug] [URL...]\nStarts the Brindle download manager and downloads the URLs; "
                   "when Brindle already runs, it gets them and this start ends.\n"
-                  "  --debug  offers the \"Debug Mode\" switch, which shows the transfer engine's trace\n");
+                  "  --debug    offers the \"Debug Mode\" switch, which shows the transfer engine's trace\n"
+                  "  --version  prints the version\n");
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("brindle %s\n", BrindleVersion());
       return 0;
     }
     if (argument == "--debug") {
