@@ -6,9 +6,9 @@
 namespace brindle {
 namespace {
 
-bool IsDirectory(const std::string& path) {
+bool IsFile(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // The prefix that holds `directory` as its `relative` folder, or empty.
@@ -38,11 +38,12 @@ TProgramLayout TProgramLayout::ForProgram(std::string programPath) {
   const size_t slash = programPath.rfind('/');
   if (programPath.empty() || programPath[0] != '/' || slash == std::string::npos) return TProgramLayout("", "");
   const std::string directory = programPath.substr(0, slash);
-  // A bin folder alone proves nothing (the build tree may sit in one):
-  // the installed data folder beside it does.
+  // A bin folder alone proves nothing (the build tree may sit in one, and
+  // ~/.local/share/brindle is the user's data): the installed extension does.
   for (const char* relative : {BRINDLE_INSTALL_BINDIR, BRINDLE_INSTALL_HOSTDIR}) {
     const std::string prefix = PrefixAbove(directory, relative);
-    if (!prefix.empty() && IsDirectory(prefix + "/" + BRINDLE_INSTALL_DATADIR)) return TProgramLayout(directory, prefix);
+    if (!prefix.empty() && IsFile(prefix + "/" + BRINDLE_INSTALL_DATADIR + "/extension/manifest.json"))
+      return TProgramLayout(directory, prefix);
   }
   return TProgramLayout(directory, "");
 }

@@ -9,8 +9,9 @@ namespace brindle {
 // build tree alike. Installed, the programs are <prefix>/bin/brindle and
 // brindle-cli, the browser's host is <prefix>/<host dir>/brindle-host and
 // the data is under <prefix>/share/brindle (the folders are the install
-// rules' own, compiled in). Anywhere else (the build tree) every program is
-// beside the running one and there is no data folder.
+// rules' own, compiled in); the installed extension's manifest marks an
+// installation. Anywhere else (the build tree) every program is beside the
+// running one and there is no data folder.
 class TProgramLayout {
  public:
   // From /proc/self/exe.

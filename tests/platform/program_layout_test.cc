@@ -17,9 +17,12 @@ TEST(ProgramLayoutTest, FindsTheOtherProgramsFromEachProgramsPlace) {
   test::TempDir temp;
   const std::string prefix = temp.File("usr");
   std::filesystem::create_directories(prefix + "/" + kDataDir + "/extension");
-  // A bin folder without Brindle's data beside it is not an installation.
+  test::WriteWholeFile(prefix + "/" + kDataDir + "/extension/manifest.json", "{}");
+  // A bin folder without the installed extension beside it is not an
+  // installation, even where a folder of Brindle's name is (the user's data).
   const std::string bare = temp.File("opt/bin");
   std::filesystem::create_directories(bare);
+  std::filesystem::create_directories(temp.File("opt/" + kDataDir));
   const std::string build = temp.File("bin/build/src/app");
   const struct {
     std::string program;
