@@ -4,9 +4,18 @@
 # else brindle-cli, which downloads the URLs given into the download
 # directory (options of brindle-cli may come first) and without any shows
 # its help.
+#   ./run.sh --package   builds the Debian package instead (into
+#                        build-package/, see tools/package.sh) and says how
+#                        to install it
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/setup.sh
+
+if [ "${1:-}" = "--package" ]; then
+  deb=$(tools/package.sh build-package)
+  echo "run.sh: built $deb; install it with: sudo apt install ./$deb" >&2
+  exit 0
+fi
 
 brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}"
 cmake -S . -B build -G Ninja -DBRINDLE_TESTS=OFF -DBRINDLE_UI=ON >/dev/null

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs every test (the window tests on Qt's
-# offscreen platform, without a display), then the same tests
-# (all but the user-interface ones) in an ASan + UBSan build, then every fuzz
-# target for a short while. Exits non-zero on any failure.
+# offscreen platform, without a display), then builds the Debian package
+# and checks it with lintian, then the same tests (all but the
+# user-interface ones) in an ASan + UBSan build, then every fuzz target for a
+# short while. Exits non-zero on any failure.
 #   ./test.sh                 everything
 #   ./test.sh --fuzz SECONDS  run each fuzz target that long (default 30)
 set -uo pipefail
@@ -23,7 +24,8 @@ failed_steps=()
 passed_total=0
 failed_total=0
 
-brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" "${BRINDLE_TEST_PACKAGES[@]}" || exit 1
+brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" "${BRINDLE_PACKAGE_PACKAGES[@]}" \
+  "${BRINDLE_TEST_PACKAGES[@]}" || exit 1
 
 # Runs ctest in a build directory and adds its counts to the totals.
 run_ctest() {
@@ -48,6 +50,32 @@ if cmake -S . -B build -G Ninja -DBRINDLE_TESTS=ON -DBRINDLE_UI=ON >/dev/null &&
   run_ctest build tests
 else
   failed_steps+=("build")
+fi
+
+# The package is built as users get it (tools/package.sh: Release, no tests,
+# no crash points) and must hold nothing outside /usr, no crash point, and
+# nothing lintian counts as an error; its warnings are shown.
+check_package() {
+  local deb extracted rc=0
+  deb=$(tools/package.sh build-package) || return 1
+  dpkg-deb --info "$deb" && dpkg-deb --contents "$deb" || return 1
+  if dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v -e '^\./$' -e '^\./usr/'; then
+    echo "the package holds files outside /usr"; rc=1
+  fi
+  extracted=$(mktemp -d)
+  dpkg-deb -x "$deb" "$extracted" || rc=1
+  if grep -rl BRINDLE_CRASH_AT "$extracted"; then echo "the package's programs have crash points"; rc=1; fi
+  rm -rf "$extracted"
+  lintian --fail-on error "$deb" || rc=1
+  return $rc
+}
+
+step "Debian package"
+if check_package; then
+  passed_total=$((passed_total + 1))
+else
+  failed_total=$((failed_total + 1))
+  failed_steps+=("package")
 fi
 
 step "sanitizer build (ASan + UBSan)"

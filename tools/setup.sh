@@ -31,14 +31,21 @@ brindle_install_packages() {
 
 # What building and running needs: the desktop program is Qt 6 Widgets;
 # OpenSSL 3 and the system's authorities for https; nlohmann-json for the
-# browser's messages.
-BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev ca-certificates nlohmann-json3-dev)
+# browser's messages; rsvg-convert renders the icon's sizes.
+BRINDLE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev ca-certificates nlohmann-json3-dev
+                        librsvg2-bin)
+# What building the Debian package needs on top (tools/package.sh):
+# dpkg-shlibdeps and dpkg-buildflags, and file, which CPack uses to find
+# the programs among the files.
+BRINDLE_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need on top: GoogleTest, clang for the fuzz targets, a font
 # for the window tests on Qt's offscreen platform, the openssl command for
 # the test certificates, node for the browser extension's tests, Chromium
-# for its end-to-end test in a real browser.
+# for its end-to-end test in a real browser, the validators of the desktop
+# entry and the AppStream metadata for the install test, lintian for the
+# package.
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib
-                       fonts-dejavu-core openssl nodejs chromium)
+                       fonts-dejavu-core openssl nodejs chromium desktop-file-utils appstream lintian)
 # What tools/screenshot.sh needs: a virtual display and a screen grabber.
 BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
 

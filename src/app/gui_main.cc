@@ -18,6 +18,7 @@
 #include "core/power_port.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
+#include "core/version.h"
 #include "manager/mirror_list_file.h"
 #include "platform/broken_pipe_signal.h"
 #include "platform/file_size_signal.h"
@@ -27,6 +28,7 @@
 #include "platform/hand_over_socket.h"
 #include "platform/instance_lock.h"
 #include "platform/network_manager_dial_up.h"
+#include "platform/program_layout.h"
 #include "platform/registry_hive_file.h"
 #include "platform/systemd_power.h"
 #include "platform/xdg_launcher.h"
@@ -63,7 +65,12 @@ int main(int argc, char** argv) {
     if (argument == "--help" || argument == "-h") {
       std::printf("usage: brindle [--debug] [URL...]\nStarts the Brindle download manager and downloads the URLs; "
                   "when Brindle already runs, it gets them and this start ends.\n"
-                  "  --debug  offers the \"Debug Mode\" switch, which shows the transfer engine's trace\n");
+                  "  --debug    offers the \"Debug Mode\" switch, which shows the transfer engine's trace\n"
+                  "  --version  prints the version\n");
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("brindle %s\n", BrindleVersion());
       return 0;
     }
     if (argument == "--debug") {
@@ -120,7 +127,7 @@ int main(int argc, char** argv) {
     SetLauncher(&launcher);
     SetPower(&power);
     SetDialUp(&dialUp);
-    SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
+    SetProgramPath(TProgramLayout::ForThisProgram().DesktopProgram());
     InstallDefaultMirrorList();
 
     TEventLoopBridge bridge(loop);

@@ -15,6 +15,7 @@
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_socket.h"
 #include "platform/process_start.h"
+#include "platform/program_layout.h"
 #include "platform/registry_hive_file.h"
 
 using namespace brindle;
@@ -22,13 +23,8 @@ using namespace brindle;
 namespace {
 
 std::string DesktopProgram() {
-  char buffer[4096];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length > 0) {
-    const std::string self(buffer, static_cast<size_t>(length));
-    const std::string beside = self.substr(0, self.rfind('/')) + "/brindle";
-    if (access(beside.c_str(), X_OK) == 0) return beside;
-  }
+  const std::string installed = TProgramLayout::ForThisProgram().DesktopProgram();
+  if (access(installed.c_str(), X_OK) == 0) return installed;
   // Where the desktop program recorded itself at its last start.
   const auto recorded = Registry().GetValue(kProductKey, "Path");
   if (recorded && recorded->Type == RegistryType::String && !recorded->Data.empty()) return recorded->Data;

@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "integration/browser_request.h"
+#include "platform/program_layout.h"
 
 namespace brindle {
 namespace {
@@ -28,14 +29,6 @@ std::string ManifestText(const std::string& hostPath, const char* allowedKey, co
 
 std::string ManifestFileName() { return std::string(kNativeHostName) + ".json"; }
 
-std::string ProgramDirectory() {
-  char buffer[4096];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return "";
-  const std::string path(buffer, static_cast<size_t>(length));
-  return path.substr(0, path.rfind('/'));
-}
-
 }  // namespace
 
 TBrowserIntegration::TBrowserIntegration(std::string home, std::string configHome, std::string hostPath)
@@ -49,8 +42,8 @@ TBrowserIntegration TBrowserIntegration::ForThisProgram() {
   const std::string configHome =
       configVariable && configVariable[0] == '/' ? std::string(configVariable) : home + "/.config";
   // A manifest naming a host that is not there would only make the
-  // browser report an error: without one beside us, nothing is installed.
-  const std::string host = ProgramDirectory() + "/brindle-host";
+  // browser report an error: without one, nothing is installed.
+  const std::string host = TProgramLayout::ForThisProgram().HostProgram();
   return TBrowserIntegration(home, configHome, access(host.c_str(), X_OK) == 0 ? host : "");
 }
 

@@ -25,6 +25,7 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "platform/program_layout.h"
 #include "ui/center_window.h"
 #include "ui/download_table_model.h"
 #include "ui/guarded.h"
@@ -214,11 +215,20 @@ void TForm_Configuration::BuildIntegration() {
            "IntegrateWithInternetExplorer");
   AddCheck(column, "CheckBox_IntegrateWithNetscape", "Integrate with Firefox", "IntegrateWithNetscape");
   AddCheck(column, "CheckBox_IntegrateWithOpera", "Integrate with Opera", "IntegrateWithOpera");
+  // An installed Brindle knows where its extension lies; the build tree
+  // leaves it to the README.
+  const std::string extension = TProgramLayout::ForThisProgram().ExtensionDirectory();
+  const QString folder = extension.empty() ? QString("Brindle's extension folder")
+                                           : QString("the folder %1").arg(QString::fromStdString(extension));
+  const QString xpi = extension.empty()
+                          ? QString("brindle-extension.xpi")
+                          : QString::fromStdString(extension.substr(0, extension.rfind('/')) + "/brindle-extension.xpi");
   auto* help = new QLabel(
-      "Each browser needs the Brindle extension once. Chrome, Chromium, Brave, Vivaldi, Edge and Opera: "
-      "on the browser's extensions page turn on developer mode, choose \"Load unpacked\" and pick Brindle's "
-      "extension folder. Firefox: on about:debugging, \"This Firefox\", choose \"Load Temporary Add-on\" and "
-      "pick brindle-extension.xpi (or install it for good where unsigned add-ons are allowed).");
+      QString("Each browser needs the Brindle extension once. Chrome, Chromium, Brave, Vivaldi, Edge and Opera: "
+              "on the browser's extensions page turn on developer mode, choose \"Load unpacked\" and pick %1. "
+              "Firefox: on about:debugging, \"This Firefox\", choose \"Load Temporary Add-on\" and pick %2 (or "
+              "install it for good where unsigned add-ons are allowed).")
+          .arg(folder, xpi));
   help->setObjectName("Label_ExtensionHelp");
   help->setWordWrap(true);
   column->addWidget(help);

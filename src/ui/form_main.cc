@@ -60,6 +60,7 @@
 #include "manager/url_history.h"
 #include "manager/window_position.h"
 #include "platform/hand_over_request.h"
+#include "platform/program_layout.h"
 #include "ui/debug_form.h"
 #include "ui/download_table_model.h"
 #include "ui/form_add_url.h"
@@ -898,7 +899,7 @@ void TForm_Main::SetStatusText(const std::string& text) {
 void TForm_Main::OpenConfiguration(int page) {
   if (!configuration_) {
     configuration_ = new TForm_Configuration(*system_, modem_->Entries(), this);
-    configuration_->ProgramPath = QCoreApplication::applicationFilePath().toStdString();
+    configuration_->ProgramPath = TProgramLayout::ForThisProgram().DesktopProgram();
     connect(configuration_, &QDialog::accepted, this,
             [this] { Guarded("TForm_Main.ApplyConfiguration", [this] { ApplyConfiguration(); }); });
   }
