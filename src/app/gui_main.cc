@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     QApplication app(argc, argv);
+    // No display name: X11 window managers would get it appended to every
+    // window's own title ("Brindle 1.22 — Brindle").
     QApplication::setApplicationName("Brindle");
-    QApplication::setApplicationDisplayName("Brindle");
     QGuiApplication::setDesktopFileName("brindle");
     QApplication::setWindowIcon(ProgramIcon());
     // Closing the main window may only hide it; the program ends by Exit.
