@@ -539,7 +539,20 @@ bool EventLoop::RunOnce(int64_t maxWaitMs) {
     ran = RunPostedTasks() || ran;
   }
   ran = RunDeletions() || ran;
+  if (ran && !checks_.empty()) {
+    const auto checks = checks_;
+    for (const auto& [id, check] : checks) check();
+  }
   return ran;
+}
+
+EventLoop::CheckId EventLoop::AddDispatchCheck(std::function<void()> check) {
+  checks_.emplace_back(++nextCheckId_, std::move(check));
+  return nextCheckId_;
+}
+
+void EventLoop::RemoveDispatchCheck(CheckId id) {
+  std::erase_if(checks_, [id](const auto& entry) { return entry.first == id; });
 }
 
 }  // namespace brindle

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/clock.h"
@@ -30,6 +31,7 @@ class EventLoop {
   // nothing.
   using WatchId = uint64_t;
   using TimerId = uint64_t;
+  using CheckId = uint64_t;
 
   enum : unsigned { kReadable = 1, kWritable = 2 };
 
@@ -118,6 +120,14 @@ class EventLoop {
   // Thread-safe.
   void Quit();
 
+  // ---- Checks after each dispatch ----
+  //
+  // Runs check after every RunOnce that ran a handler, once the pass is
+  // over (for the test build's watch that no running download is left
+  // without anything pending). A check must not change the loop.
+  CheckId AddDispatchCheck(std::function<void()> check);
+  void RemoveDispatchCheck(CheckId id);
+
   // Readable whenever the loop has due work (descriptors, posted tasks,
   // deferred deletions, and with a SystemClock the earliest timer). A GUI
   // watches it and calls RunOnce(0).
@@ -185,6 +195,9 @@ class EventLoop {
 
   std::vector<PendingDeletion> deletions_;
   std::vector<PendingDeletion> deleting_;
+
+  std::vector<std::pair<CheckId, std::function<void()>>> checks_;
+  CheckId nextCheckId_ = 0;
 };
 
 }  // namespace brindle

@@ -18,6 +18,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "support/manual_clock.h"
 
@@ -418,6 +419,33 @@ TEST_F(EventLoopTest, WatchEventsHangupTakeOverAndRefusedDescriptors) {
   EXPECT_TRUE(loop.RunOnce(0));  // the loop is unharmed
   EXPECT_EQ(newFired, 2);
   close(fds[0]);
+}
+
+// The test build's watch over running downloads: asked after each pass
+// that ran a handler, a stuck answer ends the process with its text.
+TEST_F(EventLoopTest, LivenessCheckRunsAfterEachDispatchAndEndsAStuckProcess) {
+  std::string state = "fine";
+  int asked = 0;
+  {
+    TLivenessCheck check(loop, [&] {
+      ++asked;
+      return state == "fine" ? std::string() : state;
+    });
+    EXPECT_FALSE(loop.RunOnce(0));  // nothing ran: not asked
+    loop.Post([] {});
+    EXPECT_TRUE(loop.RunOnce(0));
+    EXPECT_EQ(asked, 1);
+    state = "f.bin stays \"Downloading\"";
+    EXPECT_DEATH(
+        {
+          loop.Post([] {});
+          loop.RunOnce(0);
+        },
+        "nothing pending will move this on: f.bin stays \"Downloading\"");
+  }
+  loop.Post([] {});
+  loop.RunOnce(0);
+  EXPECT_EQ(asked, 1);  // gone with the check
 }
 
 TEST(EventLoopSystemClock, PollFdBecomesReadableWhenATimerIsDue) {
