@@ -424,6 +424,10 @@ int TCliRun::Run() {
     if (options_.LimitRate) system_->SpeedLimiter().SetRate(*options_.LimitRate);
     windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
     system_->OnDownloadDone = [this](TLocalDownloadinfo& record) { ReportDone(record); };
+    system_->OnDownloadStartedOver = [this](TLocalDownloadinfo& record) {
+      const auto it = tracked_.find(&record);
+      if (it != tracked_.end()) progress_.PrintLine(it->second.Name + ": the file changed on the server; starting over");
+    };
     system_->OnDownloadFailed = [this](TLocalDownloadinfo& record) {
       const auto it = tracked_.find(&record);
       if (it == tracked_.end()) return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 namespace brindle {
 
 // The state of a download as the user sees it; records store these texts
@@ -22,5 +24,11 @@ inline constexpr const char* kStatusCouldNotConnect = "Couldn't connect to host"
 inline constexpr const char* kStatusLostConnection = "Lost connection to server";
 inline constexpr const char* kStatusCouldNotLogin = "Couldn't login";
 inline constexpr const char* kStatusCertificateNotTrusted = "Certificate not trusted";
+
+// A download in one of these states runs: something must always be
+// pending that moves it on.
+inline bool IsRunningStatus(std::string_view status) {
+  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
+}
 
 }  // namespace brindle

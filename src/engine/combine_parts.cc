@@ -397,6 +397,7 @@ void TCombineParts::ReportProgress() {
 }
 
 void TCombineParts::Finish(const Outcome& outcome) {
+  finished_ = true;
   try {
     if (worker_.joinable()) worker_.join();
     written_ = shared_->Written;

@@ -42,6 +42,8 @@ class TCombineParts {
 
   // Starts the worker; at most once.
   void Start();
+  // Started, and OnFilesCombined still to come.
+  bool Running() const { return started_ && !finished_; }
 
   // Raised at most every kProgressIntervalMs of the loop's clock, and never
   // again while the previous report waits on the loop.
@@ -77,6 +79,7 @@ class TCombineParts {
   EventLoop* loop_;
   int64_t written_ = 0;
   bool started_ = false;
+  bool finished_ = false;
   std::shared_ptr<Shared> shared_;
   std::thread worker_;
 };

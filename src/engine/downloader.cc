@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "core/event_loop.h"
+#include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "core/settings.h"
 #include "core/status_texts.h"
@@ -98,6 +99,7 @@ TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
   } else {
     CreateParts();
   }
+  liveness_ = std::make_unique<TLivenessCheck>(*loop_, [this] { return Stuck(); });
 }
 
 TDownloader::~TDownloader() {
@@ -285,6 +287,20 @@ bool TDownloader::AllPartsDone() const {
 
 bool TDownloader::CanRetry() const { return RetryMirror() != nullptr; }
 
+bool TDownloader::Pending() const {
+  if (handOversPending_ > 0) return true;
+  for (int i = 0; i < slots_->NumberOfSlots(); ++i)
+    if (slots_->GetSlot(i)->Pending()) return true;
+  return false;
+}
+
+std::string TDownloader::Stuck() const {
+  if (!IsRunningStatus(record_.Status()) || aborted_ || paused_ || completionReported_ || Pending()) return "";
+  // Every byte is there and the owner's question for a name is open.
+  if (record_.LocalFileName.empty() && AllPartsDone()) return "";
+  return record_.Url->Url + " stays \"" + record_.Status() + "\"";
+}
+
 TFileMirror* TDownloader::RetryMirror() const {
   if (TFileMirror* usable = ChooseMirror()) return usable;
   for (int i = 0; i < mirrors_.Count(); ++i)
@@ -360,9 +376,10 @@ bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState
 bool TDownloader::HandleGotFileSize(TPartDownloadSlot& slot, int index) {
   TPartDownloader* part = slot.PartDownloader();
   if (!part) return true;
+  const int64_t stated = part->TransferSize();
   if (!SizeLearned()) {
-    record_.FileSize = slot.FileSize();
-    emptyFileKnown_ = slot.FileSize() == 0 && part->SizeLearned();
+    record_.FileSize = stated;
+    emptyFileKnown_ = stated == 0 && part->SizeLearned();
     if (index != 0) return true;
     if (!Raise(OnFileSizeRequestDone)) return false;
     if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_) {
@@ -372,15 +389,14 @@ bool TDownloader::HandleGotFileSize(TPartDownloadSlot& slot, int index) {
     return true;
   }
   // Every answer must be about the same file: another whole size means
-  // another file (or another version), which is never mixed in.
-  const int64_t stated = part->TransferSize();
+  // another file (or another version), which is never mixed in. Without a
+  // known size, a file now shorter than the bytes held has changed too.
   const int64_t known = record_.FileSize;
-  if (part->SizeLearned() && stated >= 0 && known >= 0 && stated != known) {
-    const std::weak_ptr<bool> alive = alive_;
-    part->Reject(kPartErrSizeMismatch, kStatusFilesizeMismatch);
-    return !alive.expired();
-  }
-  return true;
+  if (!part->SizeLearned() || stated < 0) return true;
+  if (known >= 0 ? stated == known : stated >= slot.StartByte() + slot.TransferCount()) return true;
+  const std::weak_ptr<bool> alive = alive_;
+  FileChanged(slot, *part, "size " + std::to_string(stated));
+  return !alive.expired();
 }
 
 bool TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
@@ -418,14 +434,22 @@ bool TDownloader::CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part
     return true;
   }
   if (!ValidatorsDiffer(*first, now)) return true;
-  Trace("TDownloader.CheckValidators: the file changed on " + key);
+  FileChanged(slot, part, "validators");
+  return false;
+}
+
+void TDownloader::FileChanged(TPartDownloadSlot& slot, TPartDownloader& part, const std::string& what) {
+  const TFileMirror* mirror = slot.Mirror();
+  const std::string key = TDownloadRecord::ServerKey(mirror ? *mirror->Url : part.Url());
+  Trace("TDownloader: the file changed on " + key + " (" + what + ")");
+  // Its own server has a new version: everything is fetched anew, once a
+  // run, so that a server switching between versions cannot loop.
   if (key == TDownloadRecord::ServerKey(*record_.Url) && !startedOver_) {
     StartOver();
-    return false;
+    return;
   }
   // Another version of the file: that server is not used again.
   part.Reject(kPartErrSizeMismatch, kStatusFilesizeMismatch);
-  return false;
 }
 
 void TDownloader::StartOver() {
@@ -462,6 +486,7 @@ void TDownloader::StartOver() {
   slot0->SetPartDownloaderEndByte(0);
   slot0->SetCount(0);
   slot0->Start(mainMirror_->ErrorCode == 0 ? mainMirror_ : nullptr, ConnectTimeOut());
+  Raise(OnStartOver);
 }
 
 void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
@@ -539,8 +564,11 @@ void TDownloader::HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parke
   const std::weak_ptr<bool> alive = alive_;
   TPartDownloadSlot* target = &parked;
   TPartDownloader* part = parked.PartDownloader();
+  ++handOversPending_;
   loop_->Post([this, alive, target, part, mirror] {
-    if (alive.expired() || IndexOf(*target) < 0 || target->PartDownloader() != part || aborted_ || paused_) return;
+    if (alive.expired()) return;
+    --handOversPending_;
+    if (IndexOf(*target) < 0 || target->PartDownloader() != part || aborted_ || paused_) return;
     target->Start(mirror, kLaterTimeOutMs);
   });
 }
@@ -746,9 +774,17 @@ void TDownloader::SplitNew() {
   TPartDownloadSlot* slot0 = slots_->GetSlot(0);
   const int64_t received = slot0->TransferCount();
   const int64_t rest = fileSize - received;
-  // Every part needs at least one byte.
-  if (rest < splitParts_) return;
-  const int64_t part = static_cast<int64_t>(std::nearbyint(static_cast<double>(rest) / splitParts_));
+  // Every part needs at least one byte: rounded up, a part size can leave
+  // the last parts past the end, so fewer parts are made. Slot 0 cannot end
+  // at byte 0, which would read as "no end".
+  const auto partSize = [rest](int parts) {
+    return static_cast<int64_t>(std::nearbyint(static_cast<double>(rest) / parts));
+  };
+  while (splitParts_ > 1 &&
+         (partSize(splitParts_) * (splitParts_ - 1) >= rest || received + partSize(splitParts_) - 1 <= 0))
+    --splitParts_;
+  if (splitParts_ < 2) return;
+  const int64_t part = partSize(splitParts_);
 
   std::vector<TPartDownloadSlot*> created;
   for (int k = 1; k < splitParts_; ++k) created.push_back(NewSlot());

@@ -15,6 +15,7 @@ namespace brindle {
 
 class EventLoop;
 class TDownloadRecord;
+class TLivenessCheck;
 class TFileMirror;
 class TPartDownloadSlot;
 class TPartDownloadSlots;
@@ -77,6 +78,9 @@ class TDownloader {
   // A retry after a delay can still succeed: some mirror did not fail for
   // good (a certificate that does not verify fails its mirror for good).
   bool CanRetry() const;
+  // Something will move the download on: a part's transfer, time-out or
+  // reported end, or a finished part's connection about to start the next.
+  bool Pending() const;
 
   TPartDownloadSlots& Slots() const { return *slots_; }
   TDownloadRecord& LDI() const { return record_; }
@@ -105,6 +109,9 @@ class TDownloader {
   std::function<void(TDownloader&)> OnAllPartsDone;
   std::function<void(TDownloader&, TFileMirror& mirror, int index)> OnPingedMirror;
   std::function<void(const std::string& host, int64_t bytesPerSecond)> OnServerSpeed;
+  // The file changed on the download's own server, so every part was
+  // thrown away and the download starts over.
+  std::function<void(TDownloader&)> OnStartOver;
   std::function<void(TDownloader&)> OnAbort;
   std::function<void(TDownloader&)> OnPause;
   std::function<void(TDownloader&)> OnResume;
@@ -143,7 +150,13 @@ class TDownloader {
   void HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parked);
   // false: the answer was rejected (or everything started over).
   bool CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part);
+  // The answer on slot is of another version of the file (what says how it
+  // told): the download starts over or the answer is refused.
+  void FileChanged(TPartDownloadSlot& slot, TPartDownloader& part, const std::string& what);
   void StartOver();
+  // "" while the download is not running or something is pending, else
+  // what is stuck.
+  std::string Stuck() const;
   // The part files on disk, by start byte, ascending.
   std::vector<int64_t> PartFileStarts() const;
   std::string PartFileName(int64_t start) const;
@@ -181,6 +194,8 @@ class TDownloader {
   bool completionReported_ = false;
   bool startedOver_ = false;
   std::set<const TPartDownloadSlot*> parked_;
+  int handOversPending_ = 0;
+  std::unique_ptr<TLivenessCheck> liveness_;
   std::shared_ptr<bool> alive_;
 };
 

@@ -139,29 +139,33 @@ void TFTPPartDownloader::FreeClient() {
 
 void TFTPPartDownloader::FailLater(int code, const std::string& text) {
   Fail(code, text);
-  FreeClient();
-  writer_.reset();
-  Loop().Post([context = context_] {
-    if (context->Self) context->Self->RaiseChange();
-  });
+  Stop();
 }
 
 void TFTPPartDownloader::FailAndRaise(int code, const std::string& text) {
   Fail(code, text);
-  StopTimeOutTimer();
   FreeClient();
   writer_.reset();
+  EndStart();
   RaiseChange();
 }
+
+void TFTPPartDownloader::EndStart() {
+  running_ = false;
+  stopPending_ = false;
+  StopTimeOutTimer();
+  StopStallWatch();
+}
+
+bool TFTPPartDownloader::Pending() const { return TPartDownloader::Pending() || stopPending_; }
 
 void TFTPPartDownloader::Get() {
   try {
     // A request on the wire: its end decides, nothing new starts.
     if (ftpClient_ && ftpClient_->Busy()) return;
     stopPending_ = false;
-    SetAbortedFlag(false);
-    SetPausedFlag(false);
-    ClearError();
+    BeginStart();
+    running_ = true;
     const TUrl& url = Url();
     // Nothing of an address that could end a command line ever goes out.
     if (url.Host.empty() || url.FileName.empty() || HasLineBreak(url.Host) ||
@@ -189,9 +193,11 @@ void TFTPPartDownloader::Get() {
     cli.Passive = ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings()) ||
                   ReadBool(kOptionsSection, "PassiveMode", false);
     if (cli.Connected()) {
+      // A connection handed over from a finished part: the file's size is
+      // asked again, as on every start, before a byte is written.
       SetState(psConnected);
       StartStallWatch();
-      StartTransfer(true);
+      StartNext([](TFtpClient& c) { c.SizeAsync(); });
       return;
     }
     StartTimeOutTimer(TimeOut());
@@ -284,12 +290,7 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
         failStep(kPartErrRefused, kStatusFileNotFound);
         return;
       }
-      const int64_t size = cli.SizeResult();
-      if (SizeLearned() && TransferSize() >= 0 && size >= 0 && size != TransferSize()) {
-        FailAndRaise(kPartErrSizeMismatch, kStatusFilesizeMismatch);
-        return;
-      }
-      if (!SizeLearned() || TransferSize() < 0) SetTransferSize(size);
+      SetTransferSize(cli.SizeResult());
       SetState(psGotFileSize);
       if (!RaiseChange() || !ftpClient_ || State() == psError) return;
       ApplyLimit();
@@ -391,8 +392,7 @@ void TFTPPartDownloader::TransferDone(bool restart, int error) {
   } else {
     Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
   }
-  StopTimeOutTimer();
-  StopStallWatch();
+  EndStart();
   if (State() == psError) FreeClient();
   RaiseChange();
 }
@@ -427,7 +427,6 @@ void TFTPPartDownloader::SetEndByte(int64_t endByte) {
 }
 
 void TFTPPartDownloader::Release() {
-  stopPending_ = false;
   FreeClient();
   if (writer_) SetTransferCount(writer_->Size());
   writer_.reset();
@@ -435,10 +434,11 @@ void TFTPPartDownloader::Release() {
 
 void TFTPPartDownloader::Stop() {
   try {
-    const bool running = ftpClient_ && ftpClient_->Busy();
     Release();
-    if (!running) return;
-    // Like the end of any request, the stopped one is reported from the loop.
+    // Like the end of any request, a stopped start is reported from the
+    // loop, also one stopped between two requests (from inside a reply's
+    // handler, the client idle).
+    if (!running_ || stopPending_) return;
     stopPending_ = true;
     Loop().Post([context = context_] {
       if (context->Self && context->Self->stopPending_) context->Self->StopDone();
@@ -449,7 +449,7 @@ void TFTPPartDownloader::Stop() {
 }
 
 void TFTPPartDownloader::StopDone() {
-  stopPending_ = false;
+  EndStart();
   if (State() != psError) {
     const int64_t needed = BytesNeeded();
     if (needed >= 0 && TransferCount() >= needed) {
@@ -460,7 +460,6 @@ void TFTPPartDownloader::StopDone() {
       Fail(kPartErrNoConnection, kStatusCouldNotConnect);
     }
   }
-  StopTimeOutTimer();
   RaiseChange();
 }
 
@@ -468,9 +467,9 @@ void TFTPPartDownloader::Abort() {
   try {
     TPartDownloader::Abort();
     Release();
+    EndStart();
     unlink(FileName().c_str());
     SetTransferCount(0);
-    StopTimeOutTimer();
     SetState(psAborted);
     RaiseChange();
   } catch (...) {
@@ -482,6 +481,7 @@ void TFTPPartDownloader::Pause() {
   try {
     TPartDownloader::Pause();
     Release();
+    EndStart();
     SetState(psPaused);
     RaiseChange();
   } catch (...) {
@@ -490,8 +490,8 @@ void TFTPPartDownloader::Pause() {
 }
 
 void TFTPPartDownloader::OnStall() {
-  StopTimeOutTimer();
   Release();
+  EndStart();
   // Only the final reply is missing: the bytes are all there.
   const int64_t needed = BytesNeeded();
   if (needed >= 0 && TransferCount() >= needed) {
@@ -503,9 +503,9 @@ void TFTPPartDownloader::OnStall() {
 }
 
 void TFTPPartDownloader::OnTimeOut() {
-  StopTimeOutTimer();
   Fail(kPartErrTimeoutOrLost, kStatusTimeout);
   Release();
+  EndStart();
   RaiseChange();
 }
 

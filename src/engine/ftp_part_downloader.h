@@ -19,10 +19,10 @@ enum class TFtpRequest : int;
 // byte 0, whose part file is then refilled from the start.
 //
 // The logged-in client is kept after a part is done, so a later Get (a new
-// range handed over) goes straight to REST + RETR on the same connection.
-// A failure, Stop, Pause or Abort gives the client up; the next Get logs in
-// again. Stop during a request is reported like the request's end (from the
-// loop); Pause and Abort report at once.
+// range handed over) goes on with SIZE, REST and RETR on the same
+// connection. A failure, Stop, Pause or Abort gives the client up; the next
+// Get logs in again. Stop of a running Get is reported like a request's end
+// (from the loop); Pause and Abort report at once.
 //
 // Completion: a part with an end is done when it holds its whole range; one
 // without an end when it holds the whole file, or, when the server gave no
@@ -38,6 +38,7 @@ class TFTPPartDownloader final : public TPartDownloader {
   void Abort() override;
   void Pause() override;
   void SetEndByte(int64_t endByte) override;
+  bool Pending() const override;
 
   // Bytes of the range the part file held when the running Get began.
   int64_t Offset() const { return offset_; }
@@ -58,6 +59,8 @@ class TFTPPartDownloader final : public TPartDownloader {
   void Release();
   // The completion of a transfer ended by Stop.
   void StopDone();
+  // The running Get is over: no timer, nothing posted.
+  void EndStart();
   // Ends a Get that cannot start, from the loop rather than from inside Get.
   void FailLater(int code, const std::string& text);
   void HandleSessionConnected(int error);
@@ -79,6 +82,7 @@ class TFTPPartDownloader final : public TPartDownloader {
   std::unique_ptr<TFtpClient> ftpClient_;
   std::unique_ptr<TPartFileWriter> writer_;
   int64_t offset_ = 0;
+  bool running_ = false;      // a Get has not reported its end yet
   bool stopPending_ = false;  // StopDone is posted
 };
 

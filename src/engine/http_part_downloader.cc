@@ -100,9 +100,7 @@ void THTTPPartDownloader::Get() {
     // is still to come and decides the state.
     if (requestRunning_) return;
     relocations_ = 0;
-    SetAbortedFlag(false);
-    SetPausedFlag(false);
-    ClearError();
+    BeginStart();
     SetState(psConnecting);
     StartRequest();
   } catch (...) {
@@ -171,8 +169,11 @@ void THTTPPartDownloader::StartRequest() {
     // Reported like the end of a request, never from inside Get.
     Fail(kPartErrRefused, "Can't write the part file (" + e.code().message() + ")");
     requestRunning_ = true;
+    donePosted_ = true;
     Loop().Post([context = context_] {
-      if (context->Self) context->Self->HandleRequestDone(0);
+      if (!context->Self) return;
+      context->Self->donePosted_ = false;
+      context->Self->HandleRequestDone(0);
     });
     return;
   }
@@ -183,6 +184,10 @@ void THTTPPartDownloader::StartRequest() {
   StartTimeOutTimer(TimeOut());
   requestRunning_ = true;
   cli.GetASync();
+}
+
+bool THTTPPartDownloader::Pending() const {
+  return TPartDownloader::Pending() || donePosted_ || (requestRunning_ && httpCli_ && httpCli_->Finishing());
 }
 
 void THTTPPartDownloader::ApplyLane() {
@@ -225,14 +230,12 @@ void THTTPPartDownloader::HandleHeaderEnd() {
     Trace("OnHeaderEnd - redirection to " + HeaderValue(cli.RcvdHeader(), "location"));
     return;
   }
+  if (status == 416 && cli.ContentRangeTotal() >= 0) {
+    HandleRangeNotSatisfiable();
+    return;
+  }
   if (status != 200 && status != 206) {
-    std::string reason = cli.ReasonPhrase();
-    if (status == 404) {
-      reason = kStatusFileNotFound;
-    } else if (reason.empty()) {
-      reason = status == 0 ? "Not an HTTP answer" : "HTTP status " + std::to_string(status);
-    }
-    Fail(kPartErrRefused, reason);
+    Fail(kPartErrRefused, RefusalText());
     Stop();
     return;
   }
@@ -267,22 +270,7 @@ void THTTPPartDownloader::HandleHeaderEnd() {
   } else if (cli.ContentLength() >= 0) {
     fileSize = (status == 206 ? position : 0) + cli.ContentLength();
   }
-
-  // Known before the answer is reported, so that the owner can refuse it.
-  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
-  SetState(psGotResumeInfo);
-  if (!RaiseChange()) return;
-  if (State() == psError || Aborted() || Paused()) return;
-  if (!SizeLearned() || (TransferSize() < 0 && fileSize >= 0)) {
-    SetTransferSize(fileSize);
-    SetState(psGotFileSize);
-    if (!RaiseChange()) return;
-    if (State() == psError || Aborted() || Paused()) return;
-  } else if (fileSize >= 0 && fileSize != TransferSize()) {
-    Fail(kPartErrSizeMismatch, kStatusFilesizeMismatch);
-    Stop();
-    return;
-  }
+  if (!ReportAnswer(fileSize)) return;
   Trace("OnHeaderEnd - AllowResume: " + ResumeText());
 
   if (cli.RedirectCount() > 0) SetUrl(cli.Location());
@@ -299,6 +287,41 @@ void THTTPPartDownloader::HandleHeaderEnd() {
   answerTaken_ = true;
   writer_->SetAccepting(true);
   ApplyLimit();
+}
+
+// Nothing exists from the asked position on; the answer still states the
+// whole size, which is checked like any other answer's. A part that already
+// holds every byte it needs (an empty file asked from byte 0) is done;
+// any other part cannot get its bytes here.
+void THTTPPartDownloader::HandleRangeNotSatisfiable() {
+  SetResume(true);
+  if (!ReportAnswer(httpCli_->ContentRangeTotal())) return;
+  const int64_t needed = BytesNeeded();
+  if (needed < 0 || TransferCount() < needed) {
+    Fail(kPartErrRefused, RefusalText());
+  } else {
+    // Taken with no byte to store: the request's end finds the part whole.
+    answerTaken_ = true;
+  }
+  Stop();
+}
+
+bool THTTPPartDownloader::ReportAnswer(int64_t fileSize) {
+  const THttpCli& cli = *httpCli_;
+  // Known before the answer is reported, so that the owner can refuse it.
+  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
+  SetState(psGotResumeInfo);
+  if (!RaiseChange() || State() == psError || Aborted() || Paused()) return false;
+  SetTransferSize(fileSize);
+  SetState(psGotFileSize);
+  return RaiseChange() && State() != psError && !Aborted() && !Paused();
+}
+
+std::string THTTPPartDownloader::RefusalText() const {
+  const int status = httpCli_->StatusCode();
+  if (status == 404) return kStatusFileNotFound;
+  if (!httpCli_->ReasonPhrase().empty()) return httpCli_->ReasonPhrase();
+  return status == 0 ? "Not an HTTP answer" : "HTTP status " + std::to_string(status);
 }
 
 void THTTPPartDownloader::HandleDocData() {

@@ -31,6 +31,7 @@ class THTTPPartDownloader final : public TPartDownloader {
   void Abort() override;
   void Pause() override;
   void SetEndByte(int64_t endByte) override;
+  bool Pending() const override;
 
   // The current answer is being left for another location.
   bool Relocated() const { return relocated_; }
@@ -50,6 +51,14 @@ class THTTPPartDownloader final : public TPartDownloader {
   void HandleHeaderBegin();
   void HandleHeaderData();
   void HandleHeaderEnd();
+  void HandleRangeNotSatisfiable();
+  // Tells the owner what the answer says of the file: its validators and
+  // resume support, then its whole size (fileSize, -1: none given). false:
+  // the answer is not taken (the owner refused it, paused, aborted or
+  // destroyed this part downloader).
+  bool ReportAnswer(int64_t fileSize);
+  // The status text of an answer that is not the file.
+  std::string RefusalText() const;
   void HandleLocationChange();
   void HandleDocData();
   void HandleRequestDone(int error);
@@ -66,6 +75,7 @@ class THTTPPartDownloader final : public TPartDownloader {
   std::unique_ptr<TPartFileWriter> writer_;
   bool relocated_ = false;
   bool requestRunning_ = false;
+  bool donePosted_ = false;     // a request that could not start ends from the loop
   bool rangeSent_ = false;      // the request on the wire carried a Range line
   bool answerTaken_ = false;    // the answer being received is the file's
   int relocations_ = 0;         // re-requests after redirections since Get

@@ -69,8 +69,11 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
         const std::string reason = "Unsupported protocol: " + mirror_->Url->Protocol;
         const std::weak_ptr<bool> alive = alive_;
         TFileMirror* failed = mirror_;
+        failurePosted_ = true;
         loop_->Post([this, alive, failed, reason] {
-          if (!alive.expired() && mirror_ == failed && !partDownloader_) FailUnsupported(reason);
+          if (alive.expired()) return;
+          failurePosted_ = false;
+          if (mirror_ == failed && !partDownloader_) FailUnsupported(reason);
         });
         return;
       }
@@ -168,6 +171,8 @@ int64_t TPartDownloadSlot::TransferCount() const {
   return endByte_ > 0 ? std::min(count, std::max<int64_t>(0, RangeLength())) : count;
 }
 
+bool TPartDownloadSlot::Pending() const { return failurePosted_ || (partDownloader_ && partDownloader_->Pending()); }
+
 std::unique_ptr<TPartDownloader> TPartDownloadSlot::TakePartDownloader() {
   if (partDownloader_) partDownloader_->OnChange = nullptr;
   return std::move(partDownloader_);
@@ -193,11 +198,6 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
         break;
       case psConnected:
         status_ = kStatusGettingFileInfo;
-        break;
-      case psGotFileSize:
-        fileSize_ = part.TransferSize();
-        // The slot's range becomes the whole file; the part keeps its open end.
-        if (endByte_ == 0 && fileSize_ > 0) endByte_ = fileSize_ - 1;
         break;
       case psDownloading:
         status_ = kStatusDownloading;
@@ -225,7 +225,14 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
       default:
         break;
     }
+    const std::weak_ptr<bool> alive = alive_;
     RaiseChange(part.State());
+    // A size is the slot's only once the owner has taken the answer.
+    if (state == psGotFileSize && !alive.expired() && partDownloader_.get() == &part && part.State() == psGotFileSize) {
+      fileSize_ = part.TransferSize();
+      // The slot's range becomes the whole file; the part keeps its open end.
+      if (endByte_ == 0 && fileSize_ > 0) endByte_ = fileSize_ - 1;
+    }
   } catch (...) {
     LogError("TPartDownloadSlot.OnPartdownloaderChange");
   }

@@ -76,6 +76,9 @@ class TPartDownloadSlot {
   int64_t Count() const { return count_; }
   void SetCount(int64_t count) { count_ = count; }
   bool HadError() const { return hadError_; }
+  // Its part downloader is pending, or a failure to start is about to be
+  // reported.
+  bool Pending() const;
   TTimer& UpdateTimer() const { return *updateTimer_; }
 
   TPartDownloader* PartDownloader() const { return partDownloader_.get(); }
@@ -114,6 +117,7 @@ class TPartDownloadSlot {
   std::unique_ptr<TTimer> updateTimer_;
   int64_t count_ = 0;
   bool hadError_ = false;
+  bool failurePosted_ = false;
   std::unique_ptr<TPartDownloader> partDownloader_;
   std::shared_ptr<bool> alive_;
   TSpeedLimitGroup* speedLimitGroup_ = nullptr;

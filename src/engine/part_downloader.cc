@@ -99,11 +99,19 @@ void TPartDownloader::Fail(int code, const std::string& text, const std::string&
   SetState(psError);
 }
 
-void TPartDownloader::ClearError() {
+void TPartDownloader::BeginStart() {
+  aborted_ = false;
+  paused_ = false;
   errorCode_ = 0;
   errorText_.clear();
   errorDetail_.clear();
+  transferSize_ = 0;
+  sizeLearned_ = false;
+  eTag_.clear();
+  lastModified_.clear();
 }
+
+bool TPartDownloader::Pending() const { return timeOutTimer_->Enabled() || stallTimer_->Enabled(); }
 
 void TPartDownloader::SetResume(bool supported) {
   resumeSupported_ = supported ? 0 : 1;

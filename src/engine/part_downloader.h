@@ -96,9 +96,14 @@ class TPartDownloader {
     Stop();
   }
 
-  // The whole remote file's size: 0 until an answer told it, then the size,
-  // or -1 when the server gave none. SizeLearned tells a learned 0 (an empty
-  // file) from "not learned yet".
+  // Something will still report a state change: a time-out or stall timer,
+  // or the posted end of a stopped transfer.
+  virtual bool Pending() const;
+
+  // The whole remote file's size as the current start's answer told it: 0
+  // until then, -1 when the server gave none. SizeLearned tells a learned 0
+  // (an empty file) from "not learned yet". Every start forgets the size and
+  // validators of earlier answers, so that each answer is checked afresh.
   int64_t TransferSize() const { return transferSize_; }
   bool SizeLearned() const { return sizeLearned_; }
   // Bytes of this part in the part file, those there before the start included.
@@ -133,7 +138,9 @@ class TPartDownloader {
   // object inside the handler, so the caller must not touch it any more.
   bool RaiseChange();
   void Fail(int code, const std::string& text, const std::string& detail = {});
-  void ClearError();
+  // What every start does first: no flags, no error, nothing of an
+  // earlier answer.
+  void BeginStart();
   void SetResume(bool supported);
   void SetUrl(const std::string& url);
   void SetTransferSize(int64_t size) {
@@ -145,8 +152,6 @@ class TPartDownloader {
   // the file when its size is known; -1 when neither bounds it.
   int64_t WriteLimit() const;
   void SetValidators(std::string eTag, std::string lastModified);
-  void SetAbortedFlag(bool aborted) { aborted_ = aborted; }
-  void SetPausedFlag(bool paused) { paused_ = paused; }
 
   void StartTimeOutTimer(int64_t ms);
   void StopTimeOutTimer();

@@ -9,6 +9,7 @@
 #include "core/date_time.h"
 #include "core/event_loop.h"
 #include "core/file_names.h"
+#include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/presentation.h"
@@ -84,10 +85,6 @@ int SlotIndex(TDownloader& downloader, const TPartDownloadSlot& slot) {
   return -1;
 }
 
-bool IsRunningStatus(const std::string& status) {
-  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
-}
-
 std::string WithoutTrailingSlash(std::string dir) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
@@ -107,6 +104,7 @@ TDownloadSystem::TDownloadSystem(TDownloadSystemServices services)
   releaseTimer_->OnTimer = [this] { Release(); };
   releaseTimer_->SetEnabled(true);
   UpdateGridInfo();
+  liveness_ = std::make_unique<TLivenessCheck>(*loop_, [this] { return Stuck(); });
 }
 
 TDownloadSystem::~TDownloadSystem() {
@@ -158,8 +156,10 @@ void TDownloadSystem::UpdateGridInfo() {
     try {
       auto record = std::make_unique<TLocalDownloadinfo>(nullptr, path.substr(0, path.size() - 4),
                                                          services_.Categories);
+      // Nothing runs yet: a download that ran when its program ended (even
+      // one still contacting its server) is paused.
       const std::string& status = record->Status();
-      if (status == kStatusDownloading || status == kStatusQueued || status == kStatusCombiningFiles) {
+      if (IsRunningStatus(status) || status == kStatusQueued || status == kStatusCombiningFiles) {
         record->SetStatus(kStatusPaused);
         record->Save();
       }
@@ -251,6 +251,9 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     d->OnDownloadError = [this](TDownloader& x) { DownloaderError(x); };
     d->OnAllPartsDone = [this](TDownloader& x) { DownloaderAllPartsDone(x); };
     d->OnAbort = [this](TDownloader& x) { DownloaderAbort(x); };
+    d->OnStartOver = [this](TDownloader& x) {
+      if (OnDownloadStartedOver) OnDownloadStartedOver(RecordOf(x));
+    };
     d->OnPause = [this](TDownloader& x) { DownloaderPause(x); };
 
     activeList_.push_back(d);
@@ -455,6 +458,24 @@ TLocalDownloadinfo* TDownloadSystem::AssociatedLDI(const TDownloader* downloader
 
 bool TDownloadSystem::IsActive(const TDownloader& downloader) const {
   return std::find(activeList_.begin(), activeList_.end(), &downloader) != activeList_.end();
+}
+
+std::string TDownloadSystem::Stuck() const {
+  for (const auto& owned : records_) {
+    const TLocalDownloadinfo& record = *owned;
+    const bool combining = record.Status() == kStatusCombiningFiles;
+    if (!combining && !IsRunningStatus(record.Status())) continue;
+    const TDownloadForms* forms = nullptr;
+    for (const auto& f : formsList_)
+      if (!f->Release && &f->Downloader().LDI() == &record) forms = f.get();
+    if (forms) {
+      if (combining ? forms->Combiner && forms->Combiner->Running() : forms->Downloader().Pending()) continue;
+      // The new-download dialog waits for the user's answer.
+      if (forms->NewDownloadDialog && record.LocalFileName.empty()) continue;
+    }
+    return record.Url->Url + " stays \"" + record.Status() + "\"";
+  }
+  return "";
 }
 
 void TDownloadSystem::LeaveActiveList(TDownloader& downloader) {

@@ -18,6 +18,7 @@ class TDownloader;
 class TDownloadForms;
 class TDownloadListModel;
 class TDownloadWindowFactory;
+class TLivenessCheck;
 class TLocalDownloadinfo;
 struct TNewDownloadAnswer;
 class TServerStats;
@@ -119,6 +120,9 @@ class TDownloadSystem {
   // (retries used up, or its parts could not be joined).
   std::function<void(TLocalDownloadinfo&)> OnDownloadDone;
   std::function<void(TLocalDownloadinfo&)> OnDownloadFailed;
+  // The file changed on the download's server, so its parts were thrown
+  // away and it starts over.
+  std::function<void(TLocalDownloadinfo&)> OnDownloadStartedOver;
 
  private:
   void UpdateGridInfo();
@@ -132,6 +136,9 @@ class TDownloadSystem {
   void Release();
   void RetryTick(const TTimer* timer);
   void RunAfterDownloadsIfDue();
+  // "" while every running download has something pending, else which
+  // one does not.
+  std::string Stuck() const;
 
   void DownloaderFileSizeRequestDone(TDownloader& downloader);
   void DownloaderStartDownload(TDownloader& downloader);
@@ -154,6 +161,7 @@ class TDownloadSystem {
   std::vector<TDownloader*> activeList_;
   std::function<TLDIList()> filter_;
   bool queueHeld_ = false;
+  std::unique_ptr<TLivenessCheck> liveness_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

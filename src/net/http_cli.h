@@ -209,6 +209,8 @@ class THttpCli {
   const std::string& TlsErrorText() const;
   // The code the request ended with (valid in and after OnRequestDone).
   int RequestDoneError() const { return requestDoneError_; }
+  // The request has ended and its OnRequestDone is posted.
+  bool Finishing() const { return finishing_; }
 
   // ---- Events, in the order one request raises them ----
   std::function<void()> OnSessionConnected;

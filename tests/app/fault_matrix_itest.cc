@@ -196,6 +196,8 @@ TEST(FaultMatrixITest, RangeAndLength) {
          return reply;
        },
        done},
+      // "416, bytes */0" to "bytes=0-" is how a server says the file is empty.
+      {"EmptyFile", [](auto&, auto& r, int) { return File(r, ""); }, {"", ""}},
   });
 }
 
@@ -222,26 +224,41 @@ TEST(FaultMatrixITest, FileChangedBetweenParts) {
       {"OtherLastModified",
        [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld, Validators("", kMonday)) : File(r, kNew, Validators("", kTuesday)); },
        {kNew, "", kOld}},
-      // The other parts fail with "Filesize mismatch"; the first answer,
-      // still running, brings the rest of the old version.
       {"OtherSize",
        [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld) : File(r, kNew.substr(1)); },
-       {kOld, ""}},
+       {kNew.substr(1), "", kOld}},
   });
 }
 
+// Paused once every part holds bytes of the old version, the file changes,
+// and the next run resumes: a change its validators or its size tell
+// starts the download over, and brindle-cli says so.
 TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
+  const auto pauseWhenEveryPartHas = [](Profile& profile, int64_t bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (profile.PartBytes() < 4 * bytes && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(profile.PartBytes(), 4 * bytes);
+    profile.Cli().Kill(SIGINT);
+    ASSERT_EQ(profile.Cli().Wait().Status, 130);
+  };
+  const auto expectResumed = [](const CliOutcome& outcome, const Profile& profile, const std::string& bytes) {
+    ExpectEnd(outcome, profile, {bytes, ""});
+    const bool startedOver = outcome.Err.find("the file changed on the server; starting over") != std::string::npos;
+    EXPECT_EQ(startedOver, bytes != kOld) << outcome.Err;
+  };
   struct Case {
     const char* Name;
     FileReplyOptions Before, After;
     std::string NewContent;
-    Expect End;
   };
   const std::vector<Case> cases = {
-      {"OtherETag", Validators("\"a\"", ""), Validators("\"b\"", ""), kNew, {kNew, ""}},
-      {"OtherLastModified", Validators("\"a\"", kMonday), Validators("W/\"b\"", kTuesday), kNew, {kNew, ""}},
-      {"SameValidators", Validators("\"a\"", kMonday), Validators("\"a\"", kMonday), kOld, {kOld, ""}},
-      {"OtherSize", {}, {}, kNew.substr(1), {"", "Filesize mismatch"}},
+      {"OtherETag", Validators("\"a\"", ""), Validators("\"b\"", ""), kNew},
+      {"OtherLastModified", Validators("\"a\"", kMonday), Validators("W/\"b\"", kTuesday), kNew},
+      {"SameValidators", Validators("\"a\"", kMonday), Validators("\"a\"", kMonday), kOld},
+      {"OtherSize", {}, {}, kNew.substr(1)},
+      // Shorter than where the parts stand: every resume meets 416.
+      {"ShorterThanWhatIsHeld", {}, {}, kNew.substr(0, 100000)},
   };
   HttpCaseServer server;
   for (const Case& c : cases) {
@@ -255,16 +272,30 @@ TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
     });
     Profile profile;
     profile.Start(server.Url("/f.bin"));
-    // Paused once every part holds bytes of the old version.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (profile.PartBytes() < 4 * 50000 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(profile.PartBytes(), 4 * 50000);
-    profile.Cli().Kill(SIGINT);
-    ASSERT_EQ(profile.Cli().Wait().Status, 130);
+    pauseWhenEveryPartHas(profile, 50000);
     changed = true;
     server.Call([](FaultHttpServer& s) { s.Release(); });
-    ExpectEnd(profile.Run(server.Url("/f.bin")), profile, c.End);
+    expectResumed(profile.Run(server.Url("/f.bin")), profile, c.NewContent);
+  }
+
+  // FTP tells a change by the size alone, asked again on every start.
+  for (const std::string& newContent : {kNew.substr(1), kNew.substr(0, 100000)}) {
+    SCOPED_TRACE(newContent.size());
+    test::LoopThread thread;
+    FaultFtpServer& ftp = thread.Make<FaultFtpServer>();
+    thread.Call([&] {
+      ftp.AddFile("/pub/f.bin", kOld);
+      ftp.StallAt = {50000};
+    });
+    Profile profile({{"StallTimeOut", 1}, {"TimeOutTime", 2000}});
+    profile.Start(ftp.Url("/pub/f.bin"));
+    pauseWhenEveryPartHas(profile, 50000);
+    thread.Call([&] {
+      ftp.AddFile("/pub/f.bin", newContent);
+      ftp.StallAt.clear();
+      ftp.Release();
+    });
+    expectResumed(profile.Run(ftp.Url("/pub/f.bin")), profile, newContent);
   }
 }
 
