@@ -954,8 +954,9 @@ void THttpCli::SocketSessionClosed(int error) {
       return;
     case THttpState::httpWaitingBody:
       // A body with a length or chunks is still short here (whole, it would
-      // have ended the request).
-      if (error == 0 && (contentLength_ >= 0 || chunked_)) error = kHttpErrIncomplete;
+      // have ended the request); one that ends with the connection is cut
+      // when TLS ended without close_notify.
+      if (error == 0 && (contentLength_ >= 0 || chunked_ || socket_->TlsCutShort())) error = kHttpErrIncomplete;
       if (error == 0 && docBegun_) {
         if (OnDocEnd) OnDocEnd();
         if (!Alive(token, serial)) return;

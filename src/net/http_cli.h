@@ -110,10 +110,12 @@ class EHttpException : public std::runtime_error {
 // closed by the client), at the last chunk and trailer section of a
 // "Transfer-Encoding: chunked" body (decoded: only the chunks' data is
 // handed on, and Content-Length is ignored), else when the server closes;
-// a close before the length or the last chunk is kHttpErrIncomplete. A
-// HEAD answer, a Content-Length of 0, a 1xx/204/304 status and a followed
-// redirection have no body. With a status of 400 or more the client closes
-// right after handing on the body bytes that came with the header.
+// a close before the length or the last chunk is kHttpErrIncomplete. Over
+// https a body that ends with the connection must end with close_notify: a
+// cut without it is kHttpErrIncomplete too. A HEAD answer, a
+// Content-Length of 0, a 1xx/204/304 status and a followed redirection have
+// no body. With a status of 400 or more the client closes right after
+// handing on the body bytes that came with the header.
 //
 // Only bytes whose framing the client understands are handed on. An answer
 // with a body whose framing it does not is refused after its header,
