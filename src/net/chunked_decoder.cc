@@ -46,21 +46,19 @@ void TChunkedDecoder::Take(char c) {
     case TStep::Size: {
       const int digit = HexDigit(c);
       if (digit >= 0) {
-        if (size_ > (kMaxChunkSize - static_cast<uint64_t>(digit)) / 16) return Fail("chunk size too large");
-        size_ = size_ * 16 + static_cast<uint64_t>(digit);
-        step_ = TStep::Size;
+        if (size_ > (kMaxChunkSize - static_cast<uint64_t>(digit)) / 16) {
+          Fail("chunk size too large");
+        } else {
+          size_ = size_ * 16 + static_cast<uint64_t>(digit);
+          step_ = TStep::Size;
+        }
       } else if (step_ == TStep::SizeFirst) {
         Fail("bad chunk size");
       } else if (Blank(c)) {
         step_ = TStep::AfterSize;
       } else if (c == ';') {
         step_ = TStep::Extension;
-      } else if (c == '\r') {
-        step_ = TStep::Lf;
-        afterLf_ = TStep::Data;
-      } else if (c == '\n') {
-        EndLine(TStep::Data);
-      } else {
+      } else if (!EndsLine(c, TStep::Data)) {
         Fail("bad chunk size");
       }
       return;
@@ -68,54 +66,47 @@ void TChunkedDecoder::Take(char c) {
     case TStep::AfterSize:
       if (c == ';') {
         step_ = TStep::Extension;
-      } else if (c == '\r') {
-        step_ = TStep::Lf;
-        afterLf_ = TStep::Data;
-      } else if (c == '\n') {
-        EndLine(TStep::Data);
-      } else if (!Blank(c)) {
+      } else if (!Blank(c) && !EndsLine(c, TStep::Data)) {
         Fail("bad chunk size");
       }
       return;
     case TStep::Extension:
-    case TStep::TrailerLine: {
       // Extensions and trailer fields carry nothing the body needs.
-      const TStep next = step_ == TStep::Extension ? TStep::Data : TStep::TrailerStart;
-      if (c == '\r') {
-        step_ = TStep::Lf;
-        afterLf_ = next;
-      } else if (c == '\n') {
-        EndLine(next);
-      }
+      EndsLine(c, TStep::Data);
       return;
-    }
+    case TStep::TrailerLine:
+      EndsLine(c, TStep::TrailerStart);
+      return;
     case TStep::DataEnd:
-      if (c == '\r') {
-        step_ = TStep::Lf;
-        afterLf_ = TStep::SizeFirst;
-      } else if (c == '\n') {
-        EndLine(TStep::SizeFirst);
-      } else {
-        Fail("missing CRLF after chunk data");
-      }
+      if (!EndsLine(c, TStep::SizeFirst)) Fail("missing CRLF after chunk data");
       return;
     case TStep::TrailerStart:
-      if (c == '\r') {
-        step_ = TStep::Lf;
-        afterLf_ = TStep::Done;
-      } else if (c == '\n') {
-        EndLine(TStep::Done);
-      } else {
-        step_ = TStep::TrailerLine;
-      }
+      if (!EndsLine(c, TStep::Done)) step_ = TStep::TrailerLine;
       return;
     case TStep::Lf:
-      if (c == '\n') return EndLine(afterLf_);
-      return Fail(afterLf_ == TStep::SizeFirst ? "missing CRLF after chunk data" : "CR without LF");
+      if (c == '\n') {
+        EndLine(afterLf_);
+      } else {
+        Fail(afterLf_ == TStep::SizeFirst ? "missing CRLF after chunk data" : "CR without LF");
+      }
+      return;
     case TStep::Data:
     case TStep::Done:
       return;
   }
+}
+
+bool TChunkedDecoder::EndsLine(char c, TStep next) {
+  if (c == '\r') {
+    step_ = TStep::Lf;
+    afterLf_ = next;
+    return true;
+  }
+  if (c == '\n') {
+    EndLine(next);
+    return true;
+  }
+  return false;
 }
 
 void TChunkedDecoder::EndLine(TStep next) {

@@ -45,6 +45,9 @@ class TChunkedDecoder {
   };
 
   void Take(char c);
+  // true when c ends the line (CR, whose LF must follow, or LF alone); next
+  // says what follows the line.
+  bool EndsLine(char c, TStep next);
   // A line ended; next says what follows it (TStep::Data: the size line of
   // the chunk just read).
   void EndLine(TStep next);
