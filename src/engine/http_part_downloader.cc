@@ -378,7 +378,10 @@ void THTTPPartDownloader::Complete(int error) {
   } else if (!answerTaken_ && status >= 300 && status < 400) {
     // A redirection that was not followed: a loop, another scheme, no target.
     Fail(kPartErrRefused, httpCli_->ReasonPhrase());
-  } else if (!answerTaken_ && error == kHttpErrInvalidUrl) {
+  } else if ((!answerTaken_ && error == kHttpErrInvalidUrl) || error == kHttpErrUnsupportedCoding ||
+             error == kHttpErrMalformedAnswer) {
+    // A URL the client refuses, or an answer whose framing it cannot read:
+    // asking again would get the same.
     Fail(kPartErrRefused, httpCli_->ReasonPhrase());
   } else if (error == kSocketErrCertificate) {
     Trace("OnRequestDone - " + httpCli_->ReasonPhrase());

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string_view>
 
 #include "core/ascii_case.h"
+#include "net/chunked_decoder.h"
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
 #include "net/wsocket.h"
@@ -33,10 +35,11 @@ std::string_view TrimBlanks(std::string_view text) {
 
 // Plain decimal digits only; anything else (signs, overflow) is no number.
 bool ParseInt64(std::string_view text, int64_t& value) {
-  if (text.empty() || text.size() > 18) return false;
+  if (text.empty()) return false;
   int64_t result = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
+    if (result > (std::numeric_limits<int64_t>::max() - (c - '0')) / 10) return false;
     result = result * 10 + (c - '0');
   }
   value = result;
@@ -317,6 +320,9 @@ void THttpCli::StartConnection() {
   statusCode_ = 0;
   reasonPhrase_.clear();
   contentLength_ = -1;
+  contentLengths_.clear();
+  transferCodings_.clear();
+  chunked_.reset();
   contentType_.clear();
   contentRangeTotal_ = -1;
   acceptRanges_.clear();
@@ -697,8 +703,9 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
     if (name == "location") {
       pendingLocation_ = std::string(value);
     } else if (name == "content-length") {
-      int64_t length = 0;
-      if (ParseInt64(value, length)) contentLength_ = length;
+      contentLengths_.emplace_back(value);
+    } else if (name == "transfer-encoding") {
+      if (!value.empty()) transferCodings_ += (transferCodings_.empty() ? "" : ", ") + std::string(value);
     } else if (name == "content-range") {
       // "bytes <begin>-<end>/<total>"
       std::string_view range = value;
@@ -734,6 +741,7 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
 bool THttpCli::HeaderEnded() {
   std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
+  const std::string refusal = JudgeFraming();
   // A proxy's refusal of a tunnel sends nobody elsewhere.
   bool redirection = statusCode_ >= 300 && statusCode_ < 400 && !pendingLocation_.empty() && !proxyAnswer_;
   if (redirection) {
@@ -812,9 +820,14 @@ bool THttpCli::HeaderEnded() {
     return false;
   }
 
-  bool noBody = requestType_ == THttpRequest::httpHEAD || contentLength_ == 0 || statusCode_ == 204 ||
-                statusCode_ == 304 || (statusCode_ >= 100 && statusCode_ < 200);
-  if (noBody) {
+  const bool noBody = requestType_ == THttpRequest::httpHEAD || statusCode_ == 204 || statusCode_ == 304 ||
+                      (statusCode_ >= 100 && statusCode_ < 200);
+  if (!noBody && !refusal.empty()) {
+    reasonPhrase_ = refusal;
+    Finish(transferCodings_.empty() ? kHttpErrMalformedAnswer : kHttpErrUnsupportedCoding);
+    return false;
+  }
+  if (noBody || contentLength_ == 0) {
     if (OnHeaderEnd) OnHeaderEnd();
     if (!Alive(token, serial)) return false;
     Finish(0);
@@ -824,6 +837,36 @@ bool THttpCli::HeaderEnded() {
   if (!Alive(token, serial)) return false;
   if (OnHeaderEnd) OnHeaderEnd();
   return Alive(token, serial);
+}
+
+// Sets how the body ends (contentLength_, chunked_) from the framing fields.
+// Returns why the client cannot read such a body, or "".
+std::string THttpCli::JudgeFraming() {
+  contentLength_ = -1;
+  if (!transferCodings_.empty()) {
+    // Any coding but chunking would hand on bytes that are not the file's;
+    // a transfer coding overrides Content-Length.
+    if (!SameTextIgnoringCase(transferCodings_, "chunked")) return "Unsupported transfer coding: " + transferCodings_;
+    chunked_ = std::make_unique<TChunkedDecoder>();
+    return "";
+  }
+  if (contentLengths_.empty()) return "";
+  // Repeated values, also as a list, are fine as long as they agree.
+  std::string values;
+  for (size_t i = 0; i < contentLengths_.size(); ++i) values += (i > 0 ? ", " : "") + contentLengths_[i];
+  int64_t length = -1;
+  for (size_t start = 0;;) {
+    const size_t comma = values.find(',', start);
+    int64_t value = 0;
+    if (!ParseInt64(TrimBlanks(std::string_view(values).substr(start, comma - start)), value) ||
+        (length >= 0 && value != length))
+      return "Malformed Content-Length: " + values;
+    length = value;
+    if (comma == npos) break;
+    start = comma + 1;
+  }
+  contentLength_ = length;
+  return "";
 }
 
 void THttpCli::FollowRedirection() {
@@ -837,34 +880,62 @@ void THttpCli::FollowRedirection() {
   StartConnection();
 }
 
-// Hands body bytes on. Returns false when the request ended or changed.
+// Takes body bytes as they came over the connection. Returns false when the
+// request ended or changed.
 bool THttpCli::DeliverBody(const char* data, size_t size) {
-  std::weak_ptr<bool> token = alive_;
-  uint64_t serial = requestSerial_;
+  if (chunked_) {
+    while (size > 0 && chunked_->State() == TChunkedState::NeedMore) {
+      std::string_view piece;
+      const size_t used = chunked_->Decode(data, size, piece);
+      data += used;
+      size -= used;
+      if (!HandOn(piece.data(), piece.size())) return false;
+    }
+    if (chunked_->State() == TChunkedState::Complete) return DocumentEnded();
+    if (chunked_->State() == TChunkedState::Malformed) {
+      reasonPhrase_ = "Malformed chunked body: " + std::string(chunked_->Error());
+      Finish(kHttpErrMalformedAnswer);
+      return false;
+    }
+    return true;
+  }
   // Bytes past the announced length are not the document's.
   if (contentLength_ >= 0 && static_cast<int64_t>(size) > contentLength_ - rcvdCount_)
     size = static_cast<size_t>(contentLength_ - rcvdCount_);
-  if (size > 0) {
-    if (!docBegun_) {
-      docBegun_ = true;
-      if (OnDocBegin) OnDocBegin();
-      if (!Alive(token, serial)) return false;
-    }
-    rcvdCount_ += static_cast<int64_t>(size);
-    if (RcvdStream && !RcvdStream->Write(data, size)) {
-      Finish(kHttpErrWriteFailed);
-      return false;
-    }
-    if (OnDocData) OnDocData(data, size);
+  if (!HandOn(data, size)) return false;
+  if (contentLength_ >= 0 && rcvdCount_ >= contentLength_) return DocumentEnded();
+  return true;
+}
+
+// Hands bytes of the document on. Returns false when the request ended or
+// changed.
+bool THttpCli::HandOn(const char* data, size_t size) {
+  if (size == 0) return true;
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  if (!docBegun_) {
+    docBegun_ = true;
+    if (OnDocBegin) OnDocBegin();
     if (!Alive(token, serial)) return false;
   }
-  if (contentLength_ >= 0 && rcvdCount_ >= contentLength_) {
-    if (OnDocEnd) OnDocEnd();
-    if (!Alive(token, serial)) return false;
-    Finish(0);
+  rcvdCount_ += static_cast<int64_t>(size);
+  if (RcvdStream && !RcvdStream->Write(data, size)) {
+    Finish(kHttpErrWriteFailed);
     return false;
   }
-  return true;
+  if (OnDocData) OnDocData(data, size);
+  return Alive(token, serial);
+}
+
+// The body is whole before the connection ends: the request is done, even
+// when the server would keep the connection open. Returns false.
+bool THttpCli::DocumentEnded() {
+  std::weak_ptr<bool> token = alive_;
+  uint64_t serial = requestSerial_;
+  if (OnDocEnd) OnDocEnd();
+  if (!Alive(token, serial)) return false;
+  Finish(0);
+  return false;
 }
 
 // ---- Ending ----
@@ -882,7 +953,10 @@ void THttpCli::SocketSessionClosed(int error) {
       Finish(error != 0 ? error : kHttpErrIncomplete);
       return;
     case THttpState::httpWaitingBody:
-      if (error == 0 && contentLength_ >= 0 && rcvdCount_ < contentLength_) error = kHttpErrIncomplete;
+      // A body with a length or chunks is still short here (whole, it would
+      // have ended the request); one that ends with the connection is cut
+      // when TLS ended without close_notify.
+      if (error == 0 && (contentLength_ >= 0 || chunked_ || socket_->TlsCutShort())) error = kHttpErrIncomplete;
       if (error == 0 && docBegun_) {
         if (OnDocEnd) OnDocEnd();
         if (!Alive(token, serial)) return;

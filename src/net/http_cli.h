@@ -13,6 +13,7 @@
 
 namespace brindle {
 
+class TChunkedDecoder;
 class TNameResolver;
 class TReceiveBudget;
 class TWSocket;
@@ -63,6 +64,8 @@ inline constexpr int kHttpErrTooManyRedirects = 1002;     // more than kHttpMaxR
 inline constexpr int kHttpErrUnsupportedLocation = 1003;  // redirect to another scheme, or https to http
 inline constexpr int kHttpErrWriteFailed = 1004;          // RcvdStream refused bytes
 inline constexpr int kHttpErrIncomplete = 1005;           // the server closed before the answer was complete
+inline constexpr int kHttpErrUnsupportedCoding = 1006;    // a transfer coding other than a lone "chunked"
+inline constexpr int kHttpErrMalformedAnswer = 1007;      // a Content-Length or chunk framing that makes no sense
 
 inline constexpr int kHttpMaxRedirects = 20;
 
@@ -104,10 +107,24 @@ class EHttpException : public std::runtime_error {
 //   and an empty line. A value holding CR or LF leaves its line out.
 //
 // The answer's body ends where Content-Length says (the connection is then
-// closed by the client), else when the server closes. A HEAD answer, a
+// closed by the client), at the last chunk and trailer section of a
+// "Transfer-Encoding: chunked" body (decoded: only the chunks' data is
+// handed on, and Content-Length is ignored), else when the server closes;
+// a close before the length or the last chunk is kHttpErrIncomplete. Over
+// https a body that ends with the connection must end with close_notify: a
+// cut without it is kHttpErrIncomplete too. A HEAD answer, a
 // Content-Length of 0, a 1xx/204/304 status and a followed redirection have
 // no body. With a status of 400 or more the client closes right after
 // handing on the body bytes that came with the header.
+//
+// Only bytes whose framing the client understands are handed on. An answer
+// with a body whose framing it does not is refused after its header,
+// without OnHeaderEnd and without a body byte, its status code kept: any
+// transfer coding but a lone "chunked" (kHttpErrUnsupportedCoding, reason
+// "Unsupported transfer coding: <codings>"), and Content-Length values that
+// are not one decimal number (kHttpErrMalformedAnswer, "Malformed
+// Content-Length: <values>"). Broken chunk framing ends the request there
+// (kHttpErrMalformedAnswer, "Malformed chunked body: <why>").
 //
 // Events may start, abort or (through EventLoop::DeleteLater) destroy the
 // client; OnRequestDone is always posted, never raised from inside the call
@@ -183,9 +200,10 @@ class THttpCli {
   // location: <location>" and "Redirection from https to http refused:
   // <location>" for a redirection that is not followed (the
   // status code then stays the 3xx of that answer and Location() is set back
-  // to URL, so the answer reads as a final one that failed).
+  // to URL, so the answer reads as a final one that failed); the refusals of
+  // an answer's framing (above).
   const std::string& ReasonPhrase() const { return reasonPhrase_; }
-  int64_t ContentLength() const { return contentLength_; }  // -1: none given
+  int64_t ContentLength() const { return contentLength_; }  // -1: none given, or a chunked body
   const std::string& ContentType() const { return contentType_; }  // lower case
   // The total of "Content-Range: bytes a-b/total"; -1 when absent or "*".
   int64_t ContentRangeTotal() const { return contentRangeTotal_; }
@@ -256,7 +274,10 @@ class THttpCli {
   bool ProcessHeader(size_t& consumed);
   bool HandleHeaderLine(const std::string& line);
   bool HeaderEnded();
+  std::string JudgeFraming();
   bool DeliverBody(const char* data, size_t size);
+  bool HandOn(const char* data, size_t size);
+  bool DocumentEnded();
   void FollowRedirection();
   void CloseSocket();
   void Finish(int error);
@@ -274,6 +295,9 @@ class THttpCli {
   int statusCode_ = 0;
   std::string reasonPhrase_;
   int64_t contentLength_ = -1;
+  std::vector<std::string> contentLengths_;  // the values of the answer's Content-Length fields
+  std::string transferCodings_;              // its Transfer-Encoding values, joined by ", "
+  std::unique_ptr<TChunkedDecoder> chunked_;  // set while a chunked body is read
   std::string contentType_;
   int64_t contentRangeTotal_ = -1;
   std::string acceptRanges_;

@@ -226,6 +226,7 @@ void TWSocket::Connect() {
   uint16_t port = 0;
   if (!ResolvePort(Port, port) || port == 0) throw ESocketException("Connect: Invalid Port", 0);
   tlsErrorText_.clear();
+  tlsCutShort_ = false;
   SockAddr numeric;
   if (ParseNumericAddress(Addr, port, numeric)) {
     StartConnect(Addr);
@@ -401,6 +402,7 @@ int64_t TWSocket::Receive(void* buffer, size_t size) {
       case TTlsStatus::Closed:
         endSeen_ = true;
         endError_ = 0;
+        tlsCutShort_ = tls_->UnexpectedEof();
         break;
       case TTlsStatus::Failed:
         lastError_ = tls_->SystemError() != 0 ? tls_->SystemError() : kSocketErrTls;

@@ -149,11 +149,15 @@ class TWSocket {
   // TLS; or kSocketErrCertificate, kSocketErrTls or an errno value, with the
   // socket closed (no OnSessionClosed) and TlsErrorText saying why. Bytes
   // sent before the handshake is done wait for it. A peer that ends without
-  // closing TLS reads as an orderly end of the stream, like a plain close:
-  // whether the data is complete is the protocol's to judge. Throws
-  // ESocketException when the socket is not connected or already uses TLS.
+  // closing TLS reads as an orderly end of the stream, like a plain close,
+  // and TlsCutShort() tells: whether the data is complete is the
+  // protocol's to judge. Throws ESocketException when the socket is not
+  // connected or already uses TLS.
   void StartTls(const std::string& host);
   bool UsesTls() const { return tls_ != nullptr; }
+  // The TLS stream ended without close_notify (a cut, or a careless
+  // server). Kept after the close, until the next Connect.
+  bool TlsCutShort() const { return tlsCutShort_; }
   const std::string& TlsErrorText() const { return tlsErrorText_; }
 
   // The remote address and port of a connected socket; empty when there is
@@ -223,6 +227,7 @@ class TWSocket {
   bool tlsReadWantsWrite_ = false;
   uint64_t received_ = 0;  // Receive calls that returned bytes
   std::string tlsErrorText_;
+  bool tlsCutShort_ = false;
   std::shared_ptr<TReceiveBudget> budget_;
   bool receiveHeld_ = false;
 };

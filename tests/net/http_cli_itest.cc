@@ -9,6 +9,7 @@
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
 #include "support/fault_http_server.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -160,6 +161,23 @@ TEST_F(HttpCliTest, RangeIsClearedOnceSentAndAnswerBoundsAreRead) {
   EXPECT_EQ(body.Data, "aab");
 }
 
+// Chunks cut across the client's reads anywhere; the range's answer still
+// tells the file's size.
+TEST_F(HttpCliTest, LargeChunkedRangeArrivesDecoded) {
+  const std::string content = test::MakeContent(1024 * 1024 + 7);
+  server.AddFile("/f", content);
+  server.SetHandler([&](const HttpRequest& r) {
+    return server.Serve(r, {.ChunkSize = 1000, .ChunkExtension = ";a=b", .Trailers = {"X-Sum: 1"}});
+  });
+  cli->ContentRangeBegin = "100";
+  Get("/f");
+  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
+  EXPECT_EQ(cli->StatusCode(), 206);
+  EXPECT_EQ(cli->ContentLength(), -1);
+  EXPECT_EQ(cli->ContentRangeTotal(), static_cast<int64_t>(content.size()));
+  EXPECT_TRUE(body.Data == content.substr(100)) << body.Data.size();
+}
+
 struct AnswerCase {
   const char* name;
   std::string answer;
@@ -207,8 +225,38 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"CutInsideHeader", "HTTP/1.0 200 OK\r\nContent-Le", false, 200, "OK", -1, "", "",
                    kHttpErrIncomplete},
         AnswerCase{"NothingAtAll", "", false, 0, "", -1, "", "", kHttpErrIncomplete},
-        AnswerCase{"MalformedLengthIsIgnored", "HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nxy", false, 200, "OK",
-                   -1, "", "xy", 0},
+        // Only framing the client understands hands bytes on; the rest is
+        // refused after the header, without waiting for the server's close.
+        AnswerCase{"ChunkedBodyEndsAtItsLastChunkAndIgnoresContentLength",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\nContent-Length: 3\r\n\r\n"
+                   "5;x=1\r\nhello\r\n6\r\n world\r\n0\r\nX-Sum: 1\r\n\r\n",
+                   true, 200, "OK", -1, "", "hello world", 0},
+        AnswerCase{"ChunkedBodyCutShort", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n wo",
+                   false, 200, "OK", -1, "", "hello wo", kHttpErrIncomplete},
+        AnswerCase{"MalformedChunkEndsTheRequest",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\ngarbage", true, 200,
+                   "Malformed chunked body: bad chunk size", -1, "", "hello", kHttpErrMalformedAnswer},
+        AnswerCase{"GzipCodingRefused", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 4\r\n\r\n\x1f\x8b..",
+                   true, 200, "Unsupported transfer coding: gzip", -1, "", "", kHttpErrUnsupportedCoding},
+        AnswerCase{"CodingAfterChunkedRefused",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n4\r\n....", true, 200,
+                   "Unsupported transfer coding: chunked, gzip", -1, "", "", kHttpErrUnsupportedCoding},
+        AnswerCase{"CodingBeforeChunkedRefused",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: deflate, chunked\r\n\r\n4\r\n....", true, 200,
+                   "Unsupported transfer coding: deflate, chunked", -1, "", "", kHttpErrUnsupportedCoding},
+        AnswerCase{"IdentityCodingRefused", "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\n\r\nabc", true, 200,
+                   "Unsupported transfer coding: identity", -1, "", "", kHttpErrUnsupportedCoding},
+        AnswerCase{"EqualLengthsAreOneLength", "HTTP/1.0 200 OK\r\nContent-Length: 3, 3\r\n\r\nabcdef", true, 200, "OK",
+                   3, "", "abc", 0},
+        AnswerCase{"DifferentLengthsRefused", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
+                   true, 200, "Malformed Content-Length: 3, 4", -1, "", "", kHttpErrMalformedAnswer},
+        AnswerCase{"NegativeLengthRefused", "HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nxy", true, 200,
+                   "Malformed Content-Length: -5", -1, "", "", kHttpErrMalformedAnswer},
+        AnswerCase{"LengthOverflowing64BitsRefused",
+                   "HTTP/1.0 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nxy", true, 200,
+                   "Malformed Content-Length: 9223372036854775808", -1, "", "", kHttpErrMalformedAnswer},
+        AnswerCase{"NonDigitLengthRefused", "HTTP/1.0 200 OK\r\nContent-Length: 2x\r\n\r\nxy", true, 200,
+                   "Malformed Content-Length: 2x", -1, "", "", kHttpErrMalformedAnswer},
         AnswerCase{"LineTooLong", "HTTP/1.0 200 OK\r\nX: " + std::string(70000, 'a'), true, 200,
                    "HTTP line too long", -1, "", "", kHttpErrOverflow}),
     [](const ::testing::TestParamInfo<AnswerCase>& info) { return info.param.name; });

@@ -137,26 +137,38 @@ TEST_F(HttpCliTlsTest, CertificatesThatDoNotVerifyAreRefused) {
   EXPECT_FALSE(cli->TlsErrorText().empty());
 }
 
-// Without close_notify the body is cut when its length was announced and
-// ends there when it was not, as a plain close would.
+// Without close_notify a body is whole only when its length or its last
+// chunk said so: a body that ends with the connection is cut.
 TEST_F(HttpCliTlsTest, CloseWithoutCloseNotify) {
-  tls.Script([&](const HttpRequest& r) {
-    HttpReply reply = test::FileReply(r, content);
-    reply.CloseAfter = 100000;
-    return reply;
-  });
-  Get(tls.Url("/f.bin"));
-  EXPECT_EQ(doneError, kHttpErrIncomplete);
-  EXPECT_EQ(body.Data.size(), 100000u);
-
-  tls.Script([&](const HttpRequest& r) {
-    HttpReply reply = test::FileReply(r, content, {.NoLength = true});
-    reply.SkipCloseNotify = true;
-    return reply;
-  });
-  Get(tls.Url("/f.bin"));
-  EXPECT_EQ(doneError, 0);
-  EXPECT_TRUE(body.Data == content);
+  struct Case {
+    const char* name;
+    test::FileReplyOptions options;
+    int64_t closeAfter;  // -1: all of it is sent
+    int error;
+    bool closeNotify = false;  // TLS is ended properly after all of it
+  };
+  const Case cases[] = {
+      {"LengthCut", {}, 100000, kHttpErrIncomplete},
+      {"NoLengthCut", {.NoLength = true}, 100000, kHttpErrIncomplete},
+      {"NoLengthAllSent", {.NoLength = true}, -1, kHttpErrIncomplete},
+      {"NoLengthEndedProperly", {.NoLength = true}, -1, 0, true},
+      {"ChunkedCut", {.ChunkSize = 65536}, 100000, kHttpErrIncomplete},
+      {"ChunkedAllSent", {.ChunkSize = 65536}, -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tls.Script([&](const HttpRequest& r) {
+      HttpReply reply = test::FileReply(r, content, c.options);
+      reply.CloseAfter = c.closeAfter;
+      reply.SkipCloseNotify = !c.closeNotify;
+      return reply;
+    });
+    Get(tls.Url("/f.bin"));
+    EXPECT_EQ(doneError, c.error);
+    // What arrived is handed on, decoded: the file, or a part of it.
+    EXPECT_EQ(body.Data.size() == content.size(), c.closeAfter < 0);
+    EXPECT_TRUE(body.Data == content.substr(0, body.Data.size()));
+  }
 }
 
 TEST_F(HttpCliTlsTest, RedirectionsToHttpsAreFollowedButNeverBackToHttp) {

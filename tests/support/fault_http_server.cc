@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -40,9 +41,10 @@ std::string ReasonFor(int status) {
   }
 }
 
-std::string MakeHead(int status, const std::string& reason, const std::vector<std::string>& lines, bool bareLf) {
+std::string MakeHead(int status, const std::string& reason, const std::vector<std::string>& lines, bool bareLf,
+                     const char* version = "HTTP/1.0") {
   const char* eol = bareLf ? "\n" : "\r\n";
-  std::string head = "HTTP/1.0 " + std::to_string(status) + " " + reason + eol;
+  std::string head = std::string(version) + " " + std::to_string(status) + " " + reason + eol;
   for (const std::string& line : lines) head += line + eol;
   return head + eol;
 }
@@ -120,10 +122,24 @@ HttpReply FileReply(const HttpRequest& request, const std::string& content, cons
   }
   HttpReply reply;
   reply.Body = content.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
-  if (!options.NoLength)
+  if (options.ChunkSize > 0) {
+    lines.push_back("Transfer-Encoding: chunked");
+    std::string chunked;
+    char size[32];
+    for (size_t pos = 0; pos < reply.Body.size(); pos += static_cast<size_t>(options.ChunkSize)) {
+      const std::string chunk = reply.Body.substr(pos, static_cast<size_t>(options.ChunkSize));
+      snprintf(size, sizeof size, "%zx", chunk.size());
+      chunked += size + options.ChunkExtension + "\r\n" + chunk + "\r\n";
+    }
+    chunked += "0" + options.ChunkExtension + "\r\n";
+    for (const std::string& trailer : options.Trailers) chunked += trailer + "\r\n";
+    reply.Body = chunked + "\r\n";
+  } else if (!options.NoLength) {
     lines.push_back("Content-Length: " + std::to_string(static_cast<int64_t>(reply.Body.size()) + options.LengthDelta));
+  }
   lines.insert(lines.end(), options.ExtraHeaders.begin(), options.ExtraHeaders.end());
-  reply.Head = MakeHead(status, ReasonFor(status), lines, options.BareLf);
+  reply.Head = MakeHead(status, ReasonFor(status), lines, options.BareLf,
+                        options.ChunkSize > 0 ? "HTTP/1.1" : "HTTP/1.0");
   return reply;
 }
 

@@ -55,6 +55,11 @@ struct FileReplyOptions {
   bool AcceptRanges = true;    // "Accept-Ranges: bytes" on a 200
   bool BareLf = false;         // header lines end in LF alone
   std::vector<std::string> ExtraHeaders{};  // whole lines, without line end
+  // > 0: an HTTP/1.1 answer whose body goes "Transfer-Encoding: chunked" in
+  // chunks of this size, without Content-Length.
+  int64_t ChunkSize = 0;
+  std::string ChunkExtension{};         // after each chunk size, e.g. ";name=value"
+  std::vector<std::string> Trailers{};  // trailer field lines after the last chunk
 };
 
 // The usual answer for content at the request's path: 206 with Content-Range
