@@ -15,15 +15,6 @@ FileFaultHook& FaultHook() {
   return hook;
 }
 
-// True when the test hook fails this step; errno is then set to its code.
-bool Injected(std::string_view step, const std::string& path) {
-  const FileFaultHook& hook = FaultHook();
-  if (!hook) return false;
-  const int error = hook(step, path);
-  if (error == 0) return false;
-  errno = error;
-  return true;
-}
 
 bool WriteAll(int fd, std::string_view content) {
   while (!content.empty()) {
@@ -55,6 +46,15 @@ void SyncDirectory(const std::string& directory) {
 
 }  // namespace
 
+bool FileFaultInjected(std::string_view step, const std::string& path) {
+  const FileFaultHook& hook = FaultHook();
+  if (!hook) return false;
+  const int error = hook(step, path);
+  if (error == 0) return false;
+  errno = error;
+  return true;
+}
+
 void SetFileFaultHook(FileFaultHook hook) { FaultHook() = std::move(hook); }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
@@ -67,17 +67,17 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
     return false;
   };
 
-  if (Injected("open", path)) return fail(-1);
+  if (FileFaultInjected("open", path)) return fail(-1);
   // A temporary file left by a crash is replaced, so the new one gets this mode.
   ::unlink(temp.c_str());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
   if (fd < 0) return fail(-1);
-  if (Injected("write", path) || !WriteAll(fd, content)) return fail(fd);
-  if (Injected("fsync", path) || ::fsync(fd) != 0) return fail(fd);
+  if (FileFaultInjected("write", path) || !WriteAll(fd, content)) return fail(fd);
+  if (FileFaultInjected("fsync", path) || ::fsync(fd) != 0) return fail(fd);
   if (::close(fd) != 0) return fail(-1);
 
   CrashPoint("atomic-write-before-rename", path);
-  if (Injected("rename", path) || ::rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
+  if (FileFaultInjected("rename", path) || ::rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
   SyncDirectory(DirectoryOf(path));
   return true;
 }

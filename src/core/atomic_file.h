@@ -23,5 +23,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
 // removes it.
 using FileFaultHook = std::function<int(std::string_view step, const std::string& path)>;
 void SetFileFaultHook(FileFaultHook hook);
+// True when the hook fails this step of another file operation (the steps
+// of ClaimFileName, say); errno is then set to its code.
+bool FileFaultInjected(std::string_view step, const std::string& path);
 
 }  // namespace brindle

@@ -77,17 +77,33 @@ std::string ExtractFileExt(const std::string& path) {
   return path.substr(pos);
 }
 
+std::string NumberedFileName(const std::string& path, int64_t n) {
+  if (n <= 0) return path;
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::string name = path.substr(nameStart);
+  const std::string ext = ExtractFileExt(name);
+  const std::string number = "(" + std::to_string(n) + ")";
+  const std::string stem = name.substr(0, name.size() - ext.size());
+  std::string numbered = stem + number + ext;
+  if (numbered.size() > kMaxFileNameBytes) {
+    // The stem gives way, so that the extension (the file's type) stays.
+    const size_t fixed = number.size() + ext.size();
+    const size_t room = kMaxFileNameBytes > fixed ? kMaxFileNameBytes - fixed : 0;
+    const std::string cut = CutUtf8(stem, room);
+    numbered = cut.empty() ? CutUtf8(name, kMaxFileNameBytes - number.size()) + number : cut + number + ext;
+  }
+  return path.substr(0, nameStart) + numbered;
+}
+
 std::string MakeUniqueFileName(const std::string& path,
                                const std::function<bool(const std::string&)>& inUse) {
   try {
     auto taken = [&](const std::string& candidate) {
       return PathTaken(candidate) || (inUse && inUse(candidate));
     };
-    if (!taken(path)) return path;
-    std::string ext = ExtractFileExt(path);
-    std::string base = path.substr(0, path.size() - ext.size());
-    for (int64_t n = 1;; ++n) {
-      std::string candidate = base + "(" + std::to_string(n) + ")" + ext;
+    for (int64_t n = 0;; ++n) {
+      std::string candidate = NumberedFileName(path, n);
       if (!taken(candidate)) return candidate;
     }
   } catch (...) {

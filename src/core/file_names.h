@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -13,8 +14,17 @@ std::string ReplaceSpaceCodes(const std::string& text);
 // last "/"; empty when there is none.
 std::string ExtractFileExt(const std::string& path);
 
+// The longest file name most Linux file systems take, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
+// The n-th other name for path: "stem(n).ext" (n 0: path itself). When that
+// is longer than a file name may be, the stem is shortened, never the
+// extension, and never inside a UTF-8 sequence.
+std::string NumberedFileName(const std::string& path, int64_t n);
+
 // The path itself when nothing exists there and inUse (may be empty: nothing
-// in use) does not claim it, else the first free "base(N).ext", N = 1, 2, ...
+// in use) does not claim it, else the first free NumberedFileName(path, N),
+// N = 1, 2, ...
 std::string MakeUniqueFileName(const std::string& path,
                                const std::function<bool(const std::string&)>& inUse);
 
@@ -37,7 +47,7 @@ bool HasNumericExtension(const std::string& fileName);
 // A file name (no directory) cut to maxBytes, keeping its extension and
 // never splitting a UTF-8 sequence. When the extension leaves no room for
 // the base, the whole name is cut instead.
-std::string LimitFileNameLength(const std::string& name, size_t maxBytes = 255);
+std::string LimitFileNameLength(const std::string& name, size_t maxBytes = kMaxFileNameBytes);
 
 // A name proposed from outside (a browser, a server) made safe to create in
 // a download directory: the part after the last "/" or "\\", without control

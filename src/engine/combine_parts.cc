@@ -15,8 +15,11 @@
 
 #include "core/crash_point.h"
 #include "core/event_loop.h"
+#include "core/file_claim.h"
+#include "core/file_names.h"
 #include "core/launcher_port.h"
 #include "core/log_error.h"
+#include "core/owned_file.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
 #include "platform/shell.h"
@@ -30,7 +33,6 @@ namespace {
 constexpr int64_t kKernelCopyBlock = 16 * 1024 * 1024;
 constexpr int64_t kBlockSize = 1024 * 1024;
 constexpr const char* kJoinSuffix = ".brindle-join.tmp";
-constexpr size_t kMaxNameBytes = 255;
 constexpr const char* kMessageCaption = "Brindle";
 
 std::string ErrorText(const std::string& what, const std::string& path, int error) {
@@ -123,7 +125,8 @@ struct TCombineParts::Shared {
 struct TCombineParts::Outcome {
   bool Success = false;
   std::string Error;
-  std::string Message;  // for the user, through the prompt port
+  std::string Message;    // for the user, through the prompt port
+  std::string FinalPath;  // where the finished file is, on success
 };
 
 // Everything the worker thread touches: copies of the owner's inputs and the
@@ -135,6 +138,7 @@ class TCombineParts::Worker {
       : tmpFileName_(owner.tmpFileName_),
         remoteFSize_(owner.remoteFSize_),
         lclFileName_(owner.lclFileName_),
+        replace_(owner.Replace),
         owner_(&owner),
         loop_(owner.loop_),
         shared_(owner.shared_),
@@ -166,25 +170,39 @@ class TCombineParts::Worker {
     if (tellUser) outcome.Message = outcome.Error;
     return outcome;
   }
-  Outcome CouldntOpen(const std::string& path) const { return Failed("Couldn't open" + path, true); }
+  Outcome CouldntOpen(const std::string& path, int error) const {
+    return Failed(ErrorText("Couldn't open", path, error), true);
+  }
+  Outcome Succeeded(std::string finalPath) const {
+    Outcome outcome;
+    outcome.Success = true;
+    outcome.FinalPath = std::move(finalPath);
+    return outcome;
+  }
 
   Outcome Run() {
     if (lclFileName_.empty()) return Failed("No file name to combine the parts into");
     PartList parts;
     Outcome outcome;
     if (!CollectChain(parts, outcome)) return outcome;
-
-    if (parts.Items.size() == 1 && RenameSinglePart(parts.Items.front())) {
-      parts.Items.front().Fd = -1;  // closed by RenameSinglePart
-      Progress(parts.Items.front().Size);
-      outcome.Success = true;
-      return outcome;
+    if (std::string joined = AlreadyJoined(parts); !joined.empty()) {
+      parts.CloseAll();
+      for (const Part& part : parts.Items) unlink(part.Path.c_str());
+      return Succeeded(joined);
     }
 
-    const std::string tempPath = JoinTempFileName(lclFileName_);
-    unlink(tempPath.c_str());  // left by a crashed join
+    if (parts.Items.size() == 1) {
+      if (std::string placed = PlaceSinglePart(parts.Items.front()); !placed.empty()) {
+        parts.Items.front().Fd = -1;  // closed once placed
+        Progress(parts.Items.front().Size);
+        return Succeeded(placed);
+      }
+    }
+
+    const std::string tempPath = JoinTempFileName(lclFileName_, tmpFileName_);
+    unlink(tempPath.c_str());  // left by a crashed join of this download
     const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return CouldntOpen(lclFileName_);
+    if (fd < 0) return CouldntOpen(lclFileName_, errno);
     TempFile temp(tempPath, fd);
     for (const Part& part : parts.Items) {
       std::string error;
@@ -197,16 +215,62 @@ class TCombineParts::Worker {
     if (fsync(temp.Fd()) != 0) return Failed(ErrorText("Couldn't write", tempPath, errno), true);
     if (!temp.Close()) return Failed(ErrorText("Couldn't write", tempPath, errno), true);
     CrashPoint("combine-before-rename");
-    if (rename(tempPath.c_str(), lclFileName_.c_str()) != 0) return CouldntOpen(lclFileName_);
+    const std::string placed = Place(tempPath);
+    if (placed.empty()) return CouldntOpen(lclFileName_, errno);
     temp.Commit();
-    SyncDirectory(DirectoryOf(lclFileName_));
+    SyncDirectory(DirectoryOf(placed));
     CrashPoint("combine-after-rename");
 
     // The finished file is complete on disk: only now may the parts go.
     parts.CloseAll();
     for (const Part& part : parts.Items) unlink(part.Path.c_str());
-    outcome.Success = true;
-    return outcome;
+    return Succeeded(placed);
+  }
+
+  // Gives the finished file at source its name: the one asked for, or when
+  // that is taken by then the next free "(n)" one, never replacing anything,
+  // unless the user asked for this download to replace its finished file.
+  // "" (errno set) when it cannot.
+  std::string Place(const std::string& source) const {
+    if (!replace_) return ClaimFileName(source, lclFileName_);
+    return rename(source.c_str(), lclFileName_.c_str()) == 0 ? lclFileName_ : std::string();
+  }
+
+  // A join that crashed after placing the finished file left its parts
+  // behind: the file at the name asked for (or one of its "(n)" names) is
+  // already exactly the parts' bytes. Its name, or "".
+  std::string AlreadyJoined(const PartList& parts) {
+    const int64_t total = shared_->Total;
+    // Replacing, only the name asked for is the download's own.
+    for (int64_t n = 0; n == 0 || !replace_; ++n) {
+      const std::string candidate = NumberedFileName(lclFileName_, n);
+      struct stat info {};
+      if (lstat(candidate.c_str(), &info) != 0) return "";
+      if (!S_ISREG(info.st_mode) || info.st_size != total) continue;
+      if (SameBytes(candidate, parts)) return candidate;
+    }
+    return "";
+  }
+
+  bool SameBytes(const std::string& path, const PartList& parts) {
+    const int fd = OpenOwnedFile(path, O_RDONLY);
+    if (fd < 0) return false;
+    if (buffer_.empty()) buffer_.resize(kBlockSize);
+    std::vector<char> theirs(kBlockSize);
+    bool same = true;
+    int64_t offset = 0;
+    for (const Part& part : parts.Items) {
+      for (int64_t at = 0; same && at < part.Size;) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(part.Size - at, kBlockSize));
+        same = pread(part.Fd, buffer_.data(), want, at) == static_cast<ssize_t>(want) &&
+               pread(fd, theirs.data(), want, offset) == static_cast<ssize_t>(want) &&
+               std::memcmp(buffer_.data(), theirs.data(), want) == 0 && !shared_->Cancelled;
+        at += static_cast<int64_t>(want);
+        offset += static_cast<int64_t>(want);
+      }
+    }
+    close(fd);
+    return same;
   }
 
   // Opens the chain and checks that it covers exactly RemoteFSize bytes;
@@ -217,16 +281,17 @@ class TCombineParts::Worker {
     int64_t offset = 0;
     while (!(sizeKnown && offset >= remoteFSize_ && !parts.Items.empty())) {
       const std::string path = tmpFileName_ + "." + std::to_string(offset);
-      const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      // Only a part file of Brindle's own is read: never through a link.
+      const int fd = OpenOwnedFile(path, O_RDONLY);
       if (fd < 0) {
         if (!sizeKnown && !parts.Items.empty() && errno == ENOENT) break;
-        failure = CouldntOpen(path);
+        failure = CouldntOpen(path, errno);
         return false;
       }
       struct stat info {};
-      if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      if (fstat(fd, &info) != 0) {
+        failure = CouldntOpen(path, errno);
         close(fd);
-        failure = CouldntOpen(path);
         return false;
       }
       const int64_t size = info.st_size;
@@ -248,16 +313,17 @@ class TCombineParts::Worker {
     return true;
   }
 
-  // The one part becomes the finished file. False (the part untouched)
-  // when the rename cannot be done, e.g. across file systems; the copy then
-  // tells what is wrong.
-  bool RenameSinglePart(Part& part) const {
-    if (fsync(part.Fd) != 0) return false;
+  // The one part becomes the finished file. "" (the part untouched) when
+  // it cannot be moved there, e.g. across file systems; the copy then tells
+  // what is wrong.
+  std::string PlaceSinglePart(Part& part) const {
+    if (fsync(part.Fd) != 0) return "";
     CrashPoint("combine-before-rename");
-    if (rename(part.Path.c_str(), lclFileName_.c_str()) != 0) return false;
+    const std::string placed = Place(part.Path);
+    if (placed.empty()) return "";
     close(part.Fd);
-    SyncDirectory(DirectoryOf(lclFileName_));
-    return true;
+    SyncDirectory(DirectoryOf(placed));
+    return placed;
   }
 
   // Copies exactly part.Size bytes; in-kernel where the file systems allow.
@@ -324,6 +390,7 @@ class TCombineParts::Worker {
   const std::string tmpFileName_;
   const int64_t remoteFSize_;
   const std::string lclFileName_;
+  const bool replace_;
   TCombineParts* const owner_;
   EventLoop* const loop_;
   const std::shared_ptr<Shared> shared_;
@@ -335,23 +402,26 @@ class TCombineParts::Worker {
 
 // The temporary file lies next to the finished file, so that the final
 // rename stays on one file system. Its name ends in letters, so nothing takes
-// it for a part file, and depends only on the finished file's name, so a
-// join after a crash replaces what the crashed one left. A name too long for
-// the suffix is cut and told apart from other cut names by a hash.
-std::string TCombineParts::JoinTempFileName(const std::string& finalPath) {
+// it for a part file, and holds the download's own record name, so that a
+// join after a crash replaces what the crashed one left while two downloads
+// of one name (two profiles) never share it. A name too long for the
+// suffix is cut and told apart from other cut names by a hash.
+std::string TCombineParts::JoinTempFileName(const std::string& finalPath, const std::string& tmpFileName) {
   const size_t slash = finalPath.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   std::string name = finalPath.substr(nameStart);
-  const size_t suffixBytes = std::strlen(kJoinSuffix);
-  if (name.size() + suffixBytes > kMaxNameBytes) {
+  const size_t recordSlash = tmpFileName.rfind('/');
+  const std::string suffix =
+      "." + tmpFileName.substr(recordSlash == std::string::npos ? 0 : recordSlash + 1) + kJoinSuffix;
+  if (name.size() + suffix.size() > kMaxFileNameBytes) {
     char hash[16];
     std::snprintf(hash, sizeof hash, "~%08x", static_cast<unsigned>(std::hash<std::string>{}(name)));
-    size_t cut = kMaxNameBytes - suffixBytes - std::strlen(hash);
+    size_t cut = kMaxFileNameBytes - std::min(kMaxFileNameBytes, suffix.size() + std::strlen(hash));
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
     name += hash;
   }
-  return finalPath.substr(0, nameStart) + name + kJoinSuffix;
+  return finalPath.substr(0, nameStart) + name + suffix;
 }
 
 TCombineParts::TCombineParts(const std::string& tmpFileName, int64_t remoteFSize, const std::string& lclFileName,
@@ -398,6 +468,7 @@ void TCombineParts::ReportProgress() {
 
 void TCombineParts::Finish(const Outcome& outcome) {
   finished_ = true;
+  if (outcome.Success) lclFileName_ = outcome.FinalPath;
   try {
     if (worker_.joinable()) worker_.join();
     written_ = shared_->Written;

@@ -17,10 +17,14 @@ class EventLoop;
 // further non-empty part file exists).
 //
 // Nothing is lost at any point: the parts are copied into a temporary file
-// next to the finished file, which is synced and renamed onto LclFileName;
-// only then are the part files deleted. A single part is synced and renamed
-// into place. A join that fails (or is cancelled) removes its temporary file
-// and keeps every part file.
+// next to the finished file, which is synced and given its name; only then
+// are the part files deleted. A single part is synced and moved into place.
+// The name is claimed at that moment and never replaces anything: when
+// LclFileName is taken by then (a file that appeared meanwhile, another
+// profile's download), the next free "name(n).ext" is taken, and
+// LclFileName says which once OnFilesCombined comes. Only with Replace
+// does the finished file replace what is at LclFileName. A join that fails
+// (or is cancelled) removes its temporary file and keeps every part file.
 //
 // Events run on the loop's thread. The owner may destroy the object at any
 // time, from inside its events too; a worker still running is then stopped
@@ -42,6 +46,9 @@ class TCombineParts {
 
   // Starts the worker; at most once.
   void Start();
+  // Set before Start: the user asked for the file at LclFileName to be
+  // replaced (a download fetched again).
+  bool Replace = false;
   // Started, and OnFilesCombined still to come.
   bool Running() const { return started_ && !finished_; }
 
@@ -52,6 +59,7 @@ class TCombineParts {
   // finished file.
   FilesCombinedEvent OnFilesCombined;
 
+  // The name asked for; after a successful join, the one the file got.
   const std::string& LclFileName() const { return lclFileName_; }
   const std::string& TmpFileName() const { return tmpFileName_; }
   // The size given, or once known the size of the chain.
@@ -60,9 +68,10 @@ class TCombineParts {
 
   static constexpr int64_t kProgressIntervalMs = 100;
 
-  // The temporary file a join into lclFileName writes: in the same
-  // directory, ending in ".brindle-join.tmp", at most 255 bytes long.
-  static std::string JoinTempFileName(const std::string& lclFileName);
+  // The temporary file the join of the download whose parts are
+  // tmpFileName + ".N" writes for lclFileName: in the same directory,
+  // ending in ".brindle-join.tmp", at most 255 bytes long.
+  static std::string JoinTempFileName(const std::string& lclFileName, const std::string& tmpFileName);
 
  private:
   struct Shared;

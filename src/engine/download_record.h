@@ -62,6 +62,10 @@ class TDownloadRecord {
   std::string TempFileName;   // base path of the record's files
   TDateTime LastActivity = 0;
   int64_t SpeedLimit = 0;     // kilobytes (of 1024 bytes) per second; 0: none
+  // The user asked for this download to replace its finished file (fetched
+  // again): the join alone replaces what is at LocalFileName, and only once
+  // the new file is whole.
+  bool ReplaceFile = false;
   // Why the last failure happened when the status text cannot say it
   // (OpenSSL's reason for refusing a certificate); in memory only.
   std::string ErrorDetail;

@@ -12,6 +12,7 @@
 #include "core/event_loop.h"
 #include "core/liveness_check.h"
 #include "core/log_error.h"
+#include "core/owned_file.h"
 #include "core/settings.h"
 #include "core/status_texts.h"
 #include "core/timer.h"
@@ -30,10 +31,17 @@ namespace {
 constexpr int kDefaultSmallestSplitSizeKb = 100;
 constexpr int kDefaultTimeOutMs = 30000;
 
-// Size of the file at path; -1 when it does not exist.
-int64_t SizeOf(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+// Size of the part file at path; -1 when there is none of Brindle's own.
+int64_t SizeOf(const std::string& path) { return OwnedFileSize(path); }
+
+// Makes the part file at path exist, empty when it is new.
+void CreatePartFile(const std::string& path) {
+  const int fd = OpenOwnedFile(path, O_WRONLY | O_CREAT);
+  if (fd >= 0) {
+    close(fd);
+  } else {
+    LogError("Couldn't open part file.");
+  }
 }
 
 std::string ErrorDetailOf(const TPartDownloadSlot& slot) {
@@ -521,8 +529,7 @@ bool TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
   if (index == 0 && record_.FileSize == -1) unsizedTransferEnded_ = true;
   if (emptyFileKnown_ && index == 0) {
     // The empty file's only part: it exists even if no answer created it.
-    const int fd = open(PartFileName(0).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) close(fd);
+    CreatePartFile(PartFileName(0));
   }
   if (aborted_ || paused_) {
     slot.SetPartDownloader(nullptr);
@@ -744,7 +751,7 @@ void TDownloader::ResumeParts(const std::vector<int64_t>& found) {
     int64_t count = std::max<int64_t>(0, SizeOf(slot->PartFileName()));
     if (slot->EndByte() > 0 && count > slot->RangeLength()) {
       // Bytes past the range belong to the next part: cut them off.
-      if (truncate(slot->PartFileName().c_str(), slot->RangeLength()) == 0) count = slot->RangeLength();
+      if (TruncateOwnedFile(slot->PartFileName(), slot->RangeLength())) count = slot->RangeLength();
     }
     slot->SetCount(count);
     const TPartDownloadSlot* next = slots_->GetSlot(i + 1);
@@ -795,12 +802,7 @@ void TDownloader::SplitNew() {
     slot->SetPartDownloaderStartByte(start);
     slot->SetPartDownloaderEndByte(k + 1 == splitParts_ ? fileSize - 1 : received + part * (k + 1) - 1);
     slot->SetPartFileName(PartFileName(start));
-    const int fd = open(slot->PartFileName().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      close(fd);
-    } else {
-      LogError("Couldn't open part file.");
-    }
+    CreatePartFile(slot->PartFileName());
     slot->SetMirror(ChooseMirror());
   }
   for (TPartDownloadSlot* slot : created) {

@@ -10,6 +10,7 @@
 
 #include "core/event_loop.h"
 #include "core/log_error.h"
+#include "core/owned_file.h"
 #include "core/status_texts.h"
 #include "core/timer.h"
 #include "core/trace.h"
@@ -21,11 +22,8 @@ namespace brindle {
 
 namespace {
 
-// Size of the file at path; 0 when it does not exist.
-int64_t FileSizeOf(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
-}
+// Size of the part file at path; 0 when there is none of Brindle's own.
+int64_t FileSizeOf(const std::string& path) { return path.empty() ? 0 : std::max<int64_t>(0, OwnedFileSize(path)); }
 
 }  // namespace
 
@@ -158,7 +156,7 @@ void TPartDownloadSlot::ResizePartFile() {
     if (!partDownloader_ || partDownloader_->EndByte() == 0) return;
     const int64_t length = std::max<int64_t>(0, RangeLength());
     // Only ever cut: zeros added to a short part file would pass for data.
-    if (FileSizeOf(partFileName_) > length && truncate(partFileName_.c_str(), length) != 0)
+    if (FileSizeOf(partFileName_) > length && !TruncateOwnedFile(partFileName_, length))
       LogError("TPartDownloadSlot.ResizePartFile");
   } catch (...) {
     LogError("TPartDownloadSlot.ResizePartFile");

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "core/crash_point.h"
+#include "core/owned_file.h"
 
 namespace brindle {
 
@@ -18,7 +19,7 @@ namespace brindle {
 constexpr size_t kMaxHeldBack = 1 << 20;
 
 TPartFileWriter::TPartFileWriter(const std::string& path) {
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  fd_ = OpenOwnedFile(path, O_WRONLY | O_CREAT);
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "open " + path);
   struct stat st {};
   if (fstat(fd_, &st) != 0) {

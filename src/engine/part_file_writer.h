@@ -14,8 +14,9 @@ namespace brindle {
 // raised before the next write (a part whose range is extended mid-block).
 class TPartFileWriter final : public TReceiveStream {
  public:
-  // Opens the file for writing, creating it empty when missing.
-  // Throws std::system_error when it cannot.
+  // Opens the file for writing, creating it empty when missing; anything
+  // there that is not a part file of Brindle's own (a link, a FIFO, ...) is
+  // replaced by a new empty one. Throws std::system_error when it cannot.
   explicit TPartFileWriter(const std::string& path);
   ~TPartFileWriter() override;
   TPartFileWriter(const TPartFileWriter&) = delete;

@@ -145,8 +145,10 @@ int64_t TDownloadSystem::BytesDownloaded(const std::string& basePath) {
   for (const std::string& name : DirectoryNames(dir)) {
     if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
     if (name.find(".dat") != std::string::npos) continue;
-    const int64_t size = FileSizeOf(dir + "/" + name);
-    if (size > 0) total += size;
+    // Only what lies in the folder: a link there says nothing of what was
+    // downloaded.
+    struct stat st {};
+    if (lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += st.st_size;
   }
   return total;
 }
@@ -706,6 +708,7 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
     if (!record.LocalFileName.empty()) {
       record.SetStatus(kStatusCombiningFiles);
       forms->Combiner = std::make_unique<TCombineParts>(record.TempFileName, record.FileSize, record.LocalFileName, loop_);
+      forms->Combiner->Replace = record.ReplaceFile;
       TDownloader* d = &downloader;
       // A failed join tells the user why itself.
       forms->Combiner->OnFilesCombined = [this, d](bool success, const std::string&) { FilesCombined(*d, success); };
@@ -745,6 +748,10 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
       DownloadNextInQueue();
       return;
     }
+    // The name the join could claim: the one chosen, or its next free
+    // "(n)" when that was taken meanwhile.
+    if (forms->Combiner) record.LocalFileName = forms->Combiner->LclFileName();
+    record.ReplaceFile = false;
     if (record.FileSize == -1) record.FileSize = FileSizeOf(record.LocalFileName);
     record.SetStatus(kStatusDone);
     LeaveActiveList(downloader);

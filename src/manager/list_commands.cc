@@ -1,9 +1,6 @@
 #include "manager/list_commands.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "core/launcher_port.h"
 #include "core/log_error.h"
@@ -25,7 +22,6 @@ namespace {
 
 constexpr const char* kCaption = "Brindle";
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -35,13 +31,9 @@ bool FileExists(const std::string& path) {
 }  // namespace
 
 TListCommands::TListCommands(TDownloadSystem& system, TDownloadListModel& model, TListWindowPort* windows)
-    : system_(system), model_(model), windows_(windows), removeFile_(&RemoveFile) {}
+    : system_(system), model_(model), windows_(windows) {}
 
 TListCommands::~TListCommands() = default;
-
-void TListCommands::SetRemoveFile(RemoveFileFunction removeFile) {
-  removeFile_ = removeFile ? std::move(removeFile) : RemoveFileFunction(&RemoveFile);
-}
 
 std::vector<TListCommands::THeld> TListCommands::Hold(const TLDIList& records) const {
   std::vector<THeld> held;
@@ -205,17 +197,14 @@ void TListCommands::ReDownloadNext(std::shared_ptr<std::vector<THeld>> pending, 
       StartAgain(*record);
       continue;
     }
-    Prompt().Ask(kCaption, ReDownloadQuestion(path), [this, alive, pending, next, path](bool yes) {
+    Prompt().Ask(kCaption, ReDownloadQuestion(path), [this, alive, pending, next](bool yes) {
       if (alive.expired()) return;
       try {
         TLocalDownloadinfo* record = Live((*pending)[next]);
         if (yes && record && !system_.AssociatedDownloader(record)) {
-          if (!removeFile_(path)) {
-            Prompt().Message(kCaption, CouldNotDelete(path), [this, alive, pending, next] {
-              if (!alive.expired()) ReDownloadNext(pending, next + 1);
-            });
-            return;
-          }
+          // The old file stays until the new one is whole: a server that is
+          // down, or a new version that never arrives, costs the user nothing.
+          record->ReplaceFile = true;
           StartAgain(*record);
         }
         ReDownloadNext(pending, next + 1);

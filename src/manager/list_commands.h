@@ -21,17 +21,11 @@ class TLocalDownloadinfo;
 // front end only routes toolbar, menus, context menu and keys here.
 class TListCommands {
  public:
-  // Removes a file; true when it is gone afterwards.
-  using RemoveFileFunction = std::function<bool(const std::string& path)>;
-
   // windows may be nullptr: Properties and View then do nothing.
   TListCommands(TDownloadSystem& system, TDownloadListModel& model, TListWindowPort* windows);
   ~TListCommands();
   TListCommands(const TListCommands&) = delete;
   TListCommands& operator=(const TListCommands&) = delete;
-
-  // Tests make deletions fail through this; empty restores unlink.
-  void SetRemoveFile(RemoveFileFunction removeFile);
 
   // The text of the Add-URL dialog's OK: an http or ftp address with a host
   // becomes a new download, anything else is ignored. The new record or
@@ -47,8 +41,9 @@ class TListCommands {
   void Resume();
   // Selected rows in order become "Scheduled" up to the first "Done" one.
   void Schedule();
-  // For each selected idle row, one after the other: the finished file is
-  // replaced after a question, and the download starts from nothing.
+  // For each selected idle row, one after the other: after a question the
+  // download starts from nothing, and its new file replaces the finished
+  // one only once it is whole.
   void ReDownload();
   void DeleteAll();
   void PauseAll();
@@ -68,7 +63,6 @@ class TListCommands {
   // Texts of the questions and messages.
   static constexpr const char* kDeleteQuestion = "One or more of the files are not downloaded. Delete anyway?";
   static std::string ReDownloadQuestion(const std::string& path) { return "Re-download and replace " + path + "?"; }
-  static std::string CouldNotDelete(const std::string& path) { return "Couldn't delete " + path; }
 
  private:
   // A record taken now and acted on after an answer: still the same record
@@ -87,7 +81,6 @@ class TListCommands {
   TDownloadSystem& system_;
   TDownloadListModel& model_;
   TListWindowPort* windows_;
-  RemoveFileFunction removeFile_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

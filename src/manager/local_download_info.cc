@@ -114,6 +114,7 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   // Kilobytes per second; missing (an older record), malformed or 0: none.
   const std::optional<int64_t> limit = ParseInteger(read("SpeedLimit"));
   SpeedLimit = limit && *limit > 0 && *limit <= kMaxSpeedLimitKiB ? *limit : 0;
+  ReplaceFile = read("ReplaceFile") == "1";
   Referer = UnescapeField(read("Referer"));
   Cookie = UnescapeField(read("Cookie"));
 }
@@ -153,6 +154,8 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
   // Only records that have them get the keys, so older files stay as they were.
   if (!Referer.empty() || !profile.ReadString(kSection, "Referer", "").empty()) write("Referer", EscapeField(Referer));
   if (!Cookie.empty() || !profile.ReadString(kSection, "Cookie", "").empty()) write("Cookie", EscapeField(Cookie));
+  if (ReplaceFile || !profile.ReadString(kSection, "ReplaceFile", "").empty())
+    write("ReplaceFile", ReplaceFile ? "1" : "0");
 }
 
 std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const {

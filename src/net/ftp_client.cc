@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "core/event_loop.h"
+#include "core/owned_file.h"
 #include "net/http_cli.h"
 #include "net/socket_errors.h"
 #include "net/wsocket.h"
@@ -475,7 +476,9 @@ void TFtpClient::SendRetr() {
   if (!RcvdStream) {
     auto file = std::make_unique<LocalFile>();
     const bool append = LocalFileOffset > 0;
-    file->Fd = ::open(LocalFileName.c_str(), O_WRONLY | O_CLOEXEC | (append ? 0 : O_CREAT | O_TRUNC), 0644);
+    // Written only as a file of its own: never through a link, never
+    // waiting on a FIFO.
+    file->Fd = OpenOwnedFile(LocalFileName, O_WRONLY | (append ? 0 : O_CREAT | O_TRUNC));
     if (file->Fd < 0) {
       const int error = errno;
       errorMessage_ = "Unable to open local file " + LocalFileName;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -468,6 +469,42 @@ TEST(FaultMatrixITest, SlowAndStalledServers) {
   slow.Use([](auto&, auto& r, int) { return File(r, kOld); });
   Profile profile({{"StallTimeOut", 1}});
   ExpectEnd(profile.Run(slow.Url("/f.bin")), profile, done);
+}
+
+// ---- Names taken while downloading ----
+
+// Two profiles fetch two files into one folder under one name, and a user's
+// file takes that name before either joins: nothing is replaced, each
+// download claims the next free name when its file is whole and says which.
+TEST(FaultMatrixITest, NameTakenWhileDownloadingIsNeverReplaced) {
+  HttpCaseServer server;
+  std::atomic<bool> held = true;
+  server.Use([&held](auto&, auto& r, int) {
+    HttpReply reply = File(r, r.Target == "/a" ? kOld : kNew);
+    if (held) reply.StallAt = {1000};
+    return reply;
+  });
+  test::TempDir shared;
+  Profile a, b;
+  a.Start(server.Url("/a"), {.Args = {"-d", shared.Path()}});
+  b.Start(server.Url("/b"), {.Args = {"-d", shared.Path()}});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while ((a.PartBytes() < 4000 || b.PartBytes() < 4000) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  test::WriteWholeFile(shared.File("f.bin"), "the user's own file");
+  held = false;
+  server.Call([](FaultHttpServer& s) { s.Release(); });
+  const CliOutcome endA = a.Cli().Wait(30000), endB = b.Cli().Wait(30000);
+  ASSERT_EQ(endA.Status, 0) << endA.Err;
+  ASSERT_EQ(endB.Status, 0) << endB.Err;
+  EXPECT_EQ(test::ReadWholeFile(shared.File("f.bin")), "the user's own file");
+  // "Done <path>\n": the name each download got.
+  const std::string pathA = endA.Out.substr(5, endA.Out.size() - 6);
+  const std::string pathB = endB.Out.substr(5, endB.Out.size() - 6);
+  EXPECT_EQ((std::set<std::string>{pathA, pathB}),
+            (std::set<std::string>{shared.File("f(1).bin"), shared.File("f(2).bin")}));
+  EXPECT_TRUE(test::ReadWholeFile(pathA) == kOld);
+  EXPECT_TRUE(test::ReadWholeFile(pathB) == kNew);
 }
 
 // ---- A full disk ----

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "core/file_claim.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -60,6 +65,34 @@ TEST_F(AtomicFileTest, FailureAtAnyStepKeepsOldFile) {
 // The death test re-runs this test in a fresh process (so that the crash
 // point reads BRINDLE_CRASH_AT anew); the child finds the file to write in
 // BRINDLE_TEST_CRASH_FILE, set by the parent.
+// Every way of claiming a name (the rename that refuses to replace; where
+// the file system lacks it, a hard link; where it lacks that too, a
+// placeholder) takes the first free "(n)" name and replaces nothing.
+TEST_F(AtomicFileTest, ClaimFileNameNeverReplacesWhateverWayTheFileSystemAllows) {
+  const std::string target = temp_.File("f.bin");
+  for (const std::vector<std::string>& missing : {std::vector<std::string>{}, {"renameat2"}, {"renameat2", "link"}}) {
+    SCOPED_TRACE(missing.size());
+    SetFileFaultHook([&missing](std::string_view step, const std::string&) {
+      return std::find(missing.begin(), missing.end(), step) != missing.end() ? EINVAL : 0;
+    });
+    std::filesystem::remove_all(temp_.Path());
+    std::filesystem::create_directories(temp_.Path());
+    WriteWholeFile(temp_.File("new"), "first");
+    EXPECT_EQ(ClaimFileName(temp_.File("new"), target), target);
+    WriteWholeFile(temp_.File("new"), "second");
+    std::filesystem::create_symlink(temp_.File("nowhere"), temp_.File("f(1).bin"));
+    EXPECT_EQ(ClaimFileName(temp_.File("new"), target), temp_.File("f(2).bin"));
+    EXPECT_EQ(ReadWholeFile(target), "first");
+    EXPECT_EQ(ReadWholeFile(temp_.File("f(2).bin")), "second");
+    EXPECT_FALSE(FileExists(temp_.File("new")));
+    EXPECT_TRUE(std::filesystem::is_symlink(temp_.File("f(1).bin")));
+    // A source that is gone: nothing is claimed, nothing left behind.
+    EXPECT_EQ(ClaimFileName(temp_.File("new"), target), "");
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(FileExists(temp_.File("f(3).bin")));
+  }
+}
+
 TEST(AtomicFileDeathTest, CrashBeforeRenameLeavesOldContent) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const char* inherited = std::getenv("BRINDLE_TEST_CRASH_FILE");

@@ -43,6 +43,14 @@ TEST(FileNamesTest, MakeUniqueFileNameSkipsExistingFilesAndDirectories) {
 
   std::filesystem::create_symlink(dir.File("missing"), dir.File("link.txt"));
   EXPECT_EQ(MakeUniqueFileName(dir.File("link.txt"), nullptr), dir.File("link(1).txt"));
+
+  // A name of the longest length still gets a number that the file system
+  // takes: the stem gives way, the extension and whole characters stay.
+  const std::string longest = std::string(248, 'a') + "\xC3\xA9.gz";
+  WriteWholeFile(dir.File(longest), "x");
+  EXPECT_EQ(MakeUniqueFileName(dir.File(longest), nullptr), dir.File(std::string(248, 'a') + "(1).gz"));
+  EXPECT_EQ(NumberedFileName("/d/" + std::string(255, 'b'), 12), "/d/" + std::string(251, 'b') + "(12)");
+  EXPECT_EQ(NumberedFileName("/d/a.b/" + std::string(300, 'c'), 1).size(), 7u + 255u);
 }
 
 TEST(FileNamesTest, MakeUniqueFileNameHonoursNamesInUse) {

@@ -8,11 +8,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
 
 #include "core/event_loop.h"
+#include "core/file_names.h"
 #include "core/memory_registry.h"
 #include "core/settings.h"
 #include "platform/file_size_signal.h"
@@ -72,14 +74,17 @@ struct JoinResult {
   bool Called = false;
   bool Success = false;
   std::string Error;
+  std::string Final;  // the name the finished file got
   std::vector<int64_t> Progress;  // written, as reported
   int64_t Written = 0;
   int64_t Total = 0;
 };
 
-JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const std::string& target) {
+JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const std::string& target,
+                   bool replace = false) {
   JoinResult result;
   TCombineParts combine(base, size, target, &loop);
+  combine.Replace = replace;
   combine.OnProgress = [&](int64_t written, int64_t) { result.Progress.push_back(written); };
   combine.OnFilesCombined = [&](bool success, const std::string& error) {
     result.Called = true, result.Success = success, result.Error = error;
@@ -89,6 +94,7 @@ JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const
   while (!result.Called && std::chrono::steady_clock::now() < deadline) loop.RunOnce(100);
   result.Written = combine.Written();
   result.Total = combine.RemoteFSize();
+  result.Final = combine.LclFileName();
   return result;
 }
 
@@ -99,7 +105,9 @@ class CombinePartsTest : public ::testing::Test {
     SetRegistry(&registry_), SetPrompt(&prompt_), SetLauncher(&launcher_);
   }
   ~CombinePartsTest() override { SetLauncher(nullptr), SetPrompt(nullptr), SetRegistry(nullptr); }
-  JoinResult Join(int64_t size, const std::string& target) { return RunJoin(loop_, base_, size, target); }
+  JoinResult Join(int64_t size, const std::string& target, bool replace = false) {
+    return RunJoin(loop_, base_, size, target, replace);
+  }
   void RemoveFiles() {
     for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
       if (entry.is_regular_file()) std::filesystem::remove(entry.path());
@@ -114,37 +122,56 @@ class CombinePartsTest : public ::testing::Test {
   test::FakeLauncher launcher_;
 };
 
-// The finished file replaces an older one of that name, and the part files
-// are gone. A single part is renamed, not copied. Progress rises to the size
-// of the chain.
-TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFile) {
+// The finished file takes its name when the join ends, never replacing
+// anything there: an older file (or a directory) of that name makes it
+// "name(1).ext", unless the download was asked to replace it. A file there
+// with exactly the parts' bytes is a crashed join's result and is kept. The
+// part files are gone; a single part is renamed, not copied. Progress rises
+// to the size of the chain.
+TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFileClaimingItsName) {
+  enum class Older { File, SameBytes, Directory };
   struct Case {
     const char* Name;
     std::vector<PartRange> Parts;
     int64_t Size;
     std::string Target;
+    Older There = Older::File;
+    bool Replace = false;
   };
+  const std::string longest = std::string(251, 'a') + ".zip";
   const std::vector<Case> cases = {
       {"three parts", {{0, 100}, {100, 200}, {300, 300}}, 600, "file.zip"},
       {"many blocks", {{0, 300000}, {300000, 355360}}, 655360, "file.zip"},
       {"unknown size: until no next file", {{0, 100}, {100, 200}}, -1, "file.zip"},
-      {"longest file name", {{0, 100}, {100, 200}}, 300, std::string(251, 'a') + ".zip"},
+      {"longest file name", {{0, 100}, {100, 200}}, 300, longest},
       {"one part", {{0, 5000}}, 5000, "file.zip"},
       {"one part, unknown size", {{0, 5000}}, -1, "file.zip"},
+      {"replacing", {{0, 100}, {100, 200}}, 300, "file.zip", Older::File, true},
+      {"one part, replacing", {{0, 5000}}, 5000, "file.zip", Older::File, true},
+      {"a directory of that name", {{0, 100}, {100, 200}}, 300, "taken", Older::Directory},
+      {"one part, a directory of that name", {{0, 100}}, 100, "taken", Older::Directory},
+      {"crashed after placing", {{0, 100}, {100, 200}}, 300, "file.zip", Older::SameBytes},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     RemoveFiles();
+    std::filesystem::remove_all(dir_.File("taken"));
     const std::string target = dir_.File(c.Target);
     const std::string content = WriteParts(base_, c.Parts);
-    WriteWholeFile(target, "an older file");
+    if (c.There == Older::Directory) std::filesystem::create_directory(target);
+    else WriteWholeFile(target, c.There == Older::SameBytes ? content : "an older file");
     struct stat part{}, finished{};
     ASSERT_EQ(stat((base_ + ".0").c_str(), &part), 0);
-    const JoinResult result = Join(c.Size, target);
+    const JoinResult result = Join(c.Size, target, c.Replace);
     EXPECT_TRUE(result.Success) << result.Error;
-    EXPECT_EQ(Snapshot(dir_.Path()), (Files{{target, Digest(content)}}));
-    ASSERT_EQ(stat(target.c_str(), &finished), 0);
+    const bool numbered = c.There != Older::SameBytes && !c.Replace;
+    EXPECT_EQ(result.Final, numbered ? NumberedFileName(target, 1) : target);
+    Files expected{{result.Final, Digest(content)}};
+    if (numbered && c.There == Older::File) expected[target] = Digest("an older file");
+    EXPECT_EQ(Snapshot(dir_.Path()), expected);
+    ASSERT_EQ(stat(result.Final.c_str(), &finished), 0);
     EXPECT_EQ(finished.st_ino == part.st_ino, c.Parts.size() == 1);
+    if (c.There == Older::SameBytes) continue;
     const int64_t size = static_cast<int64_t>(content.size());
     EXPECT_TRUE(result.Written == size && result.Total == size) << result.Written << " " << result.Total;
     EXPECT_EQ(std::adjacent_find(result.Progress.begin(), result.Progress.end(), std::greater_equal<>()),
@@ -154,14 +181,17 @@ TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFile) {
   }
   EXPECT_TRUE(prompt_.messages.empty());
 
-  EXPECT_EQ(TCombineParts::JoinTempFileName("/d/file.zip"), "/d/file.zip.brindle-join.tmp");
-  const std::string longest = "/d/" + std::string(255, 'a');
-  EXPECT_EQ(TCombineParts::JoinTempFileName(longest).size(), 3u + 255u);
-  EXPECT_NE(TCombineParts::JoinTempFileName(longest), TCombineParts::JoinTempFileName(longest + "b"));
+  EXPECT_EQ(TCombineParts::JoinTempFileName("/d/file.zip", "/p/ABCD1234"), "/d/file.zip.ABCD1234.brindle-join.tmp");
+  const std::string longestPath = "/d/" + std::string(255, 'a');
+  EXPECT_EQ(TCombineParts::JoinTempFileName(longestPath, "/p/ABCD1234").size(), 3u + 255u);
+  EXPECT_NE(TCombineParts::JoinTempFileName(longestPath, "/p/ABCD1234"),
+            TCombineParts::JoinTempFileName(longestPath + "b", "/p/ABCD1234"));
 }
 
 // Whatever stops a join, the directory is left as it was: every part file
-// intact, no finished file, no temporary file.
+// intact, no finished file, no temporary file. A part file that is not one
+// of Brindle's own (a link, a FIFO, a second name of another file) is never
+// read.
 TEST_F(CombinePartsTest, FailedJoinKeepsEveryPartAndCreatesNothing) {
   struct Case {
     const char* Name;
@@ -169,26 +199,45 @@ TEST_F(CombinePartsTest, FailedJoinKeepsEveryPartAndCreatesNothing) {
     int64_t Size;
     std::string Target;   // in the directory; "" for none
     std::string Message;  // shown to the user, "<dir>" for the directory; "" for none
+    std::function<void(const std::string& part)> Spoil = {};  // done to the part at 100
   };
+  TempDir elsewhere;
+  const std::string outside = elsewhere.File("outside");
+  const std::string missing = ": No such file or directory";
   const std::vector<Case> cases = {
-      {"middle part missing", {{0, 100}, {300, 300}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.100"},
-      {"first part missing", {{100, 200}, {300, 300}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.0"},
+      {"middle part missing", {{0, 100}, {300, 300}}, 600, "file.zip", "Couldn't open <dir>/ABCD1234.100" + missing},
+      {"first part missing", {{100, 200}, {300, 300}}, 600, "file.zip", "Couldn't open <dir>/ABCD1234.0" + missing},
       {"last part overshoots", {{0, 100}, {100, 200}, {300, 301}}, 600, "file.zip", ""},
-      {"middle part overshoots", {{0, 100}, {100, 250}, {300, 300}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.350"},
-      {"chain short of the size", {{0, 100}, {100, 200}}, 600, "file.zip", "Couldn't open<dir>/ABCD1234.300"},
+      {"middle part overshoots", {{0, 100}, {100, 250}, {300, 300}}, 600, "file.zip",
+       "Couldn't open <dir>/ABCD1234.350" + missing},
+      {"chain short of the size", {{0, 100}, {100, 200}}, 600, "file.zip", "Couldn't open <dir>/ABCD1234.300" + missing},
       {"empty part in the chain", {{0, 100}, {100, 0}, {300, 300}}, 600, "file.zip", ""},
       {"empty first part of a known size", {{0, 0}}, 600, "file.zip", ""},
       {"no file name", {{0, 100}, {100, 200}}, 300, "", ""},
-      {"target directory missing", {{0, 100}, {100, 200}}, 300, "gone/file.zip", "Couldn't open<dir>/gone/file.zip"},
-      {"target is a directory", {{0, 100}, {100, 200}}, 300, "taken", "Couldn't open<dir>/taken"},
-      {"one part, target is a directory", {{0, 100}}, 100, "taken", "Couldn't open<dir>/taken"},
+      {"target directory missing", {{0, 100}, {100, 200}}, 300, "gone/file.zip",
+       "Couldn't open <dir>/gone/file.zip" + missing},
+      {"part is a link", {{0, 100}, {300, 300}}, 600, "file.zip",
+       "Couldn't open <dir>/ABCD1234.100: Too many levels of symbolic links",
+       [&](const std::string& part) {
+         WriteWholeFile(outside, std::string(200, 'x'));
+         std::filesystem::create_symlink(outside, part);
+       }},
+      {"part is a second name", {{0, 100}, {300, 300}}, 600, "file.zip",
+       "Couldn't open <dir>/ABCD1234.100: Too many links",
+       [&](const std::string& part) {
+         WriteWholeFile(outside, std::string(200, 'x'));
+         std::filesystem::create_hard_link(outside, part);
+       }},
+      {"part is a FIFO", {{0, 100}, {300, 300}}, 600, "file.zip",
+       "Couldn't open <dir>/ABCD1234.100: No such device or address",
+       [](const std::string& part) { ASSERT_EQ(mkfifo(part.c_str(), 0644), 0); }},
   };
-  std::filesystem::create_directory(dir_.File("taken"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     RemoveFiles();
     prompt_.messages.clear();
     WriteParts(base_, c.Parts);
+    if (c.Spoil) c.Spoil(base_ + ".100");
     const Files before = Snapshot(dir_.Path());
     const JoinResult result = Join(c.Size, c.Target.empty() ? "" : dir_.File(c.Target));
     ASSERT_TRUE(result.Called);
@@ -198,7 +247,9 @@ TEST_F(CombinePartsTest, FailedJoinKeepsEveryPartAndCreatesNothing) {
     std::string message = c.Message;
     if (const size_t at = message.find("<dir>"); at != std::string::npos) message.replace(at, 5, dir_.Path());
     EXPECT_EQ(prompt_.messages, message.empty() ? Words{} : Words{message});
+    std::filesystem::remove(base_ + ".100");
   }
+  EXPECT_EQ(ReadWholeFile(outside), std::string(200, 'x'));
   EXPECT_TRUE(launcher_.started.empty());
 }
 
@@ -214,7 +265,8 @@ TEST_F(CombinePartsTest, VirusScannerGetsProgramParametersAndFileAsSeparateArgum
   WriteParts(base_, {{0, 10}, {10, 20}});
   ASSERT_TRUE(Join(30, target).Success);
   ASSERT_FALSE(Join(30, target).Success);  // no file to scan
-  const Words expected = {"/opt/scan tool/scan", "--quiet", "-x", "a b", target};
+  // The file scanned is the one joined, under the name it could take.
+  const Words expected = {"/opt/scan tool/scan", "--quiet", "-x", "a b", NumberedFileName(target, 1)};
   EXPECT_EQ(launcher_.started, std::vector<Words>{expected});
 }
 

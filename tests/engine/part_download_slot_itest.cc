@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,16 +93,35 @@ TEST_P(PartDownloadSlotITest, FirstPartLearnsTheSizeAndFetchesTheWholeFile) {
   EXPECT_FALSE(slot->HadError() || mirror.ErrorCode);
 }
 
-TEST_P(PartDownloadSlotITest, ResizePartFileCutsBytesBeyondTheRange) {
+// What an earlier run (or anybody else) left at the part file's name: a
+// file longer than its range is cut to it; a link, a second name of another
+// file or a FIFO is not Brindle's part file and is replaced, never written
+// through, read or waited on.
+TEST_P(PartDownloadSlotITest, LeftoversAtThePartFileNameAreCutOrReplaced) {
+  test::TempDir elsewhere;
+  const std::string outside = elsewhere.File("outside");
+  const std::string users = "the user's own bytes";
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
+      {"longer than its range", [&](const std::string& part) { test::WriteWholeFile(part, Slice(1000, 6999)); }},
+      {"a link", [&](const std::string& part) { std::filesystem::create_symlink(outside, part); }},
+      {"a second name", [&](const std::string& part) { std::filesystem::create_hard_link(outside, part); }},
+      {"a FIFO", [](const std::string& part) { ASSERT_EQ(mkfifo(part.c_str(), 0644), 0); }},
+  };
   TFileMirror mirror(Url("/f.bin"));
-  auto slot = MakeSlot(1000, 4999);
-  // An earlier run left the part file longer than its range.
-  test::WriteWholeFile(slot->PartFileName(), Slice(1000, 6999));
-  Run(*slot, &mirror);
-  ASSERT_EQ(states_.back(), psDone) << slot->Status();
-  EXPECT_EQ(slot->TransferCount(), 4000);
-  slot->ResizePartFile();
-  EXPECT_EQ(test::ReadWholeFile(slot->PartFileName()), Slice(1000, 4999));
+  for (const auto& [name, leave] : cases) {
+    SCOPED_TRACE(name);
+    test::WriteWholeFile(outside, users);
+    auto slot = MakeSlot(1000, 4999);
+    std::filesystem::remove(slot->PartFileName());
+    leave(slot->PartFileName());
+    Run(*slot, &mirror);
+    ASSERT_EQ(states_.back(), psDone) << slot->Status();
+    EXPECT_EQ(slot->TransferCount(), 4000);
+    slot->ResizePartFile();
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(slot->PartFileName())));
+    EXPECT_EQ(test::ReadWholeFile(slot->PartFileName()), Slice(1000, 4999));
+    EXPECT_EQ(test::ReadWholeFile(outside), users);
+  }
 }
 
 TEST_P(PartDownloadSlotITest, HandedOverPartDownloaderFetchesTheNextRange) {

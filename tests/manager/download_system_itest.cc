@@ -241,6 +241,30 @@ TEST_F(DownloadSystemITest, FailedJoinLeavesPausedWithItsParts) {
   EXPECT_EQ(closes_, 0);
 }
 
+// The join claims the finished file's name when it ends: a file that took
+// the name meanwhile stays, the download gets the next free name and keeps
+// it in its record. Only a download asked to replace its file does so.
+TEST_F(DownloadSystemITest, TheJoinNeverReplacesAFileUnlessAskedAndKeepsTheNameItGot) {
+  MakeSystem();
+  test::WriteWholeFile(temp_.File("out1.bin"), "the user's file");
+  test::WriteWholeFile(temp_.File("out2.bin"), "the old version");
+  TLocalDownloadinfo* fresh = Add(1);
+  auto again = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f2.bin")), "", nullptr);
+  again->LocalFileName = temp_.File("out2.bin");
+  again->ReplaceFile = true;
+  TLocalDownloadinfo* replacing = system_->AddDownload(std::move(again), false);
+  ASSERT_TRUE(Run([this] { return done_ == 2; }));
+  EXPECT_EQ(test::ReadWholeFile(temp_.File("out1.bin")), "the user's file");
+  EXPECT_EQ(fresh->LocalFileName, temp_.File("out1(1).bin"));
+  EXPECT_TRUE(test::ReadWholeFile(fresh->LocalFileName) == Content(1));
+  EXPECT_EQ(replacing->LocalFileName, temp_.File("out2.bin"));
+  EXPECT_TRUE(test::ReadWholeFile(temp_.File("out2.bin")) == Content(2));
+  EXPECT_FALSE(replacing->ReplaceFile);
+  const TLocalDownloadinfo stored(nullptr, fresh->TempFileName, nullptr);
+  EXPECT_EQ(stored.LocalFileName, temp_.File("out1(1).bin"));
+  EXPECT_FALSE(TLocalDownloadinfo(nullptr, replacing->TempFileName, nullptr).ReplaceFile);
+}
+
 TEST_F(DownloadSystemITest, CompletionReleasesLaterAndThenRunsTheActions) {
   WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
   MakeSystem();

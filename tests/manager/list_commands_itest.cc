@@ -187,32 +187,29 @@ TEST_F(ListCommandsITest, ScheduleStopsAtTheFirstFinishedRow) {
   EXPECT_EQ(Status("d"), kStatusPaused);
 }
 
-TEST_F(ListCommandsITest, ReDownloadAsksBeforeReplacingAndReportsAFailedDeletion) {
+// Re-Download asks first and keeps the finished file until the new one is
+// whole: the download is marked to replace it at the join.
+TEST_F(ListCommandsITest, ReDownloadAsksAndKeepsTheFinishedFileUntilTheNewOneIsWhole) {
   Stored("done", kStatusDone);
   Stored("paused", kStatusPaused);
   MakeSystem();
   const std::string path = temp_.File("done");
-  commands_->SetRemoveFile([](const std::string&) { return false; });
+  prompt_.yes = false;
   Select({"done", "paused"});
   commands_->ReDownload();
-  EXPECT_EQ(prompt_.texts, (std::vector<std::string>{"Re-download and replace " + path + "?", "Couldn't delete " + path}));
+  EXPECT_EQ(prompt_.texts, (std::vector<std::string>{"Re-download and replace " + path + "?"}));
   EXPECT_EQ(Status("done"), kStatusDone);
   EXPECT_EQ(Find("done")->FileSize, 50000);
   EXPECT_FALSE(Runs("done"));
   EXPECT_TRUE(Runs("paused"));  // no finished file: nothing to ask
-
-  prompt_.texts.clear();
-  prompt_.yes = false;
-  commands_->SetRemoveFile({});
-  Select({"done"});
-  commands_->ReDownload();
-  EXPECT_EQ(prompt_.texts.size(), 1u);
-  EXPECT_TRUE(test::FileExists(path));
+  EXPECT_FALSE(Find("paused")->ReplaceFile);
 
   prompt_.yes = true;
+  Select({"done"});
   commands_->ReDownload();
-  EXPECT_FALSE(test::FileExists(path));
+  EXPECT_TRUE(test::FileExists(path));
   EXPECT_TRUE(Runs("done"));
+  EXPECT_TRUE(Find("done")->ReplaceFile);
   EXPECT_EQ(Find("done")->FileSize, 0);
   EXPECT_EQ(Find("done")->NumOfParts, -1);
 }

@@ -76,10 +76,12 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   record.SetValidators("http://h:80", {"\"abc\"", "Wed, 21 Oct 2015 07:28:00 GMT"});
   record.SetValidators("ftp://m:21", {"", "x\ny"});
   record.SpeedLimit = 250;
+  record.ReplaceFile = true;
   ASSERT_TRUE(record.Save());
-  // The newest key comes last, so an older program reads the rest as before.
+  // The newest keys come last, so an older program reads the rest as before.
   const std::string text = ReadWholeFile(Base() + ".dat");
   EXPECT_GT(text.find("SpeedLimit=250"), text.find("LastModified2="));
+  EXPECT_GT(text.find("ReplaceFile=1"), text.find("SpeedLimit=250"));
 
   category->SetName("TAB\tNAME");  // matched ignoring case
   const auto read = Read(&categories);
@@ -93,6 +95,7 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   EXPECT_EQ(read->Validators("ftp://m:21")->LastModified, "x\ny");
   EXPECT_EQ(read->Validators("http://h:80")->ETag, "\"abc\"");
   EXPECT_EQ(read->SpeedLimit, 250);
+  EXPECT_TRUE(read->ReplaceFile);
 }
 
 TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -163,8 +164,12 @@ struct TransferCase {
 class FtpTransferTest : public FtpClientTest, public ::testing::WithParamInterface<TransferCase> {};
 
 // The request ends only once both the data connection has closed and the
-// final reply has come, whichever comes first.
+// final reply has come, whichever comes first. A link at the local file's
+// name is replaced by the file, never written through.
 TEST_P(FtpTransferTest, EndsWhenBothDataAndFinalReplyAreIn) {
+  test::TempDir elsewhere;
+  test::WriteWholeFile(elsewhere.File("outside"), "the user's own bytes");
+  std::filesystem::create_symlink(elsewhere.File("outside"), client_->LocalFileName);
   client_->Passive = GetParam().passive;
   server_.PasvAddress = "192,0,2,7";  // a foreign address: the data goes to the server's own
   server_.ReplyBeforeClose = GetParam().replyBeforeClose;
@@ -185,6 +190,7 @@ TEST_P(FtpTransferTest, EndsWhenBothDataAndFinalReplyAreIn) {
   EXPECT_TRUE(std::regex_match(sent[0], std::regex(GetParam().passive ? "PASV" : "PORT 127,0,0,1,[0-9]+,[0-9]+")));
   EXPECT_EQ(sent[1], "RETR f.bin");
   EXPECT_EQ(client_->State(), TFtpState::ftpReady);
+  EXPECT_EQ(test::ReadWholeFile(elsewhere.File("outside")), "the user's own bytes");
 }
 
 INSTANTIATE_TEST_SUITE_P(All, FtpTransferTest,
