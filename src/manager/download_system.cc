@@ -424,7 +424,10 @@ void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {
     model_.RemoveFromStringGrid(record);
     record->DeleteDatFile();
     record->DeletePartFiles();
-    Disown(record);
+    std::unique_ptr<TLocalDownloadinfo> owned = Disown(record);
+    // A downloader released but not destroyed yet still refers to it.
+    for (const auto& forms : formsList_)
+      if (&forms->Downloader().LDI() == record) forms->KeptRecord = std::move(owned);
     RefreshList();
   } catch (...) {
     LogError("TDownloadSystem.DeleteDownload");
