@@ -117,6 +117,7 @@ class TCliRun {
   };
 
   void InstallSettings();
+  bool CheckTarget(const std::string& dir, int& exitStatus);
   bool ServeInstance(TInstanceLock& lock, int& exitStatus);
   TLocalDownloadinfo* FindUnfinished(const std::string& url, const std::string& dir, const std::string& name) const;
   // referer and cookie: what a browser would send with the request (from
@@ -355,6 +356,21 @@ void TCliRun::CountdownTick() {
   QuitWhenFinished();
 }
 
+// A folder that takes no files would fail only at the join, after every
+// byte was fetched; dir "" stands for the download folder of the settings.
+bool TCliRun::CheckTarget(const std::string& dir, int& exitStatus) {
+  const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
+  if (!EnsureDirectory(target)) {
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", target.c_str());
+  } else if (const int error = DirectoryWriteError(target)) {
+    std::fprintf(stderr, "brindle-cli: cannot write to %s: %s\n", target.c_str(), std::strerror(error));
+  } else {
+    return true;
+  }
+  exitStatus = kCliFailed;
+  return false;
+}
+
 bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
   THandOverRequest first;
   first.Structured = true;
@@ -400,8 +416,9 @@ int TCliRun::Run() {
   loop_ = std::make_unique<EventLoop>();
 
   int exitStatus = kCliAllDone;
+  const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
   TInstanceLock lock(ConfigDirectory());
-  if (ServeInstance(lock, exitStatus)) {
+  if (CheckTarget(dir, exitStatus) && ServeInstance(lock, exitStatus)) {
     InstallDefaultMirrorList();
     categories_ = std::make_unique<TCategoryList>();
     stats_ = std::make_unique<TServerStats>();
@@ -444,20 +461,14 @@ int TCliRun::Run() {
     ticker_->OnTimer = [this] { Tick(); };
     ticker_->SetEnabled(true);
 
-    const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
-    if (!dir.empty() && !EnsureDirectory(dir)) {
-      std::fprintf(stderr, "brindle-cli: cannot create %s\n", dir.c_str());
-      exitStatus = kCliFailed;
+    for (const std::string& url : options_.Urls) StartUrl(url, dir, options_.Output, options_.Split.value_or(0));
+    loop_->Run();
+    progress_.Clear();
+    if (interrupted_) {
+      exitStatus = kCliInterrupted;
     } else {
-      for (const std::string& url : options_.Urls) StartUrl(url, dir, options_.Output, options_.Split.value_or(0));
-      loop_->Run();
-      progress_.Clear();
-      if (interrupted_) {
-        exitStatus = kCliInterrupted;
-      } else {
-        for (const auto& entry : tracked_)
-          if (entry.second.Failed) exitStatus = kCliFailed;
-      }
+      for (const auto& entry : tracked_)
+        if (entry.second.Failed) exitStatus = kCliFailed;
     }
     ticker_.reset();
     countdownTimer_.reset();

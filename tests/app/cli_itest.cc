@@ -132,6 +132,22 @@ TEST_F(CliITest, DownloadFinishedBeforeItsRecordSaidDoneIsNotFetchedAgain) {
   EXPECT_NE(test::ReadWholeFile(home_.File("Partial Downloads/ABCD1234.dat")).find("Status=Done"), std::string::npos);
 }
 
+// Found before any request, also for the download folder of the settings
+// (no -d). Injected, since permissions stop nothing for root.
+TEST_F(CliITest, UnwritableFolderFailsBeforeAnyRequest) {
+  ServerThread server(content_);
+  for (const bool withDir : {true, false}) {
+    SCOPED_TRACE(withDir ? "-d" : "download folder");
+    std::vector<std::string> args = {server.Url("/f.bin")};
+    if (withDir) args.insert(args.begin(), {"-d", out_.Path()});
+    const Outcome outcome =
+        cli_.Run({args, {"XDG_DOWNLOAD_DIR=" + out_.Path(), "BRINDLE_FAIL_AT=write-check:" + out_.Path()}});
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Err, "brindle-cli: cannot write to " + out_.Path() + ": Read-only file system\n");
+    EXPECT_TRUE(server.TakeRequests().empty());
+  }
+}
+
 TEST_F(CliITest, TermSignalPausesLikeCtrlC) {
   ServerThread server(content_);
   server.StallAt(1000);
