@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,6 +80,13 @@ std::string WithoutTrailingSlash(std::string dir) {
   return dir;
 }
 
+// Whether the record's file is there at the record's size. A finished file
+// the user deleted or changed is fetched again.
+bool FileInPlace(const TLocalDownloadinfo& record) {
+  struct stat info {};
+  return stat(record.LocalFileName.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == record.FileSize;
+}
+
 // Messages go to the terminal; questions, which nobody can answer here, get
 // "no".
 class TCliPrompt final : public PromptPort {
@@ -117,8 +125,11 @@ class TCliRun {
   };
 
   void InstallSettings();
+  bool CheckTarget(const std::string& dir, int& exitStatus);
   bool ServeInstance(TInstanceLock& lock, int& exitStatus);
-  TLocalDownloadinfo* FindUnfinished(const std::string& url, const std::string& dir, const std::string& name) const;
+  // The record the same command made before: unfinished, or finished with
+  // its file in place.
+  TLocalDownloadinfo* FindEarlier(const std::string& url, const std::string& dir, const std::string& name) const;
   // referer and cookie: what a browser would send with the request (from
   // the browser host through the hand-over channel).
   void StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts,
@@ -183,15 +194,13 @@ void TCliRun::InstallSettings() {
   SetRegistry(overlay_.get());
 }
 
-TLocalDownloadinfo* TCliRun::FindUnfinished(const std::string& url, const std::string& dir,
-                                            const std::string& name) const {
+TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::string& dir,
+                                         const std::string& name) const {
   const TLDIList& list = system_->DownloadList();
   for (int i = 0; i < list.Count(); ++i) {
     TLocalDownloadinfo* record = list.Get(i);
-    // A download whose run ended between the join and the record's last
-    // save is the same download, finished: it is not fetched again.
-    const bool done = record->Status() == kStatusDone && !record->CompletedAtLoad;
-    if (record->Url->Url != url || done || record->LocalFileName.empty()) continue;
+    if (record->Url->Url != url || record->LocalFileName.empty()) continue;
+    if (record->Status() == kStatusDone && !FileInPlace(*record)) continue;
     if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
     if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
     if (system_->AssociatedDownloader(record)) continue;
@@ -202,9 +211,10 @@ TLocalDownloadinfo* TCliRun::FindUnfinished(const std::string& url, const std::s
 
 void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts,
                        const std::string& referer, const std::string& cookie) {
-  if (TLocalDownloadinfo* record = FindUnfinished(url, dir, name)) {
+  if (TLocalDownloadinfo* record = FindEarlier(url, dir, name)) {
     Track(record);
     if (record->Status() == kStatusDone) {
+      Say(NameOf(record->LocalFileName) + ": already done; to fetch it again, delete it or use -o");
       ReportDone(*record);
       return;
     }
@@ -355,6 +365,21 @@ void TCliRun::CountdownTick() {
   QuitWhenFinished();
 }
 
+// A folder that takes no files would fail only at the join, after every
+// byte was fetched; dir "" stands for the download folder of the settings.
+bool TCliRun::CheckTarget(const std::string& dir, int& exitStatus) {
+  const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
+  if (!EnsureDirectory(target)) {
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", target.c_str());
+  } else if (const int error = DirectoryWriteError(target)) {
+    std::fprintf(stderr, "brindle-cli: cannot write to %s: %s\n", target.c_str(), std::strerror(error));
+  } else {
+    return true;
+  }
+  exitStatus = kCliFailed;
+  return false;
+}
+
 bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
   THandOverRequest first;
   first.Structured = true;
@@ -400,8 +425,9 @@ int TCliRun::Run() {
   loop_ = std::make_unique<EventLoop>();
 
   int exitStatus = kCliAllDone;
+  const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
   TInstanceLock lock(ConfigDirectory());
-  if (ServeInstance(lock, exitStatus)) {
+  if (CheckTarget(dir, exitStatus) && ServeInstance(lock, exitStatus)) {
     InstallDefaultMirrorList();
     categories_ = std::make_unique<TCategoryList>();
     stats_ = std::make_unique<TServerStats>();
@@ -444,20 +470,14 @@ int TCliRun::Run() {
     ticker_->OnTimer = [this] { Tick(); };
     ticker_->SetEnabled(true);
 
-    const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
-    if (!dir.empty() && !EnsureDirectory(dir)) {
-      std::fprintf(stderr, "brindle-cli: cannot create %s\n", dir.c_str());
-      exitStatus = kCliFailed;
+    for (const std::string& url : options_.Urls) StartUrl(url, dir, options_.Output, options_.Split.value_or(0));
+    loop_->Run();
+    progress_.Clear();
+    if (interrupted_) {
+      exitStatus = kCliInterrupted;
     } else {
-      for (const std::string& url : options_.Urls) StartUrl(url, dir, options_.Output, options_.Split.value_or(0));
-      loop_->Run();
-      progress_.Clear();
-      if (interrupted_) {
-        exitStatus = kCliInterrupted;
-      } else {
-        for (const auto& entry : tracked_)
-          if (entry.second.Failed) exitStatus = kCliFailed;
-      }
+      for (const auto& entry : tracked_)
+        if (entry.second.Failed) exitStatus = kCliFailed;
     }
     ticker_.reset();
     countdownTimer_.reset();

@@ -13,4 +13,10 @@ namespace brindle {
 // call, so a forked child may set it. Elsewhere it does nothing.
 void CrashPoint(const char* name, std::string_view detail = {});
 
+// A named place where a test makes an operation fail that permissions would
+// fail elsewhere (tests run as root). In builds with the test hooks, true
+// each time BRINDLE_FAIL_AT names this point as "name" or "name:fragment",
+// matched as for CrashPoint. Elsewhere always false.
+bool FailPoint(const char* name, std::string_view detail = {});
+
 }  // namespace brindle

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/crash_point.h"
+
 namespace brindle {
 namespace {
 
@@ -139,6 +141,18 @@ bool EnsureDirectory(const std::string& path, mode_t mode) {
     if (::mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) return false;
   }
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int DirectoryWriteError(const std::string& dir) {
+  // Tests run as root, where permissions stop nothing: they ask for what a
+  // read-only mount answers.
+  if (FailPoint("write-check", dir)) return EROFS;
+  std::string path = dir + "/.brindle-write-check-XXXXXX";
+  const int fd = mkstemp(path.data());
+  if (fd < 0) return errno;
+  unlink(path.c_str());
+  close(fd);
+  return 0;
 }
 
 }  // namespace brindle

@@ -35,4 +35,8 @@ inline constexpr const char* kDefaultExtensionList =
 // umask). True when the directory exists afterwards.
 bool EnsureDirectory(const std::string& path, mode_t mode = 0755);
 
+// 0 when a file can be created in dir, else the errno that says why not:
+// a file of a fresh name is created there and removed at once.
+int DirectoryWriteError(const std::string& dir);
+
 }  // namespace brindle

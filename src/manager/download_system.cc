@@ -170,7 +170,6 @@ void TDownloadSystem::UpdateGridInfo() {
       if (record->Status() != kStatusDone && record->FileSize > 0 && !record->LocalFileName.empty() &&
           !PartFilesExist(record->TempFileName) && FileSizeOf(record->LocalFileName) == record->FileSize) {
         record->SetStatus(kStatusDone);
-        record->CompletedAtLoad = true;
         record->Save();
       }
       Adopt(std::move(record));

@@ -51,9 +51,6 @@ class TLocalDownloadinfo : public TDownloadRecord {
   std::string RecordText(std::string_view existingText) const;
 
   std::unique_ptr<TTimer> RetryTimer;  // while waiting to retry after an error
-  // Found finished at load: the program ended after the join had put the
-  // file in place but before the record said "Done". Not stored.
-  bool CompletedAtLoad = false;
   int RetryCountdown = 0;
   TCategory* Category = nullptr;  // not owned
   TDateTime Created = 0;

@@ -132,6 +132,58 @@ TEST_F(CliITest, DownloadFinishedBeforeItsRecordSaidDoneIsNotFetchedAgain) {
   EXPECT_NE(test::ReadWholeFile(home_.File("Partial Downloads/ABCD1234.dat")).find("Status=Done"), std::string::npos);
 }
 
+// The same command again reports the finished file and fetches nothing while
+// the file is there at its size; deleted or changed, the file is fetched
+// again without overwriting anything, and another -o name fetches a copy.
+TEST_F(CliITest, FinishedFileIsFetchedAgainOnlyWhenGoneChangedOrNamedOtherwise) {
+  ServerThread server(content_);
+  const std::string f = out_.File("f.bin");
+  struct Step {
+    std::string what;
+    std::vector<std::string> args;  // before the URL
+    std::string done;               // the path "Done" names
+    bool fetched;
+  };
+  const std::vector<Step> steps = {
+      {"first run", {}, f, true},
+      {"again", {}, f, false},
+      {"again with its name", {"-o", "f.bin"}, f, false},
+      {"deleted", {}, f, true},
+      {"changed", {}, out_.File("f(1).bin"), true},
+      {"another name", {"-o", "g.bin"}, out_.File("g.bin"), true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.what == "deleted") std::filesystem::remove(f);
+    if (step.what == "changed") test::WriteWholeFile(f, "edited");
+    std::vector<std::string> args = {"-q", "-d", out_.Path()};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    args.push_back(server.Url("/f.bin"));
+    const Outcome outcome = Cli(args);
+    ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Out, "Done " + step.done + "\n");
+    EXPECT_TRUE(test::ReadWholeFile(step.done) == content_);
+    EXPECT_EQ(server.TakeRequests().empty(), !step.fetched);
+  }
+  EXPECT_EQ(test::ReadWholeFile(f), "edited");
+}
+
+// Found before any request, also for the download folder of the settings
+// (no -d). Injected, since permissions stop nothing for root.
+TEST_F(CliITest, UnwritableFolderFailsBeforeAnyRequest) {
+  ServerThread server(content_);
+  for (const bool withDir : {true, false}) {
+    SCOPED_TRACE(withDir ? "-d" : "download folder");
+    std::vector<std::string> args = {server.Url("/f.bin")};
+    if (withDir) args.insert(args.begin(), {"-d", out_.Path()});
+    const Outcome outcome =
+        cli_.Run({args, {"XDG_DOWNLOAD_DIR=" + out_.Path(), "BRINDLE_FAIL_AT=write-check:" + out_.Path()}});
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_EQ(outcome.Err, "brindle-cli: cannot write to " + out_.Path() + ": Read-only file system\n");
+    EXPECT_TRUE(server.TakeRequests().empty());
+  }
+}
+
 TEST_F(CliITest, TermSignalPausesLikeCtrlC) {
   ServerThread server(content_);
   server.StallAt(1000);

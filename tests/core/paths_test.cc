@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "support/temp_dir.h"
@@ -86,6 +88,13 @@ TEST(EnsureDirectoryTest, CreatesParentsWithMode) {
   test::WriteWholeFile(temp.File("file"), "x");
   EXPECT_FALSE(EnsureDirectory(temp.File("file")));
   EXPECT_FALSE(EnsureDirectory(temp.File("file/sub")));
+}
+
+TEST(DirectoryWriteErrorTest, LeavesNothingBehindAndSaysWhy) {
+  test::TempDir temp;
+  EXPECT_EQ(DirectoryWriteError(temp.Path()), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(temp.Path()));
+  EXPECT_EQ(DirectoryWriteError(temp.File("missing")), ENOENT);
 }
 
 }  // namespace
