@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "app/cli_progress.h"
 #include "app/cli_registry_overlay.h"
@@ -22,6 +23,7 @@
 #include "core/power_port.h"
 #include "core/dial_up_port.h"
 #include "core/launcher_port.h"
+#include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
@@ -117,6 +119,7 @@ class TCliRun {
   int Run();
 
  private:
+  void ReportError(std::string_view routine, std::string_view text);
   struct TTracked {
     std::string Name;
     std::string LastStatus;
@@ -173,7 +176,19 @@ class TCliRun {
   std::string countdownText_;
   std::map<TLocalDownloadinfo*, TTracked> tracked_;
   bool interrupted_ = false;
+  const std::thread::id loopThread_ = std::this_thread::get_id();
 };
+
+// On the loop's thread the report goes above the live lines; a worker's
+// report (rare: its own reports are posted to the loop) straight out.
+void TCliRun::ReportError(std::string_view routine, std::string_view text) {
+  const std::string line = "brindle-cli: error in " + ErrorReportLine(routine, text);
+  if (std::this_thread::get_id() == loopThread_) {
+    progress_.PrintLine(line);
+  } else {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+}
 
 void TCliRun::InstallSettings() {
   hive_.Load(RegistryFile());
@@ -417,6 +432,7 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
 }
 
 int TCliRun::Run() {
+  SetErrorLogSink([this](std::string_view routine, std::string_view text) { ReportError(routine, text); });
   InstallSettings();
   SetPrompt(&prompt_);
   SetLauncher(&launcher_);
@@ -490,6 +506,7 @@ int TCliRun::Run() {
   SetLauncher(nullptr);
   SetPrompt(nullptr);
   SetRegistry(nullptr);
+  SetErrorLogSink({});
   return exitStatus;
 }
 

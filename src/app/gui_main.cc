@@ -14,10 +14,12 @@
 #include "core/dial_up_port.h"
 #include "core/event_loop.h"
 #include "core/launcher_port.h"
+#include "core/log_error.h"
 #include "core/paths.h"
 #include "core/power_port.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
+#include "core/trace.h"
 #include "core/version.h"
 #include "manager/mirror_list_file.h"
 #include "platform/broken_pipe_signal.h"
@@ -80,6 +82,13 @@ int main(int argc, char** argv) {
     }
   }
   const std::string firstArgument = urls.empty() ? "" : urls.front();
+  // A failure a routine caught is never silent: standard error, and the
+  // debug trace when it is open.
+  SetErrorLogSink([](std::string_view routine, std::string_view text) {
+    const std::string line = "Error in " + ErrorReportLine(routine, text);
+    std::fprintf(stderr, "brindle: %s\n", line.c_str());
+    Trace(line);
+  });
   // The session's end arrives through the engine's loop, so it ends the
   // program the way Exit does; blocked before any thread starts.
   sigset_t blockedSignals;

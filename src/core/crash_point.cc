@@ -6,6 +6,7 @@
 #include <atomic>
 #include <charconv>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #endif
 
@@ -45,8 +46,13 @@ bool FailPoint(const char* name, std::string_view detail) {
   const char* value = std::getenv("BRINDLE_FAIL_AT");
   return value && *value && Names(value, name, detail);
 }
+
+void ThrowPoint(const char* name) {
+  if (FailPoint(name)) throw std::runtime_error(std::string("failure injected at ") + name);
+}
 #else
 void CrashPoint(const char*, std::string_view) {}
+void ThrowPoint(const char*) {}
 bool FailPoint(const char*, std::string_view) { return false; }
 #endif
 

@@ -19,4 +19,9 @@ void CrashPoint(const char* name, std::string_view detail = {});
 // matched as for CrashPoint. Elsewhere always false.
 bool FailPoint(const char* name, std::string_view detail = {});
 
+// A named place where a test makes a routine throw, to see the failure
+// caught and reported: throws std::runtime_error("failure injected at
+// <name>") when FailPoint(name) holds.
+void ThrowPoint(const char* name);
+
 }  // namespace brindle

@@ -479,7 +479,7 @@ void EventLoop::Quit() {
 
 void EventLoop::Run() {
   if (dispatching_) {
-    LogError("EventLoop::RunOnce");
+    LogError("EventLoop::RunOnce", "called from inside a handler");
     return;
   }
   while (!quit_.exchange(false, std::memory_order_acq_rel)) RunOnce(-1);
@@ -487,7 +487,7 @@ void EventLoop::Run() {
 
 bool EventLoop::RunOnce(int64_t maxWaitMs) {
   if (dispatching_) {
-    LogError("EventLoop::RunOnce");
+    LogError("EventLoop::RunOnce", "called from inside a handler");
     return false;
   }
   struct DispatchGuard {

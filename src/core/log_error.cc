@@ -1,7 +1,10 @@
 #include "core/log_error.h"
 
+#include <exception>
 #include <mutex>
 #include <utility>
+
+#include "core/event_loop.h"
 
 namespace brindle {
 
@@ -20,18 +23,36 @@ ErrorLogSink& Sink() {
   return sink;
 }
 
+thread_local bool inSink = false;
+
 }  // namespace
 
-void LogError(std::string_view routine) {
+std::string CurrentExceptionText() {
+  const std::exception_ptr current = std::current_exception();
+  if (!current) return "";
+  try {
+    std::rethrow_exception(current);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+void LogError(std::string_view routine, std::string_view text) {
+  const std::string exceptionText = text.empty() ? CurrentExceptionText() : std::string();
   std::lock_guard<std::recursive_mutex> lock(SinkMutex());
   ErrorLogSink& sink = Sink();
-  if (!sink) return;
+  // A sink that fails and reports would call itself for ever.
+  if (!sink || inSink) return;
+  inSink = true;
   // Reporting happens at a boundary that has just caught a failure: a
   // failing sink must not throw past it.
   try {
-    sink(routine);
+    sink(routine, text.empty() ? std::string_view(exceptionText) : text);
   } catch (...) {
   }
+  inSink = false;
 }
 
 void SetErrorLogSink(ErrorLogSink sink) {
@@ -41,6 +62,21 @@ void SetErrorLogSink(ErrorLogSink sink) {
     old = std::exchange(Sink(), std::move(sink));
   }
   // The old sink's captures die outside the lock.
+}
+
+void PostErrorReport(EventLoop& loop, std::string_view routine) {
+  std::string text = CurrentExceptionText();
+  try {
+    loop.Post([name = std::string(routine), text] { LogError(name, text); });
+  } catch (...) {
+    LogError(routine, text);
+  }
+}
+
+std::string ErrorReportLine(std::string_view routine, std::string_view text) {
+  std::string line(routine);
+  if (!text.empty()) line.append(": ").append(text);
+  return line;
 }
 
 }  // namespace brindle

@@ -149,7 +149,7 @@ class TCombineParts::Worker {
     try {
       outcome = Run();
     } catch (...) {
-      LogError("TCombineParts.Execute");
+      PostErrorReport(*loop_, "TCombineParts.Execute");
       outcome = Outcome{};
       outcome.Error = "Combining the parts failed";
     }
@@ -159,7 +159,7 @@ class TCombineParts::Worker {
         if (!shared->Cancelled) owner->Finish(outcome);
       });
     } catch (...) {
-      LogError("TCombineParts.Execute");
+      PostErrorReport(*loop_, "TCombineParts.Execute");
     }
   }
 
@@ -496,7 +496,7 @@ void TCombineParts::StartVirusScanner() const {
   // Parameters that do not split (an unclosed quote) would scan with
   // arguments the user did not mean.
   if (words.empty() && parameters.find_first_not_of(" \t\n") != std::string::npos) {
-    LogError("TCombineParts.OnTerminateProc");
+    LogError("TCombineParts.OnTerminateProc", "the virus scanner's parameters do not split: " + parameters);
     return;
   }
   argv.insert(argv.end(), words.begin(), words.end());

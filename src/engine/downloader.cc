@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -40,7 +41,7 @@ void CreatePartFile(const std::string& path) {
   if (fd >= 0) {
     close(fd);
   } else {
-    LogError("Couldn't open part file.");
+    LogError("Couldn't open part file.", path + ": " + std::strerror(errno));
   }
 }
 

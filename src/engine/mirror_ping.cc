@@ -50,17 +50,27 @@ TMirrorPing::TMirrorPing(TFileMirror* theMirror, EventLoop& loop, TPingFunction 
   };
   try {
     std::thread([shared = shared_, host, ping = std::move(ping), deliver] {
+      // Reports go to the loop while its owner lives; the loop may be gone
+      // after that.
+      const auto report = [&shared] {
+        std::lock_guard<std::mutex> lock(shared->Mutex);
+        if (shared->Cancelled) {
+          LogError("TMirrorPing.Execute");
+        } else {
+          PostErrorReport(*shared->Loop, "TMirrorPing.Execute");
+        }
+      };
       TPingOutcome outcome;
       try {
         outcome = ping(host, kTimeOut, kTTL);
       } catch (...) {
-        LogError("TMirrorPing.Execute");
+        report();
         outcome = TPingOutcome{};
       }
       try {
         deliver(shared, outcome);
       } catch (...) {
-        LogError("TMirrorPing.Execute");
+        report();
       }
     }).detach();
   } catch (...) {

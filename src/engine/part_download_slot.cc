@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <cmath>
 #include <stdexcept>
@@ -157,7 +158,7 @@ void TPartDownloadSlot::ResizePartFile() {
     const int64_t length = std::max<int64_t>(0, RangeLength());
     // Only ever cut: zeros added to a short part file would pass for data.
     if (FileSizeOf(partFileName_) > length && !TruncateOwnedFile(partFileName_, length))
-      LogError("TPartDownloadSlot.ResizePartFile");
+      LogError("TPartDownloadSlot.ResizePartFile", partFileName_ + ": " + std::strerror(errno));
   } catch (...) {
     LogError("TPartDownloadSlot.ResizePartFile");
   }

@@ -35,7 +35,7 @@ void TTransferSpeed::Update(int64_t currentTransferCount) {
     }
     const int64_t ms = samples_.back().TimeMs() - samples_.front().TimeMs();
     if (ms <= 0) {
-      LogError("TTransferSpeed.Update");
+      LogError("TTransferSpeed.Update", "two samples at the same moment");
       return;
     }
     // A count that went down (a part refilled from its first byte) is no
@@ -52,7 +52,7 @@ std::string TTransferSpeed::TimeLeft(int64_t bytesLeft) const {
     if (samples_.size() < 2 || bytesLeft <= 0) return "N/A";
     const int64_t ms = samples_.back().TimeMs() - samples_.front().TimeMs();
     if (ms <= 0) {
-      LogError("TTransferSpeed.TimeLeft");
+      LogError("TTransferSpeed.TimeLeft", "two samples at the same moment");
       return "";
     }
     const int64_t bytes = samples_.back().Count() - samples_.front().Count();

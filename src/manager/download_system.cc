@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "core/crash_point.h"
 #include "core/date_folder.h"
 #include "core/date_time.h"
 #include "core/event_loop.h"
@@ -613,6 +614,7 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
 
 void TDownloadSystem::DownloaderStartDownload(TDownloader& downloader) {
   try {
+    ThrowPoint("start-download");
     RecordOf(downloader).Save();
     if (ReadBool(kOptionsSection, "ShowDownloadWindow", true)) ShowDownloadForm(downloader);
   } catch (...) {

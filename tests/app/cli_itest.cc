@@ -87,6 +87,18 @@ TEST_F(CliITest, FourPartDownloadIsByteIdentical) {
   EXPECT_TRUE(PartFiles().empty());
 }
 
+// A failure a routine catches is never silent: its routine and text go to
+// standard error, quiet or not, and the download goes on.
+TEST_F(CliITest, CaughtFailureIsReportedOnStandardErrorAndTheDownloadGoesOn) {
+  ServerThread server(content_);
+  const Outcome outcome =
+      cli_.Run({{"-q", "-d", out_.Path(), server.Url("/f.bin")}, {"BRINDLE_FAIL_AT=start-download"}});
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  EXPECT_EQ(outcome.Err,
+            "brindle-cli: error in TDownloadSystem.OnStartDownload: failure injected at start-download\n");
+  EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
+}
+
 TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
   ServerThread server(content_);
   server.StallAt(100000);

@@ -112,6 +112,8 @@ struct Expect {
 };
 
 void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& expect) {
+  // A failure some routine caught and reported is a fault whatever the end.
+  EXPECT_EQ(outcome.Err.find("brindle-cli: error in"), std::string::npos) << outcome.Err;
   if (expect.Failure.empty()) {
     ASSERT_EQ(outcome.Status, 0) << outcome.Err;
     EXPECT_EQ(outcome.Out, "Done " + profile.Target() + "\n");

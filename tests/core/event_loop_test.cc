@@ -21,6 +21,7 @@
 #include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "support/manual_clock.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
@@ -57,11 +58,7 @@ const std::string kLongText = "a capture that lives on the heap, not in the smal
 
 class EventLoopTest : public ::testing::Test {
  protected:
-  EventLoopTest() {
-    clock.Attach(loop);
-    SetErrorLogSink([this](std::string_view name) { errors.emplace_back(name); });
-  }
-  ~EventLoopTest() override { SetErrorLogSink({}); }
+  EventLoopTest() { clock.Attach(loop); }
   int64_t Elapsed() const { return clock.MonotonicMs() - start; }
   EventLoop::WatchId Watch(const Pipe& pipe, std::function<void(unsigned)> fn, const char* name = "watch") {
     return loop.AddWatch(pipe.fds[0], EventLoop::kReadable, std::move(fn), name);
@@ -70,7 +67,6 @@ class EventLoopTest : public ::testing::Test {
   ManualClock clock;
   EventLoop loop{clock};
   const int64_t start = clock.MonotonicMs();
-  std::vector<std::string> errors;
 };
 
 TEST_F(EventLoopTest, TimersRunInDeadlineThenCreationOrderAndPeriodicSkipsMissedTicks) {
@@ -304,6 +300,7 @@ TEST(EventLoopLifetime, PendingObjectsAndCallbacksDieSafelyWithTheLoop) {
 }
 
 TEST_F(EventLoopTest, ThrowingHandlersAreReportedByNameAndTheLoopGoesOn) {
+  test::ErrorReports errors;
   Pipe pipe(true);
   int reads = 0, ticks = 0, later = 0;
   Watch(pipe, [&](unsigned) { throw std::runtime_error(std::to_string(++reads)); }, "PipeReader");
@@ -318,8 +315,9 @@ TEST_F(EventLoopTest, ThrowingHandlersAreReportedByNameAndTheLoopGoesOn) {
   loop.Post([&] { ++later; });
   clock.SetMonotonicMs(start + 10);
   EXPECT_TRUE(loop.RunOnce(0));
-  EXPECT_THAT(errors, ElementsAre("PipeReader", "Ticker", "EventLoop::Post", "EventLoop::DeleteLater",
-                                  "EventLoop::RunOnce"));
+  // Each with its routine and the exception's own text.
+  EXPECT_THAT(errors.Lines(), ElementsAre("PipeReader: 1", "Ticker: unknown exception", "EventLoop::Post: posted",
+                                  "EventLoop::DeleteLater: dtor", "EventLoop::RunOnce: called from inside a handler"));
   EXPECT_FALSE(nested);
   EXPECT_EQ(later, 1);
   clock.SetMonotonicMs(start + 20);

@@ -8,6 +8,7 @@
 
 #include "core/log_error.h"
 #include "core/memory_registry.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
@@ -114,16 +115,15 @@ class ThrowingStore : public RegistryStore {
 
 TEST(SettingsFailureTest, FailuresGiveDefaultsAndAreLogged) {
   ThrowingStore store;
-  std::vector<std::string> logged;
-  SetErrorLogSink([&](std::string_view routine) { logged.emplace_back(routine); });
+  test::ErrorReports reports;
   SetRegistry(&store);
   EXPECT_EQ(ReadInteger("Options", "SplitParts", 4), 4);
   EXPECT_EQ(ReadString("Options", "Date1", "Month"), "Month");
   WriteBool("Options", "Flag", true);
   EXPECT_FALSE(UseProxySettings());
   SetRegistry(nullptr);
-  SetErrorLogSink({});
-  EXPECT_EQ(logged, (std::vector<std::string>{"ReadInteger", "ReadString", "WriteBool", "UseProxySettings"}));
+  EXPECT_EQ(reports.Lines(), (std::vector<std::string>{"ReadInteger: broken", "ReadString: broken", "WriteBool: broken",
+                                                       "UseProxySettings: broken"}));
   // Without an installed store the in-memory one serves.
   WriteInteger("SettingsFailureTest", "Value", 12);
   EXPECT_EQ(ReadInteger("SettingsFailureTest", "Value", 0), 12);

@@ -12,6 +12,7 @@
 
 #include "core/log_error.h"
 #include "support/manual_clock.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
@@ -114,15 +115,14 @@ TEST_F(TTimerTest, OnTimerMayDestroyItsOwnTimerAndAnotherDueInTheSameTick) {
 }
 
 TEST_F(TTimerTest, ThrowingHandlerIsReportedAndTheTimerKeepsRunning) {
-  std::vector<std::string> names;
-  SetErrorLogSink([&](std::string_view name) { names.emplace_back(name); });
+  test::ErrorReports reports;
   TTimer timer;
   timer.SetInterval(100);
   timer.OnTimer = [&] { throw std::runtime_error("tick failed"); };
   timer.SetEnabled(true);
   clock.Advance(300);
-  SetErrorLogSink({});
-  EXPECT_THAT(names, ElementsAre("TTimer.OnTimer", "TTimer.OnTimer", "TTimer.OnTimer"));
+  EXPECT_THAT(reports.Lines(), ElementsAre("TTimer.OnTimer: tick failed", "TTimer.OnTimer: tick failed",
+                                           "TTimer.OnTimer: tick failed"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/log_error.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
@@ -34,14 +35,12 @@ TEST(TraceTest, SinkMayReplaceItselfAndMayThrow) {
     seen.push_back(line);
     SetTraceSink([](const std::string&) { throw std::runtime_error("sink failed"); });
   });
-  std::vector<std::string> errors;
-  SetErrorLogSink([&](std::string_view routine) { errors.emplace_back(routine); });
+  test::ErrorReports reports;
   Trace("first");
   Trace("second");
-  SetErrorLogSink(nullptr);
   SetTraceSink(nullptr);
   EXPECT_EQ(seen, std::vector<std::string>{"first"});
-  EXPECT_EQ(errors, std::vector<std::string>{"Trace"});
+  EXPECT_EQ(reports.Lines(), std::vector<std::string>{"Trace: sink failed"});
 }
 
 }  // namespace

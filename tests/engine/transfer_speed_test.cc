@@ -7,19 +7,15 @@
 
 #include "core/log_error.h"
 #include "support/manual_clock.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
 
 class TransferSpeedTest : public ::testing::Test {
  protected:
-  TransferSpeedTest() {
-    SetErrorLogSink([this](std::string_view routine) { errors_.emplace_back(routine); });
-  }
-  ~TransferSpeedTest() override { SetErrorLogSink(nullptr); }
-
   test::ManualClock clock_;
-  std::vector<std::string> errors_;
+  test::ErrorReports errors_;
 };
 
 TEST_F(TransferSpeedTest, RateNeedsTwoSamplesAndHasOneDecimal) {
@@ -67,7 +63,7 @@ TEST_F(TransferSpeedTest, ZeroElapsedTimeKeepsTheRateAndGivesEmptyTimeLeft) {
   speed.Update(5000);
   EXPECT_EQ(speed.TransferRate(), "N/A");
   EXPECT_EQ(speed.TimeLeft(100), "");
-  EXPECT_EQ(errors_, (std::vector<std::string>{"TTransferSpeed.Update", "TTransferSpeed.TimeLeft"}));
+  EXPECT_EQ(errors_.Routines(), (std::vector<std::string>{"TTransferSpeed.Update", "TTransferSpeed.TimeLeft"}));
 
   TTransferSpeed window(4, clock_);  // two samples at most
   window.Update(0);

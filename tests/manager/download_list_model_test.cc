@@ -14,6 +14,7 @@
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
 #include "support/manager_test.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
@@ -238,8 +239,10 @@ TEST_F(DownloadListModelTest, PopulateBindsDownloadersSortsAndNotifiesOnce) {
     ++rowsChanged;
     throw std::runtime_error("the view's fault");  // must not escape the model
   };
+  test::ErrorReports reports;
   Populate(z, &progress_);
   EXPECT_EQ(rowsChanged, 1);
+  EXPECT_EQ(reports.Lines(), std::vector<std::string>{"TDownloadListModel.OnRowsChanged: the view's fault"});
   EXPECT_EQ(Column(kColumnFileName), (std::vector<std::string>{"y", "z"}));
   EXPECT_EQ(model_->Downloader(1), &progress_);
   EXPECT_EQ(model_->Downloader(0), nullptr);

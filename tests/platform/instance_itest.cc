@@ -23,6 +23,7 @@
 #include "platform/instance_lock.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
+#include "support/error_reports.h"
 
 namespace brindle {
 namespace {
@@ -195,7 +196,9 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
   server.OnHandOver = nullptr;
   EXPECT_EQ(WhileLoopRuns(loop, [&] { return HandOver(server.SocketPath(), Text("x"), 5000); }), 1);
   server.OnHandOver = [](const THandOverRequest&) -> int { throw std::runtime_error("handler"); };
+  test::ErrorReports reports;
   EXPECT_EQ(WhileLoopRuns(loop, [&] { return HandOver(server.SocketPath(), Text("x"), 5000); }), 1);
+  EXPECT_EQ(reports.Lines(), std::vector<std::string>{"THandOverServer.OnHandOver: handler"});
 }
 
 TEST_F(InstanceTest, SecondStartHandsOverOrContinuesOnAnswerZero) {
