@@ -511,12 +511,7 @@ void TDownloadSystem::PopulateGrid(const TLDIList& records) {
   });
 }
 
-void TDownloadSystem::RefreshList() {
-  const TLDIList selected = model_.GetSelectedFromStringGrid();
-  const int current = model_.CurrentRow();
-  PopulateGrid(filter_());
-  if (current >= 0 && model_.RowCount() > 0) model_.SelectInStringGrid(selected, current);
-}
+void TDownloadSystem::RefreshList() { PopulateGrid(filter_()); }
 
 void TDownloadSystem::ShowAll() {
   filter_ = [this] { return ShowAllRecords(downloadList_); };

@@ -103,8 +103,8 @@ class TDownloadSystem {
   void ShowCategory(const std::string& name);
   void ShowAllCategory();
   void ShowHistory(const std::string& period);
-  // Refills the list through the filter in force, keeping the selected
-  // records selected (nothing when there is no current row).
+  // Refills the list through the filter in force; the selected records
+  // stay selected.
   void RefreshList();
 
   // Sum of the sizes of basePath + ".*" except record files.

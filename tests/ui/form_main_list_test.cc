@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QHeaderView>
 #include <QPainter>
@@ -81,11 +82,35 @@ class FormMainListTest : public test::MainWindowTest {
       }
     ADD_FAILURE() << name.toStdString();
   }
-  static std::string StatusOf(const TForm_Main& form, const std::string& name) {
+  static TLocalDownloadinfo* RecordOf(const TForm_Main& form, const std::string& name) {
     const TLDIList& records = form.DownloadSystem().DownloadList();
     for (int i = 0; i < records.Count(); ++i)
-      if (records.Get(i)->LocalFileName.ends_with("/" + name)) return records.Get(i)->Status();
-    return "gone";
+      if (records.Get(i)->LocalFileName.ends_with("/" + name)) return records.Get(i);
+    return nullptr;
+  }
+  static std::string StatusOf(const TForm_Main& form, const std::string& name) {
+    return RecordOf(form, name) ? RecordOf(form, name)->Status() : "gone";
+  }
+  // The rows the view highlights, then "|" and the rows the list commands
+  // act on: file names, sorted.
+  static std::string Selection(const TForm_Main& form) {
+    QStringList shown;
+    for (const QModelIndex& index : Grid(form)->selectionModel()->selectedRows(kColumnFileName))
+      shown << index.data().toString();
+    QStringList acted;
+    const TLDIList records = form.TableModel().List().GetSelectedFromStringGrid();
+    for (int i = 0; i < records.Count(); ++i)
+      acted << QString::fromStdString(records.Get(i)->LocalFileName).section('/', -1);
+    shown.sort();
+    acted.sort();
+    return (shown.join(",") + "|" + acted.join(",")).toStdString();
+  }
+  // Answers the open question of the main window.
+  static void Answer(const TForm_Main& form, QMessageBox::StandardButton button) {
+    auto* box = form.findChild<QMessageBox*>("MessageDialog");
+    ASSERT_NE(box, nullptr);
+    box->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 };
 
@@ -186,6 +211,40 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   properties->findChild<QPushButton*>("Button_OK")->click();
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->SpeedLimit, 300);
+}
+
+// What the list shows highlighted is what Delete and Resume act on, also
+// after a new download or a pause refilled the list and moved the rows.
+TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefills) {
+  Stored("b.bin", kStatusPaused);
+  Stored("c.bin", kStatusPaused);
+  Stored("d.bin", kStatusDone);
+  auto form = NewForm();
+  TDownloadSystem& system = form->DownloadSystem();
+  SelectRow(*form, "c.bin");
+  // The new row sorts first: the current row's place now holds b.bin.
+  ASSERT_TRUE(form->AddDownloadFromUrl("http://127.0.0.1:9/a.bin", true));
+  EXPECT_EQ(Selection(*form), "c.bin|c.bin");
+  system.PauseDownload(RecordOf(*form, "a.bin"));
+  EXPECT_EQ(Selection(*form), "c.bin|c.bin");
+  form->findChild<QAction*>("Resume1")->trigger();
+  EXPECT_NE(system.AssociatedDownloader(RecordOf(*form, "c.bin")), nullptr);
+  EXPECT_EQ(StatusOf(*form, "a.bin"), kStatusPaused);
+  EXPECT_EQ(StatusOf(*form, "b.bin"), kStatusPaused);
+  system.PauseDownload(RecordOf(*form, "c.bin"));
+  EXPECT_EQ(Selection(*form), "c.bin|c.bin");
+  form->findChild<QAction*>("Delete1")->trigger();
+  Answer(*form, QMessageBox::Yes);
+  EXPECT_EQ(Rows(*form), "a.bin,b.bin,d.bin");
+  EXPECT_EQ(Selection(*form), "|");
+
+  // The rows Clear All Done and Errenous chose are shown while it asks.
+  RecordOf(*form, "b.bin")->SetStatus(kStatusFileNotFound);
+  system.RefreshList();
+  form->findChild<QAction*>("ClearAllDoneandErrenous1")->trigger();
+  EXPECT_EQ(Selection(*form), "b.bin,d.bin|b.bin,d.bin");
+  Answer(*form, QMessageBox::Yes);
+  EXPECT_EQ(Rows(*form), "a.bin");
 }
 
 TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {
