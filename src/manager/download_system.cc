@@ -209,7 +209,7 @@ TLocalDownloadinfo* TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadi
 
 void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, int splitParts) {
   try {
-    if (!record || AssociatedDownloader(record)) return;
+    if (!record || exiting_ || AssociatedDownloader(record)) return;
     record->RetryTimer.reset();
     record->Save();
 
@@ -403,12 +403,25 @@ void TDownloadSystem::PauseAll() {
         UpdateGridRow(record);
       }
     }
-    const std::vector<TDownloader*> running = activeList_;
-    for (TDownloader* d : running)
-      if (IsActive(*d)) d->Pause();
+    PauseRunning();
   } catch (...) {
     LogError("TDownloadSystem.PauseAll");
   }
+}
+
+void TDownloadSystem::PauseForExit() {
+  try {
+    exiting_ = true;
+    PauseRunning();
+  } catch (...) {
+    LogError("TDownloadSystem.PauseForExit");
+  }
+}
+
+void TDownloadSystem::PauseRunning() {
+  const std::vector<TDownloader*> running = activeList_;
+  for (TDownloader* d : running)
+    if (IsActive(*d)) d->Pause();
 }
 
 void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {

@@ -1133,8 +1133,9 @@ void TForm_Main::Terminate() {
   terminating_ = true;
   Guarded("TForm_Main.Terminate", [this] {
     DoBeforeTerminate();
-    // Running downloads stop with their records saved, to resume next time.
-    system_->PauseAll();
+    // Running downloads stop with their records saved, to resume next time;
+    // scheduled and queued ones stay so.
+    system_->PauseForExit();
   });
   if (tray_) tray_->Hide();
   hide();
