@@ -1,6 +1,7 @@
 #include "core/atomic_file.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,6 +81,17 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
   if (Injected("rename", path) || ::rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
   SyncDirectory(DirectoryOf(path));
   return true;
+}
+
+int DirectoryWriteError(const std::string& dir) {
+  if (Injected("probe", dir)) return errno;
+  // A hidden name, so that a file manager showing the folder hardly sees it.
+  std::string probe = (dir.empty() ? std::string(".") : dir) + "/.brindle-probe-XXXXXX";
+  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return 0;
 }
 
 }  // namespace brindle

@@ -17,10 +17,15 @@ namespace brindle {
 // errno tells why and the result is false.
 bool WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode = 0644);
 
+// Whether new files can be made in dir, found by creating a temporary file
+// there and removing it again: 0 when they can, else the errno of the
+// failure.
+int DirectoryWriteError(const std::string& dir);
+
 // Fault injection for tests: the hook is called with the destination path
 // before each step of WriteFileAtomically ("open", "write", "fsync",
-// "rename"); a non-zero result fails that step with that errno. An empty hook
-// removes it.
+// "rename"), and with the directory before DirectoryWriteError ("probe"); a
+// non-zero result fails that step with that errno. An empty hook removes it.
 using FileFaultHook = std::function<int(std::string_view step, const std::string& path)>;
 void SetFileFaultHook(FileFaultHook hook);
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 #include "support/temp_dir.h"
@@ -34,6 +35,12 @@ TEST_F(AtomicFileTest, ReplacesContentAndLeavesNoTemporaryFile) {
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(AtomicFileTest, DirectoryWriteTestLeavesNothingBehindAndTellsWhyItFailed) {
+  EXPECT_EQ(DirectoryWriteError(temp_.Path()), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(temp_.Path()));
+  EXPECT_EQ(DirectoryWriteError(temp_.File("missing")), ENOENT);
 }
 
 TEST_F(AtomicFileTest, FailureAtAnyStepKeepsOldFile) {

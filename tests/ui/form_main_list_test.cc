@@ -15,12 +15,15 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <cstring>
 #include <memory>
 #include <string>
 
+#include "core/atomic_file.h"
 #include "core/event_loop.h"
 #include "core/launcher_port.h"
 #include "core/status_texts.h"
+#include "manager/download_file_info.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
@@ -208,7 +211,27 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   auto* speedLimit = properties->findChild<QSpinBox*>("SpinEdit_SpeedLimit");
   EXPECT_EQ(speedLimit->text(), "Unlimited");
   speedLimit->setValue(300);
-  properties->findChild<QPushButton*>("Button_OK")->click();
+  // OK first checks the folder, as "Save as..." does; refused, the window stays.
+  auto* saveTo = properties->findChild<QLineEdit*>("Edit_SaveTo");
+  auto* ok = properties->findChild<QPushButton*>("Button_OK");
+  saveTo->setText(QString::fromStdString(temp_.File("new/paused.bin")));
+  ok->click();
+  auto* box = properties->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CreateQuestion(temp_.File("new")));
+  box->button(QMessageBox::No)->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  saveTo->setText(QString::fromStdString(temp_.File("paused.bin")));
+  SetFileFaultHook([](std::string_view step, const std::string&) { return step == "probe" ? EROFS : 0; });
+  ok->click();
+  SetFileFaultHook({});
+  box = properties->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CannotWriteDirectory(temp_.Path(), std::strerror(EROFS)));
+  box->button(QMessageBox::Ok)->click();
+  EXPECT_TRUE(properties->isVisible());
+  ok->click();
+  EXPECT_FALSE(properties->isVisible());
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->SpeedLimit, 300);
 }
