@@ -342,7 +342,7 @@ void TCliRun::OnSignal() {
     return;
   }
   interrupted_ = true;
-  system_->PauseAll();
+  system_->PauseForExit();
   progress_.Clear();
   if (!options_.Quiet) std::fprintf(stderr, "Interrupted: downloads paused; run again to resume.\n");
   loop_->Quit();

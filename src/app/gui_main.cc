@@ -143,6 +143,9 @@ int main(int argc, char** argv) {
     TEventLoopBridge bridge(loop);
     auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), urls);
     form->OnTerminate = [] { QApplication::quit(); };
+    // A quit the window did not start (the session manager's) ends the
+    // downloads the same way.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, form.get(), [&form] { form->Terminate(); });
     std::unique_ptr<THandOverServer> server;
     if (start == TInstanceStart::First) {
       server = std::make_unique<THandOverServer>(&loop);

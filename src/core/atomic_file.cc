@@ -1,6 +1,7 @@
 #include "core/atomic_file.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -19,7 +19,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
 
 // Fault injection for tests: the hook is called with the destination path
 // before each step of WriteFileAtomically ("open", "write", "fsync",
-// "rename"); a non-zero result fails that step with that errno. An empty hook
+// "rename"), and with the directory before DirectoryWriteError ("probe",
+// paths.h); a non-zero result fails that step with that errno. An empty hook
 // removes it.
 using FileFaultHook = std::function<int(std::string_view step, const std::string& path)>;
 void SetFileFaultHook(FileFaultHook hook);

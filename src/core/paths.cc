@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "core/atomic_file.h"
 #include "core/crash_point.h"
 
 namespace brindle {
@@ -147,6 +148,7 @@ int DirectoryWriteError(const std::string& dir) {
   // Tests run as root, where permissions stop nothing: they ask for what a
   // read-only mount answers.
   if (FailPoint("write-check", dir)) return EROFS;
+  if (FileFaultInjected("probe", dir)) return errno;
   std::string path = dir + "/.brindle-write-check-XXXXXX";
   const int fd = mkstemp(path.data());
   if (fd < 0) return errno;

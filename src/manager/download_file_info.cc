@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 
 #include "core/file_names.h"
@@ -105,20 +106,30 @@ struct TSubmitCheck : std::enable_shared_from_this<TSubmitCheck> {
   }
   void MissingDirectory() {
     auto self = shared_from_this();
-    if (IsDirectory(dir)) return WriteTest();
+    if (IsDirectory(dir)) return WritableDirectory();
     prompt->Ask(kCaption, TDownloadFileInfo::CreateQuestion(dir), [self](bool yes) {
       if (!yes) {
         self->Fail(false);
         return self->WriteTest();
       }
-      if (!self->dir.empty() && self->createDirectory(self->dir)) return self->WriteTest();
+      if (!self->dir.empty() && self->createDirectory(self->dir)) return self->WritableDirectory();
       self->Fail(true);
       self->prompt->Message(kCaption, TDownloadFileInfo::kCannotCreate, [self] { self->WriteTest(); });
     });
   }
+  // The join makes the file in this directory: it must take a new file.
+  // When it cannot, the file's own test would only fail again.
+  void WritableDirectory() {
+    auto self = shared_from_this();
+    const int error = DirectoryWriteError(dir);
+    if (error == 0) return WriteTest();
+    Fail(true);
+    prompt->Message(kCaption, TDownloadFileInfo::CannotWriteDirectory(dir, std::strerror(error)),
+                    [self] { self->Finish(); });
+  }
   void WriteTest() {
     auto self = shared_from_this();
-    if (writeTest(path)) return Finish();
+    if (!writeTest || writeTest(path)) return Finish();
     Fail(true);
     prompt->Message(kCaption, TDownloadFileInfo::CannotWrite(path), [self] { self->Finish(); });
   }
@@ -196,6 +207,17 @@ void TDownloadFileInfo::SubmitedInfoCorrect(const std::string& typed, PromptPort
   check->writeTest = services_.WriteTest;
   check->done = std::move(done);
   check->ExistingFile();
+}
+
+void TDownloadFileInfo::DirectoryCorrect(const std::string& path, PromptPort& prompt,
+                                         std::function<void(bool ok, bool focusSaveAs)> done) {
+  auto check = std::make_shared<TSubmitCheck>();
+  check->path = path;
+  SplitPath(path, check->dir, check->name);
+  check->prompt = &prompt;
+  check->createDirectory = [](const std::string& dir) { return EnsureDirectory(dir); };
+  check->done = std::move(done);
+  check->ValidPath();
 }
 
 TNewDownloadAnswer TDownloadFileInfo::StartAnswer(const std::string& typed, const std::string& category,

@@ -20,7 +20,9 @@ struct TDownloadFileInfoServices {
   std::function<bool(const std::string&)> FileNameInUse;
   // Creating a missing directory with its parents, and the write test of a
   // path (an existing file is opened for writing, a missing one created and
-  // removed again). Empty: the real ones. Tests inject failures here.
+  // removed again). Empty: the real ones. Tests inject failures here; the
+  // directory's own write test goes through the file fault hook
+  // (DirectoryWriteError).
   std::function<bool(const std::string& dir)> CreateDirectory;
   std::function<bool(const std::string& path)> WriteTest;
 };
@@ -70,6 +72,11 @@ class TDownloadFileInfo {
   // the focus. Answers of the user arrive later; done runs once.
   void SubmitedInfoCorrect(const std::string& typed, PromptPort& prompt,
                            std::function<void(bool ok, bool focusSaveAs)> done) const;
+  // The part of those checks for a path chosen elsewhere (Properties): a
+  // valid path, its directory created after the question when missing, and
+  // a directory that takes new files.
+  static void DirectoryCorrect(const std::string& path, PromptPort& prompt,
+                               std::function<void(bool ok, bool focusSaveAs)> done);
 
   // The answers of Start and Schedule for a validated path; Start without
   // a category makes the path's directory the new download directory.
@@ -95,6 +102,9 @@ class TDownloadFileInfo {
   }
   static std::string CannotWrite(const std::string& path) {
     return "The file \"" + path + "\" couldn't be opened for writing.";
+  }
+  static std::string CannotWriteDirectory(const std::string& dir, const std::string& reason) {
+    return "Can't write to the directory \"" + dir + "\": " + reason + ".";
   }
 
  private:

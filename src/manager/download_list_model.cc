@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <numeric>
+#include <set>
 #include <utility>
 
 #include "core/ascii_case.h"
@@ -113,14 +114,20 @@ TLocalDownloadinfo* TDownloadListModel::AssociatedLDI(const TRowProgress* downlo
 void TDownloadListModel::PopulateGrid(const TLDIList& records,
                                       const std::function<TRowProgress*(TLocalDownloadinfo*)>& downloaderOf) {
   try {
+    std::set<const TLocalDownloadinfo*> selected;
+    for (const Row& row : rows_)
+      if (row.Selected) selected.insert(row.Record);
+    const TLocalDownloadinfo* current = Record(currentRow_);
     rows_.clear();
     currentRow_ = -1;
     for (int i = 0; i < records.Count(); ++i) {
       TLocalDownloadinfo* record = records.Get(i);
       if (record == nullptr || AssociatedRow(record) >= 0) continue;
+      if (record == current) currentRow_ = RowCount();
       Row& row = rows_.emplace_back();
       row.Record = record;
       row.Downloader = downloaderOf ? downloaderOf(record) : nullptr;
+      row.Selected = selected.contains(record);
       WriteRow(row);
     }
     SortRows();
@@ -301,20 +308,6 @@ TLDIList TDownloadListModel::GetSelectedFromStringGrid() const {
     if (row.Selected && row.Record != nullptr) selected.Add(row.Record);
   }
   return selected;
-}
-
-void TDownloadListModel::SelectInStringGrid(const TLDIList& records, int row) {
-  for (Row& each : rows_) each.Selected = false;
-  currentRow_ = -1;
-  if (!rows_.empty()) {
-    currentRow_ = std::clamp(row, 0, RowCount() - 1);
-    rows_[currentRow_].Selected = true;
-  }
-  for (int i = 0; i < records.Count(); ++i) {
-    const int shown = AssociatedRow(records.Get(i));
-    if (shown >= 0) rows_[shown].Selected = true;
-  }
-  SelectionChanged();
 }
 
 TProgressBars TDownloadListModel::DrawProgress(int column, int row, const TCellRect& cell, int rowHeight) const {

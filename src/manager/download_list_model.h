@@ -92,8 +92,9 @@ class TDownloadListModel {
   TLocalDownloadinfo* AssociatedLDI(const TRowProgress* downloader) const;
 
   // Clears the list and shows the records in list order, each bound to
-  // downloaderOf(record) (nullptr: idle), then sorts again. Any selection is
-  // lost; callers that keep it take it before and give it back after.
+  // downloaderOf(record) (nullptr: idle), then sorts again. The selection
+  // and the current row stay with their records: a record that is still
+  // shown keeps them, and no other row gets them, wherever the rows move.
   void PopulateGrid(const TLDIList& records, const std::function<TRowProgress*(TLocalDownloadinfo*)>& downloaderOf);
   // Appends a row for record and writes it; its index. A record already
   // shown keeps its row (rebound to downloader); nullptr adds nothing (-1).
@@ -130,9 +131,6 @@ class TDownloadListModel {
   void ClearSelection();
   // The records of the selected rows, in row order.
   TLDIList GetSelectedFromStringGrid() const;
-  // Makes row (the last row when beyond it) the current and only selected
-  // row, then also selects every row whose record is in records.
-  void SelectInStringGrid(const TLDIList& records, int row);
 
   bool DrawProgressBars() const { return drawProgressBars_; }
   void SetDrawProgressBars(bool draw) { drawProgressBars_ = draw; }

@@ -211,7 +211,7 @@ TLocalDownloadinfo* TDownloadSystem::AddDownload(std::unique_ptr<TLocalDownloadi
 
 void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, int splitParts) {
   try {
-    if (!record || AssociatedDownloader(record)) return;
+    if (!record || exiting_ || AssociatedDownloader(record)) return;
     record->RetryTimer.reset();
     record->Save();
 
@@ -405,12 +405,25 @@ void TDownloadSystem::PauseAll() {
         UpdateGridRow(record);
       }
     }
-    const std::vector<TDownloader*> running = activeList_;
-    for (TDownloader* d : running)
-      if (IsActive(*d)) d->Pause();
+    PauseRunning();
   } catch (...) {
     LogError("TDownloadSystem.PauseAll");
   }
+}
+
+void TDownloadSystem::PauseForExit() {
+  try {
+    exiting_ = true;
+    PauseRunning();
+  } catch (...) {
+    LogError("TDownloadSystem.PauseForExit");
+  }
+}
+
+void TDownloadSystem::PauseRunning() {
+  const std::vector<TDownloader*> running = activeList_;
+  for (TDownloader* d : running)
+    if (IsActive(*d)) d->Pause();
 }
 
 void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {
@@ -516,12 +529,7 @@ void TDownloadSystem::PopulateGrid(const TLDIList& records) {
   });
 }
 
-void TDownloadSystem::RefreshList() {
-  const TLDIList selected = model_.GetSelectedFromStringGrid();
-  const int current = model_.CurrentRow();
-  PopulateGrid(filter_());
-  if (current >= 0 && model_.RowCount() > 0) model_.SelectInStringGrid(selected, current);
-}
+void TDownloadSystem::RefreshList() { PopulateGrid(filter_()); }
 
 void TDownloadSystem::ShowAll() {
   filter_ = [this] { return ShowAllRecords(downloadList_); };

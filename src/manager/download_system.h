@@ -82,6 +82,10 @@ class TDownloadSystem {
   // Queued and scheduled records become "Paused" first, so nothing starts
   // from the queue while the running ones pause.
   void PauseAll();
+  // The program ends: the running downloads pause with their records saved,
+  // and from now on nothing starts, neither from the queue nor otherwise, so
+  // "Scheduled" and "Queued" records keep their status.
+  void PauseForExit();
   // Stops the download if it runs and deletes the record with its files.
   void DeleteDownload(TLocalDownloadinfo* record);
 
@@ -103,8 +107,8 @@ class TDownloadSystem {
   void ShowCategory(const std::string& name);
   void ShowAllCategory();
   void ShowHistory(const std::string& period);
-  // Refills the list through the filter in force, keeping the selected
-  // records selected (nothing when there is no current row).
+  // Refills the list through the filter in force; the selected records
+  // stay selected.
   void RefreshList();
 
   // Sum of the sizes of basePath + ".*" except record files.
@@ -131,6 +135,7 @@ class TDownloadSystem {
   void ChooseLocalFileName(TLocalDownloadinfo& record, bool allowDialog);
   void NewDownloadAnswered(TDownloader* downloader, const TNewDownloadAnswer& answer);
   int RunningCount() const;
+  void PauseRunning();
   void LeaveActiveList(TDownloader& downloader);
   bool IsActive(const TDownloader& downloader) const;
   void Release();
@@ -161,6 +166,7 @@ class TDownloadSystem {
   std::vector<TDownloader*> activeList_;
   std::function<TLDIList()> filter_;
   bool queueHeld_ = false;
+  bool exiting_ = false;
   std::unique_ptr<TLivenessCheck> liveness_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

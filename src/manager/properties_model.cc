@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "core/status_texts.h"
 #include "manager/category.h"
+#include "manager/download_file_info.h"
 #include "manager/download_file_name.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
@@ -62,6 +63,14 @@ TSaveDialogSetup TPropertiesModel::ChangeDialog(const std::string& saveToText) c
   const std::string extension = ExtractFileExt(setup.FileName);
   setup.Extension = extension.empty() ? "" : extension.substr(1);
   return setup;
+}
+
+void TPropertiesModel::CheckSaveTo(const std::string& saveTo, PromptPort& prompt,
+                                   std::function<void(bool ok)> done) const {
+  if (!PathEditable()) return done(true);
+  // An empty field keeps the stored path, which is checked instead.
+  TDownloadFileInfo::DirectoryCorrect(saveTo.empty() ? SaveTo() : saveTo, prompt,
+                                      [done = std::move(done)](bool ok, bool) { done(ok); });
 }
 
 bool TPropertiesModel::Ok(const std::string& saveTo, const std::string& description,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,7 @@
 
 namespace brindle {
 
+class PromptPort;
 class TDownloadSystem;
 class TLocalDownloadinfo;
 
@@ -43,6 +45,12 @@ class TPropertiesModel {
   // deleted one); the window asks again while it is open.
   bool PathEditable() const;
   TSaveDialogSetup ChangeDialog(const std::string& saveToText) const;
+
+  // OK's check of the path before Ok, as "Save as..." checks its folder: a
+  // missing directory is created after a question, and one that takes no
+  // new file is reported with the reason. done gets whether Ok may follow;
+  // a path that may not change passes at once.
+  void CheckSaveTo(const std::string& saveTo, PromptPort& prompt, std::function<void(bool ok)> done) const;
 
   // OK: stores the path (when editable), the description and, when given,
   // the speed limit (applied at once to a running download), saves the

@@ -194,7 +194,10 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   grid_->setMouseTracking(true);
   grid_->installEventFilter(this);
   grid_->viewport()->installEventFilter(this);
+  // The view shows exactly the rows the list commands act on, whether the
+  // rows were read again or the commands chose them.
   tableModel_->OnReset = [this] { SyncSelectionToView(); };
+  list_->OnSelectionChanged = [this] { SyncSelectionToView(); };
   connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { SyncSelectionFromView(); });
   LoadColorSettingsFromRegistry();
@@ -294,6 +297,7 @@ TForm_Main::~TForm_Main() {
     delete dropBox_.data();
   }
   grid_->setItemDelegate(nullptr);
+  list_->OnSelectionChanged = nullptr;
   grid_->setModel(nullptr);
   scheduler_.reset();
   clipboardMonitor_.reset();
@@ -1084,6 +1088,8 @@ void TForm_Main::SyncSelectionToView() {
   grid_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
   if (list_->CurrentRow() >= 0)
     grid_->selectionModel()->setCurrentIndex(tableModel_->index(list_->CurrentRow(), 0), QItemSelectionModel::NoUpdate);
+  else
+    grid_->selectionModel()->clearCurrentIndex();
   syncingSelection_ = false;
 }
 
@@ -1127,8 +1133,9 @@ void TForm_Main::Terminate() {
   terminating_ = true;
   Guarded("TForm_Main.Terminate", [this] {
     DoBeforeTerminate();
-    // Running downloads stop with their records saved, to resume next time.
-    system_->PauseAll();
+    // Running downloads stop with their records saved, to resume next time;
+    // scheduled and queued ones stay so.
+    system_->PauseForExit();
   });
   if (tray_) tray_->Hide();
   hide();

@@ -5,16 +5,19 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "manager/properties_model.h"
+#include "ui/guarded.h"
+#include "ui/qt_prompt.h"
 
 namespace brindle {
 
 TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties, QWidget* parent)
-    : QDialog(parent), properties_(std::move(properties)) {
+    : QDialog(parent), properties_(std::move(properties)), prompt_(std::make_unique<TQtPrompt>(this)) {
   setObjectName("Form_Properties");
   setWindowTitle(QString::fromStdString(properties_->Caption()));
   auto* layout = new QVBoxLayout(this);
@@ -68,6 +71,8 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   Refresh();
 }
 
+TForm_Properties::~TForm_Properties() = default;
+
 void TForm_Properties::Refresh() {
   const bool editable = properties_->PathEditable();
   editSaveTo_->setReadOnly(!editable);
@@ -93,9 +98,27 @@ void TForm_Properties::Change() {
 }
 
 void TForm_Properties::done(int result) {
-  if (result == QDialog::Accepted)
-    properties_->Ok(editSaveTo_->text().toStdString(), editDescription_->text().toStdString(),
-                    spinSpeedLimit_->value());
+  if (result != QDialog::Accepted) return Finish(result);
+  if (checking_) return;
+  checking_ = true;
+  // The questions and messages are answered later, over this window.
+  const QPointer<TForm_Properties> self(this);
+  Guarded("TForm_Properties.OK", [this, self] {
+    properties_->CheckSaveTo(editSaveTo_->text().toStdString(), *prompt_, [self](bool ok) {
+      if (!self) return;
+      self->checking_ = false;
+      if (!ok) {
+        self->editSaveTo_->setFocus();
+        return;
+      }
+      self->properties_->Ok(self->editSaveTo_->text().toStdString(), self->editDescription_->text().toStdString(),
+                            self->spinSpeedLimit_->value());
+      self->Finish(QDialog::Accepted);
+    });
+  });
+}
+
+void TForm_Properties::Finish(int result) {
   TPropertiesModel::StoreSize(width(), height());
   QDialog::done(result);
 }

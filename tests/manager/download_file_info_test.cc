@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/atomic_file.h"
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/url.h"
@@ -123,6 +125,11 @@ TEST_F(DownloadFileInfoTest, SubmitedInfoCorrectRunsEveryCheckInOrder) {
   const std::string missing = temp_.File("new/sub");
   const std::string refused = temp_.File("other");
   const std::string failed = temp_.File("nowhere");
+  const std::string locked = temp_.File("locked");
+  EnsureDirectory(locked);
+  SetFileFaultHook([locked](std::string_view step, const std::string& dir) {
+    return step == "probe" && dir == locked ? EACCES : 0;
+  });
   struct Case {
     const char* name;
     std::string path;
@@ -158,6 +165,8 @@ TEST_F(DownloadFileInfoTest, SubmitedInfoCorrectRunsEveryCheckInOrder) {
        {TDownloadFileInfo::CreateQuestion(refused), TDownloadFileInfo::CannotWrite(refused + "/g.bin")}},
       {"write test fails", temp_.File("w.bin"), true, true, true, false, true,
        {TDownloadFileInfo::CannotWrite(temp_.File("w.bin"))}},
+      {"directory takes no file", locked + "/l.bin", true, true, false, false, true,
+       {TDownloadFileInfo::CannotWriteDirectory(locked, std::strerror(EACCES))}},
       {"directory creation fails", failed + "/f.bin", true, false, false, false, true,
        {TDownloadFileInfo::CreateQuestion(failed), TDownloadFileInfo::kCannotCreate,
         TDownloadFileInfo::CannotWrite(failed + "/f.bin")}},

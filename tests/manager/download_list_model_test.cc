@@ -194,8 +194,8 @@ TEST_F(DownloadListModelTest, SortsIgnoringCaseInTheDirectionStoredInTheSettings
   }
 }
 
-TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSorted) {
-  TLocalDownloadinfo* a = Make("/d/a", kStatusPaused);
+TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSortedOrRefilled) {
+  Make("/d/a", kStatusPaused);
   TLocalDownloadinfo* b = Make("/d/b", kStatusPaused);
   TLocalDownloadinfo* c = Make("/d/c", kStatusPaused);
   TLocalDownloadinfo* d = Make("/d/d", kStatusPaused);
@@ -211,24 +211,26 @@ TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSorted) {
   EXPECT_EQ(Items(model_->GetSelectedFromStringGrid()), (Records{d, b}));
   EXPECT_EQ(model_->Record(model_->CurrentRow()), d);
 
-  TLDIList wanted;
-  wanted.Add(a);
-  TLocalDownloadinfo hidden(nullptr, temp_.File("hidden"), nullptr);
-  wanted.Add(&hidden);
-  model_->SelectInStringGrid(wanted, 99);  // beyond the end: the last row
-  EXPECT_EQ(model_->CurrentRow(), 3);
-  EXPECT_EQ(Items(model_->GetSelectedFromStringGrid()), (Records{a}));
-  model_->SelectInStringGrid(wanted, 0);
-  EXPECT_EQ(Items(model_->GetSelectedFromStringGrid()), (Records{d, a}));
-  EXPECT_EQ(notified, 5);
+  // A new row taking the current row's place stays unselected; a record
+  // hidden by a refill is not selected when it comes back.
+  TLocalDownloadinfo* e = Make("/d/e", kStatusPaused);
+  list_.Remove(b);
+  Populate();
+  EXPECT_EQ(model_->Record(0), e);
+  EXPECT_EQ(Items(model_->GetSelectedFromStringGrid()), (Records{d}));
+  EXPECT_EQ(model_->Record(model_->CurrentRow()), d);
+  list_.Add(b);
+  Populate();
+  EXPECT_EQ(Items(model_->GetSelectedFromStringGrid()), (Records{d}));
+  EXPECT_EQ(notified, 3);
 
   model_->RemoveFromStringGrid(c);
   EXPECT_EQ(model_->AssociatedRow(c), -1);
-  EXPECT_EQ(model_->CurrentRow(), 0);
   model_->PopulateGrid(TLDIList(), nullptr);
   EXPECT_EQ(model_->CurrentRow(), -1);
-  model_->SelectInStringGrid(wanted, 0);
+  Populate();
   EXPECT_EQ(model_->GetSelectedFromStringGrid().Count(), 0);
+  EXPECT_EQ(model_->Record(model_->CurrentRow()), nullptr);
 }
 
 TEST_F(DownloadListModelTest, PopulateBindsDownloadersSortsAndNotifiesOnce) {

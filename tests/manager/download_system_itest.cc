@@ -74,7 +74,7 @@ class DownloadSystemITest : public test::DownloadSystemTest {
   int closes_ = 0;
 };
 
-TEST_F(DownloadSystemITest, FourthDownloadQueuesAndStartsWithANewDownloaderWhenOnePauses) {
+TEST_F(DownloadSystemITest, FourthDownloadQueuesStartsWithANewDownloaderWhenOnePausesAndStaysQueuedOnExit) {
   HoldEveryAnswer();
   MakeSystem();
   std::vector<TLocalDownloadinfo*> records;
@@ -93,6 +93,19 @@ TEST_F(DownloadSystemITest, FourthDownloadQueuesAndStartsWithANewDownloaderWhenO
   ASSERT_NE(system_->AssociatedDownloader(records[3]), nullptr);
   EXPECT_EQ(records[3]->Status(), kStatusContactingHost);
   EXPECT_EQ(system_->ActiveList().size(), 3u);
+
+  // Quitting pauses what runs; queued and scheduled records stay so, as
+  // nothing starts any more.
+  TLocalDownloadinfo* queued = Add(4);
+  ASSERT_EQ(StoredStatus(*queued), kStatusQueued);
+  records[0]->SetStatus(kStatusScheduled);
+  records[0]->Save();
+  system_->PauseForExit();
+  EXPECT_TRUE(system_->ActiveList().empty());
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(StoredStatus(*records[i]), kStatusPaused) << i;
+  EXPECT_EQ(StoredStatus(*queued), kStatusQueued);
+  system_->AddDownload(records[0]);  // the scheduler's start, too late
+  EXPECT_EQ(StoredStatus(*records[0]), kStatusScheduled);
   EXPECT_EQ(closes_ + dialUp_.hangUps + power_.powerOffs, 0);
 }
 

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QHeaderView>
 #include <QPainter>
@@ -14,12 +15,15 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <cstring>
 #include <memory>
 #include <string>
 
+#include "core/atomic_file.h"
 #include "core/event_loop.h"
 #include "core/launcher_port.h"
 #include "core/status_texts.h"
+#include "manager/download_file_info.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
@@ -81,11 +85,35 @@ class FormMainListTest : public test::MainWindowTest {
       }
     ADD_FAILURE() << name.toStdString();
   }
-  static std::string StatusOf(const TForm_Main& form, const std::string& name) {
+  static TLocalDownloadinfo* RecordOf(const TForm_Main& form, const std::string& name) {
     const TLDIList& records = form.DownloadSystem().DownloadList();
     for (int i = 0; i < records.Count(); ++i)
-      if (records.Get(i)->LocalFileName.ends_with("/" + name)) return records.Get(i)->Status();
-    return "gone";
+      if (records.Get(i)->LocalFileName.ends_with("/" + name)) return records.Get(i);
+    return nullptr;
+  }
+  static std::string StatusOf(const TForm_Main& form, const std::string& name) {
+    return RecordOf(form, name) ? RecordOf(form, name)->Status() : "gone";
+  }
+  // The rows the view highlights, then "|" and the rows the list commands
+  // act on: file names, sorted.
+  static std::string Selection(const TForm_Main& form) {
+    QStringList shown;
+    for (const QModelIndex& index : Grid(form)->selectionModel()->selectedRows(kColumnFileName))
+      shown << index.data().toString();
+    QStringList acted;
+    const TLDIList records = form.TableModel().List().GetSelectedFromStringGrid();
+    for (int i = 0; i < records.Count(); ++i)
+      acted << QString::fromStdString(records.Get(i)->LocalFileName).section('/', -1);
+    shown.sort();
+    acted.sort();
+    return (shown.join(",") + "|" + acted.join(",")).toStdString();
+  }
+  // Answers the open question of the main window.
+  static void Answer(const TForm_Main& form, QMessageBox::StandardButton button) {
+    auto* box = form.findChild<QMessageBox*>("MessageDialog");
+    ASSERT_NE(box, nullptr);
+    box->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 };
 
@@ -183,9 +211,63 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   auto* speedLimit = properties->findChild<QSpinBox*>("SpinEdit_SpeedLimit");
   EXPECT_EQ(speedLimit->text(), "Unlimited");
   speedLimit->setValue(300);
-  properties->findChild<QPushButton*>("Button_OK")->click();
+  // OK first checks the folder, as "Save as..." does; refused, the window stays.
+  auto* saveTo = properties->findChild<QLineEdit*>("Edit_SaveTo");
+  auto* ok = properties->findChild<QPushButton*>("Button_OK");
+  saveTo->setText(QString::fromStdString(temp_.File("new/paused.bin")));
+  ok->click();
+  auto* box = properties->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CreateQuestion(temp_.File("new")));
+  box->button(QMessageBox::No)->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  saveTo->setText(QString::fromStdString(temp_.File("paused.bin")));
+  SetFileFaultHook([](std::string_view step, const std::string&) { return step == "probe" ? EROFS : 0; });
+  ok->click();
+  SetFileFaultHook({});
+  box = properties->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CannotWriteDirectory(temp_.Path(), std::strerror(EROFS)));
+  box->button(QMessageBox::Ok)->click();
+  EXPECT_TRUE(properties->isVisible());
+  ok->click();
+  EXPECT_FALSE(properties->isVisible());
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->SpeedLimit, 300);
+}
+
+// What the list shows highlighted is what Delete and Resume act on, also
+// after a new download or a pause refilled the list and moved the rows.
+TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefills) {
+  Stored("b.bin", kStatusPaused);
+  Stored("c.bin", kStatusPaused);
+  Stored("d.bin", kStatusDone);
+  auto form = NewForm();
+  TDownloadSystem& system = form->DownloadSystem();
+  SelectRow(*form, "c.bin");
+  // The new row sorts first: the current row's place now holds b.bin.
+  ASSERT_TRUE(form->AddDownloadFromUrl("http://127.0.0.1:9/a.bin", true));
+  EXPECT_EQ(Selection(*form), "c.bin|c.bin");
+  system.PauseDownload(RecordOf(*form, "a.bin"));
+  EXPECT_EQ(Selection(*form), "c.bin|c.bin");
+  form->findChild<QAction*>("Resume1")->trigger();
+  EXPECT_NE(system.AssociatedDownloader(RecordOf(*form, "c.bin")), nullptr);
+  EXPECT_EQ(StatusOf(*form, "a.bin"), kStatusPaused);
+  EXPECT_EQ(StatusOf(*form, "b.bin"), kStatusPaused);
+  system.PauseDownload(RecordOf(*form, "c.bin"));
+  EXPECT_EQ(Selection(*form), "c.bin|c.bin");
+  form->findChild<QAction*>("Delete1")->trigger();
+  Answer(*form, QMessageBox::Yes);
+  EXPECT_EQ(Rows(*form), "a.bin,b.bin,d.bin");
+  EXPECT_EQ(Selection(*form), "|");
+
+  // The rows Clear All Done and Errenous chose are shown while it asks.
+  RecordOf(*form, "b.bin")->SetStatus(kStatusFileNotFound);
+  system.RefreshList();
+  form->findChild<QAction*>("ClearAllDoneandErrenous1")->trigger();
+  EXPECT_EQ(Selection(*form), "b.bin,d.bin|b.bin,d.bin");
+  Answer(*form, QMessageBox::Yes);
+  EXPECT_EQ(Rows(*form), "a.bin");
 }
 
 TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {

@@ -82,7 +82,7 @@ class FormMainTest : public test::MainWindowTest {
     ASSERT_TRUE(form.AddDownloadFromUrl(server.Url("/big.bin"), true));
     ASSERT_TRUE(test::RunUntil(loop_, [&] {
       const TLDIList& list = form.DownloadSystem().DownloadList();
-      return list.Count() == 1 && list.Get(0)->Status() == kStatusDownloading;
+      return list.Count() > 0 && list.Get(list.Count() - 1)->Status() == kStatusDownloading;
     }));
   }
 
@@ -181,6 +181,10 @@ TEST_F(FormMainTest, ListLayoutPositionAndCategorySurviveARestart) {
 
 TEST_F(FormMainTest, ExitAsksWhileDownloadsRunAndClosingHidesOnlyWithATray) {
   test::FaultHttpServer server(loop_);
+  TLocalDownloadinfo later(std::make_unique<TUrl>(server.Url("/later.bin")), "", nullptr);
+  later.LocalFileName = temp_.File("downloads/later.bin");
+  later.SetStatus(kStatusScheduled);
+  ASSERT_TRUE(later.Save());
   auto form = NewForm(/*trayAvailable=*/true);
   form->show();
   StartStalledDownload(*form, server);
@@ -218,7 +222,9 @@ TEST_F(FormMainTest, ExitAsksWhileDownloadsRunAndClosingHidesOnlyWithATray) {
   box->button(QMessageBox::Yes)->click();
   EXPECT_EQ(terminated_, 1);
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
-  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Status(), kStatusPaused);
+  // The running download pauses; the scheduler keeps the scheduled one.
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(1)->Status(), kStatusPaused);
+  EXPECT_EQ(TLocalDownloadinfo(nullptr, later.TempFileName, nullptr).Status(), kStatusScheduled);
 }
 
 TEST_F(FormMainTest, DownloadWindowAndTrayIconFollowARunningDownload) {
