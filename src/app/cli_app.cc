@@ -27,7 +27,7 @@
 #include "core/presentation.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "core/url.h"
 #include "engine/downloader.h"
@@ -215,7 +215,7 @@ TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::stri
   for (int i = 0; i < list.Count(); ++i) {
     TLocalDownloadinfo* record = list.Get(i);
     if (record->Url->Url != url || record->LocalFileName.empty()) continue;
-    if (record->Status() == kStatusDone && !FileInPlace(*record)) continue;
+    if (record->Status() == TDownloadState::Done && !FileInPlace(*record)) continue;
     if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
     if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
     if (system_->AssociatedDownloader(record)) continue;
@@ -228,7 +228,7 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
                        const std::string& referer, const std::string& cookie) {
   if (TLocalDownloadinfo* record = FindEarlier(url, dir, name)) {
     Track(record);
-    if (record->Status() == kStatusDone) {
+    if (record->Status() == TDownloadState::Done) {
       Say(NameOf(record->LocalFileName) + ": already done; to fetch it again, delete it or use -o");
       ReportDone(*record);
       return;
@@ -280,8 +280,8 @@ std::string TCliRun::LiveLine(TLocalDownloadinfo& record) const {
   const auto it = tracked_.find(&record);
   std::string line = it != tracked_.end() ? it->second.Name : NameOf(record.LocalFileName);
   TDownloader* d = system_->AssociatedDownloader(&record);
-  if (!d || record.Status() != kStatusDownloading) {
-    line += "  " + record.Status();
+  if (!d || record.Status() != TDownloadState::Downloading) {
+    line += "  " + record.Status().Text();
     if (record.RetryTimer) line += " (" + std::to_string(record.RetryCountdown) + ")";
     return line;
   }
@@ -301,7 +301,7 @@ void TCliRun::Tick() {
   std::vector<std::string> live;
   for (auto& [record, tracked] : tracked_) {
     if (tracked.Final) continue;
-    std::string status = record->Status();
+    std::string status = record->Status().Text();
     if (record->RetryTimer) status += " (retrying)";
     if (status != tracked.LastStatus) {
       tracked.LastStatus = status;
@@ -476,7 +476,7 @@ int TCliRun::Run() {
       it->second.Final = true;
       it->second.Failed = true;
       const std::string why = record.ErrorDetail.empty() ? "" : ": " + record.ErrorDetail;
-      progress_.PrintLine(it->second.Name + ": " + record.Status() + why + " (" + record.Url->Url + ")");
+      progress_.PrintLine(it->second.Name + ": " + record.Status().Text() + why + " (" + record.Url->Url + ")");
     };
 
     const EventLoop::WatchId signalWatch =

@@ -1,16 +1,9 @@
 #include "engine/download_record.h"
 
 #include "core/ascii_case.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 
 namespace brindle {
-namespace {
-
-bool IsActive(const std::string& status) {
-  return status == kStatusDownloading || status == kStatusContactingHost || status == kStatusGettingFileInfo;
-}
-
-}  // namespace
 
 TDownloadRecord::TDownloadRecord(std::unique_ptr<TUrl> url, std::string tempFileName)
     : Url(std::move(url)), TempFileName(std::move(tempFileName)) {
@@ -19,8 +12,8 @@ TDownloadRecord::TDownloadRecord(std::unique_ptr<TUrl> url, std::string tempFile
 
 TDownloadRecord::~TDownloadRecord() = default;
 
-void TDownloadRecord::SetStatus(const std::string& value) {
-  if (IsActive(status_) && value != status_) LastActivity = Now();
+void TDownloadRecord::SetStatus(const TDownloadStatus& value) {
+  if (status_.Running() && !(value == status_)) LastActivity = Now();
   status_ = value;
 }
 

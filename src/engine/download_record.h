@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/date_time.h"
+#include "core/download_status.h"
 #include "core/url.h"
 
 namespace brindle {
@@ -31,10 +32,9 @@ class TDownloadRecord {
   TDownloadRecord(const TDownloadRecord&) = delete;
   TDownloadRecord& operator=(const TDownloadRecord&) = delete;
 
-  const std::string& Status() const { return status_; }
-  // Leaving an active status ("Contacting host", "Getting file info",
-  // "Downloading") for another one stamps LastActivity with now.
-  void SetStatus(const std::string& value);
+  const TDownloadStatus& Status() const { return status_; }
+  // Leaving a running status for another one stamps LastActivity with now.
+  void SetStatus(const TDownloadStatus& value);
 
   // Stores the record; false when it could not be written.
   virtual bool Save() const = 0;
@@ -71,7 +71,7 @@ class TDownloadRecord {
   std::string ErrorDetail;
 
  private:
-  std::string status_;
+  TDownloadStatus status_;
   std::map<std::string, TServerValidators> validators_;
 };
 

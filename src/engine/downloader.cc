@@ -15,7 +15,7 @@
 #include "core/log_error.h"
 #include "core/owned_file.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "core/trace.h"
 #include "engine/download_record.h"
@@ -78,7 +78,7 @@ TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
   slots_ = std::make_unique<TPartDownloadSlots>(loop_);
   updateTimer_ = std::make_unique<TTimer>(loop_);
   downloading_ = false;
-  record_.SetStatus(kStatusContactingHost);
+  record_.SetStatus(TDownloadState::ContactingHost);
   resumeSupported_ = 2;
   resumeText_ = "Unknown";
   transferSpeed_ = std::make_unique<TTransferSpeed>(kSpeedWindow, loop_->GetClock());
@@ -251,12 +251,12 @@ void TDownloader::RestartDownload() {
   try {
     ++retryCount_;
     errorRaised_ = false;
-    record_.SetStatus(kStatusContactingHost);
+    record_.SetStatus(TDownloadState::ContactingHost);
     std::vector<TPartDownloadSlot*> slots;
     for (int i = 0; i < slots_->NumberOfSlots(); ++i) slots.push_back(slots_->GetSlot(i));
     const std::weak_ptr<bool> alive = alive_;
     for (TPartDownloadSlot* slot : slots) {
-      if (slot->Status() == kStatusDone || IndexOf(*slot) < 0) continue;
+      if (slot->Status() == TDownloadState::Done || IndexOf(*slot) < 0) continue;
       if (FailedForGood(slot->Mirror())) {
         TFileMirror* other = RetryMirror();
         if (!other) continue;
@@ -304,10 +304,10 @@ bool TDownloader::Pending() const {
 }
 
 std::string TDownloader::Stuck() const {
-  if (!IsRunningStatus(record_.Status()) || aborted_ || paused_ || completionReported_ || Pending()) return "";
+  if (!record_.Status().Running() || aborted_ || paused_ || completionReported_ || Pending()) return "";
   // Every byte is there and the owner's question for a name is open.
   if (record_.LocalFileName.empty() && AllPartsDone()) return "";
-  return record_.Url->Url + " stays \"" + record_.Status() + "\"";
+  return record_.Url->Url + " stays \"" + record_.Status().Text() + "\"";
 }
 
 TFileMirror* TDownloader::RetryMirror() const {
@@ -348,10 +348,10 @@ bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState
   TPartDownloader* part = slot.PartDownloader();
   switch (state) {
     case psConnecting:
-      if (!downloading_) record_.SetStatus(kStatusContactingHost);
+      if (!downloading_) record_.SetStatus(TDownloadState::ContactingHost);
       break;
     case psConnected:
-      if (!downloading_) record_.SetStatus(kStatusGettingFileInfo);
+      if (!downloading_) record_.SetStatus(TDownloadState::GettingFileInfo);
       break;
     case psGotFileSize:
       return HandleGotFileSize(slot, index);
@@ -361,7 +361,7 @@ bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState
       retryCount_ = 0;
       if (!downloading_ && !aborted_ && !paused_) {
         downloading_ = true;
-        record_.SetStatus(kStatusDownloading);
+        record_.SetStatus(TDownloadState::Downloading);
         updateTimer_->SetInterval(kUpdateIntervalMs);
         updateTimer_->OnTimer = [this] { OnUpdateTimer(); };
         updateTimer_->SetEnabled(true);
@@ -458,7 +458,7 @@ void TDownloader::FileChanged(TPartDownloadSlot& slot, TPartDownloader& part, co
     return;
   }
   // Another version of the file: that server is not used again.
-  part.Reject(kPartErrSizeMismatch, kStatusFilesizeMismatch);
+  part.Reject(kPartErrSizeMismatch, TDownloadState::FilesizeMismatch);
 }
 
 void TDownloader::StartOver() {
@@ -500,7 +500,7 @@ void TDownloader::StartOver() {
 
 void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
   TPartDownloadSlot* next = slots_->GetSlot(index + 1);
-  if (!next || next->Status() == kStatusDone || next->Status() == kStatusDownloading || next->TransferCount() != 0)
+  if (!next || next->Status() == TDownloadState::Done || next->Status() == TDownloadState::Downloading || next->TransferCount() != 0)
     return;
   next->SetPartDownloader(nullptr);
   unlink(next->PartFileName().c_str());
@@ -600,8 +600,10 @@ bool TDownloader::TryToChangeSlotMirror(TPartDownloadSlot& failing) {
   for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
     TPartDownloadSlot* slot = slots_->GetSlot(i);
     if (slot == &failing || slot->Mirror() != failed || IsParked(*slot)) continue;
-    const std::string& status = slot->Status();
-    if (status == kStatusDone || status == kStatusDownloading || status == kStatusGettingFileInfo) continue;
+    const TDownloadStatus& status = slot->Status();
+    if (status == TDownloadState::Done || status == TDownloadState::Downloading ||
+        status == TDownloadState::GettingFileInfo)
+      continue;
     others.push_back(slot);
   }
   const std::weak_ptr<bool> alive = alive_;
@@ -646,7 +648,7 @@ bool TDownloader::IsParked(const TPartDownloadSlot& slot) const {
 bool TDownloader::AllParked() const {
   for (int i = 0; i < slots_->NumberOfSlots(); ++i) {
     const TPartDownloadSlot* slot = slots_->GetSlot(i);
-    if (slot->PartDownloader() || slot->Status() != kStatusDone)
+    if (slot->PartDownloader() || slot->Status() != TDownloadState::Done)
       if (!IsParked(*slot)) return false;
   }
   return true;
@@ -759,7 +761,7 @@ void TDownloader::ResumeParts(const std::vector<int64_t>& found) {
     const int64_t end = next ? next->StartByte() : fileSize;
     if (count > 0 && slot->StartByte() + count == end) {
       slot->SetMirror(nullptr);
-      slot->SetStatus(kStatusDone);
+      slot->SetStatus(TDownloadState::Done);
     } else {
       toStart.push_back(slot);
     }

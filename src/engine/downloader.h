@@ -91,7 +91,7 @@ class TDownloader {
   int64_t TotalCount() const { return totalCount_; }
   bool Aborted() const { return aborted_; }
   bool Paused() const { return paused_; }
-  const std::string& Status() const { return status_; }
+  const TDownloadStatus& Status() const { return status_; }
   int SplitParts() const { return splitParts_; }
   int RetryCount() const { return retryCount_; }
   TPingSystem& PingSystem() const { return *pingSystem_; }
@@ -181,7 +181,7 @@ class TDownloader {
   bool aborted_ = false;
   bool paused_ = false;
   std::unique_ptr<TTransferSpeed> transferSpeed_;
-  std::string status_;
+  TDownloadStatus status_;
   int splitParts_ = 0;
   std::unique_ptr<TPingSystem> pingSystem_;
   int retryCount_ = 0;

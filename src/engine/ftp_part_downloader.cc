@@ -8,7 +8,7 @@
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/trace.h"
 #include "engine/part_file_writer.h"
 #include "engine/speed_limit_lane.h"
@@ -137,13 +137,13 @@ void TFTPPartDownloader::FreeClient() {
   ftpClient_.reset();
 }
 
-void TFTPPartDownloader::FailLater(int code, const std::string& text) {
-  Fail(code, text);
+void TFTPPartDownloader::FailLater(int code, const TDownloadStatus& status) {
+  Fail(code, status);
   Stop();
 }
 
-void TFTPPartDownloader::FailAndRaise(int code, const std::string& text) {
-  Fail(code, text);
+void TFTPPartDownloader::FailAndRaise(int code, const TDownloadStatus& status) {
+  Fail(code, status);
   FreeClient();
   writer_.reset();
   EndStart();
@@ -171,14 +171,14 @@ void TFTPPartDownloader::Get() {
     if (url.Host.empty() || url.FileName.empty() || HasLineBreak(url.Host) ||
         HasLineBreak(PercentDecode(url.User)) || HasLineBreak(PercentDecode(url.Password)) ||
         HasLineBreak(PercentDecode(url.Dir)) || HasLineBreak(PercentDecode(url.FileName))) {
-      FailLater(kPartErrRefused, "Invalid URL");
+      FailLater(kPartErrRefused, TDownloadStatus::Failure("Invalid URL"));
       return;
     }
     writer_.reset();
     try {
       writer_ = std::make_unique<TPartFileWriter>(FileName());
     } catch (const std::system_error& e) {
-      FailLater(kPartErrRefused, "Can't write the part file (" + e.code().message() + ")");
+      FailLater(kPartErrRefused, TDownloadStatus::Failure("Can't write the part file (" + e.code().message() + ")"));
       return;
     }
     offset_ = writer_->Size();
@@ -207,7 +207,7 @@ void TFTPPartDownloader::Get() {
     } catch (const FtpException&) {
       // An address with a user but no password, or the like.
       StopTimeOutTimer();
-      FailLater(kPartErrLogin, kStatusCouldNotLogin);
+      FailLater(kPartErrLogin, TDownloadState::CouldNotLogin);
       return;
     }
     RaiseChange();
@@ -222,7 +222,7 @@ bool TFTPPartDownloader::StartNext(Fn start) {
     start(*ftpClient_);
     return true;
   } catch (const FtpException&) {
-    FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+    FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
     return false;
   }
 }
@@ -242,11 +242,11 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
   const TFtpClient& cli = *ftpClient_;
   const int code = cli.StatusCode();
   // A failed step on a connection that went is no answer about the file.
-  auto failStep = [&](int codeIfAnswered, const char* text) {
+  auto failStep = [&](int codeIfAnswered, TDownloadState state) {
     if (cli.Connected()) {
-      FailAndRaise(codeIfAnswered, text);
+      FailAndRaise(codeIfAnswered, state);
     } else {
-      FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+      FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
     }
   };
   switch (request) {
@@ -255,9 +255,9 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       StopTimeOutTimer();
       if (error != 0 || code != 230) {
         if (code == 530) {
-          FailAndRaise(kPartErrLogin, kStatusCouldNotLogin);
+          FailAndRaise(kPartErrLogin, TDownloadState::CouldNotLogin);
         } else {
-          FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+          FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         }
         return;
       }
@@ -270,7 +270,7 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
     case TFtpRequest::ftpTypeSetAsync:
       Trace("Ftp Type done");
       if (!cli.Connected()) {
-        FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+        FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         return;
       }
       StartNext([](TFtpClient& c) { c.CwdAsync(); });
@@ -280,14 +280,14 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       if (error == 0 && code == 250) {
         StartNext([](TFtpClient& c) { c.SizeAsync(); });
       } else {
-        failStep(kPartErrRefused, kStatusFileNotFound);
+        failStep(kPartErrRefused, TDownloadState::FileNotFound);
       }
       return;
     case TFtpRequest::ftpSizeAsync: {
       Trace("Ftp Size done");
       if (error != 0 || code != 213) {
         Trace("FileSize mismatch");
-        failStep(kPartErrRefused, kStatusFileNotFound);
+        failStep(kPartErrRefused, TDownloadState::FileNotFound);
         return;
       }
       SetTransferSize(cli.SizeResult());
@@ -300,7 +300,7 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
     }
     case TFtpRequest::ftpRestAsync:
       if (!cli.Connected()) {
-        FailAndRaise(kPartErrNoConnection, kStatusCouldNotConnect);
+        FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         return;
       }
       SetResume(error == 0 && code == 350);
@@ -309,12 +309,12 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       if (ResumeSupported() == 0) {
         StartTransfer(true);
       } else if (StartByte() > 0) {
-        FailAndRaise(kPartErrNoResume, kStatusResumeNotSupported);
+        FailAndRaise(kPartErrNoResume, TDownloadState::ResumeNotSupported);
       } else {
         // The server sends from the first byte: refill the part file rather
         // than append a second copy after what it holds.
         if (!writer_ || !writer_->Truncate(0)) {
-          FailAndRaise(kPartErrRefused, "Can't write the part file");
+          FailAndRaise(kPartErrRefused, TDownloadStatus::Failure("Can't write the part file"));
           return;
         }
         offset_ = 0;
@@ -384,13 +384,14 @@ void TFTPPartDownloader::TransferDone(bool restart, int error) {
   // from a cut one.
   const bool confirmed = error == 0 && code >= 200 && code < 300;
   if (writeError) {
-    Fail(kPartErrRefused, "Can't write the part file (" + std::generic_category().message(writeError) + ")");
+    Fail(kPartErrRefused,
+         TDownloadStatus::Failure("Can't write the part file (" + std::generic_category().message(writeError) + ")"));
   } else if (restart && error == code && cli.Connected() && cli.LastCommand().rfind("REST ", 0) == 0) {
-    Fail(kPartErrNoResume, kStatusResumeNotSupported);
+    Fail(kPartErrNoResume, TDownloadState::ResumeNotSupported);
   } else if (needed >= 0 ? TransferCount() >= needed : confirmed) {
     SetState(psDone);
   } else {
-    Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+    Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
   }
   EndStart();
   if (State() == psError) FreeClient();
@@ -455,9 +456,9 @@ void TFTPPartDownloader::StopDone() {
     if (needed >= 0 && TransferCount() >= needed) {
       SetState(psDone);
     } else if (State() == psDownloading || State() == psReachedEnd) {
-      Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+      Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
     } else {
-      Fail(kPartErrNoConnection, kStatusCouldNotConnect);
+      Fail(kPartErrNoConnection, TDownloadState::CouldNotConnect);
     }
   }
   RaiseChange();
@@ -497,13 +498,13 @@ void TFTPPartDownloader::OnStall() {
   if (needed >= 0 && TransferCount() >= needed) {
     SetState(psDone);
   } else {
-    Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+    Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
   }
   RaiseChange();
 }
 
 void TFTPPartDownloader::OnTimeOut() {
-  Fail(kPartErrTimeoutOrLost, kStatusTimeout);
+  Fail(kPartErrTimeoutOrLost, TDownloadState::Timeout);
   Release();
   EndStart();
   RaiseChange();

@@ -62,7 +62,7 @@ class TFTPPartDownloader final : public TPartDownloader {
   // The running Get is over: no timer, nothing posted.
   void EndStart();
   // Ends a Get that cannot start, from the loop rather than from inside Get.
-  void FailLater(int code, const std::string& text);
+  void FailLater(int code, const TDownloadStatus& status);
   void HandleSessionConnected(int error);
   void HandleProgress(int64_t count, bool& abort);
   void HandleRequestDone(TFtpRequest request, int error);
@@ -72,7 +72,7 @@ class TFTPPartDownloader final : public TPartDownloader {
   bool StartNext(Fn start);
   void StartTransfer(bool restart);
   void TransferDone(bool restart, int error);
-  void FailAndRaise(int code, const std::string& text);
+  void FailAndRaise(int code, const TDownloadStatus& status);
   void ApplyLimit();
   // What the client's stop position must be for the current range.
   int64_t StopPosition() const;

@@ -10,7 +10,7 @@
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/trace.h"
 #include "engine/download_record.h"
 #include "engine/part_file_writer.h"
@@ -167,7 +167,7 @@ void THTTPPartDownloader::StartRequest() {
     writer_ = std::make_unique<TPartFileWriter>(FileName());
   } catch (const std::system_error& e) {
     // Reported like the end of a request, never from inside Get.
-    Fail(kPartErrRefused, "Can't write the part file (" + e.code().message() + ")");
+    Fail(kPartErrRefused, TDownloadStatus::Failure("Can't write the part file (" + e.code().message() + ")"));
     requestRunning_ = true;
     donePosted_ = true;
     Loop().Post([context = context_] {
@@ -235,7 +235,7 @@ void THTTPPartDownloader::HandleHeaderEnd() {
     return;
   }
   if (status != 200 && status != 206) {
-    Fail(kPartErrRefused, RefusalText());
+    Fail(kPartErrRefused, Refusal());
     Stop();
     return;
   }
@@ -251,14 +251,14 @@ void THTTPPartDownloader::HandleHeaderEnd() {
   SetResume(status == 206 ||
             (StartByte() == 0 && Lower(cli.AcceptRanges()).find("bytes") != std::string::npos));
   if (ResumeSupported() == 1 && StartByte() > 0) {
-    Fail(kPartErrNoResume, kStatusResumeNotSupported);
+    Fail(kPartErrNoResume, TDownloadState::ResumeNotSupported);
     Stop();
     return;
   }
   if (status == 206) {
     const int64_t begin = ParseByteCount(cli.ContentRangeBegin);
     if (begin != position) {
-      Fail(kPartErrRefused, "Content-Range does not start at byte " + std::to_string(position));
+      Fail(kPartErrRefused, TDownloadStatus::Failure("Content-Range does not start at byte " + std::to_string(position)));
       Stop();
       return;
     }
@@ -298,7 +298,7 @@ void THTTPPartDownloader::HandleRangeNotSatisfiable() {
   if (!ReportAnswer(httpCli_->ContentRangeTotal())) return;
   const int64_t needed = BytesNeeded();
   if (needed < 0 || TransferCount() < needed) {
-    Fail(kPartErrRefused, RefusalText());
+    Fail(kPartErrRefused, Refusal());
   } else {
     // Taken with no byte to store: the request's end finds the part whole.
     answerTaken_ = true;
@@ -317,11 +317,12 @@ bool THTTPPartDownloader::ReportAnswer(int64_t fileSize) {
   return RaiseChange() && State() != psError && !Aborted() && !Paused();
 }
 
-std::string THTTPPartDownloader::RefusalText() const {
+TDownloadStatus THTTPPartDownloader::Refusal() const {
   const int status = httpCli_->StatusCode();
-  if (status == 404) return kStatusFileNotFound;
-  if (!httpCli_->ReasonPhrase().empty()) return httpCli_->ReasonPhrase();
-  return status == 0 ? "Not an HTTP answer" : "HTTP status " + std::to_string(status);
+  if (status == 404) return TDownloadState::FileNotFound;
+  // Told in the server's own words.
+  if (!httpCli_->ReasonPhrase().empty()) return TDownloadStatus::Failure(httpCli_->ReasonPhrase());
+  return TDownloadStatus::Failure(status == 0 ? "Not an HTTP answer" : "HTTP status " + std::to_string(status));
 }
 
 void THTTPPartDownloader::HandleDocData() {
@@ -370,31 +371,32 @@ void THTTPPartDownloader::Complete(int error) {
       StartRequest();
       return;
     }
-    Fail(kPartErrRefused, "Too many redirections (" + httpCli_->Location() + ")");
+    Fail(kPartErrRefused, TDownloadStatus::Failure("Too many redirections (" + httpCli_->Location() + ")"));
   } else if (State() == psError) {
     // Decided when it happened.
   } else if (writeError) {
-    Fail(kPartErrRefused, "Can't write the part file (" + std::generic_category().message(writeError) + ")");
+    Fail(kPartErrRefused,
+         TDownloadStatus::Failure("Can't write the part file (" + std::generic_category().message(writeError) + ")"));
   } else if (!answerTaken_ && status >= 300 && status < 400) {
     // A redirection that was not followed: a loop, another scheme, no target.
-    Fail(kPartErrRefused, httpCli_->ReasonPhrase());
+    Fail(kPartErrRefused, TDownloadStatus::Failure(httpCli_->ReasonPhrase()));
   } else if ((!answerTaken_ && error == kHttpErrInvalidUrl) || error == kHttpErrUnsupportedCoding ||
              error == kHttpErrMalformedAnswer) {
     // A URL the client refuses, or an answer whose framing it cannot read:
     // asking again would get the same.
-    Fail(kPartErrRefused, httpCli_->ReasonPhrase());
+    Fail(kPartErrRefused, TDownloadStatus::Failure(httpCli_->ReasonPhrase()));
   } else if (error == kSocketErrCertificate) {
     Trace("OnRequestDone - " + httpCli_->ReasonPhrase());
-    Fail(kPartErrCertificate, kStatusCertificateNotTrusted, httpCli_->TlsErrorText());
+    Fail(kPartErrCertificate, TDownloadState::CertificateNotTrusted, httpCli_->TlsErrorText());
   } else if (!answerTaken_ && error == kSocketErrTls) {
     Trace("OnRequestDone - " + httpCli_->ReasonPhrase());
-    Fail(kPartErrNoConnection, kStatusCouldNotConnect, httpCli_->TlsErrorText());
+    Fail(kPartErrNoConnection, TDownloadState::CouldNotConnect, httpCli_->TlsErrorText());
   } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
     SetState(psDone);
   } else if (State() == psDownloading || State() == psReachedEnd) {
-    Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+    Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
   } else {
-    Fail(kPartErrNoConnection, kStatusCouldNotConnect);
+    Fail(kPartErrNoConnection, TDownloadState::CouldNotConnect);
   }
   StopTimeOutTimer();
   StopStallWatch();

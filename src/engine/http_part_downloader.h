@@ -57,8 +57,8 @@ class THTTPPartDownloader final : public TPartDownloader {
   // the answer is not taken (the owner refused it, paused, aborted or
   // destroyed this part downloader).
   bool ReportAnswer(int64_t fileSize);
-  // The status text of an answer that is not the file.
-  std::string RefusalText() const;
+  // The status of an answer that is not the file.
+  TDownloadStatus Refusal() const;
   void HandleLocationChange();
   void HandleDocData();
   void HandleRequestDone(int error);

@@ -12,7 +12,7 @@
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/owned_file.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "core/trace.h"
 #include "engine/file_mirror.h"
@@ -65,7 +65,7 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
       if (!part) {
         // Reported from the loop like any part failure, so that the owner
         // never sees it inside its own call (or its constructor).
-        const std::string reason = "Unsupported protocol: " + mirror_->Url->Protocol;
+        const TDownloadStatus reason = TDownloadStatus::Failure("Unsupported protocol: " + mirror_->Url->Protocol);
         const std::weak_ptr<bool> alive = alive_;
         TFileMirror* failed = mirror_;
         failurePosted_ = true;
@@ -86,7 +86,7 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
     updateTimer_->SetEnabled(true);
     TPartDownloader& part = *partDownloader_;
     part.SetState(psConnecting);
-    status_ = kStatusContactingHost;
+    status_ = TDownloadState::ContactingHost;
     part.OnChange = [this](TPartDownloader& p, TPartDownloaderState s) { OnPartdownloaderChange(p, s); };
     part.SetTimeOut(timeOutMs);
     // Taken before Get, which may already report: what the part file holds
@@ -103,7 +103,7 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
   }
 }
 
-void TPartDownloadSlot::FailUnsupported(const std::string& reason) {
+void TPartDownloadSlot::FailUnsupported(const TDownloadStatus& reason) {
   try {
     Trace("TPartDownloadSlot.Start (Error): " + mirror_->Url->Url);
     updateTimer_->SetEnabled(false);
@@ -193,13 +193,13 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
     if (&part != partDownloader_.get()) return;
     switch (state) {
       case psConnecting:
-        status_ = kStatusContactingHost;
+        status_ = TDownloadState::ContactingHost;
         break;
       case psConnected:
-        status_ = kStatusGettingFileInfo;
+        status_ = TDownloadState::GettingFileInfo;
         break;
       case psDownloading:
-        status_ = kStatusDownloading;
+        status_ = TDownloadState::Downloading;
         updateTimer_->SetEnabled(true);
         break;
       case psDone: {
@@ -210,7 +210,7 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
           const double speed = std::nearbyint(static_cast<double>(count_ - initialCount_) / static_cast<double>(seconds));
           speed_ = std::max<int64_t>(0, static_cast<int64_t>(speed));
         }
-        status_ = kStatusDone;
+        status_ = TDownloadState::Done;
         updateTimer_->SetEnabled(false);
         break;
       }
@@ -219,7 +219,7 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
         updateTimer_->SetEnabled(false);
         hadError_ = true;
         if (mirror_) mirror_->ErrorCode = static_cast<uint8_t>(part.ErrorCode());
-        status_ = part.ErrorText();
+        status_ = part.ErrorStatus();
         break;
       default:
         break;

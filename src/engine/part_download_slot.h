@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/download_status.h"
 #include "engine/part_downloader.h"
 
 namespace brindle {
@@ -70,8 +71,8 @@ class TPartDownloadSlot {
   void SetPartFileName(const std::string& name) { partFileName_ = name; }
   // The limits the slot's part downloaders read under (nullptr: none).
   void SetSpeedLimitGroup(TSpeedLimitGroup* group) { speedLimitGroup_ = group; }
-  const std::string& Status() const { return status_; }
-  void SetStatus(const std::string& status) { status_ = status; }
+  const TDownloadStatus& Status() const { return status_; }
+  void SetStatus(const TDownloadStatus& status) { status_ = status; }
   int64_t FileSize() const { return fileSize_; }
   int64_t Count() const { return count_; }
   void SetCount(int64_t count) { count_ = count; }
@@ -98,7 +99,7 @@ class TPartDownloadSlot {
  private:
   void OnUpdateTimer();
   std::unique_ptr<TPartDownloader> MakePartDownloader(const TFileMirror& mirror);
-  void FailUnsupported(const std::string& reason);
+  void FailUnsupported(const TDownloadStatus& reason);
   void RaiseChange(TPartDownloaderState state);
 
   EventLoop* loop_;
@@ -112,7 +113,7 @@ class TPartDownloadSlot {
   std::string referer_;
   std::string cookie_;
   std::string partFileName_;
-  std::string status_ = "Idle";
+  TDownloadStatus status_ = TDownloadState::Idle;
   int64_t fileSize_ = 0;
   std::unique_ptr<TTimer> updateTimer_;
   int64_t count_ = 0;

@@ -6,7 +6,7 @@
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/speed_limit_group.h"
 #include "engine/speed_limit_lane.h"
@@ -92,9 +92,9 @@ bool TPartDownloader::RaiseChange() {
   return !alive.expired();
 }
 
-void TPartDownloader::Fail(int code, const std::string& text, const std::string& detail) {
+void TPartDownloader::Fail(int code, const TDownloadStatus& status, const std::string& detail) {
   errorCode_ = code;
-  errorText_ = text;
+  errorStatus_ = status;
   errorDetail_ = detail;
   SetState(psError);
 }
@@ -103,7 +103,7 @@ void TPartDownloader::BeginStart() {
   aborted_ = false;
   paused_ = false;
   errorCode_ = 0;
-  errorText_.clear();
+  errorStatus_ = TDownloadStatus();
   errorDetail_.clear();
   transferSize_ = 0;
   sizeLearned_ = false;
@@ -142,7 +142,7 @@ void TPartDownloader::StopTimeOutTimer() { timeOutTimer_->SetEnabled(false); }
 
 void TPartDownloader::OnTimeOut() {
   StopTimeOutTimer();
-  Fail(kPartErrTimeoutOrLost, kStatusTimeout);
+  Fail(kPartErrTimeoutOrLost, TDownloadState::Timeout);
   Stop();
 }
 
@@ -174,7 +174,7 @@ void TPartDownloader::CheckStall() {
 
 void TPartDownloader::OnStall() {
   StopTimeOutTimer();
-  Fail(kPartErrTimeoutOrLost, kStatusLostConnection);
+  Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
   Stop();
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/download_status.h"
 #include "core/url.h"
 
 namespace brindle {
@@ -22,7 +23,7 @@ enum TPartDownloaderState : uint8_t {
   psDownloading,    // data is arriving
   psDone,           // the whole range is in the part file
   psReachedEnd,     // the range is full while data still arrives; the owner may raise EndByte
-  psError,          // failed: ErrorCode and ErrorText say why
+  psError,          // failed: ErrorCode and ErrorStatus say why
   psAborted,        // cancelled; the part file was deleted
   psPaused,         // stopped; the part file stays
   psIdle,           // parked by the downloader, never set by a part downloader
@@ -32,7 +33,7 @@ enum TPartDownloaderState : uint8_t {
 // connection (the hidden setting "StallTimeOut" in "Options" overrides it).
 inline constexpr int kDefaultStallTimeOutSeconds = 60;
 
-// Error codes of a failed part (ErrorCode); ErrorText holds the status text.
+// Error codes of a failed part (ErrorCode); ErrorStatus says what failed.
 inline constexpr int kPartErrTimeoutOrLost = 1;   // "Timeout", "Lost connection to server"
 inline constexpr int kPartErrNoConnection = 2;    // "Couldn't connect to host"
 inline constexpr int kPartErrLogin = 3;           // "Couldn't login"
@@ -91,8 +92,8 @@ class TPartDownloader {
   // The owner refuses the answer being received (another file, another
   // version): psError with code and text, then Stop; nothing more of it
   // reaches the part file, and the stop's completion reports the error.
-  void Reject(int code, const std::string& text) {
-    Fail(code, text);
+  void Reject(int code, const TDownloadStatus& status) {
+    Fail(code, status);
     Stop();
   }
 
@@ -111,7 +112,7 @@ class TPartDownloader {
   bool Aborted() const { return aborted_; }
   bool Paused() const { return paused_; }
   int ErrorCode() const { return errorCode_; }
-  const std::string& ErrorText() const { return errorText_; }
+  const TDownloadStatus& ErrorStatus() const { return errorStatus_; }
   // What the status text cannot say (OpenSSL's reason for refusing a
   // certificate); usually empty.
   const std::string& ErrorDetail() const { return errorDetail_; }
@@ -137,7 +138,7 @@ class TPartDownloader {
   // Raises OnChange with the current state. false: the owner destroyed this
   // object inside the handler, so the caller must not touch it any more.
   bool RaiseChange();
-  void Fail(int code, const std::string& text, const std::string& detail = {});
+  void Fail(int code, const TDownloadStatus& status, const std::string& detail = {});
   // What every start does first: no flags, no error, nothing of an
   // earlier answer.
   void BeginStart();
@@ -186,7 +187,7 @@ class TPartDownloader {
   bool aborted_ = false;
   bool paused_ = false;
   int errorCode_ = 0;
-  std::string errorText_;
+  TDownloadStatus errorStatus_;
   std::string errorDetail_;
   int resumeSupported_ = 2;
   std::string resumeText_ = "Unknown";

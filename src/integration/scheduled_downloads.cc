@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/log_error.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "engine/downloader.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
@@ -24,7 +24,7 @@ void TScheduledDownloads::DoOnSchedulerTime() {
     std::vector<TLocalDownloadinfo*> scheduled;
     const TLDIList& records = system_.DownloadList();
     for (int i = 0; i < records.Count(); ++i)
-      if (records.Get(i)->Status() == kStatusScheduled) scheduled.push_back(records.Get(i));
+      if (records.Get(i)->Status() == TDownloadState::Scheduled) scheduled.push_back(records.Get(i));
     for (TLocalDownloadinfo* record : scheduled) system_.AddDownload(record);
   } catch (...) {
     LogError("DoOnSchedulerTime");
@@ -39,13 +39,13 @@ void TScheduledDownloads::DoOnSchedulerTimeOut() {
     std::vector<TLocalDownloadinfo*> records;
     for (TDownloader* d : system_.ActiveList()) {
       auto& record = RecordOf(*d);
-      if (record.LocalFileName.empty() || record.Status() == kStatusCombiningFiles) continue;
+      if (record.LocalFileName.empty() || record.Status() == TDownloadState::CombiningFiles) continue;
       running.push_back(d);
       records.push_back(&record);
     }
     // Marked first, so that each pause keeps the state instead of making
     // the record "Paused".
-    for (TLocalDownloadinfo* record : records) record->SetStatus(kStatusScheduled);
+    for (TLocalDownloadinfo* record : records) record->SetStatus(TDownloadState::Scheduled);
     system_.SetQueueHeld(true);
     for (TDownloader* d : running) {
       const auto& active = system_.ActiveList();

@@ -1,7 +1,7 @@
 #include "manager/category_tree.h"
 
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/download_list_filters.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
@@ -24,10 +24,10 @@ void TCategoryTree::PopulateTreeView(const std::vector<std::string>& categoryNam
   nodes_.push_back({kGroupCategories, 0, 0});
   for (const std::string& name : categoryNames) nodes_.push_back({name, 1, 0});
   nodes_.push_back({kGroupStatus, 0, 0});
-  nodes_.push_back({kStatusDownloading, 1, 1});
-  nodes_.push_back({kStatusPaused, 1, 2});
-  nodes_.push_back({kStatusScheduled, 1, 3});
-  nodes_.push_back({kStatusQueued, 1, 4});
+  nodes_.push_back({StatusText(TDownloadState::Downloading), 1, 1});
+  nodes_.push_back({StatusText(TDownloadState::Paused), 1, 2});
+  nodes_.push_back({StatusText(TDownloadState::Scheduled), 1, 3});
+  nodes_.push_back({StatusText(TDownloadState::Queued), 1, 4});
   nodes_.push_back({kGroupHistory, 0, 0});
   nodes_.push_back({"24 Hours", 1, 5});
   nodes_.push_back({"7 Days", 1, 6});
@@ -97,7 +97,8 @@ TTreeFilter TCategoryTree::FilterOf(int index) const {
   if (groupText == kGroupStatus)
     return child ? TTreeFilter{TTreeFilterKind::Status, text} : TTreeFilter{TTreeFilterKind::AllStatus, ""};
   if (groupText == kGroupHistory)
-    return child ? TTreeFilter{TTreeFilterKind::History, text} : TTreeFilter{TTreeFilterKind::Status, kStatusDone};
+    return child ? TTreeFilter{TTreeFilterKind::History, text}
+                 : TTreeFilter{TTreeFilterKind::Status, StatusText(TDownloadState::Done)};
   return {};
 }
 
@@ -111,7 +112,7 @@ void TCategoryTree::PopulateStringGrid(TDownloadSystem& system, TDownloadListMod
     case TTreeFilterKind::AllCategories: system.ShowAllCategory(); break;
     case TTreeFilterKind::Category: system.ShowCategory(lastFilter_.Text); break;
     case TTreeFilterKind::AllStatus: system.ShowAllStatus(); break;
-    case TTreeFilterKind::Status: system.ShowStatus(lastFilter_.Text); break;
+    case TTreeFilterKind::Status: system.ShowStatus(TDownloadStatus::FromText(lastFilter_.Text)); break;
     case TTreeFilterKind::History: system.ShowHistory(lastFilter_.Text); break;
   }
 }
@@ -123,7 +124,8 @@ TLDIList TCategoryTree::FilterRecords(const TLDIList& records, const TLDIList& a
     case TTreeFilterKind::AllCategories: return ShowAllCategoryRecords(records);
     case TTreeFilterKind::Category: return ShowCategoryRecords(records, categories, lastFilter_.Text);
     case TTreeFilterKind::AllStatus: return ShowAllStatusRecords(records);
-    case TTreeFilterKind::Status: return ShowStatusRecords(records, activeRecords, lastFilter_.Text);
+    case TTreeFilterKind::Status:
+      return ShowStatusRecords(records, activeRecords, TDownloadStatus::FromText(lastFilter_.Text));
     case TTreeFilterKind::History: return ShowHistoryRecords(records, lastFilter_.Text, now);
   }
   return records;

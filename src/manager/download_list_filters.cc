@@ -1,14 +1,14 @@
 #include "manager/download_list_filters.h"
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/category_list.h"
 
 namespace brindle {
 
 TLDIList ShowAllRecords(const TLDIList& records) { return records; }
 
-TLDIList ShowStatusRecords(const TLDIList& records, const TLDIList& activeRecords, const std::string& status) {
-  return status == kStatusDownloading ? activeRecords : records.FilterByStatus(status);
+TLDIList ShowStatusRecords(const TLDIList& records, const TLDIList& activeRecords, const TDownloadStatus& status) {
+  return status == TDownloadState::Downloading ? activeRecords : records.FilterByStatus(status);
 }
 
 TLDIList ShowAllStatusRecords(const TLDIList& records) { return records.FilterNotDone(); }

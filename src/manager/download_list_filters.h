@@ -16,7 +16,7 @@ TLDIList ShowAllRecords(const TLDIList& records);
 // For "Downloading" the records of the active downloads (activeRecords, in
 // their order), since a running download may show another state while it
 // contacts its server; for any other text the records whose status it is.
-TLDIList ShowStatusRecords(const TLDIList& records, const TLDIList& activeRecords, const std::string& status);
+TLDIList ShowStatusRecords(const TLDIList& records, const TLDIList& activeRecords, const TDownloadStatus& status);
 // Everything not "Done".
 TLDIList ShowAllStatusRecords(const TLDIList& records);
 // The records of the category of that name (ignoring case), or the records

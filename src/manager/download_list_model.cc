@@ -10,7 +10,7 @@
 #include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
 
@@ -213,17 +213,17 @@ bool TDownloadListModel::WriteRow(Row& row) const {
 
   set(kColumnFileName, FileNamePart(record.LocalFileName));
 
-  const std::string& status = record.Status();
+  const TDownloadStatus& status = record.Status();
   const bool waitsToRetry = record.RetryTimer != nullptr;
   const std::string sizeText = record.FileSize == 0 ? "Unknown" : BytesToPresentableString(record.FileSize);
   // A finished or idle row that shows its state already stays as it is.
-  if (row.Cells[kColumnStatus] == status && status != kStatusDownloading && row.Cells[kColumnSize] == sizeText &&
-      !waitsToRetry) {
+  if (row.Cells[kColumnStatus] == status.Text() && !(status == TDownloadState::Downloading) &&
+      row.Cells[kColumnSize] == sizeText && !waitsToRetry) {
     return changed;
   }
 
-  set(kColumnStatus, waitsToRetry ? status + " (" + std::to_string(record.RetryCountdown) + ")" : status);
-  if (status == kStatusDone) {
+  set(kColumnStatus, waitsToRetry ? status.Text() + " (" + std::to_string(record.RetryCountdown) + ")" : status.Text());
+  if (status == TDownloadState::Done) {
     set(kColumnSize, sizeText);
     set(kColumnTimeLeft, "");
     set(kColumnRate, "");
@@ -315,7 +315,7 @@ TProgressBars TDownloadListModel::DrawProgress(int column, int row, const TCellR
   if (column != kColumnStatus || !drawProgressBars_) return bars;
   const TLocalDownloadinfo* record = Record(row);
   const TRowProgress* downloader = Downloader(row);
-  if (record == nullptr || downloader == nullptr || record->Status() != kStatusDownloading || record->FileSize <= 0) {
+  if (record == nullptr || downloader == nullptr || record->Status() != TDownloadState::Downloading || record->FileSize <= 0) {
     return bars;
   }
   bars.Drawn = true;

@@ -15,8 +15,8 @@
 #include "core/paths.h"
 #include "core/presentation.h"
 #include "core/settings.h"
-#include "core/status_color.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/combine_parts.h"
 #include "engine/downloader.h"
@@ -161,16 +161,16 @@ void TDownloadSystem::UpdateGridInfo() {
                                                          services_.Categories);
       // Nothing runs yet: a download that ran when its program ended (even
       // one still contacting its server) is paused.
-      const std::string& status = record->Status();
-      if (IsRunningStatus(status) || status == kStatusQueued || status == kStatusCombiningFiles) {
-        record->SetStatus(kStatusPaused);
+      const TDownloadStatus& status = record->Status();
+      if (status.Running() || status == TDownloadState::Queued || status == TDownloadState::CombiningFiles) {
+        record->SetStatus(TDownloadState::Paused);
         record->Save();
       }
       // A crash after the join's rename but before the record was saved:
       // the finished file is there and the parts are gone.
-      if (record->Status() != kStatusDone && record->FileSize > 0 && !record->LocalFileName.empty() &&
+      if (record->Status() != TDownloadState::Done && record->FileSize > 0 && !record->LocalFileName.empty() &&
           !PartFilesExist(record->TempFileName) && FileSizeOf(record->LocalFileName) == record->FileSize) {
-        record->SetStatus(kStatusDone);
+        record->SetStatus(TDownloadState::Done);
         record->Save();
       }
       Adopt(std::move(record));
@@ -266,7 +266,8 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     if (record->LocalFileName.empty()) {
       forms.NewDownloadDialog = services_.Windows->CreateNewDownloadDialog(
           *d, *record, [this, d](const TNewDownloadAnswer& answer) { NewDownloadAnswered(d, answer); });
-      forms.NewDownloadDialog->SetSizeText(kStatusContactingHost, GetStatusColor(kStatusContactingHost));
+      const TDownloadStatus contacting = TDownloadState::ContactingHost;
+      forms.NewDownloadDialog->SetSizeText(contacting.Text(), contacting.Color());
       forms.NewDownloadDialog->Show();
       return;
     }
@@ -306,12 +307,12 @@ void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDow
         break;
       case TNewDownloadAnswer::TKind::Schedule:
         takeAnswer();
-        record.SetStatus(kStatusScheduled);
+        record.SetStatus(TDownloadState::Scheduled);
         record.Save();
         RefreshList();
         // Pausing releases the downloader; the record keeps "Scheduled".
         downloader->Pause();
-        record.SetStatus(kStatusScheduled);
+        record.SetStatus(TDownloadState::Scheduled);
         record.Save();
         UpdateGridRow(&record);
         RefreshList();
@@ -328,7 +329,7 @@ void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDow
 int TDownloadSystem::RunningCount() const {
   int running = 0;
   for (TDownloader* d : activeList_)
-    if (IsRunningStatus(d->LDI().Status())) ++running;
+    if (d->LDI().Status().Running()) ++running;
   return running;
 }
 
@@ -347,7 +348,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
       LeaveActiveList(downloader);
       downloader.OnPause = nullptr;
       downloader.Pause();
-      record.SetStatus(kStatusQueued);
+      record.SetStatus(TDownloadState::Queued);
       record.Save();
       AllowFree(*forms);
       RefreshList();
@@ -363,13 +364,13 @@ void TDownloadSystem::DownloadNextInQueue() {
     if (queueHeld_) return;
     std::vector<TLocalDownloadinfo*> queued;
     for (int i = 0; i < downloadList_.Count(); ++i)
-      if (downloadList_.Get(i)->Status() == kStatusQueued) queued.push_back(downloadList_.Get(i));
+      if (downloadList_.Get(i)->Status() == TDownloadState::Queued) queued.push_back(downloadList_.Get(i));
     const int limit = ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3);
     for (TLocalDownloadinfo* record : queued) {
       // A record that would only be queued again keeps waiting without a
       // downloader contacting its server for nothing.
       if (RunningCount() >= limit) break;
-      if (record->Status() == kStatusQueued) AddDownload(record);
+      if (record->Status() == TDownloadState::Queued) AddDownload(record);
     }
   } catch (...) {
     LogError("TDownloadSystem.DownloadNextInQueue");
@@ -383,10 +384,10 @@ void TDownloadSystem::PauseDownload(TLocalDownloadinfo* record) {
     if (!record) return;
     if (TDownloader* d = AssociatedDownloader(record)) {
       d->Pause();
-    } else if (record->Status() == kStatusQueued || record->Status() == kStatusScheduled ||
-               GetStatusColor(record->Status()) == TStatusColor::Error) {
+    } else if (record->Status() == TDownloadState::Queued || record->Status() == TDownloadState::Scheduled ||
+               record->Status().Color() == TStatusColor::Error) {
       record->RetryTimer.reset();
-      record->SetStatus(kStatusPaused);
+      record->SetStatus(TDownloadState::Paused);
       record->Save();
       UpdateGridRow(record);
     }
@@ -399,8 +400,8 @@ void TDownloadSystem::PauseAll() {
   try {
     for (int i = 0; i < downloadList_.Count(); ++i) {
       TLocalDownloadinfo* record = downloadList_.Get(i);
-      if (record->Status() == kStatusQueued || record->Status() == kStatusScheduled) {
-        record->SetStatus(kStatusPaused);
+      if (record->Status() == TDownloadState::Queued || record->Status() == TDownloadState::Scheduled) {
+        record->SetStatus(TDownloadState::Paused);
         record->Save();
         UpdateGridRow(record);
       }
@@ -452,7 +453,7 @@ void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {
 bool TDownloadSystem::FileNameInUse(const std::string& fileName) const {
   for (int i = 0; i < downloadList_.Count(); ++i) {
     const TLocalDownloadinfo* record = downloadList_.Get(i);
-    if (record->Status() != kStatusDone && record->LocalFileName == fileName) return true;
+    if (record->Status() != TDownloadState::Done && record->LocalFileName == fileName) return true;
   }
   return false;
 }
@@ -481,8 +482,8 @@ bool TDownloadSystem::IsActive(const TDownloader& downloader) const {
 std::string TDownloadSystem::Stuck() const {
   for (const auto& owned : records_) {
     const TLocalDownloadinfo& record = *owned;
-    const bool combining = record.Status() == kStatusCombiningFiles;
-    if (!combining && !IsRunningStatus(record.Status())) continue;
+    const bool combining = record.Status() == TDownloadState::CombiningFiles;
+    if (!combining && !record.Status().Running()) continue;
     const TDownloadForms* forms = nullptr;
     for (const auto& f : formsList_)
       if (!f->Release && &f->Downloader().LDI() == &record) forms = f.get();
@@ -491,7 +492,7 @@ std::string TDownloadSystem::Stuck() const {
       // The new-download dialog waits for the user's answer.
       if (forms->NewDownloadDialog && record.LocalFileName.empty()) continue;
     }
-    return record.Url->Url + " stays \"" + record.Status() + "\"";
+    return record.Url->Url + " stays \"" + record.Status().Text() + "\"";
   }
   return "";
 }
@@ -536,7 +537,7 @@ void TDownloadSystem::ShowAll() {
   RefreshList();
 }
 
-void TDownloadSystem::ShowStatus(const std::string& status) {
+void TDownloadSystem::ShowStatus(const TDownloadStatus& status) {
   filter_ = [this, status] {
     TLDIList active;
     for (TDownloader* d : activeList_) active.Add(&RecordOf(*d));
@@ -581,7 +582,7 @@ void TDownloadSystem::AllowFree(TDownloadForms& forms) {
 void TDownloadSystem::RunAfterDownloadsIfDue() {
   if (!activeList_.empty() || !services_.AfterDownloads) return;
   for (int i = 0; i < downloadList_.Count(); ++i)
-    if (downloadList_.Get(i)->Status() == kStatusQueued) return;
+    if (downloadList_.Get(i)->Status() == TDownloadState::Queued) return;
   // Outside the notification that got here, and only if nothing started
   // in the meantime.
   const std::weak_ptr<bool> alive = alive_;
@@ -653,17 +654,17 @@ void TDownloadSystem::DownloaderResume(TDownloader& downloader) {
 void TDownloadSystem::DownloaderError(TDownloader& downloader) {
   try {
     TLocalDownloadinfo& record = RecordOf(downloader);
-    if (record.Status() == kStatusScheduled) return;
+    if (record.Status() == TDownloadState::Scheduled) return;
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (!forms || forms->Release) return;
-    const TStatusColor color = GetStatusColor(record.Status());
+    const TStatusColor color = record.Status().Color();
     if (forms->NewDownloadDialog && forms->NewDownloadDialog->Visible()) {
-      forms->NewDownloadDialog->SetSizeText("Error: " + downloader.Status(), color);
+      forms->NewDownloadDialog->SetSizeText("Error: " + downloader.Status().Text(), color);
       forms->NewDownloadDialog->SetStartEnabled(false);
     }
     if (forms->DownloadWindow && forms->DownloadWindow->Visible()) {
-      forms->DownloadWindow->SetCaption(downloader.Status() + ": " + NameOf(record.LocalFileName));
-      forms->DownloadWindow->SetStatus(record.Status(), color);
+      forms->DownloadWindow->SetCaption(downloader.Status().Text() + ": " + NameOf(record.LocalFileName));
+      forms->DownloadWindow->SetStatus(record.Status().Text(), color);
     }
     record.Save();
     UpdateGridRow(&record);
@@ -696,13 +697,13 @@ void TDownloadSystem::RetryTick(const TTimer* timer) {
     TDownloader* d = AssociatedDownloader(record);
     TDownloadForms* forms = d ? GetDownloadForms(d) : nullptr;
     TDownloadWindow* window = forms ? forms->DownloadWindow.get() : nullptr;
-    const TStatusColor color = GetStatusColor(record->Status());
+    const TStatusColor color = record->Status().Color();
     if (record->RetryCountdown <= 0) {
       record->RetryTimer.reset();  // the timer's own handler: TTimer allows it
       if (d) d->RestartDownload();
-      if (window) window->SetStatus(kStatusContactingHost, color);
+      if (window) window->SetStatus(StatusText(TDownloadState::ContactingHost), color);
     } else if (window) {
-      window->SetStatus(record->Status() + " (" + std::to_string(record->RetryCountdown) + ")", color);
+      window->SetStatus(record->Status().Text() + " (" + std::to_string(record->RetryCountdown) + ")", color);
     }
     UpdateGridRow(record);
   } catch (...) {
@@ -718,7 +719,7 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
     downloader.UpdateTimer().SetEnabled(false);
     if (forms->DownloadWindow) forms->DownloadWindow->Hide();
     if (!record.LocalFileName.empty()) {
-      record.SetStatus(kStatusCombiningFiles);
+      record.SetStatus(TDownloadState::CombiningFiles);
       forms->Combiner = std::make_unique<TCombineParts>(record.TempFileName, record.FileSize, record.LocalFileName, loop_);
       forms->Combiner->Replace = record.ReplaceFile;
       TDownloader* d = &downloader;
@@ -752,7 +753,7 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
     if (!forms || forms->Release) return;
     if (!success) {
       // The parts are all still there: Resume joins again.
-      record.SetStatus(kStatusPaused);
+      record.SetStatus(TDownloadState::Paused);
       record.Save();
       AllowFree(*forms);
       UpdateGridRow(&record);
@@ -765,7 +766,7 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
     if (forms->Combiner) record.LocalFileName = forms->Combiner->LclFileName();
     record.ReplaceFile = false;
     if (record.FileSize == -1) record.FileSize = FileSizeOf(record.LocalFileName);
-    record.SetStatus(kStatusDone);
+    record.SetStatus(TDownloadState::Done);
     LeaveActiveList(downloader);
     forms->Completed = true;
     record.Save();
@@ -819,8 +820,8 @@ void TDownloadSystem::DownloaderPause(TDownloader& downloader) {
     record.RetryTimer.reset();
     if (forms->DownloadWindow) forms->DownloadWindow->Hide();
     AllowFree(*forms);
-    if (record.Status() != kStatusScheduled) {
-      record.SetStatus(kStatusPaused);
+    if (record.Status() != TDownloadState::Scheduled) {
+      record.SetStatus(TDownloadState::Paused);
       record.Save();
     }
     if (UpdateGridRow(&record)) RefreshList();

@@ -102,7 +102,7 @@ class TDownloadSystem {
   // The filters of the download list; each refills it.
   void PopulateGrid(const TLDIList& records);
   void ShowAll();
-  void ShowStatus(const std::string& status);
+  void ShowStatus(const TDownloadStatus& status);
   void ShowAllStatus();
   void ShowCategory(const std::string& name);
   void ShowAllCategory();

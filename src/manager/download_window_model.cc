@@ -28,7 +28,7 @@ TPartSlotInfo ReadPartSlotInfo(TDownloader& downloader, int index) {
   if (!slot) return info;
   info.Slot = slot;
   info.Received = slot->TransferCount();
-  info.Status = slot->Status();
+  info.Status = slot->Status().Text();
   if (const TFileMirror* mirror = slot->Mirror()) info.Host = mirror->Url->Host;
   return info;
 }
@@ -57,8 +57,8 @@ void TDownloadWindowModel::UpdateInfo(const TDownloadSnapshot& snapshot) {
     for (const TPartSlotInfo& slot : snapshot.Slots) UpdatePartDownloadSlotInfo(slot);
   }
   savePath_ = snapshot.LocalFileName;
-  status_ = snapshot.Status;
-  statusColor_ = GetStatusColor(snapshot.Status);
+  status_ = snapshot.Status.Text();
+  statusColor_ = snapshot.Status.Color();
   resume_ = snapshot.ResumeText;
   pauseEnabled_ = resume_ == "Yes" || resume_ == "Unknown";
   url_ = snapshot.Url;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/status_color.h"
+#include "core/download_status.h"
 
 namespace brindle {
 
@@ -22,7 +22,7 @@ struct TPartSlotInfo {
 struct TDownloadSnapshot {
   std::string LocalFileName;
   std::string Url;
-  std::string Status;
+  TDownloadStatus Status;
   std::string ResumeText;  // "Yes", "No" or "Unknown"
   std::string TimeLeft;
   std::string TransferRate;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/ascii_case.h"
 #include "manager/category_list.h"
 #include "manager/local_download_info.h"
@@ -38,16 +38,16 @@ TLDIList TLDIList::FilterWithCategory() const {
 }
 
 TLDIList TLDIList::FilterNotDone() const {
-  return Filter(*this, [](const TLocalDownloadinfo& record) { return record.Status() != kStatusDone; });
+  return Filter(*this, [](const TLocalDownloadinfo& record) { return record.Status() != TDownloadState::Done; });
 }
 
-TLDIList TLDIList::FilterByStatus(const std::string& status) const {
+TLDIList TLDIList::FilterByStatus(const TDownloadStatus& status) const {
   return Filter(*this, [&status](const TLocalDownloadinfo& record) { return record.Status() == status; });
 }
 
 TLDIList TLDIList::FilterDoneSince(TDateTime since) const {
   return Filter(*this, [since](const TLocalDownloadinfo& record) {
-    return record.Status() == kStatusDone && record.LastActivity >= since;
+    return record.Status() == TDownloadState::Done && record.LastActivity >= since;
   });
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/date_time.h"
+#include "core/download_status.h"
 
 namespace brindle {
 
@@ -27,7 +28,7 @@ class TLDIList {
   TLDIList FilterByCategory(const TCategory* category) const;
   TLDIList FilterWithCategory() const;
   TLDIList FilterNotDone() const;
-  TLDIList FilterByStatus(const std::string& status) const;
+  TLDIList FilterByStatus(const TDownloadStatus& status) const;
   // "Done" with LastActivity at or after since.
   TLDIList FilterDoneSince(TDateTime since) const;
 

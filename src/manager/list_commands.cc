@@ -5,7 +5,7 @@
 #include "core/launcher_port.h"
 #include "core/log_error.h"
 #include "core/prompt_port.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "core/url.h"
 #include "engine/downloader.h"
@@ -83,7 +83,7 @@ void TListCommands::DeleteAll() {
 void TListCommands::DeleteRecords(const TLDIList& records, bool keepSelection) {
   if (records.Count() == 0) return;
   bool allDone = true;
-  for (int i = 0; i < records.Count(); ++i) allDone = allDone && records.Get(i)->Status() == kStatusDone;
+  for (int i = 0; i < records.Count(); ++i) allDone = allDone && records.Get(i)->Status() == TDownloadState::Done;
   // The question is answered later: act only on what still exists then.
   const std::weak_ptr<bool> alive = alive_;
   auto remove = [this, alive, held = Hold(records), keepSelection] {
@@ -114,8 +114,8 @@ void TListCommands::Pause() {
       TLocalDownloadinfo* record = selected.Get(i);
       if (system_.AssociatedDownloader(record)) {
         running.Add(record);
-      } else if (record->Status() != kStatusDone) {
-        record->SetStatus(kStatusPaused);
+      } else if (record->Status() != TDownloadState::Done) {
+        record->SetStatus(TDownloadState::Paused);
         record->Save();
         system_.UpdateGridRow(record);
       }
@@ -135,7 +135,7 @@ void TListCommands::Resume() {
     TLDIList chosen;
     for (int i = 0; i < selected.Count(); ++i) {
       TLocalDownloadinfo* record = selected.Get(i);
-      if (record->Status() == kStatusDone || record->Status() == kStatusQueued) continue;
+      if (record->Status() == TDownloadState::Done || record->Status() == TDownloadState::Queued) continue;
       if (system_.AssociatedDownloader(record) && !record->RetryTimer) continue;  // transferring
       chosen.Add(record);
     }
@@ -159,9 +159,9 @@ void TListCommands::Schedule() {
     const TLDIList selected = model_.GetSelectedFromStringGrid();
     for (int i = 0; i < selected.Count(); ++i) {
       TLocalDownloadinfo* record = selected.Get(i);
-      if (record->Status() == kStatusDone) break;
+      if (record->Status() == TDownloadState::Done) break;
       record->RetryTimer.reset();
-      record->SetStatus(kStatusScheduled);
+      record->SetStatus(TDownloadState::Scheduled);
       record->Save();
       // The pause keeps "Scheduled" rather than "Paused".
       if (system_.AssociatedDownloader(record)) system_.PauseDownload(record);
@@ -239,7 +239,7 @@ void TListCommands::ResumeAll() {
   try {
     const TLDIList records = system_.DownloadList();
     for (int i = 0; i < records.Count(); ++i)
-      if (records.Get(i)->Status() == kStatusPaused) system_.AddDownload(records.Get(i));
+      if (records.Get(i)->Status() == TDownloadState::Paused) system_.AddDownload(records.Get(i));
   } catch (...) {
     LogError("TForm_Main.ResumeAll");
   }
@@ -249,8 +249,9 @@ void TListCommands::ClearAllDoneAndErrenous() {
   try {
     for (int row = 0; row < model_.RowCount(); ++row) {
       const TLocalDownloadinfo* record = model_.Record(row);
-      const std::string status = record ? record->Status() : "";
-      model_.SetSelected(row, status == kStatusDone || status == kStatusFileNotFound || status == kStatusCouldNotConnect);
+      const TDownloadStatus status = record ? record->Status() : TDownloadStatus();
+      model_.SetSelected(row, status == TDownloadState::Done || status == TDownloadState::FileNotFound ||
+                                  status == TDownloadState::CouldNotConnect);
     }
     Delete();
   } catch (...) {
@@ -283,9 +284,9 @@ void TListCommands::Open() {
     if (!record || model_.Cell(row, kColumnFileName).empty()) return;
     if (TDownloader* downloader = system_.AssociatedDownloader(record)) {
       system_.ShowDownloadForm(*downloader);
-    } else if (record->Status() == kStatusDone) {
+    } else if (record->Status() == TDownloadState::Done) {
       Launcher().OpenDocument(record->LocalFileName);
-    } else if (record->Status() != kStatusQueued) {
+    } else if (record->Status() != TDownloadState::Queued) {
       system_.AddDownload(record);
     }
   } catch (...) {

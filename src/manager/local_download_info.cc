@@ -13,7 +13,7 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "core/url.h"
 #include "manager/category.h"
@@ -29,15 +29,6 @@ constexpr const char* kSection = "Options";
 // Bounds the work a damaged record file can cause; a download has far
 // fewer servers.
 constexpr int kMaxServers = 1000;
-
-// Active states resume as "Downloading", error states wait as "Paused".
-std::string SavedStatus(const std::string& status) {
-  if (status == kStatusContactingHost || status == kStatusGettingFileInfo) return kStatusDownloading;
-  for (const char* error : {kStatusTimeout, kStatusFileNotFound, kStatusFilesizeMismatch, kStatusCouldNotConnect,
-                            kStatusLostConnection, kStatusCouldNotLogin, kStatusCertificateNotTrusted})
-    if (status == error) return kStatusPaused;
-  return status;
-}
 
 // A decimal integer with an optional sign, or "0x" and up to 16 hex digits
 // (two's complement, so 0xFFFFFFFFFFFFFFFF is -1). Nothing else.
@@ -93,7 +84,7 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   const std::string url = UnescapeField(read("URL"));
   if (!url.empty()) Url = std::make_unique<TUrl>(url);
   LocalFileName = UnescapeField(read("LocalFileName"));
-  SetStatus(UnescapeField(read("Status")));
+  SetStatus(TDownloadStatus::FromText(UnescapeField(read("Status"))));
 
   const std::optional<int64_t> size = ParseInteger(read("FileSize"));
   FileSize = size && *size >= -1 ? *size : 0;
@@ -126,7 +117,7 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
   };
   write("URL", EscapeField(Url->Url));
   write("LocalFileName", EscapeField(LocalFileName));
-  write("Status", EscapeField(SavedStatus(Status())));
+  write("Status", EscapeField(Status().Saved().Text()));
   write("FileSize", std::to_string(FileSize));
   write("NumOfParts", std::to_string(NumOfParts));
   write("Category", Category ? EscapeField(Category->Name()) : "");

@@ -4,7 +4,7 @@
 #include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/download_file_info.h"
 #include "manager/download_file_name.h"
@@ -40,17 +40,19 @@ std::string TPropertiesModel::CategoryName() const {
 std::string TPropertiesModel::Description() const { return RecordExists() ? record_->Description : ""; }
 int64_t TPropertiesModel::SpeedLimit() const { return RecordExists() ? record_->SpeedLimit : 0; }
 
-std::string TPropertiesModel::Status() const { return RecordExists() ? record_->Status() : ""; }
-TStatusColor TPropertiesModel::StatusColor() const { return GetStatusColor(Status()); }
+std::string TPropertiesModel::Status() const { return RecordExists() ? record_->Status().Text() : ""; }
+TStatusColor TPropertiesModel::StatusColor() const {
+  return RecordExists() ? record_->Status().Color() : TStatusColor::Other;
+}
 
 std::string TPropertiesModel::SizeText() const {
   if (!RecordExists()) return "";
   const std::string size = BytesToPresentableString(record_->FileSize);
-  if (record_->Status() == kStatusDone) return size;
+  if (record_->Status() == TDownloadState::Done) return size;
   return BytesToPresentableString(TDownloadSystem::BytesDownloaded(record_->TempFileName)) + " of " + size;
 }
 
-bool TPropertiesModel::PathEditable() const { return RecordExists() && record_->Status() != kStatusDone; }
+bool TPropertiesModel::PathEditable() const { return RecordExists() && record_->Status() != TDownloadState::Done; }
 
 TSaveDialogSetup TPropertiesModel::ChangeDialog(const std::string& saveToText) const {
   TSaveDialogSetup setup;

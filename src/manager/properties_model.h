@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/status_color.h"
+#include "core/download_status.h"
 
 namespace brindle {
 

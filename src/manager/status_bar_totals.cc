@@ -4,14 +4,14 @@
 #include <cstdlib>
 
 #include "core/presentation.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 
 namespace brindle {
 
 std::string TotalSpeedText(const std::vector<TRunningDownload>& running) {
   double total = 0;
   for (const TRunningDownload& download : running) {
-    if (download.Status != kStatusDownloading) continue;
+    if (download.Status != TDownloadState::Downloading) continue;
     if (download.TransferRate == "N/A" || download.TransferRate == " " || download.TransferRate.empty()) continue;
     std::string rate = download.TransferRate;
     for (char& c : rate)

@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "core/download_status.h"
+
 namespace brindle {
 
 // What the status bar reads from one running download.
 struct TRunningDownload {
-  std::string Status;
+  TDownloadStatus Status;
   std::string TransferRate;  // "12.5", "N/A", " "
   std::string TimeLeft;      // "HH:MM:SS" or "N/A"
 };

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/status_color.h"
+#include "core/download_status.h"
 
 namespace brindle {
 

@@ -8,7 +8,7 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
 
@@ -47,8 +47,8 @@ void CleanUpTempDirectory(const TCategoryList* categories) {
         TLocalDownloadinfo record(nullptr, base, categories);
         const std::string& local = record.LocalFileName;
         bool keep = !local.empty() && localFiles.insert(local).second;
-        if (keep && removeUnexisting && record.Status() == kStatusDone && !Exists(local)) keep = false;
-        if (keep && record.Status() == kStatusDownloading && !Exists(base + ".0")) keep = false;
+        if (keep && removeUnexisting && record.Status() == TDownloadState::Done && !Exists(local)) keep = false;
+        if (keep && record.Status() == TDownloadState::Downloading && !Exists(base + ".0")) keep = false;
         if (keep) {
           keptStems.insert(StemOf(fs::path(datPath).filename().string()));
         } else {

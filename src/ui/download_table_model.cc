@@ -1,6 +1,6 @@
 #include "ui/download_table_model.h"
 
-#include "core/status_color.h"
+#include "core/download_status.h"
 #include "manager/download_list_model.h"
 #include "manager/local_download_info.h"
 
@@ -57,7 +57,7 @@ void TDownloadTableModel::SetColors(const TStatusColors& colors, const QPalette&
 
 QColor TDownloadTableModel::TextColor(int row) const {
   const TLocalDownloadinfo* record = list_.Record(row);
-  const TStatusColor group = record ? GetStatusColor(record->Status()) : TStatusColor::Other;
+  const TStatusColor group = record ? record->Status().Color() : TStatusColor::Other;
   const std::optional<uint32_t>& color = colors_.For(group);
   return color ? ColorFromSetting(*color, palette_) : palette_.color(QPalette::Text);
 }

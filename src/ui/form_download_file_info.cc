@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "core/download_status.h"
 #include "core/settings.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
@@ -87,7 +88,7 @@ TForm_DownloadFileInfo::TForm_DownloadFileInfo(const TLocalDownloadinfo& record,
   editDescription_->setObjectName("Edit_Description");
   grid->addWidget(label("Label5", "Description:"), 3, 0);
   grid->addWidget(editDescription_, 3, 1, 1, 2);
-  labelSize_ = label("Label_Size", "Getting file info");
+  labelSize_ = label("Label_Size", StatusText(TDownloadState::GettingFileInfo).c_str());
   grid->addWidget(label("Label4", "Size:"), 4, 0);
   grid->addWidget(labelSize_, 4, 1, 1, 2);
   grid->setColumnStretch(1, 1);

@@ -33,7 +33,7 @@
 #include "core/log_error.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/url.h"
 #include "engine/downloader.h"
 #include "integration/browser_integration.h"

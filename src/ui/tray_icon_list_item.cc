@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "core/url.h"
 #include "engine/download_record.h"
@@ -174,7 +174,7 @@ void TTrayIconListItem::Schedule() {
     TLocalDownloadinfo* record = records.Get(i);
     if (record != record_) continue;
     record->RetryTimer.reset();
-    record->SetStatus(kStatusScheduled);
+    record->SetStatus(TDownloadState::Scheduled);
     record->Save();
     // The pause keeps "Scheduled" rather than "Paused".
     system_.PauseDownload(record);

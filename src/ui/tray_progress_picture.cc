@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/status_color.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
+#include "core/download_status.h"
 
 namespace brindle {
 namespace {
@@ -41,7 +41,7 @@ void Line(QPainter& painter, int x, int y, int width, const QString& text) {
 
 }  // namespace
 
-QImage TrayProgressPicture(const std::string& status, int64_t transferCount, int64_t fileSize, QSize size,
+QImage TrayProgressPicture(const TDownloadStatus& status, int64_t transferCount, int64_t fileSize, QSize size,
                            const QColor& buttonFace) {
   const int w = size.width();
   const int h = size.height();
@@ -49,9 +49,9 @@ QImage TrayProgressPicture(const std::string& status, int64_t transferCount, int
   image.fill(Qt::transparent);
   QPainter painter(&image);
   QColor fill = buttonFace;
-  if (status == kStatusDownloading) {
+  if (status == TDownloadState::Downloading) {
     fill = kYellow;
-  } else if (GetStatusColor(status) == TStatusColor::Error) {
+  } else if (status.Color() == TStatusColor::Error) {
     fill = kRed;
   }
   Box(painter, 1, 1, w, h, Qt::black, fill);

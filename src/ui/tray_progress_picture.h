@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/download_status.h"
 #include "manager/row_progress.h"
 
 class QPainter;
@@ -17,7 +18,7 @@ namespace brindle {
 // while "Downloading", red after an error, buttonFace otherwise, with a
 // green bar rising from the bottom as the bytes arrive (none while the
 // size is unknown).
-QImage TrayProgressPicture(const std::string& status, int64_t transferCount, int64_t fileSize, QSize size,
+QImage TrayProgressPicture(const TDownloadStatus& status, int64_t transferCount, int64_t fileSize, QSize size,
                            const QColor& buttonFace);
 
 // What the information panel of a tray icon shows.

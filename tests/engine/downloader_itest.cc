@@ -9,7 +9,7 @@
 #include "core/event_loop.h"
 #include "core/memory_registry.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "engine/download_record.h"
 #include "engine/downloader.h"
 #include "engine/file_mirror.h"
@@ -92,7 +92,7 @@ class DownloaderITest : public ::testing::Test {
     };
     d.OnSlotDelete = [this](TDownloader&, TPartDownloadSlot&) { ++slotDeletes_; };
     d.OnSlotChange = [this](TDownloader&, TPartDownloadSlot& slot) {
-      if (slot.Status() == kStatusDone) doneStarts_.insert(slot.StartByte());
+      if (slot.Status() == TDownloadState::Done) doneStarts_.insert(slot.StartByte());
     };
     d.StartDownload();
   }
@@ -392,8 +392,8 @@ TEST_F(DownloaderITest, OnlyMirrorFailingParksPartsAndFailsOnlyWhenAllAreParked)
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(errors_, 1);
   EXPECT_EQ(done_, 0);
-  EXPECT_EQ(downloader_->Status(), kStatusLostConnection);
-  EXPECT_EQ(record_.Status(), kStatusLostConnection);
+  EXPECT_EQ(downloader_->Status(), TDownloadState::LostConnection);
+  EXPECT_EQ(record_.Status(), TDownloadState::LostConnection);
   loop_.RunOnce(0);
   EXPECT_EQ(errors_, 1);
 }
@@ -438,8 +438,8 @@ TEST_F(DownloaderITest, RestartInTheMiddleFetchesOnlyWhatIsMissing) {
   doneStarts_.clear();
   Make();
   EXPECT_EQ(downloader_->Slots().NumberOfSlots(), 4);
-  EXPECT_EQ(downloader_->Slots().GetSlot(1)->Status(), kStatusDone);
-  EXPECT_EQ(downloader_->Slots().GetSlot(3)->Status(), kStatusDone);
+  EXPECT_EQ(downloader_->Slots().GetSlot(1)->Status(), TDownloadState::Done);
+  EXPECT_EQ(downloader_->Slots().GetSlot(3)->Status(), TDownloadState::Done);
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(done_, 1);
   EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{20000, 120000}));
@@ -494,7 +494,7 @@ TEST_F(DownloaderITest, RestartDownloadResumesEveryUnfinishedPart) {
   http_.SetHandler([this](const HttpRequest& r) { return http_.Serve(r); });
   downloader_->RestartDownload();
   EXPECT_EQ(downloader_->RetryCount(), 1);
-  EXPECT_EQ(record_.Status(), kStatusContactingHost);
+  EXPECT_EQ(record_.Status(), TDownloadState::ContactingHost);
   ASSERT_TRUE(Run([this] { return done_ > 0; }));
   EXPECT_EQ(errors_, 1);
   EXPECT_EQ(Joined(), content_);

@@ -122,8 +122,8 @@ TEST_P(FtpInteropTest, TwoPartsOneResumedMakeTheFile) {
   first->Get();
   second->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*first) && Final(*second); }, 60000));
-  ASSERT_EQ(first->State(), psDone) << first->ErrorText();
-  ASSERT_EQ(second->State(), psDone) << second->ErrorText();
+  ASSERT_EQ(first->State(), psDone) << first->ErrorStatus().Text();
+  ASSERT_EQ(second->State(), psDone) << second->ErrorStatus().Text();
   EXPECT_EQ(second->Offset(), 54321);
   EXPECT_EQ(second->TransferSize(), static_cast<int64_t>(content_.size()));
   EXPECT_EQ(second->ResumeText(), "Yes");
@@ -135,14 +135,14 @@ TEST_P(FtpInteropTest, TwoPartsOneResumedMakeTheFile) {
   first->SetFileName(dir_.File("again." + std::to_string(half - 1000)));
   first->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*first); }, 60000));
-  ASSERT_EQ(first->State(), psDone) << first->ErrorText();
+  ASSERT_EQ(first->State(), psDone) << first->ErrorStatus().Text();
   EXPECT_TRUE(test::ReadWholeFile(first->FileName()) == content_.substr(half - 1000, 2000));
 
   auto missing = Make("/pub/missing.bin", 0, 0);
   missing->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*missing); }, 60000));
   EXPECT_EQ(missing->ErrorCode(), 4);
-  EXPECT_EQ(missing->ErrorText(), "File not found");
+  EXPECT_EQ(missing->ErrorStatus().Text(), "File not found");
 }
 
 INSTANTIATE_TEST_SUITE_P(All, FtpInteropTest,

@@ -49,8 +49,8 @@ TEST_F(NginxInteropTest, TwoPartsMakeTheFile) {
   first->Get();
   second->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*first) && Final(*second); }, 60000));
-  ASSERT_EQ(first->State(), psDone) << first->ErrorText();
-  ASSERT_EQ(second->State(), psDone) << second->ErrorText();
+  ASSERT_EQ(first->State(), psDone) << first->ErrorStatus().Text();
+  ASSERT_EQ(second->State(), psDone) << second->ErrorStatus().Text();
   EXPECT_NE(first->FileName(), second->FileName());
   EXPECT_EQ(test::ReadWholeFile(first->FileName()) + test::ReadWholeFile(second->FileName()), content_);
   // nginx answers an open-ended range with the whole file's size and its validators.
@@ -65,7 +65,7 @@ TEST_F(NginxInteropTest, RedirectionIsFollowedForNewAndResumedParts) {
   auto fresh = Make("/moved", 0, 0);
   fresh->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*fresh); }, 60000));
-  ASSERT_EQ(fresh->State(), psDone) << fresh->ErrorText();
+  ASSERT_EQ(fresh->State(), psDone) << fresh->ErrorStatus().Text();
   EXPECT_EQ(test::ReadWholeFile(fresh->FileName()), content_);
   EXPECT_EQ(fresh->Url().Url, Url("/file.bin"));
 
@@ -73,7 +73,7 @@ TEST_F(NginxInteropTest, RedirectionIsFollowedForNewAndResumedParts) {
   test::WriteWholeFile(resumed->FileName(), content_.substr(2000000, 1000));
   resumed->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*resumed); }, 60000));
-  ASSERT_EQ(resumed->State(), psDone) << resumed->ErrorText();
+  ASSERT_EQ(resumed->State(), psDone) << resumed->ErrorStatus().Text();
   EXPECT_EQ(test::ReadWholeFile(resumed->FileName()), content_.substr(2000000));
 }
 
@@ -83,7 +83,7 @@ TEST_F(NginxInteropTest, MissingFileIsNotFound) {
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(*part); }, 60000));
   EXPECT_EQ(part->State(), psError);
   EXPECT_EQ(part->ErrorCode(), 4);
-  EXPECT_EQ(part->ErrorText(), "File not found");
+  EXPECT_EQ(part->ErrorStatus().Text(), "File not found");
   EXPECT_EQ(test::ReadWholeFile(part->FileName()), "");
 }
 

@@ -110,7 +110,7 @@ TEST_P(AnswerTest, StoresOnlyTheFilesBytes) {
     EXPECT_EQ(part->TransferSize(), c.options.NoLength ? -1 : 200000);  // the whole file's, not the answer's
   } else {
     EXPECT_EQ(part->ErrorCode(), c.code);
-    EXPECT_EQ(part->ErrorText().substr(0, std::string(c.text).size()), c.text);
+    EXPECT_EQ(part->ErrorStatus().Text().substr(0, std::string(c.text).size()), c.text);
     EXPECT_GE(static_cast<int64_t>(stored.size()), c.held);
     EXPECT_EQ(stored, content_.substr(c.start, stored.size()));
   }
@@ -178,7 +178,7 @@ TEST_F(HttpPartDownloaderTest, CutConnectionsResumeAndEveryStartReportsTheWholeS
     states_.push_back(s);
     if (s != psGotFileSize) return;
     sizes.push_back(p.TransferSize());
-    if (p.TransferSize() != 200000) p.Reject(6, "Filesize mismatch");
+    if (p.TransferSize() != 200000) p.Reject(6, TDownloadState::FilesizeMismatch);
   };
   ASSERT_EQ(Run(*part), psError);
   ASSERT_EQ(Run(*part), psError);
@@ -250,7 +250,7 @@ TEST_F(HttpPartDownloaderTest, RefusedConnectionOrFailedLookupCannotConnect) {
     auto part = Make(url, 0, 0);
     EXPECT_EQ(Run(*part), psError);
     EXPECT_EQ(part->ErrorCode(), 2);
-    EXPECT_EQ(part->ErrorText(), "Couldn't connect to host");
+    EXPECT_EQ(part->ErrorStatus().Text(), "Couldn't connect to host");
   }
   SetNameResolver(nullptr);
 }
@@ -280,7 +280,7 @@ TEST_F(HttpPartDownloaderTest, ConnectTimeOutCoversTheConnectionAndTheStallRuleT
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(part->State()) && !states_.empty(); }));
   EXPECT_EQ(part->State(), psError);
   EXPECT_EQ(part->ErrorCode(), 1);
-  EXPECT_EQ(part->ErrorText(), "Timeout");
+  EXPECT_EQ(part->ErrorStatus().Text(), "Timeout");
   close(queued);
   close(full);
 
@@ -302,7 +302,7 @@ TEST_F(HttpPartDownloaderTest, ConnectTimeOutCoversTheConnectionAndTheStallRuleT
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(stalled->State()); }));
   EXPECT_EQ(stalled->State(), psError);
   EXPECT_EQ(stalled->ErrorCode(), 1);
-  EXPECT_EQ(stalled->ErrorText(), "Lost connection to server");
+  EXPECT_EQ(stalled->ErrorStatus().Text(), "Lost connection to server");
   EXPECT_EQ(PartFile(*stalled), Slice(0, 1999));
 
   // A server that takes the request and never answers, with the default.
@@ -315,7 +315,7 @@ TEST_F(HttpPartDownloaderTest, ConnectTimeOutCoversTheConnectionAndTheStallRuleT
   EXPECT_EQ(silent->State(), psConnected);
   clock_.Advance(1);
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return Final(silent->State()); }));
-  EXPECT_EQ(silent->ErrorText(), "Lost connection to server");
+  EXPECT_EQ(silent->ErrorStatus().Text(), "Lost connection to server");
 }
 
 TEST_F(HttpPartDownloaderTest, PauseKeepsTheBytesAndAbortDeletesThemWithOrWithoutARequest) {

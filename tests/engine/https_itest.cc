@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "engine/download_record.h"
 #include "engine/downloader.h"
 #include "engine/file_mirror.h"
@@ -113,7 +113,7 @@ TEST_F(HttpsITest, PartDownloaderFaultsOverTls) {
   });
   ASSERT_EQ(Run(part), psError);
   EXPECT_EQ(part.ErrorCode(), kPartErrTimeoutOrLost);
-  EXPECT_EQ(part.ErrorText(), kStatusLostConnection);
+  EXPECT_EQ(part.ErrorStatus().Text(), StatusText(TDownloadState::LostConnection));
   EXPECT_EQ(test::ReadWholeFile(part.FileName()), content_.substr(start, 50000));
 
   good_.Script([&](const HttpRequest& r) {
@@ -121,7 +121,7 @@ TEST_F(HttpsITest, PartDownloaderFaultsOverTls) {
     reply.StallAt = {1000};
     return reply;
   });
-  ASSERT_EQ(RunReleasing(part), psDone) << part.ErrorText();
+  ASSERT_EQ(RunReleasing(part), psDone) << part.ErrorStatus().Text();
   EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
   EXPECT_EQ(good_.Requests().back().Range()->first, start + 50000);
 }
@@ -133,7 +133,7 @@ TEST_F(HttpsITest, PartFollowsRedirectionToHttps) {
   THTTPPartDownloader part(plain_.Url("/moved"), dir_.File("r"), start, 0, &loop_);
   Watch(part);
   test::WriteWholeFile(part.FileName(), content_.substr(start, 1000));
-  ASSERT_EQ(Run(part), psDone) << part.ErrorText();
+  ASSERT_EQ(Run(part), psDone) << part.ErrorStatus().Text();
   EXPECT_EQ(part.Url().Url, good_.Url("/f.bin"));
   EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
   EXPECT_EQ(good_.Requests().back().Range()->first, start + 1000);
@@ -169,14 +169,14 @@ TEST_F(HttpsITest, HttpsDownloadUsesHttpsMirrorsOnly) {
 TEST_F(HttpsITest, UntrustedCertificateFailsItsMirrorForGood) {
   MakeDownloader(expired_.Url("/f.bin"), {});
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return errors_ > 0; }));
-  EXPECT_EQ(record_->Status(), kStatusCertificateNotTrusted);
+  EXPECT_EQ(record_->Status(), TDownloadState::CertificateNotTrusted);
   EXPECT_EQ(record_->ErrorDetail, "certificate has expired");
   EXPECT_FALSE(downloader_->CanRetry());
 
   errors_ = 0;
   MakeDownloader(expired_.Url("/f.bin"), {Local(good_)});
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return errors_ > 0; }));
-  EXPECT_EQ(record_->Status(), kStatusCertificateNotTrusted);
+  EXPECT_EQ(record_->Status(), TDownloadState::CertificateNotTrusted);
   ASSERT_TRUE(downloader_->CanRetry());
   const int tried = expired_.Accepted();
   downloader_->RestartDownload();

@@ -55,7 +55,7 @@ class PartDownloadSlotITest : public ::testing::TestWithParam<const char*> {
   void Watch(TPartDownloadSlot& slot) {
     slot.OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) {
       states_.push_back(state);
-      if (statuses_.empty() || statuses_.back() != s.Status()) statuses_.push_back(s.Status());
+      if (statuses_.empty() || statuses_.back() != s.Status().Text()) statuses_.push_back(s.Status().Text());
     };
   }
   // Starts the slot and runs until its part downloader reaches a final state.
@@ -82,7 +82,7 @@ TEST_P(PartDownloadSlotITest, FirstPartLearnsTheSizeAndFetchesTheWholeFile) {
   TFileMirror mirror(Url("/f.bin"));
   auto slot = MakeSlot(0, 0);
   Run(*slot, &mirror);
-  ASSERT_EQ(states_.back(), psDone) << slot->Status();
+  ASSERT_EQ(states_.back(), psDone) << slot->Status().Text();
   if (statuses_.front() == "Contacting host") statuses_.erase(statuses_.begin());
   EXPECT_EQ(statuses_, (std::vector<std::string>{"Getting file info", "Downloading", "Done"}));
   EXPECT_EQ(slot->FileSize(), 100000);
@@ -115,7 +115,7 @@ TEST_P(PartDownloadSlotITest, LeftoversAtThePartFileNameAreCutOrReplaced) {
     std::filesystem::remove(slot->PartFileName());
     leave(slot->PartFileName());
     Run(*slot, &mirror);
-    ASSERT_EQ(states_.back(), psDone) << slot->Status();
+    ASSERT_EQ(states_.back(), psDone) << slot->Status().Text();
     EXPECT_EQ(slot->TransferCount(), 4000);
     slot->ResizePartFile();
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(slot->PartFileName())));
@@ -128,15 +128,15 @@ TEST_P(PartDownloadSlotITest, HandedOverPartDownloaderFetchesTheNextRange) {
   TFileMirror mirror(Url("/f.bin"));
   auto first = MakeSlot(0, 999);
   Run(*first, &mirror);
-  ASSERT_EQ(states_.back(), psDone) << first->Status();
+  ASSERT_EQ(states_.back(), psDone) << first->Status().Text();
   first->ResizePartFile();
   auto second = MakeSlot(1000, 2999);
   second->SetPartDownloader(first->TakePartDownloader());
   Run(*second, &mirror);
-  ASSERT_EQ(states_.back(), psDone) << second->Status();
+  ASSERT_EQ(states_.back(), psDone) << second->Status().Text();
   EXPECT_EQ(test::ReadWholeFile(first->PartFileName()), Slice(0, 999));
   EXPECT_EQ(test::ReadWholeFile(second->PartFileName()), Slice(1000, 2999));
-  EXPECT_EQ(first->Status(), "Done");
+  EXPECT_EQ(first->Status().Text(), "Done");
   EXPECT_TRUE(std::string(GetParam()) != "ftp" || ftp_.Sessions() == 1);  // the same login
 }
 

@@ -25,7 +25,7 @@ class FakePart final : public TPartDownloader {
   void Abort() override { TPartDownloader::Abort(), Report(psAborted); }
   void Pause() override { TPartDownloader::Pause(), Report(psPaused); }
   void Report(TPartDownloaderState state) { SetState(state), RaiseChange(); }
-  void ReportError(int code, const std::string& text) { Fail(code, text), RaiseChange(); }
+  void ReportError(int code, const std::string& text) { Fail(code, TDownloadStatus::Failure(text)), RaiseChange(); }
   void SetCount(int64_t count) { SetTransferCount(count); }
   void SetSize(int64_t size) { SetTransferSize(size); }
   int gets = 0;
@@ -51,7 +51,7 @@ class PartDownloadSlotTest : public ::testing::Test {
   }
   void Record(TPartDownloadSlot& slot) {
     slot.OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) {
-      changes_.push_back(state), statuses_.push_back(s.Status());
+      changes_.push_back(state), statuses_.push_back(s.Status().Text());
     };
     slot.OnUpdate = [this](TPartDownloadSlot&) { ++updates_; };
   }
@@ -68,7 +68,7 @@ class PartDownloadSlotTest : public ::testing::Test {
 
 TEST_F(PartDownloadSlotTest, StatusTextsAndSpeedThroughAWholePart) {
   TPartDownloadSlot slot(&loop_);
-  EXPECT_EQ(slot.Status(), "Idle");
+  EXPECT_EQ(slot.Status().Text(), "Idle");
   FakePart& part = Attach(slot, 20000, 29999);
   test::WriteWholeFile(slot.PartFileName(), std::string(1000, 'x'));
   Record(slot);
@@ -77,7 +77,7 @@ TEST_F(PartDownloadSlotTest, StatusTextsAndSpeedThroughAWholePart) {
   EXPECT_EQ((std::vector<int64_t>{part.StartByte(), part.EndByte(), part.TimeOut()}),
             (std::vector<int64_t>{20000, 29999, 5000}));
   EXPECT_EQ(part.FileName(), slot.PartFileName());
-  EXPECT_EQ(slot.Status(), "Contacting host");
+  EXPECT_EQ(slot.Status().Text(), "Contacting host");
   EXPECT_EQ(slot.InitialCount(), 1000);
   EXPECT_TRUE(slot.UpdateTimer().Enabled());
 
@@ -118,7 +118,7 @@ TEST_F(PartDownloadSlotTest, ErrorMarksTheMirrorFailed) {
   slot.Start(&mirror_, 10000);
   part.Report(psDownloading);
   part.ReportError(1, "Lost connection to server");
-  EXPECT_EQ(slot.Status(), "Lost connection to server");
+  EXPECT_EQ(slot.Status().Text(), "Lost connection to server");
   EXPECT_TRUE(slot.HadError());
   EXPECT_EQ(mirror_.ErrorCode, 1);
   EXPECT_FALSE(slot.UpdateTimer().Enabled());
@@ -197,11 +197,11 @@ TEST_F(PartDownloadSlotTest, UnsupportedSchemeFailsFromTheLoop) {
     slot.Start(*url ? &mirror : nullptr, 10000);
     EXPECT_EQ(slot.PartDownloader(), nullptr);
     EXPECT_TRUE(changes_.empty());
-    EXPECT_EQ(slot.Status(), "Idle");
+    EXPECT_EQ(slot.Status().Text(), "Idle");
     loop_.RunOnce(0);
     if (!*url) break;
     ASSERT_EQ(changes_, std::vector<TPartDownloaderState>{psError});
-    EXPECT_EQ(slot.Status(), "Unsupported protocol: " + mirror.Url->Protocol);
+    EXPECT_EQ(slot.Status().Text(), "Unsupported protocol: " + mirror.Url->Protocol);
     EXPECT_EQ(mirror.ErrorCode, 4);
     EXPECT_TRUE(slot.HadError());
     EXPECT_FALSE(slot.UpdateTimer().Enabled());

@@ -144,7 +144,7 @@ TEST_F(SpeedLimitITest, TimeHeldBackIsNotAStall) {
   part.SetSpeedLimitGroup(&group);
   part.Get();
   Pass(30000);
-  EXPECT_NE(part.State(), psError) << part.ErrorText();
+  EXPECT_NE(part.State(), psError) << part.ErrorStatus().Text();
   EXPECT_GT(part.Lane()->LimitedBytes(), 200);
   EXPECT_LE(part.Lane()->LimitedBytes(), 8 * 30 + 2);
   // Lifted, the rest comes at once and the part completes.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/paths.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "integration_test_support.h"
 
 namespace brindle {
@@ -153,7 +153,7 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
   });
   WriteInteger(kOptionsSection, "SplitParts", 1);
   TLocalDownloadinfo* record = Add("/big.iso", "big.iso");
-  ASSERT_TRUE(Run([&] { return record->Status() == std::string(kStatusDownloading); }));
+  ASSERT_TRUE(Run([&] { return record->Status() == TDownloadState::Downloading; }));
   const std::string oldDirectory = DefaultPartialDownloadsDirectory();
   const std::string newDirectory = temp_.File("elsewhere/partial");
   test::WriteWholeFile(oldDirectory + "/notes.txt", "mine");
@@ -206,7 +206,7 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
   EXPECT_EQ(record->TempFileName, newDirectory + "/" + base);
   http_.SetHandler(nullptr);
   system_->AddDownload(record);
-  ASSERT_TRUE(Run([&] { return record->Status() == std::string(kStatusDone); }));
+  ASSERT_TRUE(Run([&] { return record->Status() == TDownloadState::Done; }));
   EXPECT_TRUE(test::ReadWholeFile(temp_.File("big.iso")) == content);
   EXPECT_NE(http_.Requests().back().Header("Range"), std::nullopt);
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "integration_test_support.h"
 
 namespace brindle {
@@ -26,19 +26,19 @@ TEST_F(ScheduledDownloadsITest, WindowEndSchedulesWhatRunsWithoutStartingTheQueu
   TLocalDownloadinfo* a = Add(Path(0), "a.bin");
   TLocalDownloadinfo* b = Add(Path(1), "b.bin");
   TLocalDownloadinfo* queued = Add(Path(2), "c.bin");
-  ASSERT_EQ(queued->Status(), kStatusQueued);
+  ASSERT_EQ(queued->Status(), TDownloadState::Queued);
   ASSERT_TRUE(Run([this] { return http_.Requests().size() == 2; }));
 
   Handlers().DoOnSchedulerTimeOut();
   EXPECT_TRUE(system_->ActiveList().empty());
   for (TLocalDownloadinfo* record : {a, b}) {
-    EXPECT_EQ(record->Status(), kStatusScheduled);
-    EXPECT_EQ(StoredStatus(*record), kStatusScheduled);
-    EXPECT_EQ(model_->Cell(model_->AssociatedRow(record), kColumnStatus), kStatusScheduled);
+    EXPECT_EQ(record->Status(), TDownloadState::Scheduled);
+    EXPECT_EQ(StoredStatus(*record), TDownloadState::Scheduled);
+    EXPECT_EQ(model_->Cell(model_->AssociatedRow(record), kColumnStatus), StatusText(TDownloadState::Scheduled));
   }
   // The places the paused ones left stay empty until the next window.
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
-  EXPECT_EQ(queued->Status(), kStatusQueued);
+  EXPECT_EQ(queued->Status(), TDownloadState::Queued);
   EXPECT_EQ(system_->AssociatedDownloader(queued), nullptr);
   EXPECT_EQ(RequestsFor(Path(2)), 0);
   EXPECT_EQ(system_->FormsCount(), 0);
@@ -48,9 +48,9 @@ TEST_F(ScheduledDownloadsITest, WindowEndSchedulesWhatRunsWithoutStartingTheQueu
   http_.SetHandler(nullptr);
   Handlers().DoOnSchedulerTime();
   EXPECT_EQ(system_->ActiveList().size(), 2u);
-  EXPECT_EQ(a->Status(), kStatusContactingHost);
+  EXPECT_EQ(a->Status(), TDownloadState::ContactingHost);
   ASSERT_TRUE(Run([&] {
-    return a->Status() == kStatusDone && b->Status() == kStatusDone && queued->Status() == kStatusDone;
+    return a->Status() == TDownloadState::Done && b->Status() == TDownloadState::Done && queued->Status() == TDownloadState::Done;
   }));
   EXPECT_TRUE(test::ReadWholeFile(temp_.File("a.bin")) == Content(0));
   EXPECT_TRUE(test::ReadWholeFile(temp_.File("c.bin")) == Content(2));
@@ -66,13 +66,13 @@ TEST_F(ScheduledDownloadsITest, OpenDialogsAndOtherStatesAreLeftAlone) {
   ASSERT_EQ(windows_.NewDownloadDialogs(), 1);  // it answers in the next pass of the loop
 
   Handlers().DoOnSchedulerTimeOut();
-  EXPECT_EQ(scheduled->Status(), kStatusScheduled);
-  EXPECT_NE(asking->Status(), kStatusScheduled);  // the user is being asked
+  EXPECT_EQ(scheduled->Status(), TDownloadState::Scheduled);
+  EXPECT_NE(asking->Status(), TDownloadState::Scheduled);  // the user is being asked
   EXPECT_NE(system_->AssociatedDownloader(asking), nullptr);
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
 
   Handlers().DoOnSchedulerTime();
-  EXPECT_EQ(paused->Status(), kStatusPaused);
+  EXPECT_EQ(paused->Status(), TDownloadState::Paused);
   EXPECT_EQ(system_->AssociatedDownloader(paused), nullptr);
   EXPECT_NE(system_->AssociatedDownloader(scheduled), nullptr);
   // A second start of the window finds nothing more to start.

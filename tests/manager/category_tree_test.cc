@@ -8,7 +8,7 @@
 
 #include "core/date_time.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/category_tree.h"
@@ -61,7 +61,7 @@ class CategoryTreeFilterTest : public test::ManagerTest {
  protected:
   struct Given {
     std::string Name;
-    std::string Status;
+    TDownloadState Status;
     std::string Category;  // empty: none
     double AgeDays = 0;    // of LastActivity, for "Done"
   };
@@ -75,20 +75,20 @@ class CategoryTreeFilterTest : public test::ManagerTest {
     }
     constexpr double kSecond = 1.0 / 86400;
     const std::vector<Given> specs = {
-        {"contacting", kStatusContactingHost, "Music"},
-        {"downloading", kStatusDownloading, ""},
-        {"paused", kStatusPaused, "Music"},
-        {"queued", kStatusQueued, "Video"},
-        {"scheduled", kStatusScheduled, "Docs"},
-        {"timeout", kStatusTimeout, ""},
-        {"notfound", kStatusFileNotFound, "Video"},
-        {"combining", kStatusCombiningFiles, ""},
-        {"day", kStatusDone, "Music", 1},
-        {"day+", kStatusDone, "", 1 + kSecond},
-        {"week", kStatusDone, "Docs", 7},
-        {"week+", kStatusDone, "", 7 + kSecond},
-        {"month", kStatusDone, "", 30},
-        {"month+", kStatusDone, "Video", 30 + kSecond},
+        {"contacting", TDownloadState::ContactingHost, "Music"},
+        {"downloading", TDownloadState::Downloading, ""},
+        {"paused", TDownloadState::Paused, "Music"},
+        {"queued", TDownloadState::Queued, "Video"},
+        {"scheduled", TDownloadState::Scheduled, "Docs"},
+        {"timeout", TDownloadState::Timeout, ""},
+        {"notfound", TDownloadState::FileNotFound, "Video"},
+        {"combining", TDownloadState::CombiningFiles, ""},
+        {"day", TDownloadState::Done, "Music", 1},
+        {"day+", TDownloadState::Done, "", 1 + kSecond},
+        {"week", TDownloadState::Done, "Docs", 7},
+        {"week+", TDownloadState::Done, "", 7 + kSecond},
+        {"month", TDownloadState::Done, "", 30},
+        {"month+", TDownloadState::Done, "Video", 30 + kSecond},
     };
     for (const Given& spec : specs) {
       auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>("http://host/" + spec.Name),
@@ -98,7 +98,8 @@ class CategoryTreeFilterTest : public test::ManagerTest {
       record->LastActivity = Now() - spec.AgeDays;
       names_[record.get()] = spec.Name;
       records_.Add(record.get());
-      if (spec.Status == kStatusContactingHost || spec.Status == kStatusDownloading) active_.Add(record.get());
+      if (spec.Status == TDownloadState::ContactingHost || spec.Status == TDownloadState::Downloading)
+        active_.Add(record.get());
       owned_.push_back(std::move(record));
     }
   }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "support/record_list_test.h"
 
 namespace brindle {
@@ -16,19 +16,19 @@ TEST_F(DownloadListFiltersTest, EachTreeChoiceGivesItsRecordsInListOrder) {
   music->SetName("Music");
   TCategory* musicCategory = categories_.Add(std::move(music));
   const TDateTime now = 1000.0;
-  TLocalDownloadinfo* a = Make(kStatusDone, musicCategory, now - 0.5);
-  TLocalDownloadinfo* b = Make(kStatusContactingHost);
-  TLocalDownloadinfo* c = Make(kStatusDone, nullptr, now - 6);
-  TLocalDownloadinfo* d = Make(kStatusDownloading, musicCategory);
-  TLocalDownloadinfo* e = Make(kStatusDone, nullptr, now - 29);
+  TLocalDownloadinfo* a = Make(TDownloadState::Done, musicCategory, now - 0.5);
+  TLocalDownloadinfo* b = Make(TDownloadState::ContactingHost);
+  TLocalDownloadinfo* c = Make(TDownloadState::Done, nullptr, now - 6);
+  TLocalDownloadinfo* d = Make(TDownloadState::Downloading, musicCategory);
+  TLocalDownloadinfo* e = Make(TDownloadState::Done, nullptr, now - 29);
   TLDIList active;
   active.Add(b);
   active.Add(d);
 
   EXPECT_EQ(Items(ShowAllRecords(list_)), (Records{a, b, c, d, e}));
   // A running download counts as downloading while it still contacts its server.
-  EXPECT_EQ(Items(ShowStatusRecords(list_, active, kStatusDownloading)), (Records{b, d}));
-  EXPECT_EQ(Items(ShowStatusRecords(list_, active, kStatusDone)), (Records{a, c, e}));
+  EXPECT_EQ(Items(ShowStatusRecords(list_, active, TDownloadState::Downloading)), (Records{b, d}));
+  EXPECT_EQ(Items(ShowStatusRecords(list_, active, TDownloadState::Done)), (Records{a, c, e}));
   EXPECT_EQ(Items(ShowAllStatusRecords(list_)), (Records{b, d}));
   EXPECT_EQ(Items(ShowCategoryRecords(list_, categories_, "mUSIC")), (Records{a, d}));
   EXPECT_EQ(Items(ShowCategoryRecords(list_, categories_, "Video")), (Records{b, c, e}));

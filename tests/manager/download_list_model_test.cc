@@ -9,7 +9,7 @@
 
 #include "core/event_loop.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
@@ -43,7 +43,7 @@ class DownloadListModelTest : public test::ManagerTest {
     ManagerTest::SetUp();
     model_ = NewModel();
   }
-  TLocalDownloadinfo* Make(const std::string& path, const char* status, int64_t size = 3 * kMiB) {
+  TLocalDownloadinfo* Make(const std::string& path, TDownloadState status, int64_t size = 3 * kMiB) {
     const std::string base = temp_.File("R" + std::to_string(records_.size()));
     TLocalDownloadinfo* record = records_.emplace_back(new TLocalDownloadinfo(nullptr, base, nullptr)).get();
     record->LocalFileName = path;
@@ -88,7 +88,7 @@ class DownloadListModelTest : public test::ManagerTest {
 
 TEST_F(DownloadListModelTest, RowContentForEachState) {
   struct Case {
-    const char* Status;
+    TDownloadState Status;
     int64_t Size;
     bool Running;
     int Countdown;  // -1: not waiting to retry
@@ -98,16 +98,16 @@ TEST_F(DownloadListModelTest, RowContentForEachState) {
     const char* Rate;
   };
   const Case cases[] = {
-      {kStatusDone, 3 * kMiB, false, -1, "Done", "3.00 Mb", "", ""},
-      {kStatusDone, 0, false, -1, "Done", "Unknown", "", ""},
-      {kStatusDone, 3 * kMiB, true, -1, "Done", "3.00 Mb", "", ""},
-      {kStatusPaused, 3 * kMiB, false, -1, "Paused", "2 kb of 3.00 Mb", "", ""},
-      {kStatusQueued, 0, false, -1, "Queued", "2 kb of Unknown", "", ""},
-      {kStatusPaused, -1, false, -1, "Paused", "2 kb of Unknown", "", ""},
-      {kStatusDownloading, 3 * kMiB, true, -1, "Downloading", "1 kb of 3.00 Mb", "00:01:00", "12.5"},
-      {kStatusContactingHost, 0, true, -1, "Contacting host", "1 kb of Unknown", "00:01:00", "12.5"},
-      {kStatusTimeout, 3 * kMiB, true, 30, "Timeout (30)", "1 kb of 3.00 Mb", "", ""},
-      {kStatusCouldNotConnect, 0, false, 7, "Couldn't connect to host (7)", "2 kb of Unknown", "", ""},
+      {TDownloadState::Done, 3 * kMiB, false, -1, "Done", "3.00 Mb", "", ""},
+      {TDownloadState::Done, 0, false, -1, "Done", "Unknown", "", ""},
+      {TDownloadState::Done, 3 * kMiB, true, -1, "Done", "3.00 Mb", "", ""},
+      {TDownloadState::Paused, 3 * kMiB, false, -1, "Paused", "2 kb of 3.00 Mb", "", ""},
+      {TDownloadState::Queued, 0, false, -1, "Queued", "2 kb of Unknown", "", ""},
+      {TDownloadState::Paused, -1, false, -1, "Paused", "2 kb of Unknown", "", ""},
+      {TDownloadState::Downloading, 3 * kMiB, true, -1, "Downloading", "1 kb of 3.00 Mb", "00:01:00", "12.5"},
+      {TDownloadState::ContactingHost, 0, true, -1, "Contacting host", "1 kb of Unknown", "00:01:00", "12.5"},
+      {TDownloadState::Timeout, 3 * kMiB, true, 30, "Timeout (30)", "1 kb of 3.00 Mb", "", ""},
+      {TDownloadState::CouldNotConnect, 0, false, 7, "Couldn't connect to host (7)", "2 kb of Unknown", "", ""},
   };
   for (const Case& c : cases) {
     TLocalDownloadinfo* record = Make("/home/u/Downloads/file.zip", c.Status, c.Size);
@@ -115,9 +115,9 @@ TEST_F(DownloadListModelTest, RowContentForEachState) {
     const int row = model_->AddRow(record, c.Running ? &progress_ : nullptr);
     EXPECT_EQ(Row(row), (Cells{"file.zip", c.StatusText, c.SizeText, c.TimeLeft, c.Rate, "/home/u/Downloads/",
                                "about /home/u/Downloads/file.zip"}))
-        << c.Status << " " << c.Size;
+        << c.StatusText << " " << c.Size;
   }
-  TLocalDownloadinfo* unnamed = Make("", kStatusPaused);
+  TLocalDownloadinfo* unnamed = Make("", TDownloadState::Paused);
   EXPECT_EQ(Row(model_->AddRow(unnamed, nullptr)),
             (Cells{"", "Paused", "2 kb of 3.00 Mb", "", "", "", "about "}));
   TLocalDownloadinfo hidden(nullptr, temp_.File("hidden"), nullptr);
@@ -125,9 +125,9 @@ TEST_F(DownloadListModelTest, RowContentForEachState) {
 }
 
 TEST_F(DownloadListModelTest, CountdownAndRunningRowsAreRewrittenButSettledRowsAreLeftAlone) {
-  TLocalDownloadinfo* failing = Make("/d/a.bin", kStatusTimeout);
-  TLocalDownloadinfo* done = Make("/d/b.bin", kStatusDone);
-  TLocalDownloadinfo* running = Make("/d/c.bin", kStatusDownloading);
+  TLocalDownloadinfo* failing = Make("/d/a.bin", TDownloadState::Timeout);
+  TLocalDownloadinfo* done = Make("/d/b.bin", TDownloadState::Done);
+  TLocalDownloadinfo* running = Make("/d/c.bin", TDownloadState::Downloading);
   FakeProgress other;
   model_->AddRow(failing, &progress_);
   model_->AddRow(done, nullptr);
@@ -142,7 +142,7 @@ TEST_F(DownloadListModelTest, CountdownAndRunningRowsAreRewrittenButSettledRowsA
   model_->UpdateGridRow(failing);
   EXPECT_EQ(model_->Cell(0, kColumnStatus), "Timeout (1)");
   failing->RetryTimer.reset();
-  failing->SetStatus(kStatusContactingHost);
+  failing->SetStatus(TDownloadState::ContactingHost);
   model_->UpdateGridRow(failing);
   EXPECT_EQ(Row(0)[kColumnStatus], "Contacting host");
   EXPECT_EQ(Row(0)[kColumnTimeLeft], "00:01:00");
@@ -171,7 +171,7 @@ TEST_F(DownloadListModelTest, CountdownAndRunningRowsAreRewrittenButSettledRowsA
 }
 
 TEST_F(DownloadListModelTest, SortsIgnoringCaseInTheDirectionStoredInTheSettings) {
-  for (const char* name : {"beta", "Alpha", "gamma", "alpha", "ALPHA2"}) Make(std::string("/d/") + name, kStatusPaused);
+  for (const char* name : {"beta", "Alpha", "gamma", "alpha", "ALPHA2"}) Make(std::string("/d/") + name, TDownloadState::Paused);
   WriteInteger(kOptionsSection, "StringGrid_Downloads_SortByColumn", 0);
   WriteBool(kOptionsSection, "StringGrid_Downloads_SortDirectionAscending", false);
   model_ = NewModel();
@@ -195,10 +195,10 @@ TEST_F(DownloadListModelTest, SortsIgnoringCaseInTheDirectionStoredInTheSettings
 }
 
 TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSortedOrRefilled) {
-  Make("/d/a", kStatusPaused);
-  TLocalDownloadinfo* b = Make("/d/b", kStatusPaused);
-  TLocalDownloadinfo* c = Make("/d/c", kStatusPaused);
-  TLocalDownloadinfo* d = Make("/d/d", kStatusPaused);
+  Make("/d/a", TDownloadState::Paused);
+  TLocalDownloadinfo* b = Make("/d/b", TDownloadState::Paused);
+  TLocalDownloadinfo* c = Make("/d/c", TDownloadState::Paused);
+  TLocalDownloadinfo* d = Make("/d/d", TDownloadState::Paused);
   Populate();
   int notified = 0;
   model_->OnSelectionChanged = [&] { ++notified; };
@@ -213,7 +213,7 @@ TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSortedOrRe
 
   // A new row taking the current row's place stays unselected; a record
   // hidden by a refill is not selected when it comes back.
-  TLocalDownloadinfo* e = Make("/d/e", kStatusPaused);
+  TLocalDownloadinfo* e = Make("/d/e", TDownloadState::Paused);
   list_.Remove(b);
   Populate();
   EXPECT_EQ(model_->Record(0), e);
@@ -234,8 +234,8 @@ TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSortedOrRe
 }
 
 TEST_F(DownloadListModelTest, PopulateBindsDownloadersSortsAndNotifiesOnce) {
-  TLocalDownloadinfo* z = Make("/d/z", kStatusDownloading);
-  TLocalDownloadinfo* y = Make("/d/y", kStatusPaused);
+  TLocalDownloadinfo* z = Make("/d/z", TDownloadState::Downloading);
+  TLocalDownloadinfo* y = Make("/d/y", TDownloadState::Paused);
   int rowsChanged = 0;
   model_->OnRowsChanged = [&] {
     ++rowsChanged;
@@ -264,7 +264,7 @@ class ProgressBarsTest : public DownloadListModelTest {
     return model_->DrawProgress(kColumnStatus, 0, cell, rowHeight);
   }
   void Start(int64_t size, std::vector<TPartProgress> parts, int64_t count) {
-    record_ = Make("/d/big.iso", kStatusDownloading, size);
+    record_ = Make("/d/big.iso", TDownloadState::Downloading, size);
     progress_.PartList = std::move(parts);
     progress_.Count = count;
     model_->AddRow(record_, &progress_);
@@ -307,9 +307,9 @@ TEST_F(ProgressBarsTest, DrawnOnlyForTheStatusCellOfARunningDownloadWithAKnownSi
     EXPECT_FALSE(Bars({0, 0, 80, 17}).Drawn) << size;
   }
   record_->FileSize = 1000;
-  record_->SetStatus(kStatusContactingHost);
+  record_->SetStatus(TDownloadState::ContactingHost);
   EXPECT_FALSE(Bars({0, 0, 80, 17}).Drawn);
-  record_->SetStatus(kStatusDownloading);
+  record_->SetStatus(TDownloadState::Downloading);
   model_->SetDrawProgressBars(false);
   EXPECT_FALSE(Bars({0, 0, 80, 17}).Drawn);
   model_->SetDrawProgressBars(true);

@@ -10,7 +10,7 @@
 #include "core/date_folder.h"
 #include "core/event_loop.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/downloader.h"
 #include "manager/after_downloads.h"
@@ -80,32 +80,32 @@ TEST_F(DownloadSystemITest, FourthDownloadQueuesStartsWithANewDownloaderWhenOneP
   std::vector<TLocalDownloadinfo*> records;
   for (int i = 0; i < 4; ++i) records.push_back(Add(i));
   EXPECT_EQ(system_->ActiveList().size(), 3u);
-  EXPECT_EQ(records[3]->Status(), kStatusQueued);
-  EXPECT_EQ(StoredStatus(*records[3]), kStatusQueued);
+  EXPECT_EQ(records[3]->Status(), TDownloadState::Queued);
+  EXPECT_EQ(StoredStatus(*records[3]), TDownloadState::Queued);
   EXPECT_EQ(system_->AssociatedDownloader(records[3]), nullptr);
-  EXPECT_EQ(model_->Cell(model_->AssociatedRow(records[3]), kColumnStatus), kStatusQueued);
+  EXPECT_EQ(model_->Cell(model_->AssociatedRow(records[3]), kColumnStatus), StatusText(TDownloadState::Queued));
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
   EXPECT_EQ(system_->FormsCount(), 3);  // the queued one's downloader is gone
 
   system_->PauseDownload(records[0]);
-  EXPECT_EQ(records[0]->Status(), kStatusPaused);
-  EXPECT_EQ(StoredStatus(*records[0]), kStatusPaused);
+  EXPECT_EQ(records[0]->Status(), TDownloadState::Paused);
+  EXPECT_EQ(StoredStatus(*records[0]), TDownloadState::Paused);
   ASSERT_NE(system_->AssociatedDownloader(records[3]), nullptr);
-  EXPECT_EQ(records[3]->Status(), kStatusContactingHost);
+  EXPECT_EQ(records[3]->Status(), TDownloadState::ContactingHost);
   EXPECT_EQ(system_->ActiveList().size(), 3u);
 
   // Quitting pauses what runs; queued and scheduled records stay so, as
   // nothing starts any more.
   TLocalDownloadinfo* queued = Add(4);
-  ASSERT_EQ(StoredStatus(*queued), kStatusQueued);
-  records[0]->SetStatus(kStatusScheduled);
+  ASSERT_EQ(StoredStatus(*queued), TDownloadState::Queued);
+  records[0]->SetStatus(TDownloadState::Scheduled);
   records[0]->Save();
   system_->PauseForExit();
   EXPECT_TRUE(system_->ActiveList().empty());
-  for (int i = 1; i < 4; ++i) EXPECT_EQ(StoredStatus(*records[i]), kStatusPaused) << i;
-  EXPECT_EQ(StoredStatus(*queued), kStatusQueued);
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(StoredStatus(*records[i]), TDownloadState::Paused) << i;
+  EXPECT_EQ(StoredStatus(*queued), TDownloadState::Queued);
   system_->AddDownload(records[0]);  // the scheduler's start, too late
-  EXPECT_EQ(StoredStatus(*records[0]), kStatusScheduled);
+  EXPECT_EQ(StoredStatus(*records[0]), TDownloadState::Scheduled);
   EXPECT_EQ(closes_ + dialUp_.hangUps + power_.powerOffs, 0);
 }
 
@@ -115,10 +115,10 @@ TEST_F(DownloadSystemITest, NoRetriesEndsAtTheFirstErrorAndSavesPaused) {
   TLocalDownloadinfo* record = system_->AddDownload(
       std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/missing.bin")), "", nullptr), false);
   ASSERT_TRUE(Run([this] { return failed_ == 1; }));
-  EXPECT_EQ(record->Status(), kStatusFileNotFound);
+  EXPECT_EQ(record->Status(), TDownloadState::FileNotFound);
   EXPECT_EQ(record->RetryTimer, nullptr);
   EXPECT_TRUE(system_->ActiveList().empty());
-  EXPECT_EQ(StoredStatus(*record), kStatusPaused);
+  EXPECT_EQ(StoredStatus(*record), TDownloadState::Paused);
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
   EXPECT_EQ(system_->FormsCount(), 0);
   // A final error is no completion.
@@ -143,7 +143,7 @@ TEST_F(DownloadSystemITest, RetryCountsDownRestartsAndDoesNotHoldAPlace) {
     return r.Target == "/f1.bin" ? Held(http_.Serve(r)) : http_.Serve(r);
   });
   TLocalDownloadinfo* other = Add(1);
-  EXPECT_EQ(other->Status(), kStatusContactingHost);
+  EXPECT_EQ(other->Status(), TDownloadState::ContactingHost);
 
   clock_.Advance(1000);
   EXPECT_EQ(record->RetryCountdown, 2);
@@ -152,9 +152,9 @@ TEST_F(DownloadSystemITest, RetryCountsDownRestartsAndDoesNotHoldAPlace) {
   EXPECT_EQ(record->RetryTimer, nullptr);
   EXPECT_EQ(system_->AssociatedDownloader(record), downloader);
   EXPECT_EQ(downloader->RetryCount(), 1);
-  ASSERT_TRUE(Run([record] { return record->Status() == kStatusDone; }));
+  ASSERT_TRUE(Run([record] { return record->Status() == TDownloadState::Done; }));
   EXPECT_TRUE(test::ReadWholeFile(record->LocalFileName) == Content(0));
-  EXPECT_EQ(StoredStatus(*record), kStatusDone);
+  EXPECT_EQ(StoredStatus(*record), TDownloadState::Done);
 }
 
 TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
@@ -191,24 +191,24 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   EXPECT_EQ(asked->LocalFileName, "");
   loop_.RunOnce(0);  // the headless dialog answers later
   EXPECT_EQ(asked->LocalFileName, temp_.File("dl/c(1).txt"));  // the first one claims c.txt
-  EXPECT_EQ(asked->Status(), kStatusContactingHost);
+  EXPECT_EQ(asked->Status(), TDownloadState::ContactingHost);
   EXPECT_EQ(system_->ActiveList().size(), 3u + 1u);
 }
 
 TEST_F(DownloadSystemITest, LoadingPausesWhatRanAndFindsFinishedJoins) {
   struct Case {
-    std::string saved;
+    TDownloadState saved;
     bool partsGone;
     bool finishedFile;
-    std::string loaded;
+    TDownloadState loaded;
   };
   const std::vector<Case> cases = {
-      {kStatusDownloading, false, false, kStatusPaused},
-      {kStatusQueued, false, false, kStatusPaused},
-      {kStatusCombiningFiles, false, false, kStatusPaused},
-      {kStatusCombiningFiles, true, true, kStatusDone},   // crashed after the rename
-      {kStatusPaused, false, true, kStatusPaused},       // parts still there: not done
-      {kStatusCombiningFiles, true, false, kStatusPaused},
+      {TDownloadState::Downloading, false, false, TDownloadState::Paused},
+      {TDownloadState::Queued, false, false, TDownloadState::Paused},
+      {TDownloadState::CombiningFiles, false, false, TDownloadState::Paused},
+      {TDownloadState::CombiningFiles, true, true, TDownloadState::Done},   // crashed after the rename
+      {TDownloadState::Paused, false, true, TDownloadState::Paused},       // parts still there: not done
+      {TDownloadState::CombiningFiles, true, false, TDownloadState::Paused},
   };
   std::vector<std::string> bases;
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -244,8 +244,8 @@ TEST_F(DownloadSystemITest, FailedJoinLeavesPausedWithItsParts) {
   fresh->LocalFileName = temp_.File("blocked/out.bin");
   TLocalDownloadinfo* record = system_->AddDownload(std::move(fresh), false);
   ASSERT_TRUE(Run([this] { return failed_ == 1; }));
-  EXPECT_EQ(record->Status(), kStatusPaused);
-  EXPECT_EQ(StoredStatus(*record), kStatusPaused);
+  EXPECT_EQ(record->Status(), TDownloadState::Paused);
+  EXPECT_EQ(StoredStatus(*record), TDownloadState::Paused);
   ASSERT_EQ(prompt_.messages.size(), 1u);
   EXPECT_EQ(prompt_.messages[0].rfind("Couldn't", 0), 0u) << prompt_.messages[0];
   EXPECT_EQ(TDownloadSystem::BytesDownloaded(record->TempFileName), static_cast<int64_t>(Content(2).size()));
@@ -358,7 +358,7 @@ TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
   system_->PauseDownload(record);  // a second pause changes nothing
   loop_.RunOnce(0);
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
-  EXPECT_EQ(record->Status(), kStatusPaused);
+  EXPECT_EQ(record->Status(), TDownloadState::Paused);
   EXPECT_EQ(system_->FormsCount(), 0);
   EXPECT_EQ(closes_, 0);
 }
@@ -422,7 +422,7 @@ TEST_F(DownloadSystemITest, GridFiltersRefillTheListAsDownloadsChange) {
   };
   using Rows = std::set<TLocalDownloadinfo*>;
 
-  system_->ShowStatus(kStatusDownloading);
+  system_->ShowStatus(TDownloadState::Downloading);
   EXPECT_EQ(rows(), (Rows{held, selected}));
   EXPECT_NE(model_->Downloader(model_->AssociatedRow(held)), nullptr);
   model_->SetCurrentRow(model_->AssociatedRow(selected));
@@ -431,7 +431,7 @@ TEST_F(DownloadSystemITest, GridFiltersRefillTheListAsDownloadsChange) {
   EXPECT_EQ(rows(), (Rows{selected}));
   EXPECT_TRUE(model_->IsSelected(model_->AssociatedRow(selected)));
 
-  system_->ShowStatus(kStatusPaused);
+  system_->ShowStatus(TDownloadState::Paused);
   EXPECT_EQ(rows(), (Rows{held}));
   EXPECT_EQ(model_->Downloader(0), nullptr);
   system_->ShowAllStatus();
@@ -544,13 +544,13 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleas
   EXPECT_EQ(scheduled->Category, categories.Get(0));  // found by the file name
 
   windows.answers[0]({TNewDownloadAnswer::TKind::Schedule, temp_.File("s.bin"), "Later", "for tonight"});
-  EXPECT_EQ(scheduled->Status(), kStatusScheduled);
+  EXPECT_EQ(scheduled->Status(), TDownloadState::Scheduled);
   EXPECT_EQ(scheduled->LocalFileName, temp_.File("s.bin"));
   EXPECT_EQ(scheduled->Category, categories.Get(1));
   EXPECT_EQ(scheduled->Description, "for tonight");
   EXPECT_EQ(system_->AssociatedDownloader(scheduled), nullptr);
-  EXPECT_EQ(StoredStatus(*scheduled), kStatusScheduled);
-  EXPECT_EQ(model_->Cell(model_->AssociatedRow(scheduled), kColumnStatus), kStatusScheduled);
+  EXPECT_EQ(StoredStatus(*scheduled), TDownloadState::Scheduled);
+  EXPECT_EQ(model_->Cell(model_->AssociatedRow(scheduled), kColumnStatus), StatusText(TDownloadState::Scheduled));
   windows.answers[1]({TNewDownloadAnswer::TKind::Start, temp_.File("t.bin"), "", "now"});
   EXPECT_EQ(started->Category, nullptr);  // the combo was emptied
   EXPECT_EQ(started->Description, "now");
@@ -575,7 +575,7 @@ TEST_F(DownloadSystemITest, TheDialogShowsTheErrorAndStartComesBackWithTheRetry)
   ASSERT_TRUE(Run([&windows] { return windows.startEnabled.size() == 2; }));
   EXPECT_TRUE(windows.startEnabled.back());
   EXPECT_EQ(windows.sizeTexts,
-            (std::vector<std::string>{kStatusContactingHost, "Error: File not found", "39 kb"}));
+            (std::vector<std::string>{"Contacting host", "Error: File not found", "39 kb"}));
 }
 
 }  // namespace

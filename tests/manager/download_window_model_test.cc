@@ -21,7 +21,7 @@ TDownloadSnapshot Snapshot(int64_t size, int64_t count, std::vector<TPartSlotInf
   TDownloadSnapshot s;
   s.LocalFileName = "/home/u/Downloads/file.iso";
   s.Url = "http://example.org/file.iso";
-  s.Status = "Downloading";
+  s.Status = TDownloadState::Downloading;
   s.ResumeText = "Yes";
   s.TimeLeft = "00:01:00";
   s.TransferRate = "12.5";
@@ -99,7 +99,7 @@ TEST(DownloadWindowModelTest, PauseOnlyWhereTheServerMayResume) {
     TDownloadWindowModel model;
     TDownloadSnapshot s = Snapshot(1000, 0);
     s.ResumeText = resume;
-    s.Status = "Timeout";
+    s.Status = TDownloadState::Timeout;
     model.UpdateInfo(s);
     EXPECT_EQ(model.PauseEnabled(), enabled) << resume;
     EXPECT_EQ(model.Resume(), resume);

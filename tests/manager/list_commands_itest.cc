@@ -8,7 +8,7 @@
 #include "core/event_loop.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/downloader.h"
 #include "manager/category_tree.h"
@@ -58,13 +58,13 @@ class ListCommandsITest : public test::DownloadSystemTest {
 
   // A record on disk before the system starts; "Done" ones have their file,
   // the others a part file.
-  void Stored(const std::string& name, const std::string& status) {
+  void Stored(const std::string& name, TDownloadState status) {
     TLocalDownloadinfo record(std::make_unique<TUrl>(http_.Url("/file.bin")), "", nullptr);
     record.LocalFileName = temp_.File(name);
     record.FileSize = 50000;
     record.SetStatus(status);
     record.Save();
-    if (status == kStatusDone) test::WriteWholeFile(record.LocalFileName, "finished");
+    if (status == TDownloadState::Done) test::WriteWholeFile(record.LocalFileName, "finished");
     else test::WriteWholeFile(record.TempFileName + ".0", "part");
   }
   void MakeSystem() {
@@ -94,7 +94,7 @@ class ListCommandsITest : public test::DownloadSystemTest {
     }
     return names;
   }
-  std::string Status(const std::string& name) const { return Find(name) ? Find(name)->Status() : "gone"; }
+  std::string Status(const std::string& name) const { return Find(name) ? Find(name)->Status().Text() : "gone"; }
   bool Runs(const std::string& name) const { return system_->AssociatedDownloader(Find(name)) != nullptr; }
 
   test::ScriptedPrompt prompt_;
@@ -103,9 +103,9 @@ class ListCommandsITest : public test::DownloadSystemTest {
 };
 
 TEST_F(ListCommandsITest, DeleteAsksOnceForUnfinishedRowsAndNeverDeletesFinishedFiles) {
-  Stored("done1", kStatusDone);
-  Stored("done2", kStatusDone);
-  Stored("paused", kStatusPaused);
+  Stored("done1", TDownloadState::Done);
+  Stored("done2", TDownloadState::Done);
+  Stored("paused", TDownloadState::Paused);
   MakeSystem();
   const std::string pausedBase = Find("paused")->TempFileName;
   Running("running");
@@ -137,8 +137,8 @@ TEST_F(ListCommandsITest, DeleteAsksOnceForUnfinishedRowsAndNeverDeletesFinished
 
 TEST_F(ListCommandsITest, PauseAndResumeOnIdleRunningAndRetryWaitingRows) {
   WriteInteger(kOptionsSection, "RetryTimes", 5);
-  Stored("paused", kStatusPaused);
-  Stored("done", kStatusDone);
+  Stored("paused", TDownloadState::Paused);
+  Stored("done", TDownloadState::Done);
   MakeSystem();
   Running("running");
   TLocalDownloadinfo* waiting = Running("waiting", "/missing");
@@ -151,7 +151,7 @@ TEST_F(ListCommandsITest, PauseAndResumeOnIdleRunningAndRetryWaitingRows) {
   commands_->Resume();
   EXPECT_EQ(waiting->RetryTimer, nullptr);
   EXPECT_EQ(system_->AssociatedDownloader(waiting), waitingDownloader);
-  EXPECT_EQ(waiting->Status(), kStatusContactingHost);
+  EXPECT_EQ(waiting->Status(), TDownloadState::ContactingHost);
   EXPECT_EQ(system_->AssociatedDownloader(Find("running")), runningDownloader);
   EXPECT_FALSE(Runs("done"));
 
@@ -159,11 +159,11 @@ TEST_F(ListCommandsITest, PauseAndResumeOnIdleRunningAndRetryWaitingRows) {
   commands_->Pause();
   for (const char* name : {"paused", "running", "waiting"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(Status(name), kStatusPaused);
-    EXPECT_EQ(StoredStatus(*Find(name)), kStatusPaused);
+    EXPECT_EQ(Status(name), StatusText(TDownloadState::Paused));
+    EXPECT_EQ(StoredStatus(*Find(name)), TDownloadState::Paused);
     EXPECT_FALSE(Runs(name));
   }
-  EXPECT_EQ(Status("done"), kStatusDone);
+  EXPECT_EQ(Status("done"), StatusText(TDownloadState::Done));
 
   commands_->Resume();
   for (const char* name : {"paused", "running", "waiting"}) EXPECT_TRUE(Runs(name)) << name;
@@ -171,34 +171,34 @@ TEST_F(ListCommandsITest, PauseAndResumeOnIdleRunningAndRetryWaitingRows) {
 }
 
 TEST_F(ListCommandsITest, ScheduleStopsAtTheFirstFinishedRow) {
-  Stored("a", kStatusPaused);
-  Stored("c", kStatusDone);
-  Stored("d", kStatusPaused);
+  Stored("a", TDownloadState::Paused);
+  Stored("c", TDownloadState::Done);
+  Stored("d", TDownloadState::Paused);
   MakeSystem();
   Running("b");
   model_->SetSort(kColumnFileName, true);
   Select({"a", "b", "c", "d"});
   commands_->Schedule();
-  EXPECT_EQ(Status("a"), kStatusScheduled);
-  EXPECT_EQ(Status("b"), kStatusScheduled);
+  EXPECT_EQ(Status("a"), StatusText(TDownloadState::Scheduled));
+  EXPECT_EQ(Status("b"), StatusText(TDownloadState::Scheduled));
   EXPECT_FALSE(Runs("b"));
-  EXPECT_EQ(StoredStatus(*Find("b")), kStatusScheduled);
-  EXPECT_EQ(Status("c"), kStatusDone);
-  EXPECT_EQ(Status("d"), kStatusPaused);
+  EXPECT_EQ(StoredStatus(*Find("b")), TDownloadState::Scheduled);
+  EXPECT_EQ(Status("c"), StatusText(TDownloadState::Done));
+  EXPECT_EQ(Status("d"), StatusText(TDownloadState::Paused));
 }
 
 // Re-Download asks first and keeps the finished file until the new one is
 // whole: the download is marked to replace it at the join.
 TEST_F(ListCommandsITest, ReDownloadAsksAndKeepsTheFinishedFileUntilTheNewOneIsWhole) {
-  Stored("done", kStatusDone);
-  Stored("paused", kStatusPaused);
+  Stored("done", TDownloadState::Done);
+  Stored("paused", TDownloadState::Paused);
   MakeSystem();
   const std::string path = temp_.File("done");
   prompt_.yes = false;
   Select({"done", "paused"});
   commands_->ReDownload();
   EXPECT_EQ(prompt_.texts, (std::vector<std::string>{"Re-download and replace " + path + "?"}));
-  EXPECT_EQ(Status("done"), kStatusDone);
+  EXPECT_EQ(Status("done"), StatusText(TDownloadState::Done));
   EXPECT_EQ(Find("done")->FileSize, 50000);
   EXPECT_FALSE(Runs("done"));
   EXPECT_TRUE(Runs("paused"));  // no finished file: nothing to ask
@@ -216,26 +216,26 @@ TEST_F(ListCommandsITest, ReDownloadAsksAndKeepsTheFinishedFileUntilTheNewOneIsW
 
 TEST_F(ListCommandsITest, AllCommandsAndClearingDoneAndErrenousRows) {
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 1);
-  Stored("done", kStatusDone);
-  Stored("scheduled", kStatusScheduled);
-  Stored("paused", kStatusPaused);
+  Stored("done", TDownloadState::Done);
+  Stored("scheduled", TDownloadState::Scheduled);
+  Stored("paused", TDownloadState::Paused);
   MakeSystem();
   Running("running");
   Running("queued");
-  ASSERT_EQ(Status("queued"), kStatusQueued);
+  ASSERT_EQ(Status("queued"), StatusText(TDownloadState::Queued));
 
   commands_->PauseAll();
-  for (const char* name : {"running", "queued", "scheduled", "paused"}) EXPECT_EQ(Status(name), kStatusPaused) << name;
+  for (const char* name : {"running", "queued", "scheduled", "paused"}) EXPECT_EQ(Status(name), StatusText(TDownloadState::Paused)) << name;
   commands_->ResumeAll();
   int running = 0;
   for (const char* name : {"running", "queued", "scheduled", "paused"}) running += Runs(name);
   EXPECT_EQ(running, 1);
-  EXPECT_EQ(Status("done"), kStatusDone);
+  EXPECT_EQ(Status("done"), StatusText(TDownloadState::Done));
 
   commands_->PauseAll();
-  Find("running")->SetStatus(kStatusTimeout);
-  Find("queued")->SetStatus(kStatusFileNotFound);
-  Find("scheduled")->SetStatus(kStatusCouldNotConnect);
+  Find("running")->SetStatus(TDownloadState::Timeout);
+  Find("queued")->SetStatus(TDownloadState::FileNotFound);
+  Find("scheduled")->SetStatus(TDownloadState::CouldNotConnect);
   system_->RefreshList();
   commands_->ClearAllDoneAndErrenous();
   EXPECT_EQ(prompt_.texts.size(), 1u);
@@ -251,8 +251,8 @@ TEST_F(ListCommandsITest, AllCommandsAndClearingDoneAndErrenousRows) {
 }
 
 TEST_F(ListCommandsITest, AddPropertiesViewOpenAndTheTreeFilter) {
-  Stored("done", kStatusDone);
-  Stored("paused", kStatusPaused);
+  Stored("done", TDownloadState::Done);
+  Stored("paused", TDownloadState::Paused);
   MakeSystem();
   EXPECT_EQ(commands_->Add("gopher://localhost/x"), nullptr);
   TLocalDownloadinfo* added = commands_->Add(" " + http_.Url("/file.bin") + " ");

@@ -5,7 +5,7 @@
 #include <memory>
 #include <tuple>
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "support/crash_scene.h"
@@ -41,20 +41,18 @@ TEST_F(LocalDownloadinfoTest, NewRecordGetsUnusedBaseInCreatedDirectoryAndDefaul
             0u);
 }
 
+// The record file keeps what the status says for later (the mapping of
+// every text is the status type's own test); memory keeps the status.
 TEST_F(LocalDownloadinfoTest, StatusSaveMapping) {
-  const std::pair<const char*, const char*> cases[] = {
-      {kStatusContactingHost, kStatusDownloading}, {kStatusGettingFileInfo, kStatusDownloading},
-      {kStatusTimeout, kStatusPaused},             {kStatusFileNotFound, kStatusPaused},
-      {kStatusFilesizeMismatch, kStatusPaused},    {kStatusCouldNotConnect, kStatusPaused},
-      {kStatusLostConnection, kStatusPaused},      {kStatusCouldNotLogin, kStatusPaused},
-      {kStatusCertificateNotTrusted, kStatusPaused},
-      {kStatusResumeNotSupported, kStatusResumeNotSupported}, {kStatusDone, kStatusDone}};
+  const std::pair<TDownloadStatus, const char*> cases[] = {{TDownloadState::ContactingHost, "Downloading"},
+                                                           {TDownloadState::Timeout, "Paused"},
+                                                           {TDownloadStatus::Failure("Forbidden"), "Forbidden"}};
   for (const auto& [status, saved] : cases) {
     TLocalDownloadinfo record(nullptr, Base(), nullptr);
     record.SetStatus(status);
     ASSERT_TRUE(record.Save());
-    EXPECT_EQ(record.Status(), status);
-    EXPECT_EQ(Read()->Status(), saved) << status;
+    EXPECT_TRUE(record.Status() == status);
+    EXPECT_EQ(Read()->Status().Text(), saved);
   }
 }
 
@@ -66,7 +64,7 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   const std::string url = "http://h/a\\b.zip?x=" + std::string(5000, 'q') + "\r\nStatus=Done";
   TLocalDownloadinfo record(std::make_unique<TUrl>(url), Base(), nullptr);
   record.LocalFileName = "/home/u/a b\\c.zip";
-  record.SetStatus(kStatusPaused);
+  record.SetStatus(TDownloadState::Paused);
   record.FileSize = 5'000'000'000;  // above 4 GiB
   record.NumOfParts = 4;
   record.Category = category;
@@ -88,7 +86,7 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   EXPECT_EQ(std::tie(read->Url->Url, read->LocalFileName, read->Description),
             std::tie(url, record.LocalFileName, record.Description));
   EXPECT_EQ(std::make_tuple(read->Status(), read->FileSize, read->NumOfParts, read->Category),
-            std::make_tuple(std::string(kStatusPaused), int64_t{5'000'000'000}, 4, category));
+            std::make_tuple(TDownloadStatus(TDownloadState::Paused), int64_t{5'000'000'000}, 4, category));
   EXPECT_TRUE(read->Created == 45000.25 && read->LastActivity == 45001.5);
   EXPECT_EQ(read->AllValidators().size(), 2u);
   ASSERT_NE(read->Validators("ftp://m:21"), nullptr);
@@ -124,17 +122,17 @@ TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {
 
 TEST_F(LocalDownloadinfoTest, SetStatusStampsLastActivityOnlyWhenLeavingAnActiveState) {
   const struct {
-    const char *from, *to;
+    TDownloadState from, to;
     bool stamped;
-  } cases[] = {{kStatusDownloading, kStatusDownloading, false}, {kStatusDownloading, kStatusPaused, true},
-               {kStatusContactingHost, kStatusGettingFileInfo, true}, {kStatusGettingFileInfo, kStatusTimeout, true},
-               {kStatusPaused, kStatusDone, false}, {kStatusQueued, kStatusDownloading, false}};
+  } cases[] = {{TDownloadState::Downloading, TDownloadState::Downloading, false}, {TDownloadState::Downloading, TDownloadState::Paused, true},
+               {TDownloadState::ContactingHost, TDownloadState::GettingFileInfo, true}, {TDownloadState::GettingFileInfo, TDownloadState::Timeout, true},
+               {TDownloadState::Paused, TDownloadState::Done, false}, {TDownloadState::Queued, TDownloadState::Downloading, false}};
   for (const auto& c : cases) {
     TLocalDownloadinfo record(nullptr, Base(), nullptr);
     record.SetStatus(c.from);
     record.LastActivity = 1.0;
     record.SetStatus(c.to);
-    EXPECT_EQ(record.LastActivity, c.stamped ? Now() : 1.0) << c.from << " -> " << c.to;
+    EXPECT_EQ(record.LastActivity, c.stamped ? Now() : 1.0) << StatusText(c.from) << " -> " << StatusText(c.to);
   }
 }
 
@@ -154,7 +152,7 @@ TEST_F(LocalDownloadinfoTest, SaveRewritesInPlaceKeepsForeignKeysAndForgetsClear
 TEST_F(LocalDownloadinfoTest, FailedSaveKeepsOldFile) {
   WriteRecord("Status=Queued\r\n");
   auto record = Read();
-  record->SetStatus(kStatusDone);
+  record->SetStatus(TDownloadState::Done);
   FailWritesOf(Base() + ".dat");
   EXPECT_FALSE(record->Save());
   EXPECT_EQ(ReadWholeFile(Base() + ".dat"), "[Options]\r\nStatus=Queued\r\n");
@@ -185,12 +183,12 @@ TEST(LocalDownloadinfoDeathTest, CrashDuringSaveLeavesOldRecord) {
   if (scene.InParent()) WriteWholeFile(base + ".dat", old);
   scene.ExpectCrash([&] {
     TLocalDownloadinfo record(nullptr, base, nullptr);
-    record.SetStatus(kStatusDone);
+    record.SetStatus(TDownloadState::Done);
     record.Save();
   });
   EXPECT_EQ(ReadWholeFile(base + ".dat"), old);
   TLocalDownloadinfo record(nullptr, base, nullptr);
-  record.SetStatus(kStatusDone);
+  record.SetStatus(TDownloadState::Done);
   ASSERT_TRUE(record.Save());
   EXPECT_FALSE(FileExists(base + ".dat.tmp"));
 }

@@ -6,7 +6,7 @@
 
 #include "core/paths.h"
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/accepted_url.h"
 #include "manager/local_download_info.h"
 #include "manager/status_bar_totals.h"
@@ -24,7 +24,7 @@ class MainWindowSupportTest : public test::ManagerTest {
  protected:
   std::string Partial() const { return DefaultPartialDownloadsDirectory(); }
   // A record file under the stem with the given local file and status.
-  std::string Record(const std::string& stem, const std::string& local, const char* status) {
+  std::string Record(const std::string& stem, const std::string& local, TDownloadState status) {
     EnsureDirectory(Partial());
     const std::string base = Partial() + "/" + stem;
     TLocalDownloadinfo record(nullptr, base, nullptr);
@@ -38,13 +38,13 @@ class MainWindowSupportTest : public test::ManagerTest {
 TEST_F(MainWindowSupportTest, CleanUpDropsUselessRecordsAndOnlyOurOwnStrayPartFiles) {
   const std::string present = temp_.File("present.iso");
   WriteWholeFile(present, "x");
-  const std::string running = Record("AAAAAAA1", temp_.File("run.iso"), kStatusDownloading);
+  const std::string running = Record("AAAAAAA1", temp_.File("run.iso"), TDownloadState::Downloading);
   WriteWholeFile(running + ".0", "part");
-  const std::string noPart = Record("AAAAAAA2", temp_.File("lost.iso"), kStatusDownloading);
-  const std::string doneMissing = Record("AAAAAAA3", temp_.File("gone.iso"), kStatusDone);
-  const std::string donePresent = Record("AAAAAAA4", present, kStatusDone);
-  const std::string duplicate = Record("AAAAAAA5", present, kStatusPaused);
-  const std::string unnamed = Record("AAAAAAA6", "", kStatusPaused);
+  const std::string noPart = Record("AAAAAAA2", temp_.File("lost.iso"), TDownloadState::Downloading);
+  const std::string doneMissing = Record("AAAAAAA3", temp_.File("gone.iso"), TDownloadState::Done);
+  const std::string donePresent = Record("AAAAAAA4", present, TDownloadState::Done);
+  const std::string duplicate = Record("AAAAAAA5", present, TDownloadState::Paused);
+  const std::string unnamed = Record("AAAAAAA6", "", TDownloadState::Paused);
   WriteWholeFile(Partial() + "/ZZZZZZZ9.1024", "stray");
   WriteWholeFile(Partial() + "/abc.12", "a user's");
   WriteWholeFile(Partial() + "/abc.txt", "a user's");
@@ -67,7 +67,7 @@ TEST_F(MainWindowSupportTest, CleanUpDropsUselessRecordsAndOnlyOurOwnStrayPartFi
   EXPECT_TRUE(FileExists(Partial() + "/backup.001"));
 
   WriteBool(kOptionsSection, "RemoveUnexistingFilesFromList", false);
-  const std::string kept = Record("AAAAAAA7", temp_.File("gone2.iso"), kStatusDone);
+  const std::string kept = Record("AAAAAAA7", temp_.File("gone2.iso"), TDownloadState::Done);
   CleanUpTempDirectory(nullptr);
   EXPECT_TRUE(FileExists(kept + ".dat"));
 }
@@ -83,11 +83,11 @@ TEST_F(MainWindowSupportTest, StatusBarTotals) {
   EXPECT_EQ(TotalSpeedText({}), "0.0 kb/s");
   EXPECT_EQ(TotalTimeLeft({}), "00:00:00");
   const std::vector<TRunningDownload> running = {
-      {kStatusDownloading, "12.5", "00:01:00"},
-      {kStatusDownloading, "N/A", "N/A"},
-      {kStatusDownloading, " ", "01:00:00"},
-      {kStatusDownloading, "3,25", "00:00:30"},
-      {kStatusContactingHost, "100.0", "00:00:10"},
+      {TDownloadState::Downloading, "12.5", "00:01:00"},
+      {TDownloadState::Downloading, "N/A", "N/A"},
+      {TDownloadState::Downloading, " ", "01:00:00"},
+      {TDownloadState::Downloading, "3,25", "00:00:30"},
+      {TDownloadState::ContactingHost, "100.0", "00:00:10"},
   };
   EXPECT_EQ(TotalSpeedText(running), "15.8 kb/s");
   EXPECT_EQ(TotalTimeLeft(running), "01:00:00");

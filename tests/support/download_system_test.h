@@ -57,7 +57,7 @@ class DownloadSystemTest : public ManagerTest {
     return system_->AddDownload(std::move(record), false);
   }
   // How the record file has it.
-  static std::string StoredStatus(const TLocalDownloadinfo& record) {
+  static TDownloadStatus StoredStatus(const TLocalDownloadinfo& record) {
     return TLocalDownloadinfo(nullptr, record.TempFileName, nullptr).Status();
   }
   int RequestsFor(const std::string& path) const {

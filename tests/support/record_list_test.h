@@ -18,7 +18,7 @@ using Records = std::vector<TLocalDownloadinfo*>;
 // A list of records made in the test, each with its own base file.
 class RecordListTest : public ManagerTest {
  protected:
-  TLocalDownloadinfo* Make(const char* status, TCategory* category = nullptr, TDateTime lastActivity = 0) {
+  TLocalDownloadinfo* Make(TDownloadState status, TCategory* category = nullptr, TDateTime lastActivity = 0) {
     const std::string base = temp_.File("R" + std::to_string(records_.size()));
     TLocalDownloadinfo* record = records_.emplace_back(new TLocalDownloadinfo(nullptr, base, nullptr)).get();
     record->SetStatus(status);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/download_list_model.h"
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
@@ -30,7 +30,7 @@ class FakeProgress : public TRowProgress {
 
 class DownloadTableTest : public test::UiTest {
  protected:
-  TLocalDownloadinfo* Make(const std::string& name, const char* status, int64_t size = 4000) {
+  TLocalDownloadinfo* Make(const std::string& name, const TDownloadStatus& status, int64_t size = 4000) {
     const std::string base = temp_.File("R" + std::to_string(records_.size()));
     TLocalDownloadinfo* record = records_.emplace_back(new TLocalDownloadinfo(nullptr, base, nullptr)).get();
     record->LocalFileName = "/tmp/" + name;
@@ -53,11 +53,11 @@ class DownloadTableTest : public test::UiTest {
 
 TEST_F(DownloadTableTest, ShowsTheListModelsTextsAlignmentsColoursAndSortsThroughIt) {
   WriteInteger(kOptionsSection, "ColorTheme", 1);
-  Make("beta.iso", kStatusDownloading);
-  Make("Alpha.zip", kStatusDone);
-  Make("gamma.tar", kStatusFileNotFound);
-  Make("delta.bin", kStatusPaused);
-  Make("epsilon", "Something else");
+  Make("beta.iso", TDownloadState::Downloading);
+  Make("Alpha.zip", TDownloadState::Done);
+  Make("gamma.tar", TDownloadState::FileNotFound);
+  Make("delta.bin", TDownloadState::Paused);
+  Make("epsilon", TDownloadStatus::Failure("Something else"));
   TDownloadTableModel model(list_);
   Populate();
   model.SetColors(LoadColorSettingsFromRegistry(), QPalette());
@@ -93,7 +93,7 @@ TEST_F(DownloadTableTest, ShowsTheListModelsTextsAlignmentsColoursAndSortsThroug
 }
 
 TEST_F(DownloadTableTest, StandardThemeWithoutStoredColoursFollowsThePalette) {
-  Make("a", "Something else");
+  Make("a", TDownloadStatus::Failure("Something else"));
   TDownloadTableModel model(list_);
   Populate();
   QPalette dark;
@@ -108,7 +108,7 @@ TEST_F(DownloadTableTest, StandardThemeWithoutStoredColoursFollowsThePalette) {
 }
 
 TEST_F(DownloadTableTest, DelegatePaintsTheBarsAtTheModelsGeometryOrTheTextWhenTheyAreOff) {
-  TLocalDownloadinfo* running = Make("run.iso", kStatusDownloading, 4000);
+  TLocalDownloadinfo* running = Make("run.iso", TDownloadState::Downloading, 4000);
   progress_.PartList = {{0, 999, 1000}, {1000, 1999, 500}, {2000, 2999, 0}, {3000, 3999, 250}};
   progress_.Count = 1750;
   TDownloadTableModel model(list_);
@@ -161,7 +161,7 @@ TEST_F(DownloadTableTest, DelegatePaintsTheBarsAtTheModelsGeometryOrTheTextWhenT
 }
 
 TEST_F(DownloadTableTest, BarsFollowTheStatusColumnWhereverItWasMoved) {
-  TLocalDownloadinfo* running = Make("run.iso", kStatusDownloading, 4000);
+  TLocalDownloadinfo* running = Make("run.iso", TDownloadState::Downloading, 4000);
   progress_.PartList = {{0, 3999, 4000}};
   progress_.Count = 4000;
   TDownloadTableModel model(list_);

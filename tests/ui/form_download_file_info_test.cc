@@ -17,7 +17,7 @@
 
 #include "core/event_loop.h"
 #include "core/paths.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
 #include "manager/category_list.h"
@@ -254,7 +254,7 @@ TEST_F(FileInfoTest, TheDownloadSystemFollowsTheDialog) {
   const TLocalDownloadinfo* closed = add();
   ASSERT_NE(windows.last, nullptr);
   EXPECT_TRUE(windows.last->isVisible());
-  EXPECT_EQ(Find<QLabel>(*windows.last, "Label_Size")->text(), kStatusContactingHost);
+  EXPECT_EQ(Find<QLabel>(*windows.last, "Label_Size")->text().toStdString(), StatusText(TDownloadState::ContactingHost));
   const std::string datFile = closed->TempFileName + ".dat";
   windows.last->close();
   EXPECT_EQ(system.DownloadList().Count(), 0);
@@ -262,13 +262,13 @@ TEST_F(FileInfoTest, TheDownloadSystemFollowsTheDialog) {
 
   TLocalDownloadinfo* scheduled = add();
   windows.last->Schedule();
-  EXPECT_EQ(scheduled->Status(), kStatusScheduled);
+  EXPECT_EQ(scheduled->Status(), TDownloadState::Scheduled);
   EXPECT_EQ(scheduled->LocalFileName, temp_.File("arc/x.zip"));
   EXPECT_EQ(system.AssociatedDownloader(scheduled), nullptr);
   windows.last->close();  // already decided: nothing more happens
-  EXPECT_EQ(scheduled->Status(), kStatusScheduled);
+  EXPECT_EQ(scheduled->Status(), TDownloadState::Scheduled);
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return system.FormsCount() == 0; }));
-  EXPECT_EQ(TLocalDownloadinfo(nullptr, scheduled->TempFileName, nullptr).Status(), kStatusScheduled);
+  EXPECT_EQ(TLocalDownloadinfo(nullptr, scheduled->TempFileName, nullptr).Status(), TDownloadState::Scheduled);
 }
 
 TEST_F(FileInfoTest, DropBoxTakesDownloadLinksOnly) {

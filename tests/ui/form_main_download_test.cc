@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/settings.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "engine/downloader.h"
 #include "engine/part_download_slots.h"
 #include "manager/download_system.h"
@@ -99,7 +99,7 @@ TEST_F(FormMainDownloadTest, AnAddedAddressIsConfirmedWatchedJoinedAndCompleted)
   TForm_DownloadComplete* complete = nullptr;
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return (complete = ShownWindow<TForm_DownloadComplete>()) != nullptr; }));
   ASSERT_EQ(system.DownloadList().Count(), 1);
-  EXPECT_EQ(system.DownloadList().Get(0)->Status(), kStatusDone);
+  EXPECT_EQ(system.DownloadList().Get(0)->Status(), TDownloadState::Done);
   EXPECT_EQ(test::ReadWholeFile(path), content);
   EXPECT_EQ(ShownWindow<TForm_Download>(), nullptr);
 

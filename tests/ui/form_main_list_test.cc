@@ -22,7 +22,7 @@
 #include "core/atomic_file.h"
 #include "core/event_loop.h"
 #include "core/launcher_port.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "manager/download_file_info.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
@@ -57,13 +57,13 @@ void Click(QWidget* viewport, QPoint at, bool twice) {
 class FormMainListTest : public test::MainWindowTest {
  protected:
   // An idle record on disk before the window starts.
-  void Stored(const std::string& name, const std::string& status) {
+  void Stored(const std::string& name, TDownloadState status) {
     TLocalDownloadinfo record(std::make_unique<TUrl>("http://127.0.0.1:9/" + name), "", nullptr);
     record.LocalFileName = temp_.File(name);
     record.FileSize = 100;
     record.SetStatus(status);
     record.Save();
-    if (status == kStatusDone) test::WriteWholeFile(record.LocalFileName, "finished");
+    if (status == TDownloadState::Done) test::WriteWholeFile(record.LocalFileName, "finished");
   }
   static QTableView* Grid(const TForm_Main& form) { return form.findChild<QTableView*>("StringGrid_Downloads"); }
   // The file names the list shows, sorted and joined by ",".
@@ -92,7 +92,7 @@ class FormMainListTest : public test::MainWindowTest {
     return nullptr;
   }
   static std::string StatusOf(const TForm_Main& form, const std::string& name) {
-    return RecordOf(form, name) ? RecordOf(form, name)->Status() : "gone";
+    return RecordOf(form, name) ? RecordOf(form, name)->Status().Text() : "gone";
   }
   // The rows the view highlights, then "|" and the rows the list commands
   // act on: file names, sorted.
@@ -118,9 +118,9 @@ class FormMainListTest : public test::MainWindowTest {
 };
 
 TEST_F(FormMainListTest, TreeShowsItsNodesAndStatusPausedFiltersTheListAcrossARestart) {
-  Stored("paused.bin", kStatusPaused);
-  Stored("done.bin", kStatusDone);
-  Stored("later.bin", kStatusScheduled);
+  Stored("paused.bin", TDownloadState::Paused);
+  Stored("done.bin", TDownloadState::Done);
+  Stored("later.bin", TDownloadState::Scheduled);
   int pausedIndex = -1;
   {
     auto form = NewForm();
@@ -156,9 +156,9 @@ TEST_F(FormMainListTest, TreeShowsItsNodesAndStatusPausedFiltersTheListAcrossARe
 }
 
 TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
-  Stored("paused.bin", kStatusPaused);
-  Stored("done.bin", kStatusDone);
-  Stored("other.bin", kStatusDone);
+  Stored("paused.bin", TDownloadState::Paused);
+  Stored("done.bin", TDownloadState::Done);
+  Stored("other.bin", TDownloadState::Done);
   auto form = NewForm();
   auto* menu = form->findChild<QMenu*>("PopupMenu_StringGrid_Downloads");
   ASSERT_NE(menu, nullptr);
@@ -172,7 +172,7 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   // Context menu: Schedule on the paused row.
   SelectRow(*form, "paused.bin");
   form->findChild<QAction*>("Schedule1")->trigger();
-  EXPECT_EQ(StatusOf(*form, "paused.bin"), kStatusScheduled);
+  EXPECT_EQ(StatusOf(*form, "paused.bin"), StatusText(TDownloadState::Scheduled));
   // F3 shows the finished file read-only; Esc closes the viewer.
   SelectRow(*form, "done.bin");
   form->findChild<QAction*>("ViewAsText1")->trigger();
@@ -239,9 +239,9 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
 // What the list shows highlighted is what Delete and Resume act on, also
 // after a new download or a pause refilled the list and moved the rows.
 TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefills) {
-  Stored("b.bin", kStatusPaused);
-  Stored("c.bin", kStatusPaused);
-  Stored("d.bin", kStatusDone);
+  Stored("b.bin", TDownloadState::Paused);
+  Stored("c.bin", TDownloadState::Paused);
+  Stored("d.bin", TDownloadState::Done);
   auto form = NewForm();
   TDownloadSystem& system = form->DownloadSystem();
   SelectRow(*form, "c.bin");
@@ -252,8 +252,8 @@ TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefil
   EXPECT_EQ(Selection(*form), "c.bin|c.bin");
   form->findChild<QAction*>("Resume1")->trigger();
   EXPECT_NE(system.AssociatedDownloader(RecordOf(*form, "c.bin")), nullptr);
-  EXPECT_EQ(StatusOf(*form, "a.bin"), kStatusPaused);
-  EXPECT_EQ(StatusOf(*form, "b.bin"), kStatusPaused);
+  EXPECT_EQ(StatusOf(*form, "a.bin"), StatusText(TDownloadState::Paused));
+  EXPECT_EQ(StatusOf(*form, "b.bin"), StatusText(TDownloadState::Paused));
   system.PauseDownload(RecordOf(*form, "c.bin"));
   EXPECT_EQ(Selection(*form), "c.bin|c.bin");
   form->findChild<QAction*>("Delete1")->trigger();
@@ -262,7 +262,7 @@ TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefil
   EXPECT_EQ(Selection(*form), "|");
 
   // The rows Clear All Done and Errenous chose are shown while it asks.
-  RecordOf(*form, "b.bin")->SetStatus(kStatusFileNotFound);
+  RecordOf(*form, "b.bin")->SetStatus(TDownloadState::FileNotFound);
   system.RefreshList();
   form->findChild<QAction*>("ClearAllDoneandErrenous1")->trigger();
   EXPECT_EQ(Selection(*form), "b.bin,d.bin|b.bin,d.bin");
@@ -304,8 +304,8 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
 }
 
 TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) {
-  Stored("done.bin", kStatusDone);
-  Stored("paused.bin", kStatusPaused);
+  Stored("done.bin", TDownloadState::Done);
+  Stored("paused.bin", TDownloadState::Paused);
   test::FakeLauncher launcher;
   SetLauncher(&launcher);
   auto form = NewForm();
@@ -329,7 +329,7 @@ TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) 
   SelectRow(*form, "paused.bin");
   Click(grid->viewport(), grid->visualRect(grid->currentIndex().siblingAtColumn(kColumnFileName)).center(), true);
   EXPECT_EQ(launcher.opened.size(), 2u);
-  EXPECT_NE(StatusOf(*form, "paused.bin"), kStatusPaused);
+  EXPECT_NE(StatusOf(*form, "paused.bin"), StatusText(TDownloadState::Paused));
   form->DownloadSystem().PauseAll();
   SetLauncher(nullptr);
 }

@@ -28,7 +28,7 @@
 #include "core/event_loop.h"
 #include "core/trace.h"
 #include "core/paths.h"
-#include "core/status_texts.h"
+#include "core/download_status.h"
 #include "engine/downloader.h"
 #include "manager/download_forms.h"
 #include "manager/download_list_model.h"
@@ -82,7 +82,7 @@ class FormMainTest : public test::MainWindowTest {
     ASSERT_TRUE(form.AddDownloadFromUrl(server.Url("/big.bin"), true));
     ASSERT_TRUE(test::RunUntil(loop_, [&] {
       const TLDIList& list = form.DownloadSystem().DownloadList();
-      return list.Count() > 0 && list.Get(list.Count() - 1)->Status() == kStatusDownloading;
+      return list.Count() > 0 && list.Get(list.Count() - 1)->Status() == TDownloadState::Downloading;
     }));
   }
 
@@ -183,7 +183,7 @@ TEST_F(FormMainTest, ExitAsksWhileDownloadsRunAndClosingHidesOnlyWithATray) {
   test::FaultHttpServer server(loop_);
   TLocalDownloadinfo later(std::make_unique<TUrl>(server.Url("/later.bin")), "", nullptr);
   later.LocalFileName = temp_.File("downloads/later.bin");
-  later.SetStatus(kStatusScheduled);
+  later.SetStatus(TDownloadState::Scheduled);
   ASSERT_TRUE(later.Save());
   auto form = NewForm(/*trayAvailable=*/true);
   form->show();
@@ -223,8 +223,8 @@ TEST_F(FormMainTest, ExitAsksWhileDownloadsRunAndClosingHidesOnlyWithATray) {
   EXPECT_EQ(terminated_, 1);
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return form->DownloadSystem().ActiveList().empty(); }));
   // The running download pauses; the scheduler keeps the scheduled one.
-  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(1)->Status(), kStatusPaused);
-  EXPECT_EQ(TLocalDownloadinfo(nullptr, later.TempFileName, nullptr).Status(), kStatusScheduled);
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(1)->Status(), TDownloadState::Paused);
+  EXPECT_EQ(TLocalDownloadinfo(nullptr, later.TempFileName, nullptr).Status(), TDownloadState::Scheduled);
 }
 
 TEST_F(FormMainTest, DownloadWindowAndTrayIconFollowARunningDownload) {
@@ -258,7 +258,7 @@ TEST_F(FormMainTest, DownloadWindowAndTrayIconFollowARunningDownload) {
   EXPECT_EQ(actions[3]->text(), "Schedule");
   actions[3]->trigger();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return system.ActiveList().empty() && system.FormsCount() == 0; }));
-  EXPECT_EQ(system.DownloadList().Get(0)->Status(), kStatusScheduled);
+  EXPECT_EQ(system.DownloadList().Get(0)->Status(), TDownloadState::Scheduled);
   tray->OnUpdateTimer();
   EXPECT_TRUE(tray->Items().empty());
 
@@ -296,7 +296,7 @@ TEST_F(FormMainTest, DropsAndHandOversAddOnlyDownloadAddresses) {
   drop({QUrl(QString::fromStdString(server.Url("/a.bin")))});
   ASSERT_TRUE(test::RunUntil(loop_, [&] {
     const TLDIList& list = form->DownloadSystem().DownloadList();
-    return list.Count() >= 1 && list.Get(0)->Status() == std::string(kStatusDone);
+    return list.Count() >= 1 && list.Get(0)->Status() == TDownloadState::Done;
   }));
   EXPECT_EQ(form->DownloadSystem().DownloadList().Count(), 1);
   EXPECT_EQ(test::ReadWholeFile(temp_.File("downloads/a.bin")), "hello");
@@ -351,7 +351,7 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
   WriteInteger(kOptionsSection, "Custom_Color_Done", 0x00FF00);
   const std::string partial = DefaultPartialDownloadsDirectory();
   EnsureDirectory(partial);
-  const auto record = [&](const char* stem, const char* name, const char* status) {
+  const auto record = [&](const char* stem, const char* name, const TDownloadStatus& status) {
     TLocalDownloadinfo r(nullptr, partial + "/" + stem, nullptr);
     r.LocalFileName = temp_.File(name);
     r.SetStatus(status);
@@ -360,12 +360,12 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
     return partial + "/" + stem;
   };
   // What the clean-up keeps and drops is the manager test's; here only that the window runs it.
-  test::WriteWholeFile(record("AAAAAAA1", "running.iso", kStatusDownloading) + ".0", "part");
-  record("AAAAAAA2", "noparts.iso", kStatusDownloading);
+  test::WriteWholeFile(record("AAAAAAA1", "running.iso", TDownloadState::Downloading) + ".0", "part");
+  record("AAAAAAA2", "noparts.iso", TDownloadState::Downloading);
   test::WriteWholeFile(temp_.File("done.iso"), "done");
-  record("AAAAAAA3", "done.iso", kStatusDone);
-  record("AAAAAAA5", "failed.iso", kStatusFileNotFound);
-  record("AAAAAAA6", "other.iso", "Something else");
+  record("AAAAAAA3", "done.iso", TDownloadState::Done);
+  record("AAAAAAA5", "failed.iso", TDownloadState::FileNotFound);
+  record("AAAAAAA6", "other.iso", TDownloadStatus::Failure("Something else"));
   test::WriteWholeFile(partial + "/ZZZZZZZ9.0", "stray");
 
   auto form = NewForm();
@@ -376,9 +376,9 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
         model.data(model.index(row, kColumnStatus), Qt::DisplayRole).toString().toStdString(),
         model.data(model.index(row, kColumnFileName), Qt::ForegroundRole).value<QColor>()};
   const std::map<std::string, std::pair<std::string, QColor>> expected = {
-      {"running.iso", {kStatusPaused, QColor(0x80, 0x80, 0)}},
-      {"done.iso", {kStatusDone, QColor(0, 0xFF, 0)}},
-      {"failed.iso", {kStatusPaused, QColor(0x80, 0x80, 0)}},  // errors are stored as pauses
+      {"running.iso", {"Paused", QColor(0x80, 0x80, 0)}},
+      {"done.iso", {"Done", QColor(0, 0xFF, 0)}},
+      {"failed.iso", {"Paused", QColor(0x80, 0x80, 0)}},  // errors are stored as pauses
       {"other.iso", {"Something else", QColor(0, 0, 0)}}};
   EXPECT_EQ(rows, expected);
   EXPECT_FALSE(test::FileExists(partial + "/ZZZZZZZ9.0"));
@@ -407,7 +407,7 @@ TEST_F(FormMainTest, TheStatusBarSwitchLetsTheSchedulerStartTheList) {
   {
     TLocalDownloadinfo record(std::make_unique<TUrl>(server.Url("/night.bin")), partial + "/SCHEDUL1", nullptr);
     record.LocalFileName = temp_.File("downloads/night.bin");
-    record.SetStatus(kStatusScheduled);
+    record.SetStatus(TDownloadState::Scheduled);
     ASSERT_TRUE(record.Save());
   }
   // A window open all day, every day; switched off for now.
@@ -419,7 +419,7 @@ TEST_F(FormMainTest, TheStatusBarSwitchLetsTheSchedulerStartTheList) {
   auto form = NewForm();
   EXPECT_TRUE(form->Scheduler().Disabled());
   TLocalDownloadinfo* record = form->DownloadSystem().DownloadList().Get(0);
-  EXPECT_EQ(record->Status(), kStatusScheduled);
+  EXPECT_EQ(record->Status(), TDownloadState::Scheduled);
 
   // Switched on, the open window starts the scheduled download at once; when
   // a window closes or opens again is the scheduler's own test.
@@ -427,7 +427,7 @@ TEST_F(FormMainTest, TheStatusBarSwitchLetsTheSchedulerStartTheList) {
                     Qt::NoModifier);
   QApplication::sendEvent(form->findChild<QLabel*>("StatusBar_Panel1"), &press);
   EXPECT_TRUE(form->Scheduler().Running());
-  ASSERT_TRUE(test::RunUntil(loop_, [&] { return record->Status() == std::string(kStatusDownloading); }));
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return record->Status() == TDownloadState::Downloading; }));
   EXPECT_EQ(Panel(*form, 1), "Scheduler Enabled");
   EXPECT_TRUE(ReadBool(kOptionsSection, "UseSchedule", false));
 }

@@ -37,7 +37,7 @@ TEST(TrayProgressPictureTest, BoxColourAndBarByStatusAndProgress) {
       {"Downloading", 5000, 1000, qRgb(255, 255, 0), 14},
   };
   for (const Case& c : cases) {
-    const QImage image = TrayProgressPicture(c.Status, c.Count, c.Size, QSize(16, 16), kFace);
+    const QImage image = TrayProgressPicture(TDownloadStatus::FromText(c.Status), c.Count, c.Size, QSize(16, 16), kFace);
     SCOPED_TRACE(c.Status);
     EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
     EXPECT_EQ(image.pixel(15, 15), qRgb(0, 0, 0));
