@@ -92,7 +92,7 @@ EventLoop::~EventLoop() {
   dispatching_ = true;
   RunDeletions();
   {
-    std::vector<std::function<void()>> dropped;
+    std::vector<PostedTask> dropped;
     {
       std::lock_guard<std::mutex> lock(postMutex_);
       dropped.swap(posted_);
@@ -413,12 +413,12 @@ void EventLoop::DrainFd(int fd) {
   (void)got;
 }
 
-void EventLoop::Post(std::function<void()> task) {
+void EventLoop::Post(const void* owner, std::function<void()> task) {
   bool wake;
   {
     std::lock_guard<std::mutex> lock(postMutex_);
     wake = posted_.empty();
-    posted_.push_back(std::move(task));
+    posted_.push_back({owner, std::move(task)});
     postedPending_.store(true, std::memory_order_release);
   }
   // Only the first task of a batch wakes: the loop drains the eventfd before
@@ -433,18 +433,40 @@ bool EventLoop::RunPostedTasks() {
     postedPending_.store(false, std::memory_order_relaxed);
   }
   if (running_.empty()) return false;
-  for (std::function<void()>& task : running_) {
+  for (PostedTask& posted : running_) {
+    // Taken out first: a task cancelled by an earlier one is empty.
+    std::function<void()> task = std::move(posted.Task);
+    posted.Task = nullptr;
+    if (!task) continue;
     try {
       task();
-      task = nullptr;
     } catch (...) {
       LogError("EventLoop::Post");
-      task = nullptr;
     }
+    task = nullptr;
     RunDeletions();
   }
   running_.clear();
   return true;
+}
+
+void EventLoop::CancelPosts(const void* owner) {
+  if (!owner) return;
+  std::vector<PostedTask> dropped;
+  {
+    std::lock_guard<std::mutex> lock(postMutex_);
+    for (auto it = posted_.begin(); it != posted_.end();) {
+      if (it->Owner == owner) {
+        dropped.push_back(std::move(*it));
+        it = posted_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (PostedTask& posted : running_)
+    if (posted.Owner == owner) dropped.push_back({owner, std::exchange(posted.Task, nullptr)});
+  // The tasks' captures die outside the lock.
 }
 
 void EventLoop::QueueDeletion(void* object, void (*destroy)(void*)) {

@@ -96,7 +96,12 @@ class EventLoop {
   // Runs task on the loop after the current handler has returned, in posting
   // order. Thread-safe. Tasks posted while posted tasks run go to the next
   // pass. Tasks still pending when the loop is destroyed are dropped.
-  void Post(std::function<void()> task);
+  void Post(std::function<void()> task) { Post(nullptr, std::move(task)); }
+  // The same for a task of owner's: CancelPosts(owner) drops it, unless it
+  // has already run, so that an owner going away leaves no task behind that
+  // would call it. Owners cancel in their destructors (loop thread only).
+  void Post(const void* owner, std::function<void()> task);
+  void CancelPosts(const void* owner);
 
   // Destroys object right after the current handler returns (or in the next
   // pass when called outside a handler). Loop thread only. Objects still
@@ -188,8 +193,12 @@ class EventLoop {
   uint64_t nextTimerSeq_ = 0;
 
   std::mutex postMutex_;
-  std::vector<std::function<void()>> posted_;   // guarded by postMutex_
-  std::vector<std::function<void()>> running_;  // loop thread only
+  struct PostedTask {
+    const void* Owner;
+    std::function<void()> Task;
+  };
+  std::vector<PostedTask> posted_;   // guarded by postMutex_
+  std::vector<PostedTask> running_;  // loop thread only
   std::atomic<bool> postedPending_{false};
   std::atomic<bool> quit_{false};
 

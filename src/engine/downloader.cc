@@ -67,8 +67,7 @@ bool ValidatorsDiffer(const TServerValidators& first, const TServerValidators& n
 TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
     : loop_(options.Loop ? options.Loop : EventLoop::Current()),
       record_(record),
-      options_(std::move(options)),
-      alive_(std::make_shared<bool>(true)) {
+      options_(std::move(options)) {
   if (!loop_) throw std::logic_error("TDownloader: no event loop on this thread");
   retryCount_ = 0;
   if (options_.Limiter) {
@@ -112,8 +111,8 @@ TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
 }
 
 TDownloader::~TDownloader() {
+  loop_->CancelPosts(this);
   try {
-    *alive_ = false;
     updateTimer_->SetEnabled(false);
     parked_.clear();
     slots_.reset();
@@ -192,16 +191,15 @@ int TDownloader::IndexOf(const TPartDownloadSlot& slot) const {
   return -1;
 }
 
-bool TDownloader::Raise(const std::function<void(TDownloader&)>& event) {
-  if (!event) return true;
-  const std::weak_ptr<bool> alive = alive_;
+void TDownloader::Raise(const std::function<void(TDownloader&)>& event) {
+  if (!event) return;
+  const auto handler = event;
+  const TEventDepth::TRaising raising(events_);
   try {
-    const auto handler = event;
     handler(*this);
   } catch (...) {
     LogError("TDownloader.Event");
   }
-  return !alive.expired();
 }
 
 // ---- Operations ----
@@ -210,9 +208,7 @@ void TDownloader::Abort() {
   try {
     aborted_ = true;
     updateTimer_->SetEnabled(false);
-    const std::weak_ptr<bool> alive = alive_;
     slots_->AbortAll();
-    if (alive.expired()) return;
     // Parts retired or not yet running leave nothing behind either.
     for (const int64_t start : PartFileStarts()) unlink(PartFileName(start).c_str());
     Raise(OnAbort);
@@ -225,9 +221,7 @@ void TDownloader::Pause() {
   try {
     paused_ = true;
     updateTimer_->SetEnabled(false);
-    const std::weak_ptr<bool> alive = alive_;
     slots_->PauseAll();
-    if (alive.expired()) return;
     Raise(OnPause);
   } catch (...) {
     LogError("TDownloader.Pause");
@@ -254,7 +248,6 @@ void TDownloader::RestartDownload() {
     record_.SetStatus(TDownloadState::ContactingHost);
     std::vector<TPartDownloadSlot*> slots;
     for (int i = 0; i < slots_->NumberOfSlots(); ++i) slots.push_back(slots_->GetSlot(i));
-    const std::weak_ptr<bool> alive = alive_;
     for (TPartDownloadSlot* slot : slots) {
       if (slot->Status() == TDownloadState::Done || IndexOf(*slot) < 0) continue;
       if (FailedForGood(slot->Mirror())) {
@@ -265,7 +258,6 @@ void TDownloader::RestartDownload() {
       }
       parked_.erase(slot);
       slot->Start(nullptr, kLaterTimeOutMs);
-      if (alive.expired()) return;
     }
   } catch (...) {
     LogError("TDownloader.RestartDownload");
@@ -333,18 +325,21 @@ TFileMirror* TDownloader::ChooseMirror() const {
 
 void TDownloader::SlotChange(TPartDownloadSlot& slot, TPartDownloaderState state) {
   try {
-    if (!HandleSlotChange(slot, state)) return;
+    HandleSlotChange(slot, state);
     if (IndexOf(slot) >= 0) {
-      if (const auto handler = OnSlotChange) handler(*this, slot);
+      if (const auto handler = OnSlotChange) {
+        const TEventDepth::TRaising raising(events_);
+        handler(*this, slot);
+      }
     }
   } catch (...) {
     LogError("TDownloader.SlotChange");
   }
 }
 
-bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state) {
+void TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state) {
   const int index = IndexOf(slot);
-  if (index < 0) return true;
+  if (index < 0) return;
   TPartDownloader* part = slot.PartDownloader();
   switch (state) {
     case psConnecting:
@@ -354,9 +349,11 @@ bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState
       if (!downloading_) record_.SetStatus(TDownloadState::GettingFileInfo);
       break;
     case psGotFileSize:
-      return HandleGotFileSize(slot, index);
+      HandleGotFileSize(slot, index);
+      break;
     case psGotResumeInfo:
-      return HandleGotResumeInfo(slot, index);
+      HandleGotResumeInfo(slot, index);
+      break;
     case psDownloading:
       retryCount_ = 0;
       if (!downloading_ && !aborted_ && !paused_) {
@@ -372,58 +369,55 @@ bool TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState
       if (part && slot.PartDownloader() == part) part->SetState(psDownloading);
       break;
     case psDone:
-      return HandlePartDone(slot, index);
+      HandlePartDone(slot, index);
+      break;
     case psError:
-      return HandleError(slot);
+      HandleError(slot);
+      break;
     default:
       // Aborted and paused were reported once by Abort and Pause.
       break;
   }
-  return true;
 }
 
-bool TDownloader::HandleGotFileSize(TPartDownloadSlot& slot, int index) {
+void TDownloader::HandleGotFileSize(TPartDownloadSlot& slot, int index) {
   TPartDownloader* part = slot.PartDownloader();
-  if (!part) return true;
+  if (!part) return;
   const int64_t stated = part->TransferSize();
   if (!SizeLearned()) {
     record_.FileSize = stated;
     emptyFileKnown_ = stated == 0 && part->SizeLearned();
-    if (index != 0) return true;
-    if (!Raise(OnFileSizeRequestDone)) return false;
+    if (index != 0) return;
+    Raise(OnFileSizeRequestDone);
     if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_) {
-      if (!CreateParts()) return false;
+      CreateParts();
       SaveParts();
     }
-    return true;
+    return;
   }
   // Every answer must be about the same file: another whole size means
   // another file (or another version), which is never mixed in. Without a
   // known size, a file now shorter than the bytes held has changed too.
   const int64_t known = record_.FileSize;
-  if (!part->SizeLearned() || stated < 0) return true;
-  if (known >= 0 ? stated == known : stated >= slot.StartByte() + slot.TransferCount()) return true;
-  const std::weak_ptr<bool> alive = alive_;
+  if (!part->SizeLearned() || stated < 0) return;
+  if (known >= 0 ? stated == known : stated >= slot.StartByte() + slot.TransferCount()) return;
   FileChanged(slot, *part, "size " + std::to_string(stated));
-  return !alive.expired();
 }
 
-bool TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
+void TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
   TPartDownloader* part = slot.PartDownloader();
-  if (!part) return true;
-  const std::weak_ptr<bool> alive = alive_;
-  if (!CheckValidators(slot, *part)) return !alive.expired();
-  if (resumeSupported_ != 2) return true;
+  if (!part) return;
+  if (!CheckValidators(slot, *part)) return;
+  if (resumeSupported_ != 2) return;
   resumeSupported_ = part->ResumeSupported();
   resumeText_ = part->ResumeText();
-  if (!Raise(OnResume)) return false;
+  Raise(OnResume);
   // The record must know the size too: a slot started over keeps the size
   // of its previous answer.
   if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_ && slot.FileSize() > 0 && SizeLearned()) {
-    if (!CreateParts()) return false;
+    CreateParts();
     SaveParts();
   }
-  return true;
 }
 
 void TDownloader::SaveParts() {
@@ -472,12 +466,13 @@ void TDownloader::StartOver() {
     part->Stop();
     loop_->DeleteLater(std::move(part));
   }
-  const std::weak_ptr<bool> alive = alive_;
   while (slots_->NumberOfSlots() > 1) {
     const int last = slots_->NumberOfSlots() - 1;
     TPartDownloadSlot* slot = slots_->GetSlot(last);
-    if (const auto handler = OnSlotDelete) handler(*this, *slot);
-    if (alive.expired()) return;
+    if (const auto handler = OnSlotDelete) {
+      const TEventDepth::TRaising raising(events_);
+      handler(*this, *slot);
+    }
     parked_.erase(slot);
     slots_->DeleteSlot(last);
   }
@@ -505,25 +500,25 @@ void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
   next->SetPartDownloader(nullptr);
   unlink(next->PartFileName().c_str());
   slot.SetPartDownloaderEndByte(next->EndByte());
-  const std::weak_ptr<bool> alive = alive_;
-  if (const auto handler = OnSlotDelete) handler(*this, *next);
-  if (alive.expired()) return;
+  if (const auto handler = OnSlotDelete) {
+    const TEventDepth::TRaising raising(events_);
+    handler(*this, *next);
+  }
   parked_.erase(next);
   slots_->DeleteSlot(index + 1);
   splitParts_ = std::max(1, splitParts_ - 1);
   SaveParts();
 }
 
-bool TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
-  const std::weak_ptr<bool> alive = alive_;
+void TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
   if (!aborted_ && !paused_ && slot.Speed() > 0 && slot.Mirror()) {
     if (const auto handler = OnServerSpeed) {
+      const TEventDepth::TRaising raising(events_);
       try {
         handler(slot.Mirror()->Url->Host, slot.Speed());
       } catch (...) {
         LogError("TDownloader.OnServerSpeed");
       }
-      if (alive.expired()) return false;
     }
   }
   slot.ResizePartFile();
@@ -534,11 +529,11 @@ bool TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
   }
   if (aborted_ || paused_) {
     slot.SetPartDownloader(nullptr);
-    return true;
+    return;
   }
   if (TPartDownloadSlot* parked = GetNextIdleSlot()) {
     HandOver(slot, *parked);
-    return true;
+    return;
   }
   slot.SetPartDownloader(nullptr);
   return ReportCompletion();
@@ -546,12 +541,12 @@ bool TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
 
 // Once, and only when no part downloader is left that could still write:
 // the parts are joined right after.
-bool TDownloader::ReportCompletion() {
-  if (completionReported_ || record_.LocalFileName.empty() || !AllPartsDone()) return true;
+void TDownloader::ReportCompletion() {
+  if (completionReported_ || record_.LocalFileName.empty() || !AllPartsDone()) return;
   for (int i = 0; i < slots_->NumberOfSlots(); ++i)
-    if (slots_->GetSlot(i)->PartDownloader()) return true;
+    if (slots_->GetSlot(i)->PartDownloader()) return;
   completionReported_ = true;
-  return Raise(OnAllPartsDone);
+  Raise(OnAllPartsDone);
 }
 
 TPartDownloadSlot* TDownloader::GetNextIdleSlot() const {
@@ -569,31 +564,30 @@ void TDownloader::HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parke
   parked.SetPartDownloader(finished.TakePartDownloader());
   // The part downloader is still inside its own completion: it starts over
   // once that has returned.
-  const std::weak_ptr<bool> alive = alive_;
   TPartDownloadSlot* target = &parked;
   TPartDownloader* part = parked.PartDownloader();
   ++handOversPending_;
-  loop_->Post([this, alive, target, part, mirror] {
-    if (alive.expired()) return;
+  loop_->Post(this, [this, target, part, mirror] {
     --handOversPending_;
     if (IndexOf(*target) < 0 || target->PartDownloader() != part || aborted_ || paused_) return;
     target->Start(mirror, kLaterTimeOutMs);
   });
 }
 
-bool TDownloader::HandleError(TPartDownloadSlot& slot) {
+void TDownloader::HandleError(TPartDownloadSlot& slot) {
   Trace("TDownloader.SlotChange (Error): " + (slot.Mirror() ? slot.Mirror()->Url->Url : record_.Url->Url));
-  if (aborted_ || paused_) return true;
+  if (aborted_ || paused_) return;
   if (!SizeLearned()) {
     status_ = slot.Status();
     record_.SetStatus(status_);
     record_.ErrorDetail = ErrorDetailOf(slot);
-    return Raise(OnDownloadError);
+    Raise(OnDownloadError);
+    return;
   }
-  return TryToChangeSlotMirror(slot);
+  TryToChangeSlotMirror(slot);
 }
 
-bool TDownloader::TryToChangeSlotMirror(TPartDownloadSlot& failing) {
+void TDownloader::TryToChangeSlotMirror(TPartDownloadSlot& failing) {
   const TFileMirror* failed = failing.Mirror();
   MoveOrPark(failing);
   std::vector<TPartDownloadSlot*> others;
@@ -606,18 +600,16 @@ bool TDownloader::TryToChangeSlotMirror(TPartDownloadSlot& failing) {
       continue;
     others.push_back(slot);
   }
-  const std::weak_ptr<bool> alive = alive_;
   for (TPartDownloadSlot* slot : others) {
     if (IndexOf(*slot) < 0) continue;
     MoveOrPark(*slot);
-    if (alive.expired()) return false;
   }
-  if (!AllParked() || errorRaised_) return true;
+  if (!AllParked() || errorRaised_) return;
   errorRaised_ = true;
   status_ = failing.Status();
   record_.SetStatus(status_);
   record_.ErrorDetail = ErrorDetailOf(failing);
-  return Raise(OnDownloadError);
+  Raise(OnDownloadError);
 }
 
 void TDownloader::MoveOrPark(TPartDownloadSlot& slot) {
@@ -656,7 +648,10 @@ bool TDownloader::AllParked() const {
 
 void TDownloader::SlotUpdate(TPartDownloadSlot& slot) {
   try {
-    if (const auto handler = OnSlotChange) handler(*this, slot);
+    if (const auto handler = OnSlotChange) {
+      const TEventDepth::TRaising raising(events_);
+      handler(*this, slot);
+    }
   } catch (...) {
     LogError("TDownloader.OnSlotUpdate");
   }
@@ -680,7 +675,10 @@ void TDownloader::PingedMirror(TFileMirror& mirror) {
     mirrors_.InsertSorted(&mirror);
     int index = 0;
     while (mirrors_.Get(index) != &mirror) ++index;
-    if (const auto handler = OnPingedMirror) handler(*this, mirror, index);
+    if (const auto handler = OnPingedMirror) {
+      const TEventDepth::TRaising raising(events_);
+      handler(*this, mirror, index);
+    }
   } catch (...) {
     LogError("TDownloader.OnPingedMirror");
   }
@@ -711,7 +709,7 @@ std::vector<int64_t> TDownloader::PartFileStarts() const {
   return starts;
 }
 
-bool TDownloader::CreateParts() {
+void TDownloader::CreateParts() {
   try {
     // Complete already: reported now, or by the part still running when it ends.
     if (AllPartsDone() && !record_.LocalFileName.empty()) return ReportCompletion();
@@ -724,7 +722,6 @@ bool TDownloader::CreateParts() {
   } catch (...) {
     LogError("TDownloader.CreateParts");
   }
-  return !std::weak_ptr<bool>(alive_).expired();
 }
 
 void TDownloader::ResumeParts(const std::vector<int64_t>& found) {

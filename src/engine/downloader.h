@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/event_depth.h"
 #include "engine/mirror_list.h"
 #include "engine/mirror_ping.h"
 #include "engine/part_downloader.h"
@@ -46,9 +47,8 @@ struct TDownloaderOptions {
 // to other mirrors and detects completion from the part files on disk.
 // It reads and writes the record but does not own it.
 //
-// Handlers of its events may destroy the downloader (deferred through the
-// loop is best); it touches nothing of itself after an event whose handler
-// did so.
+// Handlers of its events never destroy the downloader: an owner lets it go
+// through EventLoop::DeleteLater.
 class TDownloader {
  public:
   static constexpr int kMaxSimPings = 8;
@@ -124,29 +124,28 @@ class TDownloader {
   TFileMirror* RetryMirror() const;
   TPartDownloadSlot* NewSlot();
   void SlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
-  // The part of SlotChange before OnSlotChange; false: the downloader is gone.
-  bool HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
-  bool HandleGotFileSize(TPartDownloadSlot& slot, int index);
-  bool HandleGotResumeInfo(TPartDownloadSlot& slot, int index);
-  bool HandlePartDone(TPartDownloadSlot& slot, int index);
-  bool HandleError(TPartDownloadSlot& slot);
+  // The part of SlotChange before OnSlotChange.
+  void HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
+  void HandleGotFileSize(TPartDownloadSlot& slot, int index);
+  void HandleGotResumeInfo(TPartDownloadSlot& slot, int index);
+  void HandlePartDone(TPartDownloadSlot& slot, int index);
+  void HandleError(TPartDownloadSlot& slot);
   void TakeOverNextRange(TPartDownloadSlot& slot, int index);
   void SlotUpdate(TPartDownloadSlot& slot);
   void OnUpdateTimer();
   void PingedMirror(TFileMirror& mirror);
 
-  // false: the downloader is gone.
-  bool CreateParts();
+  void CreateParts();
   void ResumeParts(const std::vector<int64_t>& starts);
   void SplitNew();
   void SaveParts();
-  bool TryToChangeSlotMirror(TPartDownloadSlot& failing);
+  void TryToChangeSlotMirror(TPartDownloadSlot& failing);
   void MoveOrPark(TPartDownloadSlot& slot);
   void Park(TPartDownloadSlot& slot);
   bool IsParked(const TPartDownloadSlot& slot) const;
   bool AllParked() const;
   TPartDownloadSlot* GetNextIdleSlot() const;
-  bool ReportCompletion();
+  void ReportCompletion();
   void HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parked);
   // false: the answer was rejected (or everything started over).
   bool CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part);
@@ -163,8 +162,8 @@ class TDownloader {
   int IndexOf(const TPartDownloadSlot& slot) const;
   bool SizeLearned() const;
   int64_t ConnectTimeOut() const;
-  // Raises an event; false when its handler destroyed the downloader.
-  bool Raise(const std::function<void(TDownloader&)>& event);
+  // Raises an event; its handler may not destroy the downloader.
+  void Raise(const std::function<void(TDownloader&)>& event);
 
   EventLoop* loop_;
   TDownloadRecord& record_;
@@ -196,7 +195,7 @@ class TDownloader {
   std::set<const TPartDownloadSlot*> parked_;
   int handOversPending_ = 0;
   std::unique_ptr<TLivenessCheck> liveness_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"TDownloader"};
 };
 
 }  // namespace brindle

@@ -16,30 +16,7 @@
 
 namespace brindle {
 
-// What the client's handlers reach the part downloader through. Self is
-// cleared when the part downloader goes and Client when it gives its client
-// up, so a client whose deletion was deferred calls nobody.
-struct TFTPPartDownloader::Context {
-  TFTPPartDownloader* Self = nullptr;
-  const TFtpClient* Client = nullptr;
-  int Depth = 0;  // client events running right now
-};
-
 namespace {
-
-template <class Ctx, class Fn>
-auto Guarded(const std::shared_ptr<Ctx>& context, const TFtpClient* client, const char* name, Fn fn) {
-  return [context, client, name, fn](auto&&... args) {
-    if (!context->Self || context->Client != client) return;
-    ++context->Depth;
-    try {
-      fn(*context->Self, args...);
-    } catch (...) {
-      LogError(name);
-    }
-    --context->Depth;
-  };
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -76,12 +53,9 @@ std::string DirectoryOf(const std::string& dir) {
 
 TFTPPartDownloader::TFTPPartDownloader(const std::string& url, const std::string& fileName, int64_t startB,
                                        int64_t endB, EventLoop* loop)
-    : TPartDownloader(url, fileName, startB, endB, loop), context_(std::make_shared<Context>()) {
-  context_->Self = this;
-}
+    : TPartDownloader(url, fileName, startB, endB, loop) {}
 
 TFTPPartDownloader::~TFTPPartDownloader() {
-  context_->Self = nullptr;
   try {
     FreeClient();
   } catch (...) {
@@ -92,7 +66,6 @@ TFTPPartDownloader::~TFTPPartDownloader() {
 
 void TFTPPartDownloader::CreateClient() {
   ftpClient_ = std::make_unique<TFtpClient>(&Loop());
-  context_->Client = ftpClient_.get();
   TFtpClient& cli = *ftpClient_;
   const TUrl& url = Url();
   const std::string user = PercentDecode(url.User);
@@ -110,15 +83,13 @@ void TFTPPartDownloader::CreateClient() {
   cli.PassWord = PercentDecode(url.Password);
   cli.HostFileName = PercentDecode(url.FileName);
   cli.Options |= ftpNoAutoStartDownloadAt;
-  using Self = TFTPPartDownloader;
-  cli.OnSessionConnected = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientSessionConnected",
-                                   [](Self& s, int error) { s.HandleSessionConnected(error); });
-  cli.OnResponse = Guarded(context_, &cli, "TFTPPartDownloader.OnFtpClientResponse",
-                           [](Self& s, const std::string&) { s.NoteReceived(); });
-  cli.OnProgress = Guarded(context_, &cli, "TFTPPartDownloader.OnFtpClientProgress",
-                           [](Self& s, int64_t count, bool& abort) { s.HandleProgress(count, abort); });
-  cli.OnRequestDone = Guarded(context_, &cli, "TFTPPartDownloader.FtpClientRequestDone",
-                              [](Self& s, TFtpRequest request, int error) { s.HandleRequestDone(request, error); });
+  cli.OnSessionConnected = ClientEvent(&cli, "TFTPPartDownloader.FtpClientSessionConnected",
+                                       [this](int error) { HandleSessionConnected(error); });
+  cli.OnResponse = ClientEvent(&cli, "TFTPPartDownloader.OnFtpClientResponse", [this](const std::string&) { NoteReceived(); });
+  cli.OnProgress = ClientEvent(&cli, "TFTPPartDownloader.OnFtpClientProgress",
+                               [this](int64_t count, bool& abort) { HandleProgress(count, abort); });
+  cli.OnRequestDone = ClientEvent(&cli, "TFTPPartDownloader.FtpClientRequestDone",
+                                  [this](TFtpRequest request, int error) { HandleRequestDone(request, error); });
   ApplyLane();
 }
 
@@ -126,15 +97,15 @@ void TFTPPartDownloader::ApplyLane() {
   if (ftpClient_) ftpClient_->SetReceiveBudget(Lane());
 }
 
+const void* TFTPPartDownloader::CurrentClient() const { return ftpClient_.get(); }
+
 void TFTPPartDownloader::FreeClient() {
   StopStallWatch();
-  context_->Client = nullptr;
   if (!ftpClient_) return;
   ftpClient_->RcvdStream = nullptr;
   ftpClient_->Close();
-  // Given up from inside one of its own events: it must outlive that event.
-  if (context_->Depth > 0) Loop().DeleteLater(std::move(ftpClient_));
-  ftpClient_.reset();
+  // It may be given up from inside one of its own events.
+  Loop().DeleteLater(std::move(ftpClient_));
 }
 
 void TFTPPartDownloader::FailLater(int code, const TDownloadStatus& status) {
@@ -263,7 +234,8 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       }
       if (State() != psConnected) {
         SetState(psConnected);
-        if (!RaiseChange() || !ftpClient_) return;
+        RaiseChange();
+        if (!ftpClient_) return;
       }
       StartNext([](TFtpClient& c) { c.TypeSetAsync(); });
       return;
@@ -292,7 +264,8 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       }
       SetTransferSize(cli.SizeResult());
       SetState(psGotFileSize);
-      if (!RaiseChange() || !ftpClient_ || State() == psError) return;
+      RaiseChange();
+      if (!ftpClient_ || State() == psError) return;
       ApplyLimit();
       ftpClient_->StartDownloadAt = StartByte() + offset_;
       StartNext([](TFtpClient& c) { c.RestAsync(); });
@@ -305,7 +278,8 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       }
       SetResume(error == 0 && code == 350);
       SetState(psGotResumeInfo);
-      if (!RaiseChange() || !ftpClient_ || State() == psError) return;
+      RaiseChange();
+      if (!ftpClient_ || State() == psError) return;
       if (ResumeSupported() == 0) {
         StartTransfer(true);
       } else if (StartByte() > 0) {
@@ -358,11 +332,13 @@ void TFTPPartDownloader::HandleProgress(int64_t, bool& abort) {
   }
   if (State() != psDownloading) {
     SetState(psDownloading);
-    if (!RaiseChange() || !writer_) return;
+    RaiseChange();
+    if (!writer_) return;
   }
   if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) {
     SetState(psReachedEnd);
-    if (!RaiseChange() || !writer_) return;
+    RaiseChange();
+    if (!writer_) return;
     // The owner may have raised EndByte (which let held-back bytes in).
     SetTransferCount(writer_->Size());
     if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) abort = true;
@@ -441,8 +417,8 @@ void TFTPPartDownloader::Stop() {
     // handler, the client idle).
     if (!running_ || stopPending_) return;
     stopPending_ = true;
-    Loop().Post([context = context_] {
-      if (context->Self && context->Self->stopPending_) context->Self->StopDone();
+    PostLater([this] {
+      if (stopPending_) StopDone();
     });
   } catch (...) {
     LogError("TFTPPartDownloader.Stop");

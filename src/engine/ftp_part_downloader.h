@@ -51,7 +51,7 @@ class TFTPPartDownloader final : public TPartDownloader {
 
  private:
   void ApplyLane() override;
-  struct Context;
+  const void* CurrentClient() const override;
 
   void CreateClient();
   void FreeClient();
@@ -78,7 +78,6 @@ class TFTPPartDownloader final : public TPartDownloader {
   int64_t StopPosition() const;
   int64_t BytesNeeded() const;
 
-  std::shared_ptr<Context> context_;
   std::unique_ptr<TFtpClient> ftpClient_;
   std::unique_ptr<TPartFileWriter> writer_;
   int64_t offset_ = 0;

@@ -20,31 +20,7 @@
 
 namespace brindle {
 
-// What the client's handlers reach the part downloader through: Self is
-// cleared when the part downloader goes, so a client that outlives it (its
-// deletion deferred) calls nobody.
-struct THTTPPartDownloader::Context {
-  THTTPPartDownloader* Self = nullptr;
-  int Depth = 0;  // client events running right now
-};
-
 namespace {
-
-// A client event handler that reaches the part downloader only while it
-// lives, counts itself in Depth and lets no exception out.
-template <class Ctx, class Fn>
-auto Guarded(const std::shared_ptr<Ctx>& context, const char* name, Fn fn) {
-  return [context, name, fn](auto&&... args) {
-    if (!context->Self) return;
-    ++context->Depth;
-    try {
-      fn(*context->Self, args...);
-    } catch (...) {
-      LogError(name);
-    }
-    --context->Depth;
-  };
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -72,12 +48,9 @@ int64_t ParseByteCount(const std::string& text) {
 
 THTTPPartDownloader::THTTPPartDownloader(const std::string& url, const std::string& fileName, int64_t startB,
                                          int64_t endB, EventLoop* loop)
-    : TPartDownloader(url, fileName, startB, endB, loop), context_(std::make_shared<Context>()) {
-  context_->Self = this;
-}
+    : TPartDownloader(url, fileName, startB, endB, loop) {}
 
 THTTPPartDownloader::~THTTPPartDownloader() {
-  context_->Self = nullptr;
   if (!httpCli_) return;
   try {
     httpCli_->Abort();
@@ -85,14 +58,9 @@ THTTPPartDownloader::~THTTPPartDownloader() {
   } catch (...) {
     LogError("THTTPPartDownloader.Destroy");
   }
-  if (context_->Depth > 0) {
-    // Destroyed by the owner from inside one of the client's events: the
-    // client must live until that event has returned.
-    Loop().DeleteLater(std::move(httpCli_));
-  }
-  httpCli_.reset();
-  writer_.reset();
 }
+
+const void* THTTPPartDownloader::CurrentClient() const { return httpCli_.get(); }
 
 void THTTPPartDownloader::Get() {
   try {
@@ -121,22 +89,22 @@ void THTTPPartDownloader::StartRequest() {
   if (!httpCli_) {
     httpCli_ = std::make_unique<THttpCli>(&Loop());
     THttpCli& cli = *httpCli_;
-    using Self = THTTPPartDownloader;
-    cli.OnSessionConnected = Guarded(context_, "THTTPPartDownloader.OnSessionConnected",
-                                     [](Self& s) { s.HandleSessionConnected(); });
-    cli.OnRequestHeaderBegin = Guarded(context_, "THTTPPartDownloader.OnRequestHeaderBegin",
-                                       [](Self& s) { s.HandleRequestHeaderBegin(); });
-    cli.OnCommand = Guarded(context_, "THTTPPartDownloader.OnCommand",
-                            [](Self& s, const std::string& line) { s.HandleCommand(line); });
-    cli.OnHeaderBegin = Guarded(context_, "THTTPPartDownloader.OnHeaderBegin",
-                                [](Self& s) { s.HandleHeaderBegin(); });
-    cli.OnHeaderData = Guarded(context_, "THTTPPartDownloader.OnHeaderData",
-                               [](Self& s) { s.HandleHeaderData(); });
-    cli.OnHeaderEnd = Guarded(context_, "THTTPPartDownloader.OnHeaderEnd", [](Self& s) { s.HandleHeaderEnd(); });
-    cli.OnDocData = Guarded(context_, "THTTPPartDownloader.OnDocData",
-                            [](Self& s, const char*, size_t) { s.HandleDocData(); });
-    cli.OnRequestDone = Guarded(context_, "THTTPPartDownloader.OnRequestDone",
-                                [](Self& s, THttpRequest, int error) { s.HandleRequestDone(error); });
+    cli.OnSessionConnected =
+        ClientEvent(&cli, "THTTPPartDownloader.OnSessionConnected", [this] { HandleSessionConnected(); });
+    cli.OnRequestHeaderBegin =
+        ClientEvent(&cli, "THTTPPartDownloader.OnRequestHeaderBegin", [this] { rangeSent_ = false; });
+    cli.OnCommand = ClientEvent(&cli, "THTTPPartDownloader.OnCommand", [this](const std::string& line) {
+      if (line.rfind("Range: ", 0) == 0) rangeSent_ = true;
+    });
+    cli.OnHeaderBegin = ClientEvent(&cli, "THTTPPartDownloader.OnHeaderBegin", [this] { HandleHeaderBegin(); });
+    cli.OnHeaderData = ClientEvent(&cli, "THTTPPartDownloader.OnHeaderData", [this] {
+      NoteReceived();
+      Trace(httpCli_->LastResponse());
+    });
+    cli.OnHeaderEnd = ClientEvent(&cli, "THTTPPartDownloader.OnHeaderEnd", [this] { HandleHeaderEnd(); });
+    cli.OnDocData = ClientEvent(&cli, "THTTPPartDownloader.OnDocData", [this](const char*, size_t) { HandleDocData(); });
+    cli.OnRequestDone = ClientEvent(&cli, "THTTPPartDownloader.OnRequestDone",
+                                    [this](THttpRequest, int error) { HandleRequestDone(error); });
     ApplyLane();
   }
   THttpCli& cli = *httpCli_;
@@ -170,10 +138,9 @@ void THTTPPartDownloader::StartRequest() {
     Fail(kPartErrRefused, TDownloadStatus::Failure("Can't write the part file (" + e.code().message() + ")"));
     requestRunning_ = true;
     donePosted_ = true;
-    Loop().Post([context = context_] {
-      if (!context->Self) return;
-      context->Self->donePosted_ = false;
-      context->Self->HandleRequestDone(0);
+    PostLater([this] {
+      donePosted_ = false;
+      HandleRequestDone(0);
     });
     return;
   }
@@ -202,22 +169,11 @@ void THTTPPartDownloader::HandleSessionConnected() {
   RaiseChange();
 }
 
-void THTTPPartDownloader::HandleRequestHeaderBegin() { rangeSent_ = false; }
-
-void THTTPPartDownloader::HandleCommand(const std::string& line) {
-  if (line.rfind("Range: ", 0) == 0) rangeSent_ = true;
-}
-
 void THTTPPartDownloader::HandleHeaderBegin() {
   NoteReceived();
   answerTaken_ = false;
   if (writer_) writer_->SetAccepting(false);
   Trace("OnHeaderBegin");
-}
-
-void THTTPPartDownloader::HandleHeaderData() {
-  NoteReceived();
-  Trace(httpCli_->LastResponse());
 }
 
 void THTTPPartDownloader::HandleHeaderEnd() {
@@ -311,10 +267,12 @@ bool THTTPPartDownloader::ReportAnswer(int64_t fileSize) {
   // Known before the answer is reported, so that the owner can refuse it.
   SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
   SetState(psGotResumeInfo);
-  if (!RaiseChange() || State() == psError || Aborted() || Paused()) return false;
+  RaiseChange();
+  if (State() == psError || Aborted() || Paused()) return false;
   SetTransferSize(fileSize);
   SetState(psGotFileSize);
-  return RaiseChange() && State() != psError && !Aborted() && !Paused();
+  RaiseChange();
+  return State() != psError && !Aborted() && !Paused();
 }
 
 TDownloadStatus THTTPPartDownloader::Refusal() const {
@@ -331,7 +289,7 @@ void THTTPPartDownloader::HandleDocData() {
   SetTransferCount(writer_->Size());
   if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) {
     SetState(psReachedEnd);
-    if (!RaiseChange()) return;
+    RaiseChange();
     // The owner may have raised EndByte (which let held-back bytes in).
     if (writer_) SetTransferCount(writer_->Size());
     if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) Stop();

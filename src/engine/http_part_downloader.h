@@ -41,15 +41,11 @@ class THTTPPartDownloader final : public TPartDownloader {
   void SetOriginHeaders(std::string origin, std::string referer, std::string cookie);
 
  private:
-  struct Context;
-
   void ApplyLane() override;
+  const void* CurrentClient() const override;
   void StartRequest();
   void HandleSessionConnected();
-  void HandleRequestHeaderBegin();
-  void HandleCommand(const std::string& line);
   void HandleHeaderBegin();
-  void HandleHeaderData();
   void HandleHeaderEnd();
   void HandleRangeNotSatisfiable();
   // Tells the owner what the answer says of the file: its validators and
@@ -70,7 +66,6 @@ class THTTPPartDownloader final : public TPartDownloader {
   // Bytes the part file must hold for the part to be done; -1: not known.
   int64_t BytesNeeded() const;
 
-  std::shared_ptr<Context> context_;
   std::unique_ptr<THttpCli> httpCli_;
   std::unique_ptr<TPartFileWriter> writer_;
   bool relocated_ = false;

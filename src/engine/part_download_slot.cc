@@ -29,7 +29,7 @@ int64_t FileSizeOf(const std::string& path) { return path.empty() ? 0 : std::max
 }  // namespace
 
 TPartDownloadSlot::TPartDownloadSlot(EventLoop* loop)
-    : loop_(loop ? loop : EventLoop::Current()), alive_(std::make_shared<bool>(true)) {
+    : loop_(loop ? loop : EventLoop::Current()) {
   if (!loop_) throw std::logic_error("TPartDownloadSlot: no event loop on this thread");
   updateTimer_ = std::make_unique<TTimer>(loop_);
   updateTimer_->SetInterval(kUpdateIntervalMs);
@@ -37,6 +37,7 @@ TPartDownloadSlot::TPartDownloadSlot(EventLoop* loop)
 }
 
 TPartDownloadSlot::~TPartDownloadSlot() {
+  loop_->CancelPosts(this);
   try {
     SetPartDownloader(nullptr);
   } catch (...) {
@@ -66,11 +67,9 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
         // Reported from the loop like any part failure, so that the owner
         // never sees it inside its own call (or its constructor).
         const TDownloadStatus reason = TDownloadStatus::Failure("Unsupported protocol: " + mirror_->Url->Protocol);
-        const std::weak_ptr<bool> alive = alive_;
         TFileMirror* failed = mirror_;
         failurePosted_ = true;
-        loop_->Post([this, alive, failed, reason] {
-          if (alive.expired()) return;
+        loop_->Post(this, [this, failed, reason] {
           failurePosted_ = false;
           if (mirror_ == failed && !partDownloader_) FailUnsupported(reason);
         });
@@ -139,10 +138,8 @@ void TPartDownloadSlot::Pause() {
 
 void TPartDownloadSlot::Abort() {
   try {
-    const std::weak_ptr<bool> alive = alive_;
     if (partDownloader_) {
       partDownloader_->Abort();
-      if (alive.expired()) return;
     } else if (!partFileName_.empty()) {
       unlink(partFileName_.c_str());
     }
@@ -224,10 +221,9 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
       default:
         break;
     }
-    const std::weak_ptr<bool> alive = alive_;
     RaiseChange(part.State());
     // A size is the slot's only once the owner has taken the answer.
-    if (state == psGotFileSize && !alive.expired() && partDownloader_.get() == &part && part.State() == psGotFileSize) {
+    if (state == psGotFileSize && partDownloader_.get() == &part && part.State() == psGotFileSize) {
       fileSize_ = part.TransferSize();
       // The slot's range becomes the whole file; the part keeps its open end.
       if (endByte_ == 0 && fileSize_ > 0) endByte_ = fileSize_ - 1;
@@ -240,6 +236,7 @@ void TPartDownloadSlot::OnPartdownloaderChange(TPartDownloader& part, TPartDownl
 void TPartDownloadSlot::RaiseChange(TPartDownloaderState state) {
   const auto handler = OnChange;
   if (!handler) return;
+  const TEventDepth::TRaising raising(events_);
   try {
     handler(*this, state);
   } catch (...) {
@@ -253,9 +250,10 @@ void TPartDownloadSlot::OnUpdateTimer() {
       updateTimer_->SetEnabled(false);
       return;
     }
-    const std::weak_ptr<bool> alive = alive_;
-    if (const auto handler = OnUpdate) handler(*this);
-    if (alive.expired()) return;
+    if (const auto handler = OnUpdate) {
+      const TEventDepth::TRaising raising(events_);
+      handler(*this);
+    }
     if (partDownloader_ && partDownloader_->State() == psError) updateTimer_->SetEnabled(false);
   } catch (...) {
     LogError("TPartDownloadSlot.OnUpdateTimer");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/download_status.h"
+#include "core/event_depth.h"
 #include "engine/part_downloader.h"
 
 namespace brindle {
@@ -120,7 +121,7 @@ class TPartDownloadSlot {
   bool hadError_ = false;
   bool failurePosted_ = false;
   std::unique_ptr<TPartDownloader> partDownloader_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"TPartDownloadSlot"};
   TSpeedLimitGroup* speedLimitGroup_ = nullptr;
 };
 

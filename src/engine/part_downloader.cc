@@ -30,8 +30,7 @@ TPartDownloader::TPartDownloader(const std::string& url, const std::string& file
       startByte_(startB),
       endByte_(endB),
       fileName_(PartFileName(fileName, startB)),
-      url_(std::make_unique<TUrl>(url)),
-      alive_(std::make_shared<bool>(true)) {
+      url_(std::make_unique<TUrl>(url)) {
   if (!loop_) throw std::logic_error("TPartDownloader: no event loop on this thread");
   timeOutTimer_ = std::make_unique<TTimer>(loop_);
   stallTimer_ = std::make_unique<TTimer>(loop_);
@@ -45,9 +44,12 @@ TPartDownloader::TPartDownloader(const std::string& url, const std::string& file
 }
 
 TPartDownloader::~TPartDownloader() {
+  loop_->CancelPosts(this);
   // A client whose deletion is deferred may still hold the lane.
   if (lane_) lane_->OnHold = nullptr;
 }
+
+void TPartDownloader::PostLater(std::function<void()> fn) { loop_->Post(this, std::move(fn)); }
 
 void TPartDownloader::SetSpeedLimitGroup(TSpeedLimitGroup* group) {
   if (group == laneGroup_) return;
@@ -80,16 +82,15 @@ void TPartDownloader::Pause() {
   paused_ = true;
 }
 
-bool TPartDownloader::RaiseChange() {
-  const std::weak_ptr<bool> alive = alive_;
+void TPartDownloader::RaiseChange() {
   const auto handler = OnChange;
-  if (!handler) return true;
+  if (!handler) return;
+  const TEventDepth::TRaising raising(events_);
   try {
     handler(*this, state_);
   } catch (...) {
     LogError("TPartDownloader.OnChange");
   }
-  return !alive.expired();
 }
 
 void TPartDownloader::Fail(int code, const TDownloadStatus& status, const std::string& detail) {

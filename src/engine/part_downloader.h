@@ -6,6 +6,8 @@
 #include <string>
 
 #include "core/download_status.h"
+#include "core/event_depth.h"
+#include "core/log_error.h"
 #include "core/url.h"
 
 namespace brindle {
@@ -51,8 +53,8 @@ inline constexpr int kPartErrCertificate = 7;
 // psError with a code and a text for the owner to act on.
 //
 // The owner may, inside OnChange, change EndByte and State, call Get, Abort
-// or Pause, and destroy the part downloader (best through
-// EventLoop::DeleteLater; a direct delete is survived too).
+// or Pause, and let the part downloader go through EventLoop::DeleteLater,
+// never by destroying it there.
 class TPartDownloader {
  public:
   // A fileName whose last component has no "." becomes fileName + "." +
@@ -135,9 +137,8 @@ class TPartDownloader {
   // Hands Lane() (possibly nullptr) to the client that reads the data.
   virtual void ApplyLane() {}
 
-  // Raises OnChange with the current state. false: the owner destroyed this
-  // object inside the handler, so the caller must not touch it any more.
-  bool RaiseChange();
+  // Raises OnChange with the current state.
+  void RaiseChange();
   void Fail(int code, const TDownloadStatus& status, const std::string& detail = {});
   // What every start does first: no flags, no error, nothing of an
   // earlier answer.
@@ -174,6 +175,26 @@ class TPartDownloader {
 
   EventLoop& Loop() const { return *loop_; }
 
+  // The client whose events this part downloader handles now (nullptr:
+  // none); a client given up, its deletion deferred, is no longer heard.
+  virtual const void* CurrentClient() const { return nullptr; }
+  // A handler for one of client's events: it lets no exception out and
+  // does nothing once client is not the current one.
+  template <class Fn>
+  auto ClientEvent(const void* client, const char* name, Fn fn) {
+    return [this, client, name, fn](auto&&... args) {
+      if (client != CurrentClient()) return;
+      try {
+        fn(args...);
+      } catch (...) {
+        LogError(name);
+      }
+    };
+  }
+  // Runs fn on the loop after the current handler, unless this part
+  // downloader goes first.
+  void PostLater(std::function<void()> fn);
+
  private:
   EventLoop* loop_;
   int64_t startByte_;
@@ -206,7 +227,7 @@ class TPartDownloader {
   int64_t heldSinceMs_ = 0;
   std::shared_ptr<TSpeedLimitLane> lane_;
   TSpeedLimitGroup* laneGroup_ = nullptr;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"TPartDownloader"};
 };
 
 }  // namespace brindle

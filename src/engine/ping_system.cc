@@ -12,8 +12,7 @@ namespace brindle {
 TPingSystem::TPingSystem(int maxSimPings, EventLoop* loop, TPingFunction ping)
     : loop_(loop ? loop : EventLoop::Current()),
       maxSimPings_(maxSimPings),
-      ping_(std::move(ping)),
-      alive_(std::make_shared<bool>(true)) {
+      ping_(std::move(ping)) {
   if (!loop_) throw std::logic_error("TPingSystem: no event loop on this thread");
 }
 
@@ -83,14 +82,13 @@ void TPingSystem::OnPingReply(TMirrorPing& mirrorPing) {
       running_.erase(found);
     }
     if (mirror && OnPingedMirror) {
-      const std::weak_ptr<bool> alive = alive_;
       const auto handler = OnPingedMirror;
+      const TEventDepth::TRaising raising(events_);
       try {
         handler(*mirror);
       } catch (...) {
         LogError("TPingSystem.OnPingedMirror");
       }
-      if (alive.expired()) return;
     }
     StartNewPings();
   } catch (...) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/event_depth.h"
 #include "engine/mirror_list.h"
 #include "engine/mirror_ping.h"
 
@@ -51,7 +52,7 @@ class TPingSystem {
   TPingFunction ping_;
   TMirrorList queue_;
   std::vector<std::unique_ptr<TMirrorPing>> running_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"TPingSystem"};
 };
 
 }  // namespace brindle

@@ -343,22 +343,20 @@ TEST_F(HttpPartDownloaderTest, PauseKeepsTheBytesAndAbortDeletesThemWithOrWithou
   EXPECT_EQ(states_, std::vector<TPartDownloaderState>{psPaused});
 }
 
-struct DestroyCase {
-  TPartDownloaderState at;
-  bool deferred;  // through DeleteLater, else a plain delete
-};
-
-class DestroyInsideOnChangeTest : public HttpPartDownloaderTest, public ::testing::WithParamInterface<DestroyCase> {};
+// An owner lets its part downloader go from inside OnChange through
+// DeleteLater, at any state, and nothing is left dangling; destroying it
+// there instead is caught at once in test builds.
+class DestroyInsideOnChangeTest : public HttpPartDownloaderTest,
+                                  public ::testing::WithParamInterface<TPartDownloaderState> {};
 
 TEST_P(DestroyInsideOnChangeTest, LeavesNothingDangling) {
-  if (GetParam().at == psError) server_.SetHandler([](const HttpRequest&) { return test::StatusReply(404, "", "x"); });
+  if (GetParam() == psError) server_.SetHandler([](const HttpRequest&) { return test::StatusReply(404, "", "x"); });
   std::unique_ptr<THTTPPartDownloader> part = Make(server_.Url("/f.bin"), 0, 9999);
   bool destroyed = false;
   part->OnChange = [&](TPartDownloader&, TPartDownloaderState s) {
-    if (s != GetParam().at || destroyed) return;
+    if (s != GetParam() || destroyed) return;
     destroyed = true;
-    if (GetParam().deferred) loop_.DeleteLater(std::move(part));
-    if (!GetParam().deferred) part.reset();
+    loop_.DeleteLater(std::move(part));
   };
   part->Get();
   ASSERT_TRUE(test::RunUntil(loop_, [&] { return destroyed; }));
@@ -367,11 +365,20 @@ TEST_P(DestroyInsideOnChangeTest, LeavesNothingDangling) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, DestroyInsideOnChangeTest,
-                         ::testing::Values(DestroyCase{psConnected, true}, DestroyCase{psConnected, false},
-                                           DestroyCase{psGotResumeInfo, false}, DestroyCase{psGotFileSize, true},
-                                           DestroyCase{psDownloading, false}, DestroyCase{psReachedEnd, true},
-                                           DestroyCase{psReachedEnd, false}, DestroyCase{psDone, false},
-                                           DestroyCase{psError, true}, DestroyCase{psError, false}));
+                         ::testing::Values(psConnected, psGotResumeInfo, psGotFileSize, psDownloading, psReachedEnd,
+                                           psDone, psError));
+
+TEST_F(HttpPartDownloaderTest, DestroyedInsideItsOwnEventIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        std::unique_ptr<THTTPPartDownloader> part = Make(server_.Url("/f.bin"), 0, 9999);
+        part->OnChange = [&](TPartDownloader&, TPartDownloaderState) { part.reset(); };
+        part->Get();
+        test::RunUntil(loop_, [&] { return !part; });
+      },
+      "TPartDownloader destroyed from inside its own event");
+}
 
 TEST_F(HttpPartDownloaderTest, ProxyAndCredentialsComeFromSettingsAndAddress) {
   WriteBool(kOptionsSection, "UseHTTPProxy", true);
