@@ -1,5 +1,7 @@
 #pragma once
 
+#include <utility>
+
 namespace brindle {
 
 // Counts the events an object is raising at this moment. An owner never
@@ -33,5 +35,13 @@ class TEventDepth {
   [[maybe_unused]] const char* owner_;
   int depth_ = 0;
 };
+
+// Raises event (an On... member, possibly empty) with args, counted in depth.
+template <class Event, class... Args>
+void RaiseEvent(TEventDepth& depth, const Event& event, Args&&... args) {
+  if (!event) return;
+  const TEventDepth::TRaising raising(depth);
+  event(std::forward<Args>(args)...);
+}
 
 }  // namespace brindle

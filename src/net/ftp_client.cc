@@ -50,7 +50,7 @@ struct TFtpClient::LocalFile final : TReceiveStream {
 };
 
 TFtpClient::TFtpClient(EventLoop* loop)
-    : loop_(loop ? loop : EventLoop::Current()), alive_(std::make_shared<bool>(true)), buffer_(new char[kBufferSize]) {
+    : loop_(loop ? loop : EventLoop::Current()), buffer_(new char[kBufferSize]) {
   if (!loop_) throw std::logic_error("TFtpClient: no event loop on this thread");
   control_ = std::make_unique<TWSocket>(loop_);
   control_->ComponentOptions = wsoTcpNoDelay;
@@ -63,7 +63,7 @@ TFtpClient::TFtpClient(EventLoop* loop)
 }
 
 // The sockets' destructors close without raising anything.
-TFtpClient::~TFtpClient() = default;
+TFtpClient::~TFtpClient() { loop_->CancelPosts(this); }
 
 std::unique_ptr<TWSocket> TFtpClient::MakeDataSocket() {
   auto socket = std::make_unique<TWSocket>(loop_);
@@ -86,21 +86,20 @@ bool TFtpClient::Connected() const { return control_->State() == TSocketState::w
 void TFtpClient::SetState(TFtpState state) {
   if (state == state_) return;
   state_ = state;
-  if (OnStateChange) OnStateChange();
+  RaiseEvent(events_, OnStateChange);
 }
 
 // Whether the request that raised an event is still the one running once
 // the event's handler has returned.
-bool TFtpClient::Alive(const std::weak_ptr<bool>& token, uint64_t serial) const {
-  return !token.expired() && serial == serial_ && !finishing_;
+bool TFtpClient::Current(uint64_t serial) const {
+  return serial == serial_ && !finishing_;
 }
 
 bool TFtpClient::Display(const std::string& text) {
   if (!OnDisplay) return true;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = serial_;
-  OnDisplay(text);
-  return Alive(token, serial);
+  RaiseEvent(events_, OnDisplay, text);
+  return Current(serial);
 }
 
 // ---- Starting requests ----
@@ -211,13 +210,12 @@ void TFtpClient::RestartGetAsync() {
 }
 
 bool TFtpClient::SendCommand(Step step, const std::string& command) {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = serial_;
   step_ = step;
   lastCommand_ = command;
   if (OnCommand) {
-    OnCommand(command);
-    if (!Alive(token, serial)) return false;
+    RaiseEvent(events_, OnCommand, command);
+    if (!Current(serial)) return false;
   }
   if (control_->SendStr(command + "\r\n") < 0) {
     Finish(control_->LastError() != 0 ? control_->LastError() : kFtpErrConnectionClosed);
@@ -252,12 +250,11 @@ void TFtpClient::ConnectFailed(int error) {
 
 void TFtpClient::ControlConnected(int error) {
   if (step_ != Step::Connecting || finishing_) return;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = serial_;
   if (error == 0) step_ = Step::Greeting;
   if (OnSessionConnected) {
-    OnSessionConnected(error);
-    if (!Alive(token, serial)) return;
+    RaiseEvent(events_, OnSessionConnected, error);
+    if (!Current(serial)) return;
   }
   if (error != 0) ConnectFailed(error);
 }
@@ -272,14 +269,12 @@ void TFtpClient::ControlData() {
     control_->Close();
     return;
   }
-  std::weak_ptr<bool> token = alive_;
   for (const TFtpReply& reply : replies) {
-    if (token.expired() || !Connected()) return;
+    if (!Connected()) return;
     statusCode_ = reply.Code;
     lastResponse_ = reply.Text;
     if (OnResponse) {
-      OnResponse(reply.Text);
-      if (token.expired()) return;
+      RaiseEvent(events_, OnResponse, reply.Text);
     }
     HandleReply(reply);
   }
@@ -288,15 +283,13 @@ void TFtpClient::ControlData() {
 void TFtpClient::ControlClosed(int error) {
   if (quiet_) return;
   reader_.Reset();
-  std::weak_ptr<bool> token = alive_;
   if (request_ != TFtpRequest::ftpNone && !finishing_) {
     errorMessage_ = "! Control connection closed";
     Finish(error != 0 ? error : kFtpErrConnectionClosed);
   } else if (!finishing_) {
     SetState(TFtpState::ftpNotConnected);
   }
-  if (token.expired()) return;
-  if (OnSessionClosed) OnSessionClosed(error);
+  RaiseEvent(events_, OnSessionClosed, error);
 }
 
 void TFtpClient::HandleReply(const TFtpReply& reply) {
@@ -379,11 +372,10 @@ void TFtpClient::HandleReply(const TFtpReply& reply) {
       }
       {
         // What the server sent before saying so is the file's all the same.
-        std::weak_ptr<bool> token = alive_;
         const uint64_t serial = serial_;
         while (!dataClosed_ && data_->State() == TSocketState::wsConnected && ReadData()) {
         }
-        if (!Alive(token, serial)) return;
+        if (!Current(serial)) return;
       }
       CloseData();
       if (!Display("! RETR/LIST/NLST Failed")) return;
@@ -516,12 +508,11 @@ bool TFtpClient::ReadData() {
     return false;
   }
   byteCount_ += n;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = serial_;
   bool abort = false;
   if (OnProgress) {
-    OnProgress(byteCount_, abort);
-    if (!Alive(token, serial)) return false;
+    RaiseEvent(events_, OnProgress, byteCount_, abort);
+    if (!Current(serial)) return false;
   }
   if (abort || (EndDownloadAt > 0 && byteCount_ >= EndDownloadAt)) {
     if (!Display("! Abort requested")) return false;
@@ -559,10 +550,9 @@ void TFtpClient::Finish(int error) {
   quiet_ = false;
   localFile_.reset();
   if (request_ == TFtpRequest::ftpGetAsync || request_ == TFtpRequest::ftpRestartGetAsync) StartDownloadAt = 0;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = serial_;
-  loop_->Post([this, token, serial, error] {
-    if (token.expired() || serial != serial_) return;
+  loop_->Post(this, [this, serial, error] {
+    if (serial != serial_) return;
     const TFtpRequest request = request_;
     finishing_ = false;
     ++serial_;
@@ -571,8 +561,7 @@ void TFtpClient::Finish(int error) {
     SetState(Connected() ? TFtpState::ftpReady : TFtpState::ftpNotConnected);
     // Raised even when OnStateChange started the next request: every
     // started request gets its one OnRequestDone.
-    if (token.expired()) return;
-    if (OnRequestDone) OnRequestDone(request, error);
+    RaiseEvent(events_, OnRequestDone, request, error);
   });
 }
 

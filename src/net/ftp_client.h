@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/event_depth.h"
 #include "net/ftp_reply.h"
 
 namespace brindle {
@@ -162,7 +163,8 @@ class TFtpClient {
   void StartRequest(TFtpRequest request);
   void CheckConnected() const;
   void SetState(TFtpState state);
-  bool Alive(const std::weak_ptr<bool>& token, uint64_t serial) const;
+  // The request that raised an event is still the one running.
+  bool Current(uint64_t serial) const;
   // false: the request ended or the client went under an event.
   bool SendCommand(Step step, const std::string& command);
   bool Display(const std::string& text);
@@ -195,7 +197,7 @@ class TFtpClient {
   std::unique_ptr<TWSocket> listener_;
   std::shared_ptr<TReceiveBudget> budget_;
   std::unique_ptr<LocalFile> localFile_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"TFtpClient"};
   TFtpReplyReader reader_;
   std::vector<TFtpReply> replies_;
 

@@ -234,7 +234,6 @@ struct THttpCli::Target {
 THttpCli::THttpCli(EventLoop* loop)
     : loop_(loop ? loop : EventLoop::Current()),
       target_(std::make_unique<Target>()),
-      alive_(std::make_shared<bool>(true)),
       buffer_(new char[kBufferSize]) {
   if (!loop_) throw std::logic_error("THttpCli: no event loop on this thread");
   socket_ = std::make_unique<TWSocket>(loop_);
@@ -247,6 +246,7 @@ THttpCli::THttpCli(EventLoop* loop)
 }
 
 THttpCli::~THttpCli() {
+  loop_->CancelPosts(this);
   // No events from a dying client.
   socket_->OnSessionClosed = nullptr;
   socket_->Close();
@@ -263,13 +263,13 @@ void THttpCli::SetReceiveBudget(std::shared_ptr<TReceiveBudget> budget) {
 void THttpCli::SetState(THttpState state) {
   if (state == state_) return;
   state_ = state;
-  if (OnStateChange) OnStateChange();
+  RaiseEvent(events_, OnStateChange);
 }
 
 // Whether the request that raised an event is still the one running, after
 // the event's handler returned.
-bool THttpCli::Alive(const std::weak_ptr<bool>& token, uint64_t request) const {
-  return !token.expired() && request == requestSerial_ && !finishing_;
+bool THttpCli::Current(uint64_t request) const {
+  return request == requestSerial_ && !finishing_;
 }
 
 // ---- Starting ----
@@ -294,10 +294,9 @@ void THttpCli::Start(THttpRequest request) {
   contentType_.clear();
   contentLength_ = -1;
 
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   SetState(THttpState::httpNotConnected);
-  if (!Alive(token, serial)) return;
+  if (!Current(serial)) return;
 
   // A control character or a blank could split the request line or add
   // header lines of the URL's choosing: such a URL is never sent.
@@ -315,7 +314,6 @@ void THttpCli::Start(THttpRequest request) {
 }
 
 void THttpCli::StartConnection() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   statusCode_ = 0;
   reasonPhrase_.clear();
@@ -339,7 +337,7 @@ void THttpCli::StartConnection() {
   awaitingTunnel_ = false;
   proxyAnswer_ = false;
   SetState(THttpState::httpDnsLookup);
-  if (!Alive(token, serial)) return;
+  if (!Current(serial)) return;
 
   std::string host = target_->host;
   if (!Proxy.empty()) {
@@ -368,10 +366,9 @@ void THttpCli::SocketDnsLookupDone(int error) {
     Finish(error);
     return;
   }
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   SetState(THttpState::httpDnsLookupDone);
-  if (!Alive(token, serial)) return;
+  if (!Current(serial)) return;
 
   std::string port = target_->port;
   if (!Proxy.empty()) {
@@ -453,10 +450,9 @@ void THttpCli::ReadTunnelAnswer() {
     return;
   }
   proxyAnswer_ = true;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   SessionReady();
-  if (!Alive(token, serial) || state_ != THttpState::httpWaitingHeader) return;
+  if (!Current(serial) || state_ != THttpState::httpWaitingHeader) return;
   HeaderBytesArrived();
 }
 
@@ -483,14 +479,13 @@ void THttpCli::SocketTlsDone(int error) {
 }
 
 void THttpCli::SessionReady() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   SetState(THttpState::httpConnected);
-  if (!Alive(token, serial)) return;
-  if (OnSessionConnected) OnSessionConnected();
-  if (!Alive(token, serial)) return;
+  if (!Current(serial)) return;
+  RaiseEvent(events_, OnSessionConnected);
+  if (!Current(serial)) return;
   SetState(THttpState::httpWaitingHeader);
-  if (!Alive(token, serial)) return;
+  if (!Current(serial)) return;
   // The proxy refused the tunnel: its answer is already here.
   if (proxyAnswer_) return;
   SendRequest();
@@ -499,18 +494,17 @@ void THttpCli::SessionReady() {
 // ---- Sending ----
 
 void THttpCli::SendRequest() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
-  if (OnRequestHeaderBegin) OnRequestHeaderBegin();
-  if (!Alive(token, serial)) return;
+  RaiseEvent(events_, OnRequestHeaderBegin);
+  if (!Current(serial)) return;
 
   std::string request;
   request.reserve(512);
   bool ok = true;
   auto put = [&](const std::string& line) {
     if (!ok) return;
-    if (OnCommand) OnCommand(line);
-    if (!Alive(token, serial)) {
+    RaiseEvent(events_, OnCommand, line);
+    if (!Current(serial)) {
       ok = false;
       return;
     }
@@ -547,8 +541,8 @@ void THttpCli::SendRequest() {
       !HasLineBreak(ContentRangeEnd))
     put("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
   if (!ok) return;
-  if (OnRequestHeaderEnd) OnRequestHeaderEnd();
-  if (!Alive(token, serial)) return;
+  RaiseEvent(events_, OnRequestHeaderEnd);
+  if (!Current(serial)) return;
   request += "\r\n";
   // Only the request carries the range: a followed redirection asks for
   // the whole document, and the fields now hold the answer's bounds.
@@ -559,8 +553,8 @@ void THttpCli::SendRequest() {
   if (requestType_ != THttpRequest::httpPOST) return;
   sendingBody_ = true;
   sendBodyOffset_ = 0;
-  if (OnSendBegin) OnSendBegin();
-  if (!Alive(token, serial)) return;
+  RaiseEvent(events_, OnSendBegin);
+  if (!Current(serial)) return;
   SendNextBodyChunk();
 }
 
@@ -570,14 +564,14 @@ void THttpCli::SendNextBodyChunk() {
   const std::string& body = *SendStream;
   if (sendBodyOffset_ >= body.size()) {
     sendingBody_ = false;
-    if (OnSendEnd) OnSendEnd();
+    RaiseEvent(events_, OnSendEnd);
     return;
   }
   size_t size = std::min(kBufferSize, body.size() - sendBodyOffset_);
   const char* data = body.data() + sendBodyOffset_;
   sendBodyOffset_ += size;
   socket_->Send(data, size);
-  if (OnSendData) OnSendData(data, size);
+  RaiseEvent(events_, OnSendData, data, size);
 }
 
 void THttpCli::SocketDataSent(int) {
@@ -628,7 +622,6 @@ void THttpCli::HeaderBytesArrived() {
 // when the request ended or changed under an event; consumed tells how much
 // of the buffer was used up while still waiting for the header.
 bool THttpCli::ProcessHeader(size_t& consumed) {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   char* buffer = buffer_.get();
   size_t pos = 0;
@@ -643,15 +636,15 @@ bool THttpCli::ProcessHeader(size_t& consumed) {
 
     if (!headerBegun_) {
       headerBegun_ = true;
-      if (OnHeaderBegin) OnHeaderBegin();
-      if (!Alive(token, serial)) return false;
+      RaiseEvent(events_, OnHeaderBegin);
+      if (!Current(serial)) return false;
       // No header at all: the server sent the document right away.
       if (StartsWithIgnoringCase(line, "<HTML>")) {
         if (contentType_.empty()) contentType_ = "text/html";
         SetState(THttpState::httpWaitingBody);
-        if (!Alive(token, serial)) return false;
-        if (OnHeaderEnd) OnHeaderEnd();
-        if (!Alive(token, serial)) return false;
+        if (!Current(serial)) return false;
+        RaiseEvent(events_, OnHeaderEnd);
+        if (!Current(serial)) return false;
         return DeliverBody(buffer + lineStart, bufferUsed_ - lineStart);
       }
     }
@@ -677,7 +670,6 @@ bool THttpCli::ProcessHeader(size_t& consumed) {
 }
 
 bool THttpCli::HandleHeaderLine(const std::string& line) {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   rcvdHeaderBytes_ += line.size() + 2;
   if (rcvdHeaderBytes_ > kMaxHeaderBytes) {
@@ -728,18 +720,17 @@ bool THttpCli::HandleHeaderLine(const std::string& line) {
       authChallenges_.emplace_back(value);
     } else if (name == "set-cookie") {
       bool accept = true;
-      if (OnCookie) OnCookie(std::string(value), accept);
-      if (!Alive(token, serial)) return false;
+      RaiseEvent(events_, OnCookie, std::string(value), accept);
+      if (!Current(serial)) return false;
     }
   }
-  if (OnHeaderData) OnHeaderData();
-  return Alive(token, serial);
+  RaiseEvent(events_, OnHeaderData);
+  return Current(serial);
 }
 
 // The empty line that ends the header. Returns false when the request ended
 // or changed.
 bool THttpCli::HeaderEnded() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   const std::string refusal = JudgeFraming();
   // A proxy's refusal of a tunnel sends nobody elsewhere.
@@ -793,15 +784,15 @@ bool THttpCli::HeaderEnded() {
       // Back to URL, so that a caller comparing the two sees a final answer
       // (and fails on its status) instead of chasing the chain again.
       location_ = URL;
-      if (OnHeaderEnd) OnHeaderEnd();
-      if (!Alive(token, serial)) return false;
+      RaiseEvent(events_, OnHeaderEnd);
+      if (!Current(serial)) return false;
       Finish(error);
       return false;
     }
     next.path = RemoveDotSegments(next.path);
     location_ = next.hasUser ? absolute : next.AbsoluteUrl();
-    if (OnHeaderEnd) OnHeaderEnd();
-    if (!Alive(token, serial)) return false;
+    RaiseEvent(events_, OnHeaderEnd);
+    if (!Current(serial)) return false;
     CloseSocket();
     // Credentials go only to the server they were given for.
     bool sameServer = next.scheme == target_->scheme && next.host == target_->host && next.port == target_->port;
@@ -828,15 +819,15 @@ bool THttpCli::HeaderEnded() {
     return false;
   }
   if (noBody || contentLength_ == 0) {
-    if (OnHeaderEnd) OnHeaderEnd();
-    if (!Alive(token, serial)) return false;
+    RaiseEvent(events_, OnHeaderEnd);
+    if (!Current(serial)) return false;
     Finish(0);
     return false;
   }
   SetState(THttpState::httpWaitingBody);
-  if (!Alive(token, serial)) return false;
-  if (OnHeaderEnd) OnHeaderEnd();
-  return Alive(token, serial);
+  if (!Current(serial)) return false;
+  RaiseEvent(events_, OnHeaderEnd);
+  return Current(serial);
 }
 
 // Sets how the body ends (contentLength_, chunked_) from the framing fields.
@@ -870,13 +861,12 @@ std::string THttpCli::JudgeFraming() {
 }
 
 void THttpCli::FollowRedirection() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   ++redirectCount_;
   if (requestType_ == THttpRequest::httpPOST) requestType_ = THttpRequest::httpGET;
   rcvdHeader_.clear();
-  if (OnLocationChange) OnLocationChange();
-  if (!Alive(token, serial)) return;
+  RaiseEvent(events_, OnLocationChange);
+  if (!Current(serial)) return;
   StartConnection();
 }
 
@@ -911,29 +901,27 @@ bool THttpCli::DeliverBody(const char* data, size_t size) {
 // changed.
 bool THttpCli::HandOn(const char* data, size_t size) {
   if (size == 0) return true;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   if (!docBegun_) {
     docBegun_ = true;
-    if (OnDocBegin) OnDocBegin();
-    if (!Alive(token, serial)) return false;
+    RaiseEvent(events_, OnDocBegin);
+    if (!Current(serial)) return false;
   }
   rcvdCount_ += static_cast<int64_t>(size);
   if (RcvdStream && !RcvdStream->Write(data, size)) {
     Finish(kHttpErrWriteFailed);
     return false;
   }
-  if (OnDocData) OnDocData(data, size);
-  return Alive(token, serial);
+  RaiseEvent(events_, OnDocData, data, size);
+  return Current(serial);
 }
 
 // The body is whole before the connection ends: the request is done, even
 // when the server would keep the connection open. Returns false.
 bool THttpCli::DocumentEnded() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
-  if (OnDocEnd) OnDocEnd();
-  if (!Alive(token, serial)) return false;
+  RaiseEvent(events_, OnDocEnd);
+  if (!Current(serial)) return false;
   Finish(0);
   return false;
 }
@@ -942,13 +930,12 @@ bool THttpCli::DocumentEnded() {
 
 void THttpCli::SocketSessionClosed(int error) {
   if (finishing_ || closingSocket_) return;
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
   switch (state_) {
     case THttpState::httpWaitingHeader:
       if (headerBegun_) {
-        if (OnHeaderEnd) OnHeaderEnd();
-        if (!Alive(token, serial)) return;
+        RaiseEvent(events_, OnHeaderEnd);
+        if (!Current(serial)) return;
       }
       Finish(error != 0 ? error : kHttpErrIncomplete);
       return;
@@ -958,8 +945,8 @@ void THttpCli::SocketSessionClosed(int error) {
       // when TLS ended without close_notify.
       if (error == 0 && (contentLength_ >= 0 || chunked_ || socket_->TlsCutShort())) error = kHttpErrIncomplete;
       if (error == 0 && docBegun_) {
-        if (OnDocEnd) OnDocEnd();
-        if (!Alive(token, serial)) return;
+        RaiseEvent(events_, OnDocEnd);
+        if (!Current(serial)) return;
       }
       Finish(error);
       return;
@@ -991,10 +978,9 @@ void THttpCli::Finish(int error) {
   sendingBody_ = false;
   requestDoneError_ = error;
   CloseSocket();
-  std::weak_ptr<bool> token = alive_;
   uint64_t serial = requestSerial_;
-  loop_->Post([this, token, serial] {
-    if (token.expired() || serial != requestSerial_) return;
+  loop_->Post(this, [this, serial] {
+    if (serial != requestSerial_) return;
     THttpRequest request = requestType_;
     int done = requestDoneError_;
     finishing_ = false;
@@ -1002,8 +988,7 @@ void THttpCli::Finish(int error) {
     SetState(THttpState::httpReady);
     // Raised even when OnStateChange started the next request: every
     // started request gets its one OnRequestDone.
-    if (token.expired()) return;
-    if (OnRequestDone) OnRequestDone(request, done);
+    RaiseEvent(events_, OnRequestDone, request, done);
   });
 }
 

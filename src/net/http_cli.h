@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/date_time.h"
+#include "core/event_depth.h"
 #include "core/event_loop.h"
 
 namespace brindle {
@@ -256,7 +257,8 @@ class THttpCli {
 
   void Start(THttpRequest request);
   void SetState(THttpState state);
-  bool Alive(const std::weak_ptr<bool>& token, uint64_t request) const;
+  // The request that raised an event is still the one running.
+  bool Current(uint64_t request) const;
   void StartConnection();
   void SocketDnsLookupDone(int error);
   void SocketSessionConnected(int error);
@@ -285,7 +287,7 @@ class THttpCli {
   EventLoop* loop_;
   std::unique_ptr<TWSocket> socket_;
   std::unique_ptr<Target> target_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"THttpCli"};
   uint64_t requestSerial_ = 0;  // changes when a request starts or ends
   bool finishing_ = false;      // OnRequestDone of this request is posted
   bool closingSocket_ = false;  // our own Close: its OnSessionClosed is no news

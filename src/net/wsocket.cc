@@ -110,11 +110,12 @@ bool AddressText(const sockaddr_storage& storage, std::string& addr, int& port) 
 }  // namespace
 
 TWSocket::TWSocket(EventLoop* loop)
-    : loop_(loop ? loop : EventLoop::Current()), resolver_(CurrentNameResolver()), alive_(std::make_shared<bool>(true)) {
+    : loop_(loop ? loop : EventLoop::Current()), resolver_(CurrentNameResolver()) {
   if (!loop_) throw std::logic_error("TWSocket: no event loop on this thread");
 }
 
 TWSocket::~TWSocket() {
+  loop_->CancelPosts(this);
   CancelDnsLookup();
   if (budget_ && receiveHeld_) budget_->CancelWait(*this);
   if (watchId_) loop_->RemoveWatch(watchId_);
@@ -129,7 +130,7 @@ void TWSocket::ChangeState(TSocketState newState) {
   if (newState == state_) return;
   TSocketState old = state_;
   state_ = newState;
-  if (OnChangeState) OnChangeState(old, newState);
+  RaiseEvent(events_, OnChangeState, old, newState);
 }
 
 // ---- Name lookup ----
@@ -199,7 +200,7 @@ void TWSocket::LookupDone(int error, const std::string& address, bool forConnect
   lastError_ = error;
   if (!forConnect) {
     if (error == 0) dnsResult_ = address;
-    if (OnDnsLookupDone) OnDnsLookupDone(error);
+    RaiseEvent(events_, OnDnsLookupDone, error);
     return;
   }
   connectLookup_ = false;
@@ -212,7 +213,7 @@ void TWSocket::LookupDone(int error, const std::string& address, bool forConnect
       lastError_ = error;
     }
   }
-  if (OnSessionConnected) OnSessionConnected(error);
+  RaiseEvent(events_, OnSessionConnected, error);
 }
 
 // ---- Connecting ----
@@ -296,11 +297,10 @@ void TWSocket::StartConnect(const std::string& address) {
   lastError_ = error;
   CloseDescriptor();
   ChangeState(TSocketState::wsClosed);
-  std::weak_ptr<bool> token = alive_;
   uint64_t session = session_;
-  loop_->Post([this, token, session, error] {
-    if (token.expired() || session_ != session || fd_ >= 0 || connectLookup_) return;
-    if (OnSessionConnected) OnSessionConnected(error);
+  loop_->Post(this, [this, session, error] {
+    if (session_ != session || fd_ >= 0 || connectLookup_) return;
+    RaiseEvent(events_, OnSessionConnected, error);
   });
 }
 
@@ -316,16 +316,15 @@ void TWSocket::Watch(unsigned events) {
 }
 
 void TWSocket::OnReady(unsigned events) {
-  std::weak_ptr<bool> token = alive_;
   uint64_t session = session_;
-  auto stillHere = [&] { return !token.expired() && session_ == session && fd_ >= 0; };
+  auto stillHere = [&] { return session_ == session && fd_ >= 0; };
   switch (state_) {
     case TSocketState::wsConnecting:
       HandleConnectDone();
       return;
     case TSocketState::wsListening:
       if (OnSessionAvailable) {
-        OnSessionAvailable(0);
+        RaiseEvent(events_, OnSessionAvailable, 0);
       } else {
         int fd = Accept();  // nobody takes it: refuse it rather than spin
         if (fd >= 0) ::close(fd);
@@ -353,20 +352,18 @@ void TWSocket::HandleConnectDone() {
   int error = 0;
   socklen_t length = sizeof error;
   if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-  std::weak_ptr<bool> token = alive_;
   if (error != 0) {
     lastError_ = error;
     CloseDescriptor();
     ChangeState(TSocketState::wsClosed);
-    if (token.expired()) return;
-    if (OnSessionConnected) OnSessionConnected(error);
+    RaiseEvent(events_, OnSessionConnected, error);
     return;
   }
   uint64_t session = session_;
   Watch(EventLoop::kReadable | (BufferedByteCount() > 0 ? EventLoop::kWritable : 0u));
   ChangeState(TSocketState::wsConnected);
-  if (token.expired() || session_ != session) return;
-  if (OnSessionConnected) OnSessionConnected(0);
+  if (session_ != session) return;
+  RaiseEvent(events_, OnSessionConnected, 0);
 }
 
 // ---- Reading ----
@@ -445,7 +442,6 @@ int64_t TWSocket::Receive(void* buffer, size_t size) {
 }
 
 void TWSocket::HandleReadable() {
-  std::weak_ptr<bool> token = alive_;
   uint64_t session = session_;
   endSeen_ = false;
   if (OnDataAvailable) {
@@ -454,8 +450,8 @@ void TWSocket::HandleReadable() {
     uint64_t before;
     do {
       before = received_;
-      OnDataAvailable(0);
-      if (token.expired() || session_ != session || fd_ < 0) return;
+      RaiseEvent(events_, OnDataAvailable, 0);
+      if (session_ != session || fd_ < 0) return;
     } while (tls_ && !endSeen_ && received_ != before && tls_->Pending());
   } else {
     std::vector<char> sink(kDrainChunk);
@@ -493,22 +489,19 @@ void TWSocket::ResumeReceiving() {
   if (tls_ && tls_->Pending()) {
     // Plain text already inside TLS: no readiness of the descriptor will
     // announce it.
-    std::weak_ptr<bool> token = alive_;
     const uint64_t session = session_;
-    loop_->Post([this, token, session] {
-      if (token.expired() || session_ != session || fd_ < 0 || receiveHeld_) return;
+    loop_->Post(this, [this, session] {
+      if (session_ != session || fd_ < 0 || receiveHeld_) return;
       if (state_ == TSocketState::wsConnected && tls_ && tls_->Pending()) HandleReadable();
     });
   }
 }
 
 void TWSocket::RaiseClosed(int error) {
-  std::weak_ptr<bool> token = alive_;
   if (error != 0) lastError_ = error;
   CloseDescriptor();
   ChangeState(TSocketState::wsClosed);
-  if (token.expired()) return;
-  if (OnSessionClosed) OnSessionClosed(error);
+  RaiseEvent(events_, OnSessionClosed, error);
 }
 
 // ---- Writing ----
@@ -588,7 +581,7 @@ void TWSocket::FlushSendBuffer() {
   Watch(ConnectedEvents());
   if (dataSentDue_) {
     dataSentDue_ = false;
-    if (OnDataSent) OnDataSent(0);
+    RaiseEvent(events_, OnDataSent, 0);
   }
 }
 
@@ -620,7 +613,7 @@ void TWSocket::ContinueHandshake() {
     case TTlsStatus::Ok: {
       tlsHandshaking_ = false;
       Watch(ConnectedEvents());
-      if (OnTlsDone) OnTlsDone(0);
+      RaiseEvent(events_, OnTlsDone, 0);
       return;
     }
     default: {
@@ -629,11 +622,9 @@ void TWSocket::ContinueHandshake() {
                                                     : kSocketErrTls;
       tlsErrorText_ = tls_->ErrorText();
       lastError_ = error;
-      std::weak_ptr<bool> token = alive_;
       CloseDescriptor();
       ChangeState(TSocketState::wsClosed);
-      if (token.expired()) return;
-      if (OnTlsDone) OnTlsDone(error);
+      RaiseEvent(events_, OnTlsDone, error);
       return;
     }
   }
@@ -718,10 +709,9 @@ void TWSocket::Close() {
   connectLookup_ = false;
   bool wasConnected = fd_ >= 0 && state_ == TSocketState::wsConnected;
   CloseDescriptor();
-  std::weak_ptr<bool> token = alive_;
   ChangeState(TSocketState::wsClosed);
-  if (!wasConnected || token.expired()) return;
-  if (OnSessionClosed) OnSessionClosed(0);
+  if (!wasConnected) return;
+  RaiseEvent(events_, OnSessionClosed, 0);
 }
 
 // ---- Addresses ----

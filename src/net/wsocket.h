@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/event_depth.h"
 #include "core/event_loop.h"
 
 namespace brindle {
@@ -208,7 +209,7 @@ class TWSocket {
   EventLoop* loop_;
   std::shared_ptr<TNameResolver> resolver_;
   std::shared_ptr<Lookup> lookup_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"TWSocket"};
   TSocketState state_ = TSocketState::wsClosed;
   int lastError_ = 0;
   std::string dnsResult_;

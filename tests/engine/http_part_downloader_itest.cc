@@ -377,7 +377,7 @@ TEST_F(HttpPartDownloaderTest, DestroyedInsideItsOwnEventIsCaught) {
         part->Get();
         test::RunUntil(loop_, [&] { return !part; });
       },
-      "TPartDownloader destroyed from inside its own event");
+      "destroyed from inside its own event");
 }
 
 TEST_F(HttpPartDownloaderTest, ProxyAndCredentialsComeFromSettingsAndAddress) {
