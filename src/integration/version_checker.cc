@@ -7,6 +7,7 @@
 
 #include "core/event_loop.h"
 #include "core/log_error.h"
+#include "core/owned_callback.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
 #include "core/url.h"
@@ -91,7 +92,7 @@ std::optional<int> CompareVersions(std::string_view a, std::string_view b) {
 TVersionChecker::TVersionChecker(TDownloadSystem& system, EventLoop* loop)
     : CurrentVersion(BrindleVersion()), system_(system), loop_(loop ? loop : EventLoop::Current()) {}
 
-TVersionChecker::~TVersionChecker() = default;
+TVersionChecker::~TVersionChecker() { CancelCallbacks(this); }
 
 void TVersionChecker::Check() {
   try {
@@ -145,11 +146,8 @@ void TVersionChecker::RequestDone() {
     }
     const std::string question = "Version " + latest + " of Brindle has been released. \nNew in this version: \n" +
                                  fields[2] + "\nDownload it now?";
-    const std::weak_ptr<bool> alive = alive_;
     const std::string address(TrimBlanks(fields[1]));
-    Prompt().Ask("Brindle", question, [this, alive, address](bool yes) {
-      if (!alive.expired()) Answered(yes, address);
-    });
+    Prompt().Ask("Brindle", question, OwnedCallback<bool>(this, [this, address](bool yes) { Answered(yes, address); }));
   } catch (...) {
     LogError("TVersionChecker.OnRequestDone");
   }

@@ -56,7 +56,6 @@ class TVersionChecker {
   EventLoop* loop_;
   std::unique_ptr<THttpCli> client_;
   std::unique_ptr<TReceiveStream> stream_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // Versions are decimal numbers with "." as the separator: "1.3" is 1.30 and

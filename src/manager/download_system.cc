@@ -109,6 +109,7 @@ TDownloadSystem::TDownloadSystem(TDownloadSystemServices services)
 }
 
 TDownloadSystem::~TDownloadSystem() {
+  loop_->CancelPosts(this);
   // The downloaders refer to their records: they go first.
   activeList_.clear();
   formsList_.clear();
@@ -585,9 +586,8 @@ void TDownloadSystem::RunAfterDownloadsIfDue() {
     if (downloadList_.Get(i)->Status() == TDownloadState::Queued) return;
   // Outside the notification that got here, and only if nothing started
   // in the meantime.
-  const std::weak_ptr<bool> alive = alive_;
-  loop_->Post([this, alive] {
-    if (!alive.expired() && activeList_.empty()) services_.AfterDownloads->Run();
+  loop_->Post(this, [this] {
+    if (activeList_.empty()) services_.AfterDownloads->Run();
   });
 }
 

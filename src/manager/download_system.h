@@ -168,7 +168,6 @@ class TDownloadSystem {
   bool queueHeld_ = false;
   bool exiting_ = false;
   std::unique_ptr<TLivenessCheck> liveness_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace brindle

@@ -20,12 +20,11 @@ class HeadlessNewDownloadDialog final : public TNewDownloadDialog {
       : loop_(loop),
         record_(record),
         answer_(std::move(answer)),
-        inUse_(std::move(inUse)),
-        alive_(std::make_shared<bool>(true)) {}
+        inUse_(std::move(inUse)) {}
+  ~HeadlessNewDownloadDialog() override { loop_.CancelPosts(this); }
   void Show() override {
-    const std::weak_ptr<bool> alive = alive_;
-    loop_.Post([this, alive] {
-      if (alive.expired() || !answer_) return;
+    loop_.Post(this, [this] {
+      if (!answer_) return;
       TNewDownloadAnswer answer;
       answer.Kind = TNewDownloadAnswer::TKind::Start;
       answer.LocalFileName = DefaultLocalFileName(record_, inUse_);
@@ -45,7 +44,6 @@ class HeadlessNewDownloadDialog final : public TNewDownloadDialog {
   TLocalDownloadinfo& record_;
   std::function<void(const TNewDownloadAnswer&)> answer_;
   std::function<bool(const std::string&)> inUse_;
-  std::shared_ptr<bool> alive_;
 };
 
 class HeadlessDownloadWindow final : public TDownloadWindow {
@@ -63,11 +61,11 @@ class HeadlessDownloadWindow final : public TDownloadWindow {
 class HeadlessCompleteDialog final : public TCompleteDialog {
  public:
   HeadlessCompleteDialog(EventLoop& loop, std::function<void()> closed)
-      : loop_(loop), closed_(std::move(closed)), alive_(std::make_shared<bool>(true)) {}
+      : loop_(loop), closed_(std::move(closed)) {}
+  ~HeadlessCompleteDialog() override { loop_.CancelPosts(this); }
   void Show() override {
-    const std::weak_ptr<bool> alive = alive_;
-    loop_.Post([this, alive] {
-      if (alive.expired() || !closed_) return;
+    loop_.Post(this, [this] {
+      if (!closed_) return;
       const auto callback = std::move(closed_);
       closed_ = nullptr;
       callback();
@@ -77,7 +75,6 @@ class HeadlessCompleteDialog final : public TCompleteDialog {
  private:
   EventLoop& loop_;
   std::function<void()> closed_;
-  std::shared_ptr<bool> alive_;
 };
 
 }  // namespace

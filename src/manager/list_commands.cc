@@ -4,6 +4,7 @@
 
 #include "core/launcher_port.h"
 #include "core/log_error.h"
+#include "core/owned_callback.h"
 #include "core/prompt_port.h"
 #include "core/download_status.h"
 #include "core/timer.h"
@@ -33,7 +34,7 @@ bool FileExists(const std::string& path) {
 TListCommands::TListCommands(TDownloadSystem& system, TDownloadListModel& model, TListWindowPort* windows)
     : system_(system), model_(model), windows_(windows) {}
 
-TListCommands::~TListCommands() = default;
+TListCommands::~TListCommands() { CancelCallbacks(this); }
 
 std::vector<TListCommands::THeld> TListCommands::Hold(const TLDIList& records) const {
   std::vector<THeld> held;
@@ -85,9 +86,7 @@ void TListCommands::DeleteRecords(const TLDIList& records, bool keepSelection) {
   bool allDone = true;
   for (int i = 0; i < records.Count(); ++i) allDone = allDone && records.Get(i)->Status() == TDownloadState::Done;
   // The question is answered later: act only on what still exists then.
-  const std::weak_ptr<bool> alive = alive_;
-  auto remove = [this, alive, held = Hold(records), keepSelection] {
-    if (alive.expired()) return;
+  auto remove = [this, held = Hold(records), keepSelection] {
     try {
       // DeleteDownload leaves the finished file alone: only the record and
       // part files go, and a running download is aborted.
@@ -102,8 +101,13 @@ void TListCommands::DeleteRecords(const TLDIList& records, bool keepSelection) {
       LogError("TForm_Main.Delete");
     }
   };
-  if (allDone) remove();
-  else Prompt().Ask(kCaption, kDeleteQuestion, [remove](bool yes) { if (yes) remove(); });
+  if (allDone) {
+    remove();
+    return;
+  }
+  Prompt().Ask(kCaption, kDeleteQuestion, OwnedCallback<bool>(this, [remove](bool yes) {
+                 if (yes) remove();
+               }));
 }
 
 void TListCommands::Pause() {
@@ -188,7 +192,6 @@ void TListCommands::ReDownload() {
 // One record at a time: each question is answered before the next record
 // is looked at.
 void TListCommands::ReDownloadNext(std::shared_ptr<std::vector<THeld>> pending, size_t next) {
-  const std::weak_ptr<bool> alive = alive_;
   for (; next < pending->size(); ++next) {
     TLocalDownloadinfo* record = Live((*pending)[next]);
     if (!record || system_.AssociatedDownloader(record)) continue;
@@ -197,8 +200,7 @@ void TListCommands::ReDownloadNext(std::shared_ptr<std::vector<THeld>> pending, 
       StartAgain(*record);
       continue;
     }
-    Prompt().Ask(kCaption, ReDownloadQuestion(path), [this, alive, pending, next](bool yes) {
-      if (alive.expired()) return;
+    Prompt().Ask(kCaption, ReDownloadQuestion(path), OwnedCallback<bool>(this, [this, pending, next](bool yes) {
       try {
         TLocalDownloadinfo* record = Live((*pending)[next]);
         if (yes && record && !system_.AssociatedDownloader(record)) {
@@ -211,7 +213,7 @@ void TListCommands::ReDownloadNext(std::shared_ptr<std::vector<THeld>> pending, 
       } catch (...) {
         LogError("TForm_Main.ReDownload");
       }
-    });
+    }));
     return;
   }
 }

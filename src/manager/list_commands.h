@@ -81,7 +81,6 @@ class TListCommands {
   TDownloadSystem& system_;
   TDownloadListModel& model_;
   TListWindowPort* windows_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace brindle

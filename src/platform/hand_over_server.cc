@@ -36,14 +36,11 @@ struct THandOverServer::Connection {
 };
 
 THandOverServer::THandOverServer(EventLoop* loop)
-    : loop_(loop ? loop : EventLoop::Current()), allowedUid_(geteuid()), alive_(std::make_shared<bool>(true)) {
+    : loop_(loop ? loop : EventLoop::Current()), allowedUid_(geteuid()) {
   if (!loop_) throw std::logic_error("THandOverServer: no event loop");
 }
 
-THandOverServer::~THandOverServer() {
-  *alive_ = false;
-  Close();
-}
+THandOverServer::~THandOverServer() { Close(); }
 
 bool THandOverServer::Listen(const TInstanceLock& lock) {
   Close();
@@ -183,14 +180,13 @@ void THandOverServer::OnReadable(Connection* connection) {
     }
     int answer = 1;
     if (OnHandOver) {
-      const std::shared_ptr<bool> alive = alive_;
+      const TEventDepth::TRaising raising(events_);
       try {
         answer = OnHandOver(request);
       } catch (...) {
         LogError("THandOverServer.OnHandOver");
         answer = 1;
       }
-      if (!*alive) return;
       // The handler may have closed the server, and the connection with it.
       const bool open = std::any_of(connections_.begin(), connections_.end(),
                                     [connection](const auto& held) { return held.get() == connection; });

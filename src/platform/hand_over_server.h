@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/event_depth.h"
 #include "core/event_loop.h"
 #include "platform/hand_over_request.h"
 
@@ -67,7 +68,7 @@ class THandOverServer {
   EventLoop::WatchId listenWatch_ = 0;
   EventLoop::TimerId resumeTimer_ = 0;
   std::vector<std::unique_ptr<Connection>> connections_;
-  std::shared_ptr<bool> alive_;
+  TEventDepth events_{"THandOverServer"};
 };
 
 }  // namespace brindle

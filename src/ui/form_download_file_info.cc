@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "core/download_status.h"
+#include "core/owned_callback.h"
 #include "core/settings.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
@@ -154,7 +155,7 @@ TForm_DownloadFileInfo::TForm_DownloadFileInfo(const TLocalDownloadinfo& record,
   setFixedSize(std::max(kClientWidth, sizeHint().width()), sizeHint().height());
 }
 
-TForm_DownloadFileInfo::~TForm_DownloadFileInfo() { *alive_ = false; }
+TForm_DownloadFileInfo::~TForm_DownloadFileInfo() { CancelCallbacks(this); }
 
 void TForm_DownloadFileInfo::Show() {
   show();
@@ -229,9 +230,7 @@ void TForm_DownloadFileInfo::Submit(TNewDownloadAnswer::TKind kind) {
     if (handled_ || validating_) return;
     if (kind == TNewDownloadAnswer::TKind::Start && !buttonStart_->isEnabled()) return;
     validating_ = true;
-    const std::weak_ptr<bool> alive = alive_;
-    info_.SubmitedInfoCorrect(editSaveAs_->text().toStdString(), *prompt_, [this, alive, kind](bool ok, bool focus) {
-      if (alive.expired()) return;
+    const auto checked = [this, kind](bool ok, bool focus) {
       validating_ = false;
       if (!ok) {
         if (focus) editSaveAs_->setFocus();
@@ -243,7 +242,9 @@ void TForm_DownloadFileInfo::Submit(TNewDownloadAnswer::TKind kind) {
       const std::string description = editDescription_->text().toStdString();
       Decide(kind == TNewDownloadAnswer::TKind::Start ? info_.StartAnswer(path, category, description)
                                                       : info_.ScheduleAnswer(path, category, description));
-    });
+    };
+    // The answers may come after this window has gone.
+    info_.SubmitedInfoCorrect(editSaveAs_->text().toStdString(), *prompt_, OwnedCallback<bool, bool>(this, checked));
   });
 }
 

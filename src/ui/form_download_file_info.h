@@ -88,7 +88,6 @@ class TForm_DownloadFileInfo final : public QDialog, public TNewDownloadDialog {
   bool handled_ = false;
   bool validating_ = false;
   bool filling_ = false;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
   QLineEdit* editUrl_ = nullptr;
   QLineEdit* editSaveAs_ = nullptr;
