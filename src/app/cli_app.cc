@@ -60,16 +60,6 @@ namespace {
 constexpr int kAnnounceSeconds = 30;
 constexpr int64_t kTickMs = 100;
 
-std::string NameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   char cwd[PATH_MAX];

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "archive/unzip.h"
+#include "core/paths.h"
 
 namespace brindle {
 namespace {
@@ -16,12 +17,6 @@ namespace {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A short name, so that a long final name cannot make the temporary one too
@@ -105,4 +100,5 @@ int TempOutputFile::Commit(time_t modified) {
   return kZipOk;
 }
 
-}  // namespace brindle
+}  // namespace brindle#include "core/paths.h"
+

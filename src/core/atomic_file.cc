@@ -1,3 +1,4 @@
+#include "core/paths.h"
 #include "core/atomic_file.h"
 
 #include <fcntl.h>
@@ -27,13 +28,6 @@ bool WriteAll(int fd, std::string_view content) {
     content.remove_prefix(static_cast<size_t>(written));
   }
   return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 // Best effort: the rename has happened already, so a failure here cannot

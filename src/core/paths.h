@@ -39,4 +39,9 @@ bool EnsureDirectory(const std::string& path, mode_t mode = 0755);
 // a file of a fresh name is created there and removed at once.
 int DirectoryWriteError(const std::string& dir);
 
+// The directory part of a path: "." when it has none, "/" for the root.
+std::string DirectoryOf(const std::string& path);
+// The last component of a path.
+std::string NameOf(const std::string& path);
+
 }  // namespace brindle

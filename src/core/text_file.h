@@ -15,7 +15,4 @@ TReadResult ReadFileText(const std::string& path, std::string& text);
 // line end at the very end adds no empty line.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
-// The directory part of a path ("." when it has none).
-std::string DirectoryOf(const std::string& path);
-
 }  // namespace brindle

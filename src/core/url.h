@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace brindle {
 
@@ -32,5 +33,8 @@ class TUrl {
   // What a request asks the server for: Dir + FileName + Query.
   std::string RequestPath() const;
 };
+
+// Every "%XX" of text as its byte; a "%" not followed by two hex digits stays.
+std::string PercentDecode(std::string_view text);
 
 }  // namespace brindle

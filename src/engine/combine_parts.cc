@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/paths.h"
 #include "core/crash_point.h"
 #include "core/event_loop.h"
 #include "core/file_claim.h"
@@ -38,12 +39,6 @@ constexpr const char* kMessageCaption = "Brindle";
 std::string ErrorText(const std::string& what, const std::string& path, int error) {
   char buffer[128];
   return what + " " + path + ": " + strerror_r(error, buffer, sizeof buffer);
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Durability of a rename; it has happened already, so a failure here is

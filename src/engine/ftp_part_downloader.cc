@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "core/download_status.h"
 #include "core/trace.h"
+#include "core/url.h"
 #include "engine/part_file_writer.h"
 #include "engine/speed_limit_lane.h"
 #include "net/ftp_client.h"
@@ -18,32 +19,10 @@ namespace brindle {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Addresses carry names percent-encoded; the server knows them plain.
-std::string PercentDecode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 bool HasLineBreak(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
-// "/pub/dir/" -> "/pub/dir"; the root stays "/".
-std::string DirectoryOf(const std::string& dir) {
+// The directory on the server: "/pub/dir/" -> "/pub/dir"; the root stays "/".
+std::string ServerDirectory(const std::string& dir) {
   std::string out = PercentDecode(dir);
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out.empty() ? "/" : out;
@@ -79,7 +58,7 @@ void TFTPPartDownloader::CreateClient() {
     cli.Port = std::to_string(url.Port);
     cli.UserName = user;
   }
-  cli.HostDirName = DirectoryOf(url.Dir);
+  cli.HostDirName = ServerDirectory(url.Dir);
   cli.PassWord = PercentDecode(url.Password);
   cli.HostFileName = PercentDecode(url.FileName);
   cli.Options |= ftpNoAutoStartDownloadAt;
@@ -372,12 +351,6 @@ void TFTPPartDownloader::TransferDone(bool restart, int error) {
   EndStart();
   if (State() == psError) FreeClient();
   RaiseChange();
-}
-
-int64_t TFTPPartDownloader::BytesNeeded() const {
-  if (EndByte() > 0) return EndByte() - StartByte() + 1;
-  if (SizeLearned() && TransferSize() >= 0) return std::max<int64_t>(0, TransferSize() - StartByte());
-  return -1;
 }
 
 int64_t TFTPPartDownloader::StopPosition() const {

@@ -76,7 +76,6 @@ class TFTPPartDownloader final : public TPartDownloader {
   void ApplyLimit();
   // What the client's stop position must be for the current range.
   int64_t StopPosition() const;
-  int64_t BytesNeeded() const;
 
   std::unique_ptr<TFtpClient> ftpClient_;
   std::unique_ptr<TPartFileWriter> writer_;

@@ -361,12 +361,6 @@ void THTTPPartDownloader::Complete(int error) {
   RaiseChange();
 }
 
-int64_t THTTPPartDownloader::BytesNeeded() const {
-  if (EndByte() > 0) return EndByte() - StartByte() + 1;
-  if (SizeLearned() && TransferSize() >= 0) return std::max<int64_t>(0, TransferSize() - StartByte());
-  return -1;
-}
-
 void THTTPPartDownloader::ApplyLimit() {
   if (!writer_) return;
   writer_->SetLimit(WriteLimit());

@@ -63,8 +63,6 @@ class THTTPPartDownloader final : public TPartDownloader {
   void ApplyLimit();
   // The first byte of the remote file this request asked for.
   int64_t Position() const { return StartByte() + requestedFrom_; }
-  // Bytes the part file must hold for the part to be done; -1: not known.
-  int64_t BytesNeeded() const;
 
   std::unique_ptr<THttpCli> httpCli_;
   std::unique_ptr<TPartFileWriter> writer_;

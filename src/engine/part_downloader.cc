@@ -179,6 +179,12 @@ void TPartDownloader::OnStall() {
   Stop();
 }
 
+int64_t TPartDownloader::BytesNeeded() const {
+  if (EndByte() > 0) return EndByte() - StartByte() + 1;
+  if (SizeLearned() && TransferSize() >= 0) return std::max<int64_t>(0, TransferSize() - StartByte());
+  return -1;
+}
+
 int64_t TPartDownloader::WriteLimit() const {
   int64_t limit = EndByte() > 0 ? EndByte() - StartByte() + 1 : -1;
   if (SizeLearned() && TransferSize() >= 0) {

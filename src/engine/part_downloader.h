@@ -150,6 +150,10 @@ class TPartDownloader {
     sizeLearned_ = true;
   }
   void SetTransferCount(int64_t count) { transferCount_ = count; }
+  // Bytes the part file must hold for the part to be done: the range, or
+  // without an end the rest of the file when its size is known; -1: not
+  // known.
+  int64_t BytesNeeded() const;
   // How many bytes of this part may be stored: the range, cut to the end of
   // the file when its size is known; -1 when neither bounds it.
   int64_t WriteLimit() const;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/unzip.h"
+#include "core/paths.h"
 #include "core/ascii_case.h"
 #include "core/log_error.h"
 #include "core/presentation.h"

@@ -1,5 +1,6 @@
 #include "manager/properties_model.h"
 
+#include "core/paths.h"
 #include "core/file_names.h"
 #include "core/log_error.h"
 #include "core/presentation.h"
@@ -13,11 +14,6 @@
 
 namespace brindle {
 namespace {
-
-std::string NameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 }  // namespace
 

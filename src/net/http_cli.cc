@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/ascii_case.h"
+#include "core/url.h"
 #include "net/chunked_decoder.h"
 #include "net/name_resolver.h"
 #include "net/socket_errors.h"
@@ -53,27 +54,6 @@ bool HasControlOrSpace(std::string_view text) {
 }
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != npos; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = LowerAscii(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string PercentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 std::string Base64(const std::string& data) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -237,25 +237,35 @@ void TWSocket::Connect() {
   StartLookup(Addr, true);
 }
 
+// A new non-blocking TCP descriptor for this socket, reusing its address.
+int TWSocket::OpenDescriptor(int family) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) ThrowCall("socket", errno);
+  fd_ = fd;
+  ++session_;
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) FailOpen("setsockopt(SO_REUSEADDR)");
+  return fd;
+}
+
+// A call setting the new descriptor up failed: it goes, and the call throws.
+void TWSocket::FailOpen(const char* call) {
+  const int error = errno;
+  lastError_ = error;
+  CloseDescriptor();
+  state_ = TSocketState::wsClosed;
+  ThrowCall(call, error);
+}
+
 void TWSocket::StartConnect(const std::string& address) {
   uint16_t port = 0;
   SockAddr remote;
   if (!ResolvePort(Port, port) || !ParseNumericAddress(address, port, remote))
     throw ESocketException("Connect: No IP Address Specified", 0);
 
-  int fd = ::socket(remote.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) ThrowCall("socket", errno);
-  fd_ = fd;
-  ++session_;
-  auto fail = [this](const char* call) {
-    int error = errno;
-    lastError_ = error;
-    CloseDescriptor();
-    state_ = TSocketState::wsClosed;
-    ThrowCall(call, error);
-  };
+  const int fd = OpenDescriptor(remote.family());
+  const auto fail = [this](const char* call) { FailOpen(call); };
   int on = 1;
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) fail("setsockopt(SO_REUSEADDR)");
   if ((ComponentOptions & wsoTcpNoDelay) && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
     fail("setsockopt(TCP_NODELAY)");
   if (LingerOnOff != TSocketLinger::wsLingerNoSet) {
@@ -641,21 +651,9 @@ void TWSocket::Listen() {
   SockAddr local;
   if (!ParseNumericAddress(IsAnyAddress(LocalAddr) ? "0.0.0.0" : LocalAddr, port, local))
     throw ESocketException("Listen: No IP Address Specified", 0);
-  int fd = ::socket(local.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) ThrowCall("socket", errno);
-  fd_ = fd;
-  ++session_;
-  auto fail = [this](const char* call) {
-    int error = errno;
-    lastError_ = error;
-    CloseDescriptor();
-    state_ = TSocketState::wsClosed;
-    ThrowCall(call, error);
-  };
-  int on = 1;
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) fail("setsockopt(SO_REUSEADDR)");
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) fail("bind");
-  if (::listen(fd, SOMAXCONN) != 0) fail("listen");
+  const int fd = OpenDescriptor(local.family());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) FailOpen("bind");
+  if (::listen(fd, SOMAXCONN) != 0) FailOpen("listen");
   Watch(EventLoop::kReadable);
   ChangeState(TSocketState::wsListening);
 }

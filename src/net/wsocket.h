@@ -189,6 +189,8 @@ class TWSocket {
   void ChangeState(TSocketState newState);
   void StartLookup(const std::string& host, bool forConnect);
   void LookupDone(int error, const std::string& address, bool forConnect);
+  int OpenDescriptor(int family);
+  [[noreturn]] void FailOpen(const char* call);
   void StartConnect(const std::string& address);
   void Watch(unsigned events);
   void OnReady(unsigned events);

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "archive/unzip.h"
+#include "core/paths.h"
 #include "core/log_error.h"
 #include "core/text_file.h"
 #include "manager/window_position.h"
