@@ -240,13 +240,12 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
   auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
   record->Referer = referer;
   record->Cookie = cookie;
-  if (!dir.empty() || !name.empty()) {
-    const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
-    EnsureDirectory(target);
-    const auto inUse = [this](const std::string& file) { return system_->FileNameInUse(file); };
-    record->LocalFileName = name.empty() ? UniqueFileInDirectory(target, *record, inUse)
-                                         : MakeUniqueFileName(target + "/" + name, inUse);
-  }
+  TFileNameChoice choice;
+  choice.Directory = dir;
+  choice.Name = name;
+  choice.Categories = categories_.get();
+  choice.InUse = [this](const std::string& file) { return system_->FileNameInUse(file); };
+  record->LocalFileName = ChooseLocalFileName(*record, choice);
   TLocalDownloadinfo* raw = record.get();
   Track(raw);
   system_->AddDownload(std::move(record), false, parts);
@@ -273,7 +272,7 @@ void TCliRun::ReportDone(TLocalDownloadinfo& record) {
 void TCliRun::Track(TLocalDownloadinfo* record) {
   TTracked& tracked = tracked_[record];
   tracked = TTracked{};
-  tracked.Name = NameOf(record->LocalFileName.empty() ? LocalNameFromUrl(*record->Url) : record->LocalFileName);
+  tracked.Name = NameOf(record->LocalFileName);
 }
 
 std::string TCliRun::LiveLine(TLocalDownloadinfo& record) const {
