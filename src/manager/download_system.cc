@@ -205,7 +205,6 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
   try {
     if (!record || exiting_ || AssociatedDownloader(record)) return;
     record->RetryTimer.reset();
-    record->Save();
 
     TDownloaderOptions options;
     options.SplitParts = splitParts > 0 ? splitParts : ReadInteger(kOptionsSection, "SplitParts", 4);
@@ -261,6 +260,10 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
       choice.InUse = [this](const std::string& name) { return FileNameInUse(name); };
       record->LocalFileName = ChooseLocalFileName(*record, choice);
     }
+    // Saved once here, as running and with its name when it has one: a
+    // crash before the first answer leaves a record the next start pauses.
+    record->Save();
+
     if (record->LocalFileName.empty()) {
       forms.NewDownloadDialog = services_.Windows->CreateNewDownloadDialog(
           *d, *record, [this, d](const TNewDownloadAnswer& answer) { NewDownloadAnswered(d, answer); });
@@ -290,6 +293,7 @@ void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDow
     switch (answer.Kind) {
       case TNewDownloadAnswer::TKind::Start:
         takeAnswer();
+        record.Save();
         TryToStartDownload(*downloader);
         break;
       case TNewDownloadAnswer::TKind::Schedule:
@@ -325,7 +329,6 @@ void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
     TLocalDownloadinfo& record = RecordOf(downloader);
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (!forms || forms->Release) return;
-    record.Save();
     RefreshList();
     model_.BindDownloader(&record, &forms->Progress());
     if (RunningCount() <= ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3)) {
@@ -596,7 +599,11 @@ void TDownloadSystem::Release() {
 void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
   try {
     TLocalDownloadinfo& record = RecordOf(downloader);
-    record.Save();
+    // The first answer's size and validators must survive a crash. When the
+    // download may still be split, the downloader saves them with its parts:
+    // a size saved here before the part files exist would keep the next
+    // start from splitting and leave those files behind.
+    if (downloader.ResumeSupported() == 1 || downloader.SplitParts() <= 1) record.Save();
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (forms && forms->NewDownloadDialog) {
       forms->NewDownloadDialog->SetSizeText(BytesToPresentableString(record.FileSize), TStatusColor::Other);
@@ -611,7 +618,6 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
 void TDownloadSystem::DownloaderStartDownload(TDownloader& downloader) {
   try {
     ThrowPoint("start-download");
-    RecordOf(downloader).Save();
     if (ReadBool(kOptionsSection, "ShowDownloadWindow", true)) ShowDownloadForm(downloader);
   } catch (...) {
     LogError("TDownloadSystem.OnStartDownload");
