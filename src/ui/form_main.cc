@@ -236,27 +236,27 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   scheduler_->OnSchedulerTimeOut = [this] { DoOnSchedulerTimeOut(); };
   LoadSchedulerSettingsFromRegistry();
 
-  timer1_.setObjectName("Timer1");
-  timer1_.setSingleShot(true);
-  timer1_.setInterval(250);
-  connect(&timer1_, &QTimer::timeout, this, [this] {
-    Guarded("TForm_Main.Timer1Timer", [this] {
+  timerAddCommandLineUrls_.setObjectName("Timer_AddCommandLineUrls");
+  timerAddCommandLineUrls_.setSingleShot(true);
+  timerAddCommandLineUrls_.setInterval(250);
+  connect(&timerAddCommandLineUrls_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.Timer_AddCommandLineUrlsTimer", [this] {
       for (const std::string& url : commandLineUrls_) AddDownloadFromUrl(url, false);
     });
   });
-  timer1_.start();
+  timerAddCommandLineUrls_.start();
   timerUpdateStatusBar_.setObjectName("Timer_UpdateStatusBar");
   timerUpdateStatusBar_.setInterval(200);
   connect(&timerUpdateStatusBar_, &QTimer::timeout, this, [this] { UpdateSpeedAndTimeLeft(); });
   timerUpdateStatusBar_.start();
-  timer2_.setObjectName("Timer2");
-  timer2_.setInterval(50);
-  connect(&timer2_, &QTimer::timeout, this, [this] {
-    Guarded("TForm_Main.Timer2Timer", [this] {
+  timerRefreshProperties_.setObjectName("Timer_RefreshProperties");
+  timerRefreshProperties_.setInterval(50);
+  connect(&timerRefreshProperties_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.Timer_RefreshPropertiesTimer", [this] {
       if (properties_ && properties_->isVisible()) properties_->Refresh();
     });
   });
-  timer2_.start();
+  timerRefreshProperties_.start();
   countdownTimer_.setInterval(1000);
   connect(&countdownTimer_, &QTimer::timeout, this, [this] {
     Guarded("TForm_Main.CountdownTimer", [this] {

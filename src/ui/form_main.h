@@ -222,7 +222,6 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   QPointer<TForm_DragAndDropBox> dropBox_;
   TForm_Categories* categoriesForm_ = nullptr;
   QMenu* listMenu_ = nullptr;
-  QTimer timer2_;
   bool drawingTree_ = false;
 
   QWidget* panelSpeedButtons_ = nullptr;
@@ -242,8 +241,11 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   QMenu* speedLimitMenu_ = nullptr;
   QAction* actionBrowserIntegration_ = nullptr;
   QAction* actionDownloadBasket_ = nullptr;
-  QTimer timer1_;
+  // Once, 250 ms after the start: the command line's addresses.
+  QTimer timerAddCommandLineUrls_;
   QTimer timerUpdateStatusBar_;
+  // Keeps the open properties window current.
+  QTimer timerRefreshProperties_;
   QPointer<QMessageBox> countdown_;
   QTimer countdownTimer_;
   int countdownLeft_ = 0;
