@@ -57,7 +57,6 @@
 #include "manager/status_bar_totals.h"
 #include "manager/status_colors.h"
 #include "manager/url_history.h"
-#include "manager/window_position.h"
 #include "platform/hand_over_request.h"
 #include "platform/program_layout.h"
 #include "ui/debug_form.h"
@@ -78,6 +77,7 @@
 #include "ui/speed_limit_menu.h"
 #include "ui/system_tray_progress.h"
 #include "ui/tray_port.h"
+#include "ui/window_bounds.h"
 
 namespace brindle {
 namespace {
@@ -126,8 +126,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   prompt_ = std::make_unique<TQtPrompt>(this);
   SetPrompt(prompt_.get());
 
-  const TWindowPlacement placement = LoadPosition(kPositionSection);
-  setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+  SetWindowBounds(*this, LoadPosition(kPositionSection));
 
   UpdateBrowserIntegrationSettings();
   WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
@@ -631,8 +630,7 @@ void TForm_Main::ShowAtStart() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     MakeSureFormIsOnScreen(placement, area.right() + 1, area.bottom() + 1);
-    // The same measure as saved (without the frame), so the window does not creep.
-    setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+    SetWindowBounds(*this, placement);
   }
   if (placement.Maximized) {
     showMaximized();
@@ -1137,14 +1135,9 @@ void TForm_Main::Terminate() {
 void TForm_Main::DoBeforeTerminate() {
   Guarded("TForm_Main.DoBeforeTerminate", [this] {
     SaveStringGridsConfiguration();
-    TWindowPlacement placement;
+    TWindowPlacement placement = WindowBounds(*this);
     placement.Maximized = isMaximized();
     placement.Minimized = isMinimized();
-    const QRect bounds = geometry();
-    placement.Left = bounds.left();
-    placement.Top = bounds.top();
-    placement.Width = bounds.width();
-    placement.Height = bounds.height();
     SavePosition(kPositionSection, placement);
     categoryTree_->SaveChoosenCategory();
     WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
