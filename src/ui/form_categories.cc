@@ -18,6 +18,7 @@
 #include "manager/category.h"
 #include "manager/category_editor.h"
 #include "manager/category_list.h"
+#include "ui/dialog_buttons.h"
 #include "ui/form_add_category.h"
 #include "ui/glyphs.h"
 #include "ui/guarded.h"
@@ -118,14 +119,8 @@ TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList&
   connect(grid_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { menu_->popup(grid_->viewport()->mapToGlobal(pos)); });
 
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("SpeedButton1");
-  ok->setAutoDefault(false);
-  bottom->addWidget(ok);
-  layout->addLayout(bottom);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(AddDialogButtonRow(*this, *layout, "SpeedButton1", nullptr).Ok, &QPushButton::clicked, this,
+          &QDialog::accept);
 
   addCategory_ = new TForm_AddCategory(editor_, this);
   SetWindowBounds(*this, LoadPosition(kPositionSection));
