@@ -35,15 +35,12 @@
 #include "engine/speed_limiter.h"
 #include "manager/accepted_url.h"
 #include "manager/after_downloads.h"
-#include "manager/category_list.h"
 #include "manager/download_file_name.h"
 #include "manager/download_list_model.h"
+#include "manager/download_services.h"
 #include "manager/download_system.h"
 #include "manager/headless_windows.h"
 #include "manager/local_download_info.h"
-#include "manager/mirror_list_file.h"
-#include "manager/modem_connection.h"
-#include "manager/server_stats.h"
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_server.h"
@@ -140,6 +137,7 @@ class TCliRun {
   void Say(const std::string& line) {
     if (!options_.Quiet) progress_.PrintLine(line);
   }
+  TDownloadSystem& System() const { return services_->System(); }
 
   const TCliOptions& options_;
   int signalFd_;
@@ -152,13 +150,9 @@ class TCliRun {
   NetworkManagerDialUp dialUp_;
   std::unique_ptr<EventLoop> loop_;
   std::unique_ptr<THandOverServer> server_;
-  std::unique_ptr<TCategoryList> categories_;
-  std::unique_ptr<TServerStats> stats_;
   std::unique_ptr<TDownloadListModel> model_;
   std::unique_ptr<THeadlessWindowFactory> windows_;
-  std::unique_ptr<TModemConnection> modem_;
-  std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
-  std::unique_ptr<TDownloadSystem> system_;
+  std::unique_ptr<TDownloadServices> services_;
   std::unique_ptr<TTimer> ticker_;
   std::unique_ptr<TTimer> countdownTimer_;
   std::function<void()> countdownProceed_;
@@ -201,14 +195,14 @@ void TCliRun::InstallSettings() {
 
 TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::string& dir,
                                          const std::string& name) const {
-  const TLDIList& list = system_->DownloadList();
+  const TLDIList& list = System().DownloadList();
   for (int i = 0; i < list.Count(); ++i) {
     TLocalDownloadinfo* record = list.Get(i);
     if (record->Url->Url != url || record->LocalFileName.empty()) continue;
     if (record->Status() == TDownloadState::Done && !FileInPlace(*record)) continue;
     if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
     if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
-    if (system_->AssociatedDownloader(record)) continue;
+    if (System().AssociatedDownloader(record)) continue;
     return record;
   }
   return nullptr;
@@ -224,22 +218,21 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
       return;
     }
     Say("Resuming " + record->LocalFileName);
-    system_->AddDownload(record, false, parts);
+    System().AddDownload(record, false, parts);
     return;
   }
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", &services_->Categories());
   record->Referer = referer;
   record->Cookie = cookie;
-  if (!dir.empty() || !name.empty()) {
-    const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
-    EnsureDirectory(target);
-    const auto inUse = [this](const std::string& file) { return system_->FileNameInUse(file); };
-    record->LocalFileName = name.empty() ? UniqueFileInDirectory(target, *record, inUse)
-                                         : MakeUniqueFileName(target + "/" + name, inUse);
-  }
+  TFileNameChoice choice;
+  choice.Directory = dir;
+  choice.Name = name;
+  choice.Categories = &services_->Categories();
+  choice.InUse = [this](const std::string& file) { return System().FileNameInUse(file); };
+  record->LocalFileName = ChooseLocalFileName(*record, choice);
   TLocalDownloadinfo* raw = record.get();
   Track(raw);
-  system_->AddDownload(std::move(record), false, parts);
+  System().AddDownload(std::move(record), false, parts);
 }
 
 int TCliRun::CheckInstances(const THandOverRequest& request) {
@@ -263,13 +256,13 @@ void TCliRun::ReportDone(TLocalDownloadinfo& record) {
 void TCliRun::Track(TLocalDownloadinfo* record) {
   TTracked& tracked = tracked_[record];
   tracked = TTracked{};
-  tracked.Name = NameOf(record->LocalFileName.empty() ? LocalNameFromUrl(*record->Url) : record->LocalFileName);
+  tracked.Name = NameOf(record->LocalFileName);
 }
 
 std::string TCliRun::LiveLine(TLocalDownloadinfo& record) const {
   const auto it = tracked_.find(&record);
   std::string line = it != tracked_.end() ? it->second.Name : NameOf(record.LocalFileName);
-  TDownloader* d = system_->AssociatedDownloader(&record);
+  TDownloader* d = System().AssociatedDownloader(&record);
   if (!d || record.Status() != TDownloadState::Downloading) {
     line += "  " + record.Status().Text();
     if (record.RetryTimer) line += " (" + std::to_string(record.RetryCountdown) + ")";
@@ -305,7 +298,7 @@ void TCliRun::Tick() {
 }
 
 bool TCliRun::Finished() const {
-  if (countdownTimer_ || !system_->ActiveList().empty()) return false;
+  if (countdownTimer_ || !System().ActiveList().empty()) return false;
   for (const auto& entry : tracked_)
     if (!entry.second.Final) return false;
   return true;
@@ -332,7 +325,7 @@ void TCliRun::OnSignal() {
     return;
   }
   interrupted_ = true;
-  system_->PauseForExit();
+  System().PauseForExit();
   progress_.Clear();
   if (!options_.Quiet) std::fprintf(stderr, "Interrupted: downloads paused; run again to resume.\n");
   loop_->Quit();
@@ -434,33 +427,24 @@ int TCliRun::Run() {
   const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
   TInstanceLock lock(ConfigDirectory());
   if (CheckTarget(dir, exitStatus) && ServeInstance(lock, exitStatus)) {
-    InstallDefaultMirrorList();
-    categories_ = std::make_unique<TCategoryList>();
-    stats_ = std::make_unique<TServerStats>();
     model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
     windows_ = std::make_unique<THeadlessWindowFactory>(loop_.get());
-    modem_ = std::make_unique<TModemConnection>();
-    afterDownloads_ = std::make_unique<TAfterDownloadsActions>(*modem_);
-    afterDownloads_->OnAnnounce = [this](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
+    services_ = std::make_unique<TDownloadServices>(
+        TDownloadServices::TFrontEnd{.Model = model_.get(), .Windows = windows_.get(), .Loop = loop_.get()});
+    services_->AfterDownloads().OnAnnounce = [this](TAfterDownloadsActions::TAction action,
+                                                    std::function<void()> proceed) {
       Announce(action, std::move(proceed));
     };
-    TDownloadSystemServices services;
-    services.Model = model_.get();
-    services.Windows = windows_.get();
-    services.Categories = categories_.get();
-    services.ServerStats = stats_.get();
-    services.AfterDownloads = afterDownloads_.get();
-    services.Loop = loop_.get();
-    system_ = std::make_unique<TDownloadSystem>(services);
+    TDownloadSystem& system = System();
     // For this run only: the stored limit stays as it is.
-    if (options_.LimitRate) system_->SpeedLimiter().SetRate(*options_.LimitRate);
-    windows_->NameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
-    system_->OnDownloadDone = [this](TLocalDownloadinfo& record) { ReportDone(record); };
-    system_->OnDownloadStartedOver = [this](TLocalDownloadinfo& record) {
+    if (options_.LimitRate) system.SpeedLimiter().SetRate(*options_.LimitRate);
+    windows_->NameInUse = [this](const std::string& name) { return System().FileNameInUse(name); };
+    system.OnDownloadDone = [this](TLocalDownloadinfo& record) { ReportDone(record); };
+    system.OnDownloadStartedOver = [this](TLocalDownloadinfo& record) {
       const auto it = tracked_.find(&record);
       if (it != tracked_.end()) progress_.PrintLine(it->second.Name + ": the file changed on the server; starting over");
     };
-    system_->OnDownloadFailed = [this](TLocalDownloadinfo& record) {
+    system.OnDownloadFailed = [this](TLocalDownloadinfo& record) {
       const auto it = tracked_.find(&record);
       if (it == tracked_.end()) return;
       it->second.Final = true;
@@ -488,7 +472,7 @@ int TCliRun::Run() {
     ticker_.reset();
     countdownTimer_.reset();
     loop_->RemoveWatch(signalWatch);
-    system_.reset();
+    services_.reset();
     server_.reset();
   }
   SetDialUp(nullptr);

@@ -21,7 +21,6 @@
 #include "core/settings.h"
 #include "core/trace.h"
 #include "core/version.h"
-#include "manager/mirror_list_file.h"
 #include "platform/broken_pipe_signal.h"
 #include "platform/file_size_signal.h"
 #include "platform/hand_over_client.h"
@@ -138,7 +137,6 @@ int main(int argc, char** argv) {
     SetPower(&power);
     SetDialUp(&dialUp);
     SetProgramPath(TProgramLayout::ForThisProgram().DesktopProgram());
-    InstallDefaultMirrorList();
 
     TEventLoopBridge bridge(loop);
     auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), urls);

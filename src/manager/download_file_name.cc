@@ -1,12 +1,30 @@
 #include "manager/download_file_name.h"
 
+#include "core/date_folder.h"
 #include "core/file_names.h"
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/url.h"
+#include "manager/category.h"
+#include "manager/category_list.h"
 #include "manager/local_download_info.h"
 
 namespace brindle {
+namespace {
+
+std::string WithoutTrailingSlash(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string UniqueFileIn(const std::string& dir, const std::string& name,
+                         const std::function<bool(const std::string&)>& inUse) {
+  EnsureDirectory(dir);
+  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  return MakeUniqueFileName(base + name, inUse);
+}
+
+}  // namespace
 
 std::string LocalNameFromUrl(const TUrl& url) {
   const std::string name = LimitFileNameLength(ReplaceSpaceCodes(url.FileName));
@@ -14,25 +32,21 @@ std::string LocalNameFromUrl(const TUrl& url) {
 }
 
 std::string DownloadDirectorySetting() {
-  std::string dir = ReadString(kOptionsSection, "DefaultDownloadDirectory", DefaultDownloadDirectory());
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return dir;
+  return WithoutTrailingSlash(ReadString(kOptionsSection, "DefaultDownloadDirectory", DefaultDownloadDirectory()));
 }
 
-std::string LocalNameOf(const TLocalDownloadinfo& record) {
-  return record.ProposedFileName.empty() ? LocalNameFromUrl(*record.Url) : record.ProposedFileName;
-}
-
-std::string UniqueFileInDirectory(const std::string& dir, const TLocalDownloadinfo& record,
-                                  const std::function<bool(const std::string&)>& inUse) {
-  EnsureDirectory(dir);
-  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-  return MakeUniqueFileName(base + LocalNameOf(record), inUse);
-}
-
-std::string DefaultLocalFileName(const TLocalDownloadinfo& record,
-                                 const std::function<bool(const std::string&)>& inUse) {
-  return UniqueFileInDirectory(DownloadDirectorySetting(), record, inUse);
+std::string ChooseLocalFileName(TLocalDownloadinfo& record, const TFileNameChoice& choice) {
+  std::string name = choice.Name;
+  if (name.empty()) name = record.ProposedFileName.empty() ? LocalNameFromUrl(*record.Url) : record.ProposedFileName;
+  if (!choice.Directory.empty() || !choice.Name.empty())
+    return UniqueFileIn(choice.Directory.empty() ? DownloadDirectorySetting() : choice.Directory, name, choice.InUse);
+  if (choice.Categories) record.Category = choice.Categories->GetByFileName(name);
+  if (const TCategory* category = record.Category; category && category->AutoSave() && !category->SaveFolder().empty())
+    return UniqueFileIn(WithoutTrailingSlash(category->SaveFolder()), name, choice.InUse);
+  if (ReadBool(kOptionsSection, "DateFolders", false))
+    return UniqueFileIn(DownloadDirectorySetting() + "/" + GetDateFolderName(), name, choice.InUse);
+  if (choice.MayAsk && ReadBool(kOptionsSection, "ShowSaveDialog", true)) return "";
+  return UniqueFileIn(DownloadDirectorySetting(), name, choice.InUse);
 }
 
 }  // namespace brindle

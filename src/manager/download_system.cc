@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "core/crash_point.h"
-#include "core/date_folder.h"
 #include "core/date_time.h"
 #include "core/event_loop.h"
 #include "core/file_names.h"
@@ -15,7 +14,6 @@
 #include "core/paths.h"
 #include "core/presentation.h"
 #include "core/settings.h"
-#include "core/download_status.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/combine_parts.h"
@@ -26,7 +24,6 @@
 #include "engine/part_download_slots.h"
 #include "engine/speed_limiter.h"
 #include "manager/after_downloads.h"
-#include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/download_file_name.h"
 #include "manager/download_complete_model.h"
@@ -74,11 +71,6 @@ int SlotIndex(TDownloader& downloader, const TPartDownloadSlot& slot) {
   for (int i = 0; i < downloader.Slots().NumberOfSlots(); ++i)
     if (downloader.Slots().GetSlot(i) == &slot) return i;
   return -1;
-}
-
-std::string WithoutTrailingSlash(std::string dir) {
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return dir;
 }
 
 }  // namespace
@@ -204,7 +196,6 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
   try {
     if (!record || exiting_ || AssociatedDownloader(record)) return;
     record->RetryTimer.reset();
-    record->Save();
 
     TDownloaderOptions options;
     options.SplitParts = splitParts > 0 ? splitParts : ReadInteger(kOptionsSection, "SplitParts", 4);
@@ -253,7 +244,17 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     formsList_.push_back(std::make_unique<TDownloadForms>(std::move(downloader)));
     TDownloadForms& forms = *formsList_.back();
 
-    if (record->LocalFileName.empty()) ChooseLocalFileName(*record, allowDialog);
+    if (record->LocalFileName.empty()) {
+      TFileNameChoice choice;
+      choice.Categories = services_.Categories;
+      choice.MayAsk = allowDialog;
+      choice.InUse = [this](const std::string& name) { return FileNameInUse(name); };
+      record->LocalFileName = ChooseLocalFileName(*record, choice);
+    }
+    // Saved once here, as running and with its name when it has one: a
+    // crash before the first answer leaves a record the next start pauses.
+    record->Save();
+
     if (record->LocalFileName.empty()) {
       forms.NewDownloadDialog = services_.Windows->CreateNewDownloadDialog(
           *d, *record, [this, d](const TNewDownloadAnswer& answer) { NewDownloadAnswered(d, answer); });
@@ -266,17 +267,6 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
   } catch (...) {
     LogError("TDownloadSystem.AddDownload");
   }
-}
-
-void TDownloadSystem::ChooseLocalFileName(TLocalDownloadinfo& record, bool allowDialog) {
-  const auto inUse = [this](const std::string& name) { return FileNameInUse(name); };
-  if (ReadBool(kOptionsSection, "DateFolders", false))
-    record.LocalFileName = UniqueFileInDirectory(DownloadDirectorySetting() + "/" + GetDateFolderName(), record, inUse);
-  record.Category = services_.Categories ? services_.Categories->GetByFileName(LocalNameOf(record)) : nullptr;
-  if (record.Category && record.Category->AutoSave() && !record.Category->SaveFolder().empty())
-    record.LocalFileName = UniqueFileInDirectory(WithoutTrailingSlash(record.Category->SaveFolder()), record, inUse);
-  if (record.LocalFileName.empty() && (!allowDialog || !ReadBool(kOptionsSection, "ShowSaveDialog", true)))
-    record.LocalFileName = DefaultLocalFileName(record, inUse);
 }
 
 void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDownloadAnswer& answer) {
@@ -294,6 +284,7 @@ void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDow
     switch (answer.Kind) {
       case TNewDownloadAnswer::TKind::Start:
         takeAnswer();
+        record.Save();
         TryToStartDownload(*downloader);
         break;
       case TNewDownloadAnswer::TKind::Schedule:
@@ -329,7 +320,6 @@ void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
     TLocalDownloadinfo& record = RecordOf(downloader);
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (!forms || forms->Release) return;
-    record.Save();
     RefreshList();
     model_.BindDownloader(&record, &forms->Progress());
     if (RunningCount() <= ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3)) {
@@ -599,7 +589,11 @@ void TDownloadSystem::Release() {
 void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
   try {
     TLocalDownloadinfo& record = RecordOf(downloader);
-    record.Save();
+    // The first answer's size and validators must survive a crash. When the
+    // download may still be split, the downloader saves them with its parts:
+    // a size saved here before the part files exist would keep the next
+    // start from splitting and leave those files behind.
+    if (downloader.ResumeSupported() == 1 || downloader.SplitParts() <= 1) record.Save();
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (forms && forms->NewDownloadDialog) {
       forms->NewDownloadDialog->SetSizeText(BytesToPresentableString(record.FileSize), TStatusColor::Other);
@@ -614,7 +608,6 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
 void TDownloadSystem::DownloaderStartDownload(TDownloader& downloader) {
   try {
     ThrowPoint("start-download");
-    RecordOf(downloader).Save();
     if (ReadBool(kOptionsSection, "ShowDownloadWindow", true)) ShowDownloadForm(downloader);
   } catch (...) {
     LogError("TDownloadSystem.OnStartDownload");

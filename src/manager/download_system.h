@@ -132,7 +132,6 @@ class TDownloadSystem {
   void UpdateGridInfo();
   TLocalDownloadinfo* Adopt(std::unique_ptr<TLocalDownloadinfo> record);
   std::unique_ptr<TLocalDownloadinfo> Disown(TLocalDownloadinfo* record);
-  void ChooseLocalFileName(TLocalDownloadinfo& record, bool allowDialog);
   void NewDownloadAnswered(TDownloader* downloader, const TNewDownloadAnswer& answer);
   int RunningCount() const;
   void PauseRunning();

@@ -27,7 +27,9 @@ class HeadlessNewDownloadDialog final : public TNewDownloadDialog {
       if (!answer_) return;
       TNewDownloadAnswer answer;
       answer.Kind = TNewDownloadAnswer::TKind::Start;
-      answer.LocalFileName = DefaultLocalFileName(record_, inUse_);
+      TFileNameChoice choice;
+      choice.InUse = inUse_;
+      answer.LocalFileName = ChooseLocalFileName(record_, choice);
       if (record_.Category) answer.Category = record_.Category->Name();
       answer.Description = record_.Description;
       const auto callback = std::move(answer_);

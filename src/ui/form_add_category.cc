@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/log_error.h"
+#include "ui/dialog_buttons.h"
 
 namespace brindle {
 
@@ -43,19 +44,9 @@ TForm_AddCategory::TForm_AddCategory(const TCategoryEditor& editor, QWidget* par
   checkCompleteDialog_ = new QCheckBox("Show Download Complete dialog", this);
   checkCompleteDialog_->setObjectName("CheckBox_ShowCompleteDialog");
   layout->addWidget(checkCompleteDialog_);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("SpeedButton_OK");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("SpeedButton_Cancel");
-  cancel->setAutoDefault(false);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  layout->addLayout(buttons);
-  connect(ok, &QPushButton::clicked, this, [this] { Ok(); });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  const TDialogButtons buttons = AddDialogButtonRow(*this, *layout, "SpeedButton_OK", "SpeedButton_Cancel");
+  buttons.Cancel->setAutoDefault(false);
+  connect(buttons.Ok, &QPushButton::clicked, this, [this] { Ok(); });
   connect(browse, &QPushButton::clicked, this, [this] { ChooseDirectory(); });
   editName_->installEventFilter(this);
   editExtensions_->installEventFilter(this);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "manager/url_history.h"
+#include "ui/dialog_buttons.h"
 
 namespace brindle {
 
@@ -23,16 +24,9 @@ TForm_AddURL::TForm_AddURL(TUrlHistory& history, QWidget* parent) : QDialog(pare
   comboUrl_->setInsertPolicy(QComboBox::NoInsert);
   comboUrl_->setMinimumWidth(400);
   row->addWidget(comboUrl_, 1);
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("SpeedButton_OK");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("SpeedButton_Abort");
-  row->addWidget(ok);
-  row->addWidget(cancel);
+  const TDialogButtons buttons = AddDialogButtons(*this, *row, "SpeedButton_OK", "SpeedButton_Abort");
   layout->addLayout(row);
-  connect(ok, &QPushButton::clicked, this, [this] { Ok(); });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(buttons.Ok, &QPushButton::clicked, this, [this] { Ok(); });
   // Enter in the line accepts like OK.
   connect(comboUrl_->lineEdit(), &QLineEdit::returnPressed, this, [this] { Ok(); });
 }

@@ -18,10 +18,11 @@
 #include "manager/category.h"
 #include "manager/category_editor.h"
 #include "manager/category_list.h"
-#include "manager/window_position.h"
+#include "ui/dialog_buttons.h"
 #include "ui/form_add_category.h"
 #include "ui/glyphs.h"
 #include "ui/guarded.h"
+#include "ui/window_bounds.h"
 
 namespace brindle {
 namespace {
@@ -118,18 +119,11 @@ TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList&
   connect(grid_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { menu_->popup(grid_->viewport()->mapToGlobal(pos)); });
 
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("SpeedButton1");
-  ok->setAutoDefault(false);
-  bottom->addWidget(ok);
-  layout->addLayout(bottom);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(AddDialogButtonRow(*this, *layout, "SpeedButton1", nullptr).Ok, &QPushButton::clicked, this,
+          &QDialog::accept);
 
   addCategory_ = new TForm_AddCategory(editor_, this);
-  const TWindowPlacement placement = LoadPosition(kPositionSection);
-  setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+  SetWindowBounds(*this, LoadPosition(kPositionSection));
 }
 
 void TForm_Categories::UpdateStringGridCategories() {
@@ -222,13 +216,7 @@ void TForm_Categories::Delete() {
 }
 
 void TForm_Categories::done(int result) {
-  TWindowPlacement placement;
-  const QRect bounds = geometry();
-  placement.Left = bounds.left();
-  placement.Top = bounds.top();
-  placement.Width = bounds.width();
-  placement.Height = bounds.height();
-  SavePosition(kPositionSection, placement);
+  SavePosition(kPositionSection, WindowBounds(*this));
   for (int column = 0; column < 4; ++column) TCategoryEditor::StoreColumnWidth(column, grid_->columnWidth(column));
   QDialog::done(result);
 }

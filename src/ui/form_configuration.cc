@@ -27,6 +27,7 @@
 #include "core/settings.h"
 #include "platform/program_layout.h"
 #include "ui/center_window.h"
+#include "ui/dialog_buttons.h"
 #include "ui/download_table_model.h"
 #include "ui/guarded.h"
 
@@ -108,20 +109,10 @@ TForm_Configuration::TForm_Configuration(TDownloadSystem& system, std::vector<st
     if (item) stack_->setCurrentIndex(pages_->indexOfTopLevelItem(item));
   });
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("SpeedButton_OK");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("SpeedButton_Cancel");
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  outer->addLayout(buttons);
+  QPushButton* ok = AddDialogButtonRow(*this, *outer, "SpeedButton_OK", "SpeedButton_Cancel").Ok;
   // Enter anywhere is OK, not the button that has the focus.
   for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(button == ok);
   connect(ok, &QPushButton::clicked, this, [this] { Guarded("TForm_Configuration.SpeedButton_OKClick", [this] { Ok(); }); });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 QWidget* TForm_Configuration::AddPage(const char* panelName, const char* text) {

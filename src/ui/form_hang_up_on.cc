@@ -11,9 +11,10 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "core/log_error.h"
 #include "integration/hang_up_timer.h"
 #include "ui/center_window.h"
+#include "ui/dialog_buttons.h"
+#include "ui/guarded.h"
 
 namespace brindle {
 
@@ -61,24 +62,8 @@ TForm_HangUpOn::TForm_HangUpOn(THangUpTimer& timer, QWidget* parent) : QDialog(p
   minutesRow->addStretch(1);
   column->addWidget(panelMinutes_);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  auto* ok = new QPushButton("OK");
-  ok->setObjectName("SpeedButton_OK");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("Cancel");
-  cancel->setObjectName("SpeedButton_Abort");
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  outer->addLayout(buttons);
-  connect(ok, &QPushButton::clicked, this, [this] {
-    try {
-      Ok();
-    } catch (...) {
-      LogError("TForm_HangUpOn.SpeedButton_OKClick");
-    }
-  });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(AddDialogButtonRow(*this, *outer, "SpeedButton_OK", "SpeedButton_Abort").Ok, &QPushButton::clicked, this,
+          [this] { Guarded("TForm_HangUpOn.SpeedButton_OKClick", [this] { Ok(); }); });
   for (QRadioButton* radio : {afterDownloads_, atTime_, afterMinutes_})
     connect(radio, &QRadioButton::toggled, this, [this] { ChoiceChanged(); });
   ChoiceChanged();

@@ -48,17 +48,15 @@
 #include "manager/category_list.h"
 #include "manager/category_tree.h"
 #include "manager/download_list_model.h"
+#include "manager/download_services.h"
 #include "manager/download_system.h"
 #include "manager/properties_model.h"
 #include "manager/list_commands.h"
 #include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
-#include "manager/server_stats.h"
 #include "manager/status_bar_totals.h"
 #include "manager/status_colors.h"
-#include "manager/temp_directory_cleanup.h"
 #include "manager/url_history.h"
-#include "manager/window_position.h"
 #include "platform/hand_over_request.h"
 #include "platform/program_layout.h"
 #include "ui/debug_form.h"
@@ -79,6 +77,7 @@
 #include "ui/speed_limit_menu.h"
 #include "ui/system_tray_progress.h"
 #include "ui/tray_port.h"
+#include "ui/window_bounds.h"
 
 namespace brindle {
 namespace {
@@ -127,18 +126,10 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   prompt_ = std::make_unique<TQtPrompt>(this);
   SetPrompt(prompt_.get());
 
-  const TWindowPlacement placement = LoadPosition(kPositionSection);
-  setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+  SetWindowBounds(*this, LoadPosition(kPositionSection));
 
   UpdateBrowserIntegrationSettings();
   WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
-  modem_ = std::make_unique<TModemConnection>();
-  hangUpTimer_ = std::make_unique<THangUpTimer>(*modem_, &loop_);
-  afterDownloads_ = std::make_unique<TAfterDownloadsActions>(*modem_);
-  afterDownloads_->OnAnnounce = [this](TAfterDownloadsActions::TAction action, std::function<void()> proceed) {
-    AnnounceAfterDownloads(action, std::move(proceed));
-  };
-  afterDownloads_->OnCloseApplication = [this] { QTimer::singleShot(0, this, [this] { Terminate(); }); };
 
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -201,34 +192,31 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { SyncSelectionFromView(); });
   LoadColorSettingsFromRegistry();
-  categories_ = std::make_unique<TCategoryList>();
-  CleanUpTempDirectory(categories_.get());
-  stats_ = std::make_unique<TServerStats>();
   windows_ = std::make_unique<TQtWindowFactory>();
-  TDownloadSystemServices services;
-  services.Model = list_.get();
-  services.Windows = windows_.get();
-  services.Categories = categories_.get();
-  services.ServerStats = stats_.get();
-  services.AfterDownloads = afterDownloads_.get();
-  services.Loop = &loop_;
-  system_ = std::make_unique<TDownloadSystem>(services);
+  services_ = std::make_unique<TDownloadServices>(TDownloadServices::TFrontEnd{
+      .Model = list_.get(), .Windows = windows_.get(), .Loop = &loop_, .TidyPartialDownloads = true});
+  hangUpTimer_ = std::make_unique<THangUpTimer>(services_->Modem(), &loop_);
+  services_->AfterDownloads().OnAnnounce = [this](TAfterDownloadsActions::TAction action,
+                                                  std::function<void()> proceed) {
+    AnnounceAfterDownloads(action, std::move(proceed));
+  };
+  services_->AfterDownloads().OnCloseApplication = [this] { QTimer::singleShot(0, this, [this] { Terminate(); }); };
   windows_->FileInfoServices = [this] { return FileInfoWindowServices(); };
   windows_->OnProperties = [this](TDownloader& downloader) {
-    const TLDIList& records = system_->DownloadList();
+    const TLDIList& records = DownloadSystem().DownloadList();
     for (int i = 0; i < records.Count(); ++i)
       if (records.Get(i) == &downloader.LDI())
-        ShowProperties(std::make_shared<TPropertiesModel>(*system_, *records.Get(i)));
+        ShowProperties(std::make_shared<TPropertiesModel>(DownloadSystem(), *records.Get(i)));
   };
   // The clipboard as it is now counts as seen: an address copied before the
   // start is not taken.
-  clipboardMonitor_ = std::make_unique<TMonitorClipboard>(*system_, QtClipboardText(), &loop_);
+  clipboardMonitor_ = std::make_unique<TMonitorClipboard>(DownloadSystem(), QtClipboardText(), &loop_);
   if (ReadBool(kOptionsSection, "MonitorClipboard", true)) clipboardMonitor_->Enable();
-  versionChecker_ = std::make_unique<TVersionChecker>(*system_, &loop_);
+  versionChecker_ = std::make_unique<TVersionChecker>(DownloadSystem(), &loop_);
   versionChecker_->OnStatusText = [this](const std::string& text) { SetStatusText(text); };
   versionChecker_->CheckIfDue(Now());
   LoadStringGridsConfiguration();
-  commands_ = std::make_unique<TListCommands>(*system_, *list_, this);
+  commands_ = std::make_unique<TListCommands>(DownloadSystem(), *list_, this);
   BuildListContextMenu();
   LoadPanelCategories();
   categoryTree_ = std::make_unique<TCategoryTree>();
@@ -241,33 +229,33 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   ApplyTrayProgress();
   UpdateStatusBar();
   UpdateSpeedAndTimeLeft();
-  scheduledDownloads_ = std::make_unique<TScheduledDownloads>(*system_);
+  scheduledDownloads_ = std::make_unique<TScheduledDownloads>(DownloadSystem());
   scheduler_ = std::make_unique<TScheduler>(&loop_);
   scheduler_->OnSchedulerTime = [this] { DoOnSchedulerTime(); };
   scheduler_->OnSchedulerTimeOut = [this] { DoOnSchedulerTimeOut(); };
   LoadSchedulerSettingsFromRegistry();
 
-  timer1_.setObjectName("Timer1");
-  timer1_.setSingleShot(true);
-  timer1_.setInterval(250);
-  connect(&timer1_, &QTimer::timeout, this, [this] {
-    Guarded("TForm_Main.Timer1Timer", [this] {
+  timerAddCommandLineUrls_.setObjectName("Timer_AddCommandLineUrls");
+  timerAddCommandLineUrls_.setSingleShot(true);
+  timerAddCommandLineUrls_.setInterval(250);
+  connect(&timerAddCommandLineUrls_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.Timer_AddCommandLineUrlsTimer", [this] {
       for (const std::string& url : commandLineUrls_) AddDownloadFromUrl(url, false);
     });
   });
-  timer1_.start();
+  timerAddCommandLineUrls_.start();
   timerUpdateStatusBar_.setObjectName("Timer_UpdateStatusBar");
   timerUpdateStatusBar_.setInterval(200);
   connect(&timerUpdateStatusBar_, &QTimer::timeout, this, [this] { UpdateSpeedAndTimeLeft(); });
   timerUpdateStatusBar_.start();
-  timer2_.setObjectName("Timer2");
-  timer2_.setInterval(50);
-  connect(&timer2_, &QTimer::timeout, this, [this] {
-    Guarded("TForm_Main.Timer2Timer", [this] {
+  timerRefreshProperties_.setObjectName("Timer_RefreshProperties");
+  timerRefreshProperties_.setInterval(50);
+  connect(&timerRefreshProperties_, &QTimer::timeout, this, [this] {
+    Guarded("TForm_Main.Timer_RefreshPropertiesTimer", [this] {
       if (properties_ && properties_->isVisible()) properties_->Refresh();
     });
   });
-  timer2_.start();
+  timerRefreshProperties_.start();
   countdownTimer_.setInterval(1000);
   connect(&countdownTimer_, &QTimer::timeout, this, [this] {
     Guarded("TForm_Main.CountdownTimer", [this] {
@@ -284,6 +272,8 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   });
   grid_->setFocus();
 }
+
+TDownloadSystem& TForm_Main::DownloadSystem() const { return services_->System(); }
 
 TForm_Main::~TForm_Main() {
   grid_->removeEventFilter(this);
@@ -310,7 +300,7 @@ TForm_Main::~TForm_Main() {
   commands_.reset();
   hangUpTimer_.reset();
   debugTrace_.reset();
-  system_.reset();
+  services_.reset();
   // The table model unhooks itself from the list model, which goes with the
   // members, before the widgets go.
   delete delegate_;
@@ -612,8 +602,8 @@ void TForm_Main::BuildTray() {
   });
   actionBrowserIntegration_->setCheckable(true);
   // The status bar's speed panel and the tray offer the same choices.
-  speedLimitMenu_ = new TSpeedLimitMenu(*system_, this);
-  auto* traySpeedLimit = new TSpeedLimitMenu(*system_, trayMenu_);
+  speedLimitMenu_ = new TSpeedLimitMenu(DownloadSystem(), this);
+  auto* traySpeedLimit = new TSpeedLimitMenu(DownloadSystem(), trayMenu_);
   traySpeedLimit->setObjectName("PopupMenu_TraySpeedLimit");
   trayMenu_->addMenu(traySpeedLimit)->setObjectName("SpeedLimit1");
   trayMenu_->addSeparator();
@@ -640,8 +630,7 @@ void TForm_Main::ShowAtStart() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     MakeSureFormIsOnScreen(placement, area.right() + 1, area.bottom() + 1);
-    // The same measure as saved (without the frame), so the window does not creep.
-    setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+    SetWindowBounds(*this, placement);
   }
   if (placement.Maximized) {
     showMaximized();
@@ -690,18 +679,18 @@ int TForm_Main::CheckInstances(const THandOverRequest& request) {
 bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   if (!request.Structured) return AddDownloadFromUrl(request.Url, false);
   if (!IsDownloadableUrl(request.Url, false)) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(request.Url), "", categories_.get());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(request.Url), "", &services_->Categories());
   record->ProposedFileName = SafeBaseName(request.FileName);
   record->Referer = request.Referrer;
   record->Cookie = request.Cookies;
-  system_->AddDownload(std::move(record), true, request.Parts);
+  DownloadSystem().AddDownload(std::move(record), true, request.Parts);
   return true;
 }
 
 bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
   if (!IsDownloadableUrl(url, needFileName)) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", categories_.get());
-  system_->AddDownload(std::move(record), true);
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", &services_->Categories());
+  DownloadSystem().AddDownload(std::move(record), true);
   return true;
 }
 
@@ -780,7 +769,7 @@ void TForm_Main::RunCommand(const char* name, void (TListCommands::*command)()) 
 }
 
 void TForm_Main::PopulateTreeView() {
-  categoryTree_->PopulateTreeView(categories_->CategoryNames());
+  categoryTree_->PopulateTreeView(services_->Categories().CategoryNames());
   DrawTreeView();
 }
 
@@ -853,7 +842,7 @@ void TForm_Main::TreeSelectionChanged() {
 }
 
 void TForm_Main::PopulateStringGrid(bool keepSelection) {
-  categoryTree_->PopulateStringGrid(*system_, *list_, keepSelection);
+  categoryTree_->PopulateStringGrid(DownloadSystem(), *list_, keepSelection);
 }
 
 void TForm_Main::ShowProperties(std::shared_ptr<TPropertiesModel> properties) {
@@ -902,7 +891,7 @@ void TForm_Main::SetStatusText(const std::string& text) {
 
 void TForm_Main::OpenConfiguration(int page) {
   if (!configuration_) {
-    configuration_ = new TForm_Configuration(*system_, modem_->Entries(), this);
+    configuration_ = new TForm_Configuration(DownloadSystem(), services_->Modem().Entries(), this);
     configuration_->ProgramPath = TProgramLayout::ForThisProgram().DesktopProgram();
     connect(configuration_, &QDialog::accepted, this,
             [this] { Guarded("TForm_Main.ApplyConfiguration", [this] { ApplyConfiguration(); }); });
@@ -917,14 +906,15 @@ void TForm_Main::OpenConfiguration(int page) {
 
 TCategoryEditor& TForm_Main::CategoryEditor() {
   if (!categoryEditor_)
-    categoryEditor_ = std::make_unique<TCategoryEditor>(*categories_, *categoryTree_, system_->DownloadList());
+    categoryEditor_ =
+        std::make_unique<TCategoryEditor>(services_->Categories(), *categoryTree_, DownloadSystem().DownloadList());
   return *categoryEditor_;
 }
 
 TFileInfoWindowServices TForm_Main::FileInfoWindowServices() {
   TFileInfoWindowServices services;
-  services.Info.Categories = categories_.get();
-  services.Info.FileNameInUse = [this](const std::string& name) { return system_->FileNameInUse(name); };
+  services.Info.Categories = &services_->Categories();
+  services.Info.FileNameInUse = [this](const std::string& name) { return DownloadSystem().FileNameInUse(name); };
   services.Editor = &CategoryEditor();
   services.OnCategoryAdded = [this](const std::string&) {
     DrawTreeView();
@@ -938,7 +928,7 @@ TFileInfoWindowServices TForm_Main::FileInfoWindowServices() {
 
 void TForm_Main::OpenCategories() {
   if (!categoriesForm_) {
-    categoriesForm_ = new TForm_Categories(CategoryEditor(), *categories_, this);
+    categoriesForm_ = new TForm_Categories(CategoryEditor(), services_->Categories(), this);
     categoriesForm_->OnChanged = [this] {
       DrawTreeView();
       PopulateStringGrid(true);
@@ -985,7 +975,7 @@ void TForm_Main::ApplyTrayProgress() {
   if (!ReadBool(kOptionsSection, "ShowSystemTrayIcons", false)) {
     trayProgress_.reset();
   } else if (!trayProgress_) {
-    trayProgress_ = std::make_unique<TSystemTrayProgress>(*system_, [] { return std::make_unique<TQtTray>(); });
+    trayProgress_ = std::make_unique<TSystemTrayProgress>(DownloadSystem(), [] { return std::make_unique<TQtTray>(); });
   }
 }
 
@@ -998,7 +988,7 @@ void TForm_Main::UpdateSpeedAndTimeLeft() {
   Guarded("TForm_Main.Timer_UpdateStatusBarTimer", [this] {
     std::vector<TRunningDownload> running;
     // The downloader's own record: a row hidden by the tree's filter still counts.
-    for (TDownloader* downloader : system_->ActiveList())
+    for (TDownloader* downloader : DownloadSystem().ActiveList())
       running.push_back({downloader->LDI().Status(), downloader->TransferRate(), downloader->TimeLeft()});
     panels_[2]->setText(QString::fromStdString(TotalSpeedText(running)));
     const bool limited = ReadBool(kOptionsSection, "SpeedLimitEnabled", false);
@@ -1115,7 +1105,7 @@ void TForm_Main::AnnounceAfterDownloads(TAfterDownloadsActions::TAction action, 
 
 void TForm_Main::Exit() {
   Guarded("TForm_Main.Exit1Click", [this] {
-    if (system_->ActiveList().empty()) {
+    if (DownloadSystem().ActiveList().empty()) {
       Terminate();
       return;
     }
@@ -1135,7 +1125,7 @@ void TForm_Main::Terminate() {
     DoBeforeTerminate();
     // Running downloads stop with their records saved, to resume next time;
     // scheduled and queued ones stay so.
-    system_->PauseForExit();
+    DownloadSystem().PauseForExit();
   });
   if (tray_) tray_->Hide();
   hide();
@@ -1145,14 +1135,9 @@ void TForm_Main::Terminate() {
 void TForm_Main::DoBeforeTerminate() {
   Guarded("TForm_Main.DoBeforeTerminate", [this] {
     SaveStringGridsConfiguration();
-    TWindowPlacement placement;
+    TWindowPlacement placement = WindowBounds(*this);
     placement.Maximized = isMaximized();
     placement.Minimized = isMinimized();
-    const QRect bounds = geometry();
-    placement.Left = bounds.left();
-    placement.Top = bounds.top();
-    placement.Width = bounds.width();
-    placement.Height = bounds.height();
     SavePosition(kPositionSection, placement);
     categoryTree_->SaveChoosenCategory();
     WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());

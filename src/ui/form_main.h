@@ -30,11 +30,11 @@ namespace brindle {
 
 class EventLoop;
 class TCategoryEditor;
-class TCategoryList;
 class TForm_Categories;
 class TCategoryTree;
 class TListCommands;
 class TDownloadListModel;
+class TDownloadServices;
 class TDownloadSystem;
 class TDownloadTableModel;
 class TDebugForm;
@@ -42,7 +42,6 @@ class TDebugTrace;
 class TForm_Configuration;
 class TForm_HangUpOn;
 class THangUpTimer;
-class TModemConnection;
 class TMonitorClipboard;
 class TScheduledDownloads;
 class TScheduler;
@@ -50,14 +49,14 @@ class TVersionChecker;
 class TProgressDelegate;
 class TQtPrompt;
 class TQtWindowFactory;
-class TServerStats;
 class TSystemTrayProgress;
 class TTrayPort;
 struct THandOverRequest;
 
 // The window the user works in: toolbar, category panel, download list,
-// status bar, menus and the tray icon. It owns the download system and the
-// services around it.
+// status bar, menus and the tray icon. It shows the download services it
+// owns and adds the desktop's own: the scheduler, the clipboard monitor,
+// the version check and the hang-up timer.
 class TForm_Main final : public QMainWindow, public TListWindowPort {
   Q_OBJECT
 
@@ -129,7 +128,7 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   void ShowDownloadBasket(bool ticked);
   TForm_DragAndDropBox* DropBox() const { return dropBox_; }
 
-  TDownloadSystem& DownloadSystem() const { return *system_; }
+  TDownloadSystem& DownloadSystem() const;
   TDownloadTableModel& TableModel() const { return *tableModel_; }
   TScheduler& Scheduler() const { return *scheduler_; }
   TCategoryTree& CategoryTree() const { return *categoryTree_; }
@@ -198,13 +197,10 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   std::unique_ptr<TTrayPort> tray_;
   std::vector<std::string> commandLineUrls_;
   std::unique_ptr<TQtPrompt> prompt_;
-  std::unique_ptr<TCategoryList> categories_;
-  std::unique_ptr<TServerStats> stats_;
   std::unique_ptr<TDownloadListModel> list_;
   std::unique_ptr<TQtWindowFactory> windows_;
-  std::unique_ptr<TModemConnection> modem_;
-  std::unique_ptr<TAfterDownloadsActions> afterDownloads_;
-  std::unique_ptr<TDownloadSystem> system_;
+  // The download system and what it works with, shown by this window.
+  std::unique_ptr<TDownloadServices> services_;
   // The tray icons of the running downloads ("ShowSystemTrayIcons").
   std::unique_ptr<TSystemTrayProgress> trayProgress_;
   // The services around the download system, which they act on.
@@ -226,7 +222,6 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   QPointer<TForm_DragAndDropBox> dropBox_;
   TForm_Categories* categoriesForm_ = nullptr;
   QMenu* listMenu_ = nullptr;
-  QTimer timer2_;
   bool drawingTree_ = false;
 
   QWidget* panelSpeedButtons_ = nullptr;
@@ -246,8 +241,11 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   QMenu* speedLimitMenu_ = nullptr;
   QAction* actionBrowserIntegration_ = nullptr;
   QAction* actionDownloadBasket_ = nullptr;
-  QTimer timer1_;
+  // Once, 250 ms after the start: the command line's addresses.
+  QTimer timerAddCommandLineUrls_;
   QTimer timerUpdateStatusBar_;
+  // Keeps the open properties window current.
+  QTimer timerRefreshProperties_;
   QPointer<QMessageBox> countdown_;
   QTimer countdownTimer_;
   int countdownLeft_ = 0;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "manager/properties_model.h"
+#include "ui/dialog_buttons.h"
 #include "ui/guarded.h"
 #include "ui/qt_prompt.h"
 
@@ -54,19 +55,9 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   labelSize_->setObjectName("Label_Size");
   form->addRow("Size:", labelSize_);
   layout->addLayout(form);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttonOk_ = new QPushButton("OK", this);
-  buttonOk_->setObjectName("Button_OK");
-  buttonOk_->setDefault(true);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("Button_Cancel");
-  buttons->addWidget(buttonOk_);
-  buttons->addWidget(cancel);
-  layout->addLayout(buttons);
+  buttonOk_ = AddDialogButtonRow(*this, *layout, "Button_OK", "Button_Cancel").Ok;
   connect(buttonChange_, &QPushButton::clicked, this, [this] { Change(); });
   connect(buttonOk_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   resize(std::max(TPropertiesModel::StoredWidth(), 400), std::max(TPropertiesModel::StoredHeight(), 200));
   Refresh();
 }

@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "manager/window_position.h"
+#include "ui/window_bounds.h"
 
 namespace brindle {
 
@@ -23,18 +23,11 @@ TForm_Viewer::TForm_Viewer(const std::string& path, const std::string& text, con
   palette.setColor(QPalette::Base, background);
   memo_->setPalette(palette);
   layout->addWidget(memo_);
-  const TWindowPlacement placement = LoadPosition(kPositionSection);
-  setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
+  SetWindowBounds(*this, LoadPosition(kPositionSection));
 }
 
 void TForm_Viewer::done(int result) {
-  TWindowPlacement placement;
-  const QRect bounds = geometry();
-  placement.Left = bounds.left();
-  placement.Top = bounds.top();
-  placement.Width = bounds.width();
-  placement.Height = bounds.height();
-  SavePosition(kPositionSection, placement);
+  SavePosition(kPositionSection, WindowBounds(*this));
   QDialog::done(result);
 }
 
