@@ -15,8 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +23,7 @@
 #include "support/cli_process.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 #include "support/test_content.h"
 
@@ -209,31 +208,6 @@ class Chromium {
   std::string buffer_;
 };
 
-// Sets environment variables for the test's lifetime; the browser, the
-// host it starts and brindle-cli inherit them.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(const std::map<std::string, std::string>& values) {
-    for (const auto& [name, value] : values) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-      setenv(name.c_str(), value.c_str(), 1);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
-
 std::string Page(const std::string& link) {
   return "<!DOCTYPE html><html><body>" + link +
          "<script>window.addEventListener('load', () => document.getElementById('get').click());</script>"
@@ -253,10 +227,11 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   const std::string browserProfile = configHome + "/chromium";
   const std::string browserDownloads = home.File("Downloads");
   std::filesystem::create_directories(browserDownloads);
-  ScopedEnvironment environment({{"HOME", home.Path()},
-                                 {"XDG_CONFIG_HOME", configHome},
-                                 {"XDG_RUNTIME_DIR", runtime.Path()},
-                                 {"BRINDLE_HOME", profile.Path()}});
+  // The browser, the host it starts and brindle-cli inherit these.
+  test::ScopedEnvironment environment({{"HOME", home.Path()},
+                                       {"XDG_CONFIG_HOME", configHome},
+                                       {"XDG_RUNTIME_DIR", runtime.Path()},
+                                       {"BRINDLE_HOME", profile.Path()}});
   // With --user-data-dir Chromium reads the host manifest from that
   // directory, which is where Brindle installs it for Chromium.
   TBrowserIntegration(home.Path(), configHome, kBinaryDir + "/src/app/brindle-host").IntegrateInternetExplorer();

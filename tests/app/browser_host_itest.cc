@@ -26,6 +26,7 @@
 #include "platform/registry_hive_file.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -82,17 +83,6 @@ struct TestInstance {
 
 class BrowserHostProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* value = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = value;
-    setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (!savedRuntime_.empty()) {
-      setenv("XDG_RUNTIME_DIR", savedRuntime_.c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
   std::string Profile() const { return home_.File("profile"); }
 
   void StartInstance() {
@@ -170,7 +160,7 @@ class BrowserHostProcessTest : public ::testing::Test {
   }
 
   test::TempDir runtime_, home_;
-  std::string savedRuntime_;
+  test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}}};
   test::LoopThread thread_;
   TInstanceLock lock_{home_.File("profile")};
   TestInstance* instance_ = nullptr;

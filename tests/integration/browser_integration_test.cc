@@ -11,6 +11,7 @@
 #include "core/memory_registry.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -136,13 +137,10 @@ TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
 TEST_F(BrowserIntegrationTest, WithoutAHostBesideTheProgramNothingIsInstalledButRemovalWorks) {
   // The test binary has no brindle-host beside it, as a program moved
   // without its helper would not.
-  const char* savedHome = std::getenv("HOME");
-  const std::string home = savedHome ? savedHome : "";
-  setenv("HOME", home_.Path().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", Home("xdg").c_str(), 1);
-  const TBrowserIntegration integration = TBrowserIntegration::ForThisProgram();
-  unsetenv("XDG_CONFIG_HOME");
-  if (savedHome) setenv("HOME", home.c_str(), 1);
+  const TBrowserIntegration integration = [this] {
+    test::ScopedEnvironment env({{"HOME", home_.Path()}, {"XDG_CONFIG_HOME", Home("xdg")}});
+    return TBrowserIntegration::ForThisProgram();
+  }();
   integration.IntegrateInternetExplorer();
   integration.IntegrateNetscape();
   EXPECT_FALSE(std::filesystem::exists(Home("xdg")));

@@ -18,19 +18,13 @@ class ConfigurationITest : public test::IntegrationTest {
  protected:
   void SetUp() override {
     IntegrationTest::SetUp();
-    if (const char* config = std::getenv("XDG_CONFIG_HOME")) savedConfig_ = config;
-    setenv("XDG_CONFIG_HOME", temp_.File("xdg").c_str(), 1);
+    env_.Set("XDG_CONFIG_HOME", temp_.File("xdg"));
     host_.Ask = [this](const std::string& question) {
       questions_.push_back(question);
       return yes_;
     };
     host_.Message = [this](const std::string& text) { messages_.push_back(text); };
     host_.ProgramPath = "/opt/my apps/brindle";
-  }
-  void TearDown() override {
-    if (savedConfig_) setenv("XDG_CONFIG_HOME", savedConfig_->c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
-    IntegrationTest::TearDown();
   }
   TConfigurationResult Save(TConfigurationValues& values, TPartialDownloadsMove::TMoveFile move = nullptr) {
     return SaveConfiguration(values, *system_, host_, std::move(move));
@@ -47,7 +41,6 @@ class ConfigurationITest : public test::IntegrationTest {
   TConfigurationHost host_;
   bool yes_ = true;
   std::vector<std::string> questions_, messages_;
-  std::optional<std::string> savedConfig_;
 };
 
 TEST_F(ConfigurationITest, EveryKeyLoadsAndIsWrittenBack) {

@@ -46,7 +46,7 @@ class CategoryEditorTest : public test::ManagerTest {
   }
 
   test::ScriptedPrompt prompt_;
-  TCategoryList categories_{temp_.File("cat.dat")};  // BRINDLE_HOME is set only in SetUp
+  TCategoryList categories_{temp_.File("cat.dat")};
   TCategoryTree tree_;
   TLDIList records_;
   TCategoryEditor editor_{categories_, tree_, records_};

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,12 +30,9 @@ class DownloadCompleteModelTest : public test::ManagerTest {
     ManagerTest::SetUp();
     SetLauncher(&launcher_);
     SetPrompt(&prompt_);
-    if (const char* tmp = std::getenv("TMPDIR")) savedTmp_ = tmp;
-    setenv("TMPDIR", (temp_.Path() + "/").c_str(), 1);
+    env_.Set("TMPDIR", temp_.Path() + "/");
   }
   void TearDown() override {
-    if (savedTmp_) setenv("TMPDIR", savedTmp_->c_str(), 1);
-    else unsetenv("TMPDIR");
     SetPrompt(nullptr);
     SetLauncher(nullptr);
     ManagerTest::TearDown();
@@ -54,7 +49,6 @@ class DownloadCompleteModelTest : public test::ManagerTest {
 
   test::FakeLauncher launcher_;
   test::ScriptedPrompt prompt_;
-  std::optional<std::string> savedTmp_;
   int released_ = 0;
 };
 

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -22,6 +21,7 @@
 #include "platform/hand_over_socket.h"
 #include "platform/instance_lock.h"
 #include "support/manual_clock.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 #include "support/error_reports.h"
 
@@ -36,16 +36,6 @@ THandOverRequest Text(std::string text) { return THandOverRequest::PlainText(std
 
 class InstanceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* value = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = value;
-    setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (savedRuntime_)
-      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
-  }
   std::string Profile(const std::string& name = "profile") const { return home_.File(name); }
 
   // Runs fn on a second thread, as a second process would, while this thread
@@ -68,7 +58,7 @@ class InstanceTest : public ::testing::Test {
   }
 
   TempDir runtime_, home_;
-  std::optional<std::string> savedRuntime_;
+  test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}}};
 };
 
 // A raw socket connected to path (connect) or bound there (the leftover of
@@ -124,10 +114,7 @@ TEST_F(InstanceTest, SocketPathIsShortPrivateAndFollowsTheCanonicalProfile) {
   while (longRuntime.size() < 120) longRuntime += "/deeper-directory";
   ASSERT_TRUE(std::filesystem::create_directories(longRuntime));
   for (const char* runtime : {longRuntime.c_str(), static_cast<const char*>(nullptr), "relative", "/nonexistent"}) {
-    if (runtime)
-      setenv("XDG_RUNTIME_DIR", runtime, 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
+    env_.Set("XDG_RUNTIME_DIR", runtime ? std::optional<std::string>(runtime) : std::nullopt);
     const std::string path = HandOverSocketPath(lock.Directory());
     EXPECT_EQ(path.rfind(fallback, 0), 0u) << path;
     EXPECT_LT(path.size(), sizeof(sockaddr_un::sun_path));

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/process_start.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -45,14 +44,6 @@ TEST(NmcliTerseTest, ParsesNameAndTypeLines) {
 // answers like NetworkManager with two dial-up lines active.
 class NetworkManagerDialUpTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* path = std::getenv("PATH")) savedPath_ = path;
-    setenv("PATH", bin_.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (savedPath_) setenv("PATH", savedPath_->c_str(), 1);
-    else unsetenv("PATH");
-  }
   void InstallNmcli(const std::string& body) {
     const std::string path = bin_.File("nmcli");
     WriteWholeFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> '" + Log() +
@@ -77,7 +68,7 @@ exit 0
 
   TempDir bin_;
   TempDir logDir_;
-  std::optional<std::string> savedPath_;
+  test::ScopedEnvironment env_{{{"PATH", bin_.Path()}}};
 };
 
 TEST_F(NetworkManagerDialUpTest, ListsDialUpLikeConnectionsAndHangsUpTheActiveOnes) {
