@@ -237,8 +237,7 @@ TEST(FaultMatrixITest, Framing) {
 
   // Over https a body without a size is whole only with close_notify; cut
   // without it, it resumes. (Plain HTTP cannot tell such a cut from the end.)
-  test::TempDir certDir;
-  test::TestCertificates certs(certDir.Path());
+  const test::TestCertificates& certs = test::SharedTestCertificates();
   test::TrustTestAuthority trust(certs);
   RunHttpCases({{"TlsBodyCutWithoutCloseNotify",
                  [](auto&, auto& r, int n) {

@@ -11,8 +11,8 @@
 #include "net/wsocket.h"
 #include "support/connect_proxy.h"
 #include "support/fault_http_server.h"
-#include "support/temp_dir.h"
 #include "support/test_certificates.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -22,27 +22,10 @@ using test::HttpReply;
 using test::HttpRequest;
 using test::RunUntil;
 
-std::string Pattern(size_t size) {
-  std::string content(size, '\0');
-  for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 11);
-  return content;
-}
-
-// One authority and its certificates for the whole suite: making them costs
-// more than the tests.
 class HttpCliTlsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new test::TempDir();
-    certs_ = new test::TestCertificates(dir_->Path());
-  }
-  static void TearDownTestSuite() {
-    delete certs_;
-    delete dir_;
-  }
-
   HttpCliTlsTest() {
-    tls.EnableTls(certs_->Good, certs_->Key);
+    tls.EnableTls(certs_.Good, certs_.Key);
     tls.AddFile("/f.bin", content);
     plain.AddFile("/f.bin", content);
     cli->RcvdStream = &body;
@@ -60,11 +43,10 @@ class HttpCliTlsTest : public ::testing::Test {
     ASSERT_TRUE(RunUntil(loop, [&] { return doneCount > before; }));
   }
 
-  static test::TempDir* dir_;
-  static test::TestCertificates* certs_;
-  test::TrustTestAuthority trust{*certs_};
+  const test::TestCertificates& certs_ = test::SharedTestCertificates();
+  test::TrustTestAuthority trust{certs_};
   EventLoop loop;
-  const std::string content = Pattern(3 * 1024 * 1024 + 7);
+  const std::string content = test::MakeContent(3 * 1024 * 1024 + 7);
   FaultHttpServer tls{loop};
   FaultHttpServer plain{loop};
   TMemoryReceiveStream body;
@@ -72,9 +54,6 @@ class HttpCliTlsTest : public ::testing::Test {
   int doneCount = 0;
   int doneError = -1;
 };
-
-test::TempDir* HttpCliTlsTest::dir_ = nullptr;
-test::TestCertificates* HttpCliTlsTest::certs_ = nullptr;
 
 TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByAddressAndByName) {
   for (const std::string host : {"127.0.0.1", "localhost"}) {
@@ -96,15 +75,15 @@ TEST_F(HttpCliTlsTest, CertificatesThatDoNotVerifyAreRefused) {
     std::string reason;
   };
   const Case cases[] = {
-      {certs_->Expired, "localhost", "certificate has expired"},
-      {certs_->WrongName, "localhost", "hostname mismatch"},
-      {certs_->Good, "[::1]", ""},  // no such address in the certificate (or no IPv6 at all)
-      {certs_->SelfSigned, "127.0.0.1", "self-signed certificate"},
+      {certs_.Expired, "localhost", "certificate has expired"},
+      {certs_.WrongName, "localhost", "hostname mismatch"},
+      {certs_.Good, "[::1]", ""},  // no such address in the certificate (or no IPv6 at all)
+      {certs_.SelfSigned, "127.0.0.1", "self-signed certificate"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.certificate + " " + c.host);
     FaultHttpServer server(loop);
-    server.EnableTls(c.certificate, certs_->Key);
+    server.EnableTls(c.certificate, certs_.Key);
     server.AddFile("/f.bin", content);
     Get("https://" + c.host + ":" + std::to_string(server.Port()) + "/f.bin");
     if (c.reason.empty()) {
