@@ -10,7 +10,6 @@
 #include "core/url.h"
 #include "engine/file_mirror.h"
 #include "engine/mirror_list.h"
-#include "support/crash_scene.h"
 #include "support/manager_test.h"
 #include "support/fake_launcher.h"
 
@@ -204,16 +203,6 @@ TEST_F(ServerStatsTest, FailedSaveKeepsOldFileAndMemory) {
   EXPECT_EQ(stats.Servers().size(), 2u);
   EXPECT_EQ(ReadWholeFile(stats.StatisticsFile()), before);
 }
-
-#ifdef BRINDLE_TEST_HOOKS
-TEST(ServerStatsDeathTest, CrashDuringSaveLeavesOldFile) {
-  test::CrashScene scene;
-  const std::string old = "1\r\na.org\t10\t1\t0\t0\r\norg\t10\t1\t0\t0\r\n";
-  if (scene.InParent()) WriteWholeFile(scene.Dir() + "/serverstats.txt", old);
-  scene.ExpectCrash([&] { TServerStats(scene.Dir()).AddPing("b.org", 5); });
-  EXPECT_EQ(ReadWholeFile(scene.Dir() + "/serverstats.txt"), old);
-}
-#endif
 
 }  // namespace
 }  // namespace brindle
