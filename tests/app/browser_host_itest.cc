@@ -166,35 +166,6 @@ class BrowserHostProcessTest : public ::testing::Test {
   TestInstance* instance_ = nullptr;
 };
 
-TEST_F(BrowserHostProcessTest, AnswersEachRequestAndHandsTakenOnesToTheRunningInstance) {
-  StartInstance();
-  const std::string input =
-      Frame(R"({"type":"download","url":"https://h.test/get?id=7","browser":"chromium","filename":"Setup 2.0.ZIP",)"
-            R"("referrer":"https://h.test/page","cookies":"sid=abc; theme=dark"})") +
-      Frame(R"({"type":"download","url":"https://h.test/notes.txt","browser":"chromium","filename":"notes.txt"})") +
-      Frame(R"({"type":"link","url":"mailto:someone@h.test","browser":"chromium"})") +
-      Frame(R"({"type":"link","url":"ftp://h.test/pub/notes.txt","browser":"opera"})");
-  const HostRun run = Run(input);
-  EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Err, "");
-  EXPECT_EQ(run.Rest, "");
-  ASSERT_EQ(run.Answers.size(), 4u);
-  EXPECT_EQ(run.Answers[0], R"({"taken":true})");
-  EXPECT_EQ(run.Answers[1].rfind(R"({"taken":false,"reason":)", 0), 0u) << run.Answers[1];
-  EXPECT_EQ(run.Answers[2].rfind(R"({"taken":false,"reason":)", 0), 0u) << run.Answers[2];
-  EXPECT_EQ(run.Answers[3], R"({"taken":true})");
-  const std::vector<THandOverRequest> received = instance_->TakeReceived();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_TRUE(received[0].Structured);
-  EXPECT_EQ(received[0].Url, "https://h.test/get?id=7");
-  EXPECT_EQ(received[0].FileName, "Setup 2.0.ZIP");
-  EXPECT_EQ(received[0].Referrer, "https://h.test/page");
-  EXPECT_EQ(received[0].Cookies, "sid=abc; theme=dark");
-  EXPECT_EQ(received[0].Directory, "");
-  EXPECT_EQ(received[1].Url, "ftp://h.test/pub/notes.txt");
-  EXPECT_EQ(received[1].Referrer, "");
-}
-
 TEST_F(BrowserHostProcessTest, ReadsTheSettingsOfTheProfile) {
   StartInstance();
   const std::string zip = Frame(R"({"type":"download","url":"https://h.test/a.zip","browser":"firefox"})");
@@ -206,18 +177,13 @@ TEST_F(BrowserHostProcessTest, ReadsTheSettingsOfTheProfile) {
   EXPECT_EQ(instance_->TakeReceived().size(), 1u);
 }
 
+// Which input is malformed is the host's own test; here what the process does.
 TEST_F(BrowserHostProcessTest, MalformedInputEndsTheHostWithNothingAdded) {
   StartInstance();
-  const std::string good = Frame(R"({"type":"download","url":"https://h.test/a.zip","browser":"chromium"})");
-  std::string oversized(4, '\0');
-  const uint32_t tooLong = 1024 * 1024 + 1;
-  std::memcpy(oversized.data(), &tooLong, 4);
-  for (const std::string& bad : {oversized + "{}", Frame("{\"type\""), Frame("\"\xFF\""), good.substr(0, 20)}) {
-    const HostRun run = Run(bad);
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Err.rfind("brindle-host: ", 0), 0u) << run.Err;
-    EXPECT_TRUE(run.Answers.empty());
-  }
+  const HostRun run = Run(Frame(R"({"type":"download","url":"https://h.test/a.zip","browser":"chromium"})").substr(0, 20));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err.rfind("brindle-host: ", 0), 0u) << run.Err;
+  EXPECT_TRUE(run.Answers.empty());
   EXPECT_TRUE(instance_->TakeReceived().empty());
 }
 
