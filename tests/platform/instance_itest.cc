@@ -1,7 +1,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -353,32 +352,6 @@ TEST_F(InstanceTest, ServerMayBeDestroyedByItsHandlerAndRemovesOnlyItsOwnFile) {
   THandOverServer refused(&loop);
   EXPECT_FALSE(refused.Listen(lock));
   EXPECT_EQ(test::ReadWholeFile(path), "keep");
-}
-
-TEST_F(InstanceTest, SecondProcessHandsOverAndEnds) {
-  EventLoop loop;
-  TInstanceLock lock(Profile());
-  ASSERT_EQ(lock.Acquire(), Lock::Acquired);
-  THandOverServer server(&loop);
-  ASSERT_TRUE(server.Listen(lock));
-  THandOverRequest seen;
-  server.OnHandOver = [&](const THandOverRequest& request) {
-    seen = request;
-    return 1;
-  };
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    TInstanceLock second(Profile());
-    const auto start = StartOrHandOver(second, {"http://h/child", "/d", "f", 3, true});
-    _exit(start == TInstanceStart::HandedOver ? 0 : 1);
-  }
-  int status = -1;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < until) loop.RunOnce(5);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(seen, (THandOverRequest{"http://h/child", "/d", "f", 3, true}));
 }
 
 }  // namespace
