@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/memory_registry.h"
 #include "core/settings.h"
 #include "core/download_status.h"
 #include "engine/download_record.h"
@@ -17,9 +16,7 @@
 #include "engine/part_download_slots.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
-#include "support/manual_clock.h"
-#include "support/temp_dir.h"
-#include "support/test_content.h"
+#include "support/part_downloader_test.h"
 
 namespace brindle {
 namespace {
@@ -57,18 +54,16 @@ int64_t RangeStart(const HttpRequest& request) {
   return range ? range->first : 0;
 }
 
-class DownloaderITest : public ::testing::Test {
+// A downloader's world: the part downloaders' (support/part_downloader_test.h),
+// a main server and a mirror.
+class DownloaderITest : public test::PartDownloaderTest {
  protected:
   DownloaderITest() {
-    clock_.Attach(loop_);
-    SetRegistry(&registry_);
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
     http_.AddFile("/f.bin", content_);
     mirror_.AddFile("/f.bin", content_);
     record_.LocalFileName = dir_.File("out.bin");
   }
-  ~DownloaderITest() override { downloader_.reset(), SetRegistry(nullptr), clock_.Detach(); }
-
   void Make(int parts = 4, std::vector<std::string> mirrors = {}) {
     TDownloaderOptions options;
     options.SplitParts = parts;
@@ -164,13 +159,8 @@ class DownloaderITest : public ::testing::Test {
     return starts;
   }
 
-  test::ManualClock clock_;
-  EventLoop loop_{clock_};
-  MemoryRegistry registry_;
-  test::TempDir dir_;
   test::FaultHttpServer http_{loop_};
   test::FaultHttpServer mirror_{loop_};
-  std::string content_ = MakeContent(200000);
   TestRecord record_{std::make_unique<TUrl>(http_.Url("/f.bin")), dir_.File("rec")};
   std::unique_ptr<TDownloader> downloader_;
   bool gate_ = true;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/memory_registry.h"
 #include "core/settings.h"
 #include "engine/download_record.h"
 #include "engine/downloader.h"
@@ -16,9 +15,7 @@
 #include "engine/speed_limit_lane.h"
 #include "engine/speed_limiter.h"
 #include "support/fault_http_server.h"
-#include "support/manual_clock.h"
-#include "support/temp_dir.h"
-#include "support/test_content.h"
+#include "support/part_downloader_test.h"
 
 namespace brindle {
 namespace {
@@ -34,19 +31,11 @@ class TestRecord : public TDownloadRecord {
 // Limited downloads from the in-process server, timed by the manual clock:
 // the bytes counted are those the parts received while the simulated time
 // passed, so no wall-clock speed is ever measured.
-class SpeedLimitITest : public ::testing::Test {
+class SpeedLimitITest : public test::PartDownloaderTest {
  protected:
   SpeedLimitITest() {
-    clock_.Attach(loop_);
-    SetRegistry(&registry_);
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
-    server_.AddFile("/f.bin", content_);
-  }
-  ~SpeedLimitITest() override {
-    downloaders_.clear();
-    records_.clear();
-    SetRegistry(nullptr);
-    clock_.Detach();
+    server_.AddFile("/f.bin", test::MakeContent(6'000'000));
   }
 
   TDownloader& Start(int64_t ownLimitKiB = 0) {
@@ -80,13 +69,8 @@ class SpeedLimitITest : public ::testing::Test {
     return bytes;
   }
 
-  test::ManualClock clock_;
-  EventLoop loop_{clock_};
-  MemoryRegistry registry_;
-  test::TempDir dir_;
   test::FaultHttpServer server_{loop_};
   TSpeedLimiter limiter_{&loop_};
-  const std::string content_ = test::MakeContent(6'000'000);
   std::vector<std::unique_ptr<TestRecord>> records_;
   std::vector<std::unique_ptr<TDownloader>> downloaders_;
 };

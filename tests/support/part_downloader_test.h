@@ -49,7 +49,7 @@ class PartDownloaderTest : public ::testing::Test {
   EventLoop loop_{clock_};
   MemoryRegistry registry_;
   TempDir dir_;
-  const std::string content_ = MakeContent(200000);
+  std::string content_ = MakeContent(200000);
   std::vector<TPartDownloaderState> states_;
 };
 
