@@ -407,35 +407,6 @@ TEST_F(DownloaderITest, FinishedPartHandsItsConnectionToAParkedPart) {
   EXPECT_EQ(Starts(http_, 4), (std::multiset<int64_t>{50100, 100100, 150100}));
 }
 
-TEST_F(DownloaderITest, RestartInTheMiddleFetchesOnlyWhatIsMissing) {
-  http_.SetHandler([this](const HttpRequest& r) {
-    const int64_t start = RangeStart(r);
-    return Gated(start == 0 || start == 100000 ? StallBody(http_.Serve(r), 20000) : http_.Serve(r));
-  });
-  Make();
-  OpenGateWhenFlowing();
-  ASSERT_TRUE(Run([this] {
-    return doneStarts_.count(50000) && doneStarts_.count(150000) && test::ReadWholeFile(Part(0)).size() == 20000 &&
-           test::ReadWholeFile(Part(100000)).size() == 20000;
-  }));
-  downloader_->Pause();
-  downloader_.reset();
-  loop_.RunOnce(0);
-  EXPECT_EQ(record_.NumOfParts, 4);
-
-  const size_t before = http_.Requests().size();
-  http_.SetHandler([this](const HttpRequest& r) { return http_.Serve(r); });
-  doneStarts_.clear();
-  Make();
-  EXPECT_EQ(downloader_->Slots().NumberOfSlots(), 4);
-  EXPECT_EQ(downloader_->Slots().GetSlot(1)->Status(), TDownloadState::Done);
-  EXPECT_EQ(downloader_->Slots().GetSlot(3)->Status(), TDownloadState::Done);
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{20000, 120000}));
-  EXPECT_EQ(Joined(), content_);
-}
-
 // The update timer samples the byte count every 100 ms for the rate; a part
 // that ends reports its server's average speed over whole seconds.
 TEST_F(DownloaderITest, UpdateTimerFeedsTheSpeedMeterAndDonePartsReportServerSpeed) {
