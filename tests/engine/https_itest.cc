@@ -32,32 +32,12 @@ class TestRecord : public TDownloadRecord {
 
 class HttpsITest : public test::PartDownloaderTest {
  protected:
-  static void SetUpTestSuite() {
-    certDir_ = new test::TempDir();
-    certs_ = new test::TestCertificates(certDir_->Path());
-  }
-  static void TearDownTestSuite() {
-    delete certs_;
-    delete certDir_;
-  }
-
   HttpsITest() {
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
-    good_.EnableTls(certs_->Good, certs_->Key);
-    expired_.EnableTls(certs_->Expired, certs_->Key);
+    good_.EnableTls(certs_.Good, certs_.Key);
+    expired_.EnableTls(certs_.Expired, certs_.Key);
     for (FaultHttpServer* server : {&good_, &expired_, &plain_}) server->AddFile("/f.bin", content_);
   }
-  // Like Run, releasing every answer that stalls.
-  TPartDownloaderState RunReleasing(TPartDownloader& part) {
-    states_.clear();
-    part.Get();
-    EXPECT_TRUE(test::RunUntil(loop_, [&] {
-      if (good_.StalledConnections() == 1) good_.Release();
-      return !states_.empty() && test::Final(states_.back());
-    }));
-    return part.State();
-  }
-
   void MakeDownloader(const std::string& url, std::vector<std::string> mirrors) {
     record_ = std::make_unique<TestRecord>(std::make_unique<TUrl>(url), dir_.File("rec"));
     record_->LocalFileName = dir_.File("out.bin");
@@ -86,9 +66,8 @@ class HttpsITest : public test::PartDownloaderTest {
     return "https://localhost:" + std::to_string(server.Port()) + "/f.bin";
   }
 
-  static test::TempDir* certDir_;
-  static test::TestCertificates* certs_;
-  test::TrustTestAuthority trust_{*certs_};
+  const test::TestCertificates& certs_ = test::SharedTestCertificates();
+  test::TrustTestAuthority trust_{certs_};
   FaultHttpServer good_{loop_};
   FaultHttpServer expired_{loop_};
   FaultHttpServer plain_{loop_};
@@ -96,48 +75,6 @@ class HttpsITest : public test::PartDownloaderTest {
   std::unique_ptr<TDownloader> downloader_;
   int done_ = 0, errors_ = 0;
 };
-
-test::TempDir* HttpsITest::certDir_ = nullptr;
-test::TestCertificates* HttpsITest::certs_ = nullptr;
-
-// The faults of plain HTTP, over TLS: a body cut without close_notify is a
-// lost connection that resumes, and a stalled one goes on.
-TEST_F(HttpsITest, PartDownloaderFaultsOverTls) {
-  const int64_t start = 100000;
-  THTTPPartDownloader part(good_.Url("/f.bin"), dir_.File("p"), start, 0, &loop_);
-  Watch(part);
-  good_.Script([&](const HttpRequest& r) {
-    HttpReply reply = good_.Serve(r);
-    reply.CloseAfter = 50000;
-    return reply;
-  });
-  ASSERT_EQ(Run(part), psError);
-  EXPECT_EQ(part.ErrorCode(), kPartErrTimeoutOrLost);
-  EXPECT_EQ(part.ErrorStatus().Text(), StatusText(TDownloadState::LostConnection));
-  EXPECT_EQ(test::ReadWholeFile(part.FileName()), content_.substr(start, 50000));
-
-  good_.Script([&](const HttpRequest& r) {
-    HttpReply reply = good_.Serve(r);
-    reply.StallAt = {1000};
-    return reply;
-  });
-  ASSERT_EQ(RunReleasing(part), psDone) << part.ErrorStatus().Text();
-  EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
-  EXPECT_EQ(good_.Requests().back().Range()->first, start + 50000);
-}
-
-// A part resumed at its place after a redirection to https.
-TEST_F(HttpsITest, PartFollowsRedirectionToHttps) {
-  const int64_t start = 100000;
-  plain_.Script([&](const HttpRequest&) { return test::RedirectReply(302, good_.Url("/f.bin")); });
-  THTTPPartDownloader part(plain_.Url("/moved"), dir_.File("r"), start, 0, &loop_);
-  Watch(part);
-  test::WriteWholeFile(part.FileName(), content_.substr(start, 1000));
-  ASSERT_EQ(Run(part), psDone) << part.ErrorStatus().Text();
-  EXPECT_EQ(part.Url().Url, good_.Url("/f.bin"));
-  EXPECT_TRUE(test::ReadWholeFile(part.FileName()) == content_.substr(start));
-  EXPECT_EQ(good_.Requests().back().Range()->first, start + 1000);
-}
 
 // An https download never takes an http mirror, and a mirror whose
 // certificate does not verify is never asked again.
