@@ -151,19 +151,12 @@ INSTANTIATE_TEST_SUITE_P(
                    .text = "Lost connection to server"},
         AnswerCase{.name = "CutOpenEndNoLength", .options = {.NoLength = true, .AcceptRanges = false},
                    .closeAfter = 0, .final = psError, .code = 2, .text = "Couldn't connect to host"},
-        AnswerCase{.name = "NotFound", .reply = [](auto&) { return test::StatusReply(404, "Not Found", "gone"); },
-                   .final = psError, .code = 4, .text = "File not found"},
         AnswerCase{.name = "Forbidden", .reply = [](auto&) { return test::StatusReply(403, "Forbidden", "no"); },
                    .final = psError, .code = 4, .text = "Forbidden"},
         AnswerCase{.name = "HtmlWithoutHeader", .reply = [](auto&) { return HttpReply{.Head = "<HTML>hi</HTML>\r\n"}; },
                    .final = psError, .code = 4, .text = "Not an HTTP answer"},
         AnswerCase{.name = "ClosedBeforeAnswer", .reply = [](auto&) { return HttpReply{.CloseAtOnce = true}; },
-                   .final = psError, .code = 2, .text = "Couldn't connect to host"},
-        AnswerCase{.name = "RedirectionLoop", .reply = [](auto&) { return test::RedirectReply(302, "/loop"); },
-                   .final = psError, .code = 4, .text = "Too many redirections (/loop)"},
-        AnswerCase{.name = "RedirectionToAnotherScheme",
-                   .reply = [](auto&) { return test::RedirectReply(302, "ftp://elsewhere.example/f"); },
-                   .final = psError, .code = 4, .text = "Redirection to an unsupported location: ftp://"}),
+                   .final = psError, .code = 2, .text = "Couldn't connect to host"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every start reports the whole file's size, whatever position it asked
