@@ -14,7 +14,6 @@
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_socket.h"
-#include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
 #include "support/temp_dir.h"
@@ -73,19 +72,6 @@ class CliITest : public test::CliProcessTest {
  protected:
   const std::string content_ = test::MakeContent(2 * 1024 * 1024 + 123);
 };
-
-TEST_F(CliITest, FourPartDownloadIsByteIdentical) {
-  ServerThread server(content_);
-  const Outcome outcome = Cli({"-q", "-s", "4", "-d", out_.Path(), server.Url("/f.bin")});
-  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
-  EXPECT_EQ(outcome.Out, "Done " + out_.File("f.bin") + "\n");
-  EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
-  int ranged = 0;
-  for (const HttpRequest& r : server.TakeRequests())
-    if (r.Range() && r.Range()->first > 0) ++ranged;
-  EXPECT_GE(ranged, 3);
-  EXPECT_TRUE(PartFiles().empty());
-}
 
 // A failure a routine catches is never silent: its routine and text go to
 // standard error, quiet or not, and the download goes on.
@@ -277,15 +263,6 @@ TEST_F(CliITest, OneJobRunsTheDownloadsOneAfterTheOther) {
     if (requests[i].Target == "/g.bin" && firstG == requests.size()) firstG = i;
   }
   EXPECT_LT(lastF, firstG);
-}
-
-TEST_F(CliITest, FtpDownloadIsByteIdentical) {
-  test::LoopThread thread;
-  test::FaultFtpServer& server = thread.Make<test::FaultFtpServer>();
-  thread.Call([&] { server.AddFile("/pub/f.bin", content_); });
-  const Outcome outcome = Cli({"-q", "-s", "4", "-d", out_.Path(), server.Url("/pub/f.bin")});
-  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
-  EXPECT_TRUE(test::ReadWholeFile(out_.File("f.bin")) == content_);
 }
 
 TEST_F(CliITest, HelpAndVersionSucceed) {
