@@ -143,13 +143,6 @@ TEST_F(VersionCheckerITest, AnAddressThroughTheProxyAndTheProgramsOwnVersion) {
   EXPECT_EQ(statusTexts_, std::vector<std::string>{TVersionChecker::kLatestVersionText});
 }
 
-TEST_F(VersionCheckerITest, WithoutAnUpdateAddressNothingIsAsked) {
-  WriteString(kOptionsSection, "UpdateURL", "");
-  checker_->Check();
-  EXPECT_FALSE(checker_->Checking());
-  EXPECT_TRUE(http_.Requests().empty());
-}
-
 TEST_F(VersionCheckerITest, TheStartUpCheckRunsOnceAWeek) {
   versionFile_ = Ok("1.22#x#y#");
   const TDateTime day = 46000;
