@@ -45,14 +45,6 @@ std::mt19937_64 SeededRandom(const char* what) {
   return std::mt19937_64(seed);
 }
 
-std::vector<std::string> Names(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 size_t CountEnding(const std::vector<std::string>& names, const std::string& end) {
   return std::count_if(names.begin(), names.end(), [&](const std::string& n) { return n.ends_with(end); });
 }
@@ -61,7 +53,7 @@ size_t CountEnding(const std::vector<std::string>& names, const std::string& end
 // for the message of a failed check.
 std::string Describe(const std::string& partial) {
   std::string text;
-  for (const std::string& name : Names(partial)) {
+  for (const std::string& name : test::ListFiles(partial)) {
     text += "\n" + name;
     if (name.ends_with(".dat")) text += ":\n" + test::ReadWholeFile(partial + "/" + name);
   }
@@ -69,7 +61,7 @@ std::string Describe(const std::string& partial) {
 }
 
 bool RecordSaysDone(const std::string& partial) {
-  for (const std::string& name : Names(partial))
+  for (const std::string& name : test::ListFiles(partial))
     if (name.ends_with(".dat") && test::ReadWholeFile(partial + "/" + name).find("\nStatus=Done\r\n") != std::string::npos)
       return true;
   return false;
@@ -118,7 +110,7 @@ TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
       }
       const test::CliOutcome outcome = cli.Wait(30000);
       // Never a second record, and never a finished file with other bytes.
-      ASSERT_LE(CountEnding(Names(partial), ".dat"), 1u) << "run " << run << ": " << Describe(partial);
+      ASSERT_LE(CountEnding(test::ListFiles(partial), ".dat"), 1u) << "run " << run << ": " << Describe(partial);
       if (outcome.Status == 86 || outcome.Signal == SIGKILL) {
         ++kills;
         continue;
@@ -129,9 +121,9 @@ TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
       break;
     }
     EXPECT_TRUE(test::ReadWholeFile(out.File("f.bin")) == content) << "wrong bytes";
-    EXPECT_EQ(Names(out.Path()), std::vector<std::string>{"f.bin"});
+    EXPECT_EQ(test::ListFiles(out.Path()), std::vector<std::string>{"f.bin"});
     // The record of the finished download, and nothing else.
-    const std::vector<std::string> left = Names(partial);
+    const std::vector<std::string> left = test::ListFiles(partial);
     EXPECT_EQ(left.size(), 1u);
     EXPECT_EQ(CountEnding(left, ".dat"), 1u);
   }

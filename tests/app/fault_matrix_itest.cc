@@ -69,8 +69,11 @@ class Profile {
 
   std::string Target() const { return out_.File("f.bin"); }
   // Names in the download folder (the finished file, or a join's leftovers).
-  std::vector<std::string> OutFiles() const { return Names(out_.Path(), ""); }
-  std::vector<std::string> RecordFiles() const { return Names(home_.File("Partial Downloads"), ".dat"); }
+  std::vector<std::string> OutFiles() const { return test::ListFiles(out_.Path()); }
+  size_t RecordFiles() const {
+    const std::vector<std::string> names = test::ListFiles(home_.File("Partial Downloads"));
+    return std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".dat"); });
+  }
   // Bytes in the part files, which a resume would keep. The record's
   // temporary file comes and goes while the program saves it, so a file
   // gone between listing and sizing is skipped, not an error.
@@ -88,14 +91,6 @@ class Profile {
   }
 
  private:
-  static std::vector<std::string> Names(const std::string& dir, const std::string& extension) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-      if (extension.empty() || e.path().extension() == extension) names.push_back(e.path().filename().string());
-    return names;
-  }
-
   test::TempDir home_;
   test::TempDir log_;
   test::TempDir out_;
@@ -126,7 +121,7 @@ void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& 
     EXPECT_NE(outcome.Err.find(expect.Failure), std::string::npos) << outcome.Err;
     EXPECT_TRUE(profile.OutFiles().empty());
   }
-  EXPECT_EQ(profile.RecordFiles().size(), 1u);
+  EXPECT_EQ(profile.RecordFiles(), 1u);
 }
 
 // An HTTP server on its own thread whose answers a case scripts: the

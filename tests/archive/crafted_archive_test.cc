@@ -128,15 +128,7 @@ class CraftedArchiveTest : public ::testing::Test {
       if (failures && report.Status == kZipReportEntryFailed) failures->push_back(code);
     });
   }
-  std::vector<std::string> Extracted() const {
-    std::vector<std::string> names;
-    if (!FileExists(target_)) return names;
-    for (const auto& item : std::filesystem::recursive_directory_iterator(target_)) {
-      names.push_back(std::filesystem::relative(item.path(), target_).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Extracted() const { return test::ListFiles(target_, true); }
 
   test::TempDir temp_;
   const std::string archive_ = temp_.File("crafted.zip");
