@@ -543,7 +543,7 @@ TEST_F(DownloaderITest, ChangedETagOnAMirrorDropsThatMirror) {
 TEST_F(DownloaderITest, AbortDeletesPartFilesPauseKeepsThemEachReportedOnce) {
   for (const bool abort : {true, false}) {
     SCOPED_TRACE(abort ? "abort" : "pause");
-    http_.SetHandler([this](const HttpRequest& r) { return StallBody(http_.Serve(r), 1000); });
+    http_.StallFilesAt(1000);
     Make();
     ASSERT_TRUE(Run([this] {
       for (const int64_t start : {0, 50000, 100000, 150000})

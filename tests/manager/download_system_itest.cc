@@ -368,11 +368,7 @@ TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
 TEST_F(DownloadSystemITest, DeletingRemovesFilesAndRowAndMovesTheQueueOn) {
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 1);
   WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
-  http_.SetHandler([this](const HttpRequest& r) {
-    HttpReply reply = http_.Serve(r);
-    reply.StallAt = {1000};
-    return reply;
-  });
+  http_.StallFilesAt(1000);
   MakeSystem();
   TLocalDownloadinfo* running = Add(0);
   TLocalDownloadinfo* queued = Add(1);

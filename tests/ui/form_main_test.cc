@@ -74,11 +74,7 @@ class FormMainTest : public test::MainWindowTest {
   // A download that stays running: the server stops after a few bytes.
   void StartStalledDownload(TForm_Main& form, test::FaultHttpServer& server) {
     server.AddFile("/big.bin", std::string(400000, 'b'));
-    server.SetHandler([&server](const test::HttpRequest& request) {
-      test::HttpReply reply = server.Serve(request);
-      reply.StallAt = {1000};
-      return reply;
-    });
+    server.StallFilesAt(1000);
     ASSERT_TRUE(form.AddDownloadFromUrl(server.Url("/big.bin"), true));
     ASSERT_TRUE(test::RunUntil(loop_, [&] {
       const TLDIList& list = form.DownloadSystem().DownloadList();
@@ -391,11 +387,7 @@ TEST_F(FormMainTest, StartsFromATidiedProfileWithTheThemesColoursAndKeepsTheSele
 TEST_F(FormMainTest, TheStatusBarSwitchLetsTheSchedulerStartTheList) {
   test::FaultHttpServer server(loop_);
   server.AddFile("/night.bin", std::string(400000, 'n'));
-  server.SetHandler([&server](const test::HttpRequest& request) {
-    test::HttpReply reply = server.Serve(request);
-    reply.StallAt = {1000};
-    return reply;
-  });
+  server.StallFilesAt(1000);
   const std::string partial = DefaultPartialDownloadsDirectory();
   EnsureDirectory(partial);
   {
