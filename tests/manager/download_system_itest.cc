@@ -515,7 +515,7 @@ class AnswerLaterFactory final : public TDownloadWindowFactory {
   THeadlessWindowFactory headless_;
 };
 
-TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleasesTheDownloader) {
+TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryScheduleReleasesTheDownloaderAndCancelDeletes) {
   http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
   TCategoryList categories(temp_.File("cat.dat"));
@@ -536,8 +536,12 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleas
   };
   TLocalDownloadinfo* scheduled = add("/f0.bin");
   TLocalDownloadinfo* started = add("/f1.bin");
-  ASSERT_EQ(windows.answers.size(), 2u);
+  const std::string cancelled = add("/f2.bin")->TempFileName + ".dat";
+  ASSERT_EQ(windows.answers.size(), 3u);
   EXPECT_EQ(scheduled->Category, categories.Get(0));  // found by the file name
+  windows.answers[2]({TNewDownloadAnswer::TKind::Cancel, "", "", ""});
+  EXPECT_EQ(system_->DownloadList().Count(), 2);
+  EXPECT_FALSE(test::FileExists(cancelled));
 
   windows.answers[0]({TNewDownloadAnswer::TKind::Schedule, temp_.File("s.bin"), "Later", "for tonight"});
   EXPECT_EQ(scheduled->Status(), TDownloadState::Scheduled);
