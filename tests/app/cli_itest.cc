@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +20,6 @@
 namespace brindle {
 namespace {
 
-using test::HttpReply;
 using test::HttpRequest;
 
 using test::kCli;
@@ -31,41 +29,34 @@ using test::Outcome;
 // is a real process.
 class ServerThread {
  public:
-  explicit ServerThread(std::string content) : content_(std::move(content)) {
-    server_ = &thread_.Make<test::FaultHttpServer>();
-    thread_.Call([this] {
-      server_->AddFile("/f.bin", content_);
-      server_->AddFile("/g.bin", content_.substr(1000));
-      server_->SetHandler([this](const HttpRequest& r) {
-        std::lock_guard guard(mutex_);
-        requests_.push_back(r);
-        HttpReply reply = server_->Serve(r);
-        if (stallAt_ >= 0) reply.StallAt = {stallAt_};
-        return reply;
-      });
+  explicit ServerThread(const std::string& content) : server_(thread_.Make<test::FaultHttpServer>()) {
+    thread_.Call([&] {
+      server_.AddFile("/f.bin", content);
+      server_.AddFile("/g.bin", content.substr(1000));
     });
   }
-  std::string Url(const std::string& path) const { return server_->Url(path); }
+  std::string Url(const std::string& path) const { return server_.Url(path); }
+  // Every later answer stops after offset body bytes (-1: none) until Release.
   void StallAt(int64_t offset) {
-    std::lock_guard guard(mutex_);
-    stallAt_ = offset;
+    thread_.Call([&] { offset < 0 ? server_.SetHandler(nullptr) : server_.StallFilesAt(offset); });
   }
-  // Lets stalled answers go on.
   void Release() {
-    thread_.Call([this] { server_->Release(); });
+    thread_.Call([this] { server_.Release(); });
   }
+  // The requests since the last call.
   std::vector<HttpRequest> TakeRequests() {
-    std::lock_guard guard(mutex_);
-    return std::exchange(requests_, {});
+    std::vector<HttpRequest> fresh;
+    thread_.Call([this, &fresh] {
+      fresh.assign(server_.Requests().begin() + static_cast<ptrdiff_t>(taken_), server_.Requests().end());
+      taken_ = server_.Requests().size();
+    });
+    return fresh;
   }
 
  private:
-  std::string content_;
   test::LoopThread thread_;
-  test::FaultHttpServer* server_ = nullptr;
-  std::mutex mutex_;
-  std::vector<HttpRequest> requests_;
-  int64_t stallAt_ = -1;
+  test::FaultHttpServer& server_;
+  size_t taken_ = 0;
 };
 
 class CliITest : public test::CliProcessTest {
