@@ -9,6 +9,7 @@
 #include "core/version.h"
 #include "integration_test_support.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 
 namespace brindle {
@@ -26,8 +27,6 @@ class VersionCheckerITest : public test::IntegrationTest {
  protected:
   void SetUp() override {
     IntegrationTest::SetUp();
-    SetPrompt(&prompt_);
-    SetLauncher(&launcher_);
     WriteString(kOptionsSection, "UpdateURL", http_.Url("/brindle_ver.txt"));
     // The new version's own download waits.
     http_.SetHandler([this](const HttpRequest& r) {
@@ -38,8 +37,6 @@ class VersionCheckerITest : public test::IntegrationTest {
   }
   void TearDown() override {
     checker_.reset();
-    SetLauncher(nullptr);
-    SetPrompt(nullptr);
     IntegrationTest::TearDown();
   }
   // One check whose version file request gets reply.
@@ -53,8 +50,8 @@ class VersionCheckerITest : public test::IntegrationTest {
            "\nDownload it now?";
   }
 
-  test::ScriptedPrompt prompt_;
-  test::FakeLauncher launcher_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
   std::unique_ptr<TVersionChecker> checker_;
   HttpReply versionFile_;
   std::vector<std::string> statusTexts_;

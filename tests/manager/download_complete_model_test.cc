@@ -12,6 +12,7 @@
 #include "core/presentation.h"
 #include "manager/category.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/manager_test.h"
 #include "support/scripted_prompt.h"
 
@@ -28,14 +29,7 @@ class DownloadCompleteModelTest : public test::ManagerTest {
  protected:
   void SetUp() override {
     ManagerTest::SetUp();
-    SetLauncher(&launcher_);
-    SetPrompt(&prompt_);
     env_.Set("TMPDIR", temp_.Path() + "/");
-  }
-  void TearDown() override {
-    SetPrompt(nullptr);
-    SetLauncher(nullptr);
-    ManagerTest::TearDown();
   }
   // A finished download named name holding the bytes of a stored test archive.
   std::string Downloaded(const std::string& name, const std::string& archive) {
@@ -47,8 +41,8 @@ class DownloadCompleteModelTest : public test::ManagerTest {
     return TDownloadCompleteModel("http://localhost/x", path, [this] { ++released_; });
   }
 
-  test::FakeLauncher launcher_;
-  test::ScriptedPrompt prompt_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
   int released_ = 0;
 };
 

@@ -21,6 +21,7 @@
 #include "support/download_system_test.h"
 #include "support/fake_dial_up.h"
 #include "support/fake_power.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 #include "support/test_content.h"
 
@@ -38,17 +39,7 @@ class DownloadSystemITest : public test::DownloadSystemTest {
     DownloadSystemTest::SetUp();
     WriteInteger(kOptionsSection, "SmallestSplitSize", 0);
     prompt_.yes = false;
-    SetPrompt(&prompt_);
-    SetDialUp(&dialUp_);
-    SetPower(&power_);
     for (int i = 0; i < 5; ++i) http_.AddFile("/f" + std::to_string(i) + ".bin", Content(i));
-  }
-  void TearDown() override {
-    system_.reset();
-    SetPower(nullptr);
-    SetDialUp(nullptr);
-    SetPrompt(nullptr);
-    DownloadSystemTest::TearDown();
   }
   static std::string Content(int i) { return MakeContent(40000 + 1000 * i, 1234567u + i); }
 
@@ -64,9 +55,9 @@ class DownloadSystemITest : public test::DownloadSystemTest {
     return DownloadSystemTest::Add("/f" + std::to_string(i) + ".bin", "out" + std::to_string(i) + ".bin");
   }
 
-  test::ScriptedPrompt prompt_;
-  test::FakeDialUp dialUp_;
-  test::FakePower power_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  test::Installed<test::FakeDialUp, SetDialUp> dialUp_;
+  test::Installed<test::FakePower, SetPower> power_;
   TModemConnection modem_;
   TAfterDownloadsActions after_{modem_};
   int done_ = 0;
@@ -457,10 +448,8 @@ TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
     WriteBool(kOptionsSection, "DiconnectAfterDownload", c.disconnect);
     WriteBool(kOptionsSection, "ShutDownComputerAfterDownloading", c.shutDown);
     WriteBool(kOptionsSection, "AutoCloseAfterDownloads", c.autoClose);
-    test::FakeDialUp dialUp;
-    test::FakePower power;
-    SetDialUp(&dialUp);
-    SetPower(&power);
+    test::Installed<test::FakeDialUp, SetDialUp> dialUp;
+    test::Installed<test::FakePower, SetPower> power;
     TModemConnection modem;
     TAfterDownloadsActions actions(modem);
     int closes = 0;

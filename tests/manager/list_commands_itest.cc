@@ -18,6 +18,7 @@
 #include "manager/properties_model.h"
 #include "support/download_system_test.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 
 namespace brindle {
@@ -40,8 +41,6 @@ class ListCommandsITest : public test::DownloadSystemTest {
     DownloadSystemTest::SetUp();
     WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 5);
     WriteInteger(kOptionsSection, "RetryDelay", 30);
-    SetPrompt(&prompt_);
-    SetLauncher(&launcher_);
     http_.AddFile("/file.bin", std::string(50000, 'x'));
     // Nothing is answered but for /missing: downloads stay "Contacting host".
     http_.SetHandler([this](const HttpRequest& r) {
@@ -50,9 +49,6 @@ class ListCommandsITest : public test::DownloadSystemTest {
   }
   void TearDown() override {
     commands_.reset();
-    system_.reset();
-    SetLauncher(nullptr);
-    SetPrompt(nullptr);
     DownloadSystemTest::TearDown();
   }
 
@@ -97,8 +93,8 @@ class ListCommandsITest : public test::DownloadSystemTest {
   std::string Status(const std::string& name) const { return Find(name) ? Find(name)->Status().Text() : "gone"; }
   bool Runs(const std::string& name) const { return system_->AssociatedDownloader(Find(name)) != nullptr; }
 
-  test::ScriptedPrompt prompt_;
-  FakeWindows launcher_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  test::Installed<FakeWindows, SetLauncher> launcher_;
   std::unique_ptr<TListCommands> commands_;
 };
 

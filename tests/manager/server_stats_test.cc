@@ -12,6 +12,7 @@
 #include "engine/mirror_list.h"
 #include "support/manager_test.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 
 namespace brindle {
 namespace {
@@ -35,15 +36,7 @@ std::string WithCrLf(const std::string& text) {
 
 class ServerStatsTest : public test::ManagerTest {
  protected:
-  void SetUp() override {
-    ManagerTest::SetUp();
-    SetLauncher(&launcher_);
-  }
-  void TearDown() override {
-    SetLauncher(nullptr);
-    ManagerTest::TearDown();
-  }
-  test::FakeLauncher launcher_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
 };
 
 TEST_F(ServerStatsTest, AveragesRoundHalvesToEvenWithoutOverflow) {
