@@ -9,7 +9,6 @@
 namespace brindle {
 namespace {
 
-using test::Outcome;
 
 // brindle-cli against Debian's nginx. A resume from nginx, and four parts
 // over TLS, are the https interop tests'.
@@ -30,7 +29,7 @@ TEST_F(CliInteropTest, LimitRateFinishesALimitedFileExactAndStoresNothing) {
   // for this run only.
   const std::string big = test::MakeContent(20 * 1024 * 1024);
   nginx_.AddFile("/big.bin", big);
-  const Outcome outcome = Cli({"-q", "-s", "4", "--limit-rate", "2M", "-d", out_.Path(), nginx_.Url("/big.bin")});
+  const test::Outcome outcome = Cli({"-q", "-s", "4", "--limit-rate", "2M", "-d", out_.Path(), nginx_.Url("/big.bin")});
   ASSERT_EQ(outcome.Status, 0) << outcome.Err;
   EXPECT_EQ(outcome.Out, "Done " + out_.File("big.bin") + "\n");
   EXPECT_TRUE(test::ReadWholeFile(out_.File("big.bin")) == big);

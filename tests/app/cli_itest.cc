@@ -22,7 +22,6 @@ namespace {
 
 using test::HttpRequest;
 
-using test::kCli;
 using test::Outcome;
 
 // The server runs on a loop of its own thread, since the program under test
@@ -225,7 +224,7 @@ TEST_F(CliITest, SecondStartHandsItsUrlToTheRunningOne) {
 
   test::TempDir other;
   test::TempDir secondLog;
-  test::CliProcess second(kCli, home_.Path(), secondLog.Path());
+  test::CliProcess second(test::kCli, home_.Path(), secondLog.Path());
   const Outcome handedOver = second.Run({{"-d", other.Path(), server.Url("/g.bin")}});
   EXPECT_EQ(handedOver.Status, 0);
   EXPECT_EQ(handedOver.Out, "Handed over to the running Brindle\n");

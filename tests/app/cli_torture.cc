@@ -29,8 +29,6 @@
 namespace brindle {
 namespace {
 
-using test::kCli;
-using test::MakeContent;
 
 int Trials() {
   const char* value = std::getenv("BRINDLE_TORTURE_TRIALS");
@@ -80,7 +78,7 @@ const std::vector<std::string> kCrashPoints = {
 };
 
 TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
-  const std::string content = MakeContent(3 * 1024 * 1024 + 17);
+  const std::string content = test::MakeContent(3 * 1024 * 1024 + 17);
   test::LoopThread thread;
   test::FaultHttpServer& server = thread.Make<test::FaultHttpServer>();
   thread.Call([&] {
@@ -93,7 +91,7 @@ TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
   for (int trial = 0; trial < Trials(); ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     test::TempDir home, log, out;
-    test::CliProcess cli(kCli, home.Path(), log.Path());
+    test::CliProcess cli(test::kCli, home.Path(), log.Path());
     const std::string partial = home.File("Partial Downloads");
     const int randomKills = static_cast<int>(random() % 4);
     for (int run = 0;; ++run) {

@@ -20,7 +20,6 @@ namespace brindle {
 namespace {
 
 using test::FileExists;
-using test::ReadWholeFile;
 using test::WriteWholeFile;
 
 uint32_t CrcOf(const std::string& data) {
@@ -217,7 +216,7 @@ TEST_F(CraftedArchiveTest, SymbolicLinkEntriesBecomePlainFiles) {
   EXPECT_EQ(ExtractAllOf(BuildArchive({link, Stored("up/evil", "evil")}), &failures), 1);
   EXPECT_EQ(failures, std::vector<int>{kZipWriteError});
   EXPECT_FALSE(std::filesystem::is_symlink(target_ + "/up"));
-  EXPECT_EQ(ReadWholeFile(target_ + "/up"), "..");
+  EXPECT_EQ(test::ReadWholeFile(target_ + "/up"), "..");
   EXPECT_FALSE(FileExists(temp_.File("evil")));
 }
 

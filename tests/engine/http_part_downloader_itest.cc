@@ -21,7 +21,6 @@ namespace brindle {
 namespace {
 
 using test::FaultHttpServer;
-using test::FileReplyOptions;
 using test::HttpReply;
 using test::HttpRequest;
 using test::Final;
@@ -71,7 +70,7 @@ TEST_F(HttpPartDownloaderTest, WholeFileReportsEveryStepSendsTheExactRequestAndK
 // answer that is not the file (an error page, a redirection) stores nothing.
 struct AnswerCase {
   const char* name;
-  FileReplyOptions options{};
+  test::FileReplyOptions options{};
   FaultHttpServer::Handler reply{};  // instead of the file's answer
   int64_t closeAfter = -1;
   int64_t start = 0, end = 0;

@@ -28,10 +28,8 @@
 namespace brindle {
 namespace {
 
-using test::HttpReply;
 using test::HttpRequest;
 
-using test::MakeContent;
 
 class DownloadSystemITest : public test::DownloadSystemTest {
  protected:
@@ -41,7 +39,7 @@ class DownloadSystemITest : public test::DownloadSystemTest {
     prompt_.yes = false;
     for (int i = 0; i < 5; ++i) http_.AddFile("/f" + std::to_string(i) + ".bin", Content(i));
   }
-  static std::string Content(int i) { return MakeContent(40000 + 1000 * i, 1234567u + i); }
+  static std::string Content(int i) { return test::MakeContent(40000 + 1000 * i, 1234567u + i); }
 
   void MakeSystem() {
     TDownloadSystemServices services;

@@ -24,8 +24,6 @@
 namespace brindle {
 namespace {
 
-using test::HttpReply;
-using test::HttpRequest;
 
 class FakeWindows : public TListWindowPort, public test::FakeLauncher {
  public:
@@ -43,7 +41,7 @@ class ListCommandsITest : public test::DownloadSystemTest {
     WriteInteger(kOptionsSection, "RetryDelay", 30);
     http_.AddFile("/file.bin", std::string(50000, 'x'));
     // Nothing is answered but for /missing: downloads stay "Contacting host".
-    http_.SetHandler([this](const HttpRequest& r) {
+    http_.SetHandler([this](const test::HttpRequest& r) {
       return r.Target == "/missing" ? test::StatusReply(404, "Not Found") : Held(http_.Serve(r));
     });
   }

@@ -19,7 +19,6 @@ namespace {
 
 using test::FileExists;
 using test::ReadWholeFile;
-using test::WriteWholeFile;
 using Strings = std::vector<std::string>;
 
 Strings Names(const std::vector<TServer>& list) {

@@ -18,9 +18,7 @@ namespace brindle {
 namespace {
 
 using test::FaultHttpServer;
-using test::HttpReply;
 using test::HttpRequest;
-using test::RunUntil;
 
 class HttpCliTlsTest : public ::testing::Test {
  protected:
@@ -40,7 +38,7 @@ class HttpCliTlsTest : public ::testing::Test {
     cli->URL = url;
     const int before = doneCount;
     cli->GetASync();
-    ASSERT_TRUE(RunUntil(loop, [&] { return doneCount > before; }));
+    ASSERT_TRUE(test::RunUntil(loop, [&] { return doneCount > before; }));
   }
 
   const test::TestCertificates& certs_ = test::SharedTestCertificates();
@@ -137,7 +135,7 @@ TEST_F(HttpCliTlsTest, CloseWithoutCloseNotify) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     tls.Script([&](const HttpRequest& r) {
-      HttpReply reply = test::FileReply(r, content, c.options);
+      test::HttpReply reply = test::FileReply(r, content, c.options);
       reply.CloseAfter = c.closeAfter;
       reply.SkipCloseNotify = !c.closeNotify;
       return reply;

@@ -28,7 +28,6 @@ namespace brindle {
 namespace {
 
 using test::ManualClock;
-using test::TempDir;
 using Lock = TInstanceLock::TResult;
 
 THandOverRequest Text(std::string text) { return THandOverRequest::PlainText(std::move(text)); }
@@ -56,7 +55,7 @@ class InstanceTest : public ::testing::Test {
     return *result;
   }
 
-  TempDir runtime_, home_;
+  test::TempDir runtime_, home_;
   test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}}};
 };
 

@@ -14,7 +14,6 @@
 namespace brindle {
 namespace {
 
-using test::ReadWholeFile;
 using test::TempDir;
 using test::WriteWholeFile;
 using Names = std::vector<std::string>;
@@ -64,7 +63,7 @@ exit 0
 )");
   }
   std::string Log() const { return logDir_.File("calls"); }
-  std::string Calls() const { return test::FileExists(Log()) ? ReadWholeFile(Log()) : ""; }
+  std::string Calls() const { return test::FileExists(Log()) ? test::ReadWholeFile(Log()) : ""; }
 
   TempDir bin_;
   TempDir logDir_;
