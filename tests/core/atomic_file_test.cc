@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/file_claim.h"
-#include "support/crash_scene.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -89,12 +91,19 @@ TEST_F(AtomicFileTest, ClaimFileNameNeverReplacesWhateverWayTheFileSystemAllows)
   }
 }
 
-// A crash before the rename leaves the old content; the next write goes through.
+// The death test re-runs this test in a fresh process (so that the crash
+// point reads BRINDLE_CRASH_AT anew); the child finds the file to write in
+// BRINDLE_TEST_CRASH_FILE, set by the parent.
 TEST(AtomicFileDeathTest, CrashBeforeRenameLeavesOldContent) {
-  test::CrashScene scene;
-  const std::string path = scene.Dir() + "/record.dat";
-  if (scene.InParent()) WriteWholeFile(path, "old");
-  scene.ExpectCrash([&] { WriteFileAtomically(path, "new"); });
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* inherited = std::getenv("BRINDLE_TEST_CRASH_FILE");
+  std::optional<test::TempDir> temp;
+  const std::string path = inherited ? inherited : temp.emplace().File("record.dat");
+  if (!inherited) WriteWholeFile(path, "old");
+  {
+    test::ScopedEnvironment env({{"BRINDLE_TEST_CRASH_FILE", path}, {"BRINDLE_CRASH_AT", "atomic-write-before-rename"}});
+    EXPECT_EXIT(WriteFileAtomically(path, "new"), ::testing::ExitedWithCode(86), "");
+  }
   EXPECT_EQ(ReadWholeFile(path), "old");
   ASSERT_TRUE(WriteFileAtomically(path, "after"));
   EXPECT_EQ(ReadWholeFile(path), "after");

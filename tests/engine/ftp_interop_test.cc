@@ -14,7 +14,7 @@
 #include "engine/ftp_part_downloader.h"
 #include "support/fault_http_server.h"
 #include "support/loopback_port.h"
-#include "support/final_state.h"
+#include "support/part_downloader_test.h"
 #include "support/temp_dir.h"
 
 namespace brindle {

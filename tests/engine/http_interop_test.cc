@@ -8,7 +8,7 @@
 #include "engine/http_part_downloader.h"
 #include "support/fault_http_server.h"
 #include "support/nginx_server.h"
-#include "support/final_state.h"
+#include "support/part_downloader_test.h"
 #include "support/temp_dir.h"
 #include "support/test_content.h"
 

@@ -12,7 +12,6 @@
 #include "engine/file_mirror.h"
 #include "engine/part_download_slot.h"
 #include "support/fault_ftp_server.h"
-#include "support/final_state.h"
 #include "support/fault_http_server.h"
 #include "support/part_downloader_test.h"
 
