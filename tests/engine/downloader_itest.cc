@@ -12,11 +12,16 @@
 #include "engine/download_record.h"
 #include "engine/downloader.h"
 #include "engine/file_mirror.h"
+#include "engine/http_part_downloader.h"
 #include "engine/part_download_slot.h"
 #include "engine/part_download_slots.h"
+#include "engine/speed_limit_group.h"
+#include "engine/speed_limit_lane.h"
+#include "engine/speed_limiter.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/part_downloader_test.h"
+#include "support/test_certificates.h"
 
 namespace brindle {
 namespace {
@@ -564,6 +569,86 @@ TEST_F(DownloaderITest, AbortDeletesPartFilesPauseKeepsThemEachReportedOnce) {
     record_.NumOfParts = -1;
     record_.FileSize = 0;
   }
+}
+
+// ---- The main server speaks TLS ----
+
+class HttpsDownloaderITest : public DownloaderITest {
+ protected:
+  HttpsDownloaderITest() {
+    http_.EnableTls(certs_.Good, certs_.Key);
+    expired_.EnableTls(certs_.Expired, certs_.Key);
+    expired_.AddFile("/f.bin", content_);
+    record_.Url = std::make_unique<TUrl>(http_.Url("/f.bin"));
+  }
+  // The server's file as a mirror reached by name.
+  static std::string Local(const test::FaultHttpServer& server) {
+    return "https://localhost:" + std::to_string(server.Port()) + "/f.bin";
+  }
+
+  const test::TestCertificates& certs_ = test::SharedTestCertificates();
+  test::TrustTestAuthority trust_{certs_};
+  test::FaultHttpServer expired_{loop_};
+};
+
+// An https download never takes an http mirror, and a mirror whose
+// certificate does not verify is never asked again. The main server holds
+// its answers until that mirror has failed.
+TEST_F(HttpsDownloaderITest, UsesHttpsMirrorsOnly) {
+  GateAll();
+  Make(4, {MirrorUrl(), Local(expired_)});
+  ASSERT_EQ(downloader_->Mirrors().Count(), 2);
+  const TFileMirror* mirror = downloader_->Mirrors().GetMirror(Local(expired_));
+  ASSERT_TRUE(Run([&] { return mirror->ErrorCode != 0; }));
+  gate_ = false;
+  http_.Release();
+  ExpectWhole();
+  EXPECT_EQ(mirror->ErrorCode, kPartErrCertificate);
+  EXPECT_TRUE(expired_.Requests().empty());
+  EXPECT_EQ(mirror_.Accepted(), 0);
+}
+
+// Waiting cannot fix a certificate: without another mirror the download
+// cannot be retried; with one, the retry moves there.
+TEST_F(HttpsDownloaderITest, UntrustedCertificateFailsItsMirrorForGood) {
+  record_.Url = std::make_unique<TUrl>(expired_.Url("/f.bin"));
+  Make();
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(record_.Status(), TDownloadState::CertificateNotTrusted);
+  EXPECT_EQ(record_.ErrorDetail, "certificate has expired");
+  EXPECT_FALSE(downloader_->CanRetry());
+
+  errors_ = 0;
+  Make(4, {Local(http_)});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(record_.Status(), TDownloadState::CertificateNotTrusted);
+  ASSERT_TRUE(downloader_->CanRetry());
+  const int tried = expired_.Accepted();
+  downloader_->RestartDownload();
+  ASSERT_TRUE(Run([this] { return done_ > 0; }));
+  EXPECT_EQ(Joined(), content_);
+  EXPECT_EQ(expired_.Accepted(), tried);
+}
+
+// Under a speed limit a part reads TLS records piece by piece. The server
+// stops sending (without closing) after 100000 bytes: every one of them
+// still arrives, and no faster than the rate.
+TEST_F(HttpsDownloaderITest, LimitedPartOverTlsGetsEveryByteSentAtTheRate) {
+  TSpeedLimiter limiter(&loop_);
+  TSpeedLimitGroup group(limiter);
+  group.SetRate(20 * 1024);
+  http_.StallFilesAt(100000);
+  THTTPPartDownloader part(http_.Url("/f.bin"), dir_.File("l"), 0, 0, &loop_);
+  part.SetSpeedLimitGroup(&group);
+  part.Get();
+  ASSERT_TRUE(Run([this] { return http_.StalledConnections() == 1; }));
+  for (int step = 0; step < 80 && part.TransferCount() < 100000; ++step) {
+    clock_.Advance(TSpeedLimiter::kRefillIntervalMs);
+    for (int i = 0; i < 20; ++i) loop_.RunOnce(0);
+  }
+  EXPECT_EQ(part.TransferCount(), 100000);
+  EXPECT_LE(part.Lane()->LimitedBytes(), 20 * 1024 * 8 + 20 * 1024 / 4);  // never above the rate
+  part.Abort();
 }
 
 }  // namespace
