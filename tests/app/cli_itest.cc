@@ -102,24 +102,6 @@ TEST_F(CliITest, InterruptedDownloadResumesWithoutFetchingDoneBytesAgain) {
   }
 }
 
-// The last run ended after the join had put the file in place and removed
-// the parts, before the record said "Done": the same command reports the
-// file done and fetches nothing (the address has no server).
-TEST_F(CliITest, DownloadFinishedBeforeItsRecordSaidDoneIsNotFetchedAgain) {
-  const std::string url = "http://127.0.0.1:9/f.bin";
-  test::WriteWholeFile(out_.File("f.bin"), content_);
-  std::filesystem::create_directories(home_.File("Partial Downloads"));
-  test::WriteWholeFile(home_.File("Partial Downloads/ABCD1234.dat"),
-                       "[Options]\r\nURL=" + url + "\r\nLocalFileName=" + out_.File("f.bin") +
-                           "\r\nStatus=Combining files\r\nFileSize=" + std::to_string(content_.size()) +
-                           "\r\nNumOfParts=4\r\n");
-  const Outcome outcome = Cli({"-d", out_.Path(), url});
-  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
-  EXPECT_EQ(outcome.Out, "Done " + out_.File("f.bin") + "\n");
-  EXPECT_FALSE(test::FileExists(out_.File("f(1).bin")));
-  EXPECT_NE(test::ReadWholeFile(home_.File("Partial Downloads/ABCD1234.dat")).find("Status=Done"), std::string::npos);
-}
-
 // The same command again reports the finished file and fetches nothing while
 // the file is there at its size; deleted or changed, the file is fetched
 // again without overwriting anything, and another -o name fetches a copy.
