@@ -26,8 +26,9 @@ inline const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brin
 
 using Outcome = CliOutcome;
 
-class CliProcessTest : public ::testing::Test {
- protected:
+// brindle-cli on a profile of its own, with a download folder.
+class CliProfile {
+ public:
   void Start(const std::vector<std::string>& args) { cli_.Start({args}); }
   void Kill(int signal) { cli_.Kill(signal); }
   Outcome Wait(int limitMs = 20000) { return cli_.Wait(limitMs); }
@@ -66,5 +67,7 @@ class CliProcessTest : public ::testing::Test {
   TempDir out_;
   CliProcess cli_{kCli, home_.Path(), dir_.Path()};
 };
+
+class CliProcessTest : public ::testing::Test, public CliProfile {};
 
 }  // namespace brindle::test

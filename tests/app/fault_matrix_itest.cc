@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -15,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "cli_process.h"
 #include "core/settings.h"
 #include "platform/registry_hive_file.h"
-#include "support/cli_process.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
@@ -35,8 +34,6 @@ using test::FileReplyOptions;
 using test::HttpReply;
 using test::HttpRequest;
 
-const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
-
 using test::MakeContent;
 
 // Two versions of one file: same size, other bytes.
@@ -44,7 +41,7 @@ const std::string kOld = MakeContent(1024 * 1024);
 const std::string kNew = MakeContent(1024 * 1024, 12345);
 
 // One profile, one download folder and one brindle-cli per case.
-class Profile {
+class Profile : public test::CliProfile {
  public:
   explicit Profile(const std::map<std::string, int>& settings = {}) {
     RegistryHiveFile hive;
@@ -63,9 +60,8 @@ class Profile {
   }
   CliOutcome Run(const std::string& url, test::CliStart start = {}, int limitMs = 30000) {
     Start(url, std::move(start));
-    return cli_.Wait(limitMs);
+    return Wait(limitMs);
   }
-  test::CliProcess& Cli() { return cli_; }
 
   std::string Target() const { return out_.File("f.bin"); }
   // Names in the download folder (the finished file, or a join's leftovers).
@@ -74,27 +70,12 @@ class Profile {
     const std::vector<std::string> names = test::ListFiles(home_.File("Partial Downloads"));
     return std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".dat"); });
   }
-  // Bytes in the part files, which a resume would keep. The record's
-  // temporary file comes and goes while the program saves it, so a file
-  // gone between listing and sizing is skipped, not an error.
+  // Bytes in the part files, which a resume would keep.
   int64_t PartBytes() const {
     int64_t total = 0;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(home_.File("Partial Downloads"), ec)) {
-      const std::string name = e.path().filename().string();
-      if (name.find(".dat") != std::string::npos) continue;
-      std::error_code sizeError;
-      const auto size = e.file_size(sizeError);
-      if (!sizeError) total += static_cast<int64_t>(size);
-    }
+    for (const auto& [start, size] : PartFiles()) total += size;
     return total;
   }
-
- private:
-  test::TempDir home_;
-  test::TempDir log_;
-  test::TempDir out_;
-  test::CliProcess cli_{kCli, home_.Path(), log_.Path()};
 };
 
 // What a case must end with: "Done" and these bytes (or, where two ends are
@@ -282,8 +263,8 @@ TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
     while (profile.PartBytes() < 4 * bytes && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(profile.PartBytes(), 4 * bytes);
-    profile.Cli().Kill(SIGINT);
-    ASSERT_EQ(profile.Cli().Wait().Status, 130);
+    profile.Kill(SIGINT);
+    ASSERT_EQ(profile.Wait().Status, 130);
   };
   const auto expectResumed = [](const CliOutcome& outcome, const Profile& profile, const std::string& bytes) {
     ExpectEnd(outcome, profile, {bytes, ""});
@@ -490,7 +471,7 @@ TEST(FaultMatrixITest, NameTakenWhileDownloadingIsNeverReplaced) {
   test::WriteWholeFile(shared.File("f.bin"), "the user's own file");
   held = false;
   server.Call([](FaultHttpServer& s) { s.Release(); });
-  const CliOutcome endA = a.Cli().Wait(30000), endB = b.Cli().Wait(30000);
+  const CliOutcome endA = a.Wait(30000), endB = b.Wait(30000);
   ASSERT_EQ(endA.Status, 0) << endA.Err;
   ASSERT_EQ(endB.Status, 0) << endB.Err;
   EXPECT_EQ(test::ReadWholeFile(shared.File("f.bin")), "the user's own file");
