@@ -2,9 +2,6 @@
 
 #include <string>
 
-#include "core/event_loop.h"
-#include "core/memory_registry.h"
-#include "core/settings.h"
 #include "engine/http_part_downloader.h"
 #include "support/fault_http_server.h"
 #include "support/nginx_server.h"
@@ -16,20 +13,15 @@ namespace brindle {
 namespace {
 
 // A part downloader against Debian's nginx.
-class NginxInteropTest : public ::testing::Test {
+class NginxInteropTest : public test::PartDownloaderTest {
  protected:
   void SetUp() override {
     if (!test::NginxServer::Installed()) GTEST_SKIP() << test::NginxServer::kProgram << " is not installed";
-    SetRegistry(&registry_);
     ASSERT_TRUE(nginx_.Start()) << nginx_.Error();
+    content_ = test::MakeContent(3 * 1024 * 1024 + 17);
     nginx_.AddFile("/file.bin", content_);
   }
-  void TearDown() override { SetRegistry(nullptr); }
 
-  EventLoop loop_;
-  MemoryRegistry registry_;
-  test::TempDir dir_;
-  const std::string content_ = test::MakeContent(3 * 1024 * 1024 + 17);
   test::NginxServer nginx_{dir_.Path()};
 };
 
