@@ -151,12 +151,11 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   WriteBool(kOptionsSection, "DateFolders", true);
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
   TCategoryList categories(temp_.File("cat.dat"));
-  auto category = std::make_unique<TCategory>();
+  TCategory* category = categories.Add(std::make_unique<TCategory>());
   category->SetName("Binaries");
   category->SetExtensions("bin");
   category->SetSaveFolder(temp_.File("cat") + "/");
   category->SetAutoSave(true);
-  categories.Add(std::move(category));
   TDownloadSystemServices services;
   services.Categories = &categories;
   DownloadSystemTest::MakeSystem(services);
@@ -506,12 +505,8 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryScheduleReleasesT
   http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
   TCategoryList categories(temp_.File("cat.dat"));
-  for (const char* name : {"Binaries", "Later"}) {
-    auto category = std::make_unique<TCategory>();
-    category->SetName(name);
-    category->SetExtensions(name == std::string("Binaries") ? "bin" : "");
-    categories.Add(std::move(category));
-  }
+  for (const char* name : {"Binaries", "Later"}) categories.Add(std::make_unique<TCategory>())->SetName(name);
+  categories.Get(0)->SetExtensions("bin");
   AnswerLaterFactory windows(loop_);
   TDownloadSystemServices services;
   services.Windows = &windows;
