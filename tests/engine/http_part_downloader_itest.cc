@@ -126,7 +126,6 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{.name = "WholeFileForALaterPartIsRefused", .options = {.IgnoreRange = true}, .start = 7000,
                    .held = 500, .final = psError, .code = 5, .text = "Resume is not supported", .resume = "No"},
         AnswerCase{.name = "NoLengthEndsAtTheServersClose", .options = {.NoLength = true}},
-        AnswerCase{.name = "BareLineFeeds", .options = {.BareLf = true}, .start = 100},
         AnswerCase{.name = "Chunked", .options = {.ChunkSize = 4096, .ChunkExtension = ";x=1", .Trailers = {"X: y"}},
                    .start = 100},
         // Without a size, only the missing last chunk tells the cut.

@@ -53,14 +53,12 @@ class HttpCliTlsTest : public ::testing::Test {
   int doneError = -1;
 };
 
-TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByAddressAndByName) {
-  for (const std::string host : {"127.0.0.1", "localhost"}) {
-    Get("https://" + host + ":" + std::to_string(tls.Port()) + "/f.bin");
-    EXPECT_EQ(doneError, 0) << host << ": " << cli->ReasonPhrase();
-    EXPECT_EQ(cli->StatusCode(), 200);
-    EXPECT_TRUE(body.Data == content) << host << ": " << body.Data.size();
-  }
-  // The default port is not named in the Host line.
+// By address, four parts of a TLS download are the fault matrix's.
+TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByName) {
+  Get("https://localhost:" + std::to_string(tls.Port()) + "/f.bin");
+  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
+  EXPECT_EQ(cli->StatusCode(), 200);
+  EXPECT_TRUE(body.Data == content) << body.Data.size();
   EXPECT_EQ(tls.Requests().back().Header("Host"), "localhost:" + std::to_string(tls.Port()));
 }
 
