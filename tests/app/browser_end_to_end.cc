@@ -296,9 +296,7 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   std::vector<std::string> kept;
   EXPECT_TRUE(WaitFor(
       [&] {
-        kept.clear();
-        for (const auto& entry : std::filesystem::directory_iterator(browserDownloads))
-          kept.push_back(entry.path().filename().string());
+        kept = test::ListFiles(browserDownloads);
         return kept == std::vector<std::string>{"notes.txt"};
       },
       10))

@@ -116,12 +116,8 @@ TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
   moved.IntegrateNetscape();
   moved.IntegrateNetscape();
   EXPECT_EQ(nlohmann::json::parse(ReadWholeFile(Firefox()), nullptr, false).value("path", ""), "/usr/bin/brindle-host");
-  size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(Home(".mozilla/native-messaging-hosts"))) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 3u);  // .keep, the foreign manifest and ours; no temporary left
+  // .keep, the foreign manifest and ours; no temporary left.
+  EXPECT_EQ(test::ListFiles(Home(".mozilla/native-messaging-hosts")).size(), 3u);
   moved.RemoveNetscape();
   moved.RemoveNetscape();
   EXPECT_FALSE(FileExists(Firefox()));
