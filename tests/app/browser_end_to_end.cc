@@ -48,17 +48,6 @@ std::string FindChromium() {
   return "";
 }
 
-// Polls done() every 50 ms until it holds or seconds have passed.
-template <class F>
-bool WaitFor(F done, int seconds) {
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 // The value of the first "key":"value" in json, enough for DevTools' answers.
 std::string StringField(const std::string& json, const std::string& key, size_t from = 0) {
   const std::string marker = "\"" + key + "\":\"";
@@ -165,7 +154,7 @@ class Chromium {
   bool WaitForExtension() {
     const std::string worker = std::string("chrome-extension://") + kChromiumExtensionId + "/";
     std::string target;
-    const bool found = WaitFor(
+    const bool found = test::WaitFor(
         [&] {
           const std::string targets = Send("Target.getTargets", "{}");
           for (size_t at = targets.find("{\"targetId\""); at != std::string::npos;
@@ -184,7 +173,7 @@ class Chromium {
     const std::string session =
         StringField(Send("Target.attachToTarget", "{\"targetId\":\"" + target + "\",\"flatten\":true}"), "sessionId");
     if (session.empty()) return false;
-    return WaitFor(
+    return test::WaitFor(
         [&] {
           const std::string answer =
               Send("Runtime.evaluate", R"js({"expression":"chrome.downloads.onDeterminingFilename.hasListeners()"})js",
@@ -270,7 +259,7 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   test::CliProcess cli(kBinaryDir + "/src/app/brindle-cli", profile.Path(), logs.Path());
   cli.Start({.Args = {"-q", "-d", downloads.Path(), server->Url("/hold.bin")},
              .Env = {"XDG_DOWNLOAD_DIR=" + downloads.Path()}});
-  ASSERT_TRUE(WaitFor([&] { return !requestsFor("/hold.bin").empty(); }, 20));
+  ASSERT_TRUE(test::WaitFor([&] { return !requestsFor("/hold.bin").empty(); }, 20));
 
   Chromium browser(chromium, browserProfile, logs.File("chromium.log"));
   ASSERT_TRUE(browser.WaitForExtension()) << test::ReadWholeFile(logs.File("chromium.log"));
@@ -278,9 +267,9 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   ASSERT_TRUE(browser.Open(server->Url("/txt.html")));
 
   // The browser asks once and Brindle fetches the file itself.
-  EXPECT_TRUE(WaitFor([&] { return requestsFor("/get?id=7").size() >= 2; }, 30))
+  EXPECT_TRUE(test::WaitFor([&] { return requestsFor("/get?id=7").size() >= 2; }, 30))
       << test::ReadWholeFile(logs.File("chromium.log"));
-  EXPECT_TRUE(WaitFor([&] { return test::ReadWholeFile(browserDownloads + "/notes.txt") == notes; }, 30))
+  EXPECT_TRUE(test::WaitFor([&] { return test::ReadWholeFile(browserDownloads + "/notes.txt") == notes; }, 30))
       << test::ReadWholeFile(logs.File("chromium.log"));
 
   thread.Call([&] { server->Release(); });
@@ -294,7 +283,7 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   }
   // The browser cancelled its own download and erased what it had written.
   std::vector<std::string> kept;
-  EXPECT_TRUE(WaitFor(
+  EXPECT_TRUE(test::WaitFor(
       [&] {
         kept = test::ListFiles(browserDownloads);
         return kept == std::vector<std::string>{"notes.txt"};

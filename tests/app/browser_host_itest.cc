@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -232,12 +231,11 @@ TEST_F(BrowserHostProcessTest, ATakenDownloadArrivesWithItsNameCookiesAndReferre
   cli.Start({.Args = {"-q", "-d", downloads.Path(), origin->Url("/hold.bin")},
              .Env = {"XDG_DOWNLOAD_DIR=" + downloads.Path()}});
   // The instance holds the lock once its first download has begun.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  std::vector<test::HttpRequest> seen;
-  while (seen.empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    thread_.Call([&] { seen = origin->Requests(); });
-  }
+  test::WaitFor([&] {
+    bool asked = false;
+    thread_.Call([&] { asked = !origin->Requests().empty(); });
+    return asked;
+  });
   const auto ask = [](const std::string& url, const std::string& name) {
     return Frame(R"({"type":"download","url":")" + url + R"(","browser":"chromium","filename":")" + name +
                  R"(","referrer":"http://page.test/list","cookies":"sid=abc; theme=dark"})");

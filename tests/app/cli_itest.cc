@@ -2,10 +2,8 @@
 
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli_process.h"
@@ -197,9 +195,7 @@ TEST_F(CliITest, SecondStartHandsItsUrlToTheRunningOne) {
   server.StallAt(100000);
   Start({"-q", "-d", out_.Path(), server.Url("/f.bin")});
   // The first one holds the lock once its download has begun.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (PartFiles().empty() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  test::WaitFor([this] { return !PartFiles().empty(); });
 
   // Anything but an http or ftp address is taken and ignored.
   EXPECT_EQ(HandOver(HandOverSocketPath(home_.Path()), THandOverRequest::PlainText("mailto:a@b.org"), 5000), 1);

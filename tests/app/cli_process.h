@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,14 +34,10 @@ class CliProfile {
 
   // Waits (bounded) until every one of n part files holds at least `bytes`.
   bool WaitForParts(size_t n, int64_t bytes) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
+    return WaitFor([&] {
       const auto parts = PartFiles();
-      if (parts.size() == n && std::all_of(parts.begin(), parts.end(), [bytes](auto& p) { return p.second >= bytes; }))
-        return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+      return parts.size() == n && std::all_of(parts.begin(), parts.end(), [bytes](auto& p) { return p.second >= bytes; });
+    });
   }
 
   // Start byte and size of every part file in the profile.

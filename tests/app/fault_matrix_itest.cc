@@ -6,12 +6,10 @@
 #include <signal.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli_process.h"
@@ -259,9 +257,7 @@ TEST(FaultMatrixITest, FileChangedBetweenParts) {
 // starts the download over, and brindle-cli says so.
 TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
   const auto pauseWhenEveryPartHas = [](Profile& profile, int64_t bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (profile.PartBytes() < 4 * bytes && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::WaitFor([&] { return profile.PartBytes() >= 4 * bytes; });
     ASSERT_EQ(profile.PartBytes(), 4 * bytes);
     profile.Kill(SIGINT);
     ASSERT_EQ(profile.Wait().Status, 130);
@@ -465,9 +461,7 @@ TEST(FaultMatrixITest, NameTakenWhileDownloadingIsNeverReplaced) {
   Profile a, b;
   a.Start(server.Url("/a"), {.Args = {"-d", shared.Path()}});
   b.Start(server.Url("/b"), {.Args = {"-d", shared.Path()}});
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while ((a.PartBytes() < 4000 || b.PartBytes() < 4000) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  test::WaitFor([&] { return a.PartBytes() >= 4000 && b.PartBytes() >= 4000; });
   test::WriteWholeFile(shared.File("f.bin"), "the user's own file");
   held = false;
   server.Call([](FaultHttpServer& s) { s.Release(); });

@@ -89,4 +89,13 @@ CliOutcome CliProcess::Wait(int limitMs) {
   return outcome;
 }
 
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 }  // namespace brindle::test

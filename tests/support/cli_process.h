@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,5 +50,9 @@ class CliProcess {
   int status_ = 0;
   bool reaped_ = false;
 };
+
+// Polls done() every 20 ms until it holds or seconds have passed: waiting
+// for a real process, not timing anything under test.
+bool WaitFor(const std::function<bool()>& done, int seconds = 15);
 
 }  // namespace brindle::test
