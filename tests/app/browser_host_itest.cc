@@ -1,16 +1,10 @@
 // brindle-host as the browser runs it: a child process fed framed JSON on
 // its stdin, answering on its stdout, handing taken downloads to a running
 // instance over the hand-over channel.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -100,61 +94,17 @@ class BrowserHostProcessTest : public ::testing::Test {
     SetRegistry(nullptr);
   }
 
-  // Runs program with input on its stdin (then closed), in the test's
-  // profile and a home of its own, and collects what it writes.
+  // Runs program with input on its stdin, in the test's profile and a home
+  // of its own, and collects what it writes. (It has no use for the
+  // arguments a browser passes.)
   HostRun Run(const std::string& input, const std::string& program = kHost) {
-    int in[2], out[2], err[2];
-    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+    test::TempDir logs;
+    test::CliProcess host(program, Profile(), logs.Path());
     const std::string home = home_.File("home");
-    std::filesystem::create_directories(home);
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      setenv("BRINDLE_HOME", Profile().c_str(), 1);
-      setenv("HOME", home.c_str(), 1);
-      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-      // As a browser starts it: Chromium passes the caller's origin.
-      execl(program.c_str(), program.c_str(), "chrome-extension://pgccibdnoljeeepbgbclfhncgpoicogk/",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    // The input is small enough for the pipe's buffer.
-    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(in[1]);
-    std::string output, errors;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < until) {
-      if (poll(fds, 2, 100) <= 0) continue;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-        char buffer[4096];
-        const ssize_t count = read(fds[i].fd, buffer, sizeof buffer);
-        if (count <= 0) {
-          close(fds[i].fd);
-          fds[i].fd = -1;
-          --open;
-        } else {
-          (i == 0 ? output : errors).append(buffer, static_cast<size_t>(count));
-        }
-      }
-    }
-    for (const pollfd& fd : fds)
-      if (fd.fd >= 0) close(fd.fd);
-    HostRun run;
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Answers = Unframe(output, run.Rest);
-    run.Err = errors;
+    test::ScopedEnvironment env({{"BRINDLE_HOME", Profile()}, {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}});
+    const test::CliOutcome outcome = host.Run({.Stdin = input});
+    HostRun run{outcome.Status, {}, "", outcome.Err};
+    run.Answers = Unframe(outcome.Out, run.Rest);
     return run;
   }
 

@@ -41,6 +41,8 @@ void CliProcess::Start(const CliStart& start) {
   envp.push_back(nullptr);
   const std::string out = logDir_ + "/stdout";
   const std::string err = logDir_ + "/stderr";
+  const std::string in = logDir_ + "/stdin";
+  if (!start.Stdin.empty()) WriteWholeFile(in, start.Stdin);
   const rlimit limit{static_cast<rlim_t>(start.FileSizeLimit), static_cast<rlim_t>(start.FileSizeLimit)};
 
   reaped_ = false;
@@ -51,6 +53,7 @@ void CliProcess::Start(const CliStart& start) {
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(outFd, 1);
     dup2(errFd, 2);
+    if (!start.Stdin.empty()) dup2(open(in.c_str(), O_RDONLY), 0);
     if (start.FileSizeLimit >= 0) setrlimit(RLIMIT_FSIZE, &limit);
     execve(binary_.c_str(), argv.data(), envp.data());
     _exit(127);

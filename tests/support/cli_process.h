@@ -21,10 +21,11 @@ struct CliStart {
   std::vector<std::string> Args{};  // after "--home <home>"
   std::vector<std::string> Env{};  // "NAME=VALUE", added to the test's environment
   int64_t FileSizeLimit = -1;      // RLIMIT_FSIZE of the process, bytes; -1: unchanged
+  std::string Stdin{};             // what it reads on its standard input; "": the test's
 };
 
-// brindle-cli as a child process on one profile, its standard output and
-// error in files of logDir. One run at a time.
+// brindle-cli (or another of the programs) as a child process on one
+// profile, its standard output and error in files of logDir. One run at a time.
 class CliProcess {
  public:
   CliProcess(std::string binary, std::string home, std::string logDir);
