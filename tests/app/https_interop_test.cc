@@ -59,7 +59,7 @@ class HttpsInteropTest : public test::CliProcessTest {
 
 // Capped per connection, so that no part reaches its end before the others
 // have started and takes their ranges over.
-TEST_F(HttpsInteropTest, FourPartsInterruptedAndResumedAreByteIdentical) {
+TEST_F(HttpsInteropTest, FourPartDownloadInterruptedAndResumedIsByteIdentical) {
   Start({"-q", "-s", "4", "-d", out_.Path(), Secure(0, "/slow/file.bin")});
   ASSERT_TRUE(WaitForParts(4, 1));
   Kill(SIGINT);
