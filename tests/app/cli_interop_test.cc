@@ -9,7 +9,6 @@
 namespace brindle {
 namespace {
 
-
 // brindle-cli against Debian's nginx. A resume from nginx, and four parts
 // over TLS, are the https interop tests'.
 class CliInteropTest : public test::CliProcessTest {

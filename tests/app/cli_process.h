@@ -21,7 +21,6 @@ namespace brindle::test {
 
 inline const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
 
-
 using Outcome = CliOutcome;
 
 // brindle-cli on a profile of its own, with a download folder.

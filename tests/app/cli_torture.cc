@@ -29,7 +29,6 @@
 namespace brindle {
 namespace {
 
-
 int Trials() {
   const char* value = std::getenv("BRINDLE_TORTURE_TRIALS");
   return value ? std::max(1, std::atoi(value)) : 5;

@@ -14,7 +14,6 @@
 namespace brindle {
 namespace {
 
-
 const std::string kData = std::string(BRINDLE_TEST_DATA) + "/zip/";
 // 436 KB of deflated data: many input blocks, so many passes.
 const std::string kBig = kData + "infozip-deflate-2mib.zip";

@@ -30,7 +30,6 @@ namespace {
 
 using test::HttpRequest;
 
-
 class DownloadSystemITest : public test::DownloadSystemTest {
  protected:
   void SetUp() override {
@@ -466,7 +465,6 @@ TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
     }
   }
 }
-
 
 // Keeps the new-download dialog's answer for the test to give.
 class AnswerLaterFactory final : public TDownloadWindowFactory {

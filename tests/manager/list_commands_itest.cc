@@ -24,7 +24,6 @@
 namespace brindle {
 namespace {
 
-
 class FakeWindows : public TListWindowPort, public test::FakeLauncher {
  public:
   void ShowProperties(std::shared_ptr<TPropertiesModel> shown) override { properties = shown; }

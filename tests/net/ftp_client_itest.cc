@@ -21,7 +21,6 @@ namespace {
 
 using test::FaultFtpServer;
 
-
 class FtpClientTest : public ::testing::Test {
  protected:
   FtpClientTest() {

@@ -53,7 +53,7 @@ void CliProcess::Start(const CliStart& start) {
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(outFd, 1);
     dup2(errFd, 2);
-    if (!start.Stdin.empty()) dup2(open(in.c_str(), O_RDONLY), 0);
+    if (!start.Stdin.empty()) dup2(open(in.c_str(), O_RDONLY | O_CLOEXEC), 0);
     if (start.FileSizeLimit >= 0) setrlimit(RLIMIT_FSIZE, &limit);
     execve(binary_.c_str(), argv.data(), envp.data());
     _exit(127);

@@ -163,7 +163,7 @@ TEST_F(FileInfoTest, IgnoreRecordsTheLinkAndEndsAProgramStartedForIt) {
   EXPECT_EQ(ended, 1);
   ASSERT_EQ(answers_.size(), 2u);
   EXPECT_EQ(answers_[1].Kind, TNewDownloadAnswer::TKind::Cancel);
-  EXPECT_EQ(ReadString("IgnoreLinks", "2", ""), "http://h/started.zip");  // numbered as the manager test says
+  EXPECT_EQ(ReadString("IgnoreLinks", "2", ""), "http://h/started.zip");  // the numbering is the manager test's
 }
 
 TEST_F(FileInfoTest, NewCategoryIsCreatedAndChosen) {
