@@ -15,8 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +23,7 @@
 #include "support/cli_process.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 #include "support/test_content.h"
 
@@ -47,17 +46,6 @@ std::string FindChromium() {
     start = end + 1;
   }
   return "";
-}
-
-// Polls done() every 50 ms until it holds or seconds have passed.
-template <class F>
-bool WaitFor(F done, int seconds) {
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
 }
 
 // The value of the first "key":"value" in json, enough for DevTools' answers.
@@ -166,7 +154,7 @@ class Chromium {
   bool WaitForExtension() {
     const std::string worker = std::string("chrome-extension://") + kChromiumExtensionId + "/";
     std::string target;
-    const bool found = WaitFor(
+    const bool found = test::WaitFor(
         [&] {
           const std::string targets = Send("Target.getTargets", "{}");
           for (size_t at = targets.find("{\"targetId\""); at != std::string::npos;
@@ -185,7 +173,7 @@ class Chromium {
     const std::string session =
         StringField(Send("Target.attachToTarget", "{\"targetId\":\"" + target + "\",\"flatten\":true}"), "sessionId");
     if (session.empty()) return false;
-    return WaitFor(
+    return test::WaitFor(
         [&] {
           const std::string answer =
               Send("Runtime.evaluate", R"js({"expression":"chrome.downloads.onDeterminingFilename.hasListeners()"})js",
@@ -209,31 +197,6 @@ class Chromium {
   std::string buffer_;
 };
 
-// Sets environment variables for the test's lifetime; the browser, the
-// host it starts and brindle-cli inherit them.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(const std::map<std::string, std::string>& values) {
-    for (const auto& [name, value] : values) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-      setenv(name.c_str(), value.c_str(), 1);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
-
 std::string Page(const std::string& link) {
   return "<!DOCTYPE html><html><body>" + link +
          "<script>window.addEventListener('load', () => document.getElementById('get').click());</script>"
@@ -253,10 +216,11 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   const std::string browserProfile = configHome + "/chromium";
   const std::string browserDownloads = home.File("Downloads");
   std::filesystem::create_directories(browserDownloads);
-  ScopedEnvironment environment({{"HOME", home.Path()},
-                                 {"XDG_CONFIG_HOME", configHome},
-                                 {"XDG_RUNTIME_DIR", runtime.Path()},
-                                 {"BRINDLE_HOME", profile.Path()}});
+  // The browser, the host it starts and brindle-cli inherit these.
+  test::ScopedEnvironment environment({{"HOME", home.Path()},
+                                       {"XDG_CONFIG_HOME", configHome},
+                                       {"XDG_RUNTIME_DIR", runtime.Path()},
+                                       {"BRINDLE_HOME", profile.Path()}});
   // With --user-data-dir Chromium reads the host manifest from that
   // directory, which is where Brindle installs it for Chromium.
   TBrowserIntegration(home.Path(), configHome, kBinaryDir + "/src/app/brindle-host").IntegrateInternetExplorer();
@@ -295,7 +259,7 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   test::CliProcess cli(kBinaryDir + "/src/app/brindle-cli", profile.Path(), logs.Path());
   cli.Start({.Args = {"-q", "-d", downloads.Path(), server->Url("/hold.bin")},
              .Env = {"XDG_DOWNLOAD_DIR=" + downloads.Path()}});
-  ASSERT_TRUE(WaitFor([&] { return !requestsFor("/hold.bin").empty(); }, 20));
+  ASSERT_TRUE(test::WaitFor([&] { return !requestsFor("/hold.bin").empty(); }, 20));
 
   Chromium browser(chromium, browserProfile, logs.File("chromium.log"));
   ASSERT_TRUE(browser.WaitForExtension()) << test::ReadWholeFile(logs.File("chromium.log"));
@@ -303,9 +267,9 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   ASSERT_TRUE(browser.Open(server->Url("/txt.html")));
 
   // The browser asks once and Brindle fetches the file itself.
-  EXPECT_TRUE(WaitFor([&] { return requestsFor("/get?id=7").size() >= 2; }, 30))
+  EXPECT_TRUE(test::WaitFor([&] { return requestsFor("/get?id=7").size() >= 2; }, 30))
       << test::ReadWholeFile(logs.File("chromium.log"));
-  EXPECT_TRUE(WaitFor([&] { return test::ReadWholeFile(browserDownloads + "/notes.txt") == notes; }, 30))
+  EXPECT_TRUE(test::WaitFor([&] { return test::ReadWholeFile(browserDownloads + "/notes.txt") == notes; }, 30))
       << test::ReadWholeFile(logs.File("chromium.log"));
 
   thread.Call([&] { server->Release(); });
@@ -319,11 +283,9 @@ TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
   }
   // The browser cancelled its own download and erased what it had written.
   std::vector<std::string> kept;
-  EXPECT_TRUE(WaitFor(
+  EXPECT_TRUE(test::WaitFor(
       [&] {
-        kept.clear();
-        for (const auto& entry : std::filesystem::directory_iterator(browserDownloads))
-          kept.push_back(entry.path().filename().string());
+        kept = test::ListFiles(browserDownloads);
         return kept == std::vector<std::string>{"notes.txt"};
       },
       10))

@@ -1,20 +1,13 @@
 // brindle-host as the browser runs it: a child process fed framed JSON on
 // its stdin, answering on its stdout, handing taken downloads to a running
 // instance over the hand-over channel.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -26,6 +19,7 @@
 #include "platform/registry_hive_file.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -82,17 +76,6 @@ struct TestInstance {
 
 class BrowserHostProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* value = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = value;
-    setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (!savedRuntime_.empty()) {
-      setenv("XDG_RUNTIME_DIR", savedRuntime_.c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
   std::string Profile() const { return home_.File("profile"); }
 
   void StartInstance() {
@@ -111,99 +94,26 @@ class BrowserHostProcessTest : public ::testing::Test {
     SetRegistry(nullptr);
   }
 
-  // Runs program with input on its stdin (then closed), in the test's
-  // profile and a home of its own, and collects what it writes.
+  // Runs program with input on its stdin, in the test's profile and a home
+  // of its own, and collects what it writes. (It has no use for the
+  // arguments a browser passes.)
   HostRun Run(const std::string& input, const std::string& program = kHost) {
-    int in[2], out[2], err[2];
-    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+    test::TempDir logs;
+    test::CliProcess host(program, Profile(), logs.Path());
     const std::string home = home_.File("home");
-    std::filesystem::create_directories(home);
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      setenv("BRINDLE_HOME", Profile().c_str(), 1);
-      setenv("HOME", home.c_str(), 1);
-      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-      // As a browser starts it: Chromium passes the caller's origin.
-      execl(program.c_str(), program.c_str(), "chrome-extension://pgccibdnoljeeepbgbclfhncgpoicogk/",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    // The input is small enough for the pipe's buffer.
-    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(in[1]);
-    std::string output, errors;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < until) {
-      if (poll(fds, 2, 100) <= 0) continue;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-        char buffer[4096];
-        const ssize_t count = read(fds[i].fd, buffer, sizeof buffer);
-        if (count <= 0) {
-          close(fds[i].fd);
-          fds[i].fd = -1;
-          --open;
-        } else {
-          (i == 0 ? output : errors).append(buffer, static_cast<size_t>(count));
-        }
-      }
-    }
-    for (const pollfd& fd : fds)
-      if (fd.fd >= 0) close(fd.fd);
-    HostRun run;
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Answers = Unframe(output, run.Rest);
-    run.Err = errors;
+    test::ScopedEnvironment env({{"BRINDLE_HOME", Profile()}, {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}});
+    const test::CliOutcome outcome = host.Run({.Stdin = input});
+    HostRun run{outcome.Status, {}, "", outcome.Err};
+    run.Answers = Unframe(outcome.Out, run.Rest);
     return run;
   }
 
   test::TempDir runtime_, home_;
-  std::string savedRuntime_;
+  test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}}};
   test::LoopThread thread_;
   TInstanceLock lock_{home_.File("profile")};
   TestInstance* instance_ = nullptr;
 };
-
-TEST_F(BrowserHostProcessTest, AnswersEachRequestAndHandsTakenOnesToTheRunningInstance) {
-  StartInstance();
-  const std::string input =
-      Frame(R"({"type":"download","url":"https://h.test/get?id=7","browser":"chromium","filename":"Setup 2.0.ZIP",)"
-            R"("referrer":"https://h.test/page","cookies":"sid=abc; theme=dark"})") +
-      Frame(R"({"type":"download","url":"https://h.test/notes.txt","browser":"chromium","filename":"notes.txt"})") +
-      Frame(R"({"type":"link","url":"mailto:someone@h.test","browser":"chromium"})") +
-      Frame(R"({"type":"link","url":"ftp://h.test/pub/notes.txt","browser":"opera"})");
-  const HostRun run = Run(input);
-  EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Err, "");
-  EXPECT_EQ(run.Rest, "");
-  ASSERT_EQ(run.Answers.size(), 4u);
-  EXPECT_EQ(run.Answers[0], R"({"taken":true})");
-  EXPECT_EQ(run.Answers[1].rfind(R"({"taken":false,"reason":)", 0), 0u) << run.Answers[1];
-  EXPECT_EQ(run.Answers[2].rfind(R"({"taken":false,"reason":)", 0), 0u) << run.Answers[2];
-  EXPECT_EQ(run.Answers[3], R"({"taken":true})");
-  const std::vector<THandOverRequest> received = instance_->TakeReceived();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_TRUE(received[0].Structured);
-  EXPECT_EQ(received[0].Url, "https://h.test/get?id=7");
-  EXPECT_EQ(received[0].FileName, "Setup 2.0.ZIP");
-  EXPECT_EQ(received[0].Referrer, "https://h.test/page");
-  EXPECT_EQ(received[0].Cookies, "sid=abc; theme=dark");
-  EXPECT_EQ(received[0].Directory, "");
-  EXPECT_EQ(received[1].Url, "ftp://h.test/pub/notes.txt");
-  EXPECT_EQ(received[1].Referrer, "");
-}
 
 TEST_F(BrowserHostProcessTest, ReadsTheSettingsOfTheProfile) {
   StartInstance();
@@ -216,18 +126,13 @@ TEST_F(BrowserHostProcessTest, ReadsTheSettingsOfTheProfile) {
   EXPECT_EQ(instance_->TakeReceived().size(), 1u);
 }
 
+// Which input is malformed is the host's own test; here what the process does.
 TEST_F(BrowserHostProcessTest, MalformedInputEndsTheHostWithNothingAdded) {
   StartInstance();
-  const std::string good = Frame(R"({"type":"download","url":"https://h.test/a.zip","browser":"chromium"})");
-  std::string oversized(4, '\0');
-  const uint32_t tooLong = 1024 * 1024 + 1;
-  std::memcpy(oversized.data(), &tooLong, 4);
-  for (const std::string& bad : {oversized + "{}", Frame("{\"type\""), Frame("\"\xFF\""), good.substr(0, 20)}) {
-    const HostRun run = Run(bad);
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Err.rfind("brindle-host: ", 0), 0u) << run.Err;
-    EXPECT_TRUE(run.Answers.empty());
-  }
+  const HostRun run = Run(Frame(R"({"type":"download","url":"https://h.test/a.zip","browser":"chromium"})").substr(0, 20));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err.rfind("brindle-host: ", 0), 0u) << run.Err;
+  EXPECT_TRUE(run.Answers.empty());
   EXPECT_TRUE(instance_->TakeReceived().empty());
 }
 
@@ -276,12 +181,11 @@ TEST_F(BrowserHostProcessTest, ATakenDownloadArrivesWithItsNameCookiesAndReferre
   cli.Start({.Args = {"-q", "-d", downloads.Path(), origin->Url("/hold.bin")},
              .Env = {"XDG_DOWNLOAD_DIR=" + downloads.Path()}});
   // The instance holds the lock once its first download has begun.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  std::vector<test::HttpRequest> seen;
-  while (seen.empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    thread_.Call([&] { seen = origin->Requests(); });
-  }
+  test::WaitFor([&] {
+    bool asked = false;
+    thread_.Call([&] { asked = !origin->Requests().empty(); });
+    return asked;
+  });
   const auto ask = [](const std::string& url, const std::string& name) {
     return Frame(R"({"type":"download","url":")" + url + R"(","browser":"chromium","filename":")" + name +
                  R"(","referrer":"http://page.test/list","cookies":"sid=abc; theme=dark"})");

@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,11 +21,11 @@ namespace brindle::test {
 
 inline const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
 
-
 using Outcome = CliOutcome;
 
-class CliProcessTest : public ::testing::Test {
- protected:
+// brindle-cli on a profile of its own, with a download folder.
+class CliProfile {
+ public:
   void Start(const std::vector<std::string>& args) { cli_.Start({args}); }
   void Kill(int signal) { cli_.Kill(signal); }
   Outcome Wait(int limitMs = 20000) { return cli_.Wait(limitMs); }
@@ -35,14 +33,10 @@ class CliProcessTest : public ::testing::Test {
 
   // Waits (bounded) until every one of n part files holds at least `bytes`.
   bool WaitForParts(size_t n, int64_t bytes) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
+    return WaitFor([&] {
       const auto parts = PartFiles();
-      if (parts.size() == n && std::all_of(parts.begin(), parts.end(), [bytes](auto& p) { return p.second >= bytes; }))
-        return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+      return parts.size() == n && std::all_of(parts.begin(), parts.end(), [bytes](auto& p) { return p.second >= bytes; });
+    });
   }
 
   // Start byte and size of every part file in the profile.
@@ -66,5 +60,7 @@ class CliProcessTest : public ::testing::Test {
   TempDir out_;
   CliProcess cli_{kCli, home_.Path(), dir_.Path()};
 };
+
+class CliProcessTest : public ::testing::Test, public CliProfile {};
 
 }  // namespace brindle::test

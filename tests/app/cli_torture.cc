@@ -29,9 +29,6 @@
 namespace brindle {
 namespace {
 
-using test::kCli;
-using test::MakeContent;
-
 int Trials() {
   const char* value = std::getenv("BRINDLE_TORTURE_TRIALS");
   return value ? std::max(1, std::atoi(value)) : 5;
@@ -45,14 +42,6 @@ std::mt19937_64 SeededRandom(const char* what) {
   return std::mt19937_64(seed);
 }
 
-std::vector<std::string> Names(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 size_t CountEnding(const std::vector<std::string>& names, const std::string& end) {
   return std::count_if(names.begin(), names.end(), [&](const std::string& n) { return n.ends_with(end); });
 }
@@ -61,7 +50,7 @@ size_t CountEnding(const std::vector<std::string>& names, const std::string& end
 // for the message of a failed check.
 std::string Describe(const std::string& partial) {
   std::string text;
-  for (const std::string& name : Names(partial)) {
+  for (const std::string& name : test::ListFiles(partial)) {
     text += "\n" + name;
     if (name.ends_with(".dat")) text += ":\n" + test::ReadWholeFile(partial + "/" + name);
   }
@@ -69,7 +58,7 @@ std::string Describe(const std::string& partial) {
 }
 
 bool RecordSaysDone(const std::string& partial) {
-  for (const std::string& name : Names(partial))
+  for (const std::string& name : test::ListFiles(partial))
     if (name.ends_with(".dat") && test::ReadWholeFile(partial + "/" + name).find("\nStatus=Done\r\n") != std::string::npos)
       return true;
   return false;
@@ -88,7 +77,7 @@ const std::vector<std::string> kCrashPoints = {
 };
 
 TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
-  const std::string content = MakeContent(3 * 1024 * 1024 + 17);
+  const std::string content = test::MakeContent(3 * 1024 * 1024 + 17);
   test::LoopThread thread;
   test::FaultHttpServer& server = thread.Make<test::FaultHttpServer>();
   thread.Call([&] {
@@ -101,7 +90,7 @@ TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
   for (int trial = 0; trial < Trials(); ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     test::TempDir home, log, out;
-    test::CliProcess cli(kCli, home.Path(), log.Path());
+    test::CliProcess cli(test::kCli, home.Path(), log.Path());
     const std::string partial = home.File("Partial Downloads");
     const int randomKills = static_cast<int>(random() % 4);
     for (int run = 0;; ++run) {
@@ -118,7 +107,7 @@ TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
       }
       const test::CliOutcome outcome = cli.Wait(30000);
       // Never a second record, and never a finished file with other bytes.
-      ASSERT_LE(CountEnding(Names(partial), ".dat"), 1u) << "run " << run << ": " << Describe(partial);
+      ASSERT_LE(CountEnding(test::ListFiles(partial), ".dat"), 1u) << "run " << run << ": " << Describe(partial);
       if (outcome.Status == 86 || outcome.Signal == SIGKILL) {
         ++kills;
         continue;
@@ -129,9 +118,9 @@ TEST(CliTortureTest, KilledAtAnyMomentTheDownloadEndsWholeWithOneRecord) {
       break;
     }
     EXPECT_TRUE(test::ReadWholeFile(out.File("f.bin")) == content) << "wrong bytes";
-    EXPECT_EQ(Names(out.Path()), std::vector<std::string>{"f.bin"});
+    EXPECT_EQ(test::ListFiles(out.Path()), std::vector<std::string>{"f.bin"});
     // The record of the finished download, and nothing else.
-    const std::vector<std::string> left = Names(partial);
+    const std::vector<std::string> left = test::ListFiles(partial);
     EXPECT_EQ(left.size(), 1u);
     EXPECT_EQ(CountEnding(left, ".dat"), 1u);
   }

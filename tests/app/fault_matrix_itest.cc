@@ -6,18 +6,15 @@
 #include <signal.h>
 
 #include <atomic>
-#include <chrono>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "cli_process.h"
 #include "core/settings.h"
 #include "platform/registry_hive_file.h"
-#include "support/cli_process.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
@@ -35,8 +32,6 @@ using test::FileReplyOptions;
 using test::HttpReply;
 using test::HttpRequest;
 
-const std::string kCli = std::string(BRINDLE_BINARY_DIR) + "/src/app/brindle-cli";
-
 using test::MakeContent;
 
 // Two versions of one file: same size, other bytes.
@@ -44,7 +39,7 @@ const std::string kOld = MakeContent(1024 * 1024);
 const std::string kNew = MakeContent(1024 * 1024, 12345);
 
 // One profile, one download folder and one brindle-cli per case.
-class Profile {
+class Profile : public test::CliProfile {
  public:
   explicit Profile(const std::map<std::string, int>& settings = {}) {
     RegistryHiveFile hive;
@@ -63,43 +58,22 @@ class Profile {
   }
   CliOutcome Run(const std::string& url, test::CliStart start = {}, int limitMs = 30000) {
     Start(url, std::move(start));
-    return cli_.Wait(limitMs);
+    return Wait(limitMs);
   }
-  test::CliProcess& Cli() { return cli_; }
 
   std::string Target() const { return out_.File("f.bin"); }
   // Names in the download folder (the finished file, or a join's leftovers).
-  std::vector<std::string> OutFiles() const { return Names(out_.Path(), ""); }
-  std::vector<std::string> RecordFiles() const { return Names(home_.File("Partial Downloads"), ".dat"); }
-  // Bytes in the part files, which a resume would keep. The record's
-  // temporary file comes and goes while the program saves it, so a file
-  // gone between listing and sizing is skipped, not an error.
+  std::vector<std::string> OutFiles() const { return test::ListFiles(out_.Path()); }
+  size_t RecordFiles() const {
+    const std::vector<std::string> names = test::ListFiles(home_.File("Partial Downloads"));
+    return std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".dat"); });
+  }
+  // Bytes in the part files, which a resume would keep.
   int64_t PartBytes() const {
     int64_t total = 0;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(home_.File("Partial Downloads"), ec)) {
-      const std::string name = e.path().filename().string();
-      if (name.find(".dat") != std::string::npos) continue;
-      std::error_code sizeError;
-      const auto size = e.file_size(sizeError);
-      if (!sizeError) total += static_cast<int64_t>(size);
-    }
+    for (const auto& [start, size] : PartFiles()) total += size;
     return total;
   }
-
- private:
-  static std::vector<std::string> Names(const std::string& dir, const std::string& extension) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-      if (extension.empty() || e.path().extension() == extension) names.push_back(e.path().filename().string());
-    return names;
-  }
-
-  test::TempDir home_;
-  test::TempDir log_;
-  test::TempDir out_;
-  test::CliProcess cli_{kCli, home_.Path(), log_.Path()};
 };
 
 // What a case must end with: "Done" and these bytes (or, where two ends are
@@ -126,7 +100,7 @@ void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& 
     EXPECT_NE(outcome.Err.find(expect.Failure), std::string::npos) << outcome.Err;
     EXPECT_TRUE(profile.OutFiles().empty());
   }
-  EXPECT_EQ(profile.RecordFiles().size(), 1u);
+  EXPECT_EQ(profile.RecordFiles(), 1u);
 }
 
 // An HTTP server on its own thread whose answers a case scripts: the
@@ -237,8 +211,7 @@ TEST(FaultMatrixITest, Framing) {
 
   // Over https a body without a size is whole only with close_notify; cut
   // without it, it resumes. (Plain HTTP cannot tell such a cut from the end.)
-  test::TempDir certDir;
-  test::TestCertificates certs(certDir.Path());
+  const test::TestCertificates& certs = test::SharedTestCertificates();
   test::TrustTestAuthority trust(certs);
   RunHttpCases({{"TlsBodyCutWithoutCloseNotify",
                  [](auto&, auto& r, int n) {
@@ -284,12 +257,10 @@ TEST(FaultMatrixITest, FileChangedBetweenParts) {
 // starts the download over, and brindle-cli says so.
 TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
   const auto pauseWhenEveryPartHas = [](Profile& profile, int64_t bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (profile.PartBytes() < 4 * bytes && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::WaitFor([&] { return profile.PartBytes() >= 4 * bytes; });
     ASSERT_EQ(profile.PartBytes(), 4 * bytes);
-    profile.Cli().Kill(SIGINT);
-    ASSERT_EQ(profile.Cli().Wait().Status, 130);
+    profile.Kill(SIGINT);
+    ASSERT_EQ(profile.Wait().Status, 130);
   };
   const auto expectResumed = [](const CliOutcome& outcome, const Profile& profile, const std::string& bytes) {
     ExpectEnd(outcome, profile, {bytes, ""});
@@ -490,13 +461,11 @@ TEST(FaultMatrixITest, NameTakenWhileDownloadingIsNeverReplaced) {
   Profile a, b;
   a.Start(server.Url("/a"), {.Args = {"-d", shared.Path()}});
   b.Start(server.Url("/b"), {.Args = {"-d", shared.Path()}});
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while ((a.PartBytes() < 4000 || b.PartBytes() < 4000) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  test::WaitFor([&] { return a.PartBytes() >= 4000 && b.PartBytes() >= 4000; });
   test::WriteWholeFile(shared.File("f.bin"), "the user's own file");
   held = false;
   server.Call([](FaultHttpServer& s) { s.Release(); });
-  const CliOutcome endA = a.Cli().Wait(30000), endB = b.Cli().Wait(30000);
+  const CliOutcome endA = a.Wait(30000), endB = b.Wait(30000);
   ASSERT_EQ(endA.Status, 0) << endA.Err;
   ASSERT_EQ(endB.Status, 0) << endB.Err;
   EXPECT_EQ(test::ReadWholeFile(shared.File("f.bin")), "the user's own file");

@@ -20,7 +20,6 @@ namespace brindle {
 namespace {
 
 using test::FileExists;
-using test::ReadWholeFile;
 using test::WriteWholeFile;
 
 uint32_t CrcOf(const std::string& data) {
@@ -128,15 +127,7 @@ class CraftedArchiveTest : public ::testing::Test {
       if (failures && report.Status == kZipReportEntryFailed) failures->push_back(code);
     });
   }
-  std::vector<std::string> Extracted() const {
-    std::vector<std::string> names;
-    if (!FileExists(target_)) return names;
-    for (const auto& item : std::filesystem::recursive_directory_iterator(target_)) {
-      names.push_back(std::filesystem::relative(item.path(), target_).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Extracted() const { return test::ListFiles(target_, true); }
 
   test::TempDir temp_;
   const std::string archive_ = temp_.File("crafted.zip");
@@ -225,7 +216,7 @@ TEST_F(CraftedArchiveTest, SymbolicLinkEntriesBecomePlainFiles) {
   EXPECT_EQ(ExtractAllOf(BuildArchive({link, Stored("up/evil", "evil")}), &failures), 1);
   EXPECT_EQ(failures, std::vector<int>{kZipWriteError});
   EXPECT_FALSE(std::filesystem::is_symlink(target_ + "/up"));
-  EXPECT_EQ(ReadWholeFile(target_ + "/up"), "..");
+  EXPECT_EQ(test::ReadWholeFile(target_ + "/up"), "..");
   EXPECT_FALSE(FileExists(temp_.File("evil")));
 }
 

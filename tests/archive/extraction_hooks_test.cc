@@ -14,8 +14,6 @@
 namespace brindle {
 namespace {
 
-using test::FileExists;
-
 const std::string kData = std::string(BRINDLE_TEST_DATA) + "/zip/";
 // 436 KB of deflated data: many input blocks, so many passes.
 const std::string kBig = kData + "infozip-deflate-2mib.zip";
@@ -63,7 +61,7 @@ TEST_F(ExtractionHooksTest, AbortsLeaveNoOutput) {
   EXPECT_EQ(ExtractAll(kBig, temp_.File("all"), "*.*", [&](int code, const ZipReport&) { codes.push_back(code); }),
             kZipSeriousError);
   EXPECT_EQ(codes, (std::vector<int>{kZipReportStarts, kZipReportEntryStarts, kZipReportStopped}));
-  EXPECT_FALSE(FileExists(temp_.File("all/big-2mib.txt")));
+  EXPECT_FALSE(test::FileExists(temp_.File("all/big-2mib.txt")));
 }
 
 TEST_F(ExtractionHooksTest, SecondExtractionDuringOneIsRefusedUnlessTheFirstLooksDead) {

@@ -81,15 +81,6 @@ std::vector<ExtractCase> ExtractCases() {
   return cases;
 }
 
-// Everything under `root`, relative, sorted.
-std::vector<std::string> ListTree(const std::string& root) {
-  std::vector<std::string> names;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(root))
-    names.push_back(std::filesystem::relative(item.path(), root).string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class UnzipTest : public ::testing::Test {
  protected:
   test::TempDir temp_;
@@ -135,7 +126,7 @@ TEST_F(UnzipTest, EntriesThatCannotBeExtractedAreReportedAndTheRestGoesOn) {
     EXPECT_EQ(count, c.extracted);
     EXPECT_EQ(failures, c.failures);
     // No partial output and no temporary file is left behind.
-    EXPECT_EQ(FileExists(target) ? ListTree(target) : std::vector<std::string>{}, c.left);
+    EXPECT_EQ(test::ListFiles(target, true), c.left);
   }
   // The traversal entries did not land beside the target either.
   EXPECT_FALSE(FileExists(temp_.File("evil.txt")));
@@ -149,7 +140,7 @@ TEST_F(UnzipTest, SeriousErrorsStopTheWholeExtraction) {
   EXPECT_EQ(ExtractAll("", temp_.Path(), "*.*"), kZipMissingParameter);
   EXPECT_EQ(ExtractAll(Archive("shrink-text.zip"), "", "*.*"), kZipMissingParameter);
   EXPECT_EQ(ExtractAll(Archive("infozip-installer.zip"), temp_.Path(), "*.exe"), 1);  // the mask selects
-  EXPECT_EQ(ListTree(temp_.Path()),
+  EXPECT_EQ(test::ListFiles(temp_.Path(), true),
             (std::vector<std::string>{"installer", "installer/disk1", "installer/disk1/SETUP.EXE"}));
 }
 
@@ -165,10 +156,10 @@ TEST_F(UnzipTest, ExtractEntryResultCodes) {
   // The output's directory is a file: nothing can be created there.
   WriteWholeFile(temp_.File("plain"), "x");
   EXPECT_EQ(ExtractEntry(Archive("shrink-text.zip"), temp_.File("plain/out.txt"), 0), kZipWriteError);
-  EXPECT_EQ(ListTree(temp_.Path()), std::vector<std::string>{"plain"});
+  EXPECT_EQ(test::ListFiles(temp_.Path(), true), std::vector<std::string>{"plain"});
   // A directory entry makes its directories and nothing else.
   EXPECT_EQ(ExtractEntry(Archive("shrink-text.zip"), temp_.File("a/b/"), 0), kZipOk);
-  EXPECT_EQ(ListTree(temp_.File("a")), std::vector<std::string>{"b"});
+  EXPECT_EQ(test::ListFiles(temp_.File("a"), true), std::vector<std::string>{"b"});
 }
 
 TEST_F(UnzipTest, DirectoryWalk) {

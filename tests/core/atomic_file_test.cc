@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/file_claim.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -62,9 +63,6 @@ TEST_F(AtomicFileTest, FailureAtAnyStepKeepsOldFile) {
 }
 
 #ifdef BRINDLE_TEST_HOOKS
-// The death test re-runs this test in a fresh process (so that the crash
-// point reads BRINDLE_CRASH_AT anew); the child finds the file to write in
-// BRINDLE_TEST_CRASH_FILE, set by the parent.
 // Every way of claiming a name (the rename that refuses to replace; where
 // the file system lacks it, a hard link; where it lacks that too, a
 // placeholder) takes the first free "(n)" name and replaces nothing.
@@ -93,23 +91,19 @@ TEST_F(AtomicFileTest, ClaimFileNameNeverReplacesWhateverWayTheFileSystemAllows)
   }
 }
 
+// The death test re-runs this test in a fresh process (so that the crash
+// point reads BRINDLE_CRASH_AT anew); the child finds the file to write in
+// BRINDLE_TEST_CRASH_FILE, set by the parent.
 TEST(AtomicFileDeathTest, CrashBeforeRenameLeavesOldContent) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const char* inherited = std::getenv("BRINDLE_TEST_CRASH_FILE");
   std::optional<test::TempDir> temp;
-  std::string path;
-  if (inherited) {
-    path = inherited;
-  } else {
-    temp.emplace();
-    path = temp->File("record.dat");
-    WriteWholeFile(path, "old");
-    setenv("BRINDLE_TEST_CRASH_FILE", path.c_str(), 1);
-    setenv("BRINDLE_CRASH_AT", "atomic-write-before-rename", 1);
+  const std::string path = inherited ? inherited : temp.emplace().File("record.dat");
+  if (!inherited) WriteWholeFile(path, "old");
+  {
+    test::ScopedEnvironment env({{"BRINDLE_TEST_CRASH_FILE", path}, {"BRINDLE_CRASH_AT", "atomic-write-before-rename"}});
+    EXPECT_EXIT(WriteFileAtomically(path, "new"), ::testing::ExitedWithCode(86), "");
   }
-  EXPECT_EXIT(WriteFileAtomically(path, "new"), ::testing::ExitedWithCode(86), "");
-  unsetenv("BRINDLE_TEST_CRASH_FILE");
-  unsetenv("BRINDLE_CRASH_AT");
   EXPECT_EQ(ReadWholeFile(path), "old");
   ASSERT_TRUE(WriteFileAtomically(path, "after"));
   EXPECT_EQ(ReadWholeFile(path), "after");

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <ctime>
 
 #include "support/manual_clock.h"
+#include "support/scoped_environment.h"
 
 namespace brindle {
 namespace {
@@ -58,26 +58,18 @@ TEST(DateTimeTest, InvalidInput) {
     EXPECT_FALSE(TextToDateTime(garbage)) << garbage;
 }
 
-// Sets TZ for one test and puts the old one back.
+// Sets TZ for one test; the old one comes back, and is read again, afterwards.
 class TimeZoneTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("TZ");
-    if (old) oldTz_ = old;
-    hadTz_ = old != nullptr;
-  }
-  void TearDown() override {
-    if (hadTz_) setenv("TZ", oldTz_.c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-    SetProgramClock(nullptr);
-  }
-  static void Use(const char* zone) {
-    setenv("TZ", zone, 1);
+  ~TimeZoneTest() override { SetProgramClock(nullptr); }
+  void Use(const char* zone) {
+    env_.Set("TZ", zone);
     tzset();
   }
-  bool hadTz_ = false;
-  std::string oldTz_;
+  struct Reread {
+    ~Reread() { tzset(); }
+  } reread_;  // after env_ has put TZ back
+  test::ScopedEnvironment env_;
 };
 
 TEST_F(TimeZoneTest, UnixTimeInLocalTime) {

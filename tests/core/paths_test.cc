@@ -6,33 +6,21 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
 namespace {
 
-// Saves the variables the paths depend on and puts them back afterwards.
+// The variables the paths depend on, unset but for HOME; put back afterwards.
 class PathsTest : public ::testing::Test {
  protected:
-  static constexpr const char* kVariables[] = {"BRINDLE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                                               "XDG_DOWNLOAD_DIR", "HOME"};
-  void SetUp() override {
-    for (const char* name : kVariables) {
-      if (const char* value = std::getenv(name)) saved_[name] = value;
-      unsetenv(name);
-    }
-    setenv("HOME", "/home/u", 1);
-  }
-  void TearDown() override {
-    for (const char* name : kVariables) {
-      const auto found = saved_.find(name);
-      if (found != saved_.end()) setenv(name, found->second.c_str(), 1);
-      else unsetenv(name);
-    }
-  }
-  std::map<std::string, std::string> saved_;
+  test::ScopedEnvironment env_{{{"BRINDLE_HOME", std::nullopt},
+                                {"XDG_CONFIG_HOME", std::nullopt},
+                                {"XDG_DATA_HOME", std::nullopt},
+                                {"XDG_DOWNLOAD_DIR", std::nullopt},
+                                {"HOME", "/home/u"}}};
   test::TempDir temp_;
 };
 

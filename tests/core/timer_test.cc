@@ -18,7 +18,6 @@ namespace brindle {
 namespace {
 
 using ::testing::ElementsAre;
-using test::ManualClock;
 
 class TTimerTest : public ::testing::Test {
  protected:
@@ -27,7 +26,7 @@ class TTimerTest : public ::testing::Test {
     return [this] { times.push_back(clock.MonotonicMs() - start); };
   }
 
-  ManualClock clock;
+  test::ManualClock clock;
   EventLoop loop{clock};
   const int64_t start = clock.MonotonicMs();
   std::vector<int64_t> times;

@@ -1,25 +1,30 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/event_loop.h"
-#include "core/memory_registry.h"
 #include "core/settings.h"
 #include "core/download_status.h"
 #include "engine/download_record.h"
 #include "engine/downloader.h"
 #include "engine/file_mirror.h"
+#include "engine/http_part_downloader.h"
 #include "engine/part_download_slot.h"
 #include "engine/part_download_slots.h"
+#include "engine/speed_limit_group.h"
+#include "engine/speed_limit_lane.h"
+#include "engine/speed_limiter.h"
 #include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
-#include "support/manual_clock.h"
-#include "support/temp_dir.h"
-#include "support/test_content.h"
+#include "support/part_downloader_test.h"
+#include "support/test_certificates.h"
 
 namespace brindle {
 namespace {
@@ -57,18 +62,16 @@ int64_t RangeStart(const HttpRequest& request) {
   return range ? range->first : 0;
 }
 
-class DownloaderITest : public ::testing::Test {
+// A downloader's world: the part downloaders' (support/part_downloader_test.h),
+// a main server and a mirror.
+class DownloaderITest : public test::PartDownloaderTest {
  protected:
   DownloaderITest() {
-    clock_.Attach(loop_);
-    SetRegistry(&registry_);
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
     http_.AddFile("/f.bin", content_);
     mirror_.AddFile("/f.bin", content_);
     record_.LocalFileName = dir_.File("out.bin");
   }
-  ~DownloaderITest() override { downloader_.reset(), SetRegistry(nullptr), clock_.Detach(); }
-
   void Make(int parts = 4, std::vector<std::string> mirrors = {}) {
     TDownloaderOptions options;
     options.SplitParts = parts;
@@ -164,13 +167,8 @@ class DownloaderITest : public ::testing::Test {
     return starts;
   }
 
-  test::ManualClock clock_;
-  EventLoop loop_{clock_};
-  MemoryRegistry registry_;
-  test::TempDir dir_;
   test::FaultHttpServer http_{loop_};
   test::FaultHttpServer mirror_{loop_};
-  std::string content_ = MakeContent(200000);
   TestRecord record_{std::make_unique<TUrl>(http_.Url("/f.bin")), dir_.File("rec")};
   std::unique_ptr<TDownloader> downloader_;
   bool gate_ = true;
@@ -417,35 +415,6 @@ TEST_F(DownloaderITest, FinishedPartHandsItsConnectionToAParkedPart) {
   EXPECT_EQ(Starts(http_, 4), (std::multiset<int64_t>{50100, 100100, 150100}));
 }
 
-TEST_F(DownloaderITest, RestartInTheMiddleFetchesOnlyWhatIsMissing) {
-  http_.SetHandler([this](const HttpRequest& r) {
-    const int64_t start = RangeStart(r);
-    return Gated(start == 0 || start == 100000 ? StallBody(http_.Serve(r), 20000) : http_.Serve(r));
-  });
-  Make();
-  OpenGateWhenFlowing();
-  ASSERT_TRUE(Run([this] {
-    return doneStarts_.count(50000) && doneStarts_.count(150000) && test::ReadWholeFile(Part(0)).size() == 20000 &&
-           test::ReadWholeFile(Part(100000)).size() == 20000;
-  }));
-  downloader_->Pause();
-  downloader_.reset();
-  loop_.RunOnce(0);
-  EXPECT_EQ(record_.NumOfParts, 4);
-
-  const size_t before = http_.Requests().size();
-  http_.SetHandler([this](const HttpRequest& r) { return http_.Serve(r); });
-  doneStarts_.clear();
-  Make();
-  EXPECT_EQ(downloader_->Slots().NumberOfSlots(), 4);
-  EXPECT_EQ(downloader_->Slots().GetSlot(1)->Status(), TDownloadState::Done);
-  EXPECT_EQ(downloader_->Slots().GetSlot(3)->Status(), TDownloadState::Done);
-  ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(done_, 1);
-  EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{20000, 120000}));
-  EXPECT_EQ(Joined(), content_);
-}
-
 // The update timer samples the byte count every 100 ms for the rate; a part
 // that ends reports its server's average speed over whole seconds.
 TEST_F(DownloaderITest, UpdateTimerFeedsTheSpeedMeterAndDonePartsReportServerSpeed) {
@@ -582,7 +551,7 @@ TEST_F(DownloaderITest, ChangedETagOnAMirrorDropsThatMirror) {
 TEST_F(DownloaderITest, AbortDeletesPartFilesPauseKeepsThemEachReportedOnce) {
   for (const bool abort : {true, false}) {
     SCOPED_TRACE(abort ? "abort" : "pause");
-    http_.SetHandler([this](const HttpRequest& r) { return StallBody(http_.Serve(r), 1000); });
+    http_.StallFilesAt(1000);
     Make();
     ASSERT_TRUE(Run([this] {
       for (const int64_t start : {0, 50000, 100000, 150000})
@@ -603,6 +572,243 @@ TEST_F(DownloaderITest, AbortDeletesPartFilesPauseKeepsThemEachReportedOnce) {
     record_.NumOfParts = -1;
     record_.FileSize = 0;
   }
+}
+
+// ---- Slots ----
+
+class PartDownloadSlotITest : public DownloaderITest, public ::testing::WithParamInterface<const char*> {};
+
+// What an earlier run (or anybody else) left at the part file's name: a
+// file longer than its range is cut to it; a link, a second name of another
+// file or a FIFO is not Brindle's part file and is replaced, never written
+// through, read or waited on. The same over both part downloaders.
+TEST_P(PartDownloadSlotITest, LeftoversAtThePartFileNameAreCutOrReplaced) {
+  WriteBool(kOptionsSection, "UseFTPProxy", false);
+  WriteBool(kOptionsSection, "PassiveMode", true);
+  test::FaultFtpServer ftp(loop_);
+  ftp.AddFile("/f.bin", content_);
+  TFileMirror mirror(std::string(GetParam()) == "ftp" ? ftp.Url("/f.bin") : http_.Url("/f.bin"));
+  test::TempDir elsewhere;
+  const std::string outside = elsewhere.File("outside");
+  const std::string users = "the user's own bytes";
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
+      {"longer than its range", [&](const std::string& part) { test::WriteWholeFile(part, Slice(1000, 6999)); }},
+      {"a link", [&](const std::string& part) { std::filesystem::create_symlink(outside, part); }},
+      {"a second name", [&](const std::string& part) { std::filesystem::create_hard_link(outside, part); }},
+      {"a FIFO", [](const std::string& part) { ASSERT_EQ(mkfifo(part.c_str(), 0644), 0); }},
+  };
+  for (const auto& [name, leave] : cases) {
+    SCOPED_TRACE(name);
+    test::WriteWholeFile(outside, users);
+    TPartDownloadSlot slot(&loop_);
+    slot.SetPartDownloaderStartByte(1000);
+    slot.SetPartDownloaderEndByte(4999);
+    slot.SetPartFileName(dir_.File("base.1000"));
+    std::filesystem::remove(slot.PartFileName());
+    leave(slot.PartFileName());
+    states_.clear();
+    slot.OnChange = [this](TPartDownloadSlot&, TPartDownloaderState state) { states_.push_back(state); };
+    slot.Start(&mirror, 10000);
+    ASSERT_TRUE(test::RunUntil(loop_, [&] { return !states_.empty() && test::Final(states_.back()); }));
+    ASSERT_EQ(states_.back(), psDone) << slot.Status().Text();
+    EXPECT_EQ(slot.TransferCount(), 4000);
+    slot.ResizePartFile();
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(slot.PartFileName())));
+    EXPECT_EQ(test::ReadWholeFile(slot.PartFileName()), Slice(1000, 4999));
+    EXPECT_EQ(test::ReadWholeFile(outside), users);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, PartDownloadSlotITest, ::testing::Values("http", "ftp"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// ---- Speed limits ----
+
+constexpr int64_t kKiB = 1024;
+
+// Limited downloads from the in-process server, timed by the manual clock:
+// the bytes counted are those the parts received while the simulated time
+// passed, so no wall-clock speed is ever measured.
+class SpeedLimitITest : public DownloaderITest {
+ protected:
+  SpeedLimitITest() { http_.AddFile("/f.bin", MakeContent(6'000'000)); }
+
+  TDownloader& Start(int64_t ownLimitKiB = 0) {
+    const std::string name = "d" + std::to_string(records_.size());
+    auto record = std::make_unique<TestRecord>(std::make_unique<TUrl>(http_.Url("/f.bin")), dir_.File(name));
+    record->LocalFileName = dir_.File(name + ".out");
+    record->SpeedLimit = ownLimitKiB;
+    TDownloaderOptions options;
+    options.SplitParts = 4;
+    options.Loop = &loop_;
+    options.Limiter = &limiter_;
+    options.Ping = [](const std::string&, int, int) { return TPingOutcome{1, 10}; };
+    records_.push_back(std::move(record));
+    downloaders_.push_back(std::make_unique<TDownloader>(*records_.back(), std::move(options)));
+    downloaders_.back()->StartDownload();
+    return *downloaders_.back();
+  }
+  // Simulated time in refill steps; the loop runs until quiet after each.
+  void Pass(int64_t ms) {
+    for (int64_t t = 0; t < ms; t += TSpeedLimiter::kRefillIntervalMs) {
+      clock_.Advance(TSpeedLimiter::kRefillIntervalMs);
+      for (int i = 0; i < 30; ++i) loop_.RunOnce(0);
+    }
+  }
+  static std::vector<int64_t> PartBytes(const TDownloader& d) {
+    std::vector<int64_t> bytes;
+    for (int i = 0; i < d.Slots().NumberOfSlots(); ++i) {
+      const TPartDownloader* part = d.Slots().GetSlot(i)->PartDownloader();
+      bytes.push_back(part && part->Lane() ? part->Lane()->LimitedBytes() : 0);
+    }
+    return bytes;
+  }
+
+  TSpeedLimiter limiter_{&loop_};
+  std::vector<std::unique_ptr<TestRecord>> records_;
+  std::vector<std::unique_ptr<TDownloader>> downloaders_;
+};
+
+TEST_F(SpeedLimitITest, ADownloadKeepsToItsCapOverFourFairParts) {
+  TDownloader& d = Start(100);
+  Pass(2000);  // size learned, parts split and running
+  ASSERT_EQ(d.Slots().NumberOfSlots(), 4);
+  const int64_t before = d.TransferCount();
+  const std::vector<int64_t> partsBefore = PartBytes(d);
+  Pass(20000);
+  const double rate = static_cast<double>(d.TransferCount() - before) / 20.0;
+  EXPECT_NEAR(rate, 100.0 * kKiB, 5.0 * kKiB);
+  const std::vector<int64_t> partsAfter = PartBytes(d);
+  for (size_t i = 0; i < partsAfter.size(); ++i)
+    EXPECT_GE(partsAfter[i] - partsBefore[i], 100 * kKiB * 20 / 4 / 4) << "part " << i;
+
+  // Lifted while running: the next refill step is no longer capped.
+  const int64_t capped = d.TransferCount();
+  d.SetSpeedLimit(0);
+  Pass(100);
+  EXPECT_GT(d.TransferCount() - capped, 100 * kKiB);
+}
+
+TEST_F(SpeedLimitITest, TwoDownloadsShareTheGlobalCapAndAChangeAppliesAtOnce) {
+  limiter_.SetRate(100 * kKiB);
+  TDownloader& a = Start();
+  TDownloader& b = Start();
+  Pass(2000);
+  const int64_t a0 = a.TransferCount();
+  const int64_t b0 = b.TransferCount();
+  Pass(10000);
+  const int64_t aGot = a.TransferCount() - a0;
+  const int64_t bGot = b.TransferCount() - b0;
+  EXPECT_NEAR(static_cast<double>(aGot + bGot), 1000.0 * kKiB, 50.0 * kKiB);
+  EXPECT_NEAR(static_cast<double>(aGot), static_cast<double>(bGot), 0.1 * static_cast<double>(bGot));
+
+  limiter_.SetRate(20 * kKiB);
+  Pass(200);  // what was granted before the change runs out
+  const int64_t a1 = a.TransferCount();
+  const int64_t b1 = b.TransferCount();
+  Pass(10000);
+  EXPECT_NEAR(static_cast<double>(a.TransferCount() - a1 + b.TransferCount() - b1), 200.0 * kKiB, 10.0 * kKiB);
+}
+
+TEST_F(SpeedLimitITest, TimeHeldBackIsNotAStall) {
+  // A few bytes a second over a 2-second stall time-out: a header line alone
+  // takes longer than that to arrive, all of it held back.
+  WriteInteger(kOptionsSection, "StallTimeOut", 2);
+  TSpeedLimitGroup group(limiter_);
+  group.SetRate(8);
+  THTTPPartDownloader part(http_.Url("/f.bin"), dir_.File("p"), 0, 999, &loop_);
+  std::vector<TPartDownloaderState> states;
+  part.OnChange = [&](TPartDownloader&, TPartDownloaderState s) { states.push_back(s); };
+  part.SetSpeedLimitGroup(&group);
+  part.Get();
+  Pass(30000);
+  EXPECT_NE(part.State(), psError) << part.ErrorStatus().Text();
+  EXPECT_GT(part.Lane()->LimitedBytes(), 200);
+  EXPECT_LE(part.Lane()->LimitedBytes(), 8 * 30 + 2);
+  // Lifted, the rest comes at once and the part completes.
+  group.SetRate(0);
+  ASSERT_TRUE(test::RunUntil(loop_, [&] { return part.State() == psDone; }));
+  EXPECT_EQ(part.TransferCount(), 1000);
+}
+
+// ---- The main server speaks TLS ----
+
+class HttpsDownloaderITest : public DownloaderITest {
+ protected:
+  HttpsDownloaderITest() {
+    http_.EnableTls(certs_.Good, certs_.Key);
+    expired_.EnableTls(certs_.Expired, certs_.Key);
+    expired_.AddFile("/f.bin", content_);
+    record_.Url = std::make_unique<TUrl>(http_.Url("/f.bin"));
+  }
+  // The server's file as a mirror reached by name.
+  static std::string Local(const test::FaultHttpServer& server) {
+    return "https://localhost:" + std::to_string(server.Port()) + "/f.bin";
+  }
+
+  const test::TestCertificates& certs_ = test::SharedTestCertificates();
+  test::TrustTestAuthority trust_{certs_};
+  test::FaultHttpServer expired_{loop_};
+};
+
+// An https download never takes an http mirror, and a mirror whose
+// certificate does not verify is never asked again. The main server holds
+// its answers until that mirror has failed.
+TEST_F(HttpsDownloaderITest, UsesHttpsMirrorsOnly) {
+  GateAll();
+  Make(4, {MirrorUrl(), Local(expired_)});
+  ASSERT_EQ(downloader_->Mirrors().Count(), 2);
+  const TFileMirror* mirror = downloader_->Mirrors().GetMirror(Local(expired_));
+  ASSERT_TRUE(Run([&] { return mirror->ErrorCode != 0; }));
+  gate_ = false;
+  http_.Release();
+  ExpectWhole();
+  EXPECT_EQ(mirror->ErrorCode, kPartErrCertificate);
+  EXPECT_TRUE(expired_.Requests().empty());
+  EXPECT_EQ(mirror_.Accepted(), 0);
+}
+
+// Waiting cannot fix a certificate: without another mirror the download
+// cannot be retried; with one, the retry moves there.
+TEST_F(HttpsDownloaderITest, UntrustedCertificateFailsItsMirrorForGood) {
+  record_.Url = std::make_unique<TUrl>(expired_.Url("/f.bin"));
+  Make();
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(record_.Status(), TDownloadState::CertificateNotTrusted);
+  EXPECT_EQ(record_.ErrorDetail, "certificate has expired");
+  EXPECT_FALSE(downloader_->CanRetry());
+
+  errors_ = 0;
+  Make(4, {Local(http_)});
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(record_.Status(), TDownloadState::CertificateNotTrusted);
+  ASSERT_TRUE(downloader_->CanRetry());
+  const int tried = expired_.Accepted();
+  downloader_->RestartDownload();
+  ASSERT_TRUE(Run([this] { return done_ > 0; }));
+  EXPECT_EQ(Joined(), content_);
+  EXPECT_EQ(expired_.Accepted(), tried);
+}
+
+// Under a speed limit a part reads TLS records piece by piece. The server
+// stops sending (without closing) after 100000 bytes: every one of them
+// still arrives, and no faster than the rate.
+TEST_F(HttpsDownloaderITest, LimitedPartOverTlsGetsEveryByteSentAtTheRate) {
+  TSpeedLimiter limiter(&loop_);
+  TSpeedLimitGroup group(limiter);
+  group.SetRate(20 * 1024);
+  http_.StallFilesAt(100000);
+  THTTPPartDownloader part(http_.Url("/f.bin"), dir_.File("l"), 0, 0, &loop_);
+  part.SetSpeedLimitGroup(&group);
+  part.Get();
+  ASSERT_TRUE(Run([this] { return http_.StalledConnections() == 1; }));
+  for (int step = 0; step < 80 && part.TransferCount() < 100000; ++step) {
+    clock_.Advance(TSpeedLimiter::kRefillIntervalMs);
+    for (int i = 0; i < 20; ++i) loop_.RunOnce(0);
+  }
+  EXPECT_EQ(part.TransferCount(), 100000);
+  EXPECT_LE(part.Lane()->LimitedBytes(), 20 * 1024 * 8 + 20 * 1024 / 4);  // never above the rate
+  part.Abort();
 }
 
 }  // namespace

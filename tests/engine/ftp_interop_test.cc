@@ -9,12 +9,11 @@
 #include <string>
 
 #include "core/event_loop.h"
-#include "core/memory_registry.h"
 #include "core/settings.h"
 #include "engine/ftp_part_downloader.h"
 #include "support/fault_http_server.h"
 #include "support/loopback_port.h"
-#include "support/final_state.h"
+#include "support/part_downloader_test.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -31,14 +30,13 @@ struct InteropCase {
 
 // A real FTP server in its own process group on free loopback ports, serving
 // an anonymous read-only root in a fresh directory.
-class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
+class FtpInteropTest : public test::PartDownloaderTest, public ::testing::WithParamInterface<InteropCase> {
  protected:
   void SetUp() override {
     const bool vsftpd = GetParam().vsftpd;
     if (vsftpd && access(kVsftpd, X_OK) != 0) GTEST_SKIP() << kVsftpd << " is not installed";
     if (!vsftpd && std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0)
       GTEST_SKIP() << "python3-pyftpdlib is not installed";
-    SetRegistry(&registry_);
     WriteBool(kOptionsSection, "UseFTPProxy", false);
     WriteBool(kOptionsSection, "PassiveMode", GetParam().passive);
 
@@ -50,7 +48,7 @@ class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
     mkdir(root_.c_str(), 0755);
     mkdir((root_ + "/pub").c_str(), 0755);
     mkdir((dir + "/empty").c_str(), 0755);
-    for (size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>((i * 2654435761u) >> 11);
+    content_ = test::MakeContent(2 * 1024 * 1024 + 4099);
     test::WriteWholeFile(root_ + "/pub/file.bin", content_);
     chmod((root_ + "/pub/file.bin").c_str(), 0644);
 
@@ -96,7 +94,6 @@ class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
       kill(-pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
-    SetRegistry(nullptr);
   }
 
   std::unique_ptr<TFTPPartDownloader> Make(const std::string& path, int64_t start, int64_t end) {
@@ -105,11 +102,7 @@ class FtpInteropTest : public ::testing::TestWithParam<InteropCase> {
   }
   static bool Final(const TPartDownloader& part) { return test::Final(part.State()); }
 
-  EventLoop loop_;
-  MemoryRegistry registry_;
-  test::TempDir dir_;
   std::string root_;
-  std::string content_ = std::string(2 * 1024 * 1024 + 4099, '\0');
   uint16_t port_ = 0;
   pid_t pid_ = -1;
 };

@@ -270,8 +270,6 @@ TEST_P(FtpPartFailureTest, ReportsCodeAndTextAndGivesTheClientUp) {
 INSTANTIATE_TEST_SUITE_P(
     All, FtpPartFailureTest,
     ::testing::Values(
-        FailureCase{"LoginRefused", [](FaultFtpServer& s) { s.SetReply("PASS", "530 No"); }, "/pub/f.bin", 3,
-                    "Couldn't login"},
         FailureCase{"GreetingRefuses", [](FaultFtpServer& s) { s.Greeting = "554 Go away"; }, "/pub/f.bin", 2,
                     "Couldn't connect to host"},
         FailureCase{"MissingDirectory", [](FaultFtpServer&) {}, "/nowhere/f.bin", 4, "File not found"},

@@ -263,15 +263,12 @@ TEST_F(BrowserHostTest, RunAnswersEachMessageAndEndsOnMalformedInput) {
     size_t Answers;
   };
   const std::string leave = FrameNativeMessage(R"({"type":"download","url":"https://h/a.txt","browser":"chromium"})");
+  // Which lengths and messages are refused is the reader's and the decoder's test.
   const Case cases[] = {
       {leave + leave, 0, 2},
       {"", 0, 0},
       {leave + leave.substr(0, 10), 1, 1},  // cut inside the second message
       {leave.substr(0, 3), 1, 0},           // cut inside the length
-      {Length(0), 1, 0},
-      {Length(TNativeMessageReader::kMaxMessage + 1) + "{}", 1, 0},
-      {FrameNativeMessage("{\"type\":"), 1, 0},
-      {FrameNativeMessage("\"\xC3\x28\""), 1, 0},
       {leave + FrameNativeMessage(R"({"type":"download"})") + leave, 1, 1},  // nothing after a bad message
   };
   for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 #include "core/memory_registry.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -115,12 +116,8 @@ TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
   moved.IntegrateNetscape();
   moved.IntegrateNetscape();
   EXPECT_EQ(nlohmann::json::parse(ReadWholeFile(Firefox()), nullptr, false).value("path", ""), "/usr/bin/brindle-host");
-  size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(Home(".mozilla/native-messaging-hosts"))) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 3u);  // .keep, the foreign manifest and ours; no temporary left
+  // .keep, the foreign manifest and ours; no temporary left.
+  EXPECT_EQ(test::ListFiles(Home(".mozilla/native-messaging-hosts")).size(), 3u);
   moved.RemoveNetscape();
   moved.RemoveNetscape();
   EXPECT_FALSE(FileExists(Firefox()));
@@ -136,13 +133,10 @@ TEST_F(BrowserIntegrationTest, OnlyBrindlesOwnManifestIsWrittenOrRemoved) {
 TEST_F(BrowserIntegrationTest, WithoutAHostBesideTheProgramNothingIsInstalledButRemovalWorks) {
   // The test binary has no brindle-host beside it, as a program moved
   // without its helper would not.
-  const char* savedHome = std::getenv("HOME");
-  const std::string home = savedHome ? savedHome : "";
-  setenv("HOME", home_.Path().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", Home("xdg").c_str(), 1);
-  const TBrowserIntegration integration = TBrowserIntegration::ForThisProgram();
-  unsetenv("XDG_CONFIG_HOME");
-  if (savedHome) setenv("HOME", home.c_str(), 1);
+  const TBrowserIntegration integration = [this] {
+    test::ScopedEnvironment env({{"HOME", home_.Path()}, {"XDG_CONFIG_HOME", Home("xdg")}});
+    return TBrowserIntegration::ForThisProgram();
+  }();
   integration.IntegrateInternetExplorer();
   integration.IntegrateNetscape();
   EXPECT_FALSE(std::filesystem::exists(Home("xdg")));

@@ -18,8 +18,7 @@ class ConfigurationITest : public test::IntegrationTest {
  protected:
   void SetUp() override {
     IntegrationTest::SetUp();
-    if (const char* config = std::getenv("XDG_CONFIG_HOME")) savedConfig_ = config;
-    setenv("XDG_CONFIG_HOME", temp_.File("xdg").c_str(), 1);
+    env_.Set("XDG_CONFIG_HOME", temp_.File("xdg"));
     host_.Ask = [this](const std::string& question) {
       questions_.push_back(question);
       return yes_;
@@ -27,27 +26,13 @@ class ConfigurationITest : public test::IntegrationTest {
     host_.Message = [this](const std::string& text) { messages_.push_back(text); };
     host_.ProgramPath = "/opt/my apps/brindle";
   }
-  void TearDown() override {
-    if (savedConfig_) setenv("XDG_CONFIG_HOME", savedConfig_->c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
-    IntegrationTest::TearDown();
-  }
   TConfigurationResult Save(TConfigurationValues& values, TPartialDownloadsMove::TMoveFile move = nullptr) {
     return SaveConfiguration(values, *system_, host_, std::move(move));
-  }
-  static std::vector<std::string> FilesIn(const std::string& directory) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, error))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
   }
 
   TConfigurationHost host_;
   bool yes_ = true;
   std::vector<std::string> questions_, messages_;
-  std::optional<std::string> savedConfig_;
 };
 
 TEST_F(ConfigurationITest, EveryKeyLoadsAndIsWrittenBack) {
@@ -146,11 +131,7 @@ TEST_F(ConfigurationITest, NumbersOutOfRangeAreRefusedAndUnreadableOnesStopWhere
 TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
   const std::string content(200000, 'p');
   http_.AddFile("/big.iso", content);
-  http_.SetHandler([this](const test::HttpRequest& request) {
-    test::HttpReply reply = http_.Serve(request);
-    reply.StallAt = {1000};
-    return reply;
-  });
+  http_.StallFilesAt(1000);
   WriteInteger(kOptionsSection, "SplitParts", 1);
   TLocalDownloadinfo* record = Add("/big.iso", "big.iso");
   ASSERT_TRUE(Run([&] { return record->Status() == TDownloadState::Downloading; }));
@@ -172,7 +153,7 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
 
   system_->PauseDownload(record);
   ASSERT_TRUE(Run([&] { return system_->ActiveList().empty(); }));
-  const std::vector<std::string> before = FilesIn(oldDirectory);
+  const std::vector<std::string> before = test::ListFiles(oldDirectory);
   const std::string base = record->TempFileName.substr(oldDirectory.size() + 1);
   ASSERT_EQ(before, (std::vector<std::string>{base + ".0", base + ".dat", "notes.txt", "stray.5"}));
 
@@ -190,8 +171,8 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
             TConfigurationResult::Stopped);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].rfind("Couldn't move the partial downloads: ", 0), 0u);
-  EXPECT_EQ(FilesIn(oldDirectory), before);
-  EXPECT_TRUE(FilesIn(newDirectory).empty());
+  EXPECT_EQ(test::ListFiles(oldDirectory), before);
+  EXPECT_TRUE(test::ListFiles(newDirectory).empty());
   EXPECT_EQ(ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, ""), "");
   EXPECT_EQ(record->TempFileName, oldDirectory + "/" + base);
 
@@ -200,8 +181,8 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
   messages_.clear();
   EXPECT_EQ(Save(values), TConfigurationResult::Saved);
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(FilesIn(oldDirectory), (std::vector<std::string>{"notes.txt", "stray.5"}));
-  EXPECT_EQ(FilesIn(newDirectory), (std::vector<std::string>{base + ".0", base + ".dat"}));
+  EXPECT_EQ(test::ListFiles(oldDirectory), (std::vector<std::string>{"notes.txt", "stray.5"}));
+  EXPECT_EQ(test::ListFiles(newDirectory), (std::vector<std::string>{base + ".0", base + ".dat"}));
   EXPECT_EQ(ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, ""), newDirectory);
   EXPECT_EQ(record->TempFileName, newDirectory + "/" + base);
   http_.SetHandler(nullptr);
@@ -214,7 +195,7 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
   yes_ = false;
   values.Texts[kPartialDownloadsDirectoryKey] = oldDirectory;
   EXPECT_EQ(Save(values), TConfigurationResult::Saved);
-  EXPECT_EQ(FilesIn(oldDirectory), (std::vector<std::string>{"notes.txt", "stray.5"}));
+  EXPECT_EQ(test::ListFiles(oldDirectory), (std::vector<std::string>{"notes.txt", "stray.5"}));
   EXPECT_EQ(ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, ""), oldDirectory);
 }
 

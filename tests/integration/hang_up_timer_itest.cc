@@ -5,6 +5,7 @@
 #include "integration_test_support.h"
 #include "manager/modem_connection.h"
 #include "support/fake_dial_up.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 
 namespace brindle {
@@ -19,17 +20,10 @@ class HangUpTimerITest : public test::IntegrationTest {
  protected:
   void SetUp() override {
     IntegrationTest::SetUp();
-    SetDialUp(&dialUp_);
     prompt_.yes = false;
-    SetPrompt(&prompt_);
   }
-  void TearDown() override {
-    SetPrompt(nullptr);
-    SetDialUp(nullptr);
-    IntegrationTest::TearDown();
-  }
-  test::FakeDialUp dialUp_;
-  test::ScriptedPrompt prompt_;
+  test::Installed<test::FakeDialUp, SetDialUp> dialUp_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
 };
 
 TEST_F(HangUpTimerITest, IntervalsAndTheMinutesField) {

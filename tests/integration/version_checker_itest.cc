@@ -9,6 +9,7 @@
 #include "core/version.h"
 #include "integration_test_support.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 
 namespace brindle {
@@ -26,8 +27,6 @@ class VersionCheckerITest : public test::IntegrationTest {
  protected:
   void SetUp() override {
     IntegrationTest::SetUp();
-    SetPrompt(&prompt_);
-    SetLauncher(&launcher_);
     WriteString(kOptionsSection, "UpdateURL", http_.Url("/brindle_ver.txt"));
     // The new version's own download waits.
     http_.SetHandler([this](const HttpRequest& r) {
@@ -38,8 +37,6 @@ class VersionCheckerITest : public test::IntegrationTest {
   }
   void TearDown() override {
     checker_.reset();
-    SetLauncher(nullptr);
-    SetPrompt(nullptr);
     IntegrationTest::TearDown();
   }
   // One check whose version file request gets reply.
@@ -53,8 +50,8 @@ class VersionCheckerITest : public test::IntegrationTest {
            "\nDownload it now?";
   }
 
-  test::ScriptedPrompt prompt_;
-  test::FakeLauncher launcher_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
   std::unique_ptr<TVersionChecker> checker_;
   HttpReply versionFile_;
   std::vector<std::string> statusTexts_;
@@ -141,13 +138,6 @@ TEST_F(VersionCheckerITest, AnAddressThroughTheProxyAndTheProgramsOwnVersion) {
   CheckWith(Ok(std::string(BrindleVersion()) + "#x#y#"));
   EXPECT_EQ(http_.Requests().back().Target, "http://updates.brindle.invalid/brindle_ver.txt");
   EXPECT_EQ(statusTexts_, std::vector<std::string>{TVersionChecker::kLatestVersionText});
-}
-
-TEST_F(VersionCheckerITest, WithoutAnUpdateAddressNothingIsAsked) {
-  WriteString(kOptionsSection, "UpdateURL", "");
-  checker_->Check();
-  EXPECT_FALSE(checker_->Checking());
-  EXPECT_TRUE(http_.Requests().empty());
 }
 
 TEST_F(VersionCheckerITest, TheStartUpCheckRunsOnceAWeek) {

@@ -13,6 +13,7 @@
 #include "manager/category_tree.h"
 #include "manager/ldi_list.h"
 #include "manager/local_download_info.h"
+#include "support/installed.h"
 #include "support/manager_test.h"
 #include "support/scripted_prompt.h"
 
@@ -23,14 +24,9 @@ class CategoryEditorTest : public test::ManagerTest {
  protected:
   void SetUp() override {
     ManagerTest::SetUp();
-    SetPrompt(&prompt_);
     WriteString(kOptionsSection, "DefaultDownloadDirectory", temp_.File("downloads"));
     tree_.PopulateTreeView({});
     music_ = editor_.AddCategory({"Music", "mp3 ogg", temp_.Path(), true, false});
-  }
-  void TearDown() override {
-    SetPrompt(nullptr);
-    ManagerTest::TearDown();
   }
   struct Outcome {
     bool Called = false;
@@ -45,8 +41,8 @@ class CategoryEditorTest : public test::ManagerTest {
     return outcome;
   }
 
-  test::ScriptedPrompt prompt_;
-  TCategoryList categories_{temp_.File("cat.dat")};  // BRINDLE_HOME is set only in SetUp
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  TCategoryList categories_{temp_.File("cat.dat")};
   TCategoryTree tree_;
   TLDIList records_;
   TCategoryEditor editor_{categories_, tree_, records_};

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "manager/category_list.h"
-#include "support/crash_scene.h"
 #include "support/manager_test.h"
 
 namespace brindle {
@@ -115,17 +114,6 @@ TEST_F(CategoryTest, FailedWriteKeepsOldFileAndListInMemory) {
   EXPECT_EQ(list.Count(), 2);
   EXPECT_EQ(ReadWholeFile(File()), "Video\tavi\tNo\t/v/\tYes\r\n");
 }
-
-#ifdef BRINDLE_TEST_HOOKS
-TEST(CategoryDeathTest, CrashDuringSaveLeavesOldFile) {
-  test::CrashScene scene;
-  const std::string file = scene.Dir() + "/cat.dat";
-  const std::string old = "Video\tavi\tNo\t/v/\tYes\r\n";
-  if (scene.InParent()) WriteWholeFile(file, old);
-  scene.ExpectCrash([&] { TCategoryList(file).Add(std::make_unique<TCategory>()); });
-  EXPECT_EQ(ReadWholeFile(file), old);
-}
-#endif
 
 }  // namespace
 }  // namespace brindle

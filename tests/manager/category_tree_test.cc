@@ -68,11 +68,7 @@ class CategoryTreeFilterTest : public test::ManagerTest {
 
   void SetUp() override {
     ManagerTest::SetUp();
-    for (const char* name : {"Music", "Video", "Docs"}) {
-      auto category = std::make_unique<TCategory>();
-      category->SetName(name);
-      categories_.Add(std::move(category));
-    }
+    for (const char* name : {"Music", "Video", "Docs"}) categories_.Add(std::make_unique<TCategory>())->SetName(name);
     constexpr double kSecond = 1.0 / 86400;
     const std::vector<Given> specs = {
         {"contacting", TDownloadState::ContactingHost, "Music"},

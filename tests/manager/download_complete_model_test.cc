@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "core/presentation.h"
 #include "manager/category.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/manager_test.h"
 #include "support/scripted_prompt.h"
 
@@ -30,17 +29,7 @@ class DownloadCompleteModelTest : public test::ManagerTest {
  protected:
   void SetUp() override {
     ManagerTest::SetUp();
-    SetLauncher(&launcher_);
-    SetPrompt(&prompt_);
-    if (const char* tmp = std::getenv("TMPDIR")) savedTmp_ = tmp;
-    setenv("TMPDIR", (temp_.Path() + "/").c_str(), 1);
-  }
-  void TearDown() override {
-    if (savedTmp_) setenv("TMPDIR", savedTmp_->c_str(), 1);
-    else unsetenv("TMPDIR");
-    SetPrompt(nullptr);
-    SetLauncher(nullptr);
-    ManagerTest::TearDown();
+    env_.Set("TMPDIR", temp_.Path() + "/");
   }
   // A finished download named name holding the bytes of a stored test archive.
   std::string Downloaded(const std::string& name, const std::string& archive) {
@@ -52,9 +41,8 @@ class DownloadCompleteModelTest : public test::ManagerTest {
     return TDownloadCompleteModel("http://localhost/x", path, [this] { ++released_; });
   }
 
-  test::FakeLauncher launcher_;
-  test::ScriptedPrompt prompt_;
-  std::optional<std::string> savedTmp_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
   int released_ = 0;
 };
 

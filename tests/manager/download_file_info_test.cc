@@ -28,15 +28,13 @@ class DownloadFileInfoTest : public test::ManagerTest {
     dl_ = temp_.File("dl");
     WriteString(kOptionsSection, "DefaultDownloadDirectory", dl_);
     test::WriteWholeFile(temp_.File("keep"), "");
-    auto archives = std::make_unique<TCategory>();
+    TCategory* archives = categories_.Add(std::make_unique<TCategory>());
     archives->SetName("Archives");
     archives->SetExtensions("zip gz");
     archives->SetSaveFolder(temp_.File("arc"));
-    categories_.Add(std::move(archives));
-    auto loose = std::make_unique<TCategory>();
+    TCategory* loose = categories_.Add(std::make_unique<TCategory>());
     loose->SetName("Loose");
     loose->SetExtensions("txt");
-    categories_.Add(std::move(loose));
   }
   TDownloadFileInfo Info(const std::string& url) {
     record_ = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), temp_.File("rec"), nullptr);

@@ -12,9 +12,8 @@ using test::Records;
 using DownloadListFiltersTest = test::RecordListTest;
 
 TEST_F(DownloadListFiltersTest, EachTreeChoiceGivesItsRecordsInListOrder) {
-  auto music = std::make_unique<TCategory>();
-  music->SetName("Music");
-  TCategory* musicCategory = categories_.Add(std::move(music));
+  TCategory* musicCategory = categories_.Add(std::make_unique<TCategory>());
+  musicCategory->SetName("Music");
   const TDateTime now = 1000.0;
   TLocalDownloadinfo* a = Make(TDownloadState::Done, musicCategory, now - 0.5);
   TLocalDownloadinfo* b = Make(TDownloadState::ContactingHost);

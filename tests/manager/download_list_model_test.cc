@@ -13,7 +13,7 @@
 #include "core/timer.h"
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
-#include "support/manager_test.h"
+#include "support/record_list_test.h"
 #include "support/error_reports.h"
 
 namespace brindle {
@@ -22,7 +22,7 @@ namespace {
 constexpr int64_t kMiB = 1024 * 1024;
 constexpr int64_t kGiB = 1024 * kMiB;
 using Cells = std::array<std::string, kDownloadColumnCount>;
-using Records = std::vector<TLocalDownloadinfo*>;
+using test::Records;
 
 class FakeProgress : public TRowProgress {
  public:
@@ -37,20 +37,17 @@ class FakeProgress : public TRowProgress {
   std::vector<TPartProgress> PartList;
 };
 
-class DownloadListModelTest : public test::ManagerTest {
+class DownloadListModelTest : public test::RecordListTest {
  protected:
   void SetUp() override {
-    ManagerTest::SetUp();
+    RecordListTest::SetUp();
     model_ = NewModel();
   }
   TLocalDownloadinfo* Make(const std::string& path, TDownloadState status, int64_t size = 3 * kMiB) {
-    const std::string base = temp_.File("R" + std::to_string(records_.size()));
-    TLocalDownloadinfo* record = records_.emplace_back(new TLocalDownloadinfo(nullptr, base, nullptr)).get();
+    TLocalDownloadinfo* record = RecordListTest::Make(status);
     record->LocalFileName = path;
-    record->SetStatus(status);
     record->FileSize = size;
     record->Description = "about " + path;
-    list_.Add(record);
     return record;
   }
   void WaitToRetry(TLocalDownloadinfo* record, int countdown) {
@@ -67,11 +64,6 @@ class DownloadListModelTest : public test::ManagerTest {
     for (int row = 0; row < model_->RowCount(); ++row) texts.push_back(model_->Cell(row, column));
     return texts;
   }
-  static Records Items(const TLDIList& list) {
-    Records items;
-    for (int i = 0; list.Get(i); ++i) items.push_back(list.Get(i));
-    return items;
-  }
   void Populate(TLocalDownloadinfo* running = nullptr, TRowProgress* downloader = nullptr) {
     model_->PopulateGrid(list_, [=](TLocalDownloadinfo* record) { return record == running ? downloader : nullptr; });
   }
@@ -79,9 +71,6 @@ class DownloadListModelTest : public test::ManagerTest {
     return std::make_unique<TDownloadListModel>([](const std::string&) { return int64_t{1536}; });
   }
 
-  EventLoop loop_{clock_};
-  std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
-  TLDIList list_;
   std::unique_ptr<TDownloadListModel> model_;
   FakeProgress progress_;
 };
@@ -254,7 +243,6 @@ TEST_F(DownloadListModelTest, PopulateBindsDownloadersSortsAndNotifiesOnce) {
   EXPECT_EQ(model_->AddRow(y, nullptr), 0);  // already shown: rebound, not added
   EXPECT_EQ(model_->RowCount(), 2);
   EXPECT_EQ(model_->Downloader(0), nullptr);
-  EXPECT_EQ(TDownloadListModel::ColumnHeader(kColumnRate), "kb/sec");
   EXPECT_EQ(model_->Cell(5, 0), "");
 }
 

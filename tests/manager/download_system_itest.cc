@@ -21,16 +21,14 @@
 #include "support/download_system_test.h"
 #include "support/fake_dial_up.h"
 #include "support/fake_power.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 #include "support/test_content.h"
 
 namespace brindle {
 namespace {
 
-using test::HttpReply;
 using test::HttpRequest;
-
-using test::MakeContent;
 
 class DownloadSystemITest : public test::DownloadSystemTest {
  protected:
@@ -38,19 +36,9 @@ class DownloadSystemITest : public test::DownloadSystemTest {
     DownloadSystemTest::SetUp();
     WriteInteger(kOptionsSection, "SmallestSplitSize", 0);
     prompt_.yes = false;
-    SetPrompt(&prompt_);
-    SetDialUp(&dialUp_);
-    SetPower(&power_);
     for (int i = 0; i < 5; ++i) http_.AddFile("/f" + std::to_string(i) + ".bin", Content(i));
   }
-  void TearDown() override {
-    system_.reset();
-    SetPower(nullptr);
-    SetDialUp(nullptr);
-    SetPrompt(nullptr);
-    DownloadSystemTest::TearDown();
-  }
-  static std::string Content(int i) { return MakeContent(40000 + 1000 * i, 1234567u + i); }
+  static std::string Content(int i) { return test::MakeContent(40000 + 1000 * i, 1234567u + i); }
 
   void MakeSystem() {
     TDownloadSystemServices services;
@@ -64,9 +52,9 @@ class DownloadSystemITest : public test::DownloadSystemTest {
     return DownloadSystemTest::Add("/f" + std::to_string(i) + ".bin", "out" + std::to_string(i) + ".bin");
   }
 
-  test::ScriptedPrompt prompt_;
-  test::FakeDialUp dialUp_;
-  test::FakePower power_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  test::Installed<test::FakeDialUp, SetDialUp> dialUp_;
+  test::Installed<test::FakePower, SetPower> power_;
   TModemConnection modem_;
   TAfterDownloadsActions after_{modem_};
   int done_ = 0;
@@ -162,12 +150,11 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   WriteBool(kOptionsSection, "DateFolders", true);
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
   TCategoryList categories(temp_.File("cat.dat"));
-  auto category = std::make_unique<TCategory>();
+  TCategory* category = categories.Add(std::make_unique<TCategory>());
   category->SetName("Binaries");
   category->SetExtensions("bin");
   category->SetSaveFolder(temp_.File("cat") + "/");
   category->SetAutoSave(true);
-  categories.Add(std::move(category));
   TDownloadSystemServices services;
   services.Categories = &categories;
   DownloadSystemTest::MakeSystem(services);
@@ -368,11 +355,7 @@ TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
 TEST_F(DownloadSystemITest, DeletingRemovesFilesAndRowAndMovesTheQueueOn) {
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 1);
   WriteBool(kOptionsSection, "AutoCloseAfterDownloads", true);
-  http_.SetHandler([this](const HttpRequest& r) {
-    HttpReply reply = http_.Serve(r);
-    reply.StallAt = {1000};
-    return reply;
-  });
+  http_.StallFilesAt(1000);
   MakeSystem();
   TLocalDownloadinfo* running = Add(0);
   TLocalDownloadinfo* queued = Add(1);
@@ -461,10 +444,8 @@ TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
     WriteBool(kOptionsSection, "DiconnectAfterDownload", c.disconnect);
     WriteBool(kOptionsSection, "ShutDownComputerAfterDownloading", c.shutDown);
     WriteBool(kOptionsSection, "AutoCloseAfterDownloads", c.autoClose);
-    test::FakeDialUp dialUp;
-    test::FakePower power;
-    SetDialUp(&dialUp);
-    SetPower(&power);
+    test::Installed<test::FakeDialUp, SetDialUp> dialUp;
+    test::Installed<test::FakePower, SetPower> power;
     TModemConnection modem;
     TAfterDownloadsActions actions(modem);
     int closes = 0;
@@ -484,7 +465,6 @@ TEST_F(DownloadSystemITest, AfterDownloadsActionsFollowTheOptions) {
     }
   }
 }
-
 
 // Keeps the new-download dialog's answer for the test to give.
 class AnswerLaterFactory final : public TDownloadWindowFactory {
@@ -519,16 +499,12 @@ class AnswerLaterFactory final : public TDownloadWindowFactory {
   THeadlessWindowFactory headless_;
 };
 
-TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleasesTheDownloader) {
+TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryScheduleReleasesTheDownloaderAndCancelDeletes) {
   http_.SetHandler([this](const HttpRequest& r) { return Held(http_.Serve(r)); });
   WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 10);
   TCategoryList categories(temp_.File("cat.dat"));
-  for (const char* name : {"Binaries", "Later"}) {
-    auto category = std::make_unique<TCategory>();
-    category->SetName(name);
-    category->SetExtensions(name == std::string("Binaries") ? "bin" : "");
-    categories.Add(std::move(category));
-  }
+  for (const char* name : {"Binaries", "Later"}) categories.Add(std::make_unique<TCategory>())->SetName(name);
+  categories.Get(0)->SetExtensions("bin");
   AnswerLaterFactory windows(loop_);
   TDownloadSystemServices services;
   services.Windows = &windows;
@@ -540,8 +516,12 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryAndScheduleReleas
   };
   TLocalDownloadinfo* scheduled = add("/f0.bin");
   TLocalDownloadinfo* started = add("/f1.bin");
-  ASSERT_EQ(windows.answers.size(), 2u);
+  const std::string cancelled = add("/f2.bin")->TempFileName + ".dat";
+  ASSERT_EQ(windows.answers.size(), 3u);
   EXPECT_EQ(scheduled->Category, categories.Get(0));  // found by the file name
+  windows.answers[2]({TNewDownloadAnswer::TKind::Cancel, "", "", ""});
+  EXPECT_EQ(system_->DownloadList().Count(), 2);
+  EXPECT_FALSE(test::FileExists(cancelled));
 
   windows.answers[0]({TNewDownloadAnswer::TKind::Schedule, temp_.File("s.bin"), "Later", "for tonight"});
   EXPECT_EQ(scheduled->Status(), TDownloadState::Scheduled);

@@ -18,13 +18,11 @@
 #include "manager/properties_model.h"
 #include "support/download_system_test.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/scripted_prompt.h"
 
 namespace brindle {
 namespace {
-
-using test::HttpReply;
-using test::HttpRequest;
 
 class FakeWindows : public TListWindowPort, public test::FakeLauncher {
  public:
@@ -40,19 +38,14 @@ class ListCommandsITest : public test::DownloadSystemTest {
     DownloadSystemTest::SetUp();
     WriteInteger(kOptionsSection, "MaxSimultaneousDownloads", 5);
     WriteInteger(kOptionsSection, "RetryDelay", 30);
-    SetPrompt(&prompt_);
-    SetLauncher(&launcher_);
     http_.AddFile("/file.bin", std::string(50000, 'x'));
     // Nothing is answered but for /missing: downloads stay "Contacting host".
-    http_.SetHandler([this](const HttpRequest& r) {
+    http_.SetHandler([this](const test::HttpRequest& r) {
       return r.Target == "/missing" ? test::StatusReply(404, "Not Found") : Held(http_.Serve(r));
     });
   }
   void TearDown() override {
     commands_.reset();
-    system_.reset();
-    SetLauncher(nullptr);
-    SetPrompt(nullptr);
     DownloadSystemTest::TearDown();
   }
 
@@ -97,8 +90,8 @@ class ListCommandsITest : public test::DownloadSystemTest {
   std::string Status(const std::string& name) const { return Find(name) ? Find(name)->Status().Text() : "gone"; }
   bool Runs(const std::string& name) const { return system_->AssociatedDownloader(Find(name)) != nullptr; }
 
-  test::ScriptedPrompt prompt_;
-  FakeWindows launcher_;
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
+  test::Installed<FakeWindows, SetLauncher> launcher_;
   std::unique_ptr<TListCommands> commands_;
 };
 

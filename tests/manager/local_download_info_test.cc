@@ -8,7 +8,6 @@
 #include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
-#include "support/crash_scene.h"
 #include "support/manager_test.h"
 
 namespace brindle {
@@ -174,25 +173,6 @@ TEST_F(LocalDownloadinfoTest, DeleteFilesTouchOnlyTheirOwn) {
   EXPECT_EQ(TLocalDownloadinfo::ServerKey(TUrl("HTTP://Example.ORG/f")), "http://example.org:80");
   EXPECT_EQ(TLocalDownloadinfo::ServerKey(TUrl("ftp://u:p@M.net:2121/f")), "ftp://m.net:2121");
 }
-
-#ifdef BRINDLE_TEST_HOOKS
-TEST(LocalDownloadinfoDeathTest, CrashDuringSaveLeavesOldRecord) {
-  test::CrashScene scene;
-  const std::string base = scene.Dir() + "/ABCD1234";
-  const std::string old = "[Options]\r\nURL=http://h/f\r\nStatus=Queued\r\n";
-  if (scene.InParent()) WriteWholeFile(base + ".dat", old);
-  scene.ExpectCrash([&] {
-    TLocalDownloadinfo record(nullptr, base, nullptr);
-    record.SetStatus(TDownloadState::Done);
-    record.Save();
-  });
-  EXPECT_EQ(ReadWholeFile(base + ".dat"), old);
-  TLocalDownloadinfo record(nullptr, base, nullptr);
-  record.SetStatus(TDownloadState::Done);
-  ASSERT_TRUE(record.Save());
-  EXPECT_FALSE(FileExists(base + ".dat.tmp"));
-}
-#endif
 
 }  // namespace
 }  // namespace brindle

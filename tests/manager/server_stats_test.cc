@@ -10,16 +10,15 @@
 #include "core/url.h"
 #include "engine/file_mirror.h"
 #include "engine/mirror_list.h"
-#include "support/crash_scene.h"
 #include "support/manager_test.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 
 namespace brindle {
 namespace {
 
 using test::FileExists;
 using test::ReadWholeFile;
-using test::WriteWholeFile;
 using Strings = std::vector<std::string>;
 
 Strings Names(const std::vector<TServer>& list) {
@@ -36,15 +35,7 @@ std::string WithCrLf(const std::string& text) {
 
 class ServerStatsTest : public test::ManagerTest {
  protected:
-  void SetUp() override {
-    ManagerTest::SetUp();
-    SetLauncher(&launcher_);
-  }
-  void TearDown() override {
-    SetLauncher(nullptr);
-    ManagerTest::TearDown();
-  }
-  test::FakeLauncher launcher_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
 };
 
 TEST_F(ServerStatsTest, AveragesRoundHalvesToEvenWithoutOverflow) {
@@ -204,16 +195,6 @@ TEST_F(ServerStatsTest, FailedSaveKeepsOldFileAndMemory) {
   EXPECT_EQ(stats.Servers().size(), 2u);
   EXPECT_EQ(ReadWholeFile(stats.StatisticsFile()), before);
 }
-
-#ifdef BRINDLE_TEST_HOOKS
-TEST(ServerStatsDeathTest, CrashDuringSaveLeavesOldFile) {
-  test::CrashScene scene;
-  const std::string old = "1\r\na.org\t10\t1\t0\t0\r\norg\t10\t1\t0\t0\r\n";
-  if (scene.InParent()) WriteWholeFile(scene.Dir() + "/serverstats.txt", old);
-  scene.ExpectCrash([&] { TServerStats(scene.Dir()).AddPing("b.org", 5); });
-  EXPECT_EQ(ReadWholeFile(scene.Dir() + "/serverstats.txt"), old);
-}
-#endif
 
 }  // namespace
 }  // namespace brindle

@@ -21,8 +21,6 @@ namespace {
 
 using test::FaultFtpServer;
 
-using test::MakeContent;
-
 class FtpClientTest : public ::testing::Test {
  protected:
   FtpClientTest() {
@@ -61,7 +59,7 @@ class FtpClientTest : public ::testing::Test {
   test::TempDir dir_;
   FaultFtpServer server_{loop_};
   std::unique_ptr<TFtpClient> client_ = std::make_unique<TFtpClient>(&loop_);
-  const std::string content_ = MakeContent(300000);
+  const std::string content_ = test::MakeContent(300000);
   std::vector<int> done_;
   std::string display_;
 };

@@ -11,38 +11,19 @@
 #include "net/wsocket.h"
 #include "support/connect_proxy.h"
 #include "support/fault_http_server.h"
-#include "support/temp_dir.h"
 #include "support/test_certificates.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
 
 using test::FaultHttpServer;
-using test::HttpReply;
 using test::HttpRequest;
-using test::RunUntil;
 
-std::string Pattern(size_t size) {
-  std::string content(size, '\0');
-  for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 11);
-  return content;
-}
-
-// One authority and its certificates for the whole suite: making them costs
-// more than the tests.
 class HttpCliTlsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new test::TempDir();
-    certs_ = new test::TestCertificates(dir_->Path());
-  }
-  static void TearDownTestSuite() {
-    delete certs_;
-    delete dir_;
-  }
-
   HttpCliTlsTest() {
-    tls.EnableTls(certs_->Good, certs_->Key);
+    tls.EnableTls(certs_.Good, certs_.Key);
     tls.AddFile("/f.bin", content);
     plain.AddFile("/f.bin", content);
     cli->RcvdStream = &body;
@@ -57,14 +38,13 @@ class HttpCliTlsTest : public ::testing::Test {
     cli->URL = url;
     const int before = doneCount;
     cli->GetASync();
-    ASSERT_TRUE(RunUntil(loop, [&] { return doneCount > before; }));
+    ASSERT_TRUE(test::RunUntil(loop, [&] { return doneCount > before; }));
   }
 
-  static test::TempDir* dir_;
-  static test::TestCertificates* certs_;
-  test::TrustTestAuthority trust{*certs_};
+  const test::TestCertificates& certs_ = test::SharedTestCertificates();
+  test::TrustTestAuthority trust{certs_};
   EventLoop loop;
-  const std::string content = Pattern(3 * 1024 * 1024 + 7);
+  const std::string content = test::MakeContent(3 * 1024 * 1024 + 7);
   FaultHttpServer tls{loop};
   FaultHttpServer plain{loop};
   TMemoryReceiveStream body;
@@ -73,17 +53,12 @@ class HttpCliTlsTest : public ::testing::Test {
   int doneError = -1;
 };
 
-test::TempDir* HttpCliTlsTest::dir_ = nullptr;
-test::TestCertificates* HttpCliTlsTest::certs_ = nullptr;
-
-TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByAddressAndByName) {
-  for (const std::string host : {"127.0.0.1", "localhost"}) {
-    Get("https://" + host + ":" + std::to_string(tls.Port()) + "/f.bin");
-    EXPECT_EQ(doneError, 0) << host << ": " << cli->ReasonPhrase();
-    EXPECT_EQ(cli->StatusCode(), 200);
-    EXPECT_TRUE(body.Data == content) << host << ": " << body.Data.size();
-  }
-  // The default port is not named in the Host line.
+// By address, four parts of a TLS download are the fault matrix's.
+TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByName) {
+  Get("https://localhost:" + std::to_string(tls.Port()) + "/f.bin");
+  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
+  EXPECT_EQ(cli->StatusCode(), 200);
+  EXPECT_TRUE(body.Data == content) << body.Data.size();
   EXPECT_EQ(tls.Requests().back().Header("Host"), "localhost:" + std::to_string(tls.Port()));
 }
 
@@ -96,15 +71,15 @@ TEST_F(HttpCliTlsTest, CertificatesThatDoNotVerifyAreRefused) {
     std::string reason;
   };
   const Case cases[] = {
-      {certs_->Expired, "localhost", "certificate has expired"},
-      {certs_->WrongName, "localhost", "hostname mismatch"},
-      {certs_->Good, "[::1]", ""},  // no such address in the certificate (or no IPv6 at all)
-      {certs_->SelfSigned, "127.0.0.1", "self-signed certificate"},
+      {certs_.Expired, "localhost", "certificate has expired"},
+      {certs_.WrongName, "localhost", "hostname mismatch"},
+      {certs_.Good, "[::1]", ""},  // no such address in the certificate (or no IPv6 at all)
+      {certs_.SelfSigned, "127.0.0.1", "self-signed certificate"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.certificate + " " + c.host);
     FaultHttpServer server(loop);
-    server.EnableTls(c.certificate, certs_->Key);
+    server.EnableTls(c.certificate, certs_.Key);
     server.AddFile("/f.bin", content);
     Get("https://" + c.host + ":" + std::to_string(server.Port()) + "/f.bin");
     if (c.reason.empty()) {
@@ -158,7 +133,7 @@ TEST_F(HttpCliTlsTest, CloseWithoutCloseNotify) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     tls.Script([&](const HttpRequest& r) {
-      HttpReply reply = test::FileReply(r, content, c.options);
+      test::HttpReply reply = test::FileReply(r, content, c.options);
       reply.CloseAfter = c.closeAfter;
       reply.SkipCloseNotify = !c.closeNotify;
       return reply;

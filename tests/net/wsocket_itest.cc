@@ -172,20 +172,5 @@ TEST_F(WSocketTest, LookupResultsCancelAndConnectByName) {
   EXPECT_TRUE(results.empty());
 }
 
-TEST_F(WSocketTest, DestroyedFromItsOwnEvent) {
-  StartListener();
-  auto owned = std::make_unique<TWSocket>(&loop);
-  TWSocket* raw = owned.get();
-  raw->Addr = "127.0.0.1";
-  raw->Port = std::to_string(port);
-  raw->OnDataAvailable = [&](int) { loop.DeleteLater(std::move(owned)); };
-  raw->Connect();
-  ASSERT_TRUE(RunUntil(loop, [&] { return accepted != nullptr; }));
-  accepted->SendStr("x");
-  accepted->Close();
-  ASSERT_TRUE(RunUntil(loop, [&] { return !owned; }));
-  for (int i = 0; i < 3; ++i) loop.RunOnce(10);
-}
-
 }  // namespace
 }  // namespace brindle

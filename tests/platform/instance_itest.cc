@@ -1,7 +1,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -22,6 +20,7 @@
 #include "platform/hand_over_socket.h"
 #include "platform/instance_lock.h"
 #include "support/manual_clock.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 #include "support/error_reports.h"
 
@@ -29,23 +28,12 @@ namespace brindle {
 namespace {
 
 using test::ManualClock;
-using test::TempDir;
 using Lock = TInstanceLock::TResult;
 
 THandOverRequest Text(std::string text) { return THandOverRequest::PlainText(std::move(text)); }
 
 class InstanceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* value = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = value;
-    setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (savedRuntime_)
-      setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
-  }
   std::string Profile(const std::string& name = "profile") const { return home_.File(name); }
 
   // Runs fn on a second thread, as a second process would, while this thread
@@ -67,8 +55,8 @@ class InstanceTest : public ::testing::Test {
     return *result;
   }
 
-  TempDir runtime_, home_;
-  std::optional<std::string> savedRuntime_;
+  test::TempDir runtime_, home_;
+  test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}}};
 };
 
 // A raw socket connected to path (connect) or bound there (the leftover of
@@ -124,10 +112,7 @@ TEST_F(InstanceTest, SocketPathIsShortPrivateAndFollowsTheCanonicalProfile) {
   while (longRuntime.size() < 120) longRuntime += "/deeper-directory";
   ASSERT_TRUE(std::filesystem::create_directories(longRuntime));
   for (const char* runtime : {longRuntime.c_str(), static_cast<const char*>(nullptr), "relative", "/nonexistent"}) {
-    if (runtime)
-      setenv("XDG_RUNTIME_DIR", runtime, 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
+    env_.Set("XDG_RUNTIME_DIR", runtime ? std::optional<std::string>(runtime) : std::nullopt);
     const std::string path = HandOverSocketPath(lock.Directory());
     EXPECT_EQ(path.rfind(fallback, 0), 0u) << path;
     EXPECT_LT(path.size(), sizeof(sockaddr_un::sun_path));
@@ -366,32 +351,6 @@ TEST_F(InstanceTest, ServerLetGoByItsHandlerRemovesOnlyItsOwnFile) {
   THandOverServer refused(&loop);
   EXPECT_FALSE(refused.Listen(lock));
   EXPECT_EQ(test::ReadWholeFile(path), "keep");
-}
-
-TEST_F(InstanceTest, SecondProcessHandsOverAndEnds) {
-  EventLoop loop;
-  TInstanceLock lock(Profile());
-  ASSERT_EQ(lock.Acquire(), Lock::Acquired);
-  THandOverServer server(&loop);
-  ASSERT_TRUE(server.Listen(lock));
-  THandOverRequest seen;
-  server.OnHandOver = [&](const THandOverRequest& request) {
-    seen = request;
-    return 1;
-  };
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    TInstanceLock second(Profile());
-    const auto start = StartOrHandOver(second, {"http://h/child", "/d", "f", 3, true});
-    _exit(start == TInstanceStart::HandedOver ? 0 : 1);
-  }
-  int status = -1;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < until) loop.RunOnce(5);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(seen, (THandOverRequest{"http://h/child", "/d", "f", 3, true}));
 }
 
 }  // namespace

@@ -3,19 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/process_start.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
 namespace {
 
-using test::ReadWholeFile;
 using test::TempDir;
 using test::WriteWholeFile;
 using Names = std::vector<std::string>;
@@ -45,14 +43,6 @@ TEST(NmcliTerseTest, ParsesNameAndTypeLines) {
 // answers like NetworkManager with two dial-up lines active.
 class NetworkManagerDialUpTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* path = std::getenv("PATH")) savedPath_ = path;
-    setenv("PATH", bin_.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (savedPath_) setenv("PATH", savedPath_->c_str(), 1);
-    else unsetenv("PATH");
-  }
   void InstallNmcli(const std::string& body) {
     const std::string path = bin_.File("nmcli");
     WriteWholeFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> '" + Log() +
@@ -73,11 +63,11 @@ exit 0
 )");
   }
   std::string Log() const { return logDir_.File("calls"); }
-  std::string Calls() const { return test::FileExists(Log()) ? ReadWholeFile(Log()) : ""; }
+  std::string Calls() const { return test::FileExists(Log()) ? test::ReadWholeFile(Log()) : ""; }
 
   TempDir bin_;
   TempDir logDir_;
-  std::optional<std::string> savedPath_;
+  test::ScopedEnvironment env_{{{"PATH", bin_.Path()}}};
 };
 
 TEST_F(NetworkManagerDialUpTest, ListsDialUpLikeConnectionsAndHangsUpTheActiveOnes) {

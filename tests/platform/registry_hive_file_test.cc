@@ -13,7 +13,6 @@
 namespace brindle {
 namespace {
 
-using test::FileExists;
 using test::ReadWholeFile;
 using test::WriteWholeFile;
 
@@ -129,7 +128,7 @@ TEST_F(RegistryHiveFileTest, CorruptFileIsSetAsideAndAFreshHiveStarts) {
   WriteWholeFile(HivePath(), "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n\"A\"=\"cut");
   RegistryHiveFile hive;
   EXPECT_FALSE(hive.Load(HivePath()));
-  EXPECT_FALSE(FileExists(HivePath()));
+  EXPECT_FALSE(test::FileExists(HivePath()));
   EXPECT_EQ(ReadWholeFile(HivePath() + ".bad"),
             "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n\"A\"=\"cut");
   EXPECT_FALSE(hive.KeyExists("HKEY_CURRENT_USER\\K"));

@@ -15,6 +15,7 @@
 #include "platform/xdg_launcher.h"
 #include "support/fake_launcher.h"
 #include "support/fake_power.h"
+#include "support/installed.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
@@ -40,9 +41,7 @@ TEST(ShellTest, SplitCommandLine) {
 
 class ShellLauncherTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetLauncher(&launcher_); }
-  void TearDown() override { SetLauncher(nullptr); }
-  test::FakeLauncher launcher_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
 };
 
 TEST_F(ShellLauncherTest, ExecuteProgramStartsTheSplitWordsAndCallbrowserOpens) {

@@ -41,6 +41,8 @@ void CliProcess::Start(const CliStart& start) {
   envp.push_back(nullptr);
   const std::string out = logDir_ + "/stdout";
   const std::string err = logDir_ + "/stderr";
+  const std::string in = logDir_ + "/stdin";
+  if (!start.Stdin.empty()) WriteWholeFile(in, start.Stdin);
   const rlimit limit{static_cast<rlim_t>(start.FileSizeLimit), static_cast<rlim_t>(start.FileSizeLimit)};
 
   reaped_ = false;
@@ -51,6 +53,7 @@ void CliProcess::Start(const CliStart& start) {
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(outFd, 1);
     dup2(errFd, 2);
+    if (!start.Stdin.empty()) dup2(open(in.c_str(), O_RDONLY | O_CLOEXEC), 0);
     if (start.FileSizeLimit >= 0) setrlimit(RLIMIT_FSIZE, &limit);
     execve(binary_.c_str(), argv.data(), envp.data());
     _exit(127);
@@ -87,6 +90,15 @@ CliOutcome CliProcess::Wait(int limitMs) {
   outcome.Out = ReadWholeFile(logDir_ + "/stdout");
   outcome.Err = ReadWholeFile(logDir_ + "/stderr");
   return outcome;
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace brindle::test

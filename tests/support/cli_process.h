@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,11 @@ struct CliStart {
   std::vector<std::string> Args{};  // after "--home <home>"
   std::vector<std::string> Env{};  // "NAME=VALUE", added to the test's environment
   int64_t FileSizeLimit = -1;      // RLIMIT_FSIZE of the process, bytes; -1: unchanged
+  std::string Stdin{};             // what it reads on its standard input; "": the test's
 };
 
-// brindle-cli as a child process on one profile, its standard output and
-// error in files of logDir. One run at a time.
+// brindle-cli (or another of the programs) as a child process on one
+// profile, its standard output and error in files of logDir. One run at a time.
 class CliProcess {
  public:
   CliProcess(std::string binary, std::string home, std::string logDir);
@@ -49,5 +51,9 @@ class CliProcess {
   int status_ = 0;
   bool reaped_ = false;
 };
+
+// Polls done() every 20 ms until it holds or seconds have passed: waiting
+// for a real process, not timing anything under test.
+bool WaitFor(const std::function<bool()>& done, int seconds = 15);
 
 }  // namespace brindle::test

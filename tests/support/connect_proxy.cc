@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/broken_pipe_signal.h"
+#include "support/loopback_port.h"
 
 namespace brindle::test {
 
@@ -29,39 +30,6 @@ struct ConnectProxy::Tunnel {
 
 namespace {
 
-int ListenOnLoopback(uint16_t& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    const int error = errno;
-    close(fd);
-    throw std::system_error(error, std::generic_category(), "ConnectProxy listen");
-  }
-  port = ntohs(addr.sin_port);
-  return fd;
-}
-
-// A connected non-blocking socket to 127.0.0.1:port, or -1. Loopback
-// connects at once.
-int ConnectLoopback(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  return fd;
-}
-
 // The whole text, on a socket that takes it at once (small answers).
 void SendAll(int fd, const std::string& text) {
   size_t sent = 0;
@@ -76,7 +44,7 @@ void SendAll(int fd, const std::string& text) {
 
 ConnectProxy::ConnectProxy(EventLoop& loop) : loop_(loop) {
   IgnoreBrokenPipeSignal();
-  listenFd_ = ListenOnLoopback(port_);
+  listenFd_ = ListenOnLoopback(port_, "ConnectProxy");
   listenWatch_ = loop_.AddWatch(listenFd_, EventLoop::kReadable, [this](unsigned) { OnListen(); }, "ConnectProxy");
 }
 
@@ -150,7 +118,7 @@ void ConnectProxy::Open(int id, Tunnel& t, const HttpRequest& request) {
   const std::string host = request.Target.substr(0, colon);
   const int port = colon == std::string::npos ? 0 : std::atoi(request.Target.c_str() + colon + 1);
   const bool loopback = host == "127.0.0.1" || host == "localhost";
-  t.Target = loopback && port > 0 ? ConnectLoopback(static_cast<uint16_t>(port)) : -1;
+  t.Target = loopback && port > 0 ? ConnectToLoopback(static_cast<uint16_t>(port)) : -1;
   if (t.Target < 0) {
     SendAll(t.Client, "HTTP/1.0 502 Bad Gateway\r\n\r\n");
     return;

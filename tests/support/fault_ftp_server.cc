@@ -12,28 +12,9 @@
 #include <cstdio>
 #include <system_error>
 
+#include "support/loopback_port.h"
+
 namespace brindle::test {
-
-namespace {
-
-int ListenOnLoopback(uint16_t& port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    int error = errno;
-    close(fd);
-    throw std::system_error(error, std::generic_category(), "FaultFtpServer listen");
-  }
-  port = ntohs(addr.sin_port);
-  return fd;
-}
-
-}  // namespace
 
 struct FaultFtpServer::Session {
   int Id = 0;
@@ -60,7 +41,7 @@ struct FaultFtpServer::Session {
 };
 
 FaultFtpServer::FaultFtpServer(EventLoop& loop) : loop_(loop) {
-  listenFd_ = ListenOnLoopback(port_);
+  listenFd_ = ListenOnLoopback(port_, "FaultFtpServer");
   listenWatch_ = loop_.AddWatch(listenFd_, EventLoop::kReadable, [this](unsigned) { OnListen(); },
                                 "FaultFtpServer.Listen");
 }
@@ -183,7 +164,7 @@ void FaultFtpServer::Handle(Session& s, const std::string& line) {
   if (verb == "PASV") {
     ClosePasv(s);
     uint16_t port = 0;
-    s.PasvFd = ListenOnLoopback(port);
+    s.PasvFd = ListenOnLoopback(port, "FaultFtpServer");
     s.HaveActive = false;
     s.PasvWatch = loop_.AddWatch(s.PasvFd, EventLoop::kReadable, [this, id = s.Id](unsigned) { OnPasv(id); },
                                  "FaultFtpServer.Pasv");

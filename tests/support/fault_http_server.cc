@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "platform/broken_pipe_signal.h"
+#include "support/loopback_port.h"
 
 namespace brindle::test {
 
@@ -176,19 +177,7 @@ struct FaultHttpServer::Connection {
 };
 
 FaultHttpServer::FaultHttpServer(EventLoop& loop) : loop_(loop) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listenFd_, 64) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    int error = errno;
-    close(listenFd_);
-    throw std::system_error(error, std::generic_category(), "FaultHttpServer listen");
-  }
-  port_ = ntohs(addr.sin_port);
+  listenFd_ = ListenOnLoopback(port_, "FaultHttpServer");
   listenWatch_ = loop_.AddWatch(listenFd_, EventLoop::kReadable, [this](unsigned) { OnListen(); },
                                 "FaultHttpServer.Listen");
 }

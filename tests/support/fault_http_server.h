@@ -97,6 +97,14 @@ class FaultHttpServer {
   void SetHandler(Handler handler) { handler_ = std::move(handler); }
   // The answer from the files, for handlers that spoil it only sometimes.
   HttpReply Serve(const HttpRequest& request, const FileReplyOptions& options = {}) const;
+  // Every later answer from the files stops after this many body bytes until Release().
+  void StallFilesAt(int64_t offset) {
+    SetHandler([this, offset](const HttpRequest& r) {
+      HttpReply reply = Serve(r);
+      reply.StallAt = {offset};
+      return reply;
+    });
+  }
 
   // Bytes per second each later answer is sent at (head included); 0: as
   // fast as the socket takes them.

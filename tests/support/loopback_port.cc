@@ -1,10 +1,14 @@
 #include "support/loopback_port.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <string>
+#include <system_error>
 #include <thread>
 
 namespace brindle::test {
@@ -48,6 +52,32 @@ bool WaitUntilLoopbackAccepts(uint16_t port) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   return LoopbackAccepts(port);
+}
+
+int ListenOnLoopback(uint16_t& port, const char* who) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+  sockaddr_in addr = Loopback(0);
+  socklen_t len = sizeof addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const int error = errno;
+    close(fd);
+    throw std::system_error(error, std::generic_category(), std::string(who) + " listen");
+  }
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+int ConnectToLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in addr = Loopback(port);
+  if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  return fd;
 }
 
 }  // namespace brindle::test

@@ -11,5 +11,11 @@ uint16_t FreeLoopbackPort();
 bool LoopbackAccepts(uint16_t port);
 // Waits (bounded, about 5 s) for a real server to come up on the port.
 bool WaitUntilLoopbackAccepts(uint16_t port);
+// A non-blocking socket listening on 127.0.0.1 at a free port, which goes to
+// port: the in-process servers' own. Throws std::system_error naming who.
+int ListenOnLoopback(uint16_t& port, const char* who);
+// A connected non-blocking socket to 127.0.0.1:port, or -1. Loopback
+// connects at once.
+int ConnectToLoopback(uint16_t port);
 
 }  // namespace brindle::test

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +10,7 @@
 #include "core/memory_registry.h"
 #include "core/settings.h"
 #include "support/manual_clock.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle::test {
@@ -21,8 +20,6 @@ namespace brindle::test {
 class ManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* home = std::getenv("BRINDLE_HOME")) savedHome_ = home;
-    setenv("BRINDLE_HOME", temp_.Path().c_str(), 1);
     SetRegistry(&registry_);
     SetProgramClock(&clock_);
   }
@@ -30,8 +27,6 @@ class ManagerTest : public ::testing::Test {
     SetFileFaultHook({});
     SetProgramClock(nullptr);
     SetRegistry(nullptr);
-    if (savedHome_) setenv("BRINDLE_HOME", savedHome_->c_str(), 1);
-    else unsetenv("BRINDLE_HOME");
   }
   // Every atomic write of path fails at its rename.
   static void FailWritesOf(const std::string& path) {
@@ -43,7 +38,7 @@ class ManagerTest : public ::testing::Test {
   TempDir temp_;
   MemoryRegistry registry_;
   ManualClock clock_;
-  std::optional<std::string> savedHome_;
+  ScopedEnvironment env_{{{"BRINDLE_HOME", temp_.Path()}}};
 };
 
 }  // namespace brindle::test

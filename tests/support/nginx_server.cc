@@ -14,8 +14,8 @@ namespace brindle::test {
 
 bool NginxServer::Installed() { return access(kProgram, X_OK) == 0; }
 
-NginxServer::NginxServer(std::string directory, std::string serverLines)
-    : directory_(std::move(directory)), serverLines_(std::move(serverLines)) {}
+NginxServer::NginxServer(std::string directory, std::string serverLines, std::string moreServers)
+    : directory_(std::move(directory)), serverLines_(std::move(serverLines)), moreServers_(std::move(moreServers)) {}
 
 NginxServer::~NginxServer() {
   if (pid_ > 0) {
@@ -32,12 +32,12 @@ bool NginxServer::Start() {
   const std::string conf =
       "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
       "/error.log;\nevents { worker_connections 64; }\nhttp {\n"
-      "  log_format brindle '$msec $request_time $status $request_uri \"$http_range\"';\n"
+      "  log_format brindle '$server_port \"$http_range\"';\n"
       "  access_log " + d + "/access.log brindle;\n  default_type application/octet-stream;\n"
       "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
       "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
       "  scgi_temp_path " + d + "/scgi;\n  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
-      ";\n    root " + d + "/www;\n" + serverLines_ + "  }\n}\n";
+      ";\n    root " + d + "/www;\n" + serverLines_ + "  }\n" + moreServers_ + "}\n";
   WriteWholeFile(d + "/nginx.conf", conf);
   pid_ = fork();
   if (pid_ == 0) {
@@ -65,7 +65,7 @@ std::vector<NginxLogLine> NginxServer::AccessLog() const {
   while (std::getline(log, text)) {
     std::istringstream fields(text);
     NginxLogLine line;
-    fields >> line.EndSeconds >> line.DurationSeconds >> line.Status >> line.Uri;
+    fields >> line.Port;
     const size_t open = text.find('"');
     const size_t close = text.rfind('"');
     if (open != std::string::npos && close > open) line.Range = text.substr(open + 1, close - open - 1);

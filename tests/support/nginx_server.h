@@ -10,10 +10,7 @@ namespace brindle::test {
 
 // One request as nginx logged it when it ended.
 struct NginxLogLine {
-  double EndSeconds = 0;       // $msec
-  double DurationSeconds = 0;  // $request_time
-  int Status = 0;
-  std::string Uri;    // as requested ($request_uri)
+  int Port = 0;       // of the server that answered
   std::string Range;  // the Range header, "" when the request had none
 };
 
@@ -26,8 +23,9 @@ class NginxServer {
   static constexpr const char* kProgram = "/usr/sbin/nginx";
   static bool Installed();
 
-  // `serverLines`: more lines for the server block (locations).
-  explicit NginxServer(std::string directory, std::string serverLines = "");
+  // `serverLines`: more lines for the server block (locations);
+  // `moreServers`: further server blocks.
+  explicit NginxServer(std::string directory, std::string serverLines = "", std::string moreServers = "");
   ~NginxServer();  // stops it
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
@@ -44,6 +42,7 @@ class NginxServer {
  private:
   std::string directory_;
   std::string serverLines_;
+  std::string moreServers_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
 };

@@ -11,12 +11,14 @@
 #include "core/settings.h"
 #include "engine/part_downloader.h"
 #include "support/fault_http_server.h"
-#include "support/final_state.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
 #include "support/test_content.h"
 
 namespace brindle::test {
+
+// A part downloader in this state has stopped and reports nothing more.
+inline bool Final(TPartDownloaderState s) { return s == psDone || s == psError || s == psAborted || s == psPaused; }
 
 // A part downloader's world: a stopped clock on the test's loop, an
 // in-memory registry, a directory for part files and the file it fetches
@@ -49,7 +51,7 @@ class PartDownloaderTest : public ::testing::Test {
   EventLoop loop_{clock_};
   MemoryRegistry registry_;
   TempDir dir_;
-  const std::string content_ = MakeContent(200000);
+  std::string content_ = MakeContent(200000);
   std::vector<TPartDownloaderState> states_;
 };
 

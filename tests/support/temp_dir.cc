@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,20 @@ void WriteWholeFile(const std::string& path, const std::string& content) {
 bool FileExists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
+}
+
+std::vector<std::string> ListFiles(const std::string& dir, bool tree) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  std::error_code ec;
+  if (tree)
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+      names.push_back(fs::relative(it->path(), dir).string());
+  else
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+      names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace brindle::test

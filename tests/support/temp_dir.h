@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace brindle::test {
 
@@ -25,5 +26,8 @@ class TempDir {
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// The names in dir, or the relative paths of its whole tree, sorted; none
+// when it is missing.
+std::vector<std::string> ListFiles(const std::string& dir, bool tree = false);
 
 }  // namespace brindle::test

@@ -50,26 +50,17 @@ TestCertificates::TestCertificates(const std::string& dir)
   for (const std::string& file : {Key, Good, Expired, WrongName, SelfSigned, CaFile}) chmod(file.c_str(), 0644);
 }
 
-TrustTestAuthority::TrustTestAuthority(const TestCertificates& certs) {
-  if (const char* value = std::getenv("SSL_CERT_FILE")) {
-    hadFile_ = true;
-    oldFile_ = value;
-  }
-  if (const char* value = std::getenv("SSL_CERT_DIR")) {
-    hadDir_ = true;
-    oldDir_ = value;
-  }
-  const std::string emptyDir = certs.Dir + "/no-authorities";
-  mkdir(emptyDir.c_str(), 0755);
-  setenv("SSL_CERT_FILE", certs.CaFile.c_str(), 1);
-  setenv("SSL_CERT_DIR", emptyDir.c_str(), 1);
+const TestCertificates& SharedTestCertificates() {
+  static const TempDir dir;
+  static const TestCertificates certs(dir.Path());
+  return certs;
 }
 
-TrustTestAuthority::~TrustTestAuthority() {
-  if (hadFile_) setenv("SSL_CERT_FILE", oldFile_.c_str(), 1);
-  else unsetenv("SSL_CERT_FILE");
-  if (hadDir_) setenv("SSL_CERT_DIR", oldDir_.c_str(), 1);
-  else unsetenv("SSL_CERT_DIR");
+TrustTestAuthority::TrustTestAuthority(const TestCertificates& certs) {
+  const std::string emptyDir = certs.Dir + "/no-authorities";
+  mkdir(emptyDir.c_str(), 0755);
+  Set("SSL_CERT_FILE", certs.CaFile);
+  Set("SSL_CERT_DIR", emptyDir);
 }
 
 }  // namespace brindle::test

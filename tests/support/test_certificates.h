@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/scoped_environment.h"
+
 namespace brindle::test {
 
 // A test certificate authority and server certificates, made with the
@@ -20,21 +22,16 @@ struct TestCertificates {
   std::string SelfSigned;  // "localhost" and 127.0.0.1, signed by itself
 };
 
+// One set for the whole test program, made at its first use: making them
+// costs more than most tests.
+const TestCertificates& SharedTestCertificates();
+
 // Makes this process trust only certs' authority (SSL_CERT_FILE, and
 // SSL_CERT_DIR pointing at a directory without certificates) while it
-// lives; the variables' old values come back afterwards.
-class TrustTestAuthority {
+// lives.
+class TrustTestAuthority : public ScopedEnvironment {
  public:
   explicit TrustTestAuthority(const TestCertificates& certs);
-  ~TrustTestAuthority();
-  TrustTestAuthority(const TrustTestAuthority&) = delete;
-  TrustTestAuthority& operator=(const TrustTestAuthority&) = delete;
-
- private:
-  bool hadFile_ = false;
-  bool hadDir_ = false;
-  std::string oldFile_;
-  std::string oldDir_;
 };
 
 }  // namespace brindle::test

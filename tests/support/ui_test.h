@@ -4,11 +4,11 @@
 
 #include <QApplication>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "core/memory_registry.h"
 #include "core/settings.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace brindle::test {
@@ -28,35 +28,19 @@ inline QApplication& App() {
 }
 
 // Each test gets its own profile (BRINDLE_HOME) and an in-memory registry.
+// Browser integration is on by default and writes into the user's browser
+// directories: those of a home of the test's own.
 class UiTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    App();
-    if (const char* home = std::getenv("BRINDLE_HOME")) savedHome_ = home;
-    setenv("BRINDLE_HOME", temp_.Path().c_str(), 1);
-    // Browser integration is on by default and writes into the user's
-    // browser directories: those of a home of the test's own.
-    if (const char* home = std::getenv("HOME")) savedUserHome_ = home;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME")) savedUserConfig_ = config;
-    setenv("HOME", temp_.File("home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", temp_.File("home/.config").c_str(), 1);
-    SetRegistry(&registry_);
-  }
-  void TearDown() override {
-    SetRegistry(nullptr);
-    if (savedHome_) setenv("BRINDLE_HOME", savedHome_->c_str(), 1);
-    else unsetenv("BRINDLE_HOME");
-    if (savedUserHome_) setenv("HOME", savedUserHome_->c_str(), 1);
-    else unsetenv("HOME");
-    if (savedUserConfig_) setenv("XDG_CONFIG_HOME", savedUserConfig_->c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
-  }
+  void SetUp() override { SetRegistry(&registry_); }
+  void TearDown() override { SetRegistry(nullptr); }
 
+  QApplication& app_ = App();  // before the test's HOME, as the program starts
   TempDir temp_;
   MemoryRegistry registry_;
-  std::optional<std::string> savedHome_;
-  std::optional<std::string> savedUserHome_;
-  std::optional<std::string> savedUserConfig_;
+  ScopedEnvironment env_{{{"BRINDLE_HOME", temp_.Path()},
+                          {"HOME", temp_.File("home")},
+                          {"XDG_CONFIG_HOME", temp_.File("home/.config")}}};
 };
 
 }  // namespace brindle::test

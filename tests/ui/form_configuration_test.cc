@@ -82,8 +82,6 @@ class FormConfigurationTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
-    if (const char* config = std::getenv("XDG_CONFIG_HOME")) savedConfig_ = config;
-    setenv("XDG_CONFIG_HOME", temp_.File("xdg").c_str(), 1);
     WriteBool(kOptionsSection, "CheckForUpdates", false);
     WriteBool(kOptionsSection, "UseHTTPProxy", false);
     WriteBool(kOptionsSection, "UseFTPProxy", false);
@@ -91,8 +89,6 @@ class FormConfigurationTest : public test::MainWindowTest {
   }
   void TearDown() override {
     form_.reset();
-    if (savedConfig_) setenv("XDG_CONFIG_HOME", savedConfig_->c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
     MainWindowTest::TearDown();
   }
   TForm_Configuration& Open(int page = 0) {
@@ -110,7 +106,6 @@ class FormConfigurationTest : public test::MainWindowTest {
   void Click(const char* button) { Find<QPushButton>(button)->click(); }
 
   std::unique_ptr<TForm_Main> form_;
-  std::optional<std::string> savedConfig_;
 };
 
 TEST_F(FormConfigurationTest, TheButtonsAndTheStatusBarOpenTheirPages) {

@@ -12,6 +12,7 @@
 #include "core/url.h"
 #include "manager/local_download_info.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/ui_test.h"
 
 namespace brindle {
@@ -19,14 +20,6 @@ namespace {
 
 class FormDownloadCompleteTest : public test::UiTest {
  protected:
-  void SetUp() override {
-    UiTest::SetUp();
-    SetLauncher(&launcher_);
-  }
-  void TearDown() override {
-    SetLauncher(nullptr);
-    UiTest::TearDown();
-  }
   // A finished download of name holding content.
   std::unique_ptr<TForm_DownloadComplete> Form(const std::string& name, const std::string& content) {
     record_ = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>("http://localhost/" + name), "", nullptr);
@@ -40,7 +33,7 @@ class FormDownloadCompleteTest : public test::UiTest {
     return test::ReadWholeFile(std::string(BRINDLE_TEST_DATA) + "/zip/infozip-installer.zip");
   }
 
-  test::FakeLauncher launcher_;
+  test::Installed<test::FakeLauncher, SetLauncher> launcher_;
   std::unique_ptr<TLocalDownloadinfo> record_;
   int closed_ = 0;
 };

@@ -38,6 +38,7 @@
 #include "ui/form_main.h"
 #include "support/temp_dir.h"
 #include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/main_window_test.h"
 
 namespace brindle {
@@ -306,8 +307,7 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
 TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) {
   Stored("done.bin", TDownloadState::Done);
   Stored("paused.bin", TDownloadState::Paused);
-  test::FakeLauncher launcher;
-  SetLauncher(&launcher);
+  test::Installed<test::FakeLauncher, SetLauncher> launcher;
   auto form = NewForm();
   form->show();
   QTableView* grid = Grid(*form);
@@ -331,7 +331,6 @@ TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) 
   EXPECT_EQ(launcher.opened.size(), 2u);
   EXPECT_NE(StatusOf(*form, "paused.bin"), StatusText(TDownloadState::Paused));
   form->DownloadSystem().PauseAll();
-  SetLauncher(nullptr);
 }
 
 TEST_F(FormMainListTest, TheTreeUnderlinesTheNodeUnderTheMouse) {
