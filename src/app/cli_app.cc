@@ -186,7 +186,7 @@ void TCliRun::ReportError(std::string_view routine, std::string_view text) {
   if (std::this_thread::get_id() == loopThread_) {
     progress_.PrintLine(line);
   } else {
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", EscapeControlCharacters(line).c_str());
   }
 }
 
@@ -266,7 +266,7 @@ void TCliRun::ReportDone(TLocalDownloadinfo& record) {
   if (it == tracked_.end()) return;
   it->second.Final = true;
   progress_.Clear();
-  std::printf("Done %s\n", record.LocalFileName.c_str());
+  std::printf("Done %s\n", EscapeControlCharacters(record.LocalFileName).c_str());
   std::fflush(stdout);
 }
 
@@ -385,9 +385,10 @@ void TCliRun::CountdownTick() {
 bool TCliRun::CheckTarget(const std::string& dir, int& exitStatus) {
   const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
   if (!EnsureDirectory(target)) {
-    std::fprintf(stderr, "brindle-cli: cannot create %s\n", target.c_str());
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", EscapeControlCharacters(target).c_str());
   } else if (const int error = DirectoryWriteError(target)) {
-    std::fprintf(stderr, "brindle-cli: cannot write to %s: %s\n", target.c_str(), std::strerror(error));
+    std::fprintf(stderr, "brindle-cli: cannot write to %s: %s\n", EscapeControlCharacters(target).c_str(),
+                 std::strerror(error));
   } else {
     return true;
   }
@@ -415,7 +416,8 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
         THandOverRequest next = first;
         next.Url = options_.Urls[i];
         if (!HandOver(HandOverSocketPath(lock.Directory()), next, 10000)) {
-          std::fprintf(stderr, "brindle-cli: the running Brindle did not take %s\n", next.Url.c_str());
+          std::fprintf(stderr, "brindle-cli: the running Brindle did not take %s\n",
+                       EscapeControlCharacters(next.Url).c_str());
           exitStatus = kCliFailed;
           return false;
         }
@@ -584,7 +586,7 @@ int RunCli(const TCliOptions& options) {
   if (!options.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(options.Home).c_str(), 1);
   for (const std::string& url : options.Urls) {
     if (!IsDownloadableUrl(url, false)) {
-      std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", url.c_str());
+      std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", EscapeControlCharacters(url).c_str());
       return kCliUsage;
     }
   }
