@@ -543,16 +543,26 @@ std::string ZipFailureText(int code) {
 int RunUnzip(const TCliOptions& options) {
   const std::string& archive = options.Unzip;
   const std::string dir = options.UnzipDir.empty() ? DefaultUnzipDirectory(archive) : options.UnzipDir;
+  // Names from the archive, and the paths, reach the terminal only escaped.
+  const std::string shownArchive = EscapeControlCharacters(archive);
+  const std::string shownDir = EscapeControlCharacters(dir);
   if (access(archive.c_str(), R_OK) != 0) {
-    std::fprintf(stderr, "brindle-cli: %s: %s\n", archive.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "brindle-cli: %s: %s\n", shownArchive.c_str(), std::strerror(errno));
     return kCliFailed;
   }
   if (!IsArchive(archive)) {
-    std::fprintf(stderr, "brindle-cli: %s: not a ZIP archive\n", archive.c_str());
+    std::fprintf(stderr, "brindle-cli: %s: not a ZIP archive\n", shownArchive.c_str());
+    return kCliFailed;
+  }
+  const ZipSizeCheck sizes = CheckDeclaredSizes(archive, dir);
+  if (sizes.Result == kZipNotEnoughSpace || (sizes.Result == kZipHighRatio && !options.Force)) {
+    std::fprintf(stderr, "brindle-cli: %s: not extracted: %s%s\n", shownArchive.c_str(),
+                 DeclaredSizeText(sizes, shownDir).c_str(),
+                 sizes.Result == kZipHighRatio ? "; add --force after --unzip to extract it all the same" : "");
     return kCliFailed;
   }
   if (!EnsureDirectory(dir)) {
-    std::fprintf(stderr, "brindle-cli: cannot create %s\n", dir.c_str());
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", shownDir.c_str());
     return kCliFailed;
   }
   int failed = 0;
@@ -568,15 +578,15 @@ int RunUnzip(const TCliOptions& options) {
     } else {
       return;
     }
-    if (!options.Quiet) std::printf("%s: %s\n", entry.Name.c_str(), outcome.c_str());
+    if (!options.Quiet) std::printf("%s: %s\n", EscapeControlCharacters(entry.Name).c_str(), outcome.c_str());
   };
   const int extracted = ExtractAll(archive, dir, "*.*", report);
   std::fflush(stdout);
   if (extracted < 0) {
-    std::fprintf(stderr, "brindle-cli: %s: %s\n", archive.c_str(), ZipFailureText(extracted).c_str());
+    std::fprintf(stderr, "brindle-cli: %s: %s\n", shownArchive.c_str(), ZipFailureText(extracted).c_str());
     return kCliFailed;
   }
-  std::printf("%d %s extracted into %s", extracted, extracted == 1 ? "entry" : "entries", dir.c_str());
+  std::printf("%d %s extracted into %s", extracted, extracted == 1 ? "entry" : "entries", shownDir.c_str());
   if (failed > 0) std::printf(", %d failed", failed);
   std::printf("\n");
   return failed == 0 ? kCliAllDone : kCliFailed;

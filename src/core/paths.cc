@@ -2,9 +2,11 @@
 
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -155,6 +157,24 @@ int DirectoryWriteError(const std::string& dir) {
   unlink(path.c_str());
   close(fd);
   return 0;
+}
+
+int64_t FreeDiskSpace(const std::string& path) {
+#ifdef BRINDLE_TEST_HOOKS
+  if (const std::string injected = Environment("BRINDLE_FREE_SPACE"); !injected.empty()) {
+    int64_t bytes = -1;
+    std::from_chars(injected.data(), injected.data() + injected.size(), bytes);
+    return bytes;
+  }
+#endif
+  std::string existing = WithoutTrailingSlashes(path);
+  struct statvfs info {};
+  while (statvfs(existing.c_str(), &info) != 0) {
+    if (errno != ENOENT || existing == ".") return -1;
+    const size_t slash = existing.rfind('/');
+    existing = slash == std::string::npos ? "." : slash == 0 ? "/" : existing.substr(0, slash);
+  }
+  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 }  // namespace brindle

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -38,5 +39,11 @@ bool EnsureDirectory(const std::string& path, mode_t mode = 0755);
 // 0 when a file can be created in dir, else the errno that says why not:
 // a file of a fresh name is created there and removed at once.
 int DirectoryWriteError(const std::string& dir);
+
+// The bytes an unprivileged writer may still add to the file system of path
+// (of its nearest existing ancestor when it does not exist yet); -1 when
+// that cannot be learned. Test builds take $BRINDLE_FREE_SPACE instead when
+// it is set, since no test can fill a disk.
+int64_t FreeDiskSpace(const std::string& path);
 
 }  // namespace brindle

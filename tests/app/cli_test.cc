@@ -34,6 +34,7 @@ TEST(CliOptionsTest, RefusesBadUsage) {
       {"-j", "0", "http://h/a"}, {"-s", "x", "http://h/a"}, {"--split"},  {"-o", "a/b", "http://h/a"},
       {"--retries=-1", "http://h/a"}, {"-d", "", "http://h/a"}, {"--nope", "http://h/a"},
       {"--unzip", "a.zip", "d", "e"}, {"--unzip", "a.zip", "-s", "2"}, {"--unzip"}, {"--unzip", "dir.d/archive"},
+      {"--force", "http://h/a"},
   };
   for (const auto& args : cases) {
     std::string error;
@@ -72,6 +73,11 @@ TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
   EXPECT_EQ(options->Unzip, "a.zip");
   EXPECT_EQ(options->UnzipDir, "out");
   EXPECT_TRUE(options->Urls.empty());
+  EXPECT_FALSE(options->Force);
+  options = ParseCliOptions({"--unzip", "a.zip", "out", "--force"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->UnzipDir, "out");
+  EXPECT_TRUE(options->Force);
   options = ParseCliOptions({"--unzip=/x/a.b.zip"}, error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->UnzipDir, "");
