@@ -108,6 +108,8 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   ReplaceFile = read("ReplaceFile") == "1";
   Referer = UnescapeField(read("Referer"));
   Cookie = UnescapeField(read("Cookie"));
+  // Older versions kept them in finished records.
+  if (Status() == TDownloadState::Done) ForgetBrowserSecrets();
 }
 
 void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
