@@ -403,7 +403,10 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
   first.Directory = options_.Dir.empty() ? "" : AbsolutePath(options_.Dir);
   first.FileName = options_.Output;
   first.Parts = options_.Split.value_or(0);
-  switch (StartOrHandOver(lock, first)) {
+  const TInstanceStart start = StartOrHandOver(lock, first);
+  if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty())
+    std::fprintf(stderr, "brindle-cli: %s\n", EscapeControlCharacters(note).c_str());
+  switch (start) {
     case TInstanceStart::First:
       server_ = std::make_unique<THandOverServer>(loop_.get());
       server_->OnHandOver = [this](const THandOverRequest& request) { return CheckInstances(request); };
