@@ -69,6 +69,8 @@ std::string DataDirectory() {
   return home.empty() ? XdgDirectory("XDG_DATA_HOME", ".local/share") + "/brindle" : home;
 }
 
+bool ProfileInBrindleHome() { return !BrindleHome().empty(); }
+
 std::string ApplicationDirectory() {
   std::string directory = DataDirectory();
   if (directory.back() != '/') directory += '/';

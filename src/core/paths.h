@@ -14,6 +14,8 @@ namespace brindle {
 // $XDG_DATA_HOME/brindle (defaults ~/.config and ~/.local/share).
 std::string ConfigDirectory();
 std::string DataDirectory();
+// True when $BRINDLE_HOME names the profile: a trial or portable copy.
+bool ProfileInBrindleHome();
 
 // The data directory with a trailing "/"; the files below live there.
 std::string ApplicationDirectory();

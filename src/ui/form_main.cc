@@ -130,7 +130,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   const TWindowPlacement placement = LoadPosition(kPositionSection);
   setGeometry(placement.Left, placement.Top, placement.Width, placement.Height);
 
-  UpdateBrowserIntegrationSettings();
+  UpdateBrowserIntegrationSettings(true);
   WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
   modem_ = std::make_unique<TModemConnection>();
   hangUpTimer_ = std::make_unique<THangUpTimer>(*modem_, &loop_);
@@ -625,7 +625,7 @@ void TForm_Main::BuildTray() {
   tray_->SetMenu(trayMenu_);
   tray_->SetToolTip(kCaption);
   tray_->OnActivated = [this] { Guarded("TForm_Main.TrayIconClick", [this] { ToggleMainWindow(); }); };
-  UpdateBrowserIntegrationSettings();
+  UpdateBrowserIntegrationSettings(true);
   if (tray_->Available()) tray_->Show();
 }
 
@@ -1020,11 +1020,16 @@ void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
   });
 }
 
-void TForm_Main::UpdateBrowserIntegrationSettings() {
-  Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this] {
+void TForm_Main::UpdateBrowserIntegrationSettings(bool atStart) {
+  Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this, atStart] {
     if (ReadString(kOptionsSection, "Extensions", "").empty())
       WriteString(kOptionsSection, "Extensions", kDefaultExtensions);
-    TBrowserIntegration::ForThisProgram().ApplySettings();
+    const TBrowserIntegration integration = TBrowserIntegration::ForThisProgram();
+    if (atStart) {
+      integration.ApplySettingsAtStart();
+    } else {
+      integration.ApplySettings();
+    }
     const bool enabled = ReadBool(kOptionsSection, "EnableBrowserIntegration", true);
     const bool showDisabled = ReadBool(kOptionsSection, "ShowDisabledIcon", true);
     if (tray_) tray_->SetIcon(TrayIcon(enabled || !showDisabled));
