@@ -37,7 +37,8 @@ class TDownloadRecord {
   // Done forgets the browser's secrets.
   void SetStatus(const TDownloadStatus& value);
   // Cookies and the referrer are needed only while bytes are fetched: a
-  // download that is done or deleted drops them (a saved record with them).
+  // download that is done or deleted forgets them, and its next save drops
+  // them from the record file.
   void ForgetBrowserSecrets() {
     Referer.clear();
     Cookie.clear();

@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char* kNotAnArchive = "NOTAZIPFILE";
 
+// Where temporary folders go: $TMPDIR, else /tmp.
 std::string TempRoot() {
   const char* tmp = getenv("TMPDIR");
   std::string root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
