@@ -404,7 +404,7 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
   first.FileName = options_.Output;
   first.Parts = options_.Split.value_or(0);
   const TInstanceStart start = StartOrHandOver(lock, first);
-  if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty())
+  if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty() && !options_.Quiet)
     std::fprintf(stderr, "brindle-cli: %s\n", EscapeControlCharacters(note).c_str());
   switch (start) {
     case TInstanceStart::First:

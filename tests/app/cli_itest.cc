@@ -181,6 +181,21 @@ TEST_F(CliITest, FinishedFileIsFetchedAgainOnlyWhenGoneChangedOrNamedOtherwise) 
   EXPECT_EQ(test::ReadWholeFile(f), "edited");
 }
 
+// Without a runtime folder the hand-over channel lives in a folder of the
+// user's own, which brindle-cli names unless told to be quiet.
+TEST_F(CliITest, WithoutARuntimeFolderTheChannelsFolderIsNamed) {
+  ServerThread server(content_);
+  const std::string cache = out_.File("cache");
+  for (const bool quiet : {false, true}) {
+    std::vector<std::string> args = {"-d", out_.Path(), server.Url("/f.bin")};
+    if (quiet) args.insert(args.begin(), "-q");
+    const Outcome outcome = cli_.Run({args, {"XDG_RUNTIME_DIR=", "XDG_CACHE_HOME=" + cache}});
+    ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, quiet ? "" : "brindle-cli: XDG_RUNTIME_DIR is not usable, so the hand-over channel is in " +
+                                            cache + "/brindle\n");
+  }
+}
+
 // Found before any request, also for the download folder of the settings
 // (no -d). Injected, since permissions stop nothing for root.
 TEST_F(CliITest, UnwritableFolderFailsBeforeAnyRequest) {
