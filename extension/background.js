@@ -143,13 +143,17 @@ api.runtime.onStartup.addListener(createMenu);
 
 api.contextMenus.onClicked.addListener(async (info, tab) => {
   if (info.menuItemId !== MENU_ID || !isHandOverScheme(info.linkUrl)) return;
+  // From a private window (or one the browser does not name) only the
+  // address leaves the browser: its cookies and the page it is on would
+  // outlive the window in Brindle's records.
+  const isPrivate = !tab || tab.incognito !== false;
   const taken = await askHost({
     type: "link",
     url: info.linkUrl,
     browser: family,
     filename: "",
-    referrer: info.pageUrl || "",
-    cookies: await cookiesFor(info.linkUrl, tab && tab.cookieStoreId),
+    referrer: isPrivate ? "" : info.pageUrl || "",
+    cookies: isPrivate ? "" : await cookiesFor(info.linkUrl, tab.cookieStoreId),
   });
   // Without Brindle the user still gets the file, from the browser.
   if (!taken) {

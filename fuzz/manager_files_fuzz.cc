@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/date_time.h"
+#include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/local_download_info.h"
 #include "engine/mirror_list.h"
@@ -37,6 +38,9 @@ void RecordFile(std::string_view text) {
   Check(second.Description == first.Description);
   Check(second.FileSize == first.FileSize && second.NumOfParts == first.NumOfParts);
   Check(DateTimeToText(second.Created) == DateTimeToText(first.Created));
+  Check(second.Referer == first.Referer && second.Cookie == first.Cookie);
+  // A finished download keeps none of the browser's secrets.
+  Check(first.Status() != TDownloadState::Done || (first.Referer.empty() && first.Cookie.empty()));
   Check(second.AllValidators().size() == first.AllValidators().size());
   for (const auto& [server, validators] : first.AllValidators()) {
     const TServerValidators* read = second.Validators(server);

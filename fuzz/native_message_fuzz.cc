@@ -12,7 +12,7 @@
 // brindle-host's stdin. Framing and decoding must not crash; a decoded
 // message must read back the same from its own frame, and every field of a
 // decoded request must be free of the characters that would break a
-// request line.
+// request line or a listing of the download folder.
 namespace {
 
 bool Clean(const std::string& text) {
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     const auto request = brindle::DecodeBrowserRequest(message, error);
     if (request && (!Clean(request->Url) || !Clean(request->Referrer) || !Clean(request->Cookies) ||
-                    request->FileName.find('/') != std::string::npos || request->FileName == ".." ||
-                    request->FileName.size() > 255))
+                    !Clean(request->FileName) || request->FileName.find('/') != std::string::npos ||
+                    request->FileName == "." || request->FileName == ".." || request->FileName.size() > 255))
       std::abort();
     if (!request && error.empty()) std::abort();
   }

@@ -1,13 +1,15 @@
 // fuzz-link: brindle_archive
 // The directory walk and the extraction of arbitrary bytes as an archive
-// file: the probes, every entry decoded to memory (1 MiB in all), and, when
-// the archive declares little enough, ExtractAll into a scratch directory.
+// file: the probes and the size check, every entry decoded to memory (1 MiB
+// in all), and, when the archive declares little enough, ExtractAll into a
+// scratch directory.
 
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -61,6 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   brindle::FindInstaller(archive);
   int64_t uncompressed = 0;
   brindle::ArchiveSizes(archive, &uncompressed);
+  // The size check reads the same directory and decides by it alone.
+  const brindle::ZipSizeCheck sizes = brindle::CheckDeclaredSizes(archive, target);
+  if (sizes.Declared != uncompressed || sizes.ArchiveSize != static_cast<int64_t>(size)) std::abort();
+  if (sizes.Result == brindle::kZipHighRatio &&
+      (sizes.Declared <= brindle::kZipBombFloor || sizes.Declared <= brindle::kZipBombRatio * sizes.ArchiveSize))
+    std::abort();
+  if (sizes.Result != brindle::kZipOk && brindle::DeclaredSizeText(sizes, target).empty()) std::abort();
 
   brindle::EntryIndex index;
   index.Load(archive);

@@ -170,7 +170,7 @@ void TCliRun::ReportError(std::string_view routine, std::string_view text) {
   if (std::this_thread::get_id() == loopThread_) {
     progress_.PrintLine(line);
   } else {
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", EscapeControlCharacters(line).c_str());
   }
 }
 
@@ -249,7 +249,7 @@ void TCliRun::ReportDone(TLocalDownloadinfo& record) {
   if (it == tracked_.end()) return;
   it->second.Final = true;
   progress_.Clear();
-  std::printf("Done %s\n", record.LocalFileName.c_str());
+  std::printf("Done %s\n", EscapeControlCharacters(record.LocalFileName).c_str());
   std::fflush(stdout);
 }
 
@@ -368,9 +368,10 @@ void TCliRun::CountdownTick() {
 bool TCliRun::CheckTarget(const std::string& dir, int& exitStatus) {
   const std::string target = dir.empty() ? DownloadDirectorySetting() : dir;
   if (!EnsureDirectory(target)) {
-    std::fprintf(stderr, "brindle-cli: cannot create %s\n", target.c_str());
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", EscapeControlCharacters(target).c_str());
   } else if (const int error = DirectoryWriteError(target)) {
-    std::fprintf(stderr, "brindle-cli: cannot write to %s: %s\n", target.c_str(), std::strerror(error));
+    std::fprintf(stderr, "brindle-cli: cannot write to %s: %s\n", EscapeControlCharacters(target).c_str(),
+                 std::strerror(error));
   } else {
     return true;
   }
@@ -385,7 +386,10 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
   first.Directory = options_.Dir.empty() ? "" : AbsolutePath(options_.Dir);
   first.FileName = options_.Output;
   first.Parts = options_.Split.value_or(0);
-  switch (StartOrHandOver(lock, first)) {
+  const TInstanceStart start = StartOrHandOver(lock, first);
+  if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty() && !options_.Quiet)
+    std::fprintf(stderr, "brindle-cli: %s\n", EscapeControlCharacters(note).c_str());
+  switch (start) {
     case TInstanceStart::First:
       server_ = std::make_unique<THandOverServer>(loop_.get());
       server_->OnHandOver = [this](const THandOverRequest& request) { return CheckInstances(request); };
@@ -398,7 +402,8 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
         THandOverRequest next = first;
         next.Url = options_.Urls[i];
         if (!HandOver(HandOverSocketPath(lock.Directory()), next, 10000)) {
-          std::fprintf(stderr, "brindle-cli: the running Brindle did not take %s\n", next.Url.c_str());
+          std::fprintf(stderr, "brindle-cli: the running Brindle did not take %s\n",
+                       EscapeControlCharacters(next.Url).c_str());
           exitStatus = kCliFailed;
           return false;
         }
@@ -515,16 +520,26 @@ std::string ZipFailureText(int code) {
 int RunUnzip(const TCliOptions& options) {
   const std::string& archive = options.Unzip;
   const std::string dir = options.UnzipDir.empty() ? DefaultUnzipDirectory(archive) : options.UnzipDir;
+  // Names from the archive, and the paths, reach the terminal only escaped.
+  const std::string shownArchive = EscapeControlCharacters(archive);
+  const std::string shownDir = EscapeControlCharacters(dir);
   if (access(archive.c_str(), R_OK) != 0) {
-    std::fprintf(stderr, "brindle-cli: %s: %s\n", archive.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "brindle-cli: %s: %s\n", shownArchive.c_str(), std::strerror(errno));
     return kCliFailed;
   }
   if (!IsArchive(archive)) {
-    std::fprintf(stderr, "brindle-cli: %s: not a ZIP archive\n", archive.c_str());
+    std::fprintf(stderr, "brindle-cli: %s: not a ZIP archive\n", shownArchive.c_str());
+    return kCliFailed;
+  }
+  const ZipSizeCheck sizes = CheckDeclaredSizes(archive, dir);
+  if (sizes.Result == kZipNotEnoughSpace || (sizes.Result == kZipHighRatio && !options.Force)) {
+    std::fprintf(stderr, "brindle-cli: %s: not extracted: %s%s\n", shownArchive.c_str(),
+                 DeclaredSizeText(sizes, shownDir).c_str(),
+                 sizes.Result == kZipHighRatio ? "; add --force after --unzip to extract it all the same" : "");
     return kCliFailed;
   }
   if (!EnsureDirectory(dir)) {
-    std::fprintf(stderr, "brindle-cli: cannot create %s\n", dir.c_str());
+    std::fprintf(stderr, "brindle-cli: cannot create %s\n", shownDir.c_str());
     return kCliFailed;
   }
   int failed = 0;
@@ -540,15 +555,15 @@ int RunUnzip(const TCliOptions& options) {
     } else {
       return;
     }
-    if (!options.Quiet) std::printf("%s: %s\n", entry.Name.c_str(), outcome.c_str());
+    if (!options.Quiet) std::printf("%s: %s\n", EscapeControlCharacters(entry.Name).c_str(), outcome.c_str());
   };
   const int extracted = ExtractAll(archive, dir, "*.*", report);
   std::fflush(stdout);
   if (extracted < 0) {
-    std::fprintf(stderr, "brindle-cli: %s: %s\n", archive.c_str(), ZipFailureText(extracted).c_str());
+    std::fprintf(stderr, "brindle-cli: %s: %s\n", shownArchive.c_str(), ZipFailureText(extracted).c_str());
     return kCliFailed;
   }
-  std::printf("%d %s extracted into %s", extracted, extracted == 1 ? "entry" : "entries", dir.c_str());
+  std::printf("%d %s extracted into %s", extracted, extracted == 1 ? "entry" : "entries", shownDir.c_str());
   if (failed > 0) std::printf(", %d failed", failed);
   std::printf("\n");
   return failed == 0 ? kCliAllDone : kCliFailed;
@@ -558,7 +573,7 @@ int RunCli(const TCliOptions& options) {
   if (!options.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(options.Home).c_str(), 1);
   for (const std::string& url : options.Urls) {
     if (!IsDownloadableUrl(url, false)) {
-      std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", url.c_str());
+      std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", EscapeControlCharacters(url).c_str());
       return kCliUsage;
     }
   }

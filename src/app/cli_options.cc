@@ -68,6 +68,8 @@ std::string CliUsage() {
          "  -q, --quiet            no progress output\n"
          "      --unzip ARCHIVE [DIR]  extract a ZIP archive into DIR (default: a folder\n"
          "                         beside it named after it) and list its entries\n"
+         "      --force            with --unzip: extract even an archive that declares\n"
+         "                         over 1 GiB and 200 times its own size\n"
          "      --help             this text\n"
          "      --version          the version\n"
          "\n"
@@ -132,6 +134,10 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
     }
     if (arg == "--shutdown-when-done") {
       options.ShutdownWhenDone = true;
+      continue;
+    }
+    if (arg == "--force") {
+      options.Force = true;
       continue;
     }
     const TValued* match = nullptr;
@@ -199,6 +205,10 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
     return options;
+  }
+  if (options.Force) {
+    error = "--force goes with --unzip";
+    return std::nullopt;
   }
   if (options.Urls.empty()) {
     error = "no URL given";

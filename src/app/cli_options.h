@@ -28,6 +28,9 @@ struct TCliOptions {
   // the folder beside the archive named after it.
   std::string Unzip;
   std::string UnzipDir;
+  // --force with --unzip: extract an archive that declares far more than
+  // its own size (it is still refused when the disk cannot take it).
+  bool Force = false;
 };
 
 // The folder an archive is extracted into by default: beside it, named after

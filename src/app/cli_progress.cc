@@ -1,5 +1,7 @@
 #include "app/cli_progress.h"
 
+#include "core/presentation.h"
+
 namespace brindle {
 
 void TCliProgress::Erase() {
@@ -11,14 +13,14 @@ void TCliProgress::Erase() {
 
 void TCliProgress::Draw() {
   if (!terminal_) return;
-  for (const std::string& line : live_) std::fprintf(out_, "%s\n", line.c_str());
+  for (const std::string& line : live_) std::fprintf(out_, "%s\n", EscapeControlCharacters(line).c_str());
   drawn_ = live_.size();
   std::fflush(out_);
 }
 
 void TCliProgress::PrintLine(const std::string& line) {
   Erase();
-  std::fprintf(out_, "%s\n", line.c_str());
+  std::fprintf(out_, "%s\n", EscapeControlCharacters(line).c_str());
   Draw();
 }
 

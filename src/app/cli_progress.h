@@ -8,7 +8,8 @@ namespace brindle {
 
 // The progress output of brindle-cli. On a terminal the live lines (one per
 // running download) are redrawn in place under the lines already printed;
-// elsewhere only lasting lines are written.
+// elsewhere only lasting lines are written. Lines carry names from outside,
+// so their control characters are shown escaped, never sent as they are.
 class TCliProgress {
  public:
   TCliProgress(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}

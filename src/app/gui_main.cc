@@ -104,6 +104,8 @@ int main(int argc, char** argv) {
   EventLoop loop;
   TInstanceLock lock(ConfigDirectory());
   const TInstanceStart start = StartOrHandOver(lock, THandOverRequest::PlainText(firstArgument));
+  if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty())
+    std::fprintf(stderr, "brindle: %s\n", note.c_str());
   if (start == TInstanceStart::HandedOver) {
     for (size_t i = 1; i < urls.size(); ++i)
       if (!HandOver(HandOverSocketPath(lock.Directory()), THandOverRequest::PlainText(urls[i]), 10000))

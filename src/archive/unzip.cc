@@ -13,7 +13,10 @@
 #include "archive/extraction_state.h"
 #include "archive/zip_format.h"
 #include "core/ascii_case.h"
+#include "core/file_names.h"
 #include "core/log_error.h"
+#include "core/paths.h"
+#include "core/presentation.h"
 
 namespace brindle {
 namespace {
@@ -174,7 +177,7 @@ int ExtractAllEntries(const std::string& archive_path, const std::string& direct
     report.Status = kZipReportEntryStarts;
     ExtractionState::Report(kZipReportEntryStarts, report);
 
-    const std::string output_path = directory + entry.EntryName;
+    const std::string output_path = directory + ReplaceControlCharacters(entry.EntryName);
     int result = kZipOk;
     if (IsUnsafeName(entry.EntryName)) {
       result = kZipWriteError;
@@ -312,6 +315,36 @@ int64_t ArchiveSizes(const std::string& archive_path, int64_t* uncompressed_tota
     if (uncompressed_total != nullptr) *uncompressed_total = 0;
     return 0;
   }
+}
+
+ZipSizeCheck CheckDeclaredSizes(const std::string& archive_path, const std::string& target_directory) {
+  ZipSizeCheck check;
+  try {
+    ArchiveSizes(archive_path, &check.Declared);
+    check.ArchiveSize = FileSize(archive_path);
+    check.FreeSpace = FreeDiskSpace(target_directory);
+    if (check.FreeSpace >= 0 && check.Declared > check.FreeSpace - check.FreeSpace / 20) {
+      check.Result = kZipNotEnoughSpace;
+    } else if (check.Declared > kZipBombFloor && check.Declared > kZipBombRatio * check.ArchiveSize) {
+      check.Result = kZipHighRatio;
+    }
+  } catch (...) {
+    LogError("CheckDeclaredSizes");
+  }
+  return check;
+}
+
+std::string DeclaredSizeText(const ZipSizeCheck& check, const std::string& target_directory) {
+  const std::string declared = "its entries declare " + BytesToPresentableString(check.Declared);
+  if (check.Result == kZipNotEnoughSpace) {
+    return declared + ", but " + target_directory + " has only " + BytesToPresentableString(check.FreeSpace) +
+           " free (5 % of it is kept free)";
+  }
+  if (check.Result == kZipHighRatio) {
+    return declared + ", " + std::to_string(check.Declared / std::max<int64_t>(check.ArchiveSize, 1)) +
+           " times the archive's own size, as archives made to fill the disk do";
+  }
+  return "";
 }
 
 std::string FindInstaller(const std::string& archive_path) {

@@ -28,6 +28,8 @@ inline constexpr int kZipInternalError = -9;
 inline constexpr int kZipNoMoreEntries = -10;
 inline constexpr int kZipDirectoryError = -11;
 inline constexpr int kZipNotAnArchive = -12;
+inline constexpr int kZipNotEnoughSpace = -13;
+inline constexpr int kZipHighRatio = -14;
 inline constexpr int kZipSeriousError = -100;
 inline constexpr int kZipMissingParameter = -500;
 
@@ -113,7 +115,9 @@ int ExtractEntry(const std::string& archive_path, const std::string& output_path
                  const ZipProgressRoutine& progress = {});
 
 // Extracts every entry whose name matches `mask` ("*.*" matches all) into
-// `target_directory`; the number of entries extracted, or a negative code.
+// `target_directory`, its control characters written as "_"
+// (ReplaceControlCharacters); the number of entries extracted, or a
+// negative code. The caller checks the sizes first (CheckDeclaredSizes).
 int ExtractAll(const std::string& archive_path, const std::string& target_directory, const std::string& mask,
                ZipReportRoutine report = {}, ZipQuestionRoutine question = {});
 
@@ -121,6 +125,27 @@ int ExtractAll(const std::string& archive_path, const std::string& target_direct
 // `uncompressed_total` (may be null). For a file that is not an archive both
 // are the file's size.
 int64_t ArchiveSizes(const std::string& archive_path, int64_t* uncompressed_total);
+
+// What an archive's central directory declares, measured before anything is
+// extracted, so that an archive made to fill the disk (a ZIP bomb) is
+// stopped before its first byte is written.
+struct ZipSizeCheck {
+  // kZipOk; kZipNotEnoughSpace when the declared total exceeds the free
+  // space of the target's file system less 5 %; kZipHighRatio when it is
+  // above kZipBombFloor and more than kZipBombRatio times the archive's
+  // size (the user may still allow that one).
+  int Result = kZipOk;
+  int64_t Declared = 0;  // the sum of the entries' uncompressed sizes
+  int64_t ArchiveSize = 0;
+  int64_t FreeSpace = -1;  // -1: not known, and not checked
+};
+inline constexpr int64_t kZipBombFloor = int64_t{1} << 30;
+inline constexpr int64_t kZipBombRatio = 200;
+
+ZipSizeCheck CheckDeclaredSizes(const std::string& archive_path, const std::string& target_directory);
+// Why the check refused, in words to follow the archive's name; "" for
+// kZipOk.
+std::string DeclaredSizeText(const ZipSizeCheck& check, const std::string& target_directory);
 
 // "NOTAZIPFILE" when the path is not an archive; otherwise the stored name of
 // the first entry called setup.exe or install.exe (any case), or "".

@@ -12,10 +12,10 @@ struct TStateInfo {
 };
 
 // Texts and colour groups of every state but Failed, whose text is its words.
-const std::array<TStateInfo, 18>& States() {
+const std::array<TStateInfo, 20>& States() {
   using S = TDownloadState;
   using C = TStatusColor;
-  static const std::array<TStateInfo, 18> states = {{
+  static const std::array<TStateInfo, 20> states = {{
       {S::Unset, "", C::Other},
       {S::Idle, "Idle", C::Other},
       {S::ContactingHost, "Contacting host", C::Downloading},
@@ -34,6 +34,8 @@ const std::array<TStateInfo, 18>& States() {
       {S::LostConnection, "Lost connection to server", C::Error},
       {S::CouldNotLogin, "Couldn't login", C::Error},
       {S::CertificateNotTrusted, "Certificate not trusted", C::Error},
+      {S::HostNotFound, "Host not found", C::Error},
+      {S::HeaderTooLong, "HTTP header too long", C::Error},
   }};
   return states;
 }

@@ -26,6 +26,8 @@ enum class TDownloadState : uint8_t {
   LostConnection,
   CouldNotLogin,
   CertificateNotTrusted,
+  HostNotFound,       // the name lookup failed
+  HeaderTooLong,      // an answer's header over the client's limit
   Failed,  // any other failure, told in its own words (a server's reason phrase)
 };
 

@@ -172,12 +172,17 @@ std::string LimitFileNameLength(const std::string& name, size_t maxBytes) {
   return CutUtf8(name, maxBytes);
 }
 
+std::string ReplaceControlCharacters(const std::string& name) {
+  std::string result = name;
+  for (char& c : result)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+  return result;
+}
+
 std::string SafeBaseName(const std::string& proposed) {
   const size_t slash = proposed.find_last_of("/\\");
-  std::string name;
-  for (char c : slash == std::string::npos ? proposed : proposed.substr(slash + 1))
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) name += c;
-  name = LimitFileNameLength(name);
+  const std::string name =
+      LimitFileNameLength(ReplaceControlCharacters(slash == std::string::npos ? proposed : proposed.substr(slash + 1)));
   if (name == "." || name == "..") return "";
   return name;
 }

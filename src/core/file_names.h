@@ -49,10 +49,15 @@ bool HasNumericExtension(const std::string& fileName);
 // the base, the whole name is cut instead.
 std::string LimitFileNameLength(const std::string& name, size_t maxBytes = kMaxFileNameBytes);
 
+// A name from outside (an archive, an address, a browser) as it goes on
+// disk: each C0 control character and DEL becomes "_", so that no listing
+// of the folder can be steered by it.
+std::string ReplaceControlCharacters(const std::string& name);
+
 // A name proposed from outside (a browser, a server) made safe to create in
-// a download directory: the part after the last "/" or "\\", without control
-// characters, cut to 255 bytes; empty when nothing usable is left ("", ".",
-// "..").
+// a download directory: the part after the last "/" or "\\", with its control
+// characters replaced, cut to 255 bytes; empty when nothing usable is left
+// ("", ".", "..").
 std::string SafeBaseName(const std::string& proposed);
 
 }  // namespace brindle

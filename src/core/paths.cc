@@ -2,9 +2,11 @@
 
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -66,6 +68,8 @@ std::string DataDirectory() {
   const std::string home = BrindleHome();
   return home.empty() ? XdgDirectory("XDG_DATA_HOME", ".local/share") + "/brindle" : home;
 }
+
+bool ProfileInBrindleHome() { return !BrindleHome().empty(); }
 
 std::string ApplicationDirectory() {
   std::string directory = DataDirectory();
@@ -166,6 +170,23 @@ std::string DirectoryOf(const std::string& path) {
 std::string NameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int64_t FreeDiskSpace(const std::string& path) {
+#ifdef BRINDLE_TEST_HOOKS
+  if (const std::string injected = Environment("BRINDLE_FREE_SPACE"); !injected.empty()) {
+    int64_t bytes = -1;
+    std::from_chars(injected.data(), injected.data() + injected.size(), bytes);
+    return bytes;
+  }
+#endif
+  std::string existing = WithoutTrailingSlashes(path);
+  struct statvfs info {};
+  while (statvfs(existing.c_str(), &info) != 0) {
+    if (errno != ENOENT || existing == ".") return -1;
+    existing = DirectoryOf(existing);
+  }
+  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 }  // namespace brindle

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,8 @@ namespace brindle {
 // $XDG_DATA_HOME/brindle (defaults ~/.config and ~/.local/share).
 std::string ConfigDirectory();
 std::string DataDirectory();
+// True when $BRINDLE_HOME names the profile: a trial or portable copy.
+bool ProfileInBrindleHome();
 
 // The data directory with a trailing "/"; the files below live there.
 std::string ApplicationDirectory();
@@ -43,5 +46,11 @@ int DirectoryWriteError(const std::string& dir);
 std::string DirectoryOf(const std::string& path);
 // The last component of a path.
 std::string NameOf(const std::string& path);
+
+// The bytes an unprivileged writer may still add to the file system of path
+// (of its nearest existing ancestor when it does not exist yet); -1 when
+// that cannot be learned. Test builds take $BRINDLE_FREE_SPACE instead when
+// it is set, since no test can fill a disk.
+int64_t FreeDiskSpace(const std::string& path);
 
 }  // namespace brindle

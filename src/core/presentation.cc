@@ -74,4 +74,43 @@ int64_t TimeStringToSeconds(const std::string& text) {
   return hours * 3600 + minutes * 60 + seconds;
 }
 
+std::string EscapeControlCharacters(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto escaped = [](const char* prefix, unsigned char c) {
+    return std::string(prefix) + kHex[c >> 4] + kHex[c & 15];
+  };
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      result += escaped("\\x", c);
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      result += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // The length of a well-formed UTF-8 sequence starting here, 0 if none.
+    const size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    bool wellFormed = length > 0 && i + length <= text.size();
+    for (size_t k = 1; wellFormed && k < length; ++k)
+      wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (!wellFormed) {
+      // A stray byte: in the C1 range a terminal outside UTF-8 would obey it.
+      if (c <= 0x9F) result += escaped("\\x", c);
+      else result += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    if (c == 0xC2 && second <= 0x9F) result += escaped("\\u00", second);
+    else result.append(text.substr(i, length));
+    i += length;
+  }
+  return result;
+}
+
 }  // namespace brindle

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace brindle {
 
@@ -16,5 +17,11 @@ std::string SecondsToTimeString(int64_t seconds);
 
 // Reads a text made by SecondsToTimeString back; 0 for any other text.
 int64_t TimeStringToSeconds(const std::string& text);
+
+// text as a terminal may safely show it: C0 control characters and DEL as
+// "\xHH", C1 controls (U+0080..U+009F) as "\u00HH", and a byte 0x80..0x9F
+// outside a UTF-8 sequence as "\xHH", so that a name from outside cannot
+// move the cursor, set colours or the title, or forge a line of output.
+std::string EscapeControlCharacters(std::string_view text);
 
 }  // namespace brindle

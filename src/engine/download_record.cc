@@ -15,6 +15,7 @@ TDownloadRecord::~TDownloadRecord() = default;
 void TDownloadRecord::SetStatus(const TDownloadStatus& value) {
   if (status_.Running() && !(value == status_)) LastActivity = Now();
   status_ = value;
+  if (status_ == TDownloadState::Done) ForgetBrowserSecrets();
 }
 
 const TServerValidators* TDownloadRecord::Validators(const std::string& serverKey) const {

@@ -33,8 +33,16 @@ class TDownloadRecord {
   TDownloadRecord& operator=(const TDownloadRecord&) = delete;
 
   const TDownloadStatus& Status() const { return status_; }
-  // Leaving a running status for another one stamps LastActivity with now.
+  // Leaving a running status for another one stamps LastActivity with now;
+  // Done forgets the browser's secrets.
   void SetStatus(const TDownloadStatus& value);
+  // Cookies and the referrer are needed only while bytes are fetched: a
+  // download that is done or deleted forgets them, and its next save drops
+  // them from the record file.
+  void ForgetBrowserSecrets() {
+    Referer.clear();
+    Cookie.clear();
+  }
 
   // Stores the record; false when it could not be written.
   virtual bool Save() const = 0;

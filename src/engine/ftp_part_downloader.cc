@@ -14,6 +14,7 @@
 #include "engine/part_file_writer.h"
 #include "engine/speed_limit_lane.h"
 #include "net/ftp_client.h"
+#include "net/socket_errors.h"
 
 namespace brindle {
 
@@ -206,6 +207,8 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       if (error != 0 || code != 230) {
         if (code == 530) {
           FailAndRaise(kPartErrLogin, TDownloadState::CouldNotLogin);
+        } else if (IsNameLookupError(error)) {
+          FailAndRaise(kPartErrNoConnection, TDownloadState::HostNotFound);
         } else {
           FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         }

@@ -349,6 +349,11 @@ void THTTPPartDownloader::Complete(int error) {
   } else if (!answerTaken_ && error == kSocketErrTls) {
     Trace("OnRequestDone - " + httpCli_->ReasonPhrase());
     Fail(kPartErrNoConnection, TDownloadState::CouldNotConnect, httpCli_->TlsErrorText());
+  } else if (error == kHttpErrOverflow) {
+    // The same header would come again.
+    Fail(kPartErrRefused, TDownloadState::HeaderTooLong);
+  } else if (IsNameLookupError(error)) {
+    Fail(kPartErrNoConnection, TDownloadState::HostNotFound);
   } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
     SetState(psDone);
   } else if (State() == psDownloading || State() == psReachedEnd) {

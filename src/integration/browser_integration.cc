@@ -129,4 +129,8 @@ void TBrowserIntegration::ApplySettings() const {
   }
 }
 
+void TBrowserIntegration::ApplySettingsAtStart() const {
+  if (!ProfileInBrindleHome()) ApplySettings();
+}
+
 }  // namespace brindle

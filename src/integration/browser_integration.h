@@ -42,6 +42,10 @@ class TBrowserIntegration {
   // integrates or removes it (Chromium is only integrated); without it,
   // Firefox and Opera are removed.
   void ApplySettings() const;
+  // What a start applies: ApplySettings, except in a profile of its own
+  // ($BRINDLE_HOME: a trial build or a portable copy), which leaves the
+  // user's browsers alone until the user applies the settings.
+  void ApplySettingsAtStart() const;
 
   // The manifest files this object writes, for the family it names.
   std::vector<std::string> ChromiumManifests() const;

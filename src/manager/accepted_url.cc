@@ -1,6 +1,7 @@
 #include "manager/accepted_url.h"
 
 #include "core/url.h"
+#include "manager/download_file_name.h"
 
 namespace brindle {
 
@@ -8,7 +9,7 @@ bool IsDownloadableUrl(const std::string& text, bool needFileName) {
   if (text.find("://") == std::string::npos) return false;
   const TUrl url(text);
   if (!IsDownloadableProtocol(url.Protocol) || url.Host.empty()) return false;
-  return !needFileName || !url.FileName.empty();
+  return !needFileName || !UrlFileName(url).empty();
 }
 
 bool IsDownloadableProtocol(const std::string& protocol) {

@@ -24,13 +24,18 @@ namespace {
 
 constexpr const char* kNotAnArchive = "NOTAZIPFILE";
 
-// A new directory only we can enter, so nobody else can plant files or
-// links where the installer is run from. Empty on failure.
-std::string MakePrivateTempDirectory() {
+// Where temporary folders go: $TMPDIR, else /tmp.
+std::string TempRoot() {
   const char* tmp = getenv("TMPDIR");
   std::string root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   if (root.size() > 1 && root.back() == '/') root.pop_back();
-  std::string pattern = root + "/brindle-install-XXXXXX";
+  return root;
+}
+
+// A new directory only we can enter, so nobody else can plant files or
+// links where the installer is run from. Empty on failure.
+std::string MakePrivateTempDirectory() {
+  std::string pattern = TempRoot() + "/brindle-install-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) return "";
@@ -90,11 +95,13 @@ TDownloadCompleteModel::TAfter TDownloadCompleteModel::OpenFolder() {
 TDownloadCompleteModel::TAfter TDownloadCompleteModel::UnZip(const std::string& folder) {
   try {
     if (folder.empty()) return TAfter::Stays;
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (!ExtractInto(folder)) return TAfter::Stays;
-    RunFile(folder);
-    return TAfter::Closes;
+    return WhenSizeAccepted(folder, [this, folder] {
+      std::error_code error;
+      std::filesystem::create_directories(folder, error);
+      if (!ExtractInto(folder)) return TAfter::Stays;
+      RunFile(folder);
+      return TAfter::Closes;
+    });
   } catch (...) {
     LogError("TForm_DownloadComplete.UnZip");
   }
@@ -108,10 +115,37 @@ TDownloadCompleteModel::TAfter TDownloadCompleteModel::UnZipAndInstall() {
       Prompt().Message(kCaption, kNoInstaller, [] {});
       return TAfter::Stays;
     }
-    return ExtractAllAndRun(entry);
+    // The temporary folder is often held in memory: the check matters most
+    // there.
+    return WhenSizeAccepted(TempRoot(), [this, entry] { return ExtractAllAndRun(entry); });
   } catch (...) {
     LogError("TForm_DownloadComplete.UnZipAndInstall");
   }
+  return TAfter::Stays;
+}
+
+TDownloadCompleteModel::TAfter TDownloadCompleteModel::WhenSizeAccepted(const std::string& directory,
+                                                                        TCommand extract) {
+  const ZipSizeCheck check = CheckDeclaredSizes(path_, directory);
+  if (check.Result == kZipOk) return extract();
+  const std::string why = path_ + ": " + DeclaredSizeText(check, directory);
+  if (check.Result == kZipNotEnoughSpace) {
+    Prompt().Message(kCaption, CouldNotExtract(why), [] {});
+    return TAfter::Stays;
+  }
+  const std::weak_ptr<bool> alive = alive_;
+  Prompt().Ask(kCaption, why + ".\n\nExtract it all the same?", [this, alive, extract](bool yes) {
+    if (!yes || alive.expired()) return;
+    try {
+      if (runner_) {
+        runner_(extract);
+      } else {
+        extract();
+      }
+    } catch (...) {
+      LogError("TForm_DownloadComplete.ExtractConfirmed");
+    }
+  });
   return TAfter::Stays;
 }
 

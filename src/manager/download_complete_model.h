@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace brindle {
@@ -14,6 +15,7 @@ class TLocalDownloadinfo;
 class TDownloadCompleteModel {
  public:
   enum class TAfter { Stays, Closes };
+  using TCommand = std::function<TAfter()>;
 
   // The address and path are copied: the record may leave the download
   // list while the window is still open. closed: the download system's
@@ -42,6 +44,12 @@ class TDownloadCompleteModel {
   // Extracts into a new private temporary directory and runs the installer
   // entry from there.
   TAfter UnZipAndInstall();
+  // Both extract only when the archive's declared size fits (a message says
+  // why not); an archive that declares far more than its size is extracted
+  // only after the user says yes, and then the command goes on through the
+  // runner: the window runs it as it runs a click. By default it runs at
+  // once.
+  void SetRunner(std::function<void(TCommand)> runner) { runner_ = std::move(runner); }
   // Every way of closing the window ends here; only the first call counts.
   void Closed(bool doNotShowAgain);
 
@@ -50,6 +58,9 @@ class TDownloadCompleteModel {
   static std::string CouldNotExtract(const std::string& path) { return "Couldn't extract " + path; }
 
  private:
+  // Runs extract when the archive's declared size suits directory, else
+  // refuses or asks first (see SetRunner).
+  TAfter WhenSizeAccepted(const std::string& directory, TCommand extract);
   // False (after the message) when the archive was refused or any entry
   // failed; what was extracted stays.
   bool ExtractInto(const std::string& directory);
@@ -62,6 +73,9 @@ class TDownloadCompleteModel {
   bool installShown_ = false;
   std::function<void()> closed_;
   bool isClosed_ = false;
+  std::function<void(TCommand)> runner_;
+  // A question outlives the model when the window closes meanwhile.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace brindle

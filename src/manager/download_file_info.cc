@@ -148,7 +148,7 @@ TDownloadFileInfo::TDownloadFileInfo(const TLocalDownloadinfo& record, TDownload
   if (!services_.WriteTest) services_.WriteTest = RealWriteTest;
   if (!record.Url) return;
   url_ = record.Url->Url;
-  if (!record.Url->FileName.empty()) urlFileName_ = LocalNameFromUrl(*record.Url);
+  urlFileName_ = UrlFileName(*record.Url);
   if (services_.Categories && !urlFileName_.empty())
     proposedCategory_ = services_.Categories->GetByFileName(urlFileName_);
   const std::string dir = FolderOf(proposedCategory_);

@@ -26,8 +26,13 @@ std::string UniqueFileIn(const std::string& dir, const std::string& name,
 
 }  // namespace
 
+std::string UrlFileName(const TUrl& url) {
+  const std::string name = LimitFileNameLength(ReplaceControlCharacters(ReplaceSpaceCodes(url.FileName)));
+  return name == "." || name == ".." ? "" : name;
+}
+
 std::string LocalNameFromUrl(const TUrl& url) {
-  const std::string name = LimitFileNameLength(ReplaceSpaceCodes(url.FileName));
+  const std::string name = UrlFileName(url);
   return name.empty() ? "index.html" : name;
 }
 

@@ -9,9 +9,11 @@ class TCategoryList;
 class TLocalDownloadinfo;
 class TUrl;
 
-// The name a file from url gets on disk: its file name with "%20" as
-// spaces, cut to 255 bytes keeping the extension; "index.html" for an
-// address that names no file.
+// The name the address gives its file on disk: its file name with "%20" as
+// spaces and control characters as "_", cut to 255 bytes keeping the
+// extension; "" when the address names no file (none, ".", "..").
+std::string UrlFileName(const TUrl& url);
+// UrlFileName, or "index.html" for an address that names no file.
 std::string LocalNameFromUrl(const TUrl& url);
 
 // "DefaultDownloadDirectory", or the user's download directory, without a

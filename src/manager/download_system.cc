@@ -417,6 +417,7 @@ void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {
     }
     record->RetryTimer.reset();
     model_.RemoveFromStringGrid(record);
+    record->ForgetBrowserSecrets();
     record->DeleteDatFile();
     record->DeletePartFiles();
     std::unique_ptr<TLocalDownloadinfo> owned = Disown(record);
@@ -783,6 +784,7 @@ void TDownloadSystem::DownloaderAbort(TDownloader& downloader) {
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (!forms || forms->Release) return;
     record.RetryTimer.reset();
+    record.ForgetBrowserSecrets();
     record.DeleteDatFile();
     model_.RemoveFromStringGrid(&record);
     forms->KeptRecord = Disown(&record);

@@ -84,6 +84,10 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   const std::string url = UnescapeField(read("URL"));
   if (!url.empty()) Url = std::make_unique<TUrl>(url);
   LocalFileName = UnescapeField(read("LocalFileName"));
+  // Before the status, which drops them from a download that is done (older
+  // versions kept them).
+  Referer = UnescapeField(read("Referer"));
+  Cookie = UnescapeField(read("Cookie"));
   SetStatus(TDownloadStatus::FromText(UnescapeField(read("Status"))));
 
   const std::optional<int64_t> size = ParseInteger(read("FileSize"));
@@ -106,8 +110,6 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   const std::optional<int64_t> limit = ParseInteger(read("SpeedLimit"));
   SpeedLimit = limit && *limit > 0 && *limit <= kMaxSpeedLimitKiB ? *limit : 0;
   ReplaceFile = read("ReplaceFile") == "1";
-  Referer = UnescapeField(read("Referer"));
-  Cookie = UnescapeField(read("Cookie"));
 }
 
 void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {

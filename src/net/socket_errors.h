@@ -15,6 +15,9 @@ inline constexpr int kSocketErrNoData = 11004;         // the name has no addres
 inline constexpr int kSocketErrTls = 12001;            // handshake or record failure
 inline constexpr int kSocketErrCertificate = 12002;    // the peer's certificate did not verify
 
+// True for the codes of a failed name lookup.
+inline bool IsNameLookupError(int code) { return code >= kSocketErrHostNotFound && code <= kSocketErrNoData; }
+
 // The conventional description of a socket error code: "No Error" for 0,
 // "Connection refused", "Connection timed out", "Host not found", ...;
 // "Not a socket error" for a code that is not one.

@@ -72,7 +72,9 @@ TTlsLayer::TTlsLayer(int fd, const std::string& host) : context_(ClientContext()
     // carries names only.
     ok = ok && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), bare.c_str()) == 1;
   } else {
-    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // Only the subjectAltName names a host: a name in the subject's CN
+    // alone is refused, as browsers refuse it.
+    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     ok = ok && SSL_set1_host(ssl_, bare.c_str()) == 1 && SSL_set_tlsext_host_name(ssl_, bare.c_str()) == 1;
   }
   if (!ok) {

@@ -10,23 +10,30 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "core/paths.h"
+#include "core/text_file.h"
 
 namespace brindle {
 namespace {
 
-std::string ProfileHash(const std::string& configDirectory) {
-  // The canonical path, so that a profile reached through a symlink still
-  // finds the channel of the instance that holds its lock.
+// The canonical path, so that a profile reached through a symlink still
+// finds the channel of the instance that holds its lock.
+std::string CanonicalProfile(const std::string& configDirectory) {
   char resolved[PATH_MAX];
-  const std::string path = realpath(configDirectory.c_str(), resolved) ? std::string(resolved) : configDirectory;
+  return realpath(configDirectory.c_str(), resolved) ? std::string(resolved) : configDirectory;
+}
+
+std::string Hash(const std::string& text) {
   uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-  for (unsigned char c : path) {
+  for (unsigned char c : text) {
     hash ^= c;
     hash *= 0x100000001b3ULL;
   }
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return hex;
 }
 
 bool OurDirectory(const char* path) {
@@ -36,17 +43,39 @@ bool OurDirectory(const char* path) {
 
 }  // namespace
 
-std::string HandOverSocketPath(const std::string& configDirectory) {
-  const std::string name = "brindle-" + ProfileHash(configDirectory) + ".sock";
+THandOverPlace HandOverPlace(const std::string& configDirectory) {
   constexpr size_t kMaxPath = sizeof(sockaddr_un::sun_path) - 1;
+  const std::string profile = CanonicalProfile(configDirectory);
+  const std::string hash = Hash(profile);
+  const std::string name = "brindle-" + hash + ".sock";
+  std::vector<std::string> folders;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && OurDirectory(runtime)) {
-    std::string path = std::string(runtime) + "/" + name;
-    if (path.size() <= kMaxPath) return path;
+  const bool runtimeUsable = runtime != nullptr && OurDirectory(runtime);
+  if (runtimeUsable) folders.push_back(runtime);
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && cache[0] == '/') folders.push_back(std::string(cache) + "/brindle");
+  folders.push_back(profile + "/channel");
+  THandOverPlace place;
+  for (const std::string& folder : folders) {
+    if (folder.size() + 1 + hash.size() > kMaxPath) continue;
+    place.Folder = folder;
+    place.InRuntimeFolder = runtimeUsable && folder == runtime;
+    if (!place.InRuntimeFolder && !(EnsureDirectory(DirectoryOf(folder), 0700) && EnsurePrivateDirectory(folder)))
+      return place;
+    place.SocketPath = folder + "/" + (folder.size() + 1 + name.size() <= kMaxPath ? name : hash);
+    return place;
   }
-  const std::string fallback = "/tmp/brindle-" + std::to_string(geteuid());
-  if (!EnsurePrivateDirectory(fallback)) return "";
-  return fallback + "/" + name;
+  return place;
+}
+
+std::string HandOverSocketPath(const std::string& configDirectory) { return HandOverPlace(configDirectory).SocketPath; }
+
+std::string HandOverPlaceNote(const THandOverPlace& place) {
+  if (place.InRuntimeFolder) return "";
+  if (place.SocketPath.empty())
+    return "no private folder for the hand-over channel" + (place.Folder.empty() ? "" : " (" + place.Folder + ")") +
+           ": a second start cannot reach this one";
+  return "XDG_RUNTIME_DIR is not usable, so the hand-over channel is in " + place.Folder;
 }
 
 bool EnsurePrivateDirectory(const std::string& path) {

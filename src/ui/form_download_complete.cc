@@ -115,6 +115,8 @@ TForm_DownloadComplete::TForm_DownloadComplete(const TLocalDownloadinfo& record,
   connect(folder, &QPushButton::clicked, this,
           [this] { Command("SpeedButton2Click", [this] { return model_.OpenFolder(); }); });
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
+  // An extraction the user confirmed goes on as the click that asked.
+  model_.SetRunner([this](TDownloadCompleteModel::TCommand command) { Command("ExtractConfirmed", command); });
 }
 
 void TForm_DownloadComplete::Show() {

@@ -128,7 +128,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
 
   SetWindowBounds(*this, LoadPosition(kPositionSection));
 
-  UpdateBrowserIntegrationSettings();
+  UpdateBrowserIntegrationSettings(true);
   WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
 
   auto* central = new QWidget(this);
@@ -615,7 +615,7 @@ void TForm_Main::BuildTray() {
   tray_->SetMenu(trayMenu_);
   tray_->SetToolTip(kCaption);
   tray_->OnActivated = [this] { Guarded("TForm_Main.TrayIconClick", [this] { ToggleMainWindow(); }); };
-  UpdateBrowserIntegrationSettings();
+  UpdateBrowserIntegrationSettings(true);
   if (tray_->Available()) tray_->Show();
 }
 
@@ -1010,11 +1010,16 @@ void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
   });
 }
 
-void TForm_Main::UpdateBrowserIntegrationSettings() {
-  Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this] {
+void TForm_Main::UpdateBrowserIntegrationSettings(bool atStart) {
+  Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this, atStart] {
     if (ReadString(kOptionsSection, "Extensions", "").empty())
       WriteString(kOptionsSection, "Extensions", kDefaultExtensions);
-    TBrowserIntegration::ForThisProgram().ApplySettings();
+    const TBrowserIntegration integration = TBrowserIntegration::ForThisProgram();
+    if (atStart) {
+      integration.ApplySettingsAtStart();
+    } else {
+      integration.ApplySettings();
+    }
     const bool enabled = ReadBool(kOptionsSection, "EnableBrowserIntegration", true);
     const bool showDisabled = ReadBool(kOptionsSection, "ShowDisabledIcon", true);
     if (tray_) tray_->SetIcon(TrayIcon(enabled || !showDisabled));

@@ -113,7 +113,9 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   TForm_HangUpOn* HangUpWindow() const { return hangUp_; }
   void UpdateStatusBar();
   void UpdateSpeedAndTimeLeft();
-  void UpdateBrowserIntegrationSettings();
+  // The browsers' host manifests as the settings say, and the tray icon;
+  // at start through TBrowserIntegration::ApplySettingsAtStart.
+  void UpdateBrowserIntegrationSettings(bool atStart = false);
   void DrawGridLines(bool visible);
   void LoadColorSettingsFromRegistry();
   void LoadStringGridsConfiguration();

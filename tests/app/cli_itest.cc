@@ -11,6 +11,8 @@
 #include "platform/hand_over_client.h"
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_socket.h"
+#include "support/crafted_zip.h"
+#include "support/fault_ftp_server.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
 #include "support/temp_dir.h"
@@ -134,6 +136,21 @@ TEST_F(CliITest, FinishedFileIsFetchedAgainOnlyWhenGoneChangedOrNamedOtherwise) 
     EXPECT_EQ(server.TakeRequests().empty(), !step.fetched);
   }
   EXPECT_EQ(test::ReadWholeFile(f), "edited");
+}
+
+// Without a runtime folder the hand-over channel lives in a folder of the
+// user's own, which brindle-cli names unless told to be quiet.
+TEST_F(CliITest, WithoutARuntimeFolderTheChannelsFolderIsNamed) {
+  ServerThread server(content_);
+  const std::string cache = out_.File("cache");
+  for (const bool quiet : {false, true}) {
+    std::vector<std::string> args = {"-d", out_.Path(), server.Url("/f.bin")};
+    if (quiet) args.insert(args.begin(), "-q");
+    const Outcome outcome = cli_.Run({args, {"XDG_RUNTIME_DIR=", "XDG_CACHE_HOME=" + cache}});
+    ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Err, quiet ? "" : "brindle-cli: XDG_RUNTIME_DIR is not usable, so the hand-over channel is in " +
+                                            cache + "/brindle\n");
+  }
 }
 
 // Found before any request, also for the download folder of the settings
@@ -301,6 +318,64 @@ TEST_F(CliUnzipITest, AnyFailedEntryEndsWithStatusOne) {
     EXPECT_FALSE(test::FileExists(dir + "/crc.txt"));
     EXPECT_FALSE(test::FileExists(target.File("evil.txt")));
     EXPECT_FALSE(test::FileExists(dir + "/secret.txt"));
+  }
+}
+
+// Names from an archive reach the terminal escaped (C0, DEL and C1), so
+// none can retitle the window, set colours or forge a line; on disk their
+// C0 controls and DEL are "_".
+TEST_F(CliUnzipITest, NamesAreListedEscapedAndWrittenWithUnderscores) {
+  const std::string archive = out_.File("names.zip");
+  test::WriteWholeFile(archive, test::BuildArchive({test::Stored("\x1B]0;owned\x07\x1B[31mred.txt", "1"),
+                                                    test::Stored("a.txt\n3 entries extracted into /etc", "2"),
+                                                    test::Stored("csi\xC2\x9B" "2J\x7F.txt", "3")}));
+  const Outcome outcome = Cli({"--unzip", archive});
+  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+  EXPECT_EQ(Lines(outcome.Out), (std::vector<std::string>{
+                                    "\\x1b]0;owned\\x07\\x1b[31mred.txt: extracted",
+                                    "a.txt\\x0a3 entries extracted into /etc: extracted",
+                                    "csi\\u009b2J\\x7f.txt: extracted",
+                                    "3 entries extracted into " + out_.File("names"),
+                                }));
+  EXPECT_EQ(test::ReadWholeFile(out_.File("names/_]0;owned__[31mred.txt")), "1");
+  EXPECT_EQ(test::ReadWholeFile(out_.File("names/a.txt_3 entries extracted into /etc")), "2");
+}
+
+// An archive whose directory declares over 1 GiB and 200 times its own size
+// is extracted only with --force; one the disk cannot take, never.
+TEST_F(CliUnzipITest, ArchivesDeclaringTooMuchAreRefusedBeforeAnyFile) {
+  std::vector<test::TestEntry> entries{test::Stored("small.txt", "small")};
+  entries.back().directory_size = int64_t{3} << 30;
+  const std::string archive = out_.File("bomb.zip");
+  const std::string bytes = test::BuildArchive(entries);
+  test::WriteWholeFile(archive, bytes);
+  const std::string ratio = std::to_string((int64_t{3} << 30) / static_cast<int64_t>(bytes.size()));
+  const std::string dir = out_.File("into");
+  const std::string plenty = "BRINDLE_FREE_SPACE=" + std::to_string(int64_t{100} << 30);
+  struct Case {
+    std::vector<std::string> args;
+    std::string freeSpace;
+    int status;
+    std::string error;  // on stderr
+  };
+  const Case cases[] = {
+      {{"--unzip", archive, dir}, plenty, 1,
+       "brindle-cli: " + archive + ": not extracted: its entries declare 3.00 Gb, " + ratio +
+           " times the archive's own size"},
+      {{"--unzip", archive, dir}, plenty, 1, "; add --force after --unzip to extract it all the same\n"},
+      {{"--unzip", archive, dir, "--force"}, "BRINDLE_FREE_SPACE=1000000", 1,
+       "its entries declare 3.00 Gb, but " + dir + " has only 977 kb free (5 % of it is kept free)\n"},
+      {{"--unzip", archive, "--force", dir}, plenty, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    const Outcome outcome = cli_.Run({.Args = c.args, .Env = {c.freeSpace}});
+    EXPECT_EQ(outcome.Status, c.status) << outcome.Err;
+    EXPECT_NE(outcome.Err.find(c.error), std::string::npos) << outcome.Err;
+    EXPECT_EQ(test::FileExists(dir + "/small.txt"), c.status == 0);
+    if (c.status != 0) {
+      EXPECT_FALSE(test::FileExists(dir));
+    }
   }
 }
 

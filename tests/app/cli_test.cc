@@ -34,6 +34,7 @@ TEST(CliOptionsTest, RefusesBadUsage) {
       {"-j", "0", "http://h/a"}, {"-s", "x", "http://h/a"}, {"--split"},  {"-o", "a/b", "http://h/a"},
       {"--retries=-1", "http://h/a"}, {"-d", "", "http://h/a"}, {"--nope", "http://h/a"},
       {"--unzip", "a.zip", "d", "e"}, {"--unzip", "a.zip", "-s", "2"}, {"--unzip"}, {"--unzip", "dir.d/archive"},
+      {"--force", "http://h/a"},
   };
   for (const auto& args : cases) {
     std::string error;
@@ -72,6 +73,11 @@ TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
   EXPECT_EQ(options->Unzip, "a.zip");
   EXPECT_EQ(options->UnzipDir, "out");
   EXPECT_TRUE(options->Urls.empty());
+  EXPECT_FALSE(options->Force);
+  options = ParseCliOptions({"--unzip", "a.zip", "out", "--force"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->UnzipDir, "out");
+  EXPECT_TRUE(options->Force);
   options = ParseCliOptions({"--unzip=/x/a.b.zip"}, error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->UnzipDir, "");
@@ -83,7 +89,7 @@ TEST(CliOptionsTest, UnzipTakesAnArchiveAndAnOptionalDirectory) {
 
 // On a terminal the live lines are redrawn in place (cursor up over them,
 // clear to the end); a lasting line goes above them. Elsewhere only lasting
-// lines are written.
+// lines are written. A name's control characters are shown escaped.
 TEST(CliProgressTest, LiveLinesAreRedrawnInPlaceOnlyOnATerminal) {
   for (const bool terminal : {true, false}) {
     char* text = nullptr;
@@ -93,15 +99,16 @@ TEST(CliProgressTest, LiveLinesAreRedrawnInPlaceOnlyOnATerminal) {
       TCliProgress progress(out, terminal);
       progress.SetLiveLines({"a 10%", "b 20%"});
       progress.SetLiveLines({"a 10%", "b 20%"});  // unchanged: not drawn again
-      progress.SetLiveLines({"a 50%"});
-      progress.PrintLine("Done a");
+      progress.SetLiveLines({"a\x1b[2J 50%"});
+      progress.PrintLine("Done a\nDone b");
       progress.Clear();
     }
     std::fclose(out);
     const std::string written(text, size);
     std::free(text);
-    EXPECT_EQ(written, terminal ? "a 10%\nb 20%\n\r\x1b[2A\x1b[Ja 50%\n\r\x1b[1A\x1b[JDone a\na 50%\n\r\x1b[1A\x1b[J"
-                                : "Done a\n");
+    EXPECT_EQ(written, terminal ? "a 10%\nb 20%\n\r\x1b[2A\x1b[Ja\\x1b[2J 50%\n\r\x1b[1A\x1b[JDone a\\x0aDone b\n"
+                                  "a\\x1b[2J 50%\n\r\x1b[1A\x1b[J"
+                                : "Done a\\x0aDone b\n");
   }
 }
 

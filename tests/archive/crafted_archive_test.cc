@@ -7,115 +7,24 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "archive/crc32.h"
 #include "archive/unzip.h"
+#include "support/crafted_zip.h"
 #include "support/temp_dir.h"
 
 namespace brindle {
 namespace {
 
+using test::BuildArchive;
+using test::DeflateStoredBlock;
 using test::FileExists;
+using test::ReadWholeFile;
+using test::Stored;
+using test::TestEntry;
 using test::WriteWholeFile;
-
-uint32_t CrcOf(const std::string& data) {
-  Crc32 crc;
-  crc.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-  return crc.Value();
-}
-
-// Appends little-endian fields, each a value and its width in bytes.
-void Put(std::string* out, std::initializer_list<std::pair<uint32_t, int>> fields) {
-  for (const auto& [value, width] : fields) {
-    for (int i = 0; i < width; ++i) out->push_back(static_cast<char>(value >> (8 * i)));
-  }
-}
-
-struct TestEntry {
-  std::string name;
-  std::string data;   // as stored in the archive
-  std::string plain;  // what it decodes to (for the CRC and the size)
-  uint16_t method = 0;
-  uint16_t flags = 0;
-  int64_t stated_size = -1;        // overrides the uncompressed size everywhere
-  int64_t stated_compressed = -1;  // overrides the compressed size everywhere
-  int header_of = -1;              // the directory points at that entry's local header
-  uint16_t made_by = 20;           // high byte 3: made on Unix, the mode in external's high word
-  uint32_t external = 0x20;
-};
-
-TestEntry Stored(const std::string& name, const std::string& data) { return {name, data, data}; }
-
-std::string BuildArchive(const std::vector<TestEntry>& entries, const std::string& comment = "") {
-  constexpr uint32_t kTime = 0x24E16000;  // 2018-07-01 12:00
-  std::string out;
-  std::vector<uint32_t> offsets;
-  const auto size = [](const TestEntry& e) {
-    return static_cast<uint32_t>(e.stated_size >= 0 ? e.stated_size : static_cast<int64_t>(e.plain.size()));
-  };
-  const auto compressed = [](const TestEntry& e) {
-    return static_cast<uint32_t>(e.stated_compressed >= 0 ? e.stated_compressed : static_cast<int64_t>(e.data.size()));
-  };
-  for (const TestEntry& e : entries) {
-    const bool descriptor = e.flags & 8;
-    offsets.push_back(out.size());
-    Put(&out, {{0x04034b50, 4},
-               {20, 2},
-               {e.flags, 2},
-               {e.method, 2},
-               {kTime, 4},
-               {descriptor ? 0 : CrcOf(e.plain), 4},
-               {descriptor ? 0 : compressed(e), 4},
-               {descriptor ? 0 : size(e), 4},
-               {static_cast<uint32_t>(e.name.size()), 2},
-               {0, 2}});
-    out += e.name + e.data;
-    if (descriptor) {
-      Put(&out, {{0x08074b50, 4},
-                 {CrcOf(e.plain), 4},
-                 {static_cast<uint32_t>(e.data.size()), 4},
-                 {static_cast<uint32_t>(e.plain.size()), 4}});
-    }
-  }
-  const uint32_t directory = out.size();
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const TestEntry& e = entries[i];
-    Put(&out, {{0x02014b50, 4},
-               {e.made_by, 2},
-               {20, 2},
-               {e.flags, 2},
-               {e.method, 2},
-               {kTime, 4},
-               {CrcOf(e.plain), 4},
-               {compressed(e), 4},
-               {size(e), 4},
-               {static_cast<uint32_t>(e.name.size()), 2},
-               {0, 4},
-               {0, 4},
-               {e.external, 4},
-               {offsets[e.header_of >= 0 ? e.header_of : i], 4}});
-    out += e.name;
-  }
-  const uint32_t count = entries.size();
-  Put(&out, {{0x06054b50, 4},
-             {0, 4},
-             {count, 2},
-             {count, 2},
-             {static_cast<uint32_t>(out.size() - directory), 4},
-             {directory, 4},
-             {static_cast<uint32_t>(comment.size()), 2}});
-  return out + comment;
-}
-
-std::string DeflateStoredBlock(const std::string& data) {
-  std::string out = "\x01";
-  Put(&out, {{static_cast<uint32_t>(data.size()), 2}, {~static_cast<uint32_t>(data.size()) & 0xFFFF, 2}});
-  return out + data;
-}
 
 class CraftedArchiveTest : public ::testing::Test {
  protected:
@@ -204,6 +113,75 @@ TEST_F(CraftedArchiveTest, NamesThatLeaveTheTargetAreRefused) {
   EXPECT_EQ(failures, std::vector<int>(9, kZipWriteError));
   EXPECT_EQ(Extracted(), (std::vector<std::string>{"dir", "dir/ok..txt"}));
   EXPECT_FALSE(FileExists(temp_.File("evil")));
+}
+
+// On disk a name's C0 control characters and DEL become "_", so that no
+// listing of the folder replays them; the reports keep the stored name.
+TEST_F(CraftedArchiveTest, ControlCharactersInNamesAreWrittenAsUnderscores) {
+  const std::string c1 = "c1\xC2\x9B" "31m.txt";  // a C1 control is no C0 one: it stays
+  std::vector<std::string> reported;
+  WriteWholeFile(archive_, BuildArchive({Stored("a\x1B]0;owned\x07" "b.txt", "1"), Stored("line\nforged.txt", "2"),
+                                         Stored("del\x7F.txt", "3"), Stored(c1, "4"), Stored("dir\x01/x.txt", "5")}));
+  EXPECT_EQ(ExtractAll(archive_, target_, "*.*",
+                       [&](int code, const ZipReport& report) {
+                         if (code == kZipReportEntryDone) reported.push_back(report.Name);
+                       }),
+            5);
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"a_]0;owned_b.txt", c1, "del_.txt", "dir_", "dir_/x.txt",
+                                                   "line_forged.txt"}));
+  EXPECT_EQ(ReadWholeFile(target_ + "/dir_/x.txt"), "5");
+  EXPECT_EQ(reported.front(), "a\x1B]0;owned\x07" "b.txt");
+}
+
+// What the central directory declares is weighed before a byte is written:
+// against the target's free space less 5 %, and, above 1 GiB, against 200
+// times the archive's size. Only the directory is read, so the archives
+// here declare sizes they do not hold.
+TEST_F(CraftedArchiveTest, DeclaredSizesAreWeighedBeforeExtracting) {
+  constexpr int64_t kGiB = int64_t{1} << 30;
+  const auto declaring = [](std::vector<int64_t> sizes, const std::string& data = "x") {
+    std::vector<TestEntry> entries;
+    for (int64_t size : sizes) {
+      entries.push_back(Stored("e" + std::to_string(entries.size()), data));
+      entries.back().directory_size = size;
+    }
+    return BuildArchive(entries);
+  };
+  // Large enough that 200 times it is above 1 GiB.
+  const std::string big = std::string(6'000'000, 'b');
+  const int64_t bigArchive = static_cast<int64_t>(declaring({0}, big).size());
+  struct Case {
+    const char* what;
+    std::string archive;
+    int64_t free;  // -1: not known
+    int result;
+  };
+  const Case cases[] = {
+      {"1 GiB from a tiny archive", declaring({kGiB}), 100 * kGiB, kZipOk},
+      {"more than 1 GiB from a tiny archive", declaring({kGiB, 1}), 100 * kGiB, kZipHighRatio},
+      {"3 GiB over two entries", declaring({kGiB + kGiB / 2, kGiB + kGiB / 2}), -1, kZipHighRatio},
+      {"200 times the archive", declaring({200 * bigArchive}, big), 100 * kGiB, kZipOk},
+      {"more than 200 times the archive", declaring({200 * bigArchive + 1}, big), 100 * kGiB, kZipHighRatio},
+      {"the free space less 5 %", declaring({1000}), 1052, kZipOk},
+      {"more than the free space less 5 %", declaring({1000}), 1051, kZipNotEnoughSpace},
+      {"too big for the disk, whatever the ratio", declaring({3 * kGiB}), 2 * kGiB, kZipNotEnoughSpace},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteWholeFile(archive_, c.archive);
+    setenv("BRINDLE_FREE_SPACE", std::to_string(c.free).c_str(), 1);
+    const ZipSizeCheck check = CheckDeclaredSizes(archive_, target_);
+    EXPECT_EQ(check.Result, c.result);
+    EXPECT_EQ(check.ArchiveSize, static_cast<int64_t>(c.archive.size()));
+    EXPECT_EQ(check.FreeSpace, c.free);
+    const std::string text = DeclaredSizeText(check, "DIR");
+    EXPECT_EQ(text.empty(), c.result == kZipOk) << text;
+    if (c.result == kZipNotEnoughSpace) {
+      EXPECT_NE(text.find("DIR has only"), std::string::npos) << text;
+    }
+  }
+  unsetenv("BRINDLE_FREE_SPACE");
+  EXPECT_FALSE(FileExists(target_));
 }
 
 // A Unix symbolic-link entry is written as a plain file holding its target,

@@ -34,6 +34,8 @@ TEST(DownloadStatusTest, EveryRecordTextRoundTripsWithItsStateColourAndSavedText
       {"Lost connection to server", S::LostConnection, C::Error, "Paused"},
       {"Couldn't login", S::CouldNotLogin, C::Error, "Paused"},
       {"Certificate not trusted", S::CertificateNotTrusted, C::Error, "Paused"},
+      {"Host not found", S::HostNotFound, C::Error, "Paused"},
+      {"HTTP header too long", S::HeaderTooLong, C::Error, "Paused"},
       {"", S::Unset, C::Other, ""},
       {"Idle", S::Idle, C::Other, "Idle"},
       // A server's reason phrase, and texts that only look like states.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace brindle {
 namespace {
 
@@ -32,6 +35,22 @@ TEST(PresentationTest, BytesToPresentableString) {
       {1024 * kGiB * 1024, "1048576.00 Gb"},
   };
   for (const auto& [bytes, expected] : cases) EXPECT_EQ(BytesToPresentableString(bytes), expected) << bytes;
+}
+
+// What a terminal would obey is shown, not sent: C0, DEL and C1 controls,
+// and C1 bytes outside UTF-8; other text, UTF-8 included, stays as it is.
+TEST(PresentationTest, EscapeControlCharacters) {
+  const std::string utf8 = "Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x93\xa6 \xc4\x9b";
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.zip", "plain name.zip"},
+      {"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+      {"a\nb\r\tc\x7f", "a\\x0ab\\x0d\\x09c\\x7f"},
+      {std::string("nul\0", 4), "nul\\x00"},
+      {"\xc2\x9b" "31m \xc2\x85 \xc2\x9f \xc2\xa0", "\\u009b31m \\u0085 \\u009f \xc2\xa0"},
+      {utf8, utf8},
+      {"\x9b" "2J \xe9t\xe9 \xc2", "\\x9b2J \xe9t\xe9 \xc2"},  // not UTF-8: stray bytes
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(EscapeControlCharacters(text), shown) << shown;
 }
 
 // TimeStringToSeconds reads what SecondsToTimeString writes.

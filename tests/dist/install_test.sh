@@ -55,11 +55,24 @@ if grep -Eq '^(W|E):|warnings: |errors: ' <<<"$report"; then fail "appstreamcli 
 [ "$("$usr/bin/brindle" --version)" = "brindle $version" ] || fail "installed brindle --version"
 
 # Started from the installed tree, the desktop program writes the browsers'
-# manifests naming the installed host (not the build tree's).
-export HOME="$work/home" BRINDLE_HOME="$work/profile" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen
-unset XDG_CONFIG_HOME XDG_DATA_HOME
-mkdir -p "$HOME" "$BRINDLE_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# manifests naming the installed host (not the build tree's). A profile of
+# its own (BRINDLE_HOME, a trial) writes none at start: once it listens on
+# its channel its start is over, and no manifest may be there.
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen
+unset XDG_CONFIG_HOME XDG_DATA_HOME BRINDLE_HOME
+mkdir -p "$HOME" "$work/profile" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 manifest="$HOME/.config/chromium/NativeMessagingHosts/org.brindle.host.json"
+BRINDLE_HOME="$work/profile" "$usr/bin/brindle" >"$work/trial.log" 2>&1 &
+gui=$!
+for _ in $(seq 200); do
+  compgen -G "$XDG_RUNTIME_DIR/brindle-*.sock" >/dev/null && break
+  kill -0 "$gui" 2>/dev/null || { cat "$work/trial.log"; fail "the trial brindle ended early"; }
+  sleep 0.05
+done
+compgen -G "$XDG_RUNTIME_DIR/brindle-*.sock" >/dev/null || { cat "$work/trial.log"; fail "the trial brindle never listened"; }
+[ ! -e "$manifest" ] || fail "a profile in BRINDLE_HOME wrote a manifest at start"
+kill "$gui" && wait "$gui" 2>/dev/null || true
+gui=""
 "$usr/bin/brindle" >"$work/gui.log" 2>&1 &
 gui=$!
 for _ in $(seq 200); do

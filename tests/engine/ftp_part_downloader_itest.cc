@@ -277,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"RetrRefused", [](FaultFtpServer& s) { s.SetReply("RETR", "550 Denied"); }, "/pub/f.bin", 1,
                     "Lost connection to server"},
         FailureCase{"PortClosed", [](FaultFtpServer&) {}, "ftp://127.0.0.1:1/f.bin", 2, "Couldn't connect to host"},
-        FailureCase{"UnknownHost", [](FaultFtpServer&) {}, "ftp://files.example/f", 2, "Couldn't connect to host"},
+        FailureCase{"UnknownHost", [](FaultFtpServer&) {}, "ftp://files.example/f", 2, "Host not found"},
         FailureCase{"LineBreakInPath", [](FaultFtpServer&) {}, "/pub/f.bin%0D%0ADELE%20f.bin", 4, "Invalid URL"}),
     kName);
 

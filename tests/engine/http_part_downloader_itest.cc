@@ -154,7 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{.name = "HtmlWithoutHeader", .reply = [](auto&) { return HttpReply{.Head = "<HTML>hi</HTML>\r\n"}; },
                    .final = psError, .code = 4, .text = "Not an HTTP answer"},
         AnswerCase{.name = "ClosedBeforeAnswer", .reply = [](auto&) { return HttpReply{.CloseAtOnce = true}; },
-                   .final = psError, .code = 2, .text = "Couldn't connect to host"}),
+                   .final = psError, .code = 2, .text = "Couldn't connect to host"},
+        AnswerCase{.name = "HeaderOverTheLimit",
+                   .options = {.ExtraHeaders = std::vector<std::string>(40, "X-Pad: " + std::string(8000, 'x'))},
+                   .final = psError, .code = 4, .text = "HTTP header too long"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every start reports the whole file's size, whatever position it asked
@@ -231,17 +234,21 @@ TEST_F(HttpPartDownloaderTest, RedirectionBodiesAreNotStoredAndAResumedPartAsksA
   }
 }
 
-TEST_F(HttpPartDownloaderTest, RefusedConnectionOrFailedLookupCannotConnect) {
+TEST_F(HttpPartDownloaderTest, RefusedConnectionCannotConnectAndAFailedLookupFindsNoHost) {
   struct NoNames : TNameResolver {
     int Resolve(const std::string&, std::vector<std::string>&) override { return kSocketErrHostNotFound; }
   };
   SetNameResolver(std::make_shared<NoNames>());
   // A server gone: its port refuses.
-  for (std::string url : {std::make_unique<FaultHttpServer>(loop_)->Url("/f.bin"), std::string("http://x.example/")}) {
+  const std::pair<std::string, const char*> cases[] = {
+      {std::make_unique<FaultHttpServer>(loop_)->Url("/f.bin"), "Couldn't connect to host"},
+      {"http://x.example/", "Host not found"},
+  };
+  for (const auto& [url, text] : cases) {
     auto part = Make(url, 0, 0);
     EXPECT_EQ(Run(*part), psError);
     EXPECT_EQ(part->ErrorCode(), 2);
-    EXPECT_EQ(part->ErrorStatus().Text(), "Couldn't connect to host");
+    EXPECT_EQ(part->ErrorStatus().Text(), text);
   }
   SetNameResolver(nullptr);
 }

@@ -179,14 +179,38 @@ test("the link menu hands the link over, and falls back to the browser when Brin
     assert.deepEqual([...menu.contexts], ["link"]);
     await api.contextMenus.onClicked.listeners[0](
       { menuItemId: menu.id, linkUrl: "https://example.test/a.pdf", pageUrl: "https://example.test/" },
-      { id: 1 },
+      { id: 1, incognito: false },
     );
     const ask = calls.find((call) => call[0] === "sendNativeMessage")[2];
     assert.equal(ask.type, "link");
     assert.equal(ask.referrer, "https://example.test/");
+    assert.equal(ask.cookies, "a=1; b=2");
     assert.equal(names(calls).includes("download"), fallback);
   }
   const { api, calls } = load();
   await api.contextMenus.onClicked.listeners[0]({ menuItemId: "brindle-download-link", linkUrl: "mailto:a@b" }, {});
   assert.deepEqual(calls, []);
+});
+
+test("from a private window the link menu hands over the address only", async () => {
+  for (const [firefox, tab] of [
+    [false, { id: 1, incognito: true }],
+    [true, { id: 1, incognito: true, cookieStoreId: "firefox-private" }],
+    [false, undefined],
+  ]) {
+    const { api, calls } = load({ firefox });
+    await api.contextMenus.onClicked.listeners[0](
+      { menuItemId: "brindle-download-link", linkUrl: "https://example.test/a.pdf", pageUrl: "https://example.test/" },
+      tab,
+    );
+    assert.deepEqual({ ...calls.find((call) => call[0] === "sendNativeMessage")[2] }, {
+      type: "link",
+      url: "https://example.test/a.pdf",
+      browser: firefox ? "firefox" : "chromium",
+      filename: "",
+      referrer: "",
+      cookies: "",
+    });
+    assert.ok(!names(calls).includes("cookies.getAll"), "the private window's cookies are not even read");
+  }
 });

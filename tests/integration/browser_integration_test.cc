@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -82,6 +83,26 @@ TEST_F(BrowserIntegrationTest, SettingsDecideWhichManifestsExist) {
   EXPECT_TRUE(FileExists(Chromium()));
   EXPECT_FALSE(FileExists(Firefox()));
   EXPECT_FALSE(FileExists(Opera()));
+}
+
+// A profile of its own (a trial build) writes nothing into the user's
+// browsers at start; the settings applied by the user still write.
+TEST_F(BrowserIntegrationTest, AProfileInBrindleHomeLeavesTheBrowsersAloneAtStart) {
+  const char* saved = std::getenv("BRINDLE_HOME");
+  const std::string savedHome = saved ? saved : "";
+  for (const bool trial : {true, false}) {
+    std::filesystem::remove_all(Home(".config"));
+    if (trial) {
+      setenv("BRINDLE_HOME", Home("trial").c_str(), 1);
+    } else {
+      unsetenv("BRINDLE_HOME");
+    }
+    Integration().ApplySettingsAtStart();
+    EXPECT_EQ(FileExists(Chromium()), !trial);
+    Integration().ApplySettings();
+    EXPECT_TRUE(FileExists(Chromium()));
+  }
+  if (saved) setenv("BRINDLE_HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(BrowserIntegrationTest, ManifestsNameTheHostAndAllowOnlyBrindlesExtension) {

@@ -11,6 +11,7 @@
 #include "core/launcher_port.h"
 #include "core/presentation.h"
 #include "manager/category.h"
+#include "support/crafted_zip.h"
 #include "support/fake_launcher.h"
 #include "support/installed.h"
 #include "support/manager_test.h"
@@ -121,6 +122,52 @@ TEST_F(DownloadCompleteModelTest, CommandsOpenWhatTheyNameAndFailuresKeepTheWind
   EXPECT_EQ(prompt_.texts, Strings{"Couldn't extract " + hostile});
   EXPECT_TRUE(launcher_.opened.empty());
   EXPECT_EQ(released_, 0);
+}
+
+// An archive whose directory declares more than the disk can take is
+// refused with the sizes; one that declares far more than its own size is
+// extracted only when the user says yes, and then goes on through the
+// window's runner. Installing weighs the temporary folder.
+TEST_F(DownloadCompleteModelTest, ArchivesDeclaringTooMuchAreRefusedOrConfirmedFirst) {
+  constexpr int64_t kGiB = int64_t{1} << 30;
+  std::vector<test::TestEntry> entries{test::Stored("setup.exe", "MZ")};
+  entries.back().directory_size = 3 * kGiB;  // its directory lies; its data is whole
+  const std::string archive = temp_.File("bomb.zip");
+  WriteWholeFile(archive, test::BuildArchive(entries));
+  const std::string folder = temp_.File("out");
+  std::vector<TAfter> confirmed;
+  TDownloadCompleteModel model = Model(archive);
+  model.SetRunner([&](TDownloadCompleteModel::TCommand command) { confirmed.push_back(command()); });
+  const auto messageHas = [this](const std::string& part) {
+    return !prompt_.texts.empty() && prompt_.texts.back().find(part) != std::string::npos;
+  };
+
+  setenv("BRINDLE_FREE_SPACE", std::to_string(2 * kGiB).c_str(), 1);
+  EXPECT_EQ(model.UnZip(folder), TAfter::Stays);
+  EXPECT_EQ(prompt_.messages.size(), 1u);
+  EXPECT_TRUE(messageHas("Couldn't extract " + archive + ": its entries declare 3.00 Gb, but " + folder +
+                         " has only 2.00 Gb free"))
+      << prompt_.texts.back();
+  EXPECT_EQ(model.UnZipAndInstall(), TAfter::Stays);
+  EXPECT_TRUE(messageHas(temp_.Path() + " has only")) << prompt_.texts.back();
+
+  setenv("BRINDLE_FREE_SPACE", std::to_string(100 * kGiB).c_str(), 1);
+  prompt_.yes = false;
+  EXPECT_EQ(model.UnZip(folder), TAfter::Stays);
+  EXPECT_EQ(prompt_.questions.size(), 1u);
+  EXPECT_TRUE(messageHas("times the archive's own size")) << prompt_.texts.back();
+  EXPECT_TRUE(confirmed.empty());
+  EXPECT_FALSE(FileExists(folder));
+
+  prompt_.yes = true;
+  EXPECT_EQ(model.UnZip(folder), TAfter::Stays);  // the runner goes on
+  EXPECT_EQ(confirmed, std::vector<TAfter>{TAfter::Closes});
+  EXPECT_EQ(ReadWholeFile(folder + "/setup.exe"), "MZ");
+  EXPECT_EQ(model.UnZipAndInstall(), TAfter::Stays);
+  EXPECT_EQ(confirmed, (std::vector<TAfter>{TAfter::Closes, TAfter::Closes}));
+  EXPECT_EQ(launcher_.opened.size(), 2u);
+  EXPECT_EQ(prompt_.questions.size(), 3u);
+  unsetenv("BRINDLE_FREE_SPACE");
 }
 
 TEST_F(DownloadCompleteModelTest, DoNotShowAgainStopsTheDialogOnlyForDownloadsWithoutCategory) {

@@ -82,6 +82,9 @@ TEST_F(DownloadFileInfoTest, ProposedPathsAreUniqueInTheCategoryOrDownloadFolder
   };
   const std::vector<Case> cases = {
       {"http://h/dir/", dl_ + "/unknown", ""},
+      {"http://h/dir/.", dl_ + "/unknown", ""},  // names no file either
+      {"http://h/dir/..", dl_ + "/unknown", ""},
+      {"http://h/a\x1b]0;owned\x07" "b%0a.bin", dl_ + "/a_]0;owned_b%0a.bin", ""},
       {"http://h/my%20file%41.bin", dl_ + "/my file%41.bin", ""},
       {"http://h/file.bin", dl_ + "/file(2).bin", ""},
       {"http://h/taken.bin", dl_ + "/taken(1).bin", ""},  // another record holds the name

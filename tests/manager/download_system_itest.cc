@@ -172,6 +172,9 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   WriteBool(kOptionsSection, "DateFolders", false);
   TLocalDownloadinfo* quiet = add("/c.txt", false);
   EXPECT_EQ(quiet->LocalFileName, temp_.File("dl/c.txt"));
+  // Addresses that name no file get the name of one without a path.
+  EXPECT_EQ(add("/dir/.", false)->LocalFileName, temp_.File("dl/index.html"));
+  EXPECT_EQ(add("/dir/..", false)->LocalFileName, temp_.File("dl/index(1).html"));
   EXPECT_EQ(windows_.NewDownloadDialogs(), 0);
   TLocalDownloadinfo* asked = add("/c.txt", true);
   EXPECT_EQ(windows_.NewDownloadDialogs(), 1);
@@ -179,7 +182,7 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   loop_.RunOnce(0);  // the headless dialog answers later
   EXPECT_EQ(asked->LocalFileName, temp_.File("dl/c(1).txt"));  // the first one claims c.txt
   EXPECT_EQ(asked->Status(), TDownloadState::ContactingHost);
-  EXPECT_EQ(system_->ActiveList().size(), 3u + 1u);
+  EXPECT_EQ(system_->ActiveList().size(), 5u + 1u);
 }
 
 TEST_F(DownloadSystemITest, LoadingPausesWhatRanAndFindsFinishedJoins) {

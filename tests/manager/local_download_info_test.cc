@@ -95,6 +95,24 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   EXPECT_TRUE(read->ReplaceFile);
 }
 
+// The browser's cookies and referrer serve only the transfer: a record
+// that is done keeps neither, nor does one an older version saved done.
+TEST_F(LocalDownloadinfoTest, DoneRecordsKeepNoCookieAndNoReferrer) {
+  TLocalDownloadinfo record(std::make_unique<TUrl>("http://h/f.zip"), Base(), nullptr);
+  record.Referer = "http://h/page";
+  record.Cookie = "sid=secret";
+  record.SetStatus(TDownloadState::Downloading);
+  ASSERT_TRUE(record.Save());
+  EXPECT_EQ(std::make_pair(Read()->Referer, Read()->Cookie), std::make_pair(record.Referer, record.Cookie));
+  record.SetStatus(TDownloadState::Done);
+  ASSERT_TRUE(record.Save());
+  const std::string text = ReadWholeFile(Base() + ".dat");
+  EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+  EXPECT_EQ(text.find("h/page"), std::string::npos) << text;
+  WriteRecord("URL=http://h/f.zip\r\nStatus=Done\r\nReferer=http://h/page\r\nCookie=sid=secret\r\n");
+  EXPECT_EQ(std::make_pair(Read()->Referer, Read()->Cookie), std::make_pair(std::string(), std::string()));
+}
+
 TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {
   const std::pair<const char*, int64_t> sizes[] = {
       {"0x1F", 31}, {"0X10", 16}, {"-1", -1},   {"", 0},      {"12abc", 0}, {"-5", 0}, {"0x", 0},

@@ -118,6 +118,8 @@ TEST_F(MainWindowSupportTest, DownloadableUrls) {
   for (const Case& c : std::vector<Case>{{"http://example.org/a.zip", true, true},
                                          {"https://example.org/a.zip", true, true},
                                          {"ftp://example.org/pub/", true, false},
+                                         {"http://example.org/pub/.", true, false},  // names no file
+                                         {"http://example.org/pub/..", true, false},
                                          {"ftp://example.org/pub/a.tar", true, true},
                                          {"FTP://example.org/pub/a.tar", true, true},
                                          {"gopher://example.org/a.zip", false, false},

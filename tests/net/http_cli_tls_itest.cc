@@ -73,6 +73,7 @@ TEST_F(HttpCliTlsTest, CertificatesThatDoNotVerifyAreRefused) {
   const Case cases[] = {
       {certs_.Expired, "localhost", "certificate has expired"},
       {certs_.WrongName, "localhost", "hostname mismatch"},
+      {certs_.CommonNameOnly, "localhost", "hostname mismatch"},  // as browsers do: the CN is never read
       {certs_.Good, "[::1]", ""},  // no such address in the certificate (or no IPv6 at all)
       {certs_.SelfSigned, "127.0.0.1", "self-signed certificate"},
   };

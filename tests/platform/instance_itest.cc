@@ -56,7 +56,7 @@ class InstanceTest : public ::testing::Test {
   }
 
   test::TempDir runtime_, home_;
-  test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}}};
+  test::ScopedEnvironment env_{{{"XDG_RUNTIME_DIR", runtime_.Path()}, {"XDG_CACHE_HOME", std::nullopt}}};
 };
 
 // A raw socket connected to path (connect) or bound there (the leftover of
@@ -104,19 +104,60 @@ TEST_F(InstanceTest, SocketPathIsShortPrivateAndFollowsTheCanonicalProfile) {
   ASSERT_EQ(lock.Acquire(), Lock::Acquired);
   const std::string inRuntime = HandOverSocketPath(lock.Directory());
   EXPECT_EQ(inRuntime.rfind(runtime_.Path() + "/brindle-", 0), 0u) << inRuntime;
+  EXPECT_EQ(HandOverPlaceNote(HandOverPlace(lock.Directory())), "");
   ASSERT_EQ(symlink(lock.Directory().c_str(), Profile("link").c_str()), 0);
   EXPECT_EQ(HandOverSocketPath(Profile("link")), inRuntime);
 
-  const std::string fallback = "/tmp/brindle-" + std::to_string(geteuid()) + "/brindle-";
+  // Without a runtime folder of ours the place is a folder of the user's
+  // own (no other user can take it first, as one could in /tmp), chosen by
+  // the environment and the profile alone; a path too long for a socket
+  // address takes the next folder, or the bare hash as the name.
+  const std::string profile = std::filesystem::canonical(lock.Directory()).string();
+  const std::string hash = inRuntime.substr(inRuntime.rfind('-') + 1, 16);
   std::string longRuntime = runtime_.Path();
-  while (longRuntime.size() < 120) longRuntime += "/deeper-directory";
+  while (longRuntime.size() < 100) longRuntime += "/deeper-directory";
   ASSERT_TRUE(std::filesystem::create_directories(longRuntime));
-  for (const char* runtime : {longRuntime.c_str(), static_cast<const char*>(nullptr), "relative", "/nonexistent"}) {
-    env_.Set("XDG_RUNTIME_DIR", runtime ? std::optional<std::string>(runtime) : std::nullopt);
-    const std::string path = HandOverSocketPath(lock.Directory());
-    EXPECT_EQ(path.rfind(fallback, 0), 0u) << path;
-    EXPECT_LT(path.size(), sizeof(sockaddr_un::sun_path));
+  const std::string cache = home_.File("cache");
+  std::string tightCache = home_.File("tight-");  // "<it>/brindle/<hash>" fills a socket address
+  tightCache += std::string(sizeof(sockaddr_un::sun_path) - 1 - 17 - 8 - tightCache.size(), 'c');
+  struct Case {
+    const char* runtime;  // nullptr: unset
+    std::string cache;    // "": unset
+    std::string socket;
+  };
+  const Case cases[] = {
+      {nullptr, cache, cache + "/brindle/brindle-" + hash + ".sock"},
+      {nullptr, "", profile + "/channel/brindle-" + hash + ".sock"},
+      {"relative", "relative", profile + "/channel/brindle-" + hash + ".sock"},
+      {"/nonexistent", cache, cache + "/brindle/brindle-" + hash + ".sock"},
+      {longRuntime.c_str(), cache, cache + "/brindle/brindle-" + hash + ".sock"},
+      {nullptr, tightCache, tightCache + "/brindle/" + hash},
+      {nullptr, tightCache + "c", profile + "/channel/brindle-" + hash + ".sock"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.socket);
+    env_.Set("XDG_RUNTIME_DIR", c.runtime ? std::optional<std::string>(c.runtime) : std::nullopt);
+    env_.Set("XDG_CACHE_HOME", c.cache.empty() ? std::nullopt : std::optional<std::string>(c.cache));
+    const THandOverPlace place = HandOverPlace(lock.Directory());
+    EXPECT_EQ(place.SocketPath, c.socket);
+    EXPECT_EQ(HandOverSocketPath(Profile("link")), c.socket);
+    EXPECT_LT(place.SocketPath.size(), sizeof(sockaddr_un::sun_path));
+    EXPECT_FALSE(place.InRuntimeFolder);
+    EXPECT_NE(HandOverPlaceNote(place).find(place.Folder), std::string::npos);
+    struct stat info;
+    ASSERT_EQ(lstat(place.Folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
   }
+
+  // Both starts meet there.
+  unsetenv("XDG_RUNTIME_DIR");
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  EventLoop loop;
+  THandOverServer server(&loop);
+  ASSERT_TRUE(server.Listen(lock));
+  server.OnHandOver = [](const THandOverRequest&) { return 1; };
+  TInstanceLock second(Profile("link"));
+  EXPECT_EQ(WhileLoopRuns(loop, [&] { return StartOrHandOver(second, Text("http://h/a")); }), TInstanceStart::HandedOver);
 }
 
 TEST_F(InstanceTest, PrivateDirectoryRefusesWhatOthersCouldHavePrepared) {

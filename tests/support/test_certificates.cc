@@ -25,6 +25,7 @@ TestCertificates::TestCertificates(const std::string& dir)
       Good(dir + "/good.pem"),
       Expired(dir + "/expired.pem"),
       WrongName(dir + "/wrong-name.pem"),
+      CommonNameOnly(dir + "/common-name-only.pem"),
       SelfSigned(dir + "/self-signed.pem") {
   const std::string q = "'" + dir + "/";
   const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
@@ -43,11 +44,12 @@ TestCertificates::TestCertificates(const std::string& dir)
       "expired.pem'");
   Run("openssl x509 -req -in " + q + "other.csr'" + byCa + " -days 30 -extfile " + q + "other.ext' -out " + q +
       "wrong-name.pem'");
+  Run("openssl x509 -req -in " + q + "local.csr'" + byCa + " -days 30 -out " + q + "common-name-only.pem'");
   Run("openssl x509 -req -in " + q + "local.csr' -key " + q + "server.key' -days 30 -extfile " + q +
       "local.ext' -out " + q + "self-signed.pem'");
   // nginx's workers may run as nobody.
   chmod(dir.c_str(), 0755);
-  for (const std::string& file : {Key, Good, Expired, WrongName, SelfSigned, CaFile}) chmod(file.c_str(), 0644);
+  for (const std::string& file : {Key, Good, Expired, WrongName, CommonNameOnly, SelfSigned, CaFile}) chmod(file.c_str(), 0644);
 }
 
 const TestCertificates& SharedTestCertificates() {

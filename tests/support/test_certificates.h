@@ -19,6 +19,7 @@ struct TestCertificates {
   std::string Good;        // "localhost" and 127.0.0.1, from the authority
   std::string Expired;     // the same names, expired
   std::string WrongName;   // "elsewhere.invalid" only, from the authority
+  std::string CommonNameOnly;  // "localhost" in its subject's CN, no subjectAltName
   std::string SelfSigned;  // "localhost" and 127.0.0.1, signed by itself
 };
 
