@@ -59,8 +59,8 @@ TEST_F(HttpPartDownloaderTest, WholeFileReportsEveryStepSendsTheExactRequestAndK
   EXPECT_EQ(PartFile(*part), content_);
   EXPECT_EQ(part->TransferCount(), 200000);
   ASSERT_EQ(server_.Requests().size(), 1u);
-  EXPECT_EQ(server_.Requests()[0].Raw, "GET /f.bin HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: 127.0.0.1:" +
-                                           std::to_string(server_.Port()) + "\r\nRange: bytes=0-\r\n\r\n");
+  EXPECT_EQ(server_.Requests()[0].Raw, "GET /f.bin HTTP/1.1\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: 127.0.0.1:" +
+                                           std::to_string(server_.Port()) + "\r\nConnection: close\r\nRange: bytes=0-\r\n\r\n");
   EXPECT_EQ(part->ETag(), "\"v1\"");
   EXPECT_EQ(part->LastModified(), "Tue, 01 Dec 2026 10:00:00 GMT");
 }
@@ -389,7 +389,7 @@ TEST_F(HttpPartDownloaderTest, ProxyAndCredentialsComeFromSettingsAndAddress) {
   test::WriteWholeFile(part->FileName(), content_.substr(0, 10));
   ASSERT_EQ(Run(*part), psDone);
   EXPECT_EQ(server_.Requests()[0].Raw,
-            "GET http://files.example/f.bin HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: files.example\r\n"
+            "GET http://files.example/f.bin HTTP/1.1\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: files.example\r\nConnection: close\r\n"
             "Authorization: Basic bWU6c2VjcmV0\r\nProxy-Authorization: Basic cHU6cHA=\r\nRange: bytes=10-\r\n\r\n");
 }
 
