@@ -435,7 +435,8 @@ int TCliRun::Run() {
     model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
     windows_ = std::make_unique<THeadlessWindowFactory>(loop_.get());
     services_ = std::make_unique<TDownloadServices>(
-        TDownloadServices::TFrontEnd{.Model = model_.get(), .Windows = windows_.get(), .Loop = loop_.get()});
+        TDownloadServices::TFrontEnd{
+            .Model = model_.get(), .Windows = windows_.get(), .Loop = loop_.get(), .RetryPermanentErrors = false});
     services_->AfterDownloads().OnAnnounce = [this](TAfterDownloadsActions::TAction action,
                                                     std::function<void()> proceed) {
       Announce(action, std::move(proceed));

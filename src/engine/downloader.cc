@@ -54,6 +54,11 @@ std::string ErrorDetailOf(const TPartDownloadSlot& slot) {
 // never tried again for the download.
 bool FailedForGood(const TFileMirror* mirror) { return mirror && mirror->ErrorCode == kPartErrCertificate; }
 
+// Failures that time can mend: the next answer from the mirror clears them.
+bool Mendable(int code) {
+  return code == kPartErrTimeoutOrLost || code == kPartErrNoConnection || code == kPartErrBusy;
+}
+
 bool IsStrongETag(const std::string& eTag) { return !eTag.empty() && eTag.rfind("W/", 0) != 0; }
 
 // Both answers carry the validator that tells, and it differs.
@@ -245,6 +250,10 @@ void TDownloader::RestartDownload() {
   try {
     ++retryCount_;
     errorRaised_ = false;
+    permanentFailure_ = false;
+    retryAfter_ = -1;
+    // The first data after the restart says "Downloading" again.
+    downloading_ = false;
     record_.SetStatus(TDownloadState::ContactingHost);
     std::vector<TPartDownloadSlot*> slots;
     for (int i = 0; i < slots_->NumberOfSlots(); ++i) slots.push_back(slots_->GetSlot(i));
@@ -408,6 +417,10 @@ void TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
   TPartDownloader* part = slot.PartDownloader();
   if (!part) return;
   if (!CheckValidators(slot, *part)) return;
+  answered_ = true;
+  // The mirror answers again: a lost connection or a busy moment is over,
+  // and it may take other parts.
+  if (TFileMirror* mirror = slot.Mirror(); mirror && Mendable(mirror->ErrorCode)) mirror->ErrorCode = 0;
   if (resumeSupported_ != 2) return;
   resumeSupported_ = part->ResumeSupported();
   resumeText_ = part->ResumeText();
@@ -577,6 +590,12 @@ void TDownloader::HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parke
 void TDownloader::HandleError(TPartDownloadSlot& slot) {
   Trace("TDownloader.SlotChange (Error): " + (slot.Mirror() ? slot.Mirror()->Url->Url : record_.Url->Url));
   if (aborted_ || paused_) return;
+  if (const TPartDownloader* part = slot.PartDownloader()) {
+    retryAfter_ = std::max(retryAfter_, part->RetryAfter());
+    const int code = part->ErrorCode();
+    if (!answered_ && slot.Mirror() == mainMirror_ && (code == kPartErrGone || code == kPartErrLogin))
+      permanentFailure_ = true;
+  }
   if (!SizeLearned()) {
     status_ = slot.Status();
     record_.SetStatus(status_);

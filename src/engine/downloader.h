@@ -78,6 +78,12 @@ class TDownloader {
   // A retry after a delay can still succeed: some mirror did not fail for
   // good (a certificate that does not verify fails its mirror for good).
   bool CanRetry() const;
+  // The download's own address said, before any answer that was the file
+  // in this run, what no wait mends: the file is not there (404, 410) or
+  // the login is refused.
+  bool PermanentFailure() const { return permanentFailure_; }
+  // Seconds a busy server asked to wait before the retry; -1: none said.
+  int64_t RetryAfter() const { return retryAfter_; }
   // Something will move the download on: a part's transfer, time-out or
   // reported end, or a finished part's connection about to start the next.
   bool Pending() const;
@@ -192,6 +198,9 @@ class TDownloader {
   bool errorRaised_ = false;
   bool completionReported_ = false;
   bool startedOver_ = false;
+  bool answered_ = false;  // some answer was the file in this run
+  bool permanentFailure_ = false;
+  int64_t retryAfter_ = -1;
   std::set<const TPartDownloadSlot*> parked_;
   int handOversPending_ = 0;
   std::unique_ptr<TLivenessCheck> liveness_;

@@ -106,6 +106,7 @@ void TPartDownloader::BeginStart() {
   errorCode_ = 0;
   errorStatus_ = TDownloadStatus();
   errorDetail_.clear();
+  retryAfter_ = -1;
   transferSize_ = 0;
   sizeLearned_ = false;
   eTag_.clear();

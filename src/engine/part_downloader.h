@@ -45,6 +45,10 @@ inline constexpr int kPartErrSizeMismatch = 6;    // "Filesize mismatch"
 // "Certificate not trusted": final for the mirror, since waiting cannot fix
 // a certificate.
 inline constexpr int kPartErrCertificate = 7;
+// The server says the file is not there (HTTP 404, 410).
+inline constexpr int kPartErrGone = 8;
+// The server is busy for now (HTTP 503, 429); RetryAfter may say how long.
+inline constexpr int kPartErrBusy = 9;
 
 // Fetches one byte range (StartByte..EndByte, inclusive; EndByte 0: to the
 // end of the file) of a remote file into one part file over one connection,
@@ -118,6 +122,8 @@ class TPartDownloader {
   // What the status text cannot say (OpenSSL's reason for refusing a
   // certificate); usually empty.
   const std::string& ErrorDetail() const { return errorDetail_; }
+  // Seconds a busy server asked to wait before the next try; -1: it did not say.
+  int64_t RetryAfter() const { return retryAfter_; }
   int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
   const std::string& ResumeText() const { return resumeText_; }
   // The validators of the last answer that was the file ("" when absent),
@@ -150,6 +156,7 @@ class TPartDownloader {
     sizeLearned_ = true;
   }
   void SetTransferCount(int64_t count) { transferCount_ = count; }
+  void SetRetryAfter(int64_t seconds) { retryAfter_ = seconds; }
   // Bytes the part file must hold for the part to be done: the range, or
   // without an end the rest of the file when its size is known; -1: not
   // known.
@@ -214,6 +221,7 @@ class TPartDownloader {
   int errorCode_ = 0;
   TDownloadStatus errorStatus_;
   std::string errorDetail_;
+  int64_t retryAfter_ = -1;
   int resumeSupported_ = 2;
   std::string resumeText_ = "Unknown";
   std::string eTag_;

@@ -652,13 +652,17 @@ void TDownloadSystem::DownloaderError(TDownloader& downloader) {
     }
     record.Save();
     UpdateGridRow(&record);
-    if (downloader.CanRetry() && ReadInteger(kOptionsSection, "RetryTimes", 10) > downloader.RetryCount()) {
+    const bool failNow = !services_.RetryPermanentErrors && downloader.PermanentFailure();
+    if (!failNow && downloader.CanRetry() && ReadInteger(kOptionsSection, "RetryTimes", 10) > downloader.RetryCount()) {
       if (!record.RetryTimer) {
         record.RetryTimer = std::make_unique<TTimer>(loop_);
         const TTimer* timer = record.RetryTimer.get();
         record.RetryTimer->SetInterval(kRetryIntervalMs);
         record.RetryTimer->OnTimer = [this, timer] { RetryTick(timer); };
-        record.RetryCountdown = ReadInteger(kOptionsSection, "RetryDelay", 30);
+        // A busy server may say how long to wait, within reason.
+        const int delay = ReadInteger(kOptionsSection, "RetryDelay", 30);
+        const int64_t asked = downloader.RetryAfter();
+        record.RetryCountdown = asked >= 0 ? static_cast<int>(std::min<int64_t>(asked, 10LL * delay)) : delay;
         record.RetryTimer->SetEnabled(true);
         UpdateGridRow(&record);
       }

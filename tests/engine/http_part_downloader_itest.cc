@@ -94,7 +94,7 @@ TEST_P(AnswerTest, StoresOnlyTheFilesBytes) {
   if (c.held > 0) test::WriteWholeFile(part->FileName(), Slice(c.start, c.start + c.held - 1));
   int64_t countAtConnect = -1;
   part->OnChange = [&](TPartDownloader& p, TPartDownloaderState s) {
-    if (s == psConnected) countAtConnect = p.TransferCount();
+    if (s == psConnected && countAtConnect < 0) countAtConnect = p.TransferCount();
     states_.push_back(s);
   };
   ASSERT_EQ(Run(*part), c.final);
@@ -125,6 +125,14 @@ INSTANTIATE_TEST_SUITE_P(
                    .held = 500, .resume = "No"},
         AnswerCase{.name = "WholeFileForALaterPartIsRefused", .options = {.IgnoreRange = true}, .start = 7000,
                    .held = 500, .final = psError, .code = 5, .text = "Resume is not supported", .resume = "No"},
+        AnswerCase{.name = "CappedAnswersAskedOnAtOnce", .options = {.RangeCap = 65536}, .start = 100},
+        // An answer that ends where it said but brings nothing is not asked on.
+        AnswerCase{.name = "EmptyCappedAnswer",
+                   .reply = [](auto&) {
+                     return HttpReply{.Head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0--1/200000\r\n"
+                                              "Content-Length: 0\r\n\r\n"};
+                   },
+                   .final = psError, .code = 2, .text = "Couldn't connect to host"},
         AnswerCase{.name = "NoLengthEndsAtTheServersClose", .options = {.NoLength = true}},
         AnswerCase{.name = "Chunked", .options = {.ChunkSize = 4096, .ChunkExtension = ";x=1", .Trailers = {"X: y"}},
                    .start = 100},
