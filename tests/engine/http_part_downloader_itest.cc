@@ -275,10 +275,20 @@ TEST_F(HttpPartDownloaderTest, ConnectTimeOutCoversTheConnectionAndTheStallRuleT
   int queued = socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&addr), len), 0);
 
+  // A name with two such addresses: the second attempt starts 250 ms into
+  // the first, and the time-out still counts from the start.
+  struct TwoSilent : TNameResolver {
+    int Resolve(const std::string&, std::vector<std::string>& addresses) override {
+      addresses = {"127.0.0.1", "127.0.0.1"};
+      return 0;
+    }
+  };
+  SetNameResolver(std::make_shared<TwoSilent>());
   WriteInteger(kOptionsSection, "TimeOutTime", 5000);
-  auto part = Make("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/f.bin", 0, 0);
+  auto part = Make("http://two.test:" + std::to_string(ntohs(addr.sin_port)) + "/f.bin", 0, 0);
   part->SetTimeOut(ReadInteger(kOptionsSection, "TimeOutTime", 30000));  // as the slot does
   part->Get();
+  SetNameResolver(nullptr);
   loop_.RunOnce(50);
   clock_.Advance(4999);
   EXPECT_EQ(part->State(), psConnecting);
