@@ -266,7 +266,8 @@ void THTTPPartDownloader::HandleRangeNotSatisfiable() {
 bool THTTPPartDownloader::ReportAnswer(int64_t fileSize) {
   const THttpCli& cli = *httpCli_;
   // Known before the answer is reported, so that the owner can refuse it.
-  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
+  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"),
+                cli.RedirectCount() > 0 ? cli.Location() : Url().Url);
   SetState(psGotResumeInfo);
   RaiseChange();
   if (State() == psError || Aborted() || Paused()) return false;

@@ -127,9 +127,11 @@ class TPartDownloader {
   int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
   const std::string& ResumeText() const { return resumeText_; }
   // The validators of the last answer that was the file ("" when absent),
-  // for the downloader to compare answers of one server.
+  // for the downloader to compare answers of one server, and the address
+  // that gave it (after redirections; "" before an answer).
   const std::string& ETag() const { return eTag_; }
   const std::string& LastModified() const { return lastModified_; }
+  const std::string& AnswerUrl() const { return answerUrl_; }
 
   // Reads from now on under the group's limits (nullptr: unlimited). The
   // group must outlive the part downloader or leave it before it goes.
@@ -164,7 +166,7 @@ class TPartDownloader {
   // How many bytes of this part may be stored: the range, cut to the end of
   // the file when its size is known; -1 when neither bounds it.
   int64_t WriteLimit() const;
-  void SetValidators(std::string eTag, std::string lastModified);
+  void SetValidators(std::string eTag, std::string lastModified, std::string answerUrl);
 
   void StartTimeOutTimer(int64_t ms);
   void StopTimeOutTimer();
@@ -226,6 +228,7 @@ class TPartDownloader {
   std::string resumeText_ = "Unknown";
   std::string eTag_;
   std::string lastModified_;
+  std::string answerUrl_;
   int64_t NowMs() const;
   void CheckStall();
   void HoldStallWatch(bool held);
