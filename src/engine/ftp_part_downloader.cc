@@ -239,12 +239,15 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
       return;
     case TFtpRequest::ftpSizeAsync: {
       Trace("Ftp Size done");
-      if (error != 0 || code != 213) {
-        Trace("FileSize mismatch");
-        failStep(kPartErrRefused, TDownloadState::FileNotFound);
+      if (!cli.Connected() || (error != 0 && error != code)) {
+        FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         return;
       }
-      SetTransferSize(cli.SizeResult());
+      // A server without SIZE (or one that will not tell) still serves the
+      // file: it comes in one part, of unknown size, and RETR tells whether
+      // it is there.
+      if (error != 0) Trace("Ftp Size refused: " + cli.LastResponse());
+      SetTransferSize(error == 0 ? cli.SizeResult() : -1);
       SetState(psGotFileSize);
       RaiseChange();
       if (!ftpClient_ || State() == psError) return;
@@ -339,13 +342,17 @@ void TFTPPartDownloader::TransferDone(bool restart, int error) {
   const int64_t needed = BytesNeeded();
   const int code = cli.StatusCode();
   // With no size to compare, only the server's word tells a whole file
-  // from a cut one.
-  const bool confirmed = error == 0 && code >= 200 && code < 300;
+  // from a cut one: the final reply after the data.
+  const bool confirmed = error == 0 && (code == 226 || code == 250);
   if (writeError) {
     Fail(kPartErrRefused,
          TDownloadStatus::Failure("Can't write the part file (" + std::generic_category().message(writeError) + ")"));
   } else if (restart && error == code && cli.Connected() && cli.LastCommand().rfind("REST ", 0) == 0) {
     Fail(kPartErrNoResume, TDownloadState::ResumeNotSupported);
+  } else if (error == 550 && code == 550 && cli.ByteCount() == 0 && cli.LastCommand().rfind("RETR ", 0) == 0) {
+    // Refused before a byte came: a server that gave no SIZE says here
+    // that the file is not there.
+    Fail(kPartErrRefused, TDownloadState::FileNotFound);
   } else if (needed >= 0 ? TransferCount() >= needed : confirmed) {
     SetState(psDone);
   } else {

@@ -15,8 +15,9 @@ enum class TFtpRequest : int;
 // A part downloader over FTP: logs in, sets binary type, changes to the
 // address's directory, asks the file's SIZE and whether the server can
 // resume (REST), then fetches from the first byte the part file lacks with
-// REST + RETR. A server that cannot resume still serves a part starting at
-// byte 0, whose part file is then refilled from the start.
+// REST + RETR. A server that cannot resume still serves a
+// part starting at byte 0, whose part file is then refilled from the start;
+// one that gives no SIZE serves the file as one of unknown size.
 //
 // The logged-in client is kept after a part is done, so a later Get (a new
 // range handed over) goes on with SIZE, REST and RETR on the same

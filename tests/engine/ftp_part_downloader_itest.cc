@@ -143,33 +143,38 @@ TEST_F(FtpPartDownloaderTest, ExtendedRangeGoesOnOnTheSameDataConnection) {
 
 struct OpenEndCase {
   const char* name;
-  bool sizeKnown;
+  const char* sizeReply;  // "": the server's own
   int64_t dropAfter;
   const char* finalReply;
   TPartDownloaderState final;
 };
 using FtpOpenEndTest = FtpPartTest<OpenEndCase>;
 
+// Without a size (SIZE unreadable or not there at all) only the final
+// reply after the data tells a whole file.
 TEST_P(FtpOpenEndTest, DoneOnlyWhenTheWholeFileIsThere) {
   const OpenEndCase& c = GetParam();
-  if (!c.sizeKnown) server_.SetReply("SIZE", "213 unknown");
+  server_.SetReply("SIZE", c.sizeReply);
   server_.DropAfter = c.dropAfter;
   server_.TransferEnd = c.finalReply;
   auto part = Make(0, 0);
   ASSERT_EQ(Run(*part), c.final);
   EXPECT_EQ(part->ErrorStatus().Text(), c.final == psError ? "Lost connection to server" : "");
-  EXPECT_EQ(part->TransferSize(), c.sizeKnown ? 200000 : -1);
+  EXPECT_EQ(part->TransferSize(), *c.sizeReply ? -1 : 200000);
   const std::string stored = PartFile(*part);
   EXPECT_EQ(stored, content_.substr(0, stored.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(All, FtpOpenEndTest,
-                         ::testing::Values(OpenEndCase{"Whole", true, -1, "226 Transfer complete", psDone},
-                                           OpenEndCase{"CutWith426", true, 150000, "426 Connection lost", psError},
-                                           OpenEndCase{"CutButClaims226", true, 150000, "226 Done", psError},
-                                           OpenEndCase{"NoSizeConfirmed", false, -1, "226 Done", psDone},
-                                           OpenEndCase{"NoSizeCutWith451", false, 150000, "451 Local error", psError},
-                                           OpenEndCase{"NoSizeNoFinalReply", false, 150000, "", psError}),
+                         ::testing::Values(OpenEndCase{"Whole", "", -1, "226 Transfer complete", psDone},
+                                           OpenEndCase{"CutWith426", "", 150000, "426 Connection lost", psError},
+                                           OpenEndCase{"CutButClaims226", "", 150000, "226 Done", psError},
+                                           OpenEndCase{"NoSizeConfirmed", "213 unknown", -1, "226 Done", psDone},
+                                           OpenEndCase{"NoSizeCommandConfirmed250", "502 Not implemented", -1,
+                                                       "250 Done", psDone},
+                                           OpenEndCase{"NoSizeCommandCutWith451", "500 Unknown command", 150000,
+                                                       "451 Local error", psError},
+                                           OpenEndCase{"NoSizeNoFinalReply", "213 unknown", 150000, "", psError}),
                          kName);
 
 TEST_F(FtpPartDownloaderTest, EmptyFileIsAKnownSize) {
@@ -274,7 +279,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Couldn't connect to host"},
         FailureCase{"MissingDirectory", [](FaultFtpServer&) {}, "/nowhere/f.bin", 4, "File not found"},
         FailureCase{"MissingFile", [](FaultFtpServer&) {}, "/pub/nope.bin", 4, "File not found"},
-        FailureCase{"RetrRefused", [](FaultFtpServer& s) { s.SetReply("RETR", "550 Denied"); }, "/pub/f.bin", 1,
+        FailureCase{"RetrRefused", [](FaultFtpServer& s) { s.SetReply("RETR", "550 Denied"); }, "/pub/f.bin", 4,
+                    "File not found"},
+        FailureCase{"RetrRefusedForNow", [](FaultFtpServer& s) { s.SetReply("RETR", "450 Busy"); }, "/pub/f.bin", 1,
                     "Lost connection to server"},
         FailureCase{"PortClosed", [](FaultFtpServer&) {}, "ftp://127.0.0.1:1/f.bin", 2, "Couldn't connect to host"},
         FailureCase{"UnknownHost", [](FaultFtpServer&) {}, "ftp://files.example/f", 2, "Host not found"},
@@ -365,7 +372,7 @@ TEST_F(FtpPartDownloaderTest, PauseAndStopKeepTheBytesAbortDeletesThem) {
 using FtpDestroyInsideOnChangeTest = FtpPartTest<TPartDownloaderState>;
 
 TEST_P(FtpDestroyInsideOnChangeTest, LeavesNothingDangling) {
-  if (GetParam() == psError) server_.SetReply("SIZE", "550 No such file");
+  if (GetParam() == psError) server_.SetReply("CWD", "550 No such directory");
   std::unique_ptr<TFTPPartDownloader> part = Make(0, 9999);
   bool destroyed = false;
   part->OnChange = [&](TPartDownloader&, TPartDownloaderState s) {

@@ -41,6 +41,7 @@ class FaultFtpServer {
   // The reply once the server has sent a transfer's data (or dropped it);
   // "": none, the control connection is closed instead.
   std::string TransferEnd = "226 Transfer complete";
+  std::string DropEnd;  // the reply once DropAfter cut a transfer; "": TransferEnd
   bool ReplyBeforeClose = false;  // TransferEnd goes out before the data connection closes
   bool HoldEnd = false;           // the second of the two waits for Release()
   std::vector<int64_t> StallAt;   // transfer offsets at which sending waits for Release()
@@ -71,6 +72,7 @@ class FaultFtpServer {
   void SendData(Session& s);
   void EndTransfer(Session& s);
   void FinishEnd(Session& s);
+  const std::string& EndReply(const Session& s) const;
   void CloseData(Session& s);
   void ClosePasv(Session& s);
   void Drop(int id);
