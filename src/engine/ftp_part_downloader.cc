@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string_view>
 #include <system_error>
 
 #include "core/event_loop.h"
@@ -22,11 +23,20 @@ namespace {
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
-// The directory on the server: "/pub/dir/" -> "/pub/dir"; the root stays "/".
-std::string ServerDirectory(const std::string& dir) {
-  std::string out = PercentDecode(dir);
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
-  return out.empty() ? "/" : out;
+// The directories of an address's path, each decoded on its own (RFC
+// 1738): they lead from the login folder, so "/pub/dir/" is "pub", "dir",
+// and an encoded "/" ("/%2Fpub/") makes "/pub", from the root. Empty
+// segments say nothing a CWD could do.
+std::vector<std::string> ServerDirectories(const std::string& dir) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < dir.size()) {
+    size_t end = dir.find('/', start);
+    if (end == std::string::npos) end = dir.size();
+    if (end > start) out.push_back(PercentDecode(std::string_view(dir).substr(start, end - start)));
+    start = end + 1;
+  }
+  return out;
 }
 
 }  // namespace
@@ -59,7 +69,7 @@ void TFTPPartDownloader::CreateClient() {
     cli.Port = std::to_string(url.Port);
     cli.UserName = user;
   }
-  cli.HostDirName = ServerDirectory(url.Dir);
+  directories_ = ServerDirectories(url.Dir);
   cli.PassWord = PercentDecode(url.Password);
   cli.HostFileName = PercentDecode(url.FileName);
   cli.Options |= ftpNoAutoStartDownloadAt;
@@ -167,6 +177,15 @@ void TFTPPartDownloader::Get() {
   }
 }
 
+void TFTPPartDownloader::ChangeDirectoryOrAskSize() {
+  if (nextDirectory_ < directories_.size()) {
+    ftpClient_->HostDirName = directories_[nextDirectory_++];
+    StartNext([](TFtpClient& c) { c.CwdAsync(); });
+  } else {
+    StartNext([](TFtpClient& c) { c.SizeAsync(); });
+  }
+}
+
 template <class Fn>
 bool TFTPPartDownloader::StartNext(Fn start) {
   try {
@@ -227,12 +246,13 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
         FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         return;
       }
-      StartNext([](TFtpClient& c) { c.CwdAsync(); });
+      nextDirectory_ = 0;
+      ChangeDirectoryOrAskSize();
       return;
     case TFtpRequest::ftpCwdAsync:
       Trace("Ftp Cwd done");
       if (error == 0 && code == 250) {
-        StartNext([](TFtpClient& c) { c.SizeAsync(); });
+        ChangeDirectoryOrAskSize();
       } else {
         failStep(kPartErrRefused, TDownloadState::FileNotFound);
       }

@@ -97,6 +97,7 @@ void FaultFtpServer::OnListen() {
     auto s = std::make_unique<Session>();
     s->Id = id;
     s->Fd = fd;
+    s->Cwd = Home;
     s->Watch = loop_.AddWatch(fd, EventLoop::kReadable, [this, id](unsigned events) { OnControl(id, events); },
                               "FaultFtpServer.Control");
     Session& session = *s;

@@ -34,6 +34,7 @@ class FaultFtpServer {
   void SetReply(const std::string& verb, const std::string& reply);
 
   std::string Greeting = "220 FaultFtpServer ready";  // "": the server never greets
+  std::string Home = "/";  // the login folder: where each session starts
   bool BareLf = false;                     // replies end their lines in LF alone
   std::string PasvAddress = "127,0,0,1";   // the address a 227 reply names
   int64_t DropAfter = -1;                  // a transfer's data connection ends after this many bytes
