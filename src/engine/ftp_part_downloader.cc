@@ -39,6 +39,13 @@ std::vector<std::string> ServerDirectories(const std::string& dir) {
   return out;
 }
 
+// The FTP proxy (the kind that takes "USER user@host:port"), "" for none.
+// The system names none such, so only a ticked "Use FTP Proxy" uses one,
+// and only with an address.
+std::string FtpProxyAddress() {
+  return ReadBool(kOptionsSection, "UseFTPProxy", false) ? ReadString(kOptionsSection, "FTPProxyAddress", "") : "";
+}
+
 }  // namespace
 
 TFTPPartDownloader::TFTPPartDownloader(const std::string& url, const std::string& fileName, int64_t startB,
@@ -59,9 +66,9 @@ void TFTPPartDownloader::CreateClient() {
   TFtpClient& cli = *ftpClient_;
   const TUrl& url = Url();
   const std::string user = PercentDecode(url.User);
-  if (ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings())) {
+  if (const std::string proxy = FtpProxyAddress(); !proxy.empty()) {
     // The proxy learns the server from the user name.
-    cli.HostName = ReadString(kOptionsSection, "FTPProxyAddress", "");
+    cli.HostName = proxy;
     cli.Port = ReadString(kOptionsSection, "FTPProxyPort", "");
     cli.UserName = user + "@" + url.Host + ":" + std::to_string(url.Port);
   } else {
@@ -151,8 +158,7 @@ void TFTPPartDownloader::Get() {
     cli.StartDownloadAt = StartByte() + offset_;
     cli.LocalFileOffset = offset_;
     cli.EndDownloadAt = StopPosition();
-    cli.Passive = ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings()) ||
-                  ReadBool(kOptionsSection, "PassiveMode", false);
+    cli.Passive = !FtpProxyAddress().empty() || ReadBool(kOptionsSection, "PassiveMode", false);
     if (cli.Connected()) {
       // A connection handed over from a finished part: the file's size is
       // asked again, as on every start, before a byte is written.

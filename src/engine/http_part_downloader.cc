@@ -10,6 +10,7 @@
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/settings.h"
+#include "core/system_proxy.h"
 #include "core/download_status.h"
 #include "core/trace.h"
 #include "engine/download_record.h"
@@ -112,17 +113,11 @@ void THTTPPartDownloader::StartRequest() {
   cli.URL = Url().Url;
   cli.Username = Url().User;
   cli.Password = Url().Password;
-  if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
-    cli.Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
-    cli.ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
-    cli.ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
-    cli.ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
-  } else {
-    cli.Proxy.clear();
-    cli.ProxyPort.clear();
-    cli.ProxyUsername.clear();
-    cli.ProxyPassword.clear();
-  }
+  const TProxyServer proxy = HttpProxyFor(Url());
+  cli.Proxy = proxy.Host;
+  cli.ProxyPort = proxy.Port;
+  cli.ProxyUsername = proxy.User;
+  cli.ProxyPassword = proxy.Password;
   cli.Accept = "*/*";
   cli.Agent = "Brindle";
   const bool sameOrigin = !origin_.empty() && TDownloadRecord::ServerKey(Url()) == origin_;

@@ -10,6 +10,7 @@
 #include "core/owned_callback.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
+#include "core/system_proxy.h"
 #include "core/url.h"
 #include "core/version.h"
 #include "manager/download_system.h"
@@ -100,12 +101,11 @@ void TVersionChecker::Check() {
     const std::string address = ReadString(kOptionsSection, kUpdateUrlKey, "");
     if (address.empty()) return;
     auto client = std::make_unique<THttpCli>(loop_);
-    if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
-      client->Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
-      client->ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
-      client->ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
-      client->ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
-    }
+    const TProxyServer proxy = HttpProxyFor(TUrl(address));
+    client->Proxy = proxy.Host;
+    client->ProxyPort = proxy.Port;
+    client->ProxyUsername = proxy.User;
+    client->ProxyPassword = proxy.Password;
     client->URL = address;
     stream_ = std::make_unique<TBoundedReceiveStream>();
     client->RcvdStream = stream_.get();

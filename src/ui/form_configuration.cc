@@ -619,7 +619,7 @@ void TForm_Configuration::ColorClicked(int index) {
 }
 
 void TForm_Configuration::FindProxy(bool http) {
-  const TFoundProxy found = brindle::FindProxy(ReadProxySettings(), http ? "http" : "ftp");
+  const TFoundProxy found = brindle::FindProxy(http ? "http" : "ftp");
   QLineEdit* address = edits_[http ? "HTTPProxyAddress" : "FTPProxyAddress"];
   QLineEdit* port = edits_[http ? "HTTPProxyPort" : "FTPProxyPort"];
   address->setText(Q(found.Address));
