@@ -58,11 +58,15 @@ int TSystemNameResolver::Resolve(const std::string& host, std::vector<std::strin
   return addresses.empty() ? kSocketErrNoData : 0;
 }
 
-std::vector<std::string> InterleaveAddressFamilies(const std::vector<std::string>& addresses) {
+std::vector<std::string> ConnectionOrder(const std::vector<std::string>& addresses, bool ipv4First) {
   const auto isV6 = [](const std::string& address) { return address.find(':') != std::string::npos; };
   std::vector<std::string> first, second;
   for (const std::string& address : addresses)
-    (isV6(address) == isV6(addresses.front()) ? first : second).push_back(address);
+    (isV6(address) == (ipv4First ? false : isV6(addresses.front())) ? first : second).push_back(address);
+  if (ipv4First) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+  }
   std::vector<std::string> ordered;
   ordered.reserve(addresses.size());
   for (size_t i = 0; i < first.size() || i < second.size(); ++i) {

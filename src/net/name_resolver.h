@@ -29,8 +29,10 @@ class TSystemNameResolver final : public TNameResolver {
 // The order in which a connection tries a host's addresses (RFC 8305,
 // section 4): the family of the preferred address first, then the families
 // taking turns, each keeping its own order, so that a family that does not
-// route costs one attempt, not one per address.
-std::vector<std::string> InterleaveAddressFamilies(const std::vector<std::string>& addresses);
+// route costs one attempt, not one per address. ipv4First: every IPv4
+// address before the IPv6 ones, for a protocol that must speak IPv4 where
+// it can.
+std::vector<std::string> ConnectionOrder(const std::vector<std::string>& addresses, bool ipv4First = false);
 
 // The resolver new sockets use (a TSystemNameResolver unless one was
 // installed). nullptr restores the system resolver. Loop thread only; a

@@ -255,7 +255,7 @@ void TWSocket::LookupDone(int error, const std::vector<std::string>& addresses, 
     RaiseEvent(events_, OnSessionConnected, error);
     return;
   }
-  waiting_ = InterleaveAddressFamilies(addresses);
+  waiting_ = ConnectionOrder(addresses, IPv4First);
   attemptError_ = 0;
   NextAttempt(false);
 }
@@ -293,7 +293,7 @@ void TWSocket::BeginConnect(const std::vector<std::string>& addresses) {
     StartLookup(Addr, true);
     return;
   }
-  waiting_ = InterleaveAddressFamilies(addresses);
+  waiting_ = ConnectionOrder(addresses, IPv4First);
   NextAttempt(true);
 }
 

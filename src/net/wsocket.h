@@ -73,6 +73,7 @@ class TWSocket {
   TSocketLinger LingerOnOff = TSocketLinger::wsLingerOn;
   int LingerTimeout = 0;               // seconds, for wsLingerOn
   unsigned ComponentOptions = 0;       // wso... bits
+  bool IPv4First = false;              // a host's IPv4 addresses before its IPv6 ones (ConnectionOrder)
 
   TSocketState State() const { return state_; }
   // The last error seen by any operation (errno or a lookup code).
@@ -109,7 +110,7 @@ class TWSocket {
   // and every address found is tried as Connect(addresses) does.
   void Connect();
   // The same for numeric addresses of one host (DnsResults()): they are
-  // tried in InterleaveAddressFamilies order, the next one as soon as the
+  // tried in ConnectionOrder (IPv4First says which), the next one as soon as the
   // previous failed or kNextAttemptDelayMs after it started without an
   // answer, the earlier ones still running. The first connection made wins
   // and the others are closed; when all failed, the outcome carries the

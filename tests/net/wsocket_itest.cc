@@ -186,10 +186,15 @@ TEST_F(WSocketTest, LookupResultsCancelAndConnectByName) {
 // an answer while it goes on; the first connection made wins.
 TEST_F(WSocketTest, EveryAddressOfAHostIsTriedUntilOneConnects) {
   using List = std::vector<std::string>;
-  for (const auto& [given, tried] : {std::pair<List, List>{{}, {}},
-                                     {{"::1", "::2", "10.0.0.1"}, {"::1", "10.0.0.1", "::2"}},
-                                     {{"10.0.0.1", "10.0.0.2", "::1", "::2", "::3"}, {"10.0.0.1", "::1", "10.0.0.2", "::2", "::3"}}})
-    EXPECT_EQ(InterleaveAddressFamilies(given), tried);
+  for (const auto& [given, tried, v4First] :
+       {std::tuple<List, List, List>{{}, {}, {}},
+        {{"::1", "::2", "10.0.0.1"}, {"::1", "10.0.0.1", "::2"}, {"10.0.0.1", "::1", "::2"}},
+        {{"10.0.0.1", "10.0.0.2", "::1", "::2", "::3"},
+         {"10.0.0.1", "::1", "10.0.0.2", "::2", "::3"},
+         {"10.0.0.1", "10.0.0.2", "::1", "::2", "::3"}}}) {
+    EXPECT_EQ(ConnectionOrder(given), tried);
+    EXPECT_EQ(ConnectionOrder(given, true), v4First);
+  }
 
   StartListener();
   // Nothing listens on 127.0.0.3: refused, and the next address at once.
