@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/download_status.h"
+#include "core/settings_schema.h"
 
 namespace brindle {
 
@@ -22,11 +23,6 @@ struct TStatusColors {
 
   const std::optional<uint32_t>& For(TStatusColor group) const;
 };
-
-inline constexpr uint32_t kSystemColorFlag = 0x80000000;
-inline constexpr uint32_t kSystemWindowColor = 0x80000005;
-inline constexpr uint32_t kSystemWindowTextColor = 0x80000008;
-inline constexpr uint32_t kSystemGrayTextColor = 0x80000011;
 
 TStatusColors LoadColorSettingsFromRegistry();
 
