@@ -705,6 +705,7 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
       record.SetStatus(TDownloadState::CombiningFiles);
       forms->Combiner = std::make_unique<TCombineParts>(record.TempFileName, record.FileSize, record.LocalFileName, loop_);
       forms->Combiner->Replace = record.ReplaceFile;
+      forms->Combiner->Settings = downloader.Settings();
       TDownloader* d = &downloader;
       // A failed join tells the user why itself.
       forms->Combiner->OnFilesCombined = [this, d](bool success, const std::string&) { FilesCombined(*d, success); };
