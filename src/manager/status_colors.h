@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -25,5 +26,13 @@ struct TStatusColors {
 };
 
 TStatusColors LoadColorSettingsFromRegistry();
+
+// A theme's six colours in the order of setting::kColorRoles (0 standard,
+// 1 Brindle, else custom): its defaults, and as stored with missing ones at
+// their defaults.
+std::array<uint32_t, 6> ThemeDefaultColors(int theme);
+std::array<uint32_t, 6> LoadThemeColors(int theme);
+// Reset is offered for the two named themes once a colour differs from its default.
+bool ThemeCanReset(int theme, const std::array<uint32_t, 6>& colors);
 
 }  // namespace brindle
