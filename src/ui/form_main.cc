@@ -35,6 +35,7 @@
 #include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "core/url.h"
+#include "core/version.h"
 #include "engine/downloader.h"
 #include "integration/browser_integration.h"
 #include "integration/debug_trace.h"
@@ -82,6 +83,9 @@
 namespace brindle {
 namespace {
 
+// "Brindle <version>": the title of the window, its messages and mails.
+QString Caption() { return QString("Brindle ") + BrindleVersion(); }
+
 constexpr const char* kWebSite = "https://brindle.example.org/";
 constexpr const char* kHelpPage = "https://brindle.example.org/help.html";
 constexpr const char* kBugAddress = "bugs@brindle.example.org";
@@ -114,7 +118,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
                        QWidget* parent)
     : QMainWindow(parent), loop_(loop), tray_(std::move(tray)), commandLineUrls_(std::move(commandLineUrls)) {
   setObjectName("Form_Main");
-  setWindowTitle(kCaption);
+  setWindowTitle(Caption());
   setWindowIcon(ProgramIcon());
   setMinimumSize(400, 200);
   setAcceptDrops(true);
@@ -532,12 +536,12 @@ void TForm_Main::BuildMenus() {
   add(help, "Help2", "&Help", {}, [this] { OpenWeb(kHelpPage); });
   add(help, "FAQ1", "&FAQ", {}, [this] { OpenWeb(kHelpPage); })->setVisible(false);
   add(help, "BugReports1", "Bug Reports", {}, [this] {
-    OpenWeb(MailTo(kBugAddress, kCaption,
+    OpenWeb(MailTo(kBugAddress, Caption().toStdString(),
                    "Please tell us your operating system and its version, your Brindle settings and a detailed "
                    "description of the problem:\n\n"));
   });
   add(help, "Suggestions1", "Suggestions", {}, [this] {
-    OpenWeb(MailTo(kSuggestionsAddress, kCaption, "YOUR SUGGESTIONS"));
+    OpenWeb(MailTo(kSuggestionsAddress, Caption().toStdString(), "YOUR SUGGESTIONS"));
   });
   add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] { versionChecker_->Check(); });
   add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
@@ -608,7 +612,7 @@ void TForm_Main::BuildTray() {
   });
   if (!tray_) return;
   tray_->SetMenu(trayMenu_);
-  tray_->SetToolTip(kCaption);
+  tray_->SetToolTip(Caption());
   tray_->OnActivated = [this] { Guarded("TForm_Main.TrayIconClick", [this] { ToggleMainWindow(); }); };
   UpdateBrowserIntegrationSettings();
   if (tray_->Available()) tray_->Show();
@@ -864,7 +868,7 @@ void TForm_Main::ShowAbout() {
   box.setWindowTitle("About");
   box.setIconPixmap(ProgramIcon().pixmap(64, 64));
   box.setTextFormat(Qt::RichText);
-  box.setText("<b>Brindle</b><br>v.1.22");
+  box.setText(QString("<b>Brindle</b><br>v.%1").arg(BrindleVersion()));
   box.setInformativeText(QString("A download manager for the Linux desktop: each file in several parts at once, "
                                  "resumed where it stopped.<br><br>Thank you for using Brindle!<br>"
                                  "<a href=\"%1\">%1</a>")
@@ -1085,7 +1089,7 @@ void TForm_Main::AnnounceAfterDownloads(TAfterDownloadsActions::TAction action, 
   countdownText_ = action == TAfterDownloadsActions::TAction::SwitchOff
                        ? "All downloads are complete. The computer is switched off in %1 seconds."
                        : "All downloads are complete. Brindle closes in %1 seconds.";
-  auto* box = new QMessageBox(QMessageBox::Information, kCaption, countdownText_.arg(countdownLeft_),
+  auto* box = new QMessageBox(QMessageBox::Information, Caption(), countdownText_.arg(countdownLeft_),
                               QMessageBox::Cancel, this);
   box->setObjectName("Form_Countdown");
   box->setAttribute(Qt::WA_DeleteOnClose);
