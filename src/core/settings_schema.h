@@ -51,10 +51,11 @@ inline const TBoolSetting ShowDownloadWindow{"ShowDownloadWindow", true};
 inline const TBoolSetting RemoveSuccessfulDownloadFromList{"RemoveSuccessfulDownloadFromList", false};
 inline const TBoolSetting RemoveUnexistingFilesFromList{"RemoveUnexistingFilesFromList", true};
 // The extensions Brindle takes from the browsers and the clipboard. The
-// configuration dialog and the category editor read the default list...
+// configuration dialog and the category editor read a missing list as the
+// default list...
 inline const TStringSetting Extensions{"Extensions", kDefaultExtensionList};
-// ...the filter reads nothing as nothing; the programs store the default
-// list at start whenever this reads empty (StoreDefaultExtensionsIfEmpty).
+// ...while the filter reads it as empty; the programs store the default list
+// at start whenever this reads empty (StoreDefaultExtensionsIfEmpty).
 inline const TStringSetting ExtensionsAsStored{"Extensions", ""};
 // The program-wide limit in KiB/s, applied while SpeedLimitEnabled.
 inline const TIntegerSetting SpeedLimit{"SpeedLimit", 0};
@@ -116,11 +117,10 @@ inline const TBoolSetting IntegrateWithInternetExplorer{"IntegrateWithInternetEx
 inline const TBoolSetting IntegrateWithNetscape{"IntegrateWithNetscape", false};
 inline const TBoolSetting IntegrateWithOpera{"IntegrateWithOpera", false};
 inline const TBoolSetting ShowDisabledIcon{"ShowDisabledIcon", true};
-// The main window watches the clipboard from its start unless told not to,
-// and so does the configuration dialog's check box...
+// The main window at its start and the configuration dialog read a missing
+// key as on...
 inline const TBoolSetting MonitorClipboard{"MonitorClipboard", true};
-// ...but when the main window applies the dialog's settings, a missing key
-// means off.
+// ...while the main window, applying the dialog's settings, reads it as off.
 inline const TBoolSetting MonitorClipboardAfterConfiguration{"MonitorClipboard", false};
 inline const TBoolSetting LaunchOnStartup{"LaunchOnStartup", false};
 inline const TBoolSetting StartMinized{"StartMinized", false};
