@@ -112,11 +112,11 @@ void THTTPPartDownloader::StartRequest() {
   cli.URL = Url().Url;
   cli.Username = Url().User;
   cli.Password = Url().Password;
-  if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
-    cli.Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
-    cli.ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
-    cli.ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
-    cli.ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
+  if (Settings().Read(setting::UseHTTPProxy)) {
+    cli.Proxy = Settings().Read(setting::HTTPProxyAddress);
+    cli.ProxyPort = Settings().Read(setting::HTTPProxyPort);
+    cli.ProxyUsername = Settings().Read(setting::HTTPProxyUser);
+    cli.ProxyPassword = Settings().Read(setting::HTTPProxyPass);
   } else {
     cli.Proxy.clear();
     cli.ProxyPort.clear();
