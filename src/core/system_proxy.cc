@@ -4,7 +4,8 @@
 #include <cstdlib>
 
 #include "core/ascii_case.h"
-#include "core/settings.h"
+#include "core/settings_reader.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 
 namespace brindle {
@@ -155,21 +156,22 @@ std::optional<TProxyServer> FindSystemProxy(const TEnvironment& environment) {
   return SystemProxy("https", "", 0, environment);
 }
 
+bool UseProxySettings() { return UseProxySettings(ProcessEnvironment()); }
+
 bool UseProxySettings(const TEnvironment& environment) { return FindSystemProxy(environment).has_value(); }
 
-TProxyServer HttpProxyFor(const TUrl& url, const TEnvironment& environment) {
-  const std::optional<TProxyServer> system = SystemProxy(url.Protocol, url.Host, url.Port, environment);
-  if (!ReadBool(kOptionsSection, "UseHTTPProxy", system.has_value())) return {};
+TProxyServer HttpProxyFor(const TUrl& url, const TSettingsReader& settings) {
+  if (!settings.Read(setting::UseHTTPProxy)) return {};
   TProxyServer proxy;
-  if (const std::string saved = ReadString(kOptionsSection, "HTTPProxyAddress", ""); !saved.empty()) {
+  if (const std::string saved = settings.Read(setting::HTTPProxyAddress); !saved.empty()) {
     proxy.Host = saved;
-    proxy.Port = ReadString(kOptionsSection, "HTTPProxyPort", "");
-  } else if (system) {
-    proxy = *system;
+    proxy.Port = settings.Read(setting::HTTPProxyPort);
+  } else if (std::optional<TProxyServer> system = SystemProxy(url.Protocol, url.Host, url.Port)) {
+    proxy = std::move(*system);
   }
-  if (const std::string user = ReadString(kOptionsSection, "HTTPProxyUser", ""); !user.empty()) {
+  if (const std::string user = settings.Read(setting::HTTPProxyUser); !user.empty()) {
     proxy.User = user;
-    proxy.Password = ReadString(kOptionsSection, "HTTPProxyPass", "");
+    proxy.Password = settings.Read(setting::HTTPProxyPass);
   }
   if (proxy.Host.empty()) return {};
   return proxy;

@@ -7,6 +7,7 @@
 
 namespace brindle {
 
+class TSettingsReader;
 class TUrl;
 
 // An HTTP proxy: Host empty means none (a direct connection).
@@ -48,13 +49,15 @@ std::optional<TProxyServer> SystemProxy(std::string_view scheme, std::string_vie
 // else https_proxy's; no_proxy is not looked at.
 std::optional<TProxyServer> FindSystemProxy(const TEnvironment& environment = ProcessEnvironment());
 // The system names an HTTP proxy (the default of "UseHTTPProxy").
-bool UseProxySettings(const TEnvironment& environment = ProcessEnvironment());
+bool UseProxySettings();
+bool UseProxySettings(const TEnvironment& environment);
 
 // The HTTP proxy an address goes through. What the user saved comes first:
-// "UseHTTPProxy" (by default whether the system has a proxy for it), the
-// proxy address and port ("HTTPProxyAddress", "HTTPProxyPort"), the user
-// and password ("HTTPProxyUser", "HTTPProxyPass"); what is not saved comes
-// from SystemProxy. Host empty: a direct connection.
-TProxyServer HttpProxyFor(const TUrl& url, const TEnvironment& environment = ProcessEnvironment());
+// "UseHTTPProxy" (by default whether the system names a proxy), the proxy
+// address and port ("HTTPProxyAddress", "HTTPProxyPort"), the user and
+// password ("HTTPProxyUser", "HTTPProxyPass"); what is not saved comes from
+// SystemProxy for the address, the environment's credentials with its own
+// proxy only. Host empty: a direct connection.
+TProxyServer HttpProxyFor(const TUrl& url, const TSettingsReader& settings);
 
 }  // namespace brindle

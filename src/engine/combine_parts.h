@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "core/settings_reader.h"
+
 namespace brindle {
 
 class EventLoop;
@@ -49,6 +51,8 @@ class TCombineParts {
   // Set before Start: the user asked for the file at LclFileName to be
   // replaced (a download fetched again).
   bool Replace = false;
+  // Where the virus scanner's settings are read once the join is done.
+  TSettingsReader Settings;
   // Started, and OnFilesCombined still to come.
   bool Running() const { return started_ && !finished_; }
 

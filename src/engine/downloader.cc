@@ -14,7 +14,6 @@
 #include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "core/owned_file.h"
-#include "core/settings.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "core/trace.h"
@@ -28,9 +27,6 @@
 
 namespace brindle {
 namespace {
-
-constexpr int kDefaultSmallestSplitSizeKb = 100;
-constexpr int kDefaultTimeOutMs = 30000;
 
 // Size of the part file at path; -1 when there is none of Brindle's own.
 int64_t SizeOf(const std::string& path) { return OwnedFileSize(path); }
@@ -173,6 +169,7 @@ TPartDownloadSlot* TDownloader::NewSlot() {
   slot->OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) { SlotChange(s, state); };
   slot->OnUpdate = [this](TPartDownloadSlot& s) { SlotUpdate(s); };
   slot->SetSpeedLimitGroup(speedLimit_.get());
+  slot->SetSettings(options_.Settings);
   return slot;
 }
 
@@ -184,9 +181,7 @@ std::string TDownloader::PartFileName(int64_t start) const {
   return record_.TempFileName + "." + std::to_string(start);
 }
 
-int64_t TDownloader::ConnectTimeOut() const {
-  return ReadInteger(kOptionsSection, "TimeOutTime", kDefaultTimeOutMs);
-}
+int64_t TDownloader::ConnectTimeOut() const { return options_.Settings.Read(setting::TimeOutTime); }
 
 bool TDownloader::SizeLearned() const { return record_.FileSize != 0 || emptyFileKnown_; }
 
@@ -798,8 +793,7 @@ void TDownloader::ResumeParts(const std::vector<int64_t>& found) {
 
 void TDownloader::SplitNew() {
   const int64_t fileSize = record_.FileSize;
-  const int64_t smallest = static_cast<int64_t>(ReadInteger(kOptionsSection, "SmallestSplitSize",
-                                                            kDefaultSmallestSplitSizeKb)) * 1024;
+  const int64_t smallest = static_cast<int64_t>(options_.Settings.Read(setting::SmallestSplitSize)) * 1024;
   if (smallest >= fileSize || splitParts_ < 2) return;
   TPartDownloadSlot* slot0 = slots_->GetSlot(0);
   const int64_t received = slot0->TransferCount();

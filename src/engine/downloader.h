@@ -38,6 +38,9 @@ struct TDownloaderOptions {
   // The program's speed limits (nullptr: the download is never limited);
   // must outlive the downloader.
   TSpeedLimiter* Limiter = nullptr;
+  // Where the downloader, its parts and its join read their settings, at
+  // each use: a change reaches the running download's next part.
+  TSettingsReader Settings;
 };
 
 // Carries one download from the first contact with its server until every
@@ -103,6 +106,7 @@ class TDownloader {
   TPingSystem& PingSystem() const { return *pingSystem_; }
   TTransferSpeed& TransferSpeed() const { return *transferSpeed_; }
   TTimer& UpdateTimer() const { return *updateTimer_; }
+  const TSettingsReader& Settings() const { return options_.Settings; }
   // This download's own limit, bytes per second (0: none); applies at once
   // to the running parts. Without a limiter nothing is limited.
   void SetSpeedLimit(int64_t bytesPerSecond);

@@ -42,8 +42,8 @@ std::vector<std::string> ServerDirectories(const std::string& dir) {
 // The FTP proxy (the kind that takes "USER user@host:port"), "" for none.
 // The system names none such, so only a ticked "Use FTP Proxy" uses one,
 // and only with an address.
-std::string FtpProxyAddress() {
-  return ReadBool(kOptionsSection, "UseFTPProxy", false) ? ReadString(kOptionsSection, "FTPProxyAddress", "") : "";
+std::string FtpProxyAddress(const TSettingsReader& settings) {
+  return settings.Read(setting::UseFTPProxy) ? settings.Read(setting::FTPProxyAddress) : "";
 }
 
 }  // namespace
@@ -66,10 +66,10 @@ void TFTPPartDownloader::CreateClient() {
   TFtpClient& cli = *ftpClient_;
   const TUrl& url = Url();
   const std::string user = PercentDecode(url.User);
-  if (const std::string proxy = FtpProxyAddress(); !proxy.empty()) {
+  if (const std::string proxy = FtpProxyAddress(Settings()); !proxy.empty()) {
     // The proxy learns the server from the user name.
     cli.HostName = proxy;
-    cli.Port = ReadString(kOptionsSection, "FTPProxyPort", "");
+    cli.Port = Settings().Read(setting::FTPProxyPort);
     cli.UserName = user + "@" + url.Host + ":" + std::to_string(url.Port);
   } else {
     cli.HostName = url.Host;
@@ -158,7 +158,7 @@ void TFTPPartDownloader::Get() {
     cli.StartDownloadAt = StartByte() + offset_;
     cli.LocalFileOffset = offset_;
     cli.EndDownloadAt = StopPosition();
-    cli.Passive = !FtpProxyAddress().empty() || ReadBool(kOptionsSection, "PassiveMode", false);
+    cli.Passive = !FtpProxyAddress(Settings()).empty() || Settings().Read(setting::PassiveMode);
     if (cli.Connected()) {
       // A connection handed over from a finished part: the file's size is
       // asked again, as on every start, before a byte is written.

@@ -113,7 +113,7 @@ void THTTPPartDownloader::StartRequest() {
   cli.URL = Url().Url;
   cli.Username = Url().User;
   cli.Password = Url().Password;
-  const TProxyServer proxy = HttpProxyFor(Url());
+  const TProxyServer proxy = HttpProxyFor(Url(), Settings());
   cli.Proxy = proxy.Host;
   cli.ProxyPort = proxy.Port;
   cli.ProxyUsername = proxy.User;

@@ -8,6 +8,7 @@
 #include "core/download_status.h"
 #include "core/event_depth.h"
 #include "core/log_error.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 
 namespace brindle {
@@ -30,10 +31,6 @@ enum TPartDownloaderState : uint8_t {
   psPaused,         // stopped; the part file stays
   psIdle,           // parked by the downloader, never set by a part downloader
 };
-
-// Seconds a connected part may receive nothing before it counts as a lost
-// connection (the hidden setting "StallTimeOut" in "Options" overrides it).
-inline constexpr int kDefaultStallTimeOutSeconds = 60;
 
 // Error codes of a failed part (ErrorCode); ErrorStatus says what failed.
 inline constexpr int kPartErrTimeoutOrLost = 1;   // "Timeout", "Lost connection to server"
@@ -89,6 +86,9 @@ class TPartDownloader {
   const TUrl& Url() const { return *url_; }
   int64_t TimeOut() const { return timeOut_; }  // connect time-out, ms
   void SetTimeOut(int64_t ms) { timeOut_ = ms; }
+  // Where the proxies and the stall time-out are read, at each start.
+  const TSettingsReader& Settings() const { return settings_; }
+  void SetSettings(const TSettingsReader& settings) { settings_ = settings; }
 
   TPartDownloaderState State() const { return state_; }
   // The one place the state changes (the owner uses it too, e.g. to go back
@@ -235,6 +235,7 @@ class TPartDownloader {
 
   std::unique_ptr<TTimer> timeOutTimer_;
   int64_t timeOut_ = 10000;
+  TSettingsReader settings_;
   std::unique_ptr<TTimer> stallTimer_;
   int64_t stallMs_ = 0;
   int64_t lastReceivedMs_ = 0;

@@ -9,7 +9,7 @@
 #include "core/log_error.h"
 #include "core/owned_callback.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/system_proxy.h"
 #include "core/url.h"
 #include "core/version.h"
@@ -98,10 +98,10 @@ TVersionChecker::~TVersionChecker() { CancelCallbacks(this); }
 void TVersionChecker::Check() {
   try {
     if (client_) return;
-    const std::string address = ReadString(kOptionsSection, kUpdateUrlKey, "");
+    const std::string address = Read(setting::UpdateURL);
     if (address.empty()) return;
     auto client = std::make_unique<THttpCli>(loop_);
-    const TProxyServer proxy = HttpProxyFor(TUrl(address));
+    const TProxyServer proxy = HttpProxyFor(TUrl(address), TSettingsReader());
     client->Proxy = proxy.Host;
     client->ProxyPort = proxy.Port;
     client->ProxyUsername = proxy.User;
@@ -120,10 +120,10 @@ void TVersionChecker::Check() {
 }
 
 bool TVersionChecker::CheckIfDue(TDateTime now) {
-  if (!ReadBool(kOptionsSection, "CheckForUpdates", true)) return false;
+  if (!Read(setting::CheckForUpdates)) return false;
   const int64_t today = static_cast<int64_t>(std::floor(now));
-  if (today - ReadInteger(kOptionsSection, "LastCheckedForUpdate", 0) < kDaysBetweenChecks) return false;
-  WriteInteger(kOptionsSection, "LastCheckedForUpdate", static_cast<int>(std::lround(now)));
+  if (today - Read(setting::LastCheckedForUpdate) < kDaysBetweenChecks) return false;
+  Write(setting::LastCheckedForUpdate, static_cast<int>(std::lround(now)));
   Check();
   return true;
 }

@@ -10,9 +10,11 @@
 
 #include "core/log_error.h"
 #include "core/memory_registry.h"
+#include "core/settings_reader.h"
 #include "core/system_proxy.h"
 #include "core/url.h"
 #include "support/error_reports.h"
+#include "support/scoped_environment.h"
 
 namespace brindle {
 namespace {
@@ -166,9 +168,9 @@ TEST_F(SettingsTest, SystemProxyIsTheEnvironmentsAndSavedValuesComeFirst) {
   for (const char* name : {"ftp_proxy", "FTP_PROXY", "all_proxy"})
     EXPECT_FALSE(UseProxySettings(environment({{name, "http://f:3128"}}))) << name;
 
-  const TEnvironment system = environment({{"http_proxy", "http://eu:ep@env.lan:3128"}, {"no_proxy", "near.lan"}});
+  const test::ScopedEnvironment system({{"http_proxy", "http://eu:ep@env.lan:3128"}, {"no_proxy", "near.lan"}});
   const auto through = [&](const char* url) {
-    const TProxyServer proxy = HttpProxyFor(TUrl(url), system);
+    const TProxyServer proxy = HttpProxyFor(TUrl(url), TSettingsReader());
     return proxy.Host + ":" + proxy.Port + " " + proxy.User + "/" + proxy.Password;
   };
   EXPECT_EQ(through("http://far.example/f"), "env.lan:3128 eu/ep");
