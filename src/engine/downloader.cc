@@ -97,6 +97,7 @@ TDownloader::TDownloader(TDownloadRecord& record, TDownloaderOptions options)
   slot0->SetPartDownloaderEndByte(0);
   slot0->SetPartFileName(PartFileName(0));
   slot0->SetMirror(mainMirror_);
+  slot0->SetFirstPiece(FirstPiece());
 
   if (record_.NumOfParts != -1 && PartFileStarts().empty()) {
     // Split once, but its parts are gone: everything is fetched anew.
@@ -501,6 +502,7 @@ void TDownloader::StartOver() {
   parked_.erase(slot0);
   slot0->SetPartDownloaderEndByte(0);
   slot0->SetCount(0);
+  slot0->SetFirstPiece(FirstPiece());
   slot0->Start(mainMirror_->ErrorCode == 0 ? mainMirror_ : nullptr, ConnectTimeOut());
   Raise(OnStartOver);
 }
@@ -509,6 +511,12 @@ void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
   TPartDownloadSlot* next = slots_->GetSlot(index + 1);
   if (!next || next->Status() == TDownloadState::Done || next->Status() == TDownloadState::Downloading || next->TransferCount() != 0)
     return;
+  // A part whose answer has begun has its bytes on the way: taking its
+  // range would have them sent twice.
+  if (const TPartDownloader* part = next->PartDownloader()) {
+    const TPartDownloaderState state = part->State();
+    if (state == psGotFileSize || state == psGotResumeInfo || state == psReachedEnd) return;
+  }
   next->SetPartDownloader(nullptr);
   unlink(next->PartFileName().c_str());
   slot.SetPartDownloaderEndByte(next->EndByte());
@@ -789,6 +797,14 @@ void TDownloader::ResumeParts(const std::vector<int64_t>& found) {
       Park(*slot);
     }
   }
+}
+
+// A file no bigger than the smallest split comes whole in the first piece;
+// a bigger one is split on the size the piece's answer tells, before the
+// server has sent anything past the first part.
+int64_t TDownloader::FirstPiece() const {
+  if (splitParts_ < 2) return 0;
+  return std::max<int64_t>(64 * 1024, int64_t{options_.Settings.Read(setting::SmallestSplitSize)} * 1024);
 }
 
 void TDownloader::SplitNew() {

@@ -147,6 +147,7 @@ class TDownloader {
 
   void CreateParts();
   void ResumeParts(const std::vector<int64_t>& starts);
+  int64_t FirstPiece() const;
   void SplitNew();
   void SaveParts();
   void TryToChangeSlotMirror(TPartDownloadSlot& failing);

@@ -69,7 +69,6 @@ void THTTPPartDownloader::Get() {
     // A request on the wire ends first (Stop, Pause or Abort); its completion
     // is still to come and decides the state.
     if (requestRunning_) return;
-    relocations_ = 0;
     BeginStart();
     SetState(psConnecting);
     StartRequest();
@@ -85,19 +84,12 @@ void THTTPPartDownloader::SetOriginHeaders(std::string origin, std::string refer
 }
 
 void THTTPPartDownloader::StartRequest() {
-  relocated_ = false;
   answerTaken_ = false;
-  rangeSent_ = false;
   if (!httpCli_) {
     httpCli_ = std::make_unique<THttpCli>(&Loop());
     THttpCli& cli = *httpCli_;
     cli.OnSessionConnected =
         ClientEvent(&cli, "THTTPPartDownloader.OnSessionConnected", [this] { HandleSessionConnected(); });
-    cli.OnRequestHeaderBegin =
-        ClientEvent(&cli, "THTTPPartDownloader.OnRequestHeaderBegin", [this] { rangeSent_ = false; });
-    cli.OnCommand = ClientEvent(&cli, "THTTPPartDownloader.OnCommand", [this](const std::string& line) {
-      if (line.rfind("Range: ", 0) == 0) rangeSent_ = true;
-    });
     cli.OnHeaderBegin = ClientEvent(&cli, "THTTPPartDownloader.OnHeaderBegin", [this] { HandleHeaderBegin(); });
     cli.OnHeaderData = ClientEvent(&cli, "THTTPPartDownloader.OnHeaderData", [this] {
       NoteReceived();
@@ -142,6 +134,13 @@ void THTTPPartDownloader::StartRequest() {
   }
   requestedFrom_ = writer_->Size();
   cli.ContentRangeBegin = std::to_string(StartByte() + requestedFrom_);
+  // A closed range: the server sends nothing past this part's end that
+  // would be thrown away. A take-over of the next range asks again for it.
+  // A first contact knows no end yet: it may ask for a first piece, and the
+  // rest when that ends.
+  askedEnd_ = EndByte();
+  if (askedEnd_ == 0 && FirstPiece() > 0 && !SizeLearned()) askedEnd_ = Position() + FirstPiece() - 1;
+  if (askedEnd_ > 0) cli.ContentRangeEnd = std::to_string(askedEnd_);
   cli.RcvdStream = writer_.get();
   SetTransferCount(requestedFrom_);
   StartTimeOutTimer(TimeOut());
@@ -174,7 +173,7 @@ void THTTPPartDownloader::HandleHeaderBegin() {
 
 void THTTPPartDownloader::HandleHeaderEnd() {
   const THttpCli& cli = *httpCli_;
-  if (State() == psError || Aborted() || Paused() || relocated_ || !writer_) return;
+  if (State() == psError || Aborted() || Paused() || !writer_) return;
   const int status = cli.StatusCode();
   if (status >= 300 && status < 400) {
     // The client follows it (or ends the request with the reason); its body
@@ -192,14 +191,6 @@ void THTTPPartDownloader::HandleHeaderEnd() {
     return;
   }
   const int64_t position = Position();
-  if (status == 200 && position > 0 && !rangeSent_ && cli.RedirectCount() > 0) {
-    // A followed redirection goes out without the range: ask the new
-    // location itself, with the range.
-    relocated_ = true;
-    Trace("OnHeaderEnd - relocated to " + cli.Location());
-    Stop();
-    return;
-  }
   SetResume(status == 206 ||
             (StartByte() == 0 && Lower(cli.AcceptRanges()).find("bytes") != std::string::npos));
   if (ResumeSupported() == 1 && StartByte() > 0) {
@@ -294,7 +285,7 @@ TDownloadStatus THTTPPartDownloader::Refusal() const {
 
 void THTTPPartDownloader::HandleDocData() {
   NoteReceived();
-  if (!answerTaken_ || !writer_ || State() == psError || relocated_) return;
+  if (!answerTaken_ || !writer_ || State() == psError) return;
   SetTransferCount(writer_->Size());
   if (EndByte() > 0 && TransferCount() >= EndByte() - StartByte() + 1) {
     SetState(psReachedEnd);
@@ -331,14 +322,6 @@ void THTTPPartDownloader::Complete(int error) {
     SetState(psAborted);
   } else if (Paused()) {
     SetState(psPaused);
-  } else if (relocated_) {
-    relocated_ = false;
-    if (++relocations_ <= kHttpMaxRedirects) {
-      SetUrl(httpCli_->Location());
-      StartRequest();
-      return;
-    }
-    Fail(kPartErrRefused, TDownloadStatus::Failure("Too many redirections (" + httpCli_->Location() + ")"));
   } else if (State() == psError) {
     // Decided when it happened.
   } else if (writeError) {
@@ -363,14 +346,15 @@ void THTTPPartDownloader::Complete(int error) {
     Fail(kPartErrRefused, TDownloadState::HeaderTooLong);
   } else if (IsNameLookupError(error)) {
     Fail(kPartErrNoConnection, TDownloadState::HostNotFound);
-  } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
-    SetState(psDone);
   } else if (EndedWhereItsRangeSaid(error, needed)) {
-    // Some servers cap every ranged answer: an honest early end is no lost
-    // connection, and the rest is asked for at once.
+    // Some servers cap every ranged answer, and a first contact asks for a
+    // first piece only: an honest early end is no lost connection, and the
+    // rest is asked for at once.
     Trace("OnRequestDone - the answer ended at its Content-Range end");
     StartRequest();
     return;
+  } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
+    SetState(psDone);
   } else if (State() == psDownloading || State() == psReachedEnd) {
     Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
   } else {
@@ -384,8 +368,12 @@ void THTTPPartDownloader::Complete(int error) {
 bool THTTPPartDownloader::EndedWhereItsRangeSaid(int error, int64_t needed) const {
   if (!httpCli_ || !answerTaken_ || error != 0 || httpCli_->StatusCode() != 206) return false;
   // Each answer must bring bytes, or a server could keep this asking forever.
-  if (needed < 0 || TransferCount() >= needed || TransferCount() <= requestedFrom_) return false;
-  return ParseByteCount(httpCli_->ContentRangeEnd) == StartByte() + TransferCount() - 1;
+  if (TransferCount() <= requestedFrom_) return false;
+  const int64_t last = StartByte() + TransferCount() - 1;
+  // Without a known size, only an end exactly where this asked says there is
+  // more: an answer that stopped short may have met the file's end.
+  if (needed < 0) return askedEnd_ > 0 && last == askedEnd_ && ParseByteCount(httpCli_->ContentRangeEnd) == last;
+  return TransferCount() < needed && ParseByteCount(httpCli_->ContentRangeEnd) == last;
 }
 
 void THTTPPartDownloader::ApplyLimit() {

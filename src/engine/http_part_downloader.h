@@ -33,9 +33,6 @@ class THTTPPartDownloader final : public TPartDownloader {
   void SetEndByte(int64_t endByte) override;
   bool Pending() const override;
 
-  // The current answer is being left for another location.
-  bool Relocated() const { return relocated_; }
-
   // Referer and Cookie lines for requests to origin ("scheme://host:port",
   // as TDownloadRecord::ServerKey gives it) and to no other.
   void SetOriginHeaders(std::string origin, std::string referer, std::string cookie);
@@ -71,13 +68,11 @@ class THTTPPartDownloader final : public TPartDownloader {
 
   std::unique_ptr<THttpCli> httpCli_;
   std::unique_ptr<TPartFileWriter> writer_;
-  bool relocated_ = false;
   bool requestRunning_ = false;
   bool donePosted_ = false;     // a request that could not start ends from the loop
-  bool rangeSent_ = false;      // the request on the wire carried a Range line
   bool answerTaken_ = false;    // the answer being received is the file's
-  int relocations_ = 0;         // re-requests after redirections since Get
   int64_t requestedFrom_ = 0;   // part file size when the request was built
+  int64_t askedEnd_ = 0;        // the last byte the request asked for; 0: to the end
   std::string origin_;
   std::string referer_;
   std::string cookie_;

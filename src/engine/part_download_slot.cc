@@ -97,6 +97,7 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
     startTimeMs_ = loop_->GetClock().MonotonicMs();
     part.SetSpeedLimitGroup(speedLimitGroup_);
     part.SetSettings(settings_);
+    part.SetFirstPiece(firstPiece_);
     part.Get();
   } catch (...) {
     LogError("TPartDownloadSlot.Start");

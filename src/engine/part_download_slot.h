@@ -74,6 +74,8 @@ class TPartDownloadSlot {
   void SetSpeedLimitGroup(TSpeedLimitGroup* group) { speedLimitGroup_ = group; }
   // Where the slot's part downloaders read their settings.
   void SetSettings(const TSettingsReader& settings) { settings_ = settings; }
+  // Handed to the part downloaders it starts (TPartDownloader::FirstPiece).
+  void SetFirstPiece(int64_t bytes) { firstPiece_ = bytes; }
   const TDownloadStatus& Status() const { return status_; }
   void SetStatus(const TDownloadStatus& status) { status_ = status; }
   int64_t FileSize() const { return fileSize_; }
@@ -126,6 +128,7 @@ class TPartDownloadSlot {
   TEventDepth events_{"TPartDownloadSlot"};
   TSpeedLimitGroup* speedLimitGroup_ = nullptr;
   TSettingsReader settings_;
+  int64_t firstPiece_ = 0;
 };
 
 }  // namespace brindle

@@ -89,6 +89,10 @@ class TPartDownloader {
   // Where the proxies and the stall time-out are read, at each start.
   const TSettingsReader& Settings() const { return settings_; }
   void SetSettings(const TSettingsReader& settings) { settings_ = settings; }
+  // What a start without an end or a known size asks for before the rest, so that the owner can split on what it learns without
+  // the server sending the file past the split in vain; 0: everything.
+  int64_t FirstPiece() const { return firstPiece_; }
+  void SetFirstPiece(int64_t bytes) { firstPiece_ = bytes; }
 
   TPartDownloaderState State() const { return state_; }
   // The one place the state changes (the owner uses it too, e.g. to go back
@@ -236,6 +240,7 @@ class TPartDownloader {
   std::unique_ptr<TTimer> timeOutTimer_;
   int64_t timeOut_ = 10000;
   TSettingsReader settings_;
+  int64_t firstPiece_ = 0;
   std::unique_ptr<TTimer> stallTimer_;
   int64_t stallMs_ = 0;
   int64_t lastReceivedMs_ = 0;

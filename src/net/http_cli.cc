@@ -267,6 +267,8 @@ void THttpCli::Start(THttpRequest request) {
   redirectCount_ = 0;
   requestDoneError_ = 0;
   location_ = URL;
+  rangeBegin_ = ContentRangeBegin;
+  rangeEnd_ = ContentRangeEnd;
   statusCode_ = 0;
   reasonPhrase_.clear();
   rcvdHeader_.clear();
@@ -525,15 +527,15 @@ void THttpCli::SendRequest() {
   if (viaProxy && !ProxyUsername.empty())
     put("Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword));
   header("Cookie: ", Cookie);
-  if ((!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) && !HasLineBreak(ContentRangeBegin) &&
-      !HasLineBreak(ContentRangeEnd))
-    put("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+  if ((!rangeBegin_.empty() || !rangeEnd_.empty()) && !HasLineBreak(rangeBegin_) && !HasLineBreak(rangeEnd_))
+    put("Range: bytes=" + rangeBegin_ + "-" + rangeEnd_);
   if (!ok) return;
   RaiseEvent(events_, OnRequestHeaderEnd);
   if (!Current(serial)) return;
   request += "\r\n";
-  // Only the request carries the range: a followed redirection asks for
-  // the whole document, and the fields now hold the answer's bounds.
+  // A followed redirection asks the new location for the same range (the
+  // answer is checked like any other), and the fields now hold the
+  // answer's bounds.
   ContentRangeBegin.clear();
   ContentRangeEnd.clear();
   socket_->SendStr(request);

@@ -159,8 +159,9 @@ class THttpCli {
   std::string Cookie;                    // "Cookie: "
   std::string ContentTypePost = "application/x-www-form-urlencoded";
   // Request: the bounds of "Range: bytes=<begin>-<end>" (sent when either is
-  // non-empty; both are cleared once the request is sent). Answer: the
-  // bounds read from a "Content-Range: bytes <begin>-<end>/<total>" field.
+  // non-empty, to every location a redirection leads to; both are cleared
+  // once the request is sent). Answer: the bounds read from a
+  // "Content-Range: bytes <begin>-<end>/<total>" field.
   std::string ContentRangeBegin;
   std::string ContentRangeEnd;
   bool MultiThreaded = false;            // kept for compatibility; the client always runs on its loop
@@ -307,6 +308,8 @@ class THttpCli {
   int64_t contentRangeTotal_ = -1;
   std::string acceptRanges_;
   std::string location_;
+  std::string rangeBegin_;  // the range every request of the chain asks for
+  std::string rangeEnd_;
   std::string pendingLocation_;  // where the answer being read redirects to
   int redirectCount_ = 0;
   std::vector<std::string> rcvdHeader_;

@@ -160,9 +160,10 @@ TEST(FaultMatrixITest, RangeAndLength) {
        done},
       {"RangeIgnoredAfterTheFirstAnswer",
        [](auto&, auto& r, int n) { return File(r, kOld, {.IgnoreRange = n > 0}); }, done},
+      // Only the first piece is where it was asked for.
       {"ContentRangeOffByHundred",
        [](auto&, auto& r, int n) { return File(r, kOld, {.RangeShift = n > 0 ? 100 : 0}); },
-       done},
+       {"", "Content-Range does not start at byte"}},
       // Each cut part resumes where it stopped.
       {"LengthLongerThanTheBodyOnce",
        [](auto&, auto& r, int n) { return File(r, kOld, {.LengthDelta = n == 1 ? 5000 : 0}); }, done},
@@ -206,7 +207,7 @@ TEST(FaultMatrixITest, Framing) {
        [](auto&, auto& r, int) { return File(r, kOld, {.ExtraHeaders = {"Transfer-Encoding: gzip"}}); },
        {"", "Unsupported transfer coding: gzip"}},
       {"TwoContentLengths", [](auto&, auto& r, int) { return File(r, kOld, {.ExtraHeaders = {"Content-Length: 5"}}); },
-       {"", "Malformed Content-Length: 1048576, 5"}},
+       {"", "Malformed Content-Length: 102400, 5"}},
   });
 
   // Over https a body without a size is whole only with close_notify; cut
