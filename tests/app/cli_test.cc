@@ -14,9 +14,10 @@ namespace {
 
 TEST(CliOptionsTest, ReadsEveryOptionForm) {
   std::string error;
-  const auto options = ParseCliOptions({"-d", "dir", "--output=f.zip", "-s4", "--jobs", "2", "--retries", "0",
-                                        "--retry-delay=5", "-q", "--shutdown-when-done", "--", "http://h/a"},
-                                       error);
+  const auto options =
+      ParseCliOptions({"-d", "dir", "--output=f.zip", "-s4", "--jobs", "2", "--retries", "0", "--retry-delay=5", "-q",
+                       "--shutdown-when-done", "--checksum=MD5=900150983CD24FB0D6963F7D28E17F72", "--", "http://h/a"},
+                      error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->Dir, "dir");
   EXPECT_EQ(options->Output, "f.zip");
@@ -26,6 +27,7 @@ TEST(CliOptionsTest, ReadsEveryOptionForm) {
   EXPECT_EQ(options->RetryDelay, 5);
   EXPECT_TRUE(options->Quiet);
   EXPECT_TRUE(options->ShutdownWhenDone);
+  EXPECT_EQ(options->Checksum->Text(), "md5=900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(options->Urls, std::vector<std::string>{"http://h/a"});
 }
 
@@ -34,7 +36,9 @@ TEST(CliOptionsTest, RefusesBadUsage) {
       {"-j", "0", "http://h/a"}, {"-s", "x", "http://h/a"}, {"--split"},  {"-o", "a/b", "http://h/a"},
       {"--retries=-1", "http://h/a"}, {"-d", "", "http://h/a"}, {"--nope", "http://h/a"},
       {"--unzip", "a.zip", "d", "e"}, {"--unzip", "a.zip", "-s", "2"}, {"--unzip"}, {"--unzip", "dir.d/archive"},
-      {"--force", "http://h/a"},
+      {"--force", "http://h/a"}, {"--checksum", "sha1=00", "http://h/a"},
+      {"--checksum", "md5=900150983cd24fb0d6963f7d28e17f72", "http://h/a", "http://h/b"},
+      {"--unzip", "a.zip", "--checksum", "md5=900150983cd24fb0d6963f7d28e17f72"},
   };
   for (const auto& args : cases) {
     std::string error;

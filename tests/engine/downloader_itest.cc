@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/checksum.h"
 #include "core/event_loop.h"
 #include "core/settings.h"
 #include "core/download_status.h"
@@ -25,6 +26,7 @@
 #include "support/fault_http_server.h"
 #include "support/part_downloader_test.h"
 #include "support/test_certificates.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -523,7 +525,9 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
   http_.SetHandler([this, &answers, &first](const HttpRequest& r) {
     // The file is replaced (same size, new tag) once the first answer went out.
     const bool old = ++answers == 1;
-    return Gated(test::FileReply(r, old ? first : content_, {.ExtraHeaders = {old ? "ETag: \"v1\"" : "ETag: \"v2\""}}));
+    const std::string& version = old ? first : content_;
+    return Gated(test::FileReply(r, version, {.ExtraHeaders = {old ? "ETag: \"v1\"" : "ETag: \"v2\"",
+                                                               test::ReprDigestLine(version)}}));
   });
   Make();
   OpenGateWhenFlowing();
@@ -531,6 +535,9 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
   EXPECT_EQ(Starts(http_).count(0), 2u);
   ASSERT_NE(record_.Validators(TDownloadRecord::ServerKey(*record_.Url)), nullptr);
   EXPECT_EQ(record_.Validators(TDownloadRecord::ServerKey(*record_.Url))->ETag, "\"v2\"");
+  // The old version's digest went with it; the join checks the new one's.
+  ASSERT_TRUE(record_.ServerDigest);
+  EXPECT_EQ(record_.ServerDigest->Hex, HexOf(test::DigestOf("sha256", content_)));
 }
 
 TEST_F(DownloaderITest, ChangedETagOnAMirrorDropsThatMirror) {

@@ -193,6 +193,7 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
       {{"", "", "", 0, true}, -3},
       {{std::string(100000, 'u'), "", "", 999999, true}, 2},
       {{"https://h/get?id=1", "", "Setup.zip", 0, true, "https://h/page", "sid=a=b; t=\xC3\xA9"}, 1},
+      {{"http://h/d.iso", "", "", 0, true, "", "", TChecksum{TDigestAlgorithm::Sha1, std::string(40, 'a')}}, 1},
   };
   for (const auto& [request, answer] : cases) {
     std::vector<THandOverRequest> seen;
@@ -217,6 +218,10 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
   EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "", "", 0, true, "", "a=1\r\nX: y"}), decoded),
             THandOverDecode::Invalid);
   EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "", "", 0, true, "http://h/\n", ""}), decoded),
+            THandOverDecode::Invalid);
+  // A checksum the receiver cannot read would be a check dropped.
+  EXPECT_EQ(DecodeHandOverRequest(
+                EncodeHandOverRequest({"u", "", "", 0, true, "", "", TChecksum{TDigestAlgorithm::Sha1, "00"}}), decoded),
             THandOverDecode::Invalid);
 
   server.OnHandOver = nullptr;

@@ -33,4 +33,8 @@ std::string Base64(const std::string& bytes) {
   return text;
 }
 
+std::string ReprDigestLine(const std::string& content) {
+  return "Repr-Digest: sha-256=:" + Base64(DigestOf("sha256", content)) + ":";
+}
+
 }  // namespace brindle::test

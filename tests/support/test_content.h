@@ -15,5 +15,7 @@ std::string MakeContent(size_t size, uint32_t seed = 2463534242u);
 std::string DigestOf(const std::string& algorithm, const std::string& content);
 // Bytes in padded base64, as digest header fields carry them.
 std::string Base64(const std::string& bytes);
+// "Repr-Digest: sha-256=:<base64>:" for content.
+std::string ReprDigestLine(const std::string& content);
 
 }  // namespace brindle::test
