@@ -10,8 +10,10 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "manager/download_file_info.h"
 #include "manager/properties_model.h"
 #include "ui/dialog_buttons.h"
+#include "ui/form_download_file_info.h"
 #include "ui/guarded.h"
 #include "ui/qt_prompt.h"
 
@@ -39,6 +41,10 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   editDescription_ = new QLineEdit(QString::fromStdString(properties_->Description()), this);
   editDescription_->setObjectName("Edit_Description");
   form->addRow("Description:", editDescription_);
+  editChecksum_ = new QLineEdit(QString::fromStdString(properties_->Checksum()), this);
+  editChecksum_->setObjectName("Edit_Checksum");
+  editChecksum_->setPlaceholderText(TForm_DownloadFileInfo::kChecksumPlaceholder);
+  form->addRow("Checksum:", editChecksum_);
   spinSpeedLimit_ = new QSpinBox(this);
   spinSpeedLimit_->setObjectName("SpinEdit_SpeedLimit");
   spinSpeedLimit_->setRange(0, 1024 * 1024);
@@ -67,6 +73,7 @@ TForm_Properties::~TForm_Properties() = default;
 void TForm_Properties::Refresh() {
   const bool editable = properties_->PathEditable();
   editSaveTo_->setReadOnly(!editable);
+  editChecksum_->setReadOnly(!editable);
   buttonChange_->setEnabled(editable);
   // A finished download keeps its path, but its description can still be
   // edited and stored, so OK stays while the record exists.
@@ -91,11 +98,17 @@ void TForm_Properties::Change() {
 void TForm_Properties::done(int result) {
   if (result != QDialog::Accepted) return Finish(result);
   if (checking_) return;
+  std::optional<TChecksum> checksum;
+  if (properties_->PathEditable() &&
+      !TDownloadFileInfo::ChecksumCorrect(editChecksum_->text().toStdString(), *prompt_, checksum)) {
+    editChecksum_->setFocus();
+    return;
+  }
   checking_ = true;
   // The questions and messages are answered later, over this window.
   const QPointer<TForm_Properties> self(this);
-  Guarded("TForm_Properties.OK", [this, self] {
-    properties_->CheckSaveTo(editSaveTo_->text().toStdString(), *prompt_, [self](bool ok) {
+  Guarded("TForm_Properties.OK", [this, self, checksum] {
+    properties_->CheckSaveTo(editSaveTo_->text().toStdString(), *prompt_, [self, checksum](bool ok) {
       if (!self) return;
       self->checking_ = false;
       if (!ok) {
@@ -103,7 +116,7 @@ void TForm_Properties::done(int result) {
         return;
       }
       self->properties_->Ok(self->editSaveTo_->text().toStdString(), self->editDescription_->text().toStdString(),
-                            self->spinSpeedLimit_->value());
+                            self->spinSpeedLimit_->value(), checksum);
       self->Finish(QDialog::Accepted);
     });
   });
