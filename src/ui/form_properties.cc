@@ -18,6 +18,26 @@
 #include "ui/qt_prompt.h"
 
 namespace brindle {
+namespace {
+
+// A status may hold digests, runs of up to 128 characters without a blank:
+// a zero-width space every 32 of them lets the label wrap there instead of
+// widening the window past the screen.
+QString Breakable(const std::string& text) {
+  QString breakable;
+  int run = 0;
+  for (const QChar c : QString::fromStdString(text)) {
+    run = c.isSpace() ? 0 : run + 1;
+    if (run > 32) {
+      breakable += QChar(0x200B);
+      run = 1;
+    }
+    breakable += c;
+  }
+  return breakable;
+}
+
+}  // namespace
 
 TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties, QWidget* parent)
     : QDialog(parent), properties_(std::move(properties)), prompt_(std::make_unique<TQtPrompt>(this)) {
@@ -43,6 +63,7 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   form->addRow("Description:", editDescription_);
   editChecksum_ = new QLineEdit(QString::fromStdString(properties_->Checksum()), this);
   editChecksum_->setObjectName("Edit_Checksum");
+  editChecksum_->setCursorPosition(0);
   editChecksum_->setPlaceholderText(TForm_DownloadFileInfo::kChecksumPlaceholder);
   form->addRow("Checksum:", editChecksum_);
   spinSpeedLimit_ = new QSpinBox(this);
@@ -56,6 +77,7 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   form->addRow("Speed limit:", spinSpeedLimit_);
   labelStatus_ = new QLabel(this);
   labelStatus_->setObjectName("Label_Status");
+  labelStatus_->setWordWrap(true);
   form->addRow("Status:", labelStatus_);
   labelSize_ = new QLabel(this);
   labelSize_->setObjectName("Label_Size");
@@ -78,8 +100,11 @@ void TForm_Properties::Refresh() {
   // A finished download keeps its path, but its description can still be
   // edited and stored, so OK stays while the record exists.
   buttonOk_->setVisible(properties_->RecordExists());
-  labelStatus_->setText(QString::fromStdString(properties_->Status()));
+  labelStatus_->setText(Breakable(properties_->Status()));
   labelSize_->setText(QString::fromStdString(properties_->SizeText()));
+  // A status that wraps (a checksum mismatch with its digests) is shown
+  // whole: the window grows to hold it.
+  if (const int needed = layout()->totalHeightForWidth(width()); needed > height()) resize(width(), needed);
 }
 
 void TForm_Properties::Change() {
