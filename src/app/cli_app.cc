@@ -201,8 +201,8 @@ TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::stri
   for (int i = 0; i < list.Count(); ++i) {
     TLocalDownloadinfo* record = list.Get(i);
     if (record->Url->Url != url || record->LocalFileName.empty()) continue;
-    if (record->Status() == TDownloadState::Done && (!FileInPlace(*record) || (checksum && record->Checksum != checksum)))
-      continue;
+    const bool checked = !checksum || record->Checksum == checksum;
+    if (record->Status() == TDownloadState::Done && (!FileInPlace(*record) || !checked)) continue;
     if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
     if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
     if (System().AssociatedDownloader(record)) continue;

@@ -51,6 +51,12 @@ void SyncDirectory(const std::string& directory) {
   close(fd);
 }
 
+// Whether the file open at fd lies on the file system of directory.
+bool SameFileSystem(int fd, const std::string& directory) {
+  struct stat file {}, folder {};
+  return fstat(fd, &file) == 0 && stat(directory.c_str(), &folder) == 0 && file.st_dev == folder.st_dev;
+}
+
 struct Part {
   std::string Path;
   int Fd;
@@ -258,7 +264,10 @@ class TCombineParts::Worker {
       return Succeeded(joined, mismatch);
     }
 
-    if (parts.Items.size() == 1) {
+    // A single part moves into place. Across file systems it is copied, and
+    // hashed on the way, like several.
+    if (parts.Items.size() == 1 &&
+        (!digests_.Any() || SameFileSystem(parts.Items.front().Fd, DirectoryOf(lclFileName_)))) {
       Part& part = parts.Items.front();
       std::string error;
       if (digests_.Any() && !ReadPart(part, error)) return Failed(error, true);

@@ -742,15 +742,12 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
     if (!forms || forms->Release) return;
     const std::string mismatch = forms->Combiner ? forms->Combiner->Mismatch() : "";
     if (!success || !mismatch.empty()) {
-      if (mismatch.empty()) {
-        // The parts are all still there: Resume joins again.
-        record.SetStatus(TDownloadState::Paused);
-      } else {
-        // Fetching the same bytes again would fail again: no retry. Resume
-        // fetches the file anew.
-        record.SetStatus(TDownloadStatus::ChecksumMismatch(mismatch));
-        record.ErrorDetail = "kept as " + forms->Combiner->LclFileName();
-      }
+      // Without a mismatch the parts are all still there: Resume joins
+      // again. With one, fetching the same bytes again would fail again: no
+      // retry; Resume fetches the file anew.
+      record.SetStatus(mismatch.empty() ? TDownloadStatus(TDownloadState::Paused)
+                                        : TDownloadStatus::ChecksumMismatch(mismatch));
+      record.ErrorDetail = mismatch.empty() ? "" : "kept as " + forms->Combiner->LclFileName();
       record.Save();
       AllowFree(*forms);
       UpdateGridRow(&record);

@@ -34,8 +34,9 @@ struct THandOverRequest {
 //   "BHO" version ('1')  |  body length (4 bytes, big-endian)  |  body
 // The body is a sequence of fields "key=<decimal length>:<bytes>\n". A
 // request holds "kind" ("text" or "download"), "url", and for downloads
-// "dir", "name", "parts", "referer", "cookie" and "checksum"; unknown keys are skipped so that later
-// versions can add fields. The answer holds "answer" (a decimal int).
+// "dir", "name", "parts", "referer", "cookie" and "checksum"; unknown keys
+// are skipped so that later versions can add fields. The answer holds
+// "answer" (a decimal int).
 inline constexpr size_t kHandOverMaxFrame = 256 * 1024;
 
 enum class THandOverDecode { Incomplete, Complete, Invalid };

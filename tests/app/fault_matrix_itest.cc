@@ -346,7 +346,9 @@ TEST(FaultMatrixITest, Checksums) {
       // Told once, on the first answer; the parts' answers say nothing.
       {"ReprDigestLies",
        [](auto&, auto& r, int n) {
-         return File(r, kOld, {.ExtraHeaders = n == 0 ? std::vector{test::ReprDigestLine(kNew)} : std::vector<std::string>{}});
+         FileReplyOptions options;
+         if (n == 0) options.ExtraHeaders = {test::ReprDigestLine(kNew)};
+         return File(r, kOld, options);
        },
        mismatch("sha256", " from the server")},
       {"DigestLies",
@@ -359,8 +361,8 @@ TEST(FaultMatrixITest, Checksums) {
       {"ContentDigestOfEachPart",
        [](auto&, auto& r, int n) {
          HttpReply reply = File(r, kOld);
-         const std::string line = "Content-Digest: sha-256=:" + test::Base64(test::DigestOf("sha256", reply.Body)) + ":";
-         if (n > 0) reply.Head.insert(reply.Head.size() - 2, line + "\r\n");
+         const std::string digest = test::Base64(test::DigestOf("sha256", reply.Body));
+         if (n > 0) reply.Head.insert(reply.Head.size() - 2, "Content-Digest: sha-256=:" + digest + ":\r\n");
          return reply;
        },
        {kOld, ""}, {}, right},

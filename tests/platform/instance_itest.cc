@@ -220,9 +220,8 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
   EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "", "", 0, true, "http://h/\n", ""}), decoded),
             THandOverDecode::Invalid);
   // A checksum the receiver cannot read would be a check dropped.
-  EXPECT_EQ(DecodeHandOverRequest(
-                EncodeHandOverRequest({"u", "", "", 0, true, "", "", TChecksum{TDigestAlgorithm::Sha1, "00"}}), decoded),
-            THandOverDecode::Invalid);
+  const THandOverRequest badChecksum{"u", "", "", 0, true, "", "", TChecksum{TDigestAlgorithm::Sha1, "00"}};
+  EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest(badChecksum), decoded), THandOverDecode::Invalid);
 
   server.OnHandOver = nullptr;
   EXPECT_EQ(WhileLoopRuns(loop, [&] { return HandOver(server.SocketPath(), Text("x"), 5000); }), 1);

@@ -27,8 +27,9 @@ std::string DigestOf(const std::string& algorithm, const std::string& content) {
 
 std::string Base64(const std::string& bytes) {
   std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                                   reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+  const int size =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   text.resize(static_cast<size_t>(size));
   return text;
 }
