@@ -201,25 +201,27 @@ TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFileClaimingItsName) {
 // found under the name.
 TEST_F(CombinePartsTest, FileWithoutTheDigestsAskedForIsKeptAsBad) {
   enum class Older { None, File, SameBytes };
+  enum class Side { None, User, Server };
   struct Case {
     const char* Name;
     std::vector<PartRange> Parts;
     const char* User;    // the user's algorithm, "" for no checksum
     const char* Server;  // the server's, "" for none
-    bool Right;          // false: the server's digest is wrong when given, else the user's checksum
+    Side Wrong;          // whose digest the bytes lack
     const char* Final;   // the name the file gets
     Older There = Older::None;
     bool Replace = false;
   };
   const std::vector<Case> cases = {
-      {"three parts, right", {{0, 100}, {100, 200}, {300, 300}}, "sha256", "", true, "file.zip"},
-      {"many blocks, wrong", {{0, 1500000}, {1500000, 1000000}}, "md5", "", false, "file.zip.bad"},
-      {"one part, both right", {{0, 5000}}, "sha1", "sha512", true, "file.zip"},
-      {"one part, the server's wrong", {{0, 5000}}, "", "sha256", false, "file.zip.bad"},
-      {"the user's right, the server's wrong", {{0, 100}, {100, 200}}, "sha256", "sha256", false, "file.zip.bad"},
-      {"a bad file of that name", {{0, 100}, {100, 200}}, "sha1", "", false, "file.zip(1).bad", Older::File},
-      {"replacing", {{0, 100}, {100, 200}}, "sha512", "", false, "file.zip.bad", Older::File, true},
-      {"crashed after placing", {{0, 100}, {100, 200}}, "md5", "", false, "file.zip.bad", Older::SameBytes},
+      {"three parts, right", {{0, 100}, {100, 200}, {300, 300}}, "sha256", "", Side::None, "file.zip"},
+      {"many blocks, wrong", {{0, 1500000}, {1500000, 1000000}}, "md5", "", Side::User, "file.zip.bad"},
+      {"one part, both right", {{0, 5000}}, "sha1", "sha512", Side::None, "file.zip"},
+      {"one part, the server's wrong", {{0, 5000}}, "", "sha256", Side::Server, "file.zip.bad"},
+      {"the server's wrong, the user's right", {{0, 100}, {100, 200}}, "sha256", "sha256", Side::Server,
+       "file.zip.bad"},
+      {"a bad file of that name", {{0, 100}, {100, 200}}, "sha1", "", Side::User, "file.zip(1).bad", Older::File},
+      {"replacing", {{0, 100}, {100, 200}}, "sha512", "", Side::User, "file.zip.bad", Older::File, true},
+      {"crashed after placing", {{0, 100}, {100, 200}}, "md5", "", Side::User, "file.zip.bad", Older::SameBytes},
   };
   const auto checksum = [](const std::string& algorithm, const std::string& content) {
     return ParseChecksum(algorithm + "=" + HexOf(test::DigestOf(algorithm, content)));
@@ -233,20 +235,19 @@ TEST_F(CombinePartsTest, FileWithoutTheDigestsAskedForIsKeptAsBad) {
     if (c.There == Older::File) WriteWholeFile(c.Replace ? target : target + ".bad", "an older file");
     struct stat part{}, finished{};
     ASSERT_EQ(stat((base_ + ".0").c_str(), &part), 0);
-    const std::string userWants = *c.User && !c.Right && !*c.Server ? "other" : content;
-    const std::string serverWants = *c.Server && !c.Right ? "other" : content;
+    const std::string userWants = c.Wrong == Side::User ? "other" : content;
+    const std::string serverWants = c.Wrong == Side::Server ? "other" : content;
     const JoinResult result = Join(static_cast<int64_t>(content.size()), target, c.Replace, [&](TCombineParts& join) {
       if (*c.User) join.Checksum = checksum(c.User, userWants);
       if (*c.Server) join.ServerDigest = checksum(c.Server, serverWants);
     });
     EXPECT_TRUE(result.Success) << result.Error;
     EXPECT_EQ(result.Final, dir_.File(c.Final));
-    const bool serverWrong = userWants == content && serverWants != content;
-    const char* wrong = userWants != content ? c.User : serverWrong ? c.Server : nullptr;
-    EXPECT_EQ(result.Mismatch, wrong ? "expected " + checksum(wrong, "other")->Text() +
-                                           (serverWrong ? " from the server" : "") + ", got " +
-                                           checksum(wrong, content)->Hex
-                                     : "");
+    const char* wrong = c.Wrong == Side::User ? c.User : c.Server;
+    const std::string from = c.Wrong == Side::Server ? " from the server" : "";
+    EXPECT_EQ(result.Mismatch, c.Wrong == Side::None ? ""
+                                                     : "expected " + checksum(wrong, "other")->Text() + from +
+                                                           ", got " + checksum(wrong, content)->Hex);
     Files expected{{result.Final, Digest(content)}};
     if (c.There == Older::File) expected[c.Replace ? target : target + ".bad"] = Digest("an older file");
     EXPECT_EQ(Snapshot(dir_.Path()), expected);
