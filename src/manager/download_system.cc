@@ -748,6 +748,8 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
       record.SetStatus(mismatch.empty() ? TDownloadStatus(TDownloadState::Paused)
                                         : TDownloadStatus::ChecksumMismatch(mismatch));
       record.ErrorDetail = mismatch.empty() ? "" : "kept as " + forms->Combiner->LclFileName();
+      // The next attempt fetches the file anew and hears the server again.
+      if (!mismatch.empty()) record.ServerDigest.reset();
       record.Save();
       AllowFree(*forms);
       UpdateGridRow(&record);
