@@ -17,7 +17,7 @@ brindle_install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "Installing missing packages: $missing"
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq || return 1
-  # Servers installed for the tests (nginx) must not be started as system
+  # Servers installed for the tests (nginx, lighttpd) must not be started as system
   # services: the tests start their own on free loopback ports.
   local policy=/usr/sbin/policy-rc.d own_policy=0 rc=0
   if [ ! -e "$policy" ]; then
@@ -44,7 +44,7 @@ BRINDLE_PACKAGE_PACKAGES=(dpkg-dev file)
 # for its end-to-end test in a real browser, the validators of the desktop
 # entry and the AppStream metadata for the install test, lintian for the
 # package.
-BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx vsftpd python3-pyftpdlib
+BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx lighttpd vsftpd python3-pyftpdlib
                        fonts-dejavu-core openssl nodejs chromium desktop-file-utils appstream lintian)
 # What tools/screenshot.sh needs: a virtual display and a screen grabber.
 BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)

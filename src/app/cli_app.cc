@@ -26,7 +26,7 @@
 #include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "core/url.h"
@@ -179,19 +179,19 @@ void TCliRun::ReportError(std::string_view routine, std::string_view text) {
 void TCliRun::InstallSettings() {
   hive_.Load(RegistryFile());
   overlay_ = std::make_unique<TCliRegistryOverlay>(hive_);
-  if (options_.Split) overlay_->Override(kOptionsSection, "SplitParts", *options_.Split);
-  if (options_.Jobs) overlay_->Override(kOptionsSection, "MaxSimultaneousDownloads", *options_.Jobs);
-  if (options_.Retries) overlay_->Override(kOptionsSection, "RetryTimes", *options_.Retries);
-  if (options_.RetryDelay) overlay_->Override(kOptionsSection, "RetryDelay", *options_.RetryDelay);
+  if (options_.Split) overlay_->Override(setting::SplitParts, *options_.Split);
+  if (options_.Jobs) overlay_->Override(setting::MaxSimultaneousDownloads, *options_.Jobs);
+  if (options_.Retries) overlay_->Override(setting::RetryTimes, *options_.Retries);
+  if (options_.RetryDelay) overlay_->Override(setting::RetryDelay, *options_.RetryDelay);
   // Nothing is switched off or hung up unless this run was told to; the
   // run ends by itself, and no window opens.
-  overlay_->Override(kOptionsSection, "ShutDownComputerAfterDownloading", options_.ShutdownWhenDone);
-  if (!options_.ShutdownWhenDone) overlay_->Override(kOptionsSection, "ConnectUsingDialUp", false);
-  overlay_->Override(kOptionsSection, "AfterDownloadsCompleted", false);
-  overlay_->Override(kOptionsSection, "AutoCloseAfterDownloads", false);
-  overlay_->Override(kOptionsSection, "ShowDownloadWindow", false);
-  overlay_->Override(kOptionsSection, "ShowCompletedDialog", false);
-  overlay_->Override(kOptionsSection, "RemoveSuccessfulDownloadFromList", false);
+  overlay_->Override(setting::ShutDownComputerAfterDownloading, options_.ShutdownWhenDone);
+  if (!options_.ShutdownWhenDone) overlay_->Override(setting::ConnectUsingDialUp, false);
+  overlay_->Override(setting::AfterDownloadsCompleted, false);
+  overlay_->Override(setting::AutoCloseAfterDownloads, false);
+  overlay_->Override(setting::ShowDownloadWindow, false);
+  overlay_->Override(setting::ShowCompletedDialog, false);
+  overlay_->Override(setting::RemoveSuccessfulDownloadFromList, false);
   SetRegistry(overlay_.get());
 }
 
@@ -443,7 +443,8 @@ int TCliRun::Run() {
     model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
     windows_ = std::make_unique<THeadlessWindowFactory>(loop_.get());
     services_ = std::make_unique<TDownloadServices>(
-        TDownloadServices::TFrontEnd{.Model = model_.get(), .Windows = windows_.get(), .Loop = loop_.get()});
+        TDownloadServices::TFrontEnd{
+            .Model = model_.get(), .Windows = windows_.get(), .Loop = loop_.get(), .RetryPermanentErrors = false});
     services_->AfterDownloads().OnAnnounce = [this](TAfterDownloadsActions::TAction action,
                                                     std::function<void()> proceed) {
       Announce(action, std::move(proceed));

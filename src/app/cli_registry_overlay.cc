@@ -7,17 +7,21 @@ namespace {
 
 std::string SectionKey(const std::string& section) { return std::string(kProductKey) + "\\" + section; }
 
-}  // namespace
-
-void TCliRegistryOverlay::Override(const std::string& section, const std::string& name, int value) {
+RegistryValue DwordValue(int value) {
   RegistryValue v;
   v.Type = RegistryType::Dword;
   v.Dword = static_cast<uint32_t>(value);
-  overrides_.SetValue(SectionKey(section), name, v);
+  return v;
 }
 
-void TCliRegistryOverlay::Override(const std::string& section, const std::string& name, bool value) {
-  Override(section, name, value ? 1 : 0);
+}  // namespace
+
+void TCliRegistryOverlay::Override(const TIntegerSetting& setting, int value) {
+  overrides_.SetValue(SectionKey(setting.Section), setting.Key, DwordValue(value));
+}
+
+void TCliRegistryOverlay::Override(const TBoolSetting& setting, bool value) {
+  overrides_.SetValue(SectionKey(setting.Section), setting.Key, DwordValue(value ? 1 : 0));
 }
 
 bool TCliRegistryOverlay::KeyExists(const std::string& key) const {

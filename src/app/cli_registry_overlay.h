@@ -4,6 +4,7 @@
 
 #include "core/memory_registry.h"
 #include "core/registry_store.h"
+#include "core/settings_reader.h"
 
 namespace brindle {
 
@@ -14,8 +15,8 @@ class TCliRegistryOverlay final : public RegistryStore {
  public:
   explicit TCliRegistryOverlay(RegistryStore& store) : store_(store) {}
 
-  void Override(const std::string& section, const std::string& name, int value);
-  void Override(const std::string& section, const std::string& name, bool value);
+  void Override(const TIntegerSetting& setting, int value);
+  void Override(const TBoolSetting& setting, bool value);
 
   bool KeyExists(const std::string& key) const override;
   std::optional<RegistryValue> GetValue(const std::string& key, const std::string& name) const override;

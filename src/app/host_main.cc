@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/text_file.h"
 #include "integration/browser_host.h"
 #include "platform/broken_pipe_signal.h"
@@ -41,8 +41,7 @@ int main() {
   std::string text;
   if (ReadFileText(RegistryFile(), text) == TReadResult::Ok) hive.Parse(text);
   SetRegistry(&hive);
-  if (ReadString(kOptionsSection, "Extensions", "").empty())
-    WriteString(kOptionsSection, "Extensions", kDefaultExtensionList);
+  StoreDefaultExtensionsIfEmpty();
 
   TBrowserHost host;
   const std::string socketPath = HandOverSocketPath(ConfigDirectory());

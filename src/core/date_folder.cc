@@ -2,7 +2,7 @@
 
 #include "core/date_time.h"
 #include "core/log_error.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 
 namespace brindle {
 namespace {
@@ -12,16 +12,16 @@ std::string Padded(int value, size_t width) {
   return digits.size() < width ? std::string(width - digits.size(), '0') + digits : digits;
 }
 
-std::string Part(const std::string& key, const char* defaultName, const TDateParts& today) {
-  std::string name = ReadString(kOptionsSection, key, defaultName);
+std::string Part(const TStringSetting& setting, const TDateParts& today) {
+  const std::string name = Read(setting);
   if (name == "Year") return Padded(today.Year, 4);
   if (name == "Month") return Padded(today.Month, 2);
   if (name == "Day") return Padded(today.Day, 2);
   return "";
 }
 
-std::string Divider(const std::string& key) {
-  std::string divider = ReadString(kOptionsSection, key, "-");
+std::string Divider(const TStringSetting& setting) {
+  const std::string divider = Read(setting);
   return divider == "none" ? "" : divider;
 }
 
@@ -30,8 +30,8 @@ std::string Divider(const std::string& key) {
 std::string GetDateFolderName() {
   try {
     TDateParts today = DecodeDateTime(Date());
-    return Part("Date1", "Month", today) + Divider("DateDivider1") + Part("Date2", "Day", today) +
-           Divider("DateDivider2") + Part("Date3", "Year", today);
+    return Part(setting::Date1, today) + Divider(setting::DateDivider1) + Part(setting::Date2, today) +
+           Divider(setting::DateDivider2) + Part(setting::Date3, today);
   } catch (...) {
     LogError("GetDateFolderName");
   }

@@ -2,7 +2,7 @@
 
 #include "core/ascii_case.h"
 #include "core/log_error.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 
 namespace brindle {
 namespace {
@@ -81,7 +81,7 @@ bool MatchesMask(std::string_view text, std::string_view mask) {
 
 bool ValidExtension(const std::string& extension) {
   try {
-    std::string list = ReadString(kOptionsSection, "Extensions", "");
+    std::string list = Read(setting::ExtensionsAsStored);
     for (char& c : list) c = LowerAscii(c);
     size_t first = 0;
     while (first < list.size() && static_cast<unsigned char>(list[first]) <= ' ') ++first;

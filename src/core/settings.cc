@@ -21,8 +21,8 @@ MemoryRegistry& FallbackStore() {
 std::string SectionKey(const std::string& section) { return std::string(kProductKey) + "\\" + section; }
 
 // The value of the given type, or nothing; never creates the section's key.
-std::optional<RegistryValue> ReadTyped(const std::string& key, const std::string& name, RegistryType type) {
-  RegistryStore& store = Registry();
+std::optional<RegistryValue> ReadTyped(const RegistryStore& store, const std::string& key, const std::string& name,
+                                       RegistryType type) {
   if (!store.KeyExists(key)) return std::nullopt;
   std::optional<RegistryValue> value = store.GetValue(key, name);
   if (!value || value->Type != type) return std::nullopt;
@@ -55,8 +55,24 @@ RegistryStore& Registry() { return installedStore ? *installedStore : FallbackSt
 void SetRegistry(RegistryStore* store) { installedStore = store; }
 
 bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) {
+  return ReadBool(Registry(), section, key, defaultValue);
+}
+
+int ReadInteger(const std::string& section, const std::string& key, int defaultValue) {
+  return ReadInteger(Registry(), section, key, defaultValue);
+}
+
+std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) {
+  return ReadString(Registry(), section, key, defaultValue);
+}
+
+TDateTime ReadDateTime(const std::string& section, const std::string& key, TDateTime defaultValue) {
+  return ReadDateTime(Registry(), section, key, defaultValue);
+}
+
+bool ReadBool(const RegistryStore& store, const std::string& section, const std::string& key, bool defaultValue) {
   try {
-    const auto value = ReadTyped(SectionKey(section), key, RegistryType::Dword);
+    const auto value = ReadTyped(store, SectionKey(section), key, RegistryType::Dword);
     return value ? value->Dword != 0 : defaultValue;
   } catch (...) {
     LogError("ReadBool");
@@ -64,9 +80,9 @@ bool ReadBool(const std::string& section, const std::string& key, bool defaultVa
   }
 }
 
-int ReadInteger(const std::string& section, const std::string& key, int defaultValue) {
+int ReadInteger(const RegistryStore& store, const std::string& section, const std::string& key, int defaultValue) {
   try {
-    const auto value = ReadTyped(SectionKey(section), key, RegistryType::Dword);
+    const auto value = ReadTyped(store, SectionKey(section), key, RegistryType::Dword);
     return value ? static_cast<int32_t>(value->Dword) : defaultValue;
   } catch (...) {
     LogError("ReadInteger");
@@ -74,9 +90,10 @@ int ReadInteger(const std::string& section, const std::string& key, int defaultV
   }
 }
 
-std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) {
+std::string ReadString(const RegistryStore& store, const std::string& section, const std::string& key,
+                       const std::string& defaultValue) {
   try {
-    const auto value = ReadTyped(SectionKey(section), key, RegistryType::String);
+    const auto value = ReadTyped(store, SectionKey(section), key, RegistryType::String);
     return value && !value->Data.empty() ? value->Data : defaultValue;
   } catch (...) {
     LogError("ReadString");
@@ -84,9 +101,10 @@ std::string ReadString(const std::string& section, const std::string& key, const
   }
 }
 
-TDateTime ReadDateTime(const std::string& section, const std::string& key, TDateTime defaultValue) {
+TDateTime ReadDateTime(const RegistryStore& store, const std::string& section, const std::string& key,
+                       TDateTime defaultValue) {
   try {
-    const auto value = ReadTyped(SectionKey(section), key, RegistryType::Binary);
+    const auto value = ReadTyped(store, SectionKey(section), key, RegistryType::Binary);
     if (!value || value->Data.size() != 8) return defaultValue;
     uint64_t bits = 0;
     for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<unsigned char>(value->Data[static_cast<size_t>(i)]);
@@ -145,7 +163,7 @@ void SetProgramPath(const std::string& programPath) {
 
 std::string ReadProxySettings() {
   try {
-    const auto value = ReadTyped(kInternetSettingsKey, "ProxyServer", RegistryType::String);
+    const auto value = ReadTyped(Registry(), kInternetSettingsKey, "ProxyServer", RegistryType::String);
     return value ? value->Data : std::string();
   } catch (...) {
     LogError("ReadProxySettings");
@@ -155,7 +173,7 @@ std::string ReadProxySettings() {
 
 bool UseProxySettings() {
   try {
-    const auto value = ReadTyped(kInternetSettingsKey, "ProxyEnable", RegistryType::Dword);
+    const auto value = ReadTyped(Registry(), kInternetSettingsKey, "ProxyEnable", RegistryType::Dword);
     return value && value->Dword != 0;
   } catch (...) {
     LogError("UseProxySettings");

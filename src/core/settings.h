@@ -8,14 +8,23 @@
 namespace brindle {
 
 // The persistent options of the program, in the registry of the current user
-// under "HKEY_CURRENT_USER\Software\Brindle\<section>". Every read passes its
-// default and never fails: a missing section, a missing value or a value of
+// under "HKEY_CURRENT_USER\Software\Brindle\<section>", by section and key.
+// The program reads them through the entries of settings_schema.h, which
+// know each key's type and default; these are what the entries are built on.
+// A read never fails: a missing section, a missing value or a value of
 // another type yields the default. A write that cannot be done is dropped.
 bool ReadBool(const std::string& section, const std::string& key, bool defaultValue);
 int ReadInteger(const std::string& section, const std::string& key, int defaultValue);
 // An empty stored string also reads as the default.
 std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue);
 TDateTime ReadDateTime(const std::string& section, const std::string& key, TDateTime defaultValue);
+// The same reads of a given store.
+bool ReadBool(const RegistryStore& store, const std::string& section, const std::string& key, bool defaultValue);
+int ReadInteger(const RegistryStore& store, const std::string& section, const std::string& key, int defaultValue);
+std::string ReadString(const RegistryStore& store, const std::string& section, const std::string& key,
+                       const std::string& defaultValue);
+TDateTime ReadDateTime(const RegistryStore& store, const std::string& section, const std::string& key,
+                       TDateTime defaultValue);
 
 void WriteBool(const std::string& section, const std::string& key, bool value);
 void WriteInteger(const std::string& section, const std::string& key, int value);

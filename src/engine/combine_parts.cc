@@ -23,7 +23,7 @@
 #include "core/log_error.h"
 #include "core/owned_file.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "platform/shell.h"
 
 namespace brindle {
@@ -623,10 +623,10 @@ void TCombineParts::Finish(const Outcome& outcome) {
 }
 
 void TCombineParts::StartVirusScanner() const {
-  if (!ReadBool(kOptionsSection, "VirusChecking", false)) return;
-  const std::string program = ReadString(kOptionsSection, "AntivirusExecutablePath", "");
+  if (!Settings.Read(setting::VirusChecking)) return;
+  const std::string program = Settings.Read(setting::AntivirusExecutablePath);
   if (program.empty()) return;
-  const std::string parameters = ReadString(kOptionsSection, "AntivirusExecutableParameters", "");
+  const std::string parameters = Settings.Read(setting::AntivirusExecutableParameters);
   std::vector<std::string> argv{program};
   const std::vector<std::string> words = SplitCommandLine(parameters);
   // Parameters that do not split (an unclosed quote) would scan with

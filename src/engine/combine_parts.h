@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/checksum.h"
+#include "core/settings_reader.h"
 
 namespace brindle {
 
@@ -60,6 +61,8 @@ class TCombineParts {
   // Set before Start: the digests the finished file must have.
   std::optional<TChecksum> Checksum;
   std::optional<TChecksum> ServerDigest;
+  // Where the virus scanner's settings are read once the join is done.
+  TSettingsReader Settings;
   // Started, and OnFilesCombined still to come.
   bool Running() const { return started_ && !finished_; }
 

@@ -14,7 +14,6 @@
 #include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "core/owned_file.h"
-#include "core/settings.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "core/trace.h"
@@ -28,9 +27,6 @@
 
 namespace brindle {
 namespace {
-
-constexpr int kDefaultSmallestSplitSizeKb = 100;
-constexpr int kDefaultTimeOutMs = 30000;
 
 // Size of the part file at path; -1 when there is none of Brindle's own.
 int64_t SizeOf(const std::string& path) { return OwnedFileSize(path); }
@@ -53,6 +49,11 @@ std::string ErrorDetailOf(const TPartDownloadSlot& slot) {
 // A mirror that failed for a reason time cannot change (a certificate) is
 // never tried again for the download.
 bool FailedForGood(const TFileMirror* mirror) { return mirror && mirror->ErrorCode == kPartErrCertificate; }
+
+// Failures that time can mend: the next answer from the mirror clears them.
+bool Mendable(int code) {
+  return code == kPartErrTimeoutOrLost || code == kPartErrNoConnection || code == kPartErrBusy;
+}
 
 bool IsStrongETag(const std::string& eTag) { return !eTag.empty() && eTag.rfind("W/", 0) != 0; }
 
@@ -168,6 +169,7 @@ TPartDownloadSlot* TDownloader::NewSlot() {
   slot->OnChange = [this](TPartDownloadSlot& s, TPartDownloaderState state) { SlotChange(s, state); };
   slot->OnUpdate = [this](TPartDownloadSlot& s) { SlotUpdate(s); };
   slot->SetSpeedLimitGroup(speedLimit_.get());
+  slot->SetSettings(options_.Settings);
   return slot;
 }
 
@@ -179,9 +181,7 @@ std::string TDownloader::PartFileName(int64_t start) const {
   return record_.TempFileName + "." + std::to_string(start);
 }
 
-int64_t TDownloader::ConnectTimeOut() const {
-  return ReadInteger(kOptionsSection, "TimeOutTime", kDefaultTimeOutMs);
-}
+int64_t TDownloader::ConnectTimeOut() const { return options_.Settings.Read(setting::TimeOutTime); }
 
 bool TDownloader::SizeLearned() const { return record_.FileSize != 0 || emptyFileKnown_; }
 
@@ -245,6 +245,10 @@ void TDownloader::RestartDownload() {
   try {
     ++retryCount_;
     errorRaised_ = false;
+    permanentFailure_ = false;
+    retryAfter_ = -1;
+    // The first data after the restart says "Downloading" again.
+    downloading_ = false;
     record_.SetStatus(TDownloadState::ContactingHost);
     std::vector<TPartDownloadSlot*> slots;
     for (int i = 0; i < slots_->NumberOfSlots(); ++i) slots.push_back(slots_->GetSlot(i));
@@ -410,6 +414,10 @@ void TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
   TPartDownloader* part = slot.PartDownloader();
   if (!part) return;
   if (!CheckValidators(slot, *part)) return;
+  answered_ = true;
+  // The mirror answers again: a lost connection or a busy moment is over,
+  // and it may take other parts.
+  if (TFileMirror* mirror = slot.Mirror(); mirror && Mendable(mirror->ErrorCode)) mirror->ErrorCode = 0;
   if (resumeSupported_ != 2) return;
   resumeSupported_ = part->ResumeSupported();
   resumeText_ = part->ResumeText();
@@ -588,6 +596,12 @@ void TDownloader::HandOver(TPartDownloadSlot& finished, TPartDownloadSlot& parke
 void TDownloader::HandleError(TPartDownloadSlot& slot) {
   Trace("TDownloader.SlotChange (Error): " + (slot.Mirror() ? slot.Mirror()->Url->Url : record_.Url->Url));
   if (aborted_ || paused_) return;
+  if (const TPartDownloader* part = slot.PartDownloader()) {
+    retryAfter_ = std::max(retryAfter_, part->RetryAfter());
+    const int code = part->ErrorCode();
+    if (!answered_ && slot.Mirror() == mainMirror_ && (code == kPartErrGone || code == kPartErrLogin))
+      permanentFailure_ = true;
+  }
   if (!SizeLearned()) {
     status_ = slot.Status();
     record_.SetStatus(status_);
@@ -786,8 +800,7 @@ void TDownloader::ResumeParts(const std::vector<int64_t>& found) {
 
 void TDownloader::SplitNew() {
   const int64_t fileSize = record_.FileSize;
-  const int64_t smallest = static_cast<int64_t>(ReadInteger(kOptionsSection, "SmallestSplitSize",
-                                                            kDefaultSmallestSplitSizeKb)) * 1024;
+  const int64_t smallest = static_cast<int64_t>(options_.Settings.Read(setting::SmallestSplitSize)) * 1024;
   if (smallest >= fileSize || splitParts_ < 2) return;
   TPartDownloadSlot* slot0 = slots_->GetSlot(0);
   const int64_t received = slot0->TransferCount();

@@ -38,6 +38,9 @@ struct TDownloaderOptions {
   // The program's speed limits (nullptr: the download is never limited);
   // must outlive the downloader.
   TSpeedLimiter* Limiter = nullptr;
+  // Where the downloader, its parts and its join read their settings, at
+  // each use: a change reaches the running download's next part.
+  TSettingsReader Settings;
 };
 
 // Carries one download from the first contact with its server until every
@@ -78,6 +81,12 @@ class TDownloader {
   // A retry after a delay can still succeed: some mirror did not fail for
   // good (a certificate that does not verify fails its mirror for good).
   bool CanRetry() const;
+  // The download's own address said, before any answer that was the file
+  // in this run, what no wait mends: the file is not there (404, 410) or
+  // the login is refused.
+  bool PermanentFailure() const { return permanentFailure_; }
+  // Seconds a busy server asked to wait before the retry; -1: none said.
+  int64_t RetryAfter() const { return retryAfter_; }
   // Something will move the download on: a part's transfer, time-out or
   // reported end, or a finished part's connection about to start the next.
   bool Pending() const;
@@ -97,6 +106,7 @@ class TDownloader {
   TPingSystem& PingSystem() const { return *pingSystem_; }
   TTransferSpeed& TransferSpeed() const { return *transferSpeed_; }
   TTimer& UpdateTimer() const { return *updateTimer_; }
+  const TSettingsReader& Settings() const { return options_.Settings; }
   // This download's own limit, bytes per second (0: none); applies at once
   // to the running parts. Without a limiter nothing is limited.
   void SetSpeedLimit(int64_t bytesPerSecond);
@@ -193,6 +203,9 @@ class TDownloader {
   bool errorRaised_ = false;
   bool completionReported_ = false;
   bool startedOver_ = false;
+  bool answered_ = false;  // some answer was the file in this run
+  bool permanentFailure_ = false;
+  int64_t retryAfter_ = -1;
   std::set<const TPartDownloadSlot*> parked_;
   int handOversPending_ = 0;
   std::unique_ptr<TLivenessCheck> liveness_;

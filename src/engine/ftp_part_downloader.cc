@@ -49,10 +49,10 @@ void TFTPPartDownloader::CreateClient() {
   TFtpClient& cli = *ftpClient_;
   const TUrl& url = Url();
   const std::string user = PercentDecode(url.User);
-  if (ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings())) {
+  if (Settings().Read(setting::UseFTPProxy)) {
     // The proxy learns the server from the user name.
-    cli.HostName = ReadString(kOptionsSection, "FTPProxyAddress", "");
-    cli.Port = ReadString(kOptionsSection, "FTPProxyPort", "");
+    cli.HostName = Settings().Read(setting::FTPProxyAddress);
+    cli.Port = Settings().Read(setting::FTPProxyPort);
     cli.UserName = user + "@" + url.Host + ":" + std::to_string(url.Port);
   } else {
     cli.HostName = url.Host;
@@ -141,8 +141,7 @@ void TFTPPartDownloader::Get() {
     cli.StartDownloadAt = StartByte() + offset_;
     cli.LocalFileOffset = offset_;
     cli.EndDownloadAt = StopPosition();
-    cli.Passive = ReadBool(kOptionsSection, "UseFTPProxy", UseProxySettings()) ||
-                  ReadBool(kOptionsSection, "PassiveMode", false);
+    cli.Passive = Settings().Read(setting::UseFTPProxy) || Settings().Read(setting::PassiveMode);
     if (cli.Connected()) {
       // A connection handed over from a finished part: the file's size is
       // asked again, as on every start, before a byte is written.

@@ -17,6 +17,7 @@
 #include "engine/part_file_writer.h"
 #include "engine/speed_limit_lane.h"
 #include "net/http_cli.h"
+#include "net/http_date.h"
 #include "net/socket_errors.h"
 
 namespace brindle {
@@ -112,11 +113,11 @@ void THTTPPartDownloader::StartRequest() {
   cli.URL = Url().Url;
   cli.Username = Url().User;
   cli.Password = Url().Password;
-  if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
-    cli.Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
-    cli.ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
-    cli.ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
-    cli.ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
+  if (Settings().Read(setting::UseHTTPProxy)) {
+    cli.Proxy = Settings().Read(setting::HTTPProxyAddress);
+    cli.ProxyPort = Settings().Read(setting::HTTPProxyPort);
+    cli.ProxyUsername = Settings().Read(setting::HTTPProxyUser);
+    cli.ProxyPassword = Settings().Read(setting::HTTPProxyPass);
   } else {
     cli.Proxy.clear();
     cli.ProxyPort.clear();
@@ -192,7 +193,7 @@ void THTTPPartDownloader::HandleHeaderEnd() {
     return;
   }
   if (status != 200 && status != 206) {
-    Fail(kPartErrRefused, Refusal());
+    Refuse(status);
     Stop();
     return;
   }
@@ -277,6 +278,18 @@ bool THTTPPartDownloader::ReportAnswer(int64_t fileSize) {
   return State() != psError && !Aborted() && !Paused();
 }
 
+void THTTPPartDownloader::Refuse(int status) {
+  if (status == 404 || status == 410) {
+    Fail(kPartErrGone, Refusal());
+  } else if (status == 503 || status == 429) {
+    Fail(kPartErrBusy, Refusal());
+    SetRetryAfter(RetryAfterSeconds(HeaderValue(httpCli_->RcvdHeader(), "retry-after"),
+                                    Loop().GetClock().WallMs() / 1000));
+  } else {
+    Fail(kPartErrRefused, Refusal());
+  }
+}
+
 TDownloadStatus THTTPPartDownloader::Refusal() const {
   const int status = httpCli_->StatusCode();
   if (status == 404) return TDownloadState::FileNotFound;
@@ -358,6 +371,12 @@ void THTTPPartDownloader::Complete(int error) {
     Fail(kPartErrNoConnection, TDownloadState::HostNotFound);
   } else if (needed >= 0 ? TransferCount() >= needed : answerTaken_ && error == 0 && TransferCount() > 0) {
     SetState(psDone);
+  } else if (EndedWhereItsRangeSaid(error, needed)) {
+    // Some servers cap every ranged answer: an honest early end is no lost
+    // connection, and the rest is asked for at once.
+    Trace("OnRequestDone - the answer ended at its Content-Range end");
+    StartRequest();
+    return;
   } else if (State() == psDownloading || State() == psReachedEnd) {
     Fail(kPartErrTimeoutOrLost, TDownloadState::LostConnection);
   } else {
@@ -366,6 +385,13 @@ void THTTPPartDownloader::Complete(int error) {
   StopTimeOutTimer();
   StopStallWatch();
   RaiseChange();
+}
+
+bool THTTPPartDownloader::EndedWhereItsRangeSaid(int error, int64_t needed) const {
+  if (!httpCli_ || !answerTaken_ || error != 0 || httpCli_->StatusCode() != 206) return false;
+  // Each answer must bring bytes, or a server could keep this asking forever.
+  if (needed < 0 || TransferCount() >= needed || TransferCount() <= requestedFrom_) return false;
+  return ParseByteCount(httpCli_->ContentRangeEnd) == StartByte() + TransferCount() - 1;
 }
 
 void THTTPPartDownloader::ApplyLimit() {

@@ -53,6 +53,8 @@ class THTTPPartDownloader final : public TPartDownloader {
   // the answer is not taken (the owner refused it, paused, aborted or
   // destroyed this part downloader).
   bool ReportAnswer(int64_t fileSize);
+  // Fails for an answer that is not the file, by whether time can mend it.
+  void Refuse(int status);
   // The status of an answer that is not the file.
   TDownloadStatus Refusal() const;
   void HandleLocationChange();
@@ -60,6 +62,9 @@ class THTTPPartDownloader final : public TPartDownloader {
   void HandleRequestDone(int error);
   // The request's end (or an Abort without one) decides the final state.
   void Complete(int error);
+  // A 206 that brought bytes and ended exactly at its Content-Range end,
+  // short of the part's end.
+  bool EndedWhereItsRangeSaid(int error, int64_t needed) const;
   void ApplyLimit();
   // The first byte of the remote file this request asked for.
   int64_t Position() const { return StartByte() + requestedFrom_; }

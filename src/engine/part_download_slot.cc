@@ -96,6 +96,7 @@ void TPartDownloadSlot::Start(TFileMirror* mirror, int64_t timeOutMs) {
     speed_ = 0;
     startTimeMs_ = loop_->GetClock().MonotonicMs();
     part.SetSpeedLimitGroup(speedLimitGroup_);
+    part.SetSettings(settings_);
     part.Get();
   } catch (...) {
     LogError("TPartDownloadSlot.Start");

@@ -72,6 +72,8 @@ class TPartDownloadSlot {
   void SetPartFileName(const std::string& name) { partFileName_ = name; }
   // The limits the slot's part downloaders read under (nullptr: none).
   void SetSpeedLimitGroup(TSpeedLimitGroup* group) { speedLimitGroup_ = group; }
+  // Where the slot's part downloaders read their settings.
+  void SetSettings(const TSettingsReader& settings) { settings_ = settings; }
   const TDownloadStatus& Status() const { return status_; }
   void SetStatus(const TDownloadStatus& status) { status_ = status; }
   int64_t FileSize() const { return fileSize_; }
@@ -123,6 +125,7 @@ class TPartDownloadSlot {
   std::unique_ptr<TPartDownloader> partDownloader_;
   TEventDepth events_{"TPartDownloadSlot"};
   TSpeedLimitGroup* speedLimitGroup_ = nullptr;
+  TSettingsReader settings_;
 };
 
 }  // namespace brindle

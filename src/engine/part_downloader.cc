@@ -5,7 +5,6 @@
 
 #include "core/event_loop.h"
 #include "core/log_error.h"
-#include "core/settings.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/speed_limit_group.h"
@@ -106,6 +105,7 @@ void TPartDownloader::BeginStart() {
   errorCode_ = 0;
   errorStatus_ = TDownloadStatus();
   errorDetail_.clear();
+  retryAfter_ = -1;
   transferSize_ = 0;
   sizeLearned_ = false;
   eTag_.clear();
@@ -151,8 +151,8 @@ void TPartDownloader::OnTimeOut() {
 int64_t TPartDownloader::NowMs() const { return loop_->GetClock().MonotonicMs(); }
 
 void TPartDownloader::StartStallWatch() {
-  const int seconds = ReadInteger(kOptionsSection, "StallTimeOut", kDefaultStallTimeOutSeconds);
-  stallMs_ = static_cast<int64_t>(seconds > 0 ? seconds : kDefaultStallTimeOutSeconds) * 1000;
+  const int seconds = settings_.Read(setting::StallTimeOut);
+  stallMs_ = static_cast<int64_t>(seconds > 0 ? seconds : setting::StallTimeOut.Default()) * 1000;
   lastReceivedMs_ = NowMs();
   heldSinceMs_ = lastReceivedMs_;
   // Re-armed from the last arrival when it fires, rather than restarted for

@@ -10,6 +10,7 @@
 #include "core/download_status.h"
 #include "core/event_depth.h"
 #include "core/log_error.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 
 namespace brindle {
@@ -33,10 +34,6 @@ enum TPartDownloaderState : uint8_t {
   psIdle,           // parked by the downloader, never set by a part downloader
 };
 
-// Seconds a connected part may receive nothing before it counts as a lost
-// connection (the hidden setting "StallTimeOut" in "Options" overrides it).
-inline constexpr int kDefaultStallTimeOutSeconds = 60;
-
 // Error codes of a failed part (ErrorCode); ErrorStatus says what failed.
 inline constexpr int kPartErrTimeoutOrLost = 1;   // "Timeout", "Lost connection to server"
 inline constexpr int kPartErrNoConnection = 2;    // "Couldn't connect to host"
@@ -47,6 +44,10 @@ inline constexpr int kPartErrSizeMismatch = 6;    // "Filesize mismatch"
 // "Certificate not trusted": final for the mirror, since waiting cannot fix
 // a certificate.
 inline constexpr int kPartErrCertificate = 7;
+// The server says the file is not there (HTTP 404, 410).
+inline constexpr int kPartErrGone = 8;
+// The server is busy for now (HTTP 503, 429); RetryAfter may say how long.
+inline constexpr int kPartErrBusy = 9;
 
 // Fetches one byte range (StartByte..EndByte, inclusive; EndByte 0: to the
 // end of the file) of a remote file into one part file over one connection,
@@ -87,6 +88,9 @@ class TPartDownloader {
   const TUrl& Url() const { return *url_; }
   int64_t TimeOut() const { return timeOut_; }  // connect time-out, ms
   void SetTimeOut(int64_t ms) { timeOut_ = ms; }
+  // Where the proxies and the stall time-out are read, at each start.
+  const TSettingsReader& Settings() const { return settings_; }
+  void SetSettings(const TSettingsReader& settings) { settings_ = settings; }
 
   TPartDownloaderState State() const { return state_; }
   // The one place the state changes (the owner uses it too, e.g. to go back
@@ -120,6 +124,8 @@ class TPartDownloader {
   // What the status text cannot say (OpenSSL's reason for refusing a
   // certificate); usually empty.
   const std::string& ErrorDetail() const { return errorDetail_; }
+  // Seconds a busy server asked to wait before the next try; -1: it did not say.
+  int64_t RetryAfter() const { return retryAfter_; }
   int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
   const std::string& ResumeText() const { return resumeText_; }
   // The validators of the last answer that was the file ("" when absent),
@@ -154,6 +160,7 @@ class TPartDownloader {
     sizeLearned_ = true;
   }
   void SetTransferCount(int64_t count) { transferCount_ = count; }
+  void SetRetryAfter(int64_t seconds) { retryAfter_ = seconds; }
   // Bytes the part file must hold for the part to be done: the range, or
   // without an end the rest of the file when its size is known; -1: not
   // known.
@@ -219,6 +226,7 @@ class TPartDownloader {
   int errorCode_ = 0;
   TDownloadStatus errorStatus_;
   std::string errorDetail_;
+  int64_t retryAfter_ = -1;
   int resumeSupported_ = 2;
   std::string resumeText_ = "Unknown";
   std::string eTag_;
@@ -230,6 +238,7 @@ class TPartDownloader {
 
   std::unique_ptr<TTimer> timeOutTimer_;
   int64_t timeOut_ = 10000;
+  TSettingsReader settings_;
   std::unique_ptr<TTimer> stallTimer_;
   int64_t stallMs_ = 0;
   int64_t lastReceivedMs_ = 0;

@@ -9,26 +9,24 @@
 #include "core/ascii_case.h"
 #include "core/clock.h"
 #include "core/extension_mask.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 #include "integration/native_message_reader.h"
 
 namespace brindle {
 namespace {
 
-const char* BrowserSetting(TBrowserFamily browser) {
+const TBoolSetting& BrowserSetting(TBrowserFamily browser) {
   switch (browser) {
-    case TBrowserFamily::Chromium:
-      return "IntegrateWithInternetExplorer";
     case TBrowserFamily::Firefox:
-      return "IntegrateWithNetscape";
+      return setting::IntegrateWithNetscape;
     case TBrowserFamily::Opera:
-      return "IntegrateWithOpera";
+      return setting::IntegrateWithOpera;
+    case TBrowserFamily::Chromium:
+      break;
   }
-  return "";
+  return setting::IntegrateWithInternetExplorer;
 }
-
-bool BrowserSettingDefault(TBrowserFamily browser) { return browser == TBrowserFamily::Chromium; }
 
 bool WriteAll(int fd, const std::string& data) {
   size_t done = 0;
@@ -55,11 +53,11 @@ bool TBrowserHost::Takes(const TBrowserRequest& request, std::string& reason) {
     return false;
   }
   if (request.Type == TBrowserRequest::TType::Link) return true;
-  if (!ReadBool(kOptionsSection, "EnableBrowserIntegration", true)) {
+  if (!Read(setting::EnableBrowserIntegration)) {
     reason = "browser integration is off";
     return false;
   }
-  if (!ReadBool(kOptionsSection, BrowserSetting(request.Browser), BrowserSettingDefault(request.Browser))) {
+  if (!Read(BrowserSetting(request.Browser))) {
     reason = "integration with this browser is off";
     return false;
   }

@@ -8,7 +8,7 @@
 #include "core/atomic_file.h"
 #include "core/log_error.h"
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/text_file.h"
 #include "integration/browser_request.h"
 #include "platform/program_layout.h"
@@ -108,14 +108,14 @@ void TBrowserIntegration::RemoveOpera() const { Remove(OperaManifest()); }
 
 void TBrowserIntegration::ApplySettings() const {
   try {
-    if (ReadBool(kOptionsSection, "EnableBrowserIntegration", true)) {
-      if (ReadBool(kOptionsSection, "IntegrateWithInternetExplorer", true)) IntegrateInternetExplorer();
-      if (ReadBool(kOptionsSection, "IntegrateWithNetscape", false)) {
+    if (Read(setting::EnableBrowserIntegration)) {
+      if (Read(setting::IntegrateWithInternetExplorer)) IntegrateInternetExplorer();
+      if (Read(setting::IntegrateWithNetscape)) {
         IntegrateNetscape();
       } else {
         RemoveNetscape();
       }
-      if (ReadBool(kOptionsSection, "IntegrateWithOpera", false)) {
+      if (Read(setting::IntegrateWithOpera)) {
         IntegrateOpera();
       } else {
         RemoveOpera();

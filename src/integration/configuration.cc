@@ -13,26 +13,13 @@
 #include "core/ascii_case.h"
 #include "core/atomic_file.h"
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "manager/download_system.h"
 #include "manager/status_colors.h"
 
 namespace brindle {
 namespace {
 
-bool True() { return true; }
-bool False() { return false; }
-bool SystemProxy() { return UseProxySettings(); }
-std::string Empty() { return ""; }
-std::string Month() { return "Month"; }
-std::string Day() { return "Day"; }
-std::string Year() { return "Year"; }
-std::string Dash() { return "-"; }
-std::string DefaultConnectionType() { return "56.6k"; }
-std::string Extensions() { return kDefaultExtensionList; }
-
-constexpr const char* kDateKeys[] = {"Date1", "Date2", "Date3"};
-constexpr const char* kDividerKeys[] = {"DateDivider1", "DateDivider2"};
 constexpr const char* kNone = "none";
 constexpr TDateTime kHalfHour = 1.0 / 48;
 
@@ -62,13 +49,13 @@ bool ValidPort(const std::string& text) {
 }
 
 std::optional<std::string> RangeProblem(const TConfigurationValues& values) {
-  const auto text = [&](const char* key) {
+  const auto text = [&](const std::string& key) {
     const auto it = values.Texts.find(key);
     return it == values.Texts.end() ? std::string() : it->second;
   };
-  for (const auto& [key, caption] : {std::pair{"HTTPProxyPort", "HTTP proxy port"},
-                                     std::pair{"FTPProxyPort", "FTP proxy port"}})
-    if (!ValidPort(text(key))) return std::string(caption) + " must be a number from 1 to 65535.";
+  for (const auto& [port, caption] :
+       {std::pair{&setting::HTTPProxyPort, "HTTP proxy port"}, std::pair{&setting::FTPProxyPort, "FTP proxy port"}})
+    if (!ValidPort(text(port->Key))) return std::string(caption) + " must be a number from 1 to 65535.";
   for (const TConfigurationNumberKey& number : ConfigurationNumberKeys()) {
     // What cannot be read at all stops the sequence in its place instead.
     const std::optional<long long> value = ParseNumber(text(number.Key));
@@ -84,135 +71,111 @@ std::optional<std::string> RangeProblem(const TConfigurationValues& values) {
 
 const std::vector<TConfigurationFlagKey>& ConfigurationFlagKeys() {
   static const std::vector<TConfigurationFlagKey> keys = {
-      {"DateFolders", False, 1},
-      {"LaunchOnStartup", False, 3},
-      {"MonitorClipboard", True, 4},
-      {"EnableBrowserIntegration", True, 4},
-      {"IntegrateWithInternetExplorer", True, 4},
-      {"IntegrateWithNetscape", False, 4},
-      {"IntegrateWithOpera", False, 4},
-      {"StartMinized", False, 5},
-      {"MinimizeToTray", False, 5},
-      {"DrawProgressBars", True, 5},
-      {"CheckForUpdates", True, 5},
-      {"GridLines", False, 5},
-      {"ShowDisabledIcon", True, 5},
-      {"AlwaysConnect", True, 6},
-      {"ConnectUsingDialUp", False, 6},
-      {"AlwaysDownloadWhenConnected", True, 6},
-      {"DiconnectAfterDownload", False, 6},
-      {"TryLocalMirrorlist", True, 6},
-      {"UseHTTPProxy", SystemProxy, 8},
-      {"UseFTPProxy", SystemProxy, 8},
-      {"PassiveMode", False, 8},
-      {"ShowCompletedDialog", True, 9},
-      {"ShowSaveDialog", True, 9},
-      {"ShowDownloadWindow", True, 9},
-      {"ShowSystemTrayIcons", False, 9},
-      {"AutoCloseAfterDownloads", False, 9},
-      {"RemoveSuccessfulDownloadFromList", False, 9},
-      {"ShutDownComputerAfterDownloading", False, 9},
-      {"RemoveUnexistingFilesFromList", True, 9},
-      {"VirusChecking", False, 9},
-      {"UseSchedule", False, 10},
-      {"ScheduledWeekly_Sun", False, 10},
-      {"ScheduledWeekly_Mon", False, 10},
-      {"ScheduledWeekly_Tue", False, 10},
-      {"ScheduledWeekly_Wed", False, 10},
-      {"ScheduledWeekly_Thu", False, 10},
-      {"ScheduledWeekly_Fri", False, 10},
-      {"ScheduledWeekly_Sat", False, 10},
-      {"ScheduledRecurrence_NoEnd", True, 10},
-      {"ScheduledRecurrence_EndBy", False, 10},
+      {setting::DateFolders, 1},
+      {setting::LaunchOnStartup, 3},
+      {setting::MonitorClipboard, 4},
+      {setting::EnableBrowserIntegration, 4},
+      {setting::IntegrateWithInternetExplorer, 4},
+      {setting::IntegrateWithNetscape, 4},
+      {setting::IntegrateWithOpera, 4},
+      {setting::StartMinized, 5},
+      {setting::MinimizeToTray, 5},
+      {setting::DrawProgressBars, 5},
+      {setting::CheckForUpdates, 5},
+      {setting::GridLines, 5},
+      {setting::ShowDisabledIcon, 5},
+      {setting::AlwaysConnect, 6},
+      {setting::ConnectUsingDialUp, 6},
+      {setting::AlwaysDownloadWhenConnected, 6},
+      {setting::DiconnectAfterDownload, 6},
+      {setting::TryLocalMirrorlist, 6},
+      {setting::UseHTTPProxy, 8},
+      {setting::UseFTPProxy, 8},
+      {setting::PassiveMode, 8},
+      {setting::ShowCompletedDialog, 9},
+      {setting::ShowSaveDialog, 9},
+      {setting::ShowDownloadWindow, 9},
+      {setting::ShowSystemTrayIcons, 9},
+      {setting::AutoCloseAfterDownloads, 9},
+      {setting::RemoveSuccessfulDownloadFromList, 9},
+      {setting::ShutDownComputerAfterDownloading, 9},
+      {setting::RemoveUnexistingFilesFromList, 9},
+      {setting::VirusChecking, 9},
+      {setting::UseSchedule, 10},
+      {setting::ScheduledWeekly(0), 10},
+      {setting::ScheduledWeekly(1), 10},
+      {setting::ScheduledWeekly(2), 10},
+      {setting::ScheduledWeekly(3), 10},
+      {setting::ScheduledWeekly(4), 10},
+      {setting::ScheduledWeekly(5), 10},
+      {setting::ScheduledWeekly(6), 10},
+      {setting::ScheduledRecurrenceNoEnd, 10},
+      {setting::ScheduledRecurrenceEndBy, 10},
   };
   return keys;
 }
 
 const std::vector<TConfigurationTextKey>& ConfigurationTextKeys() {
   static const std::vector<TConfigurationTextKey> keys = {
-      {"Date1", Month, 1},
-      {"Date2", Day, 1},
-      {"Date3", Year, 1},
-      {"DateDivider1", Dash, 1},
-      {"DateDivider2", Dash, 1},
-      {kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory, 2},
-      {"DefaultDownloadDirectory", DefaultDownloadDirectory, 3},
-      {"Extensions", Extensions, 4},
-      {"ConnectionType", DefaultConnectionType, 6},
-      {"HTTPProxyAddress", Empty, 8},
-      {"HTTPProxyPort", Empty, 8},
-      {"HTTPProxyUser", Empty, 8},
-      {"HTTPProxyPass", Empty, 8},
-      {"FTPProxyAddress", Empty, 8},
-      {"FTPProxyPort", Empty, 8},
-      {"AntivirusExecutablePath", Empty, 9},
-      {"AntivirusExecutableParameters", Empty, 9},
+      {setting::Date1, 1},
+      {setting::Date2, 1},
+      {setting::Date3, 1},
+      {setting::DateDivider1, 1},
+      {setting::DateDivider2, 1},
+      {setting::PartialDownloadsDirectory, 2},
+      {setting::DefaultDownloadDirectory, 3},
+      {setting::Extensions, 4},
+      {setting::ConnectionType, 6},
+      {setting::HTTPProxyAddress, 8},
+      {setting::HTTPProxyPort, 8},
+      {setting::HTTPProxyUser, 8},
+      {setting::HTTPProxyPass, 8},
+      {setting::FTPProxyAddress, 8},
+      {setting::FTPProxyPort, 8},
+      {setting::AntivirusExecutablePath, 9},
+      {setting::AntivirusExecutableParameters, 9},
   };
   return keys;
 }
 
 const std::vector<TConfigurationNumberKey>& ConfigurationNumberKeys() {
   static const std::vector<TConfigurationNumberKey> keys = {
-      {"ConnectionSpeed", "Connection speed", 0, 0, INT_MAX, 1, 6},
-      {"MaxSimultaneousDownloads", "Maximum number of simultaneous downloads", 3, 1, 50, 1, 11},
-      {"SplitParts", "Number of parts to split each file into", 4, 1, 32, 1, 11},
-      {"SmallestSplitSize", "Do not split files smaller than this size", 100, 0, INT_MAX, 1, 11},
-      {"TimeOutTime", "Timeout", 30, 1, INT_MAX / 1000, 1000, 11},
-      {"RetryDelay", "Retry delay", 30, 0, INT_MAX, 1, 11},
-      {"RetryTimes", "Retry times", 10, 0, INT_MAX, 1, 11},
+      {setting::ConnectionSpeed, "Connection speed", 0, INT_MAX, 1, 6},
+      {setting::MaxSimultaneousDownloads, "Maximum number of simultaneous downloads", 1, 50, 1, 11},
+      {setting::SplitParts, "Number of parts to split each file into", 1, 32, 1, 11},
+      {setting::SmallestSplitSize, "Do not split files smaller than this size", 0, INT_MAX, 1, 11},
+      {setting::TimeOutTime, "Timeout", 1, INT_MAX / 1000, 1000, 11},
+      {setting::RetryDelay, "Retry delay", 0, INT_MAX, 1, 11},
+      {setting::RetryTimes, "Retry times", 0, INT_MAX, 1, 11},
   };
   return keys;
-}
-
-std::string ThemeColorPrefix(int theme) {
-  return theme == 0 ? "Standard_Color_" : theme == 1 ? "Brindle_Color_" : "Custom_Color_";
-}
-
-std::array<uint32_t, 6> ThemeDefaultColors(int theme) {
-  if (theme == 1) return {0xF0FBFF, 0x008000, kSystemGrayTextColor, 0x800000, 0x000080, 0};
-  return {kSystemWindowColor, 0x008000, 0x008080, 0xFF0000, 0x0000FF, 0};
-}
-
-std::array<uint32_t, 6> LoadThemeColors(int theme) {
-  std::array<uint32_t, 6> colors = ThemeDefaultColors(theme);
-  for (size_t i = 0; i < colors.size(); ++i)
-    colors[i] = static_cast<uint32_t>(ReadInteger(kOptionsSection, ThemeColorPrefix(theme) + kColorKeySuffixes[i],
-                                                  static_cast<int>(colors[i])));
-  return colors;
-}
-
-bool ThemeCanReset(int theme, const std::array<uint32_t, 6>& colors) {
-  return (theme == 0 || theme == 1) && colors != ThemeDefaultColors(theme);
 }
 
 TDateTime HalfHourTime(int index) { return index * kHalfHour; }
 
 TConfigurationValues LoadConfiguration(const std::vector<std::string>& dialUpEntries) {
   TConfigurationValues values;
-  for (const TConfigurationFlagKey& flag : ConfigurationFlagKeys())
-    values.Flags[flag.Key] = ReadBool(kOptionsSection, flag.Key, flag.Default());
-  for (const TConfigurationTextKey& text : ConfigurationTextKeys())
-    values.Texts[text.Key] = ReadString(kOptionsSection, text.Key, text.Default());
-  for (const char* key : kDateKeys) {
-    std::string& name = values.Texts[key];
+  for (const TConfigurationFlagKey& flag : ConfigurationFlagKeys()) values.Flags[flag.Key] = Read(flag);
+  for (const TConfigurationTextKey& text : ConfigurationTextKeys()) values.Texts[text.Key] = Read(text);
+  for (const TStringSetting* date : {&setting::Date1, &setting::Date2, &setting::Date3}) {
+    std::string& name = values.Texts[date->Key];
     if (name != "Year" && name != "Month" && name != "Day") name.clear();
   }
-  for (const char* key : kDividerKeys) {
-    std::string& divider = values.Texts[key];
-    if (divider != "-" && divider != "_") divider.clear();
+  for (const TStringSetting* divider : {&setting::DateDivider1, &setting::DateDivider2}) {
+    std::string& text = values.Texts[divider->Key];
+    if (text != "-" && text != "_") text.clear();
   }
   for (const TConfigurationNumberKey& number : ConfigurationNumberKeys())
-    values.Texts[number.Key] =
-        std::to_string(ReadInteger(kOptionsSection, number.Key, number.Default * number.Scale) / number.Scale);
-  values.ColorTheme = ReadInteger(kOptionsSection, "ColorTheme", 0);
+    values.Texts[number.Key] = std::to_string(Read(number) / number.Scale);
+  values.ColorTheme = Read(setting::ColorTheme);
   values.Colors = LoadThemeColors(values.ColorTheme);
-  values.ScheduledStartTime = std::clamp(ReadInteger(kOptionsSection, "ScheduledStartTime", 0), 0, 47);
-  values.ScheduledEndTime = std::clamp(ReadInteger(kOptionsSection, "ScheduledEndTime", 0), 0, 47);
+  values.ScheduledStartTime = std::clamp(Read(setting::ScheduledStartTime), 0, 47);
+  values.ScheduledEndTime = std::clamp(Read(setting::ScheduledEndTime), 0, 47);
   const TDateTime now = Now();
-  values.RecurrenceStart = ReadDateTime(kOptionsSection, "ScheduledRecurrence_StartTime", now);
-  values.RecurrenceEnd = ReadDateTime(kOptionsSection, "ScheduledRecurrence_EndTime", now);
+  values.RecurrenceStart = Read(setting::ScheduledRecurrenceStartTime, now);
+  values.RecurrenceEnd = Read(setting::ScheduledRecurrenceEndTime, now);
   values.DialUpEntries = dialUpEntries;
-  const std::string entry = ReadString(kOptionsSection, "ModemConnectionEntry", "");
+  const std::string entry = Read(setting::ModemConnectionEntry);
   for (size_t i = 0; i < dialUpEntries.size(); ++i)
     if (!entry.empty() && dialUpEntries[i] == entry) values.DialUpEntry = static_cast<int>(i);
   return values;
@@ -264,31 +227,31 @@ TConfigurationResult SaveConfiguration(TConfigurationValues& values, TDownloadSy
   }
   const auto writeStep = [&](int step) {
     for (const TConfigurationFlagKey& flag : ConfigurationFlagKeys())
-      if (flag.Step == step) WriteBool(kOptionsSection, flag.Key, values.Flags[flag.Key]);
+      if (flag.Step == step) Write(flag, values.Flags[flag.Key]);
     for (const TConfigurationTextKey& text : ConfigurationTextKeys()) {
-      if (text.Step != step || text.Key == std::string(kPartialDownloadsDirectoryKey)) continue;
+      if (text.Step != step || text.Key == setting::PartialDownloadsDirectory.Key) continue;
       std::string value = values.Texts[text.Key];
       // An empty item is stored by name: an empty text would read as the default.
       if (step == 1 && value.empty()) value = kNone;
-      if (text.Key == std::string("Extensions")) {
+      if (text.Key == setting::Extensions.Key) {
         // One list, however the memo broke its lines.
         std::replace_if(value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
         value = LowerCaseAscii(Trimmed(value));
       }
-      WriteString(kOptionsSection, text.Key, value);
+      Write(text, value);
     }
     for (const TConfigurationNumberKey& number : ConfigurationNumberKeys()) {
       if (number.Step != step) continue;
       const std::optional<long long> value = ParseNumber(values.Texts[number.Key]);
       if (!value) return false;
-      WriteInteger(kOptionsSection, number.Key, static_cast<int>(*value * number.Scale));
+      Write(number, static_cast<int>(*value * number.Scale));
     }
     return true;
   };
 
   writeStep(1);
-  const std::string stored = ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
-  std::string& partial = values.Texts[kPartialDownloadsDirectoryKey];
+  const std::string stored = Read(setting::PartialDownloadsDirectory);
+  std::string& partial = values.Texts[setting::PartialDownloadsDirectory.Key];
   if (partial != stored) {
     const bool move = host.Ask && host.Ask("You have changed Partial Downloads Directory.\nDo you want to move "
                                                  "partially downloaded files to new directory (downloads will be "
@@ -304,31 +267,30 @@ TConfigurationResult SaveConfiguration(TConfigurationValues& values, TDownloadSy
         return TConfigurationResult::Stopped;
       }
     }
-    WriteString(kOptionsSection, kPartialDownloadsDirectoryKey, partial);
+    Write(setting::PartialDownloadsDirectory, partial);
   }
   writeStep(3);
-  WriteAutostartEntry(values.Flags["LaunchOnStartup"], host.ProgramPath);
+  WriteAutostartEntry(values.Flags[setting::LaunchOnStartup.Key], host.ProgramPath);
   writeStep(4);
   writeStep(5);
-  WriteInteger(kOptionsSection, "ColorTheme", values.ColorTheme);
-  for (size_t i = 0; i < values.Colors.size(); ++i)
-    WriteInteger(kOptionsSection, ThemeColorPrefix(values.ColorTheme) + kColorKeySuffixes[i],
-                 static_cast<int>(values.Colors[i]));
+  Write(setting::ColorTheme, values.ColorTheme);
+  for (size_t role = 0; role < values.Colors.size(); ++role)
+    Write(setting::ThemeColor(values.ColorTheme, role), static_cast<int>(values.Colors[role]));
   if (!writeStep(6)) return TConfigurationResult::Stopped;
   const bool anyEntry = !values.DialUpEntries.empty();
   const int entry = values.DialUpEntry >= 0 && values.DialUpEntry < static_cast<int>(values.DialUpEntries.size())
                         ? values.DialUpEntry
                         : 0;
-  WriteString(kOptionsSection, "ModemConnectionEntry", anyEntry ? values.DialUpEntries[entry] : "");
+  Write(setting::ModemConnectionEntry, anyEntry ? values.DialUpEntries[entry] : "");
   writeStep(8);
   writeStep(9);
   writeStep(10);
-  WriteInteger(kOptionsSection, "ScheduledStartTime", values.ScheduledStartTime);
-  WriteInteger(kOptionsSection, "ScheduledEndTime", values.ScheduledEndTime);
-  WriteDateTime(kOptionsSection, "ScheduledRecurrence_StartTime", values.RecurrenceStart);
-  WriteDateTime(kOptionsSection, "ScheduledRecurrence_EndTime", values.RecurrenceEnd);
-  WriteDateTime(kOptionsSection, "StartTime", HalfHourTime(values.ScheduledStartTime));
-  WriteDateTime(kOptionsSection, "EndTime", HalfHourTime(values.ScheduledEndTime));
+  Write(setting::ScheduledStartTime, values.ScheduledStartTime);
+  Write(setting::ScheduledEndTime, values.ScheduledEndTime);
+  Write(setting::ScheduledRecurrenceStartTime, values.RecurrenceStart);
+  Write(setting::ScheduledRecurrenceEndTime, values.RecurrenceEnd);
+  Write(setting::StartTime, HalfHourTime(values.ScheduledStartTime));
+  Write(setting::EndTime, HalfHourTime(values.ScheduledEndTime));
   if (!writeStep(11)) return TConfigurationResult::Stopped;
   return TConfigurationResult::Saved;
 }

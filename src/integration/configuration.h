@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "core/date_time.h"
+#include "core/settings_schema.h"
 #include "integration/partial_downloads_move.h"
+#include "manager/status_colors.h"
 
 namespace brindle {
 
@@ -36,21 +38,16 @@ struct TConfigurationValues {
   int DialUpEntry = -1;  // the selected entry, -1: none
 };
 
-// The keys the dialog edits, in the order of their pages.
-struct TConfigurationFlagKey {
-  const char* Key;
-  bool (*Default)();
-  int Step;  // of the OK sequence
-};
-struct TConfigurationTextKey {
-  const char* Key;
-  std::string (*Default)();
+// The settings the dialog edits, in the order of their pages, each with
+// the step of the OK sequence that writes it.
+struct TConfigurationFlagKey : TBoolSetting {
   int Step;
 };
-struct TConfigurationNumberKey {
-  const char* Key;
+struct TConfigurationTextKey : TStringSetting {
+  int Step;
+};
+struct TConfigurationNumberKey : TIntegerSetting {
   const char* Caption;  // names the field in a refusal
-  int Default;          // as shown
   int Min, Max;         // as shown
   int Scale;            // stored = shown x Scale
   int Step;
@@ -58,16 +55,6 @@ struct TConfigurationNumberKey {
 const std::vector<TConfigurationFlagKey>& ConfigurationFlagKeys();
 const std::vector<TConfigurationTextKey>& ConfigurationTextKeys();
 const std::vector<TConfigurationNumberKey>& ConfigurationNumberKeys();
-
-inline constexpr std::array<const char*, 6> kColorKeySuffixes = {"Background", "Downloading", "Paused",
-                                                                 "Done",       "Error",       "Other"};
-// The theme's key prefix and default colours (0 standard, 1 Brindle, else custom).
-std::string ThemeColorPrefix(int theme);
-std::array<uint32_t, 6> ThemeDefaultColors(int theme);
-// The theme's colours as stored, missing ones at their defaults.
-std::array<uint32_t, 6> LoadThemeColors(int theme);
-// Reset is offered for the two named themes once a colour differs from its default.
-bool ThemeCanReset(int theme, const std::array<uint32_t, 6>& colors);
 
 // The half-hour item's time of day.
 TDateTime HalfHourTime(int index);

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/log_error.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/timer.h"
 #include "manager/modem_connection.h"
 
@@ -24,7 +24,7 @@ int64_t SecondOfDay(TDateTime value) {
 THangUpTimer::THangUpTimer(TModemConnection& modem, EventLoop* loop)
     : modem_(modem), timer_(std::make_unique<TTimer>(loop)) {
   // Nothing acts on it; written as every start does.
-  WriteBool(kOptionsSection, "HangUpOn", false);
+  Write(setting::HangUpOn, false);
   timer_->OnTimer = [this] {
     timer_->SetEnabled(false);
     modem_.Disconnect();
@@ -35,17 +35,17 @@ THangUpTimer::~THangUpTimer() = default;
 
 THangUpTimer::TShown THangUpTimer::Load(TDateTime now) {
   TShown shown;
-  if (ReadBool(kOptionsSection, "AfterDownloadsCompleted", true)) {
+  if (Read(setting::AfterDownloadsCompletedAtHangUp)) {
     shown.Choice = TChoice::AfterDownloads;
-  } else if (ReadBool(kOptionsSection, "AtSpecificTime", false)) {
+  } else if (Read(setting::AtSpecificTime)) {
     shown.Choice = TChoice::AtSpecificTime;
   } else {
     shown.Choice = TChoice::AfterMinutes;
   }
   // Only a time on the half hour matches an item.
-  const int64_t second = SecondOfDay(ReadDateTime(kOptionsSection, "HangUpTime1", now));
+  const int64_t second = SecondOfDay(Read(setting::HangUpTime1, now));
   shown.TimeIndex = second % 1800 < 60 ? static_cast<int>(second / 1800) : 0;
-  const int64_t until = std::llround((ReadDateTime(kOptionsSection, "HangUpTime2", now) - now) * kSecondsPerDay);
+  const int64_t until = std::llround((Read(setting::HangUpTime2, now) - now) * kSecondsPerDay);
   shown.Minutes = until > 0 ? static_cast<int>(std::min<int64_t>(until / 60, INT_MAX)) : 0;
   return shown;
 }
@@ -66,9 +66,9 @@ int64_t THangUpTimer::IntervalUntil(TDateTime now, int timeIndex) {
 std::optional<int64_t> THangUpTimer::Arm(TChoice choice, int timeIndex, const std::string& minutes, TDateTime now,
                                          bool* ok) {
   if (ok) *ok = true;
-  WriteBool(kOptionsSection, "AfterDownloadsCompleted", choice == TChoice::AfterDownloads);
-  WriteBool(kOptionsSection, "AtSpecificTime", choice == TChoice::AtSpecificTime);
-  WriteBool(kOptionsSection, "AfterNumberOfMinutes", choice == TChoice::AfterMinutes);
+  Write(setting::AfterDownloadsCompletedAtHangUp, choice == TChoice::AfterDownloads);
+  Write(setting::AtSpecificTime, choice == TChoice::AtSpecificTime);
+  Write(setting::AfterNumberOfMinutes, choice == TChoice::AfterMinutes);
   int64_t interval = 0;
   if (choice == TChoice::AfterDownloads) {
     timer_->SetEnabled(false);

@@ -4,15 +4,11 @@
 
 #include "core/event_loop.h"
 #include "core/log_error.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/timer.h"
 
 namespace brindle {
 namespace {
-
-constexpr const char* kWeekdayKeys[7] = {"ScheduledWeekly_Sun", "ScheduledWeekly_Mon", "ScheduledWeekly_Tue",
-                                         "ScheduledWeekly_Wed", "ScheduledWeekly_Thu", "ScheduledWeekly_Fri",
-                                         "ScheduledWeekly_Sat"};
 
 // The time of day in whole milliseconds, so that "exactly at the end time"
 // compares equal instead of by the luck of floating point.
@@ -41,14 +37,14 @@ TScheduler::~TScheduler() = default;
 void TScheduler::LoadSettings() {
   try {
     const TDateTime now = Now();
-    for (int day = 0; day < 7; ++day) Weekdays[day] = ReadBool(kOptionsSection, kWeekdayKeys[day], false);
-    FirstDay = ReadDateTime(kOptionsSection, "ScheduledRecurrence_StartTime", now);
-    LastDay = ReadBool(kOptionsSection, "ScheduledRecurrence_NoEnd", true)
+    for (int day = 0; day < 7; ++day) Weekdays[day] = Read(setting::ScheduledWeekly(day));
+    FirstDay = Read(setting::ScheduledRecurrenceStartTime, now);
+    LastDay = Read(setting::ScheduledRecurrenceNoEnd)
                   ? EncodeDateTime({.Year = 2999, .Month = 12, .Day = 31}).value_or(0)
-                  : ReadDateTime(kOptionsSection, "ScheduledRecurrence_EndTime", now);
-    StartTime = ReadDateTime(kOptionsSection, "StartTime", now);
-    EndTime = ReadDateTime(kOptionsSection, "EndTime", now);
-    if (ReadBool(kOptionsSection, "UseSchedule", false)) EnableScheduler();
+                  : Read(setting::ScheduledRecurrenceEndTime, now);
+    StartTime = Read(setting::StartTime, now);
+    EndTime = Read(setting::EndTime, now);
+    if (Read(setting::UseSchedule)) EnableScheduler();
     else DisableScheduler();
   } catch (...) {
     LogError("TScheduler.LoadSettings");

@@ -9,7 +9,7 @@
 #include "core/log_error.h"
 #include "core/owned_callback.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 #include "core/version.h"
 #include "manager/download_system.h"
@@ -97,14 +97,14 @@ TVersionChecker::~TVersionChecker() { CancelCallbacks(this); }
 void TVersionChecker::Check() {
   try {
     if (client_) return;
-    const std::string address = ReadString(kOptionsSection, kUpdateUrlKey, "");
+    const std::string address = Read(setting::UpdateURL);
     if (address.empty()) return;
     auto client = std::make_unique<THttpCli>(loop_);
-    if (ReadBool(kOptionsSection, "UseHTTPProxy", UseProxySettings())) {
-      client->Proxy = ReadString(kOptionsSection, "HTTPProxyAddress", "");
-      client->ProxyPort = ReadString(kOptionsSection, "HTTPProxyPort", "");
-      client->ProxyUsername = ReadString(kOptionsSection, "HTTPProxyUser", "");
-      client->ProxyPassword = ReadString(kOptionsSection, "HTTPProxyPass", "");
+    if (Read(setting::UseHTTPProxy)) {
+      client->Proxy = Read(setting::HTTPProxyAddress);
+      client->ProxyPort = Read(setting::HTTPProxyPort);
+      client->ProxyUsername = Read(setting::HTTPProxyUser);
+      client->ProxyPassword = Read(setting::HTTPProxyPass);
     }
     client->URL = address;
     stream_ = std::make_unique<TBoundedReceiveStream>();
@@ -120,10 +120,10 @@ void TVersionChecker::Check() {
 }
 
 bool TVersionChecker::CheckIfDue(TDateTime now) {
-  if (!ReadBool(kOptionsSection, "CheckForUpdates", true)) return false;
+  if (!Read(setting::CheckForUpdates)) return false;
   const int64_t today = static_cast<int64_t>(std::floor(now));
-  if (today - ReadInteger(kOptionsSection, "LastCheckedForUpdate", 0) < kDaysBetweenChecks) return false;
-  WriteInteger(kOptionsSection, "LastCheckedForUpdate", static_cast<int>(std::lround(now)));
+  if (today - Read(setting::LastCheckedForUpdate) < kDaysBetweenChecks) return false;
+  Write(setting::LastCheckedForUpdate, static_cast<int>(std::lround(now)));
   Check();
   return true;
 }

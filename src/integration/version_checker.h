@@ -23,9 +23,8 @@ class TReceiveStream;
 class TVersionChecker {
  public:
   // The version file, whose first line is "<version>#<address>#<note>#",
-  // is named by the hidden setting "UpdateURL" (section "Options"). There is
-  // no built-in update server: without that setting nothing is checked.
-  static constexpr const char* kUpdateUrlKey = "UpdateURL";
+  // is named by the hidden setting::UpdateURL. There is no built-in update
+  // server: without that setting nothing is checked.
   static constexpr int kDaysBetweenChecks = 7;
   static constexpr const char* kLatestVersionText = "You are using the latest version of Brindle";
 

@@ -1,7 +1,7 @@
 #include "manager/after_downloads.h"
 
 #include "core/log_error.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "manager/modem_connection.h"
 #include "platform/win_reboot.h"
 
@@ -9,13 +9,12 @@ namespace brindle {
 
 void TAfterDownloadsActions::Run() {
   try {
-    if (ReadBool(kOptionsSection, "ConnectUsingDialUp", false) &&
-        (ReadBool(kOptionsSection, "DiconnectAfterDownload", false) ||
-         ReadBool(kOptionsSection, "AfterDownloadsCompleted", false)))
+    if (Read(setting::ConnectUsingDialUp) &&
+        (Read(setting::DiconnectAfterDownload) || Read(setting::AfterDownloadsCompleted)))
       modem_.Disconnect();
-    if (ReadBool(kOptionsSection, "ShutDownComputerAfterDownloading", false)) {
+    if (Read(setting::ShutDownComputerAfterDownloading)) {
       Announce(TAction::SwitchOff, [] { TWinReboot().WinExit(TWinReboot::kPowerOff); });
-    } else if (ReadBool(kOptionsSection, "AutoCloseAfterDownloads", false)) {
+    } else if (Read(setting::AutoCloseAfterDownloads)) {
       Announce(TAction::Close, [this] {
         if (OnCloseApplication) OnCloseApplication();
       });

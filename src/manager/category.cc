@@ -3,15 +3,14 @@
 #include <algorithm>
 
 #include "core/file_names.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/ascii_case.h"
 #include "manager/field_escape.h"
 
 namespace brindle {
 
 TCategory::TCategory()
-    : autoSave_(!ReadBool(kOptionsSection, "ShowSaveDialog", true)),
-      showCompleteDialog_(ReadBool(kOptionsSection, "ShowCompletedDialog", true)) {}
+    : autoSave_(!Read(setting::ShowSaveDialog)), showCompleteDialog_(Read(setting::ShowCompletedDialog)) {}
 
 std::unique_ptr<TCategory> TCategory::FromLine(std::string_view line) {
   if (std::count(line.begin(), line.end(), '\t') < 3) return nullptr;

@@ -9,7 +9,7 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/category_tree.h"
@@ -50,8 +50,8 @@ TCategoryEditor::TCategoryEditor(TCategoryList& categories, TCategoryTree& tree,
 
 TCategoryFields TCategoryEditor::NewFields() {
   TCategoryFields fields;
-  fields.AutoSave = !ReadBool(kOptionsSection, "ShowSaveDialog", true);
-  fields.ShowCompleteDialog = ReadBool(kOptionsSection, "ShowCompletedDialog", true);
+  fields.AutoSave = !Read(setting::ShowSaveDialog);
+  fields.ShowCompleteDialog = Read(setting::ShowCompletedDialog);
   return fields;
 }
 
@@ -108,8 +108,7 @@ void TCategoryEditor::Validate(TCategoryFields fields, const TCategory* editing,
       return;
     }
     const auto accept = [done](TCategoryFields accepted) {
-      WriteString(kOptionsSection, "Extensions",
-                  AddExtensions(ReadString(kOptionsSection, "Extensions", kDefaultExtensionList), accepted.Extensions));
+      Write(setting::Extensions, AddExtensions(Read(setting::Extensions), accepted.Extensions));
       done(true, accepted);
     };
     const std::string path = ResolveDirectory(fields.Directory);
@@ -184,14 +183,13 @@ std::vector<std::string> TCategoryEditor::GridRow(const TCategory& category) {
 }
 
 int TCategoryEditor::ColumnWidth(int column) {
-  constexpr int kDefaults[] = {150, 100, 60, 60};
   if (column < 0 || column > 3) return -1;
-  return ReadInteger(kOptionsSection, "StringGrid_Categories_ColWidth_" + std::to_string(column), kDefaults[column]);
+  return Read(setting::CategoriesColumnWidth(column));
 }
 
 void TCategoryEditor::StoreColumnWidth(int column, int width) {
   if (column < 0 || column > 3) return;
-  WriteInteger(kOptionsSection, "StringGrid_Categories_ColWidth_" + std::to_string(column), width);
+  Write(setting::CategoriesColumnWidth(column), width);
 }
 
 }  // namespace brindle

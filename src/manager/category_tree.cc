@@ -1,6 +1,6 @@
 #include "manager/category_tree.h"
 
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "manager/download_list_filters.h"
 #include "manager/download_list_model.h"
@@ -81,9 +81,9 @@ void TCategoryTree::SetChoosenCategory(int index) {
   if (HasSelection()) lastFilter_ = FilterOf(index);
 }
 
-void TCategoryTree::LoadChoosenCategory() { SetChoosenCategory(ReadInteger(kOptionsSection, "ChoosenCategory", 0)); }
+void TCategoryTree::LoadChoosenCategory() { SetChoosenCategory(Read(setting::ChoosenCategory)); }
 
-void TCategoryTree::SaveChoosenCategory() const { WriteInteger(kOptionsSection, "ChoosenCategory", choosen_); }
+void TCategoryTree::SaveChoosenCategory() const { Write(setting::ChoosenCategory, choosen_); }
 
 TTreeFilter TCategoryTree::FilterOf(int index) const {
   if (index < 0 || index >= Count()) return {};

@@ -13,7 +13,7 @@
 #include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/text_file.h"
 #include "manager/category.h"
 #include "manager/local_download_info.h"
@@ -64,7 +64,7 @@ TDownloadCompleteModel::TDownloadCompleteModel(std::string url, std::string path
 }
 
 bool TDownloadCompleteModel::Wanted(const TCategory* category) {
-  return category != nullptr ? category->ShowCompleteDialog() : ReadBool(kOptionsSection, "ShowCompletedDialog", true);
+  return category != nullptr ? category->ShowCompleteDialog() : Read(setting::ShowCompletedDialog);
 }
 
 bool TDownloadCompleteModel::NamedLikeZip(const std::string& path) {
@@ -174,7 +174,7 @@ void TDownloadCompleteModel::Closed(bool doNotShowAgain) {
   try {
     if (isClosed_) return;
     isClosed_ = true;
-    if (doNotShowAgain) WriteBool(kOptionsSection, "ShowCompletedDialog", false);
+    if (doNotShowAgain) Write(setting::ShowCompletedDialog, false);
     const auto closed = std::move(closed_);
     closed_ = nullptr;
     if (closed) closed();

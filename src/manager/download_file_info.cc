@@ -10,7 +10,7 @@
 #include "core/file_names.h"
 #include "core/paths.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
@@ -22,7 +22,6 @@ namespace brindle {
 namespace {
 
 constexpr const char* kCaption = "Brindle";
-constexpr const char* kIgnoreSection = "IgnoreLinks";
 
 // "dir" and "name" of "dir/name"; a path without "/" has no directory.
 // The root keeps its "/".
@@ -238,7 +237,7 @@ TNewDownloadAnswer TDownloadFileInfo::StartAnswer(const std::string& typed, cons
   if (category.empty()) {
     std::string dir, name;
     SplitPath(answer.LocalFileName, dir, name);
-    if (!dir.empty()) WriteString(kOptionsSection, "DefaultDownloadDirectory", dir);
+    if (!dir.empty()) Write(setting::DefaultDownloadDirectory, dir);
   }
   return answer;
 }
@@ -254,9 +253,9 @@ TNewDownloadAnswer TDownloadFileInfo::ScheduleAnswer(const std::string& typed, c
 }
 
 void TDownloadFileInfo::IgnoreLink(const std::string& url) {
-  const int count = ReadInteger(kIgnoreSection, "count", 0) + 1;
-  WriteInteger(kIgnoreSection, "count", count);
-  WriteString(kIgnoreSection, std::to_string(count), url);
+  const int count = Read(setting::IgnoreLinksCount) + 1;
+  Write(setting::IgnoreLinksCount, count);
+  Write(setting::IgnoredLink(count), url);
 }
 
 }  // namespace brindle

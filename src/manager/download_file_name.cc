@@ -3,7 +3,7 @@
 #include "core/date_folder.h"
 #include "core/file_names.h"
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/url.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
@@ -36,9 +36,7 @@ std::string LocalNameFromUrl(const TUrl& url) {
   return name.empty() ? "index.html" : name;
 }
 
-std::string DownloadDirectorySetting() {
-  return WithoutTrailingSlash(ReadString(kOptionsSection, "DefaultDownloadDirectory", DefaultDownloadDirectory()));
-}
+std::string DownloadDirectorySetting() { return WithoutTrailingSlash(Read(setting::DefaultDownloadDirectory)); }
 
 std::string ChooseLocalFileName(TLocalDownloadinfo& record, const TFileNameChoice& choice) {
   std::string name = choice.Name;
@@ -48,9 +46,9 @@ std::string ChooseLocalFileName(TLocalDownloadinfo& record, const TFileNameChoic
   if (choice.Categories) record.Category = choice.Categories->GetByFileName(name);
   if (const TCategory* category = record.Category; category && category->AutoSave() && !category->SaveFolder().empty())
     return UniqueFileIn(WithoutTrailingSlash(category->SaveFolder()), name, choice.InUse);
-  if (ReadBool(kOptionsSection, "DateFolders", false))
+  if (Read(setting::DateFolders))
     return UniqueFileIn(DownloadDirectorySetting() + "/" + GetDateFolderName(), name, choice.InUse);
-  if (choice.MayAsk && ReadBool(kOptionsSection, "ShowSaveDialog", true)) return "";
+  if (choice.MayAsk && Read(setting::ShowSaveDialog)) return "";
   return UniqueFileIn(DownloadDirectorySetting(), name, choice.InUse);
 }
 

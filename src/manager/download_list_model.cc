@@ -9,16 +9,13 @@
 #include "core/ascii_case.h"
 #include "core/log_error.h"
 #include "core/presentation.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "manager/local_download_info.h"
 #include "manager/row_progress.h"
 
 namespace brindle {
 namespace {
-
-constexpr const char* kSortColumnKey = "StringGrid_Downloads_SortByColumn";
-constexpr const char* kSortAscendingKey = "StringGrid_Downloads_SortDirectionAscending";
 
 constexpr std::array<const char*, kDownloadColumnCount> kHeaders = {
     "File Name", "Status", "Size", "Time left", "kb/sec", "Save Path", "Description"};
@@ -71,10 +68,10 @@ void Raise(const Handler& handler, const char* name, Args... args) {
 
 TDownloadListModel::TDownloadListModel(BytesDownloadedFunction bytesDownloaded)
     : bytesDownloaded_(std::move(bytesDownloaded)) {
-  const int column = ReadInteger(kOptionsSection, kSortColumnKey, 0);
+  const int column = Read(setting::DownloadsSortByColumn);
   sortColumn_ = ValidColumn(column) ? column : 0;
-  sortAscending_ = ReadBool(kOptionsSection, kSortAscendingKey, true);
-  drawProgressBars_ = ReadBool(kOptionsSection, "DrawProgressBars", true);
+  sortAscending_ = Read(setting::DownloadsSortAscending);
+  drawProgressBars_ = Read(setting::DrawProgressBars);
 }
 
 TDownloadListModel::~TDownloadListModel() = default;
@@ -278,8 +275,8 @@ void TDownloadListModel::SortRows() {
 }
 
 void TDownloadListModel::SaveSortSettings() const {
-  WriteInteger(kOptionsSection, kSortColumnKey, sortColumn_);
-  WriteBool(kOptionsSection, kSortAscendingKey, sortAscending_);
+  Write(setting::DownloadsSortByColumn, sortColumn_);
+  Write(setting::DownloadsSortAscending, sortAscending_);
 }
 
 void TDownloadListModel::SetCurrentRow(int row) {

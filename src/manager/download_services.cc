@@ -24,6 +24,7 @@ TDownloadServices::TDownloadServices(const TFrontEnd& frontEnd) {
   services.ServerStats = stats_.get();
   services.AfterDownloads = afterDownloads_.get();
   services.Loop = frontEnd.Loop;
+  services.RetryPermanentErrors = frontEnd.RetryPermanentErrors;
   system_ = std::make_unique<TDownloadSystem>(services);
 }
 

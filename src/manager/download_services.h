@@ -28,6 +28,9 @@ class TDownloadServices {
     // The desktop program tidies the partial-downloads folder before the
     // records are loaded; brindle-cli takes it as it is.
     bool TidyPartialDownloads = false;
+    // The desktop program retries a missing file or a refused login, where
+    // the user sees it and can stop it; brindle-cli fails at once.
+    bool RetryPermanentErrors = true;
   };
 
   // Installs the default mirror list when there is none, then builds the

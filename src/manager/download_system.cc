@@ -13,7 +13,7 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/presentation.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "engine/combine_parts.h"
@@ -98,8 +98,8 @@ TDownloadSystem::~TDownloadSystem() {
 }
 
 void TDownloadSystem::ApplySpeedLimitSettings() {
-  const int64_t limit = ReadInteger(kOptionsSection, "SpeedLimit", 0);
-  const bool enabled = ReadBool(kOptionsSection, "SpeedLimitEnabled", false);
+  const int64_t limit = Read(setting::SpeedLimit);
+  const bool enabled = Read(setting::SpeedLimitEnabled);
   speedLimiter_->SetRate(enabled && limit > 0 ? std::min(limit, kMaxSpeedLimitKiB) * 1024 : 0);
 }
 
@@ -113,8 +113,7 @@ void TDownloadSystem::SetDownloadSpeedLimit(TLocalDownloadinfo* record, int64_t 
 // ---- Loading ----
 
 std::vector<std::string> TDownloadSystem::GetDatFileNames() {
-  std::string dir =
-      ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
+  std::string dir = Read(setting::PartialDownloadsDirectory);
   if (dir.empty() || dir.back() != '/') dir += '/';
   std::vector<std::string> paths;
   for (const std::string& name : DirectoryNames(dir))
@@ -200,8 +199,8 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     record->RetryTimer.reset();
 
     TDownloaderOptions options;
-    options.SplitParts = splitParts > 0 ? splitParts : ReadInteger(kOptionsSection, "SplitParts", 4);
-    options.UseLocalMirrorList = ReadBool(kOptionsSection, "TryLocalMirrorlist", true);
+    options.SplitParts = splitParts > 0 ? splitParts : Read(setting::SplitParts);
+    options.UseLocalMirrorList = Read(setting::TryLocalMirrorlist);
     TServerStats* stats = services_.ServerStats;
     options.LocalMirrors = [stats](const TUrl& url, TMirrorList& mirrors) {
       std::unique_ptr<TMirrorList> found = GetMirrors(url.Url);
@@ -325,7 +324,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
     if (!forms || forms->Release) return;
     RefreshList();
     model_.BindDownloader(&record, &forms->Progress());
-    if (RunningCount() <= ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3)) {
+    if (RunningCount() <= Read(setting::MaxSimultaneousDownloads)) {
       downloader.StartDownload();
     } else {
       // The queued record gets a new downloader when it leaves the queue.
@@ -349,7 +348,7 @@ void TDownloadSystem::DownloadNextInQueue() {
     std::vector<TLocalDownloadinfo*> queued;
     for (int i = 0; i < downloadList_.Count(); ++i)
       if (downloadList_.Get(i)->Status() == TDownloadState::Queued) queued.push_back(downloadList_.Get(i));
-    const int limit = ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 3);
+    const int limit = Read(setting::MaxSimultaneousDownloads);
     for (TLocalDownloadinfo* record : queued) {
       // A record that would only be queued again keeps waiting without a
       // downloader contacting its server for nothing.
@@ -612,7 +611,7 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
 void TDownloadSystem::DownloaderStartDownload(TDownloader& downloader) {
   try {
     ThrowPoint("start-download");
-    if (ReadBool(kOptionsSection, "ShowDownloadWindow", true)) ShowDownloadForm(downloader);
+    if (Read(setting::ShowDownloadWindow)) ShowDownloadForm(downloader);
   } catch (...) {
     LogError("TDownloadSystem.OnStartDownload");
   }
@@ -655,13 +654,17 @@ void TDownloadSystem::DownloaderError(TDownloader& downloader) {
     }
     record.Save();
     UpdateGridRow(&record);
-    if (downloader.CanRetry() && ReadInteger(kOptionsSection, "RetryTimes", 10) > downloader.RetryCount()) {
+    const bool failNow = !services_.RetryPermanentErrors && downloader.PermanentFailure();
+    if (!failNow && downloader.CanRetry() && Read(setting::RetryTimes) > downloader.RetryCount()) {
       if (!record.RetryTimer) {
         record.RetryTimer = std::make_unique<TTimer>(loop_);
         const TTimer* timer = record.RetryTimer.get();
         record.RetryTimer->SetInterval(kRetryIntervalMs);
         record.RetryTimer->OnTimer = [this, timer] { RetryTick(timer); };
-        record.RetryCountdown = ReadInteger(kOptionsSection, "RetryDelay", 30);
+        // A busy server may say how long to wait, within reason.
+        const int delay = Read(setting::RetryDelay);
+        const int64_t asked = downloader.RetryAfter();
+        record.RetryCountdown = asked >= 0 ? static_cast<int>(std::min<int64_t>(asked, 10LL * delay)) : delay;
         record.RetryTimer->SetEnabled(true);
         UpdateGridRow(&record);
       }
@@ -711,6 +714,7 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
       forms->Combiner->Replace = record.ReplaceFile;
       forms->Combiner->Checksum = record.Checksum;
       forms->Combiner->ServerDigest = record.ServerDigest;
+      forms->Combiner->Settings = downloader.Settings();
       TDownloader* d = &downloader;
       // A failed join tells the user why itself.
       forms->Combiner->OnFilesCombined = [this, d](bool success, const std::string&) { FilesCombined(*d, success); };
@@ -779,7 +783,7 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
         AllowFree(*forms);
       }
     }
-    if (ReadBool(kOptionsSection, "RemoveSuccessfulDownloadFromList", false)) {
+    if (Read(setting::RemoveSuccessfulDownloadFromList)) {
       model_.RemoveFromStringGrid(&record);
       record.DeleteDatFile();
       forms->KeptRecord = Disown(&record);

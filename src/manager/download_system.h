@@ -36,6 +36,9 @@ struct TDownloadSystemServices {
   TAfterDownloadsActions* AfterDownloads = nullptr;
   TPingFunction Ping;         // empty: the system's ICMP echo
   EventLoop* Loop = nullptr;  // nullptr: the thread's
+  // false: a download whose own address says at first contact that the
+  // file is not there or the login is refused fails at once, unretried.
+  bool RetryPermanentErrors = true;
 };
 
 // The one object that knows all downloads: it owns the records, starts or

@@ -13,7 +13,7 @@
 #include "core/file_names.h"
 #include "core/log_error.h"
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "core/url.h"
@@ -65,8 +65,7 @@ TLocalDownloadinfo::TLocalDownloadinfo(std::unique_ptr<TUrl> url, const std::str
                                        const TCategoryList* categories)
     : TDownloadRecord(std::move(url), tempFileName) {
   if (TempFileName.empty()) {
-    const std::string directory =
-        ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
+    const std::string directory = Read(setting::PartialDownloadsDirectory);
     EnsureDirectory(directory);
     TempFileName = GetTempFileName(directory);
   }

@@ -4,7 +4,7 @@
 #include "core/file_names.h"
 #include "core/log_error.h"
 #include "core/presentation.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "manager/category.h"
 #include "manager/download_file_info.h"
@@ -94,11 +94,11 @@ bool TPropertiesModel::Ok(const std::string& saveTo, const std::string& descript
   }
 }
 
-int TPropertiesModel::StoredWidth() { return ReadInteger(kOptionsSection, "PropertiesFormWidth", 400); }
-int TPropertiesModel::StoredHeight() { return ReadInteger(kOptionsSection, "PropertiesFormHeight", 200); }
+int TPropertiesModel::StoredWidth() { return Read(setting::PropertiesFormWidth); }
+int TPropertiesModel::StoredHeight() { return Read(setting::PropertiesFormHeight); }
 void TPropertiesModel::StoreSize(int width, int height) {
-  WriteInteger(kOptionsSection, "PropertiesFormWidth", width);
-  WriteInteger(kOptionsSection, "PropertiesFormHeight", height);
+  Write(setting::PropertiesFormWidth, width);
+  Write(setting::PropertiesFormHeight, height);
 }
 
 }  // namespace brindle

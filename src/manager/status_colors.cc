@@ -1,9 +1,5 @@
 #include "manager/status_colors.h"
 
-#include <string>
-
-#include "core/settings.h"
-
 namespace brindle {
 
 const std::optional<uint32_t>& TStatusColors::For(TStatusColor group) const {
@@ -22,27 +18,41 @@ const std::optional<uint32_t>& TStatusColors::For(TStatusColor group) const {
   return Other;
 }
 
-TStatusColors LoadColorSettingsFromRegistry() {
-  const int theme = ReadInteger(kOptionsSection, "ColorTheme", 0);
-  const bool brindle = theme == 1;
-  const std::string prefix = theme == 0 ? "Standard_Color_" : brindle ? "Brindle_Color_" : "Custom_Color_";
-  const auto read = [&](const char* suffix, uint32_t standard, uint32_t brindleDefault,
-                        bool standardUsesPalette) -> std::optional<uint32_t> {
-    // Two reads with different defaults tell a missing key from a stored one.
-    const int stored = ReadInteger(kOptionsSection, prefix + suffix, 0);
-    if (stored != 0 || ReadInteger(kOptionsSection, prefix + suffix, 1) == 0) return static_cast<uint32_t>(stored);
-    if (brindle) return brindleDefault;
-    if (theme == 0 && standardUsesPalette) return std::nullopt;
-    return standard;
-  };
-  TStatusColors colors;
-  colors.Background = read("Background", kSystemWindowColor, 0xF0FBFF, true);
-  colors.Downloading = read("Downloading", 0x008000, 0x008000, false);
-  colors.Paused = read("Paused", 0x008080, kSystemGrayTextColor, false);
-  colors.Done = read("Done", 0xFF0000, 0x800000, false);
-  colors.Error = read("Error", 0x0000FF, 0x000080, false);
-  colors.Other = read("Other", 0, 0, true);
+std::array<uint32_t, 6> ThemeDefaultColors(int theme) {
+  std::array<uint32_t, 6> colors{};
+  for (size_t role = 0; role < colors.size(); ++role)
+    colors[role] = static_cast<uint32_t>(setting::ThemeColor(theme, role).Default());
   return colors;
+}
+
+std::array<uint32_t, 6> LoadThemeColors(int theme) {
+  std::array<uint32_t, 6> colors{};
+  for (size_t role = 0; role < colors.size(); ++role)
+    colors[role] = static_cast<uint32_t>(Read(setting::ThemeColor(theme, role)));
+  return colors;
+}
+
+bool ThemeCanReset(int theme, const std::array<uint32_t, 6>& colors) {
+  return (theme == 0 || theme == 1) && colors != ThemeDefaultColors(theme);
+}
+
+TStatusColors LoadColorSettingsFromRegistry() {
+  const int theme = Read(setting::ColorTheme);
+  const std::array<uint32_t, 6> colors = LoadThemeColors(theme);
+  // The standard theme leaves a background or text colour it does not
+  // store to the desktop's palette.
+  const auto orPalette = [&](size_t role) -> std::optional<uint32_t> {
+    if (theme == 0 && !Stored(setting::ThemeColor(theme, role))) return std::nullopt;
+    return colors[role];
+  };
+  TStatusColors result;
+  result.Background = orPalette(0);
+  result.Downloading = colors[1];
+  result.Paused = colors[2];
+  result.Done = colors[3];
+  result.Error = colors[4];
+  result.Other = orPalette(5);
+  return result;
 }
 
 }  // namespace brindle

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
 #include "core/download_status.h"
+#include "core/settings_schema.h"
 
 namespace brindle {
 
@@ -23,11 +25,14 @@ struct TStatusColors {
   const std::optional<uint32_t>& For(TStatusColor group) const;
 };
 
-inline constexpr uint32_t kSystemColorFlag = 0x80000000;
-inline constexpr uint32_t kSystemWindowColor = 0x80000005;
-inline constexpr uint32_t kSystemWindowTextColor = 0x80000008;
-inline constexpr uint32_t kSystemGrayTextColor = 0x80000011;
-
 TStatusColors LoadColorSettingsFromRegistry();
+
+// A theme's six colours in the order of setting::kColorRoles (0 standard,
+// 1 Brindle, else custom): its defaults, and as stored with missing ones at
+// their defaults.
+std::array<uint32_t, 6> ThemeDefaultColors(int theme);
+std::array<uint32_t, 6> LoadThemeColors(int theme);
+// Reset is offered for the two named themes once a colour differs from its default.
+bool ThemeCanReset(int theme, const std::array<uint32_t, 6>& colors);
 
 }  // namespace brindle

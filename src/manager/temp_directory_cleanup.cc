@@ -7,7 +7,7 @@
 #include "core/file_names.h"
 #include "core/log_error.h"
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "manager/download_system.h"
 #include "manager/local_download_info.h"
@@ -38,7 +38,7 @@ bool IsOwnPartFileName(const std::string& name) {
 
 void CleanUpTempDirectory(const TCategoryList* categories) {
   try {
-    const bool removeUnexisting = ReadBool(kOptionsSection, "RemoveUnexistingFilesFromList", true);
+    const bool removeUnexisting = Read(setting::RemoveUnexistingFilesFromList);
     std::set<std::string> localFiles;
     std::set<std::string> keptStems;
     for (const std::string& datPath : TDownloadSystem::GetDatFileNames()) {
@@ -58,8 +58,7 @@ void CleanUpTempDirectory(const TCategoryList* categories) {
         LogError("CleanUpTempDirectory");
       }
     }
-    const std::string dir =
-        ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, DefaultPartialDownloadsDirectory());
+    const std::string dir = Read(setting::PartialDownloadsDirectory);
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string name = it->path().filename().string();

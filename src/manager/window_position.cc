@@ -1,35 +1,37 @@
 #include "manager/window_position.h"
 
-#include "core/settings.h"
+#include "core/settings_schema.h"
 
 namespace brindle {
 
 TWindowPlacement LoadPosition(const std::string& section) {
+  const setting::TWindowPosition stored = setting::WindowPosition(section);
   TWindowPlacement placement;
-  placement.Top = ReadInteger(section, "Top", 10);
-  placement.Left = ReadInteger(section, "Left", 10);
-  placement.Height = ReadInteger(section, "Height", 450);
-  placement.Width = ReadInteger(section, "Width", 650);
-  placement.Maximized = ReadBool(section, "Maximized", false);
-  placement.Minimized = !placement.Maximized && ReadBool(section, "Minimized", false);
+  placement.Top = Read(stored.Top);
+  placement.Left = Read(stored.Left);
+  placement.Height = Read(stored.Height);
+  placement.Width = Read(stored.Width);
+  placement.Maximized = Read(stored.Maximized);
+  placement.Minimized = !placement.Maximized && Read(stored.Minimized);
   return placement;
 }
 
 void SavePosition(const std::string& section, const TWindowPlacement& placement) {
+  const setting::TWindowPosition stored = setting::WindowPosition(section);
   if (placement.Maximized) {
-    WriteBool(section, "Maximized", true);
+    Write(stored.Maximized, true);
     return;
   }
   if (placement.Minimized) {
-    WriteBool(section, "Minimized", true);
+    Write(stored.Minimized, true);
     return;
   }
-  WriteInteger(section, "Top", placement.Top);
-  WriteInteger(section, "Left", placement.Left);
-  WriteInteger(section, "Height", placement.Height);
-  WriteInteger(section, "Width", placement.Width);
-  WriteBool(section, "Maximized", false);
-  WriteBool(section, "Minimized", false);
+  Write(stored.Top, placement.Top);
+  Write(stored.Left, placement.Left);
+  Write(stored.Height, placement.Height);
+  Write(stored.Width, placement.Width);
+  Write(stored.Maximized, false);
+  Write(stored.Minimized, false);
 }
 
 void MakeSureFormIsOnScreen(TWindowPlacement& placement, int screenWidth, int screenHeight) {

@@ -4,7 +4,8 @@
 
 namespace brindle {
 
-// Where a window stands on screen, as stored under "<window name> Position".
+// Where a window stands on screen, as stored under "<window name> Position";
+// the fields start where a window never placed reads (setting::WindowPosition).
 struct TWindowPlacement {
   int Left = 10;
   int Top = 10;
@@ -15,7 +16,7 @@ struct TWindowPlacement {
   bool operator==(const TWindowPlacement&) const = default;
 };
 
-// Reads the section's placement with the defaults of the fields above.
+// Reads the section's placement.
 TWindowPlacement LoadPosition(const std::string& section);
 // A maximized window writes only "Maximized", a minimized one only
 // "Minimized", so the normal bounds stored earlier survive for the restore.

@@ -293,8 +293,8 @@ void THttpCli::Start(THttpRequest request) {
   StartConnection();
 }
 
-void THttpCli::StartConnection() {
-  uint64_t serial = requestSerial_;
+// What one answer's header said; an interim answer's is forgotten too.
+void THttpCli::ForgetAnswer() {
   statusCode_ = 0;
   reasonPhrase_.clear();
   contentLength_ = -1;
@@ -309,6 +309,11 @@ void THttpCli::StartConnection() {
   rcvdHeaderBytes_ = 0;
   lastResponse_.clear();
   pendingLocation_.clear();
+}
+
+void THttpCli::StartConnection() {
+  uint64_t serial = requestSerial_;
+  ForgetAnswer();
   rcvdCount_ = 0;
   headerBegun_ = false;
   docBegun_ = false;
@@ -397,7 +402,7 @@ void THttpCli::SendConnect() {
   awaitingTunnel_ = true;
   bufferUsed_ = 0;
   const std::string authority = target_->host + ":" + target_->port;
-  std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+  std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
   if (!Agent.empty() && !HasLineBreak(Agent)) request += "User-Agent: " + Agent + "\r\n";
   if (!ProxyUsername.empty())
     request += "Proxy-Authorization: Basic " + Base64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
@@ -503,13 +508,16 @@ void THttpCli::SendRequest() {
   // Inside a tunnel the server is asked directly.
   const bool viaProxy = !Proxy.empty() && !target_->Secure();
   std::string path = viaProxy ? target_->AbsoluteUrl() : target_->path;
-  put(std::string(method) + " " + path + " HTTP/1.0");
+  // HTTP/1.1: some servers honour Range only in it. One request per
+  // connection all the same.
+  put(std::string(method) + " " + path + " HTTP/1.1");
   header("From: ", Sender);
   header("Accept: ", Accept);
   header("Referer: ", Reference);
   if (requestType_ == THttpRequest::httpPOST) header("Content-Type: ", ContentTypePost);
   header("User-Agent: ", Agent);
   put("Host: " + target_->HostAndPort());
+  put("Connection: close");
   if (NoCache) put("Pragma: no-cache");
   if (requestType_ == THttpRequest::httpPOST) put("Content-Length: " + std::to_string(SendStream->size()));
   if (ModifiedSince != 0) put("If-Modified-Since: " + Rfc1123Date(ModifiedSince));
@@ -632,6 +640,12 @@ bool THttpCli::ProcessHeader(size_t& consumed) {
     if (line.empty()) {
       // Some servers put an empty line before a Content-Range field.
       if (StartsWithIgnoringCase(std::string_view(buffer + pos, bufferUsed_ - pos), "content-range:")) continue;
+      if (statusCode_ >= 100 && statusCode_ < 200) {
+        // An interim answer (100 Continue): the real one follows.
+        ForgetAnswer();
+        headerBegun_ = false;
+        continue;
+      }
       consumed = pos;
       if (!HeaderEnded()) return false;
       if (state_ != THttpState::httpWaitingBody) return false;

@@ -78,7 +78,8 @@ class EHttpException : public std::runtime_error {
   int ErrorCode;
 };
 
-// Fetches one document over HTTP/1.0 on one TWSocket, asynchronously: builds
+// Fetches one document over HTTP/1.1 on one TWSocket, one request per
+// connection ("Connection: close"), asynchronously: builds
 // the request, parses the status line and header, follows redirections
 // (at most kHttpMaxRedirects, to http or https, never from https to http),
 // and writes the body to RcvdStream. One request at a time; the client is
@@ -90,17 +91,17 @@ class EHttpException : public std::runtime_error {
 // kSocketErrTls or the socket's error (status 404, the reason phrase holds
 // OpenSSL's text). OnSessionConnected comes once the TLS session is up.
 // Through a proxy, the client asks for a tunnel first
-// ("CONNECT host:port HTTP/1.0", with Proxy-Authorization when
+// ("CONNECT host:port HTTP/1.1", with Proxy-Authorization when
 // ProxyUsername is set) and speaks TLS to the server inside it; a proxy that
 // refuses the tunnel gives the answer (its status, reason and body).
 //
 // Wire format: the request is sent in one piece, lines ended by CR LF, in
 // this order (lines whose condition fails are left out):
-//   <GET|POST|HEAD> <path, or the whole http URL through a proxy> HTTP/1.0
+//   <GET|POST|HEAD> <path, or the whole http URL through a proxy> HTTP/1.1
 //   From: Sender / Accept: Accept / Referer: Reference /
 //   Content-Type: ContentTypePost (POST) / User-Agent: Agent /
 //   Host: <host>[:<port> when the URL names a port other than the scheme's] /
-//   Pragma: no-cache (NoCache) / Content-Length: <n> (POST) /
+//   Connection: close / Pragma: no-cache (NoCache) / Content-Length: <n> (POST) /
 //   If-Modified-Since: <RFC 1123 date> (ModifiedSince != 0) /
 //   Authorization: Basic ... (Username) /
 //   Proxy-Authorization: Basic ... (Proxy and ProxyUsername, http only) /
@@ -114,8 +115,9 @@ class EHttpException : public std::runtime_error {
 // a close before the length or the last chunk is kHttpErrIncomplete. Over
 // https a body that ends with the connection must end with close_notify: a
 // cut without it is kHttpErrIncomplete too. A HEAD answer, a
-// Content-Length of 0, a 1xx/204/304 status and a followed redirection have
-// no body. With a status of 400 or more the client closes right after
+// Content-Length of 0, a 204/304 status and a followed redirection have
+// no body; an interim 1xx answer (100 Continue) is skipped for the real one
+// that follows. With a status of 400 or more the client closes right after
 // handing on the body bytes that came with the header.
 //
 // Only bytes whose framing the client understands are handed on. An answer
@@ -259,6 +261,7 @@ class THttpCli {
   void SetState(THttpState state);
   // The request that raised an event is still the one running.
   bool Current(uint64_t request) const;
+  void ForgetAnswer();
   void StartConnection();
   void SocketDnsLookupDone(int error);
   void SocketSessionConnected(int error);

@@ -14,7 +14,7 @@
 #include <set>
 
 #include "core/log_error.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
 #include "manager/category_list.h"
@@ -92,7 +92,7 @@ TForm_Categories::TForm_Categories(TCategoryEditor& editor, const TCategoryList&
   const QFontMetrics metrics(grid_->horizontalHeader()->font());
   for (int column = 0; column < 4; ++column) {
     int width = TCategoryEditor::ColumnWidth(column);
-    if (ReadInteger(kOptionsSection, "StringGrid_Categories_ColWidth_" + std::to_string(column), -1) < 0)
+    if (width < 0 || !Stored(setting::CategoriesColumnWidth(column)))
       width = std::max(width, metrics.horizontalAdvance(grid_->horizontalHeaderItem(column)->text()) + 24);
     grid_->setColumnWidth(column, width);
   }

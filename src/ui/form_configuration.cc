@@ -24,7 +24,7 @@
 
 #include "core/log_error.h"
 #include "core/paths.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "platform/program_layout.h"
 #include "ui/center_window.h"
 #include "ui/dialog_buttons.h"
@@ -123,28 +123,30 @@ QWidget* TForm_Configuration::AddPage(const char* panelName, const char* text) {
   return panel;
 }
 
-QCheckBox* TForm_Configuration::AddCheck(QVBoxLayout* layout, const char* name, const char* caption, const char* key) {
+QCheckBox* TForm_Configuration::AddCheck(QVBoxLayout* layout, const char* name, const char* caption,
+                                         const TBoolSetting* setting) {
   auto* box = new QCheckBox(caption);
   box->setObjectName(name);
   layout->addWidget(box);
-  if (key) checks_[key] = box;
+  if (setting) checks_[setting->Key] = box;
   connect(box, &QCheckBox::toggled, this, [this] { ApplyEnableRules(); });
   return box;
 }
 
-QLineEdit* TForm_Configuration::AddEdit(QFormLayout* layout, const char* name, const char* caption, const char* key) {
+QLineEdit* TForm_Configuration::AddEdit(QFormLayout* layout, const char* name, const char* caption,
+                                        const std::string& key) {
   auto* edit = new QLineEdit;
   edit->setObjectName(name);
   layout->addRow(caption, edit);
-  if (key) edits_[key] = edit;
+  edits_[key] = edit;
   return edit;
 }
 
 QLineEdit* TForm_Configuration::AddFolderEdit(QFormLayout* layout, const char* name, const char* caption,
-                                              const char* key) {
+                                              const TStringSetting& setting) {
   auto* edit = new QLineEdit;
   edit->setObjectName(name);
-  edits_[key] = edit;
+  edits_[setting.Key] = edit;
   auto* browse = new QPushButton("...");
   browse->setObjectName(QString(name).replace("Edit_", "Button_"));
   browse->setFixedWidth(browse->fontMetrics().horizontalAdvance("...") + 20);
@@ -161,15 +163,15 @@ QLineEdit* TForm_Configuration::AddFolderEdit(QFormLayout* layout, const char* n
 }
 
 QLineEdit* TForm_Configuration::AddNumber(QFormLayout* layout, const char* name, const char* caption,
-                                          const char* key) {
-  QLineEdit* edit = AddEdit(layout, name, caption, key);
+                                          const TIntegerSetting& setting) {
+  QLineEdit* edit = AddEdit(layout, name, caption, setting.Key);
   edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance("0000000000") + 12);
   edit->installEventFilter(this);
   return edit;
 }
 
-QComboBox* TForm_Configuration::AddDateCombo(QFormLayout* layout, const char* name, const char* key, bool withEmpty,
-                                             bool divider) {
+QComboBox* TForm_Configuration::AddDateCombo(QFormLayout* layout, const char* name, const TStringSetting& setting,
+                                             bool withEmpty, bool divider) {
   auto* combo = new QComboBox;
   combo->setObjectName(name);
   if (withEmpty) combo->addItem("");
@@ -178,7 +180,7 @@ QComboBox* TForm_Configuration::AddDateCombo(QFormLayout* layout, const char* na
   } else {
     combo->addItems({"Year", "Month", "Day"});
   }
-  dateCombos_[key] = combo;
+  dateCombos_[setting.Key] = combo;
   if (layout) layout->addWidget(combo);
   return combo;
 }
@@ -188,8 +190,8 @@ void TForm_Configuration::BuildIntegration() {
   auto* group = new QGroupBox("Browser/System Integration:");
   auto* column = new QVBoxLayout(group);
   page->addWidget(group);
-  AddCheck(column, "CheckBox_LaunchOnStartup", "Launch Brindle on startup", "LaunchOnStartup");
-  AddCheck(column, "CheckBox_MonitorCliboard", "Monitor URLs in clipboard", "MonitorClipboard");
+  AddCheck(column, "CheckBox_LaunchOnStartup", "Launch Brindle on startup", &setting::LaunchOnStartup);
+  AddCheck(column, "CheckBox_MonitorCliboard", "Monitor URLs in clipboard", &setting::MonitorClipboard);
   auto* label = new QLabel("Let Brindle handle the following extensions:");
   label->setObjectName("Label_HandleExtensions");
   column->addWidget(label);
@@ -200,12 +202,14 @@ void TForm_Configuration::BuildIntegration() {
   auto* defaults = new QPushButton("Set To Default");
   defaults->setObjectName("Button_DefaultExtensions");
   column->addWidget(defaults, 0, Qt::AlignRight);
-  connect(defaults, &QPushButton::clicked, this, [this] { extensions_->setPlainText(kDefaultExtensionList); });
-  AddCheck(column, "CheckBox_EnableBrowserIntegration", "Enable Browser Integration", "EnableBrowserIntegration");
+  connect(defaults, &QPushButton::clicked, this,
+          [this] { extensions_->setPlainText(Q(setting::Extensions.Default())); });
+  AddCheck(column, "CheckBox_EnableBrowserIntegration", "Enable Browser Integration",
+           &setting::EnableBrowserIntegration);
   AddCheck(column, "CheckBox_IntegrateWithInternetExplorer", "Integrate with Chrome / Chromium",
-           "IntegrateWithInternetExplorer");
-  AddCheck(column, "CheckBox_IntegrateWithNetscape", "Integrate with Firefox", "IntegrateWithNetscape");
-  AddCheck(column, "CheckBox_IntegrateWithOpera", "Integrate with Opera", "IntegrateWithOpera");
+           &setting::IntegrateWithInternetExplorer);
+  AddCheck(column, "CheckBox_IntegrateWithNetscape", "Integrate with Firefox", &setting::IntegrateWithNetscape);
+  AddCheck(column, "CheckBox_IntegrateWithOpera", "Integrate with Opera", &setting::IntegrateWithOpera);
   // An installed Brindle knows where its extension lies; the build tree
   // leaves it to the README.
   const std::string extension = TProgramLayout::ForThisProgram().ExtensionDirectory();
@@ -229,23 +233,22 @@ void TForm_Configuration::BuildFolders() {
   QVBoxLayout* page = Column(AddPage("Panel_Folders", "Folders"));
   QFormLayout* form = Form();
   page->addLayout(form);
-  AddFolderEdit(form, "Edit_DefaultDownloadDirectory", "Default download folder:", "DefaultDownloadDirectory");
+  AddFolderEdit(form, "Edit_DefaultDownloadDirectory", "Default download folder:", setting::DefaultDownloadDirectory);
   AddFolderEdit(form, "Edit_PartialDownloadsDirectory",
-                "Partial downloads folder (used by program, invisible to user):", kPartialDownloadsDirectoryKey);
+                "Partial downloads folder (used by program, invisible to user):", setting::PartialDownloadsDirectory);
   auto* group = new QGroupBox("Auto Creation of Date Folders:");
   auto* column = new QVBoxLayout(group);
   page->addWidget(group);
-  AddCheck(column, "CheckBox_DateFolders",
-                                    "Create date folders and automatically add downloads without save dialog",
-                                    "DateFolders");
+  AddCheck(column, "CheckBox_DateFolders", "Create date folders and automatically add downloads without save dialog",
+           &setting::DateFolders);
   column->addWidget(new QLabel("Use this format for the naming of the folders:"));
   auto* row = new QHBoxLayout;
   column->addLayout(row);
-  row->addWidget(AddDateCombo(nullptr, "ComboBox_Date1", "Date1", true, false));
-  row->addWidget(AddDateCombo(nullptr, "ComboBox_DateDivider1", "DateDivider1", true, true));
-  row->addWidget(AddDateCombo(nullptr, "ComboBox_Date2", "Date2", true, false));
-  row->addWidget(AddDateCombo(nullptr, "ComboBox_DateDivider2", "DateDivider2", true, true));
-  row->addWidget(AddDateCombo(nullptr, "ComboBox_Date3", "Date3", false, false));
+  row->addWidget(AddDateCombo(nullptr, "ComboBox_Date1", setting::Date1, true, false));
+  row->addWidget(AddDateCombo(nullptr, "ComboBox_DateDivider1", setting::DateDivider1, true, true));
+  row->addWidget(AddDateCombo(nullptr, "ComboBox_Date2", setting::Date2, true, false));
+  row->addWidget(AddDateCombo(nullptr, "ComboBox_DateDivider2", setting::DateDivider2, true, true));
+  row->addWidget(AddDateCombo(nullptr, "ComboBox_Date3", setting::Date3, false, false));
   row->addStretch(1);
 }
 
@@ -281,13 +284,13 @@ void TForm_Configuration::BuildDownloadList() {
     ShowColors();
     reset_->setEnabled(false);
   });
-  AddCheck(page, "CheckBox_DrawProgressBars", "Show progress bars in status column", "DrawProgressBars");
-  AddCheck(page, "CheckBox_GridLines", "Show grid lines", "GridLines");
+  AddCheck(page, "CheckBox_DrawProgressBars", "Show progress bars in status column", &setting::DrawProgressBars);
+  AddCheck(page, "CheckBox_GridLines", "Show grid lines", &setting::GridLines);
   AddCheck(page, "CheckBox_RemoveSuccessfulDownloadFromList", "Remove successful downloads from list",
-           "RemoveSuccessfulDownloadFromList");
+           &setting::RemoveSuccessfulDownloadFromList);
   AddCheck(page, "CheckBox_RemoveUnexistingFilesFromList",
            "Remove files, at startup, from list that are no longer stored on your computer",
-           "RemoveUnexistingFilesFromList");
+           &setting::RemoveUnexistingFilesFromList);
 }
 
 void TForm_Configuration::BuildConnection() {
@@ -307,9 +310,9 @@ void TForm_Configuration::BuildConnection() {
   connections_->setMaximumHeight(connections_->fontMetrics().lineSpacing() * 5 + 8);
   column->addWidget(connections_);
   AddCheck(column, "CheckBox_AlwaysDownloadWhenConnected", "Always start automatic downloading when connected",
-           "AlwaysDownloadWhenConnected");
+           &setting::AlwaysDownloadWhenConnected);
   AddCheck(column, "CheckBox_DisconnectAfterDownload", "Disconnect after download is completed",
-           "DiconnectAfterDownload");
+           &setting::DiconnectAfterDownload);
   // Kept for its keys; the desktop has no use for a modem speed.
   auto* speed = new QGroupBox("Connection Type/Speed:");
   speed->setObjectName("GroupBox_ConnectionType");
@@ -319,7 +322,7 @@ void TForm_Configuration::BuildConnection() {
   for (const char* type : kConnectionTypes) connectionType_->addItem(type);
   bps_ = new QLineEdit;
   bps_->setObjectName("Edit_bps");
-  edits_["ConnectionSpeed"] = bps_;
+  edits_[setting::ConnectionSpeed.Key] = bps_;
   row->addWidget(connectionType_);
   row->addWidget(bps_);
   row->addWidget(new QLabel("bps"));
@@ -333,15 +336,16 @@ void TForm_Configuration::BuildDialogs() {
   auto* group = new QGroupBox("Show:");
   auto* column = new QVBoxLayout(group);
   page->addWidget(group);
-  AddCheck(column, "CheckBox_ShowSaveDialog", "Save As dialog", "ShowSaveDialog");
-  AddCheck(column, "CheckBox_ShowDownloadWindow", "Download window", "ShowDownloadWindow");
-  AddCheck(column, "CheckBox_ShowCompletedDialog", "Download Complete dialog", "ShowCompletedDialog");
-  AddCheck(column, "CheckBox_ShowSystemTrayIcons", "Show System Tray icons for downloads", "ShowSystemTrayIcons");
+  AddCheck(column, "CheckBox_ShowSaveDialog", "Save As dialog", &setting::ShowSaveDialog);
+  AddCheck(column, "CheckBox_ShowDownloadWindow", "Download window", &setting::ShowDownloadWindow);
+  AddCheck(column, "CheckBox_ShowCompletedDialog", "Download Complete dialog", &setting::ShowCompletedDialog);
+  AddCheck(column, "CheckBox_ShowSystemTrayIcons", "Show System Tray icons for downloads",
+           &setting::ShowSystemTrayIcons);
 }
 
 void TForm_Configuration::BuildScheduler() {
   QVBoxLayout* page = Column(AddPage("Panel_Scheduler", "Scheduler"));
-  AddCheck(page, "CheckBox_EnableScheduleStart", "Enable scheduled downloads", "UseSchedule");
+  AddCheck(page, "CheckBox_EnableScheduleStart", "Enable scheduled downloads", &setting::UseSchedule);
   schedule_ = new QWidget;
   schedule_->setObjectName("Panel_Schedule");
   auto* column = new QVBoxLayout(schedule_);
@@ -373,7 +377,7 @@ void TForm_Configuration::BuildScheduler() {
     const std::string name = std::string("CheckBox_Weekly_") + kWeekdays[i];
     auto* box = new QCheckBox(kWeekdays[i]);
     box->setObjectName(Q(name));
-    checks_[std::string("ScheduledWeekly_") + kWeekdays[i]] = box;
+    checks_[setting::ScheduledWeekly(i).Key] = box;
     days->addWidget(box, i / 4, i % 4);
   }
   column->addWidget(recurrence);
@@ -407,12 +411,12 @@ void TForm_Configuration::BuildAntiVirus() {
   auto* group = new QGroupBox("Virus Checking:");
   auto* column = new QVBoxLayout(group);
   page->addWidget(group);
-  AddCheck(column, "CheckBox_VirusChecking", "Virus check after download using:", "VirusChecking");
+  AddCheck(column, "CheckBox_VirusChecking", "Virus check after download using:", &setting::VirusChecking);
   QFormLayout* form = Form();
   column->addLayout(form);
   auto* path = new QLineEdit;
   path->setObjectName("Edit_AntivirusExecutablePath");
-  edits_["AntivirusExecutablePath"] = path;
+  edits_[setting::AntivirusExecutablePath.Key] = path;
   auto* browse = new QPushButton("...");
   browse->setObjectName("Button_AntivirusExecutablePath");
   browse->setFixedWidth(browse->fontMetrics().horizontalAdvance("...") + 20);
@@ -420,14 +424,15 @@ void TForm_Configuration::BuildAntiVirus() {
   row->addWidget(path, 1);
   row->addWidget(browse);
   form->addRow("Antivirus executable:", row);
-  AddEdit(form, "Edit_AntivirusExecutableParameters", "Parameters to executable:", "AntivirusExecutableParameters");
+  AddEdit(form, "Edit_AntivirusExecutableParameters", "Parameters to executable:",
+          setting::AntivirusExecutableParameters.Key);
   connect(browse, &QPushButton::clicked, this, [this, path] {
     QFileDialog dialog(this, "Select program", "/usr/bin");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setFilter(QDir::AllEntries | QDir::System | QDir::Hidden);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     path->setText(dialog.selectedFiles().first());
-    checks_["VirusChecking"]->setChecked(true);
+    checks_[setting::VirusChecking.Key]->setChecked(true);
     ApplyEnableRules();
   });
 }
@@ -442,7 +447,7 @@ void TForm_Configuration::BuildProxy() {
     column->addLayout(top);
     auto* use = new QCheckBox(http ? "Use HTTP Proxy" : "Use FTP Proxy");
     use->setObjectName(http ? "CheckBox_UseHTTPProxy" : "CheckBox_UseFTPProxy");
-    checks_[http ? "UseHTTPProxy" : "UseFTPProxy"] = use;
+    checks_[(http ? setting::UseHTTPProxy : setting::UseFTPProxy).Key] = use;
     connect(use, &QCheckBox::toggled, this, [this] { ApplyEnableRules(); });
     auto* find = new QPushButton("Find");
     find->setObjectName(http ? "Button_FindHTTPProxy" : "Button_FindFTPProxy");
@@ -453,16 +458,16 @@ void TForm_Configuration::BuildProxy() {
     QFormLayout* form = Form();
     column->addLayout(form);
     if (http) {
-      AddEdit(form, "Edit_HTTPProxyAddress", "Address:", "HTTPProxyAddress");
-      AddEdit(form, "Edit_HTTPProxyPort", "Port:", "HTTPProxyPort");
-      AddEdit(form, "Edit_HTTPProxyUser", "User:", "HTTPProxyUser");
-      AddEdit(form, "Edit_HTTPProxyPass", "Pass:", "HTTPProxyPass")->setEchoMode(QLineEdit::Password);
+      AddEdit(form, "Edit_HTTPProxyAddress", "Address:", setting::HTTPProxyAddress.Key);
+      AddEdit(form, "Edit_HTTPProxyPort", "Port:", setting::HTTPProxyPort.Key);
+      AddEdit(form, "Edit_HTTPProxyUser", "User:", setting::HTTPProxyUser.Key);
+      AddEdit(form, "Edit_HTTPProxyPass", "Pass:", setting::HTTPProxyPass.Key)->setEchoMode(QLineEdit::Password);
     } else {
-      AddEdit(form, "Edit_FTPProxyAddress", "Address:", "FTPProxyAddress");
-      AddEdit(form, "Edit_FTPProxyPort", "Port:", "FTPProxyPort");
+      AddEdit(form, "Edit_FTPProxyAddress", "Address:", setting::FTPProxyAddress.Key);
+      AddEdit(form, "Edit_FTPProxyPort", "Port:", setting::FTPProxyPort.Key);
     }
   }
-  AddCheck(page, "CheckBox_PassiveMode", "Passive mode (sometimes required behind firewalls)", "PassiveMode");
+  AddCheck(page, "CheckBox_PassiveMode", "Passive mode (sometimes required behind firewalls)", &setting::PassiveMode);
 }
 
 void TForm_Configuration::BuildPerformance() {
@@ -471,37 +476,37 @@ void TForm_Configuration::BuildPerformance() {
   auto* column = new QVBoxLayout(group);
   page->addWidget(group);
   AddCheck(column, "CheckBox_TryLocalMirrorlist", "Search for mirrors in local mirror list (recommended)",
-           "TryLocalMirrorlist");
+           &setting::TryLocalMirrorlist);
   AddCheck(column, "CheckBox_SearchEngines", "Automatically search for files in mirror search engines", nullptr)->hide();
   AddCheck(column, "CheckBox_SelectBestSites", "Automatically try to select the best download sites", nullptr)->hide();
   QFormLayout* form = Form();
   page->addLayout(form);
-  AddNumber(form, "labelededitMaxDownloads", "Maximum number of simultaneous downloads:", "MaxSimultaneousDownloads");
-  AddNumber(form, "labelededitSplitParts", "Number of parts to split each file into:", "SplitParts");
+  AddNumber(form, "labelededitMaxDownloads", "Maximum number of simultaneous downloads:",
+            setting::MaxSimultaneousDownloads);
+  AddNumber(form, "labelededitSplitParts", "Number of parts to split each file into:", setting::SplitParts);
   AddNumber(form, "labelededitSmallestSplitSize", "Do not split files smaller than this size (kilobyte):",
-            "SmallestSplitSize");
-  AddNumber(form, "LabeledEdit_TimeOut", "Timeout (seconds):", "TimeOutTime");
-  AddNumber(form, "LabeledEdit_RetryDelay", "Retry delay (seconds):", "RetryDelay");
-  AddNumber(form, "LabeledEdit_RetryTimes", "Retry times:", "RetryTimes");
+            setting::SmallestSplitSize);
+  AddNumber(form, "LabeledEdit_TimeOut", "Timeout (seconds):", setting::TimeOutTime);
+  AddNumber(form, "LabeledEdit_RetryDelay", "Retry delay (seconds):", setting::RetryDelay);
+  AddNumber(form, "LabeledEdit_RetryTimes", "Retry times:", setting::RetryTimes);
 }
 
 void TForm_Configuration::BuildGeneral() {
   QVBoxLayout* page = Column(AddPage("Panel_General", "General"));
   AddCheck(page, "CheckBox_ShutDownComputerAfterDownloading", "Shut down computer when downloads finish",
-           "ShutDownComputerAfterDownloading");
+           &setting::ShutDownComputerAfterDownloading);
   AddCheck(page, "CheckBox_AutoCloseAfterDownloads", "Auto close program when downloads finish",
-           "AutoCloseAfterDownloads");
-  AddCheck(page, "CheckBox_MinimizeOrClose", "Minimize main window to tray when closing", "MinimizeToTray");
+           &setting::AutoCloseAfterDownloads);
+  AddCheck(page, "CheckBox_MinimizeOrClose", "Minimize main window to tray when closing", &setting::MinimizeToTray);
   AddCheck(page, "CheckBox_ShowDisabledIcon", "Show disabled icon in tray when not using browser integration",
-           "ShowDisabledIcon");
-  AddCheck(page, "CheckBox_StartMinimized", "Start program minimized", "StartMinized");
-  AddCheck(page, "CheckBox_CheckForUpdates", "Check for program updates on startup", "CheckForUpdates");
+           &setting::ShowDisabledIcon);
+  AddCheck(page, "CheckBox_StartMinimized", "Start program minimized", &setting::StartMinized);
+  AddCheck(page, "CheckBox_CheckForUpdates", "Check for program updates on startup", &setting::CheckForUpdates);
 }
 
 void TForm_Configuration::Prepare(int page) {
   LoadControls();
-  resize(ReadInteger(kOptionsSection, "ConfigurationFormWidth", 450),
-         ReadInteger(kOptionsSection, "ConfigurationFormHeight", 450));
+  resize(Read(setting::ConfigurationFormWidth), Read(setting::ConfigurationFormHeight));
   Center();
   SelectPage(page);
 }
@@ -511,9 +516,8 @@ void TForm_Configuration::Center() {
   if (parentWidget() && parentWidget()->isVisible()) {
     bounds = parentWidget()->frameGeometry();
   } else {
-    const char* section = "Form_Main Position";
-    bounds = QRect(ReadInteger(section, "Left", 100), ReadInteger(section, "Top", 100),
-                   ReadInteger(section, "Width", 400), ReadInteger(section, "Height", 250));
+    const setting::TWindowPosition main = setting::MainWindowPositionAtConfiguration();
+    bounds = QRect(Read(main.Left), Read(main.Top), Read(main.Width), Read(main.Height));
   }
   CenterWindow(*this, bounds);
 }
@@ -531,14 +535,14 @@ void TForm_Configuration::LoadControls() {
   for (auto& [key, box] : checks_) box->setChecked(values_.Flags[key]);
   for (auto& [key, edit] : edits_) edit->setText(Q(values_.Texts[key]));
   for (auto& [key, combo] : dateCombos_) combo->setCurrentIndex(std::max(0, combo->findText(Q(values_.Texts[key]))));
-  extensions_->setPlainText(Q(values_.Texts["Extensions"]));
+  extensions_->setPlainText(Q(values_.Texts[setting::Extensions.Key]));
   theme_->setCurrentIndex(std::clamp(values_.ColorTheme, 0, 2));
   ThemeChanged();
-  const int type = connectionType_->findText(Q(values_.Texts["ConnectionType"]));
+  const int type = connectionType_->findText(Q(values_.Texts[setting::ConnectionType.Key]));
   connectionType_->setCurrentIndex(type >= 0 ? type : connectionType_->count() - 1);
   ConnectionTypeChanged();
-  alwaysConnect_->setChecked(values_.Flags["AlwaysConnect"]);
-  dialUp_->setChecked(values_.Flags["ConnectUsingDialUp"]);
+  alwaysConnect_->setChecked(values_.Flags[setting::AlwaysConnect.Key]);
+  dialUp_->setChecked(values_.Flags[setting::ConnectUsingDialUp.Key]);
   connections_->clear();
   for (const std::string& entry : values_.DialUpEntries) connections_->addItem(Q(entry));
   if (values_.DialUpEntry >= 0) connections_->setCurrentRow(values_.DialUpEntry);
@@ -546,8 +550,8 @@ void TForm_Configuration::LoadControls() {
   endTime_->setCurrentIndex(values_.ScheduledEndTime);
   recurrenceStart_->setDate(DateOf(values_.RecurrenceStart));
   recurrenceEnd_->setDate(DateOf(values_.RecurrenceEnd));
-  noEnd_->setChecked(values_.Flags["ScheduledRecurrence_NoEnd"]);
-  endBy_->setChecked(!values_.Flags["ScheduledRecurrence_NoEnd"]);
+  noEnd_->setChecked(values_.Flags[setting::ScheduledRecurrenceNoEnd.Key]);
+  endBy_->setChecked(!values_.Flags[setting::ScheduledRecurrenceNoEnd.Key]);
   ApplyEnableRules();
 }
 
@@ -556,10 +560,10 @@ TConfigurationValues TForm_Configuration::ReadControls() const {
   for (const auto& [key, box] : checks_) values.Flags[key] = box->isChecked();
   for (const auto& [key, edit] : edits_) values.Texts[key] = edit->text().toStdString();
   for (const auto& [key, combo] : dateCombos_) values.Texts[key] = combo->currentText().toStdString();
-  values.Texts["Extensions"] = extensions_->toPlainText().toStdString();
-  values.Texts["ConnectionType"] = connectionType_->currentText().toStdString();
-  values.Flags["AlwaysConnect"] = alwaysConnect_->isChecked();
-  values.Flags["ConnectUsingDialUp"] = dialUp_->isChecked();
+  values.Texts[setting::Extensions.Key] = extensions_->toPlainText().toStdString();
+  values.Texts[setting::ConnectionType.Key] = connectionType_->currentText().toStdString();
+  values.Flags[setting::AlwaysConnect.Key] = alwaysConnect_->isChecked();
+  values.Flags[setting::ConnectUsingDialUp.Key] = dialUp_->isChecked();
   values.DialUpEntry = connections_->currentRow();
   values.ColorTheme = theme_->currentIndex();
   values.Colors = colors_;
@@ -567,27 +571,30 @@ TConfigurationValues TForm_Configuration::ReadControls() const {
   values.ScheduledEndTime = endTime_->currentIndex();
   values.RecurrenceStart = DateTimeOf(recurrenceStart_->date());
   values.RecurrenceEnd = DateTimeOf(recurrenceEnd_->date());
-  values.Flags["ScheduledRecurrence_NoEnd"] = noEnd_->isChecked();
-  values.Flags["ScheduledRecurrence_EndBy"] = endBy_->isChecked();
+  values.Flags[setting::ScheduledRecurrenceNoEnd.Key] = noEnd_->isChecked();
+  values.Flags[setting::ScheduledRecurrenceEndBy.Key] = endBy_->isChecked();
   return values;
 }
 
 void TForm_Configuration::ApplyEnableRules() {
-  const bool http = checks_["UseHTTPProxy"]->isChecked();
-  for (const char* key : {"HTTPProxyAddress", "HTTPProxyPort", "HTTPProxyUser", "HTTPProxyPass"})
-    SetEditable(edits_[key], http);
-  const bool ftp = checks_["UseFTPProxy"]->isChecked();
-  for (const char* key : {"FTPProxyAddress", "FTPProxyPort"}) SetEditable(edits_[key], ftp);
-  SetEditable(edits_["AntivirusExecutableParameters"], checks_["VirusChecking"]->isChecked());
-  const bool browsers = checks_["EnableBrowserIntegration"]->isChecked();
-  for (const char* key : {"IntegrateWithInternetExplorer", "IntegrateWithNetscape", "IntegrateWithOpera"})
-    checks_[key]->setEnabled(browsers);
+  const bool http = checks_[setting::UseHTTPProxy.Key]->isChecked();
+  for (const TStringSetting* field :
+       {&setting::HTTPProxyAddress, &setting::HTTPProxyPort, &setting::HTTPProxyUser, &setting::HTTPProxyPass})
+    SetEditable(edits_[field->Key], http);
+  const bool ftp = checks_[setting::UseFTPProxy.Key]->isChecked();
+  for (const TStringSetting* field : {&setting::FTPProxyAddress, &setting::FTPProxyPort})
+    SetEditable(edits_[field->Key], ftp);
+  SetEditable(edits_[setting::AntivirusExecutableParameters.Key], checks_[setting::VirusChecking.Key]->isChecked());
+  const bool browsers = checks_[setting::EnableBrowserIntegration.Key]->isChecked();
+  for (const TBoolSetting* browser :
+       {&setting::IntegrateWithInternetExplorer, &setting::IntegrateWithNetscape, &setting::IntegrateWithOpera})
+    checks_[browser->Key]->setEnabled(browsers);
   const bool dialUp = dialUp_->isChecked();
   connections_->setEnabled(dialUp);
-  checks_["AlwaysDownloadWhenConnected"]->setEnabled(dialUp);
-  checks_["DiconnectAfterDownload"]->setEnabled(dialUp);
+  checks_[setting::AlwaysDownloadWhenConnected.Key]->setEnabled(dialUp);
+  checks_[setting::DiconnectAfterDownload.Key]->setEnabled(dialUp);
   recurrenceEnd_->setEnabled(endBy_->isChecked());
-  schedule_->setVisible(checks_["UseSchedule"]->isChecked());
+  schedule_->setVisible(checks_[setting::UseSchedule.Key]->isChecked());
 }
 
 void TForm_Configuration::ThemeChanged() {
@@ -620,15 +627,15 @@ void TForm_Configuration::ColorClicked(int index) {
 
 void TForm_Configuration::FindProxy(bool http) {
   const TFoundProxy found = brindle::FindProxy(ReadProxySettings(), http ? "http" : "ftp");
-  QLineEdit* address = edits_[http ? "HTTPProxyAddress" : "FTPProxyAddress"];
-  QLineEdit* port = edits_[http ? "HTTPProxyPort" : "FTPProxyPort"];
+  QLineEdit* address = edits_[(http ? setting::HTTPProxyAddress : setting::FTPProxyAddress).Key];
+  QLineEdit* port = edits_[(http ? setting::HTTPProxyPort : setting::FTPProxyPort).Key];
   address->setText(Q(found.Address));
   port->setText(Q(found.Port));
   if (found.Address.empty() && found.Port.empty()) {
     address->setText("Could not detect proxy settings, please enter manually");
     return;
   }
-  checks_[http ? "UseHTTPProxy" : "UseFTPProxy"]->setChecked(true);
+  checks_[(http ? setting::UseHTTPProxy : setting::UseFTPProxy).Key]->setChecked(true);
   ApplyEnableRules();
 }
 
@@ -636,7 +643,7 @@ void TForm_Configuration::ConnectionTypeChanged() {
   const int index = connectionType_->currentIndex();
   const bool other = index < 0 || index >= 10;
   SetEditable(bps_, other);
-  bps_->setText(other ? Q(values_.Texts["ConnectionSpeed"]) : kConnectionSpeeds[index]);
+  bps_->setText(other ? Q(values_.Texts[setting::ConnectionSpeed.Key]) : kConnectionSpeeds[index]);
 }
 
 bool TForm_Configuration::Ok() {
@@ -649,15 +656,15 @@ bool TForm_Configuration::Ok() {
   host.ProgramPath = ProgramPath;
   const TConfigurationResult result = SaveConfiguration(values, system_, host);
   // A refused move sets the folder back.
-  edits_[kPartialDownloadsDirectoryKey]->setText(Q(values.Texts[kPartialDownloadsDirectoryKey]));
+  edits_[setting::PartialDownloadsDirectory.Key]->setText(Q(values.Texts[setting::PartialDownloadsDirectory.Key]));
   if (result != TConfigurationResult::Saved) return false;
   accept();
   return true;
 }
 
 void TForm_Configuration::done(int result) {
-  WriteInteger(kOptionsSection, "ConfigurationFormWidth", width());
-  WriteInteger(kOptionsSection, "ConfigurationFormHeight", height());
+  Write(setting::ConfigurationFormWidth, width());
+  Write(setting::ConfigurationFormHeight, height());
   QDialog::done(result);
 }
 

@@ -54,11 +54,13 @@ class TForm_Configuration final : public QDialog {
 
  private:
   QWidget* AddPage(const char* panelName, const char* text);
-  QCheckBox* AddCheck(QVBoxLayout* layout, const char* name, const char* caption, const char* key);
-  QLineEdit* AddEdit(QFormLayout* layout, const char* name, const char* caption, const char* key);
-  QLineEdit* AddFolderEdit(QFormLayout* layout, const char* name, const char* caption, const char* key);
-  QLineEdit* AddNumber(QFormLayout* layout, const char* name, const char* caption, const char* key);
-  QComboBox* AddDateCombo(QFormLayout* layout, const char* name, const char* key, bool withEmpty, bool divider);
+  // Each control is kept by the key of the setting it edits (nullptr: none).
+  QCheckBox* AddCheck(QVBoxLayout* layout, const char* name, const char* caption, const TBoolSetting* setting);
+  QLineEdit* AddEdit(QFormLayout* layout, const char* name, const char* caption, const std::string& key);
+  QLineEdit* AddFolderEdit(QFormLayout* layout, const char* name, const char* caption, const TStringSetting& setting);
+  QLineEdit* AddNumber(QFormLayout* layout, const char* name, const char* caption, const TIntegerSetting& setting);
+  QComboBox* AddDateCombo(QFormLayout* layout, const char* name, const TStringSetting& setting, bool withEmpty,
+                          bool divider);
   void BuildIntegration();
   void BuildFolders();
   void BuildDownloadList();

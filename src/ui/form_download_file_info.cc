@@ -14,7 +14,7 @@
 
 #include "core/download_status.h"
 #include "core/owned_callback.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
 #include "manager/status_colors.h"
@@ -29,8 +29,6 @@ namespace {
 
 constexpr int kClientWidth = 385;
 constexpr int kMirrorRowHeight = 18;
-
-std::string MirrorWidthKey(int column) { return "StringGrid_Mirrors_ColWidth_" + std::to_string(column); }
 
 }  // namespace
 
@@ -301,13 +299,13 @@ void TForm_DownloadFileInfo::reject() {
 }
 
 void TForm_DownloadFileInfo::LoadStringGridsConfiguration() {
-  gridMirrors_->setColumnWidth(0, ReadInteger(kOptionsSection, MirrorWidthKey(0), 215));
-  gridMirrors_->setColumnWidth(1, ReadInteger(kOptionsSection, MirrorWidthKey(1), 52));
+  for (int column = 0; column < 2; ++column)
+    gridMirrors_->setColumnWidth(column, Read(setting::MirrorsColumnWidth(column)));
 }
 
 void TForm_DownloadFileInfo::SaveStringGridsConfiguration() {
-  WriteInteger(kOptionsSection, MirrorWidthKey(0), gridMirrors_->columnWidth(0));
-  WriteInteger(kOptionsSection, MirrorWidthKey(1), gridMirrors_->columnWidth(1));
+  for (int column = 0; column < 2; ++column)
+    Write(setting::MirrorsColumnWidth(column), gridMirrors_->columnWidth(column));
 }
 
 }  // namespace brindle

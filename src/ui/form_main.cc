@@ -32,9 +32,10 @@
 #include "core/launcher_port.h"
 #include "core/log_error.h"
 #include "core/prompt_port.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "core/download_status.h"
 #include "core/url.h"
+#include "core/version.h"
 #include "engine/downloader.h"
 #include "integration/browser_integration.h"
 #include "integration/debug_trace.h"
@@ -82,16 +83,14 @@
 namespace brindle {
 namespace {
 
-constexpr const char* kDefaultExtensions =
-    "exe arj rar lzh z gz gzip zip tar bin mp3 avi mpg mpeg qt plj asf mov wma wmv r0* r1* a0* a1* tif tiff";
+// "Brindle <version>": the title of the window, its messages and mails.
+QString Caption() { return QString("Brindle ") + BrindleVersion(); }
+
 constexpr const char* kWebSite = "https://brindle.example.org/";
 constexpr const char* kHelpPage = "https://brindle.example.org/help.html";
 constexpr const char* kBugAddress = "bugs@brindle.example.org";
 constexpr const char* kSuggestionsAddress = "ideas@brindle.example.org";
-constexpr std::array<int, kDownloadColumnCount> kDefaultWidths = {150, 80, 60, 60, 60, 100, 100};
 constexpr std::array<int, 5> kPanelWidths = {0, 130, 80, 60, 50};
-
-std::string ColWidthKey(int column) { return "StringGrid_Downloads_ColWidth_" + std::to_string(column); }
 
 std::string MailTo(const std::string& address, const std::string& subject, const std::string& body) {
   const QString url = QString::fromStdString("mailto:" + address) + "?subject=" +
@@ -119,7 +118,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
                        QWidget* parent)
     : QMainWindow(parent), loop_(loop), tray_(std::move(tray)), commandLineUrls_(std::move(commandLineUrls)) {
   setObjectName("Form_Main");
-  setWindowTitle(kCaption);
+  setWindowTitle(Caption());
   setWindowIcon(ProgramIcon());
   setMinimumSize(400, 200);
   setAcceptDrops(true);
@@ -129,7 +128,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   SetWindowBounds(*this, LoadPosition(kPositionSection));
 
   UpdateBrowserIntegrationSettings(true);
-  WriteBool(kOptionsSection, "AfterDownloadsCompleted", false);
+  Write(setting::AfterDownloadsCompleted, false);
 
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -165,7 +164,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   // The list, in the order of the start-up: colours, the directory tidied,
   // then the download system loading the records into it.
   list_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
-  list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
+  list_->SetDrawProgressBars(Read(setting::DrawProgressBars));
   tableModel_ = new TDownloadTableModel(*list_, this);
   delegate_ = new TProgressDelegate(*tableModel_, this);
   grid_->setModel(tableModel_);
@@ -211,7 +210,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   // The clipboard as it is now counts as seen: an address copied before the
   // start is not taken.
   clipboardMonitor_ = std::make_unique<TMonitorClipboard>(DownloadSystem(), QtClipboardText(), &loop_);
-  if (ReadBool(kOptionsSection, "MonitorClipboard", true)) clipboardMonitor_->Enable();
+  if (Read(setting::MonitorClipboard)) clipboardMonitor_->Enable();
   versionChecker_ = std::make_unique<TVersionChecker>(DownloadSystem(), &loop_);
   versionChecker_->OnStatusText = [this](const std::string& text) { SetStatusText(text); };
   versionChecker_->CheckIfDue(Now());
@@ -342,19 +341,19 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
     b->setIconSize(QSize(8, 8));
   }
   connect(buttonUp_, &QToolButton::clicked, this, [this] {
-    WriteBool(kOptionsSection, "LargeButtons", false);
+    Write(setting::LargeButtons, false);
     ApplyToolbarSize();
   });
   connect(buttonDown_, &QToolButton::clicked, this, [this] {
-    WriteBool(kOptionsSection, "LargeButtons", true);
+    Write(setting::LargeButtons, true);
     ApplyToolbarSize();
   });
   connect(buttonLeft_, &QToolButton::clicked, this, [this] {
-    WriteBool(kOptionsSection, "ShowCategories", false);
+    Write(setting::ShowCategories, false);
     LoadPanelCategories();
   });
   connect(buttonRight_, &QToolButton::clicked, this, [this] {
-    WriteBool(kOptionsSection, "ShowCategories", true);
+    Write(setting::ShowCategories, true);
     LoadPanelCategories();
   });
 
@@ -431,7 +430,7 @@ void TForm_Main::BuildToolbar(QWidget* parent) {
 }
 
 void TForm_Main::ApplyToolbarSize() {
-  const bool large = ReadBool(kOptionsSection, "LargeButtons", true);
+  const bool large = Read(setting::LargeButtons);
   for (int i = 0; i < 7; ++i) {
     largeButtons_[i]->setVisible(large);
     smallButtons_[i]->setVisible(!large);
@@ -456,8 +455,8 @@ void TForm_Main::ApplyToolbarSize() {
 }
 
 void TForm_Main::LoadPanelCategories() {
-  const bool show = ReadBool(kOptionsSection, "ShowCategories", true);
-  const int width = ReadInteger(kOptionsSection, "CategoriesPanelWidth", 150);
+  const bool show = Read(setting::ShowCategories);
+  const int width = Read(setting::CategoriesPanelWidth);
   buttonLeft_->setVisible(show);
   buttonRight_->setVisible(!show);
   const int total = std::max(splitter_->width(), width + 200);
@@ -468,10 +467,10 @@ void TForm_Main::SplitterMoved() {
   Guarded("TForm_Main.Splitter1Moved", [this] {
     const int width = splitter_->sizes().value(0);
     if (width < 1) {
-      WriteBool(kOptionsSection, "ShowCategories", false);
+      Write(setting::ShowCategories, false);
     } else {
-      WriteBool(kOptionsSection, "ShowCategories", true);
-      WriteInteger(kOptionsSection, "CategoriesPanelWidth", width);
+      Write(setting::ShowCategories, true);
+      Write(setting::CategoriesPanelWidth, width);
     }
     buttonLeft_->setVisible(width >= 1);
     buttonRight_->setVisible(width < 1);
@@ -537,12 +536,12 @@ void TForm_Main::BuildMenus() {
   add(help, "Help2", "&Help", {}, [this] { OpenWeb(kHelpPage); });
   add(help, "FAQ1", "&FAQ", {}, [this] { OpenWeb(kHelpPage); })->setVisible(false);
   add(help, "BugReports1", "Bug Reports", {}, [this] {
-    OpenWeb(MailTo(kBugAddress, kCaption,
+    OpenWeb(MailTo(kBugAddress, Caption().toStdString(),
                    "Please tell us your operating system and its version, your Brindle settings and a detailed "
                    "description of the problem:\n\n"));
   });
   add(help, "Suggestions1", "Suggestions", {}, [this] {
-    OpenWeb(MailTo(kSuggestionsAddress, kCaption, "YOUR SUGGESTIONS"));
+    OpenWeb(MailTo(kSuggestionsAddress, Caption().toStdString(), "YOUR SUGGESTIONS"));
   });
   add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] { versionChecker_->Check(); });
   add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
@@ -597,7 +596,7 @@ void TForm_Main::BuildTray() {
   add("ViewLog1", "&View Log", nullptr)->setVisible(false);
   add("Configuration2", "&Configuration", [this] { OpenConfiguration(0); });
   actionBrowserIntegration_ = add("BrowserIntegration1", "&Browser Integration", [this] {
-    WriteBool(kOptionsSection, "EnableBrowserIntegration", actionBrowserIntegration_->isChecked());
+    Write(setting::EnableBrowserIntegration, actionBrowserIntegration_->isChecked());
     UpdateBrowserIntegrationSettings();
   });
   actionBrowserIntegration_->setCheckable(true);
@@ -609,11 +608,11 @@ void TForm_Main::BuildTray() {
   trayMenu_->addSeparator();
   add("Exit2", "E&xit", [this] { Exit(); });
   connect(trayMenu_, &QMenu::aboutToShow, this, [this] {
-    actionBrowserIntegration_->setChecked(ReadBool(kOptionsSection, "EnableBrowserIntegration", true));
+    actionBrowserIntegration_->setChecked(Read(setting::EnableBrowserIntegration));
   });
   if (!tray_) return;
   tray_->SetMenu(trayMenu_);
-  tray_->SetToolTip(kCaption);
+  tray_->SetToolTip(Caption());
   tray_->OnActivated = [this] { Guarded("TForm_Main.TrayIconClick", [this] { ToggleMainWindow(); }); };
   UpdateBrowserIntegrationSettings(true);
   if (tray_->Available()) tray_->Show();
@@ -622,7 +621,7 @@ void TForm_Main::BuildTray() {
 bool TForm_Main::TrayAvailable() const { return tray_ && tray_->Available(); }
 
 void TForm_Main::ShowAtStart() {
-  if (ReadBool(kOptionsSection, "StartMinized", false)) {
+  if (Read(setting::StartMinized)) {
     if (!TrayAvailable()) showMinimized();
     return;
   }
@@ -870,7 +869,7 @@ void TForm_Main::ShowAbout() {
   box.setWindowTitle("About");
   box.setIconPixmap(ProgramIcon().pixmap(64, 64));
   box.setTextFormat(Qt::RichText);
-  box.setText("<b>Brindle</b><br>v.1.22");
+  box.setText(QString("<b>Brindle</b><br>v.%1").arg(BrindleVersion()));
   box.setInformativeText(QString("A download manager for the Linux desktop: each file in several parts at once, "
                                  "resumed where it stopped.<br><br>Thank you for using Brindle!<br>"
                                  "<a href=\"%1\">%1</a>")
@@ -957,13 +956,13 @@ void TForm_Main::ShowDebugMode() { checkDebugMode_->show(); }
 
 void TForm_Main::ApplyConfiguration() {
   UpdateBrowserIntegrationSettings();
-  if (ReadBool(kOptionsSection, "MonitorClipboard", false)) {
+  if (Read(setting::MonitorClipboardAfterConfiguration)) {
     clipboardMonitor_->Enable();
   } else {
     clipboardMonitor_->Disable();
   }
-  DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
-  list_->SetDrawProgressBars(ReadBool(kOptionsSection, "DrawProgressBars", true));
+  DrawGridLines(Read(setting::GridLines));
+  list_->SetDrawProgressBars(Read(setting::DrawProgressBars));
   LoadColorSettingsFromRegistry();
   PopulateTreeView();
   grid_->viewport()->update();
@@ -973,7 +972,7 @@ void TForm_Main::ApplyConfiguration() {
 }
 
 void TForm_Main::ApplyTrayProgress() {
-  if (!ReadBool(kOptionsSection, "ShowSystemTrayIcons", false)) {
+  if (!Read(setting::ShowSystemTrayIcons)) {
     trayProgress_.reset();
   } else if (!trayProgress_) {
     trayProgress_ = std::make_unique<TSystemTrayProgress>(DownloadSystem(), [] { return std::make_unique<TQtTray>(); });
@@ -982,7 +981,7 @@ void TForm_Main::ApplyTrayProgress() {
 
 void TForm_Main::UpdateStatusBar() {
   panels_[0]->setText(QString::fromStdString(statusString_));
-  panels_[1]->setText(ReadBool(kOptionsSection, "UseSchedule", false) ? "Scheduler Enabled" : "Scheduler Disabled");
+  panels_[1]->setText(Read(setting::UseSchedule) ? "Scheduler Enabled" : "Scheduler Disabled");
 }
 
 void TForm_Main::UpdateSpeedAndTimeLeft() {
@@ -992,9 +991,8 @@ void TForm_Main::UpdateSpeedAndTimeLeft() {
     for (TDownloader* downloader : DownloadSystem().ActiveList())
       running.push_back({downloader->LDI().Status(), downloader->TransferRate(), downloader->TimeLeft()});
     panels_[2]->setText(QString::fromStdString(TotalSpeedText(running)));
-    const bool limited = ReadBool(kOptionsSection, "SpeedLimitEnabled", false);
-    panels_[2]->setToolTip("Speed limit: " +
-                           TSpeedLimitMenu::LimitText(limited, ReadInteger(kOptionsSection, "SpeedLimit", 0)) +
+    const bool limited = Read(setting::SpeedLimitEnabled);
+    panels_[2]->setToolTip("Speed limit: " + TSpeedLimitMenu::LimitText(limited, Read(setting::SpeedLimit)) +
                            " (right click to change)");
     panels_[3]->setText(QString::fromStdString(TotalTimeLeft(running)));
   });
@@ -1004,7 +1002,7 @@ void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
   Guarded("TForm_Main.StatusBarClick", [this, doubleClick] {
     // A double click toggles back what its first click toggled, and opens
     // the schedule settings.
-    WriteBool(kOptionsSection, "UseSchedule", !ReadBool(kOptionsSection, "UseSchedule", false));
+    Write(setting::UseSchedule, !Read(setting::UseSchedule));
     LoadSchedulerSettingsFromRegistry();
     UpdateStatusBar();
     if (doubleClick) OpenConfiguration(TForm_Configuration::kSchedulerPage);
@@ -1013,16 +1011,15 @@ void TForm_Main::SchedulerPanelClicked(bool doubleClick) {
 
 void TForm_Main::UpdateBrowserIntegrationSettings(bool atStart) {
   Guarded("TForm_Main.UpdateBrowserIntegrationSettings", [this, atStart] {
-    if (ReadString(kOptionsSection, "Extensions", "").empty())
-      WriteString(kOptionsSection, "Extensions", kDefaultExtensions);
+    StoreDefaultExtensionsIfEmpty();
     const TBrowserIntegration integration = TBrowserIntegration::ForThisProgram();
     if (atStart) {
       integration.ApplySettingsAtStart();
     } else {
       integration.ApplySettings();
     }
-    const bool enabled = ReadBool(kOptionsSection, "EnableBrowserIntegration", true);
-    const bool showDisabled = ReadBool(kOptionsSection, "ShowDisabledIcon", true);
+    const bool enabled = Read(setting::EnableBrowserIntegration);
+    const bool showDisabled = Read(setting::ShowDisabledIcon);
     if (tray_) tray_->SetIcon(TrayIcon(enabled || !showDisabled));
   });
 }
@@ -1042,16 +1039,18 @@ void TForm_Main::LoadColorSettingsFromRegistry() {
 }
 
 void TForm_Main::LoadStringGridsConfiguration() {
-  DrawGridLines(ReadBool(kOptionsSection, "GridLines", false));
+  DrawGridLines(Read(setting::GridLines));
   QHeaderView* header = grid_->horizontalHeader();
   // The default widths were made for a small 8-point font; with the
   // desktop's font they grow alike, and the size column fits "of" sizes.
   const QFontMetrics metrics(grid_->font());
   const double scale = std::max(1.0, metrics.horizontalAdvance("Downloading") / 62.0);
   for (int column = 0; column < kDownloadColumnCount; ++column) {
-    int width = static_cast<int>(kDefaultWidths[column] * scale);
-    if (column == kColumnSize) width = std::max(width, metrics.horizontalAdvance("99.99 Mb of 99.99 Mb") + 8);
-    header->resizeSection(column, std::max(8, ReadInteger(kOptionsSection, ColWidthKey(column), width)));
+    TIntegerSetting width = setting::DownloadsColumnWidth(column);
+    width.Fixed = static_cast<int>(width.Fixed * scale);
+    if (column == kColumnSize)
+      width.Fixed = std::max(width.Fixed, metrics.horizontalAdvance("99.99 Mb of 99.99 Mb") + 8);
+    header->resizeSection(column, std::max(8, Read(width)));
   }
   header->setSortIndicator(list_->SortColumn(), list_->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   grid_->setSortingEnabled(true);
@@ -1060,7 +1059,7 @@ void TForm_Main::LoadStringGridsConfiguration() {
 void TForm_Main::SaveStringGridsConfiguration() {
   QHeaderView* header = grid_->horizontalHeader();
   for (int column = 0; column < kDownloadColumnCount; ++column)
-    WriteInteger(kOptionsSection, ColWidthKey(column), header->sectionSize(column));
+    Write(setting::DownloadsColumnWidth(column), header->sectionSize(column));
   list_->SaveSortSettings();
 }
 
@@ -1096,7 +1095,7 @@ void TForm_Main::AnnounceAfterDownloads(TAfterDownloadsActions::TAction action, 
   countdownText_ = action == TAfterDownloadsActions::TAction::SwitchOff
                        ? "All downloads are complete. The computer is switched off in %1 seconds."
                        : "All downloads are complete. Brindle closes in %1 seconds.";
-  auto* box = new QMessageBox(QMessageBox::Information, kCaption, countdownText_.arg(countdownLeft_),
+  auto* box = new QMessageBox(QMessageBox::Information, Caption(), countdownText_.arg(countdownLeft_),
                               QMessageBox::Cancel, this);
   box->setObjectName("Form_Countdown");
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -1146,7 +1145,7 @@ void TForm_Main::DoBeforeTerminate() {
     placement.Minimized = isMinimized();
     SavePosition(kPositionSection, placement);
     categoryTree_->SaveChoosenCategory();
-    WriteBool(kOptionsSection, "DownloadBasket", actionDownloadBasket_->isChecked());
+    Write(setting::DownloadBasket, actionDownloadBasket_->isChecked());
     if (dropBox_) dropBox_->close();
     clipboardMonitor_->Disable();
   });
@@ -1159,7 +1158,7 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
   }
   event->ignore();
   Guarded("TForm_Main.FormCloseQuery", [this] {
-    if (ReadBool(kOptionsSection, "MinimizeToTray", false)) {
+    if (Read(setting::MinimizeToTray)) {
       HideToTray();
     } else {
       Exit();

@@ -61,7 +61,6 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   Q_OBJECT
 
  public:
-  static constexpr const char* kCaption = "Brindle 1.22";
   static constexpr const char* kPositionSection = "Form_Main Position";
   static constexpr int kRowHeight = 17;
   static constexpr int kCountdownSeconds = 30;

@@ -3,7 +3,7 @@
 #include <QActionGroup>
 #include <QInputDialog>
 
-#include "core/settings.h"
+#include "core/settings_schema.h"
 #include "manager/download_system.h"
 #include "ui/guarded.h"
 
@@ -11,8 +11,8 @@ namespace brindle {
 
 namespace {
 
-int StoredLimit() { return ReadInteger(kOptionsSection, "SpeedLimit", 0); }
-bool StoredEnabled() { return ReadBool(kOptionsSection, "SpeedLimitEnabled", false) && StoredLimit() > 0; }
+int StoredLimit() { return Read(setting::SpeedLimit); }
+bool StoredEnabled() { return Read(setting::SpeedLimitEnabled) && StoredLimit() > 0; }
 
 }  // namespace
 
@@ -63,9 +63,9 @@ void TSpeedLimitMenu::Refresh() {
 }
 
 void TSpeedLimitMenu::Choose(bool enabled, int kiloBytesPerSecond) {
-  WriteBool(kOptionsSection, "SpeedLimitEnabled", enabled);
+  Write(setting::SpeedLimitEnabled, enabled);
   // "Unlimited" keeps the last limit, for the next time it is switched on.
-  if (enabled) WriteInteger(kOptionsSection, "SpeedLimit", kiloBytesPerSecond);
+  if (enabled) Write(setting::SpeedLimit, kiloBytesPerSecond);
   system_.ApplySpeedLimitSettings();
 }
 

@@ -42,6 +42,10 @@ class ServerThread {
   void Release() {
     thread_.Call([this] { server_.Release(); });
   }
+  // The next request gets this status instead of the file.
+  void Script(int status, const std::string& reason) {
+    thread_.Call([&] { server_.Script([=](const HttpRequest&) { return test::StatusReply(status, reason); }); });
+  }
   // The requests since the last call.
   std::vector<HttpRequest> TakeRequests() {
     std::vector<HttpRequest> fresh;
@@ -182,13 +186,33 @@ TEST_F(CliITest, TermSignalPausesLikeCtrlC) {
   server.Release();
 }
 
-TEST_F(CliITest, NotFoundEndsWithStatusOneAndTheStatusText) {
+// What no wait mends fails at once, whatever the retries, with the reason.
+TEST_F(CliITest, MissingFileOrRefusedLoginFailsAtOnceWithTheReason) {
   ServerThread server(content_);
-  const Outcome outcome = Cli({"--retries", "0", "-d", out_.Path(), server.Url("/missing.bin")});
-  EXPECT_EQ(outcome.Status, 1);
-  EXPECT_NE(outcome.Err.find("File not found"), std::string::npos) << outcome.Err;
-  EXPECT_EQ(outcome.Out, "");
-  EXPECT_EQ(server.TakeRequests().size(), 1u);  // no retry
+  server.Script(410, "Gone");
+  test::LoopThread thread;
+  test::FaultFtpServer& ftp = thread.Make<test::FaultFtpServer>();
+  thread.Call([&] { ftp.SetReply("PASS", "530 Login incorrect"); });
+  const struct {
+    std::string url;
+    const char* reason;
+  } cases[] = {
+      {server.Url("/f.bin"), "Gone"},  // the scripted answer
+      {server.Url("/missing.bin"), "File not found"},
+      {ftp.Url("/pub/f.bin"), "Couldn't login"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Cli({"-d", out_.Path(), c.url});
+    EXPECT_EQ(outcome.Status, 1);
+    EXPECT_NE(outcome.Err.find(c.reason), std::string::npos) << outcome.Err;
+    EXPECT_EQ(outcome.Out, "");
+  }
+  EXPECT_EQ(server.TakeRequests().size(), 2u);  // no retry
+  thread.Call([&] {
+    EXPECT_EQ(std::count_if(ftp.Commands().begin(), ftp.Commands().end(),
+                            [](const std::string& line) { return line.starts_with("PASS"); }),
+              1);
+  });
 }
 
 // Each refused option form is the options test's; here the exit status and the message.

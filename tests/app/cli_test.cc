@@ -7,7 +7,7 @@
 #include "app/cli_progress.h"
 #include "app/cli_registry_overlay.h"
 #include "core/memory_registry.h"
-#include "core/settings.h"
+#include "core/settings_schema.h"
 
 namespace brindle {
 namespace {
@@ -133,7 +133,7 @@ TEST(CliRegistryOverlayTest, OverridesAreReadButNeverStored) {
   TCliRegistryOverlay overlay(stored);
   SetRegistry(&overlay);
   WriteInteger(kOptionsSection, "SplitParts", 8);
-  overlay.Override(kOptionsSection, "SplitParts", 2);
+  overlay.Override(setting::SplitParts, 2);
   EXPECT_EQ(ReadInteger(kOptionsSection, "SplitParts", 4), 2);
   WriteInteger(kOptionsSection, "SplitParts", 3);  // the run's value only
   EXPECT_EQ(ReadInteger(kOptionsSection, "SplitParts", 4), 3);

@@ -109,7 +109,7 @@ TEST_F(HttpsInteropTest, DownloadThroughAConnectTunnel) {
   thread.Call([&] { connects = proxy.Requests(); });
   ASSERT_FALSE(connects.empty());
   for (const test::HttpRequest& connect : connects)
-    EXPECT_EQ(connect.Lines()[0], "CONNECT localhost:" + std::to_string(ports_[0]) + " HTTP/1.0");
+    EXPECT_EQ(connect.Lines()[0], "CONNECT localhost:" + std::to_string(ports_[0]) + " HTTP/1.1");
   EXPECT_FALSE(Ranges(0).empty());
 }
 

@@ -462,15 +462,45 @@ TEST_F(DownloaderITest, RestartDownloadResumesEveryUnfinishedPart) {
   EXPECT_EQ(Parked(), 3);
 
   const size_t before = http_.Requests().size();
-  http_.SetHandler([this](const HttpRequest& r) { return http_.Serve(r); });
+  gate_ = true;
+  GateAll();
   downloader_->RestartDownload();
   EXPECT_EQ(downloader_->RetryCount(), 1);
   EXPECT_EQ(record_.Status(), TDownloadState::ContactingHost);
+  // The first data after the restart says so, as after the first start.
+  ASSERT_TRUE(Run([this] { return record_.Status() == TDownloadState::Downloading; }));
+  gate_ = false;
+  http_.SetHandler([this](const HttpRequest& r) { return http_.Serve(r); });
+  http_.Release();
   ASSERT_TRUE(Run([this] { return done_ > 0; }));
   EXPECT_EQ(errors_, 1);
   EXPECT_EQ(Joined(), content_);
   EXPECT_EQ(Starts(http_, before), (std::multiset<int64_t>{1000, 101000, 151000}));
 }
+
+// A first contact that fails marks the server failed; the retry's answer
+// clears a mark that time mends, and the parts split as on a first start.
+class DownloaderRetryITest : public DownloaderITest, public ::testing::WithParamInterface<HttpReply> {};
+
+TEST_P(DownloaderRetryITest, FailedFirstContactSplitsOnceTheRetryGetsThrough) {
+  const HttpReply failure = GetParam();
+  http_.Script([failure](const HttpRequest&) { return failure; });
+  GateAll();
+  Make();
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(downloader_->RetryAfter(), failure.CloseAtOnce ? -1 : 7);
+  EXPECT_FALSE(downloader_->PermanentFailure());
+  errors_ = 0;
+  downloader_->RestartDownload();
+  OpenGateWhenFlowing();
+  ExpectWhole();
+  EXPECT_EQ(Starts(http_, 1), (std::multiset<int64_t>{0, 50000, 100000, 150000}));
+}
+
+INSTANTIATE_TEST_SUITE_P(All, DownloaderRetryITest,
+                         ::testing::Values(HttpReply{.CloseAtOnce = true},
+                                           test::StatusReply(503, "Busy", "", {"Retry-After: 7"})));
 
 // Another whole size on the download's own server is another version: the
 // download starts over, once a run, so that a server changing the file

@@ -59,8 +59,8 @@ TEST_F(HttpPartDownloaderTest, WholeFileReportsEveryStepSendsTheExactRequestAndK
   EXPECT_EQ(PartFile(*part), content_);
   EXPECT_EQ(part->TransferCount(), 200000);
   ASSERT_EQ(server_.Requests().size(), 1u);
-  EXPECT_EQ(server_.Requests()[0].Raw, "GET /f.bin HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: 127.0.0.1:" +
-                                           std::to_string(server_.Port()) + "\r\nRange: bytes=0-\r\n\r\n");
+  EXPECT_EQ(server_.Requests()[0].Raw, "GET /f.bin HTTP/1.1\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: 127.0.0.1:" +
+                                           std::to_string(server_.Port()) + "\r\nConnection: close\r\nRange: bytes=0-\r\n\r\n");
   EXPECT_EQ(part->ETag(), "\"v1\"");
   EXPECT_EQ(part->LastModified(), "Tue, 01 Dec 2026 10:00:00 GMT");
 }
@@ -94,7 +94,7 @@ TEST_P(AnswerTest, StoresOnlyTheFilesBytes) {
   if (c.held > 0) test::WriteWholeFile(part->FileName(), Slice(c.start, c.start + c.held - 1));
   int64_t countAtConnect = -1;
   part->OnChange = [&](TPartDownloader& p, TPartDownloaderState s) {
-    if (s == psConnected) countAtConnect = p.TransferCount();
+    if (s == psConnected && countAtConnect < 0) countAtConnect = p.TransferCount();
     states_.push_back(s);
   };
   ASSERT_EQ(Run(*part), c.final);
@@ -125,6 +125,14 @@ INSTANTIATE_TEST_SUITE_P(
                    .held = 500, .resume = "No"},
         AnswerCase{.name = "WholeFileForALaterPartIsRefused", .options = {.IgnoreRange = true}, .start = 7000,
                    .held = 500, .final = psError, .code = 5, .text = "Resume is not supported", .resume = "No"},
+        AnswerCase{.name = "CappedAnswersAskedOnAtOnce", .options = {.RangeCap = 65536}, .start = 100},
+        // An answer that ends where it said but brings nothing is not asked on.
+        AnswerCase{.name = "EmptyCappedAnswer",
+                   .reply = [](auto&) {
+                     return HttpReply{.Head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0--1/200000\r\n"
+                                              "Content-Length: 0\r\n\r\n"};
+                   },
+                   .final = psError, .code = 2, .text = "Couldn't connect to host"},
         AnswerCase{.name = "NoLengthEndsAtTheServersClose", .options = {.NoLength = true}},
         AnswerCase{.name = "Chunked", .options = {.ChunkSize = 4096, .ChunkExtension = ";x=1", .Trailers = {"X: y"}},
                    .start = 100},
@@ -389,7 +397,7 @@ TEST_F(HttpPartDownloaderTest, ProxyAndCredentialsComeFromSettingsAndAddress) {
   test::WriteWholeFile(part->FileName(), content_.substr(0, 10));
   ASSERT_EQ(Run(*part), psDone);
   EXPECT_EQ(server_.Requests()[0].Raw,
-            "GET http://files.example/f.bin HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: files.example\r\n"
+            "GET http://files.example/f.bin HTTP/1.1\r\nAccept: */*\r\nUser-Agent: Brindle\r\nHost: files.example\r\nConnection: close\r\n"
             "Authorization: Basic bWU6c2VjcmV0\r\nProxy-Authorization: Basic cHU6cHA=\r\nRange: bytes=10-\r\n\r\n");
 }
 

@@ -108,7 +108,7 @@ TEST_F(VersionCheckerITest, AnswersOfTheUpdateServer) {
   }
   // The request is a plain GET with the client's default fields.
   const HttpRequest& request = http_.Requests().front();
-  EXPECT_EQ(request.Lines().front(), "GET /brindle_ver.txt HTTP/1.0");
+  EXPECT_EQ(request.Lines().front(), "GET /brindle_ver.txt HTTP/1.1");
   EXPECT_EQ(request.Header("User-Agent"), "Mozilla/3.0 (compatible)");
   EXPECT_EQ(request.Header("Accept"), "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
   EXPECT_FALSE(request.Header("Range"));

@@ -18,6 +18,7 @@
 #include "manager/category_list.h"
 #include "manager/download_forms.h"
 #include "manager/modem_connection.h"
+#include "net/http_date.h"
 #include "support/download_system_test.h"
 #include "support/fake_dial_up.h"
 #include "support/fake_power.h"
@@ -28,6 +29,7 @@
 namespace brindle {
 namespace {
 
+using test::HttpReply;
 using test::HttpRequest;
 
 class DownloadSystemITest : public test::DownloadSystemTest {
@@ -40,9 +42,10 @@ class DownloadSystemITest : public test::DownloadSystemTest {
   }
   static std::string Content(int i) { return test::MakeContent(40000 + 1000 * i, 1234567u + i); }
 
-  void MakeSystem() {
+  void MakeSystem(bool retryPermanentErrors = true) {
     TDownloadSystemServices services;
     services.AfterDownloads = &after_;
+    services.RetryPermanentErrors = retryPermanentErrors;
     DownloadSystemTest::MakeSystem(services);
     system_->OnDownloadDone = [this](TLocalDownloadinfo&) { ++done_; };
     system_->OnDownloadFailed = [this](TLocalDownloadinfo&) { ++failed_; };
@@ -143,6 +146,58 @@ TEST_F(DownloadSystemITest, RetryCountsDownRestartsAndDoesNotHoldAPlace) {
   ASSERT_TRUE(Run([record] { return record->Status() == TDownloadState::Done; }));
   EXPECT_TRUE(test::ReadWholeFile(record->LocalFileName) == Content(0));
   EXPECT_EQ(StoredStatus(*record), TDownloadState::Done);
+}
+
+// A busy server may set the wait, up to ten retry delays. Without retries
+// for what no wait mends, a missing file or a refused login at the first
+// contact ends the download at once; anything else is still retried.
+TEST_F(DownloadSystemITest, BusyServersSetTheWaitAndPermanentErrorsMayFailAtOnce) {
+  WriteInteger(kOptionsSection, "RetryDelay", 3);
+  const std::string inTwentySeconds = HttpDateText(clock_.WallMs() / 1000 + 20);
+  const struct {
+    int status;
+    std::string retryAfter;
+    bool retryPermanentErrors;
+    int countdown;  // 0: failed at once
+  } cases[] = {
+      {503, "5", true, 5},
+      {429, "100", true, 30},
+      {503, inTwentySeconds, false, 20},
+      {503, "later", false, 3},
+      {404, "", true, 3},
+      {404, "", false, 0},
+      {410, "", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.retryAfter + (c.retryPermanentErrors ? "" : " failing at once"));
+    failed_ = 0;
+    MakeSystem(c.retryPermanentErrors);
+    http_.Script([&c](const HttpRequest&) {
+      return test::StatusReply(c.status, "Refused", "",
+                               c.retryAfter.empty() ? std::vector<std::string>{} : std::vector{"Retry-After: " + c.retryAfter});
+    });
+    TLocalDownloadinfo* record = Add(0);
+    ASSERT_TRUE(Run([&] { return record->RetryTimer || failed_ > 0; }));
+    EXPECT_EQ(failed_, c.countdown == 0 ? 1 : 0);
+    EXPECT_EQ(record->RetryCountdown, c.countdown);
+    system_->DeleteDownload(record);
+  }
+
+  // Once the file answered, its own address going missing is retried.
+  failed_ = 0;
+  MakeSystem(false);
+  http_.Script([this](const HttpRequest& r) {
+    HttpReply reply = http_.Serve(r);
+    reply.CloseAfter = 1000;
+    return reply;
+  });
+  http_.SetHandler([](const HttpRequest&) { return test::StatusReply(404, "Not Found"); });
+  TLocalDownloadinfo* record = Add(0);
+  ASSERT_TRUE(Run([&] { return record->RetryTimer != nullptr; }));
+  clock_.Advance(3000);
+  ASSERT_TRUE(Run([&] { return record->RetryTimer != nullptr || failed_ > 0; }));
+  EXPECT_EQ(record->Status(), TDownloadState::FileNotFound);
+  EXPECT_EQ(failed_, 0);
 }
 
 TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {

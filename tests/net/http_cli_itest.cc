@@ -111,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                    c.NoCache = true; c.Username = "user"; c.Password = "pass"; c.Cookie = "k=v";
                    c.ContentRangeBegin = "100"; c.ContentRangeEnd = "199";
                  },
-                 "GET /dir/file.zip?x=1 HTTP/1.0\r\nFrom: me@example.org\r\nAccept: */*\r\n"
-                 "Referer: http://ref/\r\nUser-Agent: A\r\nHost: %HOST%\r\nPragma: no-cache\r\n"
+                 "GET /dir/file.zip?x=1 HTTP/1.1\r\nFrom: me@example.org\r\nAccept: */*\r\n"
+                 "Referer: http://ref/\r\nUser-Agent: A\r\nHost: %HOST%\r\nConnection: close\r\nPragma: no-cache\r\n"
                  "Authorization: Basic dXNlcjpwYXNz\r\nCookie: k=v\r\nRange: bytes=100-199\r\n\r\n"},
         WireCase{"UserFromUrlReplacesUsername",
                  [](THttpCli& c, const std::string& base) {
@@ -120,28 +120,28 @@ INSTANTIATE_TEST_SUITE_P(
                    c.Username = "other";
                    c.Accept = c.Agent = "";
                  },
-                 "GET /f HTTP/1.0\r\nHost: %HOST%\r\nAuthorization: Basic YW5AYjpzOmU=\r\n\r\n"},
+                 "GET /f HTTP/1.1\r\nHost: %HOST%\r\nConnection: close\r\nAuthorization: Basic YW5AYjpzOmU=\r\n\r\n"},
         WireCase{"ProxyFormWithProxyAuthorization",
                  [](THttpCli& c, const std::string& base) {
                    c.URL = "http://files.example:8080/a/b.bin"; c.Proxy = "127.0.0.1";
                    c.ProxyPort = base.substr(base.rfind(':') + 1); c.ProxyUsername = "pu"; c.ProxyPassword = "pp";
                    c.Accept = "*/*"; c.Agent = "Brindle"; c.ContentRangeBegin = "5";
                  },
-                 "GET http://files.example:8080/a/b.bin HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Brindle\r\n"
-                 "Host: files.example:8080\r\nProxy-Authorization: Basic cHU6cHA=\r\nRange: bytes=5-\r\n\r\n"},
+                 "GET http://files.example:8080/a/b.bin HTTP/1.1\r\nAccept: */*\r\nUser-Agent: Brindle\r\n"
+                 "Host: files.example:8080\r\nConnection: close\r\nProxy-Authorization: Basic cHU6cHA=\r\nRange: bytes=5-\r\n\r\n"},
         WireCase{"HeaderValueWithLineBreakIsLeftOut",
                  [](THttpCli& c, auto&) {
                    c.Accept = c.Agent = "";
                    c.Reference = "http://x/\r\nX-Injected: 1";
                    c.Cookie = "a\nb";
                  },
-                 "GET /dir/file.zip?x=1 HTTP/1.0\r\nHost: %HOST%\r\n\r\n"},
+                 "GET /dir/file.zip?x=1 HTTP/1.1\r\nHost: %HOST%\r\nConnection: close\r\n\r\n"},
         WireCase{"PostSendsBodyAndContentType", [](THttpCli& c, auto&) { c.Accept = c.Agent = ""; },
-                 "POST /dir/file.zip?x=1 HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                 "Host: %HOST%\r\nContent-Length: 7\r\n\r\na=1&b=2",
+                 "POST /dir/file.zip?x=1 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                 "Host: %HOST%\r\nConnection: close\r\nContent-Length: 7\r\n\r\na=1&b=2",
                  THttpRequest::httpPOST},
         WireCase{"HeadWaitsForNoBody", [](THttpCli& c, auto&) { c.Accept = c.Agent = ""; },
-                 "HEAD /dir/file.zip?x=1 HTTP/1.0\r\nHost: %HOST%\r\n\r\n", THttpRequest::httpHEAD}),
+                 "HEAD /dir/file.zip?x=1 HTTP/1.1\r\nHost: %HOST%\r\nConnection: close\r\n\r\n", THttpRequest::httpHEAD}),
     [](const ::testing::TestParamInfo<WireCase>& info) { return info.param.name; });
 
 TEST_F(HttpCliTest, RangeIsClearedOnceSentAndAnswerBoundsAreRead) {
@@ -218,6 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcGARBAGE", false, 200, "OK", 3, "", "abc", 0},
         AnswerCase{"ZeroLengthEndsAtOnce", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", true, 200, "OK", 0, "",
                    "", 0},
+        // An interim answer is skipped for the real one; a body with a length
+        // ends the request even when the server keeps the connection.
+        AnswerCase{"InterimContinueThenTheAnswer",
+                   "HTTP/1.1 100 Continue\r\nX-Note: wait\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", true,
+                   200, "OK", 2, "", "ok", 0},
         AnswerCase{"ErrorStatusIsNotReadToTheEnd", "HTTP/1.0 404 Not Found\r\n\r\n<p>missing", true, 404,
                    "Not Found", -1, "", "<p>missing", 0},
         AnswerCase{"ShortBodyIsReported", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc", false, 200, "OK", 10,
@@ -283,7 +288,7 @@ TEST_F(HttpCliTest, EventsComeInOrderAndDoneOnceAtTheEnd) {
   cli->Accept = cli->Agent = "";
   Get("/f");
   EXPECT_EQ(log, (std::vector<std::string>{"SessionConnected", "RequestHeaderBegin", "Command GET ", "Command Host",
-                                           "RequestHeaderEnd", "HeaderBegin", "HeaderData HTTP", "Cookie s=1",
+                                           "Command Conn", "RequestHeaderEnd", "HeaderBegin", "HeaderData HTTP", "Cookie s=1",
                                            "HeaderData Set-", "HeaderEnd", "DocBegin", "DocData 2", "DocEnd",
                                            "RequestDone 0"}));
 }
@@ -345,15 +350,15 @@ TEST_P(HttpCliLocationTest, Follows) {
 INSTANTIATE_TEST_SUITE_P(
     Locations, HttpCliLocationTest,
     ::testing::Values(
-        LocationCase{"RelativeReplacesLastSegmentAndQuery", "file.zip", "GET /d/e/file.zip HTTP/1.0",
+        LocationCase{"RelativeReplacesLastSegmentAndQuery", "file.zip", "GET /d/e/file.zip HTTP/1.1",
                      "http://%HOST%/d/e/file.zip"},
-        LocationCase{"AbsolutePathKeepsPort", "/x/y.bin", "GET /x/y.bin HTTP/1.0", "http://%HOST%/x/y.bin"},
-        LocationCase{"AbsoluteUrlWithoutPath", "http://%HOST%", "GET / HTTP/1.0", "http://%HOST%/"},
-        LocationCase{"DotSegments", "../g.txt", "GET /d/g.txt HTTP/1.0", "http://%HOST%/d/g.txt"},
-        LocationCase{"QueryOnly", "?r=2", "GET /d/e/f.html?r=2 HTTP/1.0", "http://%HOST%/d/e/f.html?r=2"},
-        LocationCase{"BlankIsEscaped", "my file.zip", "GET /d/e/my%20file.zip HTTP/1.0",
+        LocationCase{"AbsolutePathKeepsPort", "/x/y.bin", "GET /x/y.bin HTTP/1.1", "http://%HOST%/x/y.bin"},
+        LocationCase{"AbsoluteUrlWithoutPath", "http://%HOST%", "GET / HTTP/1.1", "http://%HOST%/"},
+        LocationCase{"DotSegments", "../g.txt", "GET /d/g.txt HTTP/1.1", "http://%HOST%/d/g.txt"},
+        LocationCase{"QueryOnly", "?r=2", "GET /d/e/f.html?r=2 HTTP/1.1", "http://%HOST%/d/e/f.html?r=2"},
+        LocationCase{"BlankIsEscaped", "my file.zip", "GET /d/e/my%20file.zip HTTP/1.1",
                      "http://%HOST%/d/e/my%20file.zip"},
-        LocationCase{"FragmentDropped", "/k#frag", "GET /k HTTP/1.0", "http://%HOST%/k"}),
+        LocationCase{"FragmentDropped", "/k#frag", "GET /k HTTP/1.1", "http://%HOST%/k"}),
     [](const ::testing::TestParamInfo<LocationCase>& info) { return info.param.name; });
 
 TEST_F(HttpCliTest, RedirectionsNotFollowedEndAsFailedFinalAnswers) {
@@ -393,7 +398,7 @@ TEST_F(HttpCliTest, FollowedRedirectionsKeepCredentialsToTheirServerAndPostBecom
   Wait();
   ASSERT_EQ(server.Requests().size(), 3u);
   EXPECT_EQ(server.Requests()[0].Method, "POST");
-  EXPECT_EQ(RequestLine(1), "GET /other HTTP/1.0");
+  EXPECT_EQ(RequestLine(1), "GET /other HTTP/1.1");
   EXPECT_FALSE(server.Requests()[1].Header("Content-Length"));
   EXPECT_EQ(doneRequest, THttpRequest::httpGET);
   EXPECT_TRUE(server.Requests()[0].Header("Authorization"));

@@ -182,10 +182,10 @@ TEST_F(HttpCliTlsTest, ProxyTunnelCarriesTlsAndItsCredentialsOnly) {
   EXPECT_TRUE(body.Data == content);
   ASSERT_EQ(proxy.Requests().size(), 1u);
   const HttpRequest& connect = proxy.Requests()[0];
-  EXPECT_EQ(connect.Lines()[0], "CONNECT localhost:" + std::to_string(tls.Port()) + " HTTP/1.0");
+  EXPECT_EQ(connect.Lines()[0], "CONNECT localhost:" + std::to_string(tls.Port()) + " HTTP/1.1");
   EXPECT_EQ(connect.Header("Proxy-Authorization"), "Basic cHU6cHA=");
   ASSERT_EQ(tls.Requests().size(), 1u);
-  EXPECT_EQ(tls.Requests()[0].Lines()[0], "GET /f.bin HTTP/1.0");
+  EXPECT_EQ(tls.Requests()[0].Lines()[0], "GET /f.bin HTTP/1.1");
   EXPECT_FALSE(tls.Requests()[0].Header("Proxy-Authorization"));
 
   proxy.Refuse("HTTP/1.0 407 Proxy Authentication Required\r\nContent-Length: 4\r\n\r\nnope");

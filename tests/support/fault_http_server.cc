@@ -116,6 +116,7 @@ HttpReply FileReply(const HttpRequest& request, const std::string& content, cons
     status = 206;
     first = std::clamp<int64_t>(range->first + options.RangeShift, 0, total - 1);
     if (range->second >= 0) last = std::min(range->second, total - 1);
+    if (options.RangeCap > 0) last = std::min(last, first + options.RangeCap - 1);
     lines.push_back("Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
                     (options.NoLength ? std::string("*") : std::to_string(total)));
   } else if (options.AcceptRanges) {

@@ -50,6 +50,7 @@ struct HttpReply {
 struct FileReplyOptions {
   bool IgnoreRange = false;    // 200 with the whole file, whatever was asked
   int64_t RangeShift = 0;      // the 206 starts this many bytes off the asked start (and says so)
+  int64_t RangeCap = 0;        // > 0: a 206 carries at most this many bytes (and says so)
   int64_t LengthDelta = 0;     // Content-Length states this many bytes more than sent
   bool NoLength = false;       // no Content-Length (nor Content-Range total)
   bool AcceptRanges = true;    // "Accept-Ranges: bytes" on a 200
