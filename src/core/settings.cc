@@ -161,24 +161,4 @@ void SetProgramPath(const std::string& programPath) {
   }
 }
 
-std::string ReadProxySettings() {
-  try {
-    const auto value = ReadTyped(Registry(), kInternetSettingsKey, "ProxyServer", RegistryType::String);
-    return value ? value->Data : std::string();
-  } catch (...) {
-    LogError("ReadProxySettings");
-    return {};
-  }
-}
-
-bool UseProxySettings() {
-  try {
-    const auto value = ReadTyped(Registry(), kInternetSettingsKey, "ProxyEnable", RegistryType::Dword);
-    return value && value->Dword != 0;
-  } catch (...) {
-    LogError("UseProxySettings");
-    return false;
-  }
-}
-
 }  // namespace brindle

@@ -35,10 +35,6 @@ void WriteDateTime(const std::string& section, const std::string& key, TDateTime
 // product key, for the browser helpers to find the program.
 void SetProgramPath(const std::string& programPath);
 
-// The system proxy, from the "Internet Settings" key of the same registry.
-std::string ReadProxySettings();
-bool UseProxySettings();
-
 // The store behind the accessors. Until one is installed, an empty
 // in-memory store serves (reads give defaults, writes last for the process).
 // The caller keeps ownership; nullptr restores the in-memory store.
@@ -49,7 +45,5 @@ void SetRegistry(RegistryStore* store);
 inline constexpr const char* kProductKey = "HKEY_CURRENT_USER\\Software\\Brindle";
 inline constexpr const char* kOptionsSection = "Options";
 inline constexpr const char* kPartialDownloadsDirectoryKey = "PartialDownloadsDirectory";
-inline constexpr const char* kInternetSettingsKey =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 }  // namespace brindle

@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/settings_reader.h"
+#include "core/system_proxy.h"
 
 namespace brindle {
 
@@ -67,7 +68,9 @@ inline const TStringSetting HTTPProxyAddress{"HTTPProxyAddress", ""};
 inline const TStringSetting HTTPProxyPort{"HTTPProxyPort", ""};
 inline const TStringSetting HTTPProxyUser{"HTTPProxyUser", ""};
 inline const TStringSetting HTTPProxyPass{"HTTPProxyPass", ""};
-inline const TBoolSetting UseFTPProxy{.Key = "UseFTPProxy", .AtRead = UseProxySettings};
+// The system names no FTP proxy of this "USER user@host" kind (ftp_proxy
+// names an HTTP one), so it is off until the user ticks it.
+inline const TBoolSetting UseFTPProxy{"UseFTPProxy", false};
 inline const TStringSetting FTPProxyAddress{"FTPProxyAddress", ""};
 inline const TStringSetting FTPProxyPort{"FTPProxyPort", ""};
 inline const TBoolSetting PassiveMode{"PassiveMode", false};

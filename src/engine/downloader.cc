@@ -445,8 +445,11 @@ void TDownloader::SaveParts() {
 
 bool TDownloader::CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part) {
   if (part.ETag().empty() && part.LastModified().empty()) return true;
-  const TFileMirror* mirror = slot.Mirror();
-  const std::string key = TDownloadRecord::ServerKey(mirror ? *mirror->Url : part.Url());
+  // Validators are a server's own: the servers a redirector sends each
+  // request to tag equal bytes differently, so an answer is compared only
+  // with the earlier answers of the server that gave it (and with the
+  // others by its whole size).
+  const std::string key = TDownloadRecord::ServerKey(TUrl(part.AnswerUrl()));
   const TServerValidators now{part.ETag(), part.LastModified()};
   const TServerValidators* first = record_.Validators(key);
   if (!first) {
@@ -462,9 +465,10 @@ bool TDownloader::CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part
 void TDownloader::FileChanged(TPartDownloadSlot& slot, TPartDownloader& part, const std::string& what) {
   const TFileMirror* mirror = slot.Mirror();
   const std::string key = TDownloadRecord::ServerKey(mirror ? *mirror->Url : part.Url());
-  Trace("TDownloader: the file changed on " + key + " (" + what + ")");
-  // Its own server has a new version: everything is fetched anew, once a
-  // run, so that a server switching between versions cannot loop.
+  Trace("TDownloader: the file changed on " + key + " (" + what + ", answered by " + part.AnswerUrl() + ")");
+  // The download's own address (or where it sends us) has a new version:
+  // everything is fetched anew, once a run, so that a server switching
+  // between versions cannot loop.
   if (key == TDownloadRecord::ServerKey(*record_.Url) && !startedOver_) {
     StartOver();
     return;

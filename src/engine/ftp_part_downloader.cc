@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string_view>
 #include <system_error>
 
 #include "core/event_loop.h"
@@ -22,11 +23,27 @@ namespace {
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
-// The directory on the server: "/pub/dir/" -> "/pub/dir"; the root stays "/".
-std::string ServerDirectory(const std::string& dir) {
-  std::string out = PercentDecode(dir);
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
-  return out.empty() ? "/" : out;
+// The directories of an address's path, each decoded on its own (RFC
+// 1738): they lead from the login folder, so "/pub/dir/" is "pub", "dir",
+// and an encoded "/" ("/%2Fpub/") makes "/pub", from the root. Empty
+// segments say nothing a CWD could do.
+std::vector<std::string> ServerDirectories(const std::string& dir) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < dir.size()) {
+    size_t end = dir.find('/', start);
+    if (end == std::string::npos) end = dir.size();
+    if (end > start) out.push_back(PercentDecode(std::string_view(dir).substr(start, end - start)));
+    start = end + 1;
+  }
+  return out;
+}
+
+// The FTP proxy (the kind that takes "USER user@host:port"), "" for none.
+// The system names none such, so only a ticked "Use FTP Proxy" uses one,
+// and only with an address.
+std::string FtpProxyAddress(const TSettingsReader& settings) {
+  return settings.Read(setting::UseFTPProxy) ? settings.Read(setting::FTPProxyAddress) : "";
 }
 
 }  // namespace
@@ -49,9 +66,9 @@ void TFTPPartDownloader::CreateClient() {
   TFtpClient& cli = *ftpClient_;
   const TUrl& url = Url();
   const std::string user = PercentDecode(url.User);
-  if (Settings().Read(setting::UseFTPProxy)) {
+  if (const std::string proxy = FtpProxyAddress(Settings()); !proxy.empty()) {
     // The proxy learns the server from the user name.
-    cli.HostName = Settings().Read(setting::FTPProxyAddress);
+    cli.HostName = proxy;
     cli.Port = Settings().Read(setting::FTPProxyPort);
     cli.UserName = user + "@" + url.Host + ":" + std::to_string(url.Port);
   } else {
@@ -59,7 +76,7 @@ void TFTPPartDownloader::CreateClient() {
     cli.Port = std::to_string(url.Port);
     cli.UserName = user;
   }
-  cli.HostDirName = ServerDirectory(url.Dir);
+  directories_ = ServerDirectories(url.Dir);
   cli.PassWord = PercentDecode(url.Password);
   cli.HostFileName = PercentDecode(url.FileName);
   cli.Options |= ftpNoAutoStartDownloadAt;
@@ -141,7 +158,7 @@ void TFTPPartDownloader::Get() {
     cli.StartDownloadAt = StartByte() + offset_;
     cli.LocalFileOffset = offset_;
     cli.EndDownloadAt = StopPosition();
-    cli.Passive = Settings().Read(setting::UseFTPProxy) || Settings().Read(setting::PassiveMode);
+    cli.Passive = !FtpProxyAddress(Settings()).empty() || Settings().Read(setting::PassiveMode);
     if (cli.Connected()) {
       // A connection handed over from a finished part: the file's size is
       // asked again, as on every start, before a byte is written.
@@ -163,6 +180,15 @@ void TFTPPartDownloader::Get() {
     RaiseChange();
   } catch (...) {
     LogError("TFTPPartDownloader.Get");
+  }
+}
+
+void TFTPPartDownloader::ChangeDirectoryOrAskSize() {
+  if (nextDirectory_ < directories_.size()) {
+    ftpClient_->HostDirName = directories_[nextDirectory_++];
+    StartNext([](TFtpClient& c) { c.CwdAsync(); });
+  } else {
+    StartNext([](TFtpClient& c) { c.SizeAsync(); });
   }
 }
 
@@ -226,24 +252,28 @@ void TFTPPartDownloader::HandleRequestDone(TFtpRequest request, int error) {
         FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         return;
       }
-      StartNext([](TFtpClient& c) { c.CwdAsync(); });
+      nextDirectory_ = 0;
+      ChangeDirectoryOrAskSize();
       return;
     case TFtpRequest::ftpCwdAsync:
       Trace("Ftp Cwd done");
       if (error == 0 && code == 250) {
-        StartNext([](TFtpClient& c) { c.SizeAsync(); });
+        ChangeDirectoryOrAskSize();
       } else {
         failStep(kPartErrRefused, TDownloadState::FileNotFound);
       }
       return;
     case TFtpRequest::ftpSizeAsync: {
       Trace("Ftp Size done");
-      if (error != 0 || code != 213) {
-        Trace("FileSize mismatch");
-        failStep(kPartErrRefused, TDownloadState::FileNotFound);
+      if (!cli.Connected() || (error != 0 && error != code)) {
+        FailAndRaise(kPartErrNoConnection, TDownloadState::CouldNotConnect);
         return;
       }
-      SetTransferSize(cli.SizeResult());
+      // A server without SIZE (or one that will not tell) still serves the
+      // file: it comes in one part, of unknown size, and RETR tells whether
+      // it is there.
+      if (error != 0) Trace("Ftp Size refused: " + cli.LastResponse());
+      SetTransferSize(error == 0 ? cli.SizeResult() : -1);
       SetState(psGotFileSize);
       RaiseChange();
       if (!ftpClient_ || State() == psError) return;
@@ -338,13 +368,17 @@ void TFTPPartDownloader::TransferDone(bool restart, int error) {
   const int64_t needed = BytesNeeded();
   const int code = cli.StatusCode();
   // With no size to compare, only the server's word tells a whole file
-  // from a cut one.
-  const bool confirmed = error == 0 && code >= 200 && code < 300;
+  // from a cut one: the final reply after the data.
+  const bool confirmed = error == 0 && (code == 226 || code == 250);
   if (writeError) {
     Fail(kPartErrRefused,
          TDownloadStatus::Failure("Can't write the part file (" + std::generic_category().message(writeError) + ")"));
   } else if (restart && error == code && cli.Connected() && cli.LastCommand().rfind("REST ", 0) == 0) {
     Fail(kPartErrNoResume, TDownloadState::ResumeNotSupported);
+  } else if (error == 550 && code == 550 && cli.ByteCount() == 0 && cli.LastCommand().rfind("RETR ", 0) == 0) {
+    // Refused before a byte came: a server that gave no SIZE says here
+    // that the file is not there.
+    Fail(kPartErrRefused, TDownloadState::FileNotFound);
   } else if (needed >= 0 ? TransferCount() >= needed : confirmed) {
     SetState(psDone);
   } else {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/part_downloader.h"
 
@@ -13,10 +14,12 @@ class TPartFileWriter;
 enum class TFtpRequest : int;
 
 // A part downloader over FTP: logs in, sets binary type, changes to the
-// address's directory, asks the file's SIZE and whether the server can
-// resume (REST), then fetches from the first byte the part file lacks with
-// REST + RETR. A server that cannot resume still serves a part starting at
-// byte 0, whose part file is then refilled from the start.
+// address's directory one segment at a time from the login folder (a first
+// segment "%2F..." starts at the root), asks the file's SIZE and whether
+// the server can resume (REST), then fetches from the first byte the part
+// file lacks with REST + RETR. A server that cannot resume still serves a
+// part starting at byte 0, whose part file is then refilled from the start;
+// one that gives no SIZE serves the file as one of unknown size.
 //
 // The logged-in client is kept after a part is done, so a later Get (a new
 // range handed over) goes on with SIZE, REST and RETR on the same
@@ -73,10 +76,15 @@ class TFTPPartDownloader final : public TPartDownloader {
   void StartTransfer(bool restart);
   void TransferDone(bool restart, int error);
   void FailAndRaise(int code, const TDownloadStatus& status);
+  // The next CWD of the address's path, or SIZE once there.
+  void ChangeDirectoryOrAskSize();
   void ApplyLimit();
   // What the client's stop position must be for the current range.
   int64_t StopPosition() const;
 
+  // The directories to change to after login, in order, decoded.
+  std::vector<std::string> directories_;
+  size_t nextDirectory_ = 0;
   std::unique_ptr<TFtpClient> ftpClient_;
   std::unique_ptr<TPartFileWriter> writer_;
   int64_t offset_ = 0;

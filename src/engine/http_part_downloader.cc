@@ -11,6 +11,7 @@
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/settings.h"
+#include "core/system_proxy.h"
 #include "core/download_status.h"
 #include "core/trace.h"
 #include "engine/download_record.h"
@@ -113,17 +114,11 @@ void THTTPPartDownloader::StartRequest() {
   cli.URL = Url().Url;
   cli.Username = Url().User;
   cli.Password = Url().Password;
-  if (Settings().Read(setting::UseHTTPProxy)) {
-    cli.Proxy = Settings().Read(setting::HTTPProxyAddress);
-    cli.ProxyPort = Settings().Read(setting::HTTPProxyPort);
-    cli.ProxyUsername = Settings().Read(setting::HTTPProxyUser);
-    cli.ProxyPassword = Settings().Read(setting::HTTPProxyPass);
-  } else {
-    cli.Proxy.clear();
-    cli.ProxyPort.clear();
-    cli.ProxyUsername.clear();
-    cli.ProxyPassword.clear();
-  }
+  const TProxyServer proxy = HttpProxyFor(Url(), Settings());
+  cli.Proxy = proxy.Host;
+  cli.ProxyPort = proxy.Port;
+  cli.ProxyUsername = proxy.User;
+  cli.ProxyPassword = proxy.Password;
   cli.Accept = "*/*";
   cli.Agent = "Brindle";
   const bool sameOrigin = !origin_.empty() && TDownloadRecord::ServerKey(Url()) == origin_;
@@ -268,7 +263,8 @@ void THTTPPartDownloader::HandleRangeNotSatisfiable() {
 bool THTTPPartDownloader::ReportAnswer(int64_t fileSize) {
   const THttpCli& cli = *httpCli_;
   // Known before the answer is reported, so that the owner can refuse it.
-  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"));
+  SetValidators(HeaderValue(cli.RcvdHeader(), "etag"), HeaderValue(cli.RcvdHeader(), "last-modified"),
+                cli.RedirectCount() > 0 ? cli.Location() : Url().Url);
   SetState(psGotResumeInfo);
   RaiseChange();
   if (State() == psError || Aborted() || Paused()) return false;

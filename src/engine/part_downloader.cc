@@ -111,6 +111,7 @@ void TPartDownloader::BeginStart() {
   eTag_.clear();
   lastModified_.clear();
   serverDigest_.reset();
+  answerUrl_.clear();
 }
 
 bool TPartDownloader::Pending() const { return timeOutTimer_->Enabled() || stallTimer_->Enabled(); }
@@ -122,9 +123,10 @@ void TPartDownloader::SetResume(bool supported) {
 
 void TPartDownloader::SetUrl(const std::string& url) { url_ = std::make_unique<TUrl>(url); }
 
-void TPartDownloader::SetValidators(std::string eTag, std::string lastModified) {
+void TPartDownloader::SetValidators(std::string eTag, std::string lastModified, std::string answerUrl) {
   eTag_ = std::move(eTag);
   lastModified_ = std::move(lastModified);
+  answerUrl_ = std::move(answerUrl);
 }
 
 void TPartDownloader::StartTimeOutTimer(int64_t ms) {

@@ -129,9 +129,11 @@ class TPartDownloader {
   int ResumeSupported() const { return resumeSupported_; }  // 0 yes, 1 no, 2 unknown
   const std::string& ResumeText() const { return resumeText_; }
   // The validators of the last answer that was the file ("" when absent),
-  // for the downloader to compare answers of one server.
+  // for the downloader to compare answers of one server, and the address
+  // that gave it (after redirections; "" before an answer).
   const std::string& ETag() const { return eTag_; }
   const std::string& LastModified() const { return lastModified_; }
+  const std::string& AnswerUrl() const { return answerUrl_; }
   // The whole file's digest the last answer that was the file gave.
   const std::optional<TChecksum>& ServerDigest() const { return serverDigest_; }
 
@@ -168,7 +170,7 @@ class TPartDownloader {
   // How many bytes of this part may be stored: the range, cut to the end of
   // the file when its size is known; -1 when neither bounds it.
   int64_t WriteLimit() const;
-  void SetValidators(std::string eTag, std::string lastModified);
+  void SetValidators(std::string eTag, std::string lastModified, std::string answerUrl);
   void SetServerDigest(std::optional<TChecksum> digest) { serverDigest_ = std::move(digest); }
 
   void StartTimeOutTimer(int64_t ms);
@@ -232,6 +234,7 @@ class TPartDownloader {
   std::string eTag_;
   std::string lastModified_;
   std::optional<TChecksum> serverDigest_;
+  std::string answerUrl_;
   int64_t NowMs() const;
   void CheckStall();
   void HoldStallWatch(bool held);

@@ -14,6 +14,7 @@
 #include "core/atomic_file.h"
 #include "core/paths.h"
 #include "core/settings_schema.h"
+#include "core/system_proxy.h"
 #include "manager/download_system.h"
 #include "manager/status_colors.h"
 
@@ -181,19 +182,11 @@ TConfigurationValues LoadConfiguration(const std::vector<std::string>& dialUpEnt
   return values;
 }
 
-TFoundProxy FindProxy(const std::string& proxyText, const std::string& scheme) {
-  const std::string text = LowerCaseAscii(proxyText);
-  const std::string marker = scheme + "=";
-  std::string taken;
-  if (const size_t at = text.find(marker); at != std::string::npos) {
-    taken = text.substr(at + marker.size());
-    taken = taken.substr(0, taken.find(';'));
-  } else if (text.find('=') == std::string::npos) {
-    taken = text;
-  }
-  const size_t colon = taken.find(':');
-  if (colon == std::string::npos) return {"", taken};
-  return {taken.substr(0, colon), taken.substr(colon + 1)};
+TFoundProxy FindProxy(const std::string& scheme, const TEnvironment& environment) {
+  if (scheme != "http") return {};
+  const std::optional<TProxyServer> proxy = FindSystemProxy(environment);
+  if (!proxy) return {};
+  return {proxy->Host, proxy->Port};
 }
 
 std::string AutostartFile() {

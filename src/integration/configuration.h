@@ -10,6 +10,7 @@
 
 #include "core/date_time.h"
 #include "core/settings_schema.h"
+#include "core/system_proxy.h"
 #include "integration/partial_downloads_move.h"
 #include "manager/status_colors.h"
 
@@ -63,12 +64,13 @@ TDateTime HalfHourTime(int index);
 // key is missing); dialUpEntries: the modem connection's list.
 TConfigurationValues LoadConfiguration(const std::vector<std::string>& dialUpEntries);
 
-// The proxy found in the system's proxy text for "http" or "ftp": address
-// and port, both empty when none.
+// The system's proxy for the "http" or "ftp" fields: address and port,
+// both empty when none. The FTP fields are never filled: the system names
+// no FTP proxy of that kind (ftp_proxy is an HTTP proxy's).
 struct TFoundProxy {
   std::string Address, Port;
 };
-TFoundProxy FindProxy(const std::string& proxyText, const std::string& scheme);
+TFoundProxy FindProxy(const std::string& scheme, const TEnvironment& environment = ProcessEnvironment());
 
 // The XDG autostart entry that starts Brindle with the desktop session:
 // $XDG_CONFIG_HOME/autostart/brindle.desktop.

@@ -10,6 +10,7 @@
 #include "core/owned_callback.h"
 #include "core/prompt_port.h"
 #include "core/settings_schema.h"
+#include "core/system_proxy.h"
 #include "core/url.h"
 #include "core/version.h"
 #include "manager/download_system.h"
@@ -100,12 +101,11 @@ void TVersionChecker::Check() {
     const std::string address = Read(setting::UpdateURL);
     if (address.empty()) return;
     auto client = std::make_unique<THttpCli>(loop_);
-    if (Read(setting::UseHTTPProxy)) {
-      client->Proxy = Read(setting::HTTPProxyAddress);
-      client->ProxyPort = Read(setting::HTTPProxyPort);
-      client->ProxyUsername = Read(setting::HTTPProxyUser);
-      client->ProxyPassword = Read(setting::HTTPProxyPass);
-    }
+    const TProxyServer proxy = HttpProxyFor(TUrl(address), TSettingsReader());
+    client->Proxy = proxy.Host;
+    client->ProxyPort = proxy.Port;
+    client->ProxyUsername = proxy.User;
+    client->ProxyPassword = proxy.Password;
     client->URL = address;
     stream_ = std::make_unique<TBoundedReceiveStream>();
     client->RcvdStream = stream_.get();

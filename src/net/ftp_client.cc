@@ -54,6 +54,9 @@ TFtpClient::TFtpClient(EventLoop* loop)
   if (!loop_) throw std::logic_error("TFtpClient: no event loop on this thread");
   control_ = std::make_unique<TWSocket>(loop_);
   control_->ComponentOptions = wsoTcpNoDelay;
+  // PORT and PASV speak IPv4: a host's IPv6 addresses only when no IPv4 one
+  // connects.
+  control_->IPv4First = true;
   control_->OnSessionConnected = [this](int error) { ControlConnected(error); };
   control_->OnDataAvailable = [this](int) { ControlData(); };
   control_->OnSessionClosed = [this](int error) { ControlClosed(error); };

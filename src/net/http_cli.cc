@@ -370,7 +370,7 @@ void THttpCli::SocketDnsLookupDone(int error) {
   socket_->Port = port;
   socket_->LocalAddr = LocalAddr;
   try {
-    socket_->Connect();
+    socket_->Connect(socket_->DnsResults());
   } catch (const ESocketException& e) {
     int code = e.ErrorCode != 0 ? e.ErrorCode : EINVAL;
     statusCode_ = 404;

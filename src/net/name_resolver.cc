@@ -43,22 +43,37 @@ int TSystemNameResolver::Resolve(const std::string& host, std::vector<std::strin
   addrinfo* list = nullptr;
   int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
   if (rc != 0) return LookupError(rc);
-  std::vector<std::string> v4, v6;
   for (addrinfo* ai = list; ai; ai = ai->ai_next) {
     char text[INET6_ADDRSTRLEN] = {};
     if (ai->ai_family == AF_INET) {
       inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr, text, sizeof text);
-      if (std::find(v4.begin(), v4.end(), text) == v4.end()) v4.push_back(text);
     } else if (ai->ai_family == AF_INET6) {
       inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr, text, sizeof text);
-      if (std::find(v6.begin(), v6.end(), text) == v6.end()) v6.push_back(text);
+    } else {
+      continue;
     }
+    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.push_back(text);
   }
   freeaddrinfo(list);
-  // IPv4 first: a server on "localhost" often listens on 127.0.0.1 only.
-  addresses = std::move(v4);
-  addresses.insert(addresses.end(), v6.begin(), v6.end());
   return addresses.empty() ? kSocketErrNoData : 0;
+}
+
+std::vector<std::string> ConnectionOrder(const std::vector<std::string>& addresses, bool ipv4First) {
+  const auto isV6 = [](const std::string& address) { return address.find(':') != std::string::npos; };
+  std::vector<std::string> first, second;
+  for (const std::string& address : addresses)
+    (isV6(address) == (ipv4First ? false : isV6(addresses.front())) ? first : second).push_back(address);
+  if (ipv4First) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+  }
+  std::vector<std::string> ordered;
+  ordered.reserve(addresses.size());
+  for (size_t i = 0; i < first.size() || i < second.size(); ++i) {
+    if (i < first.size()) ordered.push_back(first[i]);
+    if (i < second.size()) ordered.push_back(second[i]);
+  }
+  return ordered;
 }
 
 std::shared_ptr<TNameResolver> CurrentNameResolver() {

@@ -19,11 +19,20 @@ class TNameResolver {
   virtual int Resolve(const std::string& host, std::vector<std::string>& addresses) = 0;
 };
 
-// getaddrinfo for TCP, IPv4 addresses before IPv6 ones.
+// getaddrinfo for TCP, in the order it prefers (destination address
+// selection), each address once.
 class TSystemNameResolver final : public TNameResolver {
  public:
   int Resolve(const std::string& host, std::vector<std::string>& addresses) override;
 };
+
+// The order in which a connection tries a host's addresses (RFC 8305,
+// section 4): the family of the preferred address first, then the families
+// taking turns, each keeping its own order, so that a family that does not
+// route costs one attempt, not one per address. ipv4First: every IPv4
+// address before the IPv6 ones, for a protocol that must speak IPv4 where
+// it can.
+std::vector<std::string> ConnectionOrder(const std::vector<std::string>& addresses, bool ipv4First = false);
 
 // The resolver new sockets use (a TSystemNameResolver unless one was
 // installed). nullptr restores the system resolver. Loop thread only; a

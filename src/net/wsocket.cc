@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -107,6 +108,47 @@ bool AddressText(const sockaddr_storage& storage, std::string& addr, int& port) 
   return true;
 }
 
+// A connecting descriptor's set-up failed: it goes, and the call throws.
+[[noreturn]] void ThrowSetUp(int fd, const char* call) {
+  const int error = errno;
+  ::close(fd);
+  ThrowCall(call, error);
+}
+
+// A non-blocking TCP descriptor for remote with the socket's options, bound
+// when it asks; throws ESocketException naming the call that failed.
+int SetUpAttempt(const TWSocket& socket, const SockAddr& remote) {
+  const int fd = ::socket(remote.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) ThrowCall("socket", errno);
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) ThrowSetUp(fd, "setsockopt(SO_REUSEADDR)");
+  if ((socket.ComponentOptions & wsoTcpNoDelay) && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+    ThrowSetUp(fd, "setsockopt(TCP_NODELAY)");
+  if (socket.LingerOnOff != TSocketLinger::wsLingerNoSet) {
+    linger value{};
+    value.l_onoff = socket.LingerOnOff == TSocketLinger::wsLingerOn ? 1 : 0;
+    value.l_linger = socket.LingerTimeout;
+    if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0) ThrowSetUp(fd, "setsockopt(SO_LINGER)");
+  }
+  if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) ThrowSetUp(fd, "setsockopt(SO_KEEPALIVE)");
+  uint16_t localPort = 0;
+  if (!socket.LocalPort.empty() && !ResolvePort(socket.LocalPort, localPort)) {
+    errno = EINVAL;
+    ThrowSetUp(fd, "bind");
+  }
+  if (!IsAnyAddress(socket.LocalAddr) || localPort != 0) {
+    SockAddr local;
+    const std::string localAddr =
+        IsAnyAddress(socket.LocalAddr) ? (remote.family() == AF_INET6 ? "::" : "0.0.0.0") : socket.LocalAddr;
+    if (!ParseNumericAddress(localAddr, localPort, local)) {
+      errno = EINVAL;
+      ThrowSetUp(fd, "bind");
+    }
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local.storage), local.length) != 0) ThrowSetUp(fd, "bind");
+  }
+  return fd;
+}
+
 }  // namespace
 
 TWSocket::TWSocket(EventLoop* loop)
@@ -117,6 +159,7 @@ TWSocket::TWSocket(EventLoop* loop)
 TWSocket::~TWSocket() {
   loop_->CancelPosts(this);
   CancelDnsLookup();
+  CloseAttempts();
   if (budget_ && receiveHeld_) budget_->CancelWait(*this);
   if (watchId_) loop_->RemoveWatch(watchId_);
   if (fd_ >= 0) ::close(fd_);
@@ -157,12 +200,12 @@ void TWSocket::StartLookup(const std::string& host, bool forConnect) {
   lookup->socket = this;
   lookup->forConnect = forConnect;
 
-  auto deliver = [lookup](int error, std::string address) {
+  auto deliver = [lookup](int error, const std::vector<std::string>& addresses) {
     TWSocket* socket = lookup->socket;
     if (!socket) return;
     lookup->socket = nullptr;
     socket->lookup_.reset();
-    socket->LookupDone(error, address, lookup->forConnect);
+    socket->LookupDone(error, addresses, lookup->forConnect);
   };
 
   // A numeric address needs no worker; the answer is still posted, so the
@@ -170,7 +213,7 @@ void TWSocket::StartLookup(const std::string& host, bool forConnect) {
   SockAddr numeric;
   if (ParseNumericAddress(host, 0, numeric)) {
     lookup_ = lookup;
-    loop_->Post([deliver, address = StripBrackets(host)] { deliver(0, address); });
+    loop_->Post([deliver, address = StripBrackets(host)] { deliver(0, {address}); });
     return;
   }
 
@@ -185,9 +228,10 @@ void TWSocket::StartLookup(const std::string& host, bool forConnect) {
         error = kSocketErrNoRecovery;
       }
       if (error == 0 && addresses.empty()) error = kSocketErrNoData;
-      std::string address = error == 0 ? addresses.front() : std::string();
+      if (error != 0) addresses.clear();
       std::lock_guard<std::mutex> lock(lookup->mutex);
-      if (lookup->loop) lookup->loop->Post([deliver, error, address] { deliver(error, address); });
+      if (lookup->loop)
+        lookup->loop->Post([deliver, error, addresses = std::move(addresses)] { deliver(error, addresses); });
     }).detach();
   } catch (const std::system_error& e) {
     throw ESocketException(host + ": can't start DNS lookup, error #" + std::to_string(e.code().value()),
@@ -196,45 +240,169 @@ void TWSocket::StartLookup(const std::string& host, bool forConnect) {
   lookup_ = lookup;
 }
 
-void TWSocket::LookupDone(int error, const std::string& address, bool forConnect) {
+void TWSocket::LookupDone(int error, const std::vector<std::string>& addresses, bool forConnect) {
   lastError_ = error;
   if (!forConnect) {
-    if (error == 0) dnsResult_ = address;
+    if (error == 0) {
+      dnsResults_ = addresses;
+      dnsResult_ = addresses.front();
+    }
     RaiseEvent(events_, OnDnsLookupDone, error);
     return;
   }
   connectLookup_ = false;
-  if (error == 0) {
-    try {
-      StartConnect(address);
-      return;
-    } catch (const ESocketException& e) {
-      error = e.ErrorCode != 0 ? e.ErrorCode : EINVAL;
-      lastError_ = error;
-    }
+  if (error != 0) {
+    RaiseEvent(events_, OnSessionConnected, error);
+    return;
   }
-  RaiseEvent(events_, OnSessionConnected, error);
+  waiting_ = ConnectionOrder(addresses, IPv4First);
+  attemptError_ = 0;
+  NextAttempt(false);
 }
 
 // ---- Connecting ----
 
 void TWSocket::Connect() {
-  if (fd_ >= 0 || connectLookup_) throw ESocketException("Connect: Socket already in use", 0);
+  SockAddr numeric;
+  BeginConnect(ParseNumericAddress(Addr, 0, numeric) ? std::vector<std::string>{Addr} : std::vector<std::string>{});
+}
+
+void TWSocket::Connect(const std::vector<std::string>& addresses) {
+  if (addresses.empty()) throw ESocketException("Connect: No IP Address Specified", 0);
+  BeginConnect(addresses);
+}
+
+void TWSocket::BeginConnect(const std::vector<std::string>& addresses) {
+  if (InUse()) throw ESocketException("Connect: Socket already in use", 0);
   if (Port.empty()) throw ESocketException("Connect: No Port Specified", 0);
-  if (Addr.empty()) throw ESocketException("Connect: No IP Address Specified", 0);
+  if (addresses.empty() && Addr.empty()) throw ESocketException("Connect: No IP Address Specified", 0);
   if (Proto.empty()) throw ESocketException("Connect: No Protocol Specified", 0);
   if (Proto != "tcp") throw ESocketException("Connect: Unsupported Protocol", 0);
   uint16_t port = 0;
   if (!ResolvePort(Port, port) || port == 0) throw ESocketException("Connect: Invalid Port", 0);
+  SockAddr numeric;
+  for (const std::string& address : addresses)
+    if (!ParseNumericAddress(address, port, numeric)) throw ESocketException("Connect: No IP Address Specified", 0);
   tlsErrorText_.clear();
   tlsCutShort_ = false;
-  SockAddr numeric;
-  if (ParseNumericAddress(Addr, port, numeric)) {
-    StartConnect(Addr);
+  attemptPort_ = port;
+  attemptError_ = 0;
+  if (addresses.empty()) {
+    // Addr is a name: every address it has is tried once they are known.
+    connectLookup_ = true;
+    StartLookup(Addr, true);
     return;
   }
-  connectLookup_ = true;
-  StartLookup(Addr, true);
+  waiting_ = ConnectionOrder(addresses, IPv4First);
+  NextAttempt(true);
+}
+
+void TWSocket::NextAttempt(bool mayThrow) {
+  if (attemptTimer_) loop_->CancelTimer(attemptTimer_);
+  attemptTimer_ = 0;
+  while (!waiting_.empty()) {
+    SockAddr remote;
+    ParseNumericAddress(waiting_.front(), attemptPort_, remote);
+    waiting_.erase(waiting_.begin());
+    int fd = -1;
+    try {
+      fd = SetUpAttempt(*this, remote);
+    } catch (const ESocketException& e) {
+      lastError_ = attemptError_ = e.ErrorCode != 0 ? e.ErrorCode : EINVAL;
+      if (mayThrow && waiting_.empty() && attempts_.empty()) {
+        state_ = TSocketState::wsClosed;
+        throw;
+      }
+      continue;
+    }
+    if (state_ == TSocketState::wsClosed) {
+      const uint64_t session = session_;
+      ChangeState(TSocketState::wsOpened);
+      if (session_ != session) {  // the state handler closed the socket
+        ::close(fd);
+        return;
+      }
+    }
+    int rc;
+    do {
+      rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote.storage), remote.length);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0 && errno != EINPROGRESS) {
+      lastError_ = attemptError_ = errno;
+      ::close(fd);
+      continue;
+    }
+    // Completion (even an immediate one) is reported from the loop.
+    Attempt attempt;
+    attempt.Fd = fd;
+    attempt.WatchId = loop_->AddWatch(fd, EventLoop::kWritable, [this, fd](unsigned) { AttemptReady(fd); }, "TWSocket");
+    attempts_.push_back(attempt);
+    if (!waiting_.empty())
+      attemptTimer_ = loop_->CallLater(kNextAttemptDelayMs, [this] {
+        attemptTimer_ = 0;
+        NextAttempt(false);
+      }, "TWSocket");
+    ChangeState(TSocketState::wsConnecting);
+    return;
+  }
+  if (!attempts_.empty()) return;  // the ones under way will answer
+  if (state_ != TSocketState::wsClosed) {
+    const uint64_t session = session_;
+    ChangeState(TSocketState::wsClosed);
+    if (session_ != session) return;
+  }
+  PostConnectFailure(attemptError_);
+}
+
+void TWSocket::PostConnectFailure(int error) {
+  // Failed at once: still reported asynchronously, like any connect outcome.
+  const uint64_t session = session_;
+  loop_->Post(this, [this, session, error] {
+    if (session_ != session || InUse()) return;
+    RaiseEvent(events_, OnSessionConnected, error);
+  });
+}
+
+void TWSocket::AttemptReady(int fd) {
+  const auto found = std::find_if(attempts_.begin(), attempts_.end(), [fd](const Attempt& a) { return a.Fd == fd; });
+  if (found == attempts_.end()) return;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  loop_->RemoveWatch(found->WatchId);
+  attempts_.erase(found);
+  if (error != 0) {
+    ::close(fd);
+    lastError_ = attemptError_ = error;
+    if (!waiting_.empty()) {
+      NextAttempt(false);
+    } else if (attempts_.empty()) {
+      const uint64_t session = session_;
+      ChangeState(TSocketState::wsClosed);
+      if (session_ != session) return;
+      RaiseEvent(events_, OnSessionConnected, error);
+    }
+    return;
+  }
+  CloseAttempts();
+  fd_ = fd;
+  ++session_;
+  const uint64_t session = session_;
+  Watch(EventLoop::kReadable | (BufferedByteCount() > 0 ? EventLoop::kWritable : 0u));
+  ChangeState(TSocketState::wsConnected);
+  if (session_ != session) return;
+  RaiseEvent(events_, OnSessionConnected, 0);
+}
+
+void TWSocket::CloseAttempts() {
+  if (attemptTimer_) loop_->CancelTimer(attemptTimer_);
+  attemptTimer_ = 0;
+  waiting_.clear();
+  for (const Attempt& attempt : attempts_) {
+    loop_->RemoveWatch(attempt.WatchId);
+    ::close(attempt.Fd);
+  }
+  attempts_.clear();
 }
 
 // A new non-blocking TCP descriptor for this socket, reusing its address.
@@ -257,63 +425,6 @@ void TWSocket::FailOpen(const char* call) {
   ThrowCall(call, error);
 }
 
-void TWSocket::StartConnect(const std::string& address) {
-  uint16_t port = 0;
-  SockAddr remote;
-  if (!ResolvePort(Port, port) || !ParseNumericAddress(address, port, remote))
-    throw ESocketException("Connect: No IP Address Specified", 0);
-
-  const int fd = OpenDescriptor(remote.family());
-  const auto fail = [this](const char* call) { FailOpen(call); };
-  int on = 1;
-  if ((ComponentOptions & wsoTcpNoDelay) && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
-    fail("setsockopt(TCP_NODELAY)");
-  if (LingerOnOff != TSocketLinger::wsLingerNoSet) {
-    linger value{};
-    value.l_onoff = LingerOnOff == TSocketLinger::wsLingerOn ? 1 : 0;
-    value.l_linger = LingerTimeout;
-    if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0) fail("setsockopt(SO_LINGER)");
-  }
-  if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) fail("setsockopt(SO_KEEPALIVE)");
-  uint16_t localPort = 0;
-  if (!LocalPort.empty() && !ResolvePort(LocalPort, localPort)) {
-    errno = EINVAL;
-    fail("bind");
-  }
-  if (!IsAnyAddress(LocalAddr) || localPort != 0) {
-    SockAddr local;
-    std::string localAddr = IsAnyAddress(LocalAddr) ? (remote.family() == AF_INET6 ? "::" : "0.0.0.0") : LocalAddr;
-    if (!ParseNumericAddress(localAddr, localPort, local)) {
-      errno = EINVAL;
-      fail("bind");
-    }
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) fail("bind");
-  }
-  ChangeState(TSocketState::wsOpened);
-  if (fd_ != fd) return;  // the state handler closed the socket
-
-  int rc;
-  do {
-    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote.storage), remote.length);
-  } while (rc != 0 && errno == EINTR);
-  if (rc == 0 || errno == EINPROGRESS) {
-    // Completion (even an immediate one) is reported from the loop.
-    Watch(EventLoop::kWritable);
-    ChangeState(TSocketState::wsConnecting);
-    return;
-  }
-  // Failed at once: still reported asynchronously, like any connect outcome.
-  int error = errno;
-  lastError_ = error;
-  CloseDescriptor();
-  ChangeState(TSocketState::wsClosed);
-  uint64_t session = session_;
-  loop_->Post(this, [this, session, error] {
-    if (session_ != session || fd_ >= 0 || connectLookup_) return;
-    RaiseEvent(events_, OnSessionConnected, error);
-  });
-}
-
 void TWSocket::Watch(unsigned events) {
   if (fd_ < 0) return;
   if (receiveHeld_) events &= ~EventLoop::kReadable;
@@ -329,9 +440,6 @@ void TWSocket::OnReady(unsigned events) {
   uint64_t session = session_;
   auto stillHere = [&] { return session_ == session && fd_ >= 0; };
   switch (state_) {
-    case TSocketState::wsConnecting:
-      HandleConnectDone();
-      return;
     case TSocketState::wsListening:
       if (OnSessionAvailable) {
         RaiseEvent(events_, OnSessionAvailable, 0);
@@ -356,24 +464,6 @@ void TWSocket::OnReady(unsigned events) {
     default:
       return;
   }
-}
-
-void TWSocket::HandleConnectDone() {
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-  if (error != 0) {
-    lastError_ = error;
-    CloseDescriptor();
-    ChangeState(TSocketState::wsClosed);
-    RaiseEvent(events_, OnSessionConnected, error);
-    return;
-  }
-  uint64_t session = session_;
-  Watch(EventLoop::kReadable | (BufferedByteCount() > 0 ? EventLoop::kWritable : 0u));
-  ChangeState(TSocketState::wsConnected);
-  if (session_ != session) return;
-  RaiseEvent(events_, OnSessionConnected, 0);
 }
 
 // ---- Reading ----
@@ -643,7 +733,7 @@ void TWSocket::ContinueHandshake() {
 // ---- Listening ----
 
 void TWSocket::Listen() {
-  if (fd_ >= 0 || connectLookup_) throw ESocketException("Listen: Socket already in use", 0);
+  if (InUse()) throw ESocketException("Listen: Socket already in use", 0);
   if (Port.empty()) throw ESocketException("Listen: No Port Specified", 0);
   if (Proto != "tcp") throw ESocketException("Listen: Unsupported Protocol", 0);
   uint16_t port = 0;
@@ -672,7 +762,7 @@ int TWSocket::Accept() {
 }
 
 void TWSocket::Dup(int fd) {
-  if (fd_ >= 0 || connectLookup_) throw ESocketException("Dup: Socket already in use", 0);
+  if (InUse()) throw ESocketException("Dup: Socket already in use", 0);
   if (fd < 0) throw ESocketException("Dup: Invalid Socket", EBADF);
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) ThrowCall("fcntl", errno);
@@ -685,6 +775,7 @@ void TWSocket::Dup(int fd) {
 // ---- Closing ----
 
 void TWSocket::CloseDescriptor() {
+  CloseAttempts();
   if (watchId_) loop_->RemoveWatch(watchId_);
   watchId_ = 0;
   watchedEvents_ = 0;

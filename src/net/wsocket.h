@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/event_depth.h"
 #include "core/event_loop.h"
@@ -72,12 +73,15 @@ class TWSocket {
   TSocketLinger LingerOnOff = TSocketLinger::wsLingerOn;
   int LingerTimeout = 0;               // seconds, for wsLingerOn
   unsigned ComponentOptions = 0;       // wso... bits
+  bool IPv4First = false;              // a host's IPv4 addresses before its IPv6 ones (ConnectionOrder)
 
   TSocketState State() const { return state_; }
   // The last error seen by any operation (errno or a lookup code).
   int LastError() const { return lastError_; }
-  // The first address found by the last successful DnsLookup.
+  // The first address found by the last successful DnsLookup, and all of
+  // them, the preferred first.
   const std::string& DnsResult() const { return dnsResult_; }
+  const std::vector<std::string>& DnsResults() const { return dnsResults_; }
   // The resolver used by DnsLookup and by Connect for a name; the program's
   // current one (CurrentNameResolver) at construction.
   void SetResolver(std::shared_ptr<TNameResolver> resolver);
@@ -98,12 +102,21 @@ class TWSocket {
   // address or protocol ("Connect: No Port Specified", "Connect: No IP
   // Address Specified", "Connect: No Protocol Specified"); a failing setup
   // step is refused naming the call ("socket", "setsockopt(SO_KEEPALIVE)",
-  // "bind", "connect" ...). The outcome is OnSessionConnected: 0 and state
-  // wsConnected, or the error code and state wsClosed (a connection that
-  // never came up raises no OnSessionClosed). An Addr that is a name is
-  // looked up first without OnDnsLookupDone; a failed lookup is reported by
-  // OnSessionConnected with the lookup's code.
+  // "bind" ...) when no other address is left to try. The outcome is
+  // OnSessionConnected: 0 and state wsConnected, or the error code and state
+  // wsClosed (a connection that never came up raises no OnSessionClosed).
+  // An Addr that is a name is looked up first without OnDnsLookupDone; a
+  // failed lookup is reported by OnSessionConnected with the lookup's code,
+  // and every address found is tried as Connect(addresses) does.
   void Connect();
+  // The same for numeric addresses of one host (DnsResults()): they are
+  // tried in ConnectionOrder (IPv4First says which), the next one as soon as the
+  // previous failed or kNextAttemptDelayMs after it started without an
+  // answer, the earlier ones still running. The first connection made wins
+  // and the others are closed; when all failed, the outcome carries the
+  // error of the last to fail. Close ends every attempt.
+  void Connect(const std::vector<std::string>& addresses);
+  static constexpr int64_t kNextAttemptDelayMs = 250;
 
   // Listens on LocalAddr:Port ("0": a free port, GetSockName tells which).
   // OnSessionAvailable announces a connection; Accept takes it.
@@ -186,15 +199,30 @@ class TWSocket {
  private:
   struct Lookup;
 
+  // One connection attempt to one of the host's addresses.
+  struct Attempt {
+    int Fd = -1;
+    EventLoop::WatchId WatchId = 0;
+  };
+
   void ChangeState(TSocketState newState);
   void StartLookup(const std::string& host, bool forConnect);
-  void LookupDone(int error, const std::string& address, bool forConnect);
+  void LookupDone(int error, const std::vector<std::string>& addresses, bool forConnect);
   int OpenDescriptor(int family);
   [[noreturn]] void FailOpen(const char* call);
-  void StartConnect(const std::string& address);
+  // Connect's checks; no addresses: look Addr up first.
+  void BeginConnect(const std::vector<std::string>& addresses);
+  bool InUse() const { return fd_ >= 0 || connectLookup_ || !attempts_.empty(); }
+  // Starts attempts until one is under way (and times the next), or every
+  // address left failed at once. mayThrow: a setup refusal of the very
+  // last address is thrown (Connect's own call) rather than reported.
+  void NextAttempt(bool mayThrow);
+  void AttemptReady(int fd);
+  void CloseAttempts();
+  // Every attempt failed: the outcome is reported from the loop.
+  void PostConnectFailure(int error);
   void Watch(unsigned events);
   void OnReady(unsigned events);
-  void HandleConnectDone();
   void HandleReadable();
   void ContinueHandshake();
   // Hands bytes to the connection: the count taken (0: it would block), or
@@ -215,6 +243,7 @@ class TWSocket {
   TSocketState state_ = TSocketState::wsClosed;
   int lastError_ = 0;
   std::string dnsResult_;
+  std::vector<std::string> dnsResults_;
   int fd_ = -1;
   EventLoop::WatchId watchId_ = 0;
   unsigned watchedEvents_ = 0;
@@ -225,6 +254,11 @@ class TWSocket {
   bool endSeen_ = false;  // Receive met the end of the stream or an error
   int endError_ = 0;
   bool connectLookup_ = false;  // Connect is resolving Addr
+  std::vector<std::string> waiting_;  // addresses no attempt has tried yet
+  std::vector<Attempt> attempts_;     // connecting, no answer yet
+  EventLoop::TimerId attemptTimer_ = 0;
+  uint16_t attemptPort_ = 0;
+  int attemptError_ = 0;  // of the last attempt that failed
   std::unique_ptr<TTlsLayer> tls_;
   bool tlsHandshaking_ = false;
   bool tlsReadWantsWrite_ = false;

@@ -626,7 +626,7 @@ void TForm_Configuration::ColorClicked(int index) {
 }
 
 void TForm_Configuration::FindProxy(bool http) {
-  const TFoundProxy found = brindle::FindProxy(ReadProxySettings(), http ? "http" : "ftp");
+  const TFoundProxy found = brindle::FindProxy(http ? "http" : "ftp");
   QLineEdit* address = edits_[(http ? setting::HTTPProxyAddress : setting::FTPProxyAddress).Key];
   QLineEdit* port = edits_[(http ? setting::HTTPProxyPort : setting::FTPProxyPort).Key];
   address->setText(Q(found.Address));

@@ -419,7 +419,17 @@ TEST(FaultMatrixITest, Ftp) {
   const std::vector<Case> cases = {
       // Unsplit, from the first byte.
       {"RestRefused", [](FaultFtpServer& s) { s.SetReply("REST", "502 REST not implemented"); }, {kOld, ""}},
-      {"SizeMissing", [](FaultFtpServer& s) { s.SetReply("SIZE", "502 SIZE not implemented"); }, {"", "File not found"}},
+      // Without SIZE: one part of unknown size, whole only when the server
+      // says so after the data; a cut one resumes.
+      {"SizeMissing", [](FaultFtpServer& s) { s.SetReply("SIZE", "502 SIZE not implemented"); }, {kOld, ""}},
+      {"SizeMissingDataDropped",
+       [](FaultFtpServer& s) {
+         s.SetReply("SIZE", "500 Unknown command");
+         s.DropAfter = 150000;
+         s.DropTransfers = 1;
+         s.DropEnd = "426 Connection closed; transfer aborted";
+       },
+       {kOld, ""}},
       // The data connection goes to the control connection's server,
       // never to the address named.
       {"PasvNamesAForeignAddress", [](FaultFtpServer& s) { s.PasvAddress = "192,0,2,1"; }, {kOld, ""}},

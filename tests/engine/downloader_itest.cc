@@ -549,25 +549,62 @@ TEST_F(DownloaderITest, FileChangedSizeOnItsServerStartsOverOncePerRun) {
   EXPECT_EQ(done_ == 1, held == *same);
 }
 
+// A file replaced on the server that answers for the download's address
+// (itself, or the one it redirects to) is fetched anew, once.
 TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
-  int answers = 0;
-  const std::string first = MakeContent(200000, 5);
-  http_.SetHandler([this, &answers, &first](const HttpRequest& r) {
-    // The file is replaced (same size, new tag) once the first answer went out.
-    const bool old = ++answers == 1;
-    const std::string& version = old ? first : content_;
-    return Gated(test::FileReply(r, version, {.ExtraHeaders = {old ? "ETag: \"v1\"" : "ETag: \"v2\"",
-                                                               test::ReprDigestLine(version)}}));
+  for (const bool redirected : {false, true}) {
+    SCOPED_TRACE(redirected ? "behind a redirector" : "direct");
+    int answers = 0, startOvers = 0;
+    const std::string first = MakeContent(200000, 5);
+    http_.SetHandler([this, &answers, &first](const HttpRequest& r) {
+      // The file is replaced (same size, new tag) once the first answer went out.
+      const bool old = ++answers == 1;
+      const std::string& version = old ? first : content_;
+      return Gated(test::FileReply(r, version, {.ExtraHeaders = {old ? "ETag: \"v1\"" : "ETag: \"v2\"",
+                                                                 test::ReprDigestLine(version)}}));
+    });
+    if (redirected) {
+      record_.Url = std::make_unique<TUrl>(mirror_.Url("/r.bin"));
+      record_.TempFileName = dir_.File("redirected");
+      record_.FileSize = 0;
+      record_.NumOfParts = -1;
+      record_.ClearValidators();
+      record_.ServerDigest.reset();
+      mirror_.SetHandler([this](const HttpRequest&) { return test::RedirectReply(302, http_.Url("/f.bin")); });
+    }
+    gate_ = true;
+    done_ = errors_ = 0;
+    Make();
+    downloader_->OnStartOver = [&startOvers](TDownloader&) { ++startOvers; };
+    OpenGateWhenFlowing();
+    ExpectWhole();
+    EXPECT_EQ(startOvers, 1);
+    ASSERT_NE(record_.Validators(TDownloadRecord::ServerKey(TUrl(http_.Url("/f.bin")))), nullptr);
+    EXPECT_EQ(record_.Validators(TDownloadRecord::ServerKey(TUrl(http_.Url("/f.bin"))))->ETag, "\"v2\"");
+    // The old version's digest went with it; the join checks the new one's.
+    ASSERT_TRUE(record_.ServerDigest);
+    EXPECT_EQ(record_.ServerDigest->Hex, HexOf(test::DigestOf("sha256", content_)));
+    downloader_.reset();
+  }
+}
+
+// A redirector that sends each request to one of two servers with equal
+// bytes but their own ETags: each server's answers are compared with its
+// own, the two by size only, so nothing starts over.
+TEST_F(DownloaderITest, ServersBehindARedirectorKeepTheirOwnValidators) {
+  int redirections = 0, startOvers = 0;
+  record_.Url = std::make_unique<TUrl>(http_.Url("/r.bin"));
+  http_.SetHandler([this, &redirections](const HttpRequest& r) {
+    if (r.Target == "/r.bin") return test::RedirectReply(302, ++redirections % 2 ? MirrorUrl() : http_.Url("/f.bin"));
+    return Gated(http_.Serve(r, {.ExtraHeaders = {"ETag: \"a\""}}));
   });
+  mirror_.SetHandler([this](const HttpRequest& r) { return Gated(mirror_.Serve(r, {.ExtraHeaders = {"ETag: \"b\""}})); });
   Make();
+  downloader_->OnStartOver = [&startOvers](TDownloader&) { ++startOvers; };
   OpenGateWhenFlowing();
   ExpectWhole();
-  EXPECT_EQ(Starts(http_).count(0), 2u);
-  ASSERT_NE(record_.Validators(TDownloadRecord::ServerKey(*record_.Url)), nullptr);
-  EXPECT_EQ(record_.Validators(TDownloadRecord::ServerKey(*record_.Url))->ETag, "\"v2\"");
-  // The old version's digest went with it; the join checks the new one's.
-  ASSERT_TRUE(record_.ServerDigest);
-  EXPECT_EQ(record_.ServerDigest->Hex, HexOf(test::DigestOf("sha256", content_)));
+  EXPECT_EQ(startOvers, 0);
+  EXPECT_EQ(record_.AllValidators().size(), 2u);
 }
 
 TEST_F(DownloaderITest, ChangedETagOnAMirrorDropsThatMirror) {

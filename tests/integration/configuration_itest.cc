@@ -199,20 +199,26 @@ TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {
   EXPECT_EQ(ReadString(kOptionsSection, kPartialDownloadsDirectoryKey, ""), oldDirectory);
 }
 
+// "Find" fills the HTTP fields from the environment's proxy and never the
+// FTP ones: ftp_proxy names an HTTP proxy.
 TEST(ConfigurationTest, FindProxyAndThemeReset) {
   struct Case {
-    const char* Text;
+    const char* Name;
+    const char* Value;
     const char* Scheme;
     const char* Address;
     const char* Port;
   };
-  for (const Case& c : {Case{"http=Proxy:8080;ftp=ftp:21", "http", "proxy", "8080"},
-                        Case{"http=Proxy:8080;ftp=ftp:21", "ftp", "ftp", "21"},
-                        Case{"proxy:3128", "http", "proxy", "3128"}, Case{"proxy", "ftp", "", "proxy"},
-                        Case{"https=secure:443", "ftp", "", ""}, Case{"", "http", "", ""}}) {
-    const TFoundProxy found = FindProxy(c.Text, c.Scheme);
-    EXPECT_EQ(found.Address, c.Address) << c.Text << " " << c.Scheme;
-    EXPECT_EQ(found.Port, c.Port) << c.Text << " " << c.Scheme;
+  for (const Case& c : {Case{"http_proxy", "http://Proxy:8080/", "http", "Proxy", "8080"},
+                        Case{"HTTPS_PROXY", "proxy", "http", "proxy", "80"}, Case{"http_proxy", "", "http", "", ""},
+                        Case{"http_proxy", "socks5://proxy:1080", "http", "", ""},
+                        Case{"ftp_proxy", "http://proxy:3128", "ftp", "", ""},
+                        Case{"http_proxy", "proxy:3128", "ftp", "", ""}}) {
+    const TFoundProxy found = FindProxy(c.Scheme, [&c](const std::string& name) {
+      return name == c.Name ? std::optional<std::string>(c.Value) : std::nullopt;
+    });
+    EXPECT_EQ(found.Address, c.Address) << c.Name << "=" << c.Value << " " << c.Scheme;
+    EXPECT_EQ(found.Port, c.Port) << c.Name << "=" << c.Value << " " << c.Scheme;
   }
   auto brindle = ThemeDefaultColors(1);
   EXPECT_FALSE(ThemeCanReset(1, brindle));

@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <functional>
@@ -10,6 +14,7 @@
 #include "net/socket_errors.h"
 #include "net/wsocket.h"
 #include "support/fault_http_server.h"
+#include "support/manual_clock.h"
 
 namespace brindle {
 namespace {
@@ -26,16 +31,19 @@ void ExpectRefusal(const std::function<void()>& call, const char* message) {
 }
 
 struct ListResolver : TNameResolver {
-  explicit ListResolver(int error) : error(error) {}
+  explicit ListResolver(int error, std::vector<std::string> list = {"127.0.0.1"}) : error(error), list(std::move(list)) {}
   int Resolve(const std::string&, std::vector<std::string>& addresses) override {
-    if (error == 0) addresses = {"127.0.0.1"};
+    if (error == 0) addresses = list;
     return error;
   }
   int error;
+  std::vector<std::string> list;
 };
 
 class WSocketTest : public ::testing::Test {
  protected:
+  WSocketTest() { clock.Attach(loop); }
+  ~WSocketTest() override { clock.Detach(); }
   // A listening socket on a free loopback port whose connections are
   // adopted by `accepted`.
   void StartListener() {
@@ -62,7 +70,8 @@ class WSocketTest : public ::testing::Test {
     ASSERT_TRUE(RunUntil(loop, [&] { return !connectErrors.empty() && (connectErrors[0] != 0 || accepted); }));
   }
 
-  EventLoop loop;
+  test::ManualClock clock;
+  EventLoop loop{clock};
   std::unique_ptr<TWSocket> listener;
   std::unique_ptr<TWSocket> accepted;
   TWSocket client{&loop};
@@ -170,6 +179,60 @@ TEST_F(WSocketTest, LookupResultsCancelAndConnectByName) {
   ConnectClient("nowhere.test");
   EXPECT_EQ(connectErrors, std::vector<int>{0});
   EXPECT_TRUE(results.empty());
+}
+
+// A host's addresses are tried in turn, the families taking turns: the
+// next as soon as the previous failed, or 250 ms after it started without
+// an answer while it goes on; the first connection made wins.
+TEST_F(WSocketTest, EveryAddressOfAHostIsTriedUntilOneConnects) {
+  using List = std::vector<std::string>;
+  for (const auto& [given, tried, v4First] :
+       {std::tuple<List, List, List>{{}, {}, {}},
+        {{"::1", "::2", "10.0.0.1"}, {"::1", "10.0.0.1", "::2"}, {"10.0.0.1", "::1", "::2"}},
+        {{"10.0.0.1", "10.0.0.2", "::1", "::2", "::3"},
+         {"10.0.0.1", "::1", "10.0.0.2", "::2", "::3"},
+         {"10.0.0.1", "10.0.0.2", "::1", "::2", "::3"}}}) {
+    EXPECT_EQ(ConnectionOrder(given), tried);
+    EXPECT_EQ(ConnectionOrder(given, true), v4First);
+  }
+
+  StartListener();
+  // Nothing listens on 127.0.0.3: refused, and the next address at once.
+  client.SetResolver(std::make_shared<ListResolver>(0, List{"127.0.0.3", "127.0.0.1"}));
+  ConnectClient("two.test");
+  EXPECT_EQ(connectErrors, std::vector<int>{0});
+  client.Close();
+  accepted.reset();
+
+  // 127.0.0.2 stays silent: its listener's queue is full, so further
+  // connection attempts are dropped.
+  const int silent = socket(AF_INET, SOCK_STREAM, 0);
+  const int queued = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.2", &addr.sin_addr);
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(silent, 0), 0);
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::vector<TSocketState> states;
+  client.OnChangeState = [&](TSocketState, TSocketState now) { states.push_back(now); };
+  client.SetResolver(std::make_shared<ListResolver>(0, List{"127.0.0.2", "127.0.0.1"}));
+  connectErrors.clear();
+  client.Addr = "two.test";
+  client.Connect();
+  ASSERT_TRUE(RunUntil(loop, [&] { return client.State() == TSocketState::wsConnecting; }));
+  clock.Advance(TWSocket::kNextAttemptDelayMs - 1);
+  for (int i = 0; i < 3; ++i) loop.RunOnce(10);
+  EXPECT_TRUE(connectErrors.empty());
+  EXPECT_FALSE(accepted);
+  clock.Advance(1);
+  ASSERT_TRUE(RunUntil(loop, [&] { return !connectErrors.empty() && accepted; }));
+  EXPECT_EQ(connectErrors, std::vector<int>{0});
+  EXPECT_EQ(client.GetPeerAddr(), "127.0.0.1");
+  EXPECT_EQ(states, (std::vector{TSocketState::wsOpened, TSocketState::wsConnecting, TSocketState::wsConnected}));
+  close(queued);
+  close(silent);
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ struct FaultFtpServer::Session {
   std::vector<int64_t> Stalls;
   bool Stalled = false;
   bool EndHeld = false;
+  bool Cut = false;  // DropAfter ends the running transfer
 };
 
 FaultFtpServer::FaultFtpServer(EventLoop& loop) : loop_(loop) {
@@ -96,6 +97,7 @@ void FaultFtpServer::OnListen() {
     auto s = std::make_unique<Session>();
     s->Id = id;
     s->Fd = fd;
+    s->Cwd = Home;
     s->Watch = loop_.AddWatch(fd, EventLoop::kReadable, [this, id](unsigned events) { OnControl(id, events); },
                               "FaultFtpServer.Control");
     Session& session = *s;
@@ -221,7 +223,7 @@ void FaultFtpServer::StartTransfer(Session& s, const std::string& path) {
   s.Sent = 0;
   s.Stalls = StallAt;
   std::sort(s.Stalls.begin(), s.Stalls.end());
-  s.Stalled = s.EndHeld = false;
+  s.Stalled = s.EndHeld = s.Cut = false;
   s.Transferring = true;
   if (s.HaveActive) {
     s.HaveActive = false;
@@ -306,15 +308,20 @@ void FaultFtpServer::SendData(Session& s) {
     s.Stalled = true;
     return;
   }
-  if (end < s.Payload.size() && DropTransfers > 0) --DropTransfers;
+  s.Cut = end < s.Payload.size();
+  if (s.Cut && DropTransfers > 0) --DropTransfers;
   EndTransfer(s);
+}
+
+const std::string& FaultFtpServer::EndReply(const Session& s) const {
+  return s.Cut && !DropEnd.empty() ? DropEnd : TransferEnd;
 }
 
 void FaultFtpServer::EndTransfer(Session& s) {
   // First the one of the two that comes first, then (held or not) the other.
   if (ReplyBeforeClose) {
-    if (TransferEnd.empty()) return FinishEnd(s);
-    Reply(s, TransferEnd);
+    if (EndReply(s).empty()) return FinishEnd(s);
+    Reply(s, EndReply(s));
   } else {
     CloseData(s);
   }
@@ -329,10 +336,10 @@ void FaultFtpServer::FinishEnd(Session& s) {
   s.Transferring = false;
   if (ReplyBeforeClose) {
     CloseData(s);
-  } else if (!TransferEnd.empty()) {
-    return Reply(s, TransferEnd);
+  } else if (!EndReply(s).empty()) {
+    return Reply(s, EndReply(s));
   }
-  if (TransferEnd.empty()) Drop(s.Id);  // no final reply: the session just ends
+  if (EndReply(s).empty()) Drop(s.Id);  // no final reply: the session just ends
 }
 
 void FaultFtpServer::CloseData(Session& s) {

@@ -34,6 +34,7 @@ class FaultFtpServer {
   void SetReply(const std::string& verb, const std::string& reply);
 
   std::string Greeting = "220 FaultFtpServer ready";  // "": the server never greets
+  std::string Home = "/";  // the login folder: where each session starts
   bool BareLf = false;                     // replies end their lines in LF alone
   std::string PasvAddress = "127,0,0,1";   // the address a 227 reply names
   int64_t DropAfter = -1;                  // a transfer's data connection ends after this many bytes
@@ -41,6 +42,7 @@ class FaultFtpServer {
   // The reply once the server has sent a transfer's data (or dropped it);
   // "": none, the control connection is closed instead.
   std::string TransferEnd = "226 Transfer complete";
+  std::string DropEnd;  // the reply once DropAfter cut a transfer; "": TransferEnd
   bool ReplyBeforeClose = false;  // TransferEnd goes out before the data connection closes
   bool HoldEnd = false;           // the second of the two waits for Release()
   std::vector<int64_t> StallAt;   // transfer offsets at which sending waits for Release()
@@ -71,6 +73,7 @@ class FaultFtpServer {
   void SendData(Session& s);
   void EndTransfer(Session& s);
   void FinishEnd(Session& s);
+  const std::string& EndReply(const Session& s) const;
   void CloseData(Session& s);
   void ClosePasv(Session& s);
   void Drop(int id);

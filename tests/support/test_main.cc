@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "core/log_error.h"
 #include "support/error_reports.h"
 
@@ -18,6 +20,11 @@ class TUnexpectedErrorReports final : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // The tests talk to servers of their own on loopback: a proxy the machine
+  // names is no part of them (nor of the programs they start). Tests of the
+  // proxy set what they need.
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
+    unsetenv(name);
   ::testing::UnitTest::GetInstance()->listeners().Append(new TUnexpectedErrorReports);
   return RUN_ALL_TESTS();
 }

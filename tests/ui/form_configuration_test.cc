@@ -23,6 +23,7 @@
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
 #include "support/main_window_test.h"
+#include "support/scoped_environment.h"
 
 namespace brindle {
 namespace {
@@ -118,6 +119,15 @@ TEST_F(FormConfigurationTest, TheButtonsAndTheStatusBarOpenTheirPages) {
   pages->setCurrentItem(pages->topLevelItem(7));
   EXPECT_TRUE(Find<QWidget>("Panel_ProxyFirewall")->isVisible());
   EXPECT_FALSE(Find<QWidget>("Panel_BrowserIntegration")->isVisible());
+  // "Find" reads the environment: its HTTP proxy, never an FTP one.
+  const test::ScopedEnvironment environment({{"http_proxy", "http://cache.lan:3128/"}, {"ftp_proxy", "http://f:21"}});
+  Click("Button_FindHTTPProxy");
+  EXPECT_EQ(Find<QLineEdit>("Edit_HTTPProxyAddress")->text(), "cache.lan");
+  EXPECT_EQ(Find<QLineEdit>("Edit_HTTPProxyPort")->text(), "3128");
+  EXPECT_TRUE(Find<QCheckBox>("CheckBox_UseHTTPProxy")->isChecked());
+  Click("Button_FindFTPProxy");
+  EXPECT_EQ(Find<QLineEdit>("Edit_FTPProxyAddress")->text(), "Could not detect proxy settings, please enter manually");
+  EXPECT_FALSE(Find<QCheckBox>("CheckBox_UseFTPProxy")->isChecked());
   Click("SpeedButton_Cancel");
 
   form_->findChild<QToolButton*>("SpeedButton_Scheduler")->click();
