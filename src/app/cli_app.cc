@@ -118,12 +118,14 @@ class TCliRun {
   bool CheckTarget(const std::string& dir, int& exitStatus);
   bool ServeInstance(TInstanceLock& lock, int& exitStatus);
   // The record the same command made before: unfinished, or finished with
-  // its file in place.
-  TLocalDownloadinfo* FindEarlier(const std::string& url, const std::string& dir, const std::string& name) const;
+  // its file in place (and checked against the checksum when one is given).
+  TLocalDownloadinfo* FindEarlier(const std::string& url, const std::string& dir, const std::string& name,
+                                  const std::optional<TChecksum>& checksum) const;
   // referer and cookie: what a browser would send with the request (from
   // the browser host through the hand-over channel).
   void StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts,
-                const std::string& referer = "", const std::string& cookie = "");
+                const std::optional<TChecksum>& checksum, const std::string& referer = "",
+                const std::string& cookie = "");
   int CheckInstances(const THandOverRequest& request);
   void Track(TLocalDownloadinfo* record);
   void Tick();
@@ -193,13 +195,14 @@ void TCliRun::InstallSettings() {
   SetRegistry(overlay_.get());
 }
 
-TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::string& dir,
-                                         const std::string& name) const {
+TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::string& dir, const std::string& name,
+                                         const std::optional<TChecksum>& checksum) const {
   const TLDIList& list = System().DownloadList();
   for (int i = 0; i < list.Count(); ++i) {
     TLocalDownloadinfo* record = list.Get(i);
     if (record->Url->Url != url || record->LocalFileName.empty()) continue;
-    if (record->Status() == TDownloadState::Done && !FileInPlace(*record)) continue;
+    const bool checked = !checksum || record->Checksum == checksum;
+    if (record->Status() == TDownloadState::Done && (!FileInPlace(*record) || !checked)) continue;
     if (!dir.empty() && DirectoryOf(record->LocalFileName) != dir) continue;
     if (!name.empty() && NameOf(record->LocalFileName) != name) continue;
     if (System().AssociatedDownloader(record)) continue;
@@ -209,8 +212,9 @@ TLocalDownloadinfo* TCliRun::FindEarlier(const std::string& url, const std::stri
 }
 
 void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std::string& name, int parts,
-                       const std::string& referer, const std::string& cookie) {
-  if (TLocalDownloadinfo* record = FindEarlier(url, dir, name)) {
+                       const std::optional<TChecksum>& checksum, const std::string& referer,
+                       const std::string& cookie) {
+  if (TLocalDownloadinfo* record = FindEarlier(url, dir, name, checksum)) {
     Track(record);
     if (record->Status() == TDownloadState::Done) {
       Say(NameOf(record->LocalFileName) + ": already done; to fetch it again, delete it or use -o");
@@ -218,12 +222,14 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
       return;
     }
     Say("Resuming " + record->LocalFileName);
+    if (checksum) record->Checksum = checksum;
     System().AddDownload(record, false, parts);
     return;
   }
   auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", &services_->Categories());
   record->Referer = referer;
   record->Cookie = cookie;
+  record->Checksum = checksum;
   TFileNameChoice choice;
   choice.Directory = dir;
   choice.Name = name;
@@ -240,7 +246,8 @@ int TCliRun::CheckInstances(const THandOverRequest& request) {
   const std::string dir = request.Directory.empty() ? "" : WithoutTrailingSlash(request.Directory);
   Say("Received " + request.Url);
   // A name from the channel is a base name in the directory, never a path.
-  StartUrl(request.Url, dir, SafeBaseName(request.FileName), request.Parts, request.Referrer, request.Cookies);
+  StartUrl(request.Url, dir, SafeBaseName(request.FileName), request.Parts, request.Checksum, request.Referrer,
+           request.Cookies);
   return 1;
 }
 
@@ -386,6 +393,7 @@ bool TCliRun::ServeInstance(TInstanceLock& lock, int& exitStatus) {
   first.Directory = options_.Dir.empty() ? "" : AbsolutePath(options_.Dir);
   first.FileName = options_.Output;
   first.Parts = options_.Split.value_or(0);
+  first.Checksum = options_.Checksum;
   const TInstanceStart start = StartOrHandOver(lock, first);
   if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty() && !options_.Quiet)
     std::fprintf(stderr, "brindle-cli: %s\n", EscapeControlCharacters(note).c_str());
@@ -466,7 +474,8 @@ int TCliRun::Run() {
     ticker_->OnTimer = [this] { Tick(); };
     ticker_->SetEnabled(true);
 
-    for (const std::string& url : options_.Urls) StartUrl(url, dir, options_.Output, options_.Split.value_or(0));
+    for (const std::string& url : options_.Urls)
+      StartUrl(url, dir, options_.Output, options_.Split.value_or(0), options_.Checksum);
     loop_->Run();
     progress_.Clear();
     if (interrupted_) {

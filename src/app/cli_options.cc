@@ -63,6 +63,9 @@ std::string CliUsage() {
          "      --retry-delay S    seconds before a retry\n"
          "      --limit-rate RATE  download at most RATE bytes a second in all; K and M\n"
          "                         mean kilobytes and megabytes (1024): 500K, 2M; 0 none\n"
+         "      --checksum ALGO=HEX  check the finished file against this digest (md5,\n"
+         "                         sha1, sha256 or sha512; one URL only): a file without\n"
+         "                         it fails and is kept with \".bad\" added to its name\n"
          "      --home DIR         profile directory (as BRINDLE_HOME)\n"
          "      --shutdown-when-done  switch the computer off when all files are done\n"
          "  -q, --quiet            no progress output\n"
@@ -98,6 +101,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
     int Maximum;
   };
   std::string limitRate;
+  std::string checksum;
   const TValued valued[] = {
       {"-d", "--dir", &options.Dir, nullptr, 0, 0},
       {"-o", "--output", &options.Output, nullptr, 0, 0},
@@ -106,6 +110,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       {nullptr, "--retries", nullptr, &options.Retries, 0, 1000000},
       {nullptr, "--retry-delay", nullptr, &options.RetryDelay, 0, 86400},
       {nullptr, "--limit-rate", &limitRate, nullptr, 0, 0},
+      {nullptr, "--checksum", &checksum, nullptr, 0, 0},
       {nullptr, "--home", &options.Home, nullptr, 0, 0},
       {nullptr, "--unzip", &options.Unzip, nullptr, 0, 0},
   };
@@ -187,6 +192,14 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
   }
+  if (!checksum.empty()) {
+    std::string why;
+    options.Checksum = ParseChecksum(checksum, &why);
+    if (!options.Checksum) {
+      error = "bad value for --checksum: " + why;
+      return std::nullopt;
+    }
+  }
   if (options.Help || options.Version) return options;
   if (!options.Unzip.empty()) {
     if (options.Urls.size() > 1) {
@@ -194,7 +207,7 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
     if (!options.Dir.empty() || !options.Output.empty() || options.Split || options.Jobs || options.Retries ||
-        options.RetryDelay || options.ShutdownWhenDone || options.LimitRate) {
+        options.RetryDelay || options.ShutdownWhenDone || options.LimitRate || options.Checksum) {
       error = "--unzip takes no download options";
       return std::nullopt;
     }
@@ -216,6 +229,10 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
   }
   if (!options.Output.empty() && options.Urls.size() > 1) {
     error = "-o/--output takes one URL only";
+    return std::nullopt;
+  }
+  if (options.Checksum && options.Urls.size() > 1) {
+    error = "--checksum takes one URL only";
     return std::nullopt;
   }
   if (options.Output.find('/') != std::string::npos || options.Output == "." || options.Output == "..") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/checksum.h"
+
 namespace brindle {
 
 // What brindle-cli was asked to do.
@@ -18,6 +20,8 @@ struct TCliOptions {
   // --limit-rate: bytes per second for everything together, this run only;
   // 0: no limit.
   std::optional<int64_t> LimitRate;
+  // --checksum ALGO=HEX: the digest the finished file must have (one URL).
+  std::optional<TChecksum> Checksum;
   std::string Home;
   bool Quiet = false;
   bool Help = false;

@@ -12,10 +12,10 @@ struct TStateInfo {
 };
 
 // Texts and colour groups of every state but Failed, whose text is its words.
-const std::array<TStateInfo, 20>& States() {
+const std::array<TStateInfo, 21>& States() {
   using S = TDownloadState;
   using C = TStatusColor;
-  static const std::array<TStateInfo, 20> states = {{
+  static const std::array<TStateInfo, 21> states = {{
       {S::Unset, "", C::Other},
       {S::Idle, "Idle", C::Other},
       {S::ContactingHost, "Contacting host", C::Downloading},
@@ -36,6 +36,7 @@ const std::array<TStateInfo, 20>& States() {
       {S::CertificateNotTrusted, "Certificate not trusted", C::Error},
       {S::HostNotFound, "Host not found", C::Error},
       {S::HeaderTooLong, "HTTP header too long", C::Error},
+      {S::ChecksumMismatch, "Checksum mismatch", C::Error},
   }};
   return states;
 }
@@ -60,18 +61,24 @@ TDownloadStatus TDownloadStatus::Failure(std::string words) {
   return status;
 }
 
+TDownloadStatus TDownloadStatus::ChecksumMismatch(const std::string& detail) {
+  TDownloadStatus status(TDownloadState::ChecksumMismatch);
+  status.words_ = status.Text() + " (" + detail + ")";
+  return status;
+}
+
 TDownloadStatus TDownloadStatus::FromText(std::string_view text) {
   for (const TStateInfo& info : States())
     if (info.Text == text) return TDownloadStatus(info.State);
   TDownloadStatus status;
-  status.state_ = TDownloadState::Failed;
+  status.state_ = text.starts_with(StatusText(TDownloadState::ChecksumMismatch) + " (") && text.ends_with(")")
+                      ? TDownloadState::ChecksumMismatch
+                      : TDownloadState::Failed;
   status.words_ = std::string(text);
   return status;
 }
 
-const std::string& TDownloadStatus::Text() const {
-  return state_ == TDownloadState::Failed ? words_ : InfoOf(state_).Text;
-}
+const std::string& TDownloadStatus::Text() const { return words_.empty() ? InfoOf(state_).Text : words_; }
 
 bool TDownloadStatus::Running() const {
   return state_ == TDownloadState::ContactingHost || state_ == TDownloadState::GettingFileInfo ||
@@ -84,7 +91,7 @@ TStatusColor TDownloadStatus::Color() const {
 
 TDownloadStatus TDownloadStatus::Saved() const {
   if (Running()) return TDownloadState::Downloading;
-  if (Color() == TStatusColor::Error) return TDownloadState::Paused;
+  if (Color() == TStatusColor::Error && state_ != TDownloadState::ChecksumMismatch) return TDownloadState::Paused;
   return *this;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/combine_parts.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,12 @@ void SyncDirectory(const std::string& directory) {
   close(fd);
 }
 
+// Whether the file open at fd lies on the file system of directory.
+bool SameFileSystem(int fd, const std::string& directory) {
+  struct stat file {}, folder {};
+  return fstat(fd, &file) == 0 && stat(directory.c_str(), &folder) == 0 && file.st_dev == folder.st_dev;
+}
+
 struct Part {
   std::string Path;
   int Fd;
@@ -95,6 +102,68 @@ class TempFile {
   bool committed_ = false;
 };
 
+const EVP_MD* MessageDigest(TDigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case TDigestAlgorithm::Md5:
+      return EVP_md5();
+    case TDigestAlgorithm::Sha1:
+      return EVP_sha1();
+    case TDigestAlgorithm::Sha256:
+      return EVP_sha256();
+    case TDigestAlgorithm::Sha512:
+      return EVP_sha512();
+  }
+  return EVP_sha256();
+}
+
+// The digests of one stream of bytes, one per algorithm added.
+class FileDigests {
+ public:
+  void Add(TDigestAlgorithm algorithm) {
+    for (const Digest& digest : digests_)
+      if (digest.Algorithm == algorithm) return;
+    digests_.push_back({algorithm, {EVP_MD_CTX_new(), &EVP_MD_CTX_free}, {}});
+    if (!digests_.back().Context) throw std::bad_alloc();
+    Start(digests_.back());
+  }
+  bool Any() const { return !digests_.empty(); }
+  void Reset() {
+    for (Digest& digest : digests_) Start(digest);
+  }
+  void Update(const char* data, size_t size) {
+    for (Digest& digest : digests_)
+      if (EVP_DigestUpdate(digest.Context.get(), data, size) != 1) throw std::runtime_error("EVP_DigestUpdate failed");
+  }
+  // The digest of everything since the last Reset; "" for an algorithm not added.
+  std::string Hex(TDigestAlgorithm algorithm) {
+    for (Digest& digest : digests_) {
+      if (digest.Algorithm != algorithm) continue;
+      if (digest.Hex.empty()) {
+        unsigned char value[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        if (EVP_DigestFinal_ex(digest.Context.get(), value, &size) != 1)
+          throw std::runtime_error("EVP_DigestFinal_ex failed");
+        digest.Hex = HexOf(std::string_view(reinterpret_cast<const char*>(value), size));
+      }
+      return digest.Hex;
+    }
+    return "";
+  }
+
+ private:
+  struct Digest {
+    TDigestAlgorithm Algorithm;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context;
+    std::string Hex;  // once finished
+  };
+  static void Start(Digest& digest) {
+    digest.Hex.clear();
+    if (EVP_DigestInit_ex(digest.Context.get(), MessageDigest(digest.Algorithm), nullptr) != 1)
+      throw std::runtime_error("EVP_DigestInit_ex failed");
+  }
+  std::vector<Digest> digests_;
+};
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, data, size);
@@ -122,6 +191,7 @@ struct TCombineParts::Outcome {
   std::string Error;
   std::string Message;    // for the user, through the prompt port
   std::string FinalPath;  // where the finished file is, on success
+  std::string Mismatch;   // the file lacks a digest asked for
 };
 
 // Everything the worker thread touches: copies of the owner's inputs and the
@@ -134,6 +204,8 @@ class TCombineParts::Worker {
         remoteFSize_(owner.remoteFSize_),
         lclFileName_(owner.lclFileName_),
         replace_(owner.Replace),
+        checksum_(owner.Checksum),
+        serverDigest_(owner.ServerDigest),
         owner_(&owner),
         loop_(owner.loop_),
         shared_(owner.shared_),
@@ -168,30 +240,46 @@ class TCombineParts::Worker {
   Outcome CouldntOpen(const std::string& path, int error) const {
     return Failed(ErrorText("Couldn't open", path, error), true);
   }
-  Outcome Succeeded(std::string finalPath) const {
+  Outcome Succeeded(std::string finalPath, std::string mismatch) const {
     Outcome outcome;
     outcome.Success = true;
     outcome.FinalPath = std::move(finalPath);
+    outcome.Mismatch = std::move(mismatch);
     return outcome;
   }
 
   Outcome Run() {
     if (lclFileName_.empty()) return Failed("No file name to combine the parts into");
+    for (const std::optional<TChecksum>& expected : {checksum_, serverDigest_})
+      if (expected) digests_.Add(expected->Algorithm);
     PartList parts;
     Outcome outcome;
     if (!CollectChain(parts, outcome)) return outcome;
     if (std::string joined = AlreadyJoined(parts); !joined.empty()) {
+      // A checksum given after that join placed the file still decides.
+      const std::string mismatch = Mismatch();
+      if (!mismatch.empty() && (joined = Place(joined, true)).empty()) return CouldntOpen(lclFileName_, errno);
       parts.CloseAll();
       for (const Part& part : parts.Items) unlink(part.Path.c_str());
-      return Succeeded(joined);
+      return Succeeded(joined, mismatch);
     }
 
-    if (parts.Items.size() == 1) {
-      if (std::string placed = PlaceSinglePart(parts.Items.front()); !placed.empty()) {
-        parts.Items.front().Fd = -1;  // closed once placed
-        Progress(parts.Items.front().Size);
-        return Succeeded(placed);
+    // A single part moves into place. Across file systems it is copied, and
+    // hashed on the way, like several.
+    if (parts.Items.size() == 1 &&
+        (!digests_.Any() || SameFileSystem(parts.Items.front().Fd, DirectoryOf(lclFileName_)))) {
+      Part& part = parts.Items.front();
+      std::string error;
+      if (digests_.Any() && !ReadPart(part, error)) return Failed(error, true);
+      const std::string mismatch = Mismatch();
+      if (std::string placed = PlaceSinglePart(part, !mismatch.empty()); !placed.empty()) {
+        part.Fd = -1;  // closed once placed
+        if (!digests_.Any()) Progress(part.Size);
+        return Succeeded(placed, mismatch);
       }
+      // Copied after all: its digests are known, its progress starts again.
+      hashed_ = true;
+      written_ = 0;
     }
 
     const std::string tempPath = JoinTempFileName(lclFileName_, tmpFileName_);
@@ -210,7 +298,8 @@ class TCombineParts::Worker {
     if (fsync(temp.Fd()) != 0) return Failed(ErrorText("Couldn't write", tempPath, errno), true);
     if (!temp.Close()) return Failed(ErrorText("Couldn't write", tempPath, errno), true);
     CrashPoint("combine-before-rename");
-    const std::string placed = Place(tempPath);
+    const std::string mismatch = Mismatch();
+    const std::string placed = Place(tempPath, !mismatch.empty());
     if (placed.empty()) return CouldntOpen(lclFileName_, errno);
     temp.Commit();
     SyncDirectory(DirectoryOf(placed));
@@ -219,16 +308,57 @@ class TCombineParts::Worker {
     // The finished file is complete on disk: only now may the parts go.
     parts.CloseAll();
     for (const Part& part : parts.Items) unlink(part.Path.c_str());
-    return Succeeded(placed);
+    return Succeeded(placed, mismatch);
   }
 
   // Gives the finished file at source its name: the one asked for, or when
   // that is taken by then the next free "(n)" one, never replacing anything,
   // unless the user asked for this download to replace its finished file.
+  // A bad file is claimed as the name with ".bad" added, never replacing.
   // "" (errno set) when it cannot.
-  std::string Place(const std::string& source) const {
+  std::string Place(const std::string& source, bool bad) const {
+    if (bad) {
+      const size_t nameStart = lclFileName_.rfind('/') + 1;  // npos + 1: no directory
+      return ClaimFileName(source, lclFileName_.substr(0, nameStart) +
+                                       LimitFileNameLength(lclFileName_.substr(nameStart) + ".bad"));
+    }
     if (!replace_) return ClaimFileName(source, lclFileName_);
     return rename(source.c_str(), lclFileName_.c_str()) == 0 ? lclFileName_ : std::string();
+  }
+
+  // "" when the bytes hashed have the digests asked for (or none was), else
+  // what differs.
+  std::string Mismatch() {
+    for (const auto& [expected, fromServer] : {std::pair(checksum_, false), std::pair(serverDigest_, true)}) {
+      if (!expected) continue;
+      const std::string got = digests_.Hex(expected->Algorithm);
+      if (got != expected->Hex)
+        return "expected " + expected->Text() + (fromServer ? " from the server" : "") + ", got " + got;
+    }
+    return "";
+  }
+
+  // Hashes the whole part: the one read a part that is moved into place gets.
+  bool ReadPart(const Part& part, std::string& error) {
+    if (buffer_.empty()) buffer_.resize(kBlockSize);
+    for (int64_t at = 0; at < part.Size;) {
+      if (shared_->Cancelled) {
+        error = "Cancelled";
+        return false;
+      }
+      const size_t want = static_cast<size_t>(std::min<int64_t>(part.Size - at, kBlockSize));
+      const ssize_t n = pread(part.Fd, buffer_.data(), want, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = n < 0 ? ErrorText("Couldn't read", part.Path, errno)
+                      : "Part file is shorter than its range: " + part.Path;
+        return false;
+      }
+      digests_.Update(buffer_.data(), static_cast<size_t>(n));
+      at += n;
+      Progress(n);
+    }
+    return true;
   }
 
   // A join that crashed after placing the finished file left its parts
@@ -252,6 +382,7 @@ class TCombineParts::Worker {
     if (fd < 0) return false;
     if (buffer_.empty()) buffer_.resize(kBlockSize);
     std::vector<char> theirs(kBlockSize);
+    digests_.Reset();
     bool same = true;
     int64_t offset = 0;
     for (const Part& part : parts.Items) {
@@ -260,6 +391,7 @@ class TCombineParts::Worker {
         same = pread(part.Fd, buffer_.data(), want, at) == static_cast<ssize_t>(want) &&
                pread(fd, theirs.data(), want, offset) == static_cast<ssize_t>(want) &&
                std::memcmp(buffer_.data(), theirs.data(), want) == 0 && !shared_->Cancelled;
+        if (same) digests_.Update(buffer_.data(), want);
         at += static_cast<int64_t>(want);
         offset += static_cast<int64_t>(want);
       }
@@ -311,18 +443,21 @@ class TCombineParts::Worker {
   // The one part becomes the finished file. "" (the part untouched) when
   // it cannot be moved there, e.g. across file systems; the copy then tells
   // what is wrong.
-  std::string PlaceSinglePart(Part& part) const {
+  std::string PlaceSinglePart(Part& part, bool bad) const {
     if (fsync(part.Fd) != 0) return "";
     CrashPoint("combine-before-rename");
-    const std::string placed = Place(part.Path);
+    const std::string placed = Place(part.Path, bad);
     if (placed.empty()) return "";
     close(part.Fd);
     SyncDirectory(DirectoryOf(placed));
     return placed;
   }
 
-  // Copies exactly part.Size bytes; in-kernel where the file systems allow.
+  // Copies exactly part.Size bytes; in-kernel where the file systems allow
+  // and nothing is to be hashed on the way.
   bool CopyPart(const Part& part, TempFile& temp, std::string& error) {
+    const bool hashing = digests_.Any() && !hashed_;
+    if (hashing) kernelCopy_ = false;
     off_t inOffset = 0;
     while (inOffset < part.Size) {
       if (shared_->Cancelled) {
@@ -355,6 +490,7 @@ class TCombineParts::Worker {
           error = ErrorText("Couldn't write", temp.Path(), errno);
           return false;
         }
+        if (hashing) digests_.Update(buffer_.data(), static_cast<size_t>(copied));
         inOffset += copied;
       }
       if (copied == 0) {
@@ -386,6 +522,8 @@ class TCombineParts::Worker {
   const int64_t remoteFSize_;
   const std::string lclFileName_;
   const bool replace_;
+  const std::optional<TChecksum> checksum_;
+  const std::optional<TChecksum> serverDigest_;
   TCombineParts* const owner_;
   EventLoop* const loop_;
   const std::shared_ptr<Shared> shared_;
@@ -393,6 +531,8 @@ class TCombineParts::Worker {
   int64_t written_ = 0;
   bool kernelCopy_ = true;
   std::vector<char> buffer_;
+  FileDigests digests_;
+  bool hashed_ = false;  // the digests are complete before the copy
 };
 
 // The temporary file lies next to the finished file, so that the final
@@ -464,12 +604,13 @@ void TCombineParts::ReportProgress() {
 void TCombineParts::Finish(const Outcome& outcome) {
   finished_ = true;
   if (outcome.Success) lclFileName_ = outcome.FinalPath;
+  mismatch_ = outcome.Mismatch;
   try {
     if (worker_.joinable()) worker_.join();
     written_ = shared_->Written;
     if (shared_->Total >= 0) remoteFSize_ = shared_->Total;
     if (!outcome.Message.empty()) Prompt().Message(kMessageCaption, outcome.Message, [] {});
-    if (outcome.Success) StartVirusScanner();
+    if (outcome.Success && mismatch_.empty()) StartVirusScanner();
   } catch (...) {
     LogError("TCombineParts.OnTerminateProc");
   }

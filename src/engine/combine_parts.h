@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "core/checksum.h"
 #include "core/settings_reader.h"
 
 namespace brindle {
@@ -27,6 +29,11 @@ class EventLoop;
 // LclFileName says which once OnFilesCombined comes. Only with Replace
 // does the finished file replace what is at LclFileName. A join that fails
 // (or is cancelled) removes its temporary file and keeps every part file.
+//
+// With a Checksum or ServerDigest to check, the parts are hashed while they
+// are copied (a single part is read once before it is moved), and a file
+// without those digests is placed as LclFileName + ".bad", claimed the same
+// way; Mismatch() says why.
 //
 // Events run on the loop's thread. The owner may destroy the object at any
 // time, from inside its events too; a worker still running is then stopped
@@ -51,6 +58,9 @@ class TCombineParts {
   // Set before Start: the user asked for the file at LclFileName to be
   // replaced (a download fetched again).
   bool Replace = false;
+  // Set before Start: the digests the finished file must have.
+  std::optional<TChecksum> Checksum;
+  std::optional<TChecksum> ServerDigest;
   // Where the virus scanner's settings are read once the join is done.
   TSettingsReader Settings;
   // Started, and OnFilesCombined still to come.
@@ -65,6 +75,9 @@ class TCombineParts {
 
   // The name asked for; after a successful join, the one the file got.
   const std::string& LclFileName() const { return lclFileName_; }
+  // After a successful join: "" when the file has the digests asked for,
+  // else "expected <checksum>[ from the server], got <hex>".
+  const std::string& Mismatch() const { return mismatch_; }
   const std::string& TmpFileName() const { return tmpFileName_; }
   // The size given, or once known the size of the chain.
   int64_t RemoteFSize() const { return remoteFSize_; }
@@ -89,6 +102,7 @@ class TCombineParts {
   std::string tmpFileName_;
   int64_t remoteFSize_;
   std::string lclFileName_;
+  std::string mismatch_;
   EventLoop* loop_;
   int64_t written_ = 0;
   bool started_ = false;

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "core/checksum.h"
 #include "core/date_time.h"
 #include "core/download_status.h"
 #include "core/url.h"
@@ -74,9 +76,14 @@ class TDownloadRecord {
   // again): the join alone replaces what is at LocalFileName, and only once
   // the new file is whole.
   bool ReplaceFile = false;
-  // Why the last failure happened when the status text cannot say it
-  // (OpenSSL's reason for refusing a certificate); in memory only.
+  // What the status text cannot say of the last failure (OpenSSL's reason
+  // for refusing a certificate, where a bad file's bytes were kept); in
+  // memory only.
   std::string ErrorDetail;
+  // The join checks the finished file against both: the digest the user
+  // gave, and the first whole-file digest a server sent for this download.
+  std::optional<TChecksum> Checksum;
+  std::optional<TChecksum> ServerDigest;
 
  private:
   TDownloadStatus status_;

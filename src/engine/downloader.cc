@@ -355,6 +355,8 @@ void TDownloader::HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState
       break;
     case psGotFileSize:
       HandleGotFileSize(slot, index);
+      // Kept only from an answer taken as the file's.
+      if (part && slot.PartDownloader() == part && part->State() != psError) KeepServerDigest(*part);
       break;
     case psGotResumeInfo:
       HandleGotResumeInfo(slot, index);
@@ -429,6 +431,14 @@ void TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
   }
 }
 
+// The first whole-file digest a server sends is the download's: the join
+// checks the file against it, also after a restart with every part done.
+void TDownloader::KeepServerDigest(const TPartDownloader& part) {
+  if (aborted_ || record_.ServerDigest || !part.ServerDigest()) return;
+  record_.ServerDigest = part.ServerDigest();
+  record_.Save();
+}
+
 void TDownloader::SaveParts() {
   record_.NumOfParts = slots_->NumberOfSlots();
   record_.Save();
@@ -494,6 +504,7 @@ void TDownloader::StartOver() {
   emptyFileKnown_ = false;
   record_.NumOfParts = -1;
   record_.ClearValidators();
+  record_.ServerDigest.reset();
   record_.Save();
   resumeSupported_ = 2;
   resumeText_ = "Unknown";

@@ -138,6 +138,7 @@ class TDownloader {
   void HandleSlotChange(TPartDownloadSlot& slot, TPartDownloaderState state);
   void HandleGotFileSize(TPartDownloadSlot& slot, int index);
   void HandleGotResumeInfo(TPartDownloadSlot& slot, int index);
+  void KeepServerDigest(const TPartDownloader& part);
   void HandlePartDone(TPartDownloadSlot& slot, int index);
   void HandleError(TPartDownloadSlot& slot);
   void TakeOverNextRange(TPartDownloadSlot& slot, int index);

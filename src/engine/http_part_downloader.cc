@@ -7,6 +7,7 @@
 #include <charconv>
 #include <system_error>
 
+#include "core/checksum.h"
 #include "core/event_loop.h"
 #include "core/log_error.h"
 #include "core/settings.h"
@@ -213,6 +214,7 @@ void THTTPPartDownloader::HandleHeaderEnd() {
   } else if (cli.ContentLength() >= 0) {
     fileSize = (status == 206 ? position : 0) + cli.ContentLength();
   }
+  SetServerDigest(WholeFileDigest(cli.RcvdHeader()));
   if (!ReportAnswer(fileSize)) return;
   Trace("OnHeaderEnd - AllowResume: " + ResumeText());
 

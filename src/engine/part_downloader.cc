@@ -110,6 +110,7 @@ void TPartDownloader::BeginStart() {
   sizeLearned_ = false;
   eTag_.clear();
   lastModified_.clear();
+  serverDigest_.reset();
   answerUrl_.clear();
 }
 

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "core/checksum.h"
 #include "core/download_status.h"
 #include "core/event_depth.h"
 #include "core/log_error.h"
@@ -136,6 +138,8 @@ class TPartDownloader {
   const std::string& ETag() const { return eTag_; }
   const std::string& LastModified() const { return lastModified_; }
   const std::string& AnswerUrl() const { return answerUrl_; }
+  // The whole file's digest the last answer that was the file gave.
+  const std::optional<TChecksum>& ServerDigest() const { return serverDigest_; }
 
   // Reads from now on under the group's limits (nullptr: unlimited). The
   // group must outlive the part downloader or leave it before it goes.
@@ -171,6 +175,7 @@ class TPartDownloader {
   // the file when its size is known; -1 when neither bounds it.
   int64_t WriteLimit() const;
   void SetValidators(std::string eTag, std::string lastModified, std::string answerUrl);
+  void SetServerDigest(std::optional<TChecksum> digest) { serverDigest_ = std::move(digest); }
 
   void StartTimeOutTimer(int64_t ms);
   void StopTimeOutTimer();
@@ -232,6 +237,7 @@ class TPartDownloader {
   std::string resumeText_ = "Unknown";
   std::string eTag_;
   std::string lastModified_;
+  std::optional<TChecksum> serverDigest_;
   std::string answerUrl_;
   int64_t NowMs() const;
   void CheckStall();

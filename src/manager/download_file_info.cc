@@ -145,6 +145,7 @@ TDownloadFileInfo::TDownloadFileInfo(const TLocalDownloadinfo& record, TDownload
     : services_(std::move(services)) {
   if (!services_.CreateDirectory) services_.CreateDirectory = [](const std::string& dir) { return EnsureDirectory(dir); };
   if (!services_.WriteTest) services_.WriteTest = RealWriteTest;
+  if (record.Checksum) proposedChecksum_ = record.Checksum->Text();
   if (!record.Url) return;
   url_ = record.Url->Url;
   urlFileName_ = UrlFileName(*record.Url);
@@ -217,6 +218,16 @@ void TDownloadFileInfo::DirectoryCorrect(const std::string& path, PromptPort& pr
   check->createDirectory = [](const std::string& dir) { return EnsureDirectory(dir); };
   check->done = std::move(done);
   check->ValidPath();
+}
+
+bool TDownloadFileInfo::ChecksumCorrect(const std::string& typed, PromptPort& prompt,
+                                        std::optional<TChecksum>& checksum) {
+  checksum.reset();
+  if (typed.find_first_not_of(" \t") == std::string::npos) return true;
+  std::string why;
+  checksum = ParseChecksum(typed, &why);
+  if (!checksum) prompt.Message(kCaption, "The checksum is not valid: " + why + ".", [] {});
+  return checksum.has_value();
 }
 
 TNewDownloadAnswer TDownloadFileInfo::StartAnswer(const std::string& typed, const std::string& category,

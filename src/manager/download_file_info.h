@@ -1,9 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/checksum.h"
 #include "manager/download_windows.h"
 
 namespace brindle {
@@ -42,6 +44,8 @@ class TDownloadFileInfo {
   const std::string& ProposedPath() const { return proposedPath_; }
   // The category found for the file name, or nullptr.
   const TCategory* ProposedCategory() const { return proposedCategory_; }
+  // The record's checksum (one handed over with the address), "" for none.
+  const std::string& ProposedChecksum() const { return proposedChecksum_; }
   std::vector<std::string> CategoryNames() const;
 
   // Edit_SaveAs after the category combo changed to name: the category's
@@ -77,6 +81,11 @@ class TDownloadFileInfo {
   // a directory that takes new files.
   static void DirectoryCorrect(const std::string& path, PromptPort& prompt,
                                std::function<void(bool ok, bool focusSaveAs)> done);
+
+  // The "Checksum" field of Save as and Properties: empty for none, else
+  // ALGO=HEX as brindle-cli's --checksum takes it. False, after telling
+  // prompt why, when it is neither.
+  static bool ChecksumCorrect(const std::string& typed, PromptPort& prompt, std::optional<TChecksum>& checksum);
 
   // The answers of Start and Schedule for a validated path; Start without
   // a category makes the path's directory the new download directory.
@@ -115,6 +124,7 @@ class TDownloadFileInfo {
   std::string urlFileName_;
   std::string proposedPath_;
   const TCategory* proposedCategory_ = nullptr;
+  std::string proposedChecksum_;
 };
 
 }  // namespace brindle

@@ -149,8 +149,10 @@ void TDownloadSystem::UpdateGridInfo() {
         record->Save();
       }
       // A crash after the join's rename but before the record was saved:
-      // the finished file is there and the parts are gone.
-      if (record->Status() != TDownloadState::Done && record->FileSize > 0 && !record->LocalFileName.empty() &&
+      // the finished file is there and the parts are gone. (After a
+      // checksum mismatch, saved, what is there is some other file.)
+      if (record->Status() != TDownloadState::Done && record->Status() != TDownloadState::ChecksumMismatch &&
+          record->FileSize > 0 && !record->LocalFileName.empty() &&
           !PartFilesExist(record->TempFileName) && FileSizeOf(record->LocalFileName) == record->FileSize) {
         record->SetStatus(TDownloadState::Done);
         record->Save();
@@ -279,6 +281,7 @@ void TDownloadSystem::NewDownloadAnswered(TDownloader* downloader, const TNewDow
                             ? services_.Categories->GetByName(answer.Category)
                             : nullptr;
       record.Description = answer.Description;
+      record.Checksum = answer.Checksum;
     };
     switch (answer.Kind) {
       case TNewDownloadAnswer::TKind::Start:
@@ -709,6 +712,8 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
       record.SetStatus(TDownloadState::CombiningFiles);
       forms->Combiner = std::make_unique<TCombineParts>(record.TempFileName, record.FileSize, record.LocalFileName, loop_);
       forms->Combiner->Replace = record.ReplaceFile;
+      forms->Combiner->Checksum = record.Checksum;
+      forms->Combiner->ServerDigest = record.ServerDigest;
       forms->Combiner->Settings = downloader.Settings();
       TDownloader* d = &downloader;
       // A failed join tells the user why itself.
@@ -739,9 +744,16 @@ void TDownloadSystem::FilesCombined(TDownloader& downloader, bool success) {
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (forms) forms->CombineWindow.reset();
     if (!forms || forms->Release) return;
-    if (!success) {
-      // The parts are all still there: Resume joins again.
-      record.SetStatus(TDownloadState::Paused);
+    const std::string mismatch = forms->Combiner ? forms->Combiner->Mismatch() : "";
+    if (!success || !mismatch.empty()) {
+      // Without a mismatch the parts are all still there: Resume joins
+      // again. With one, fetching the same bytes again would fail again: no
+      // retry; Resume fetches the file anew.
+      record.SetStatus(mismatch.empty() ? TDownloadStatus(TDownloadState::Paused)
+                                        : TDownloadStatus::ChecksumMismatch(mismatch));
+      record.ErrorDetail = mismatch.empty() ? "" : "kept as " + forms->Combiner->LclFileName();
+      // The next attempt fetches the file anew and hears the server again.
+      if (!mismatch.empty()) record.ServerDigest.reset();
       record.Save();
       AllowFree(*forms);
       UpdateGridRow(&record);

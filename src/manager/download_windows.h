@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "core/checksum.h"
 #include "core/download_status.h"
 
 namespace brindle {
@@ -25,6 +27,7 @@ struct TNewDownloadAnswer {
   std::string LocalFileName;  // for Start and Schedule
   std::string Category;       // the chosen category's name; empty: none
   std::string Description;
+  std::optional<TChecksum> Checksum{};  // the "Checksum" field; none when empty
 };
 
 class TNewDownloadDialog {

@@ -223,6 +223,7 @@ void TListCommands::StartAgain(TLocalDownloadinfo& record) {
   record.NumOfParts = -1;
   // What the server said of the old file says nothing of the new one.
   record.ClearValidators();
+  record.ServerDigest.reset();
   record.Save();
   record.DeletePartFiles();
   system_.AddDownload(&record);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/checksum.h"
 #include "core/file_names.h"
 #include "core/log_error.h"
 #include "core/paths.h"
@@ -109,6 +110,9 @@ void TLocalDownloadinfo::ReadRecord(std::string_view text, const TCategoryList* 
   const std::optional<int64_t> limit = ParseInteger(read("SpeedLimit"));
   SpeedLimit = limit && *limit > 0 && *limit <= kMaxSpeedLimitKiB ? *limit : 0;
   ReplaceFile = read("ReplaceFile") == "1";
+  // Malformed: none, as in a record from before checksums.
+  Checksum = ParseChecksum(read("Checksum"));
+  ServerDigest = ParseChecksum(read("ServerDigest"));
 }
 
 void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
@@ -148,6 +152,11 @@ void TLocalDownloadinfo::WriteKeys(TProfileFile& profile) const {
   if (!Cookie.empty() || !profile.ReadString(kSection, "Cookie", "").empty()) write("Cookie", EscapeField(Cookie));
   if (ReplaceFile || !profile.ReadString(kSection, "ReplaceFile", "").empty())
     write("ReplaceFile", ReplaceFile ? "1" : "0");
+  const auto writeChecksum = [&](const char* key, const std::optional<TChecksum>& checksum) {
+    if (checksum || !profile.ReadString(kSection, key, "").empty()) write(key, checksum ? checksum->Text() : "");
+  };
+  writeChecksum("Checksum", Checksum);
+  writeChecksum("ServerDigest", ServerDigest);
 }
 
 std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const {

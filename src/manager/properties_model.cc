@@ -35,6 +35,9 @@ std::string TPropertiesModel::CategoryName() const {
 }
 std::string TPropertiesModel::Description() const { return RecordExists() ? record_->Description : ""; }
 int64_t TPropertiesModel::SpeedLimit() const { return RecordExists() ? record_->SpeedLimit : 0; }
+std::string TPropertiesModel::Checksum() const {
+  return RecordExists() && record_->Checksum ? record_->Checksum->Text() : "";
+}
 
 std::string TPropertiesModel::Status() const { return RecordExists() ? record_->Status().Text() : ""; }
 TStatusColor TPropertiesModel::StatusColor() const {
@@ -72,10 +75,11 @@ void TPropertiesModel::CheckSaveTo(const std::string& saveTo, PromptPort& prompt
 }
 
 bool TPropertiesModel::Ok(const std::string& saveTo, const std::string& description,
-                          std::optional<int64_t> speedLimit) {
+                          std::optional<int64_t> speedLimit, std::optional<TChecksum> checksum) {
   try {
     if (!RecordExists()) return false;
     if (PathEditable() && !saveTo.empty()) record_->LocalFileName = saveTo;
+    if (PathEditable()) record_->Checksum = std::move(checksum);
     record_->Description = description;
     if (speedLimit) {
       system_.SetDownloadSpeedLimit(record_, *speedLimit);  // saves the record

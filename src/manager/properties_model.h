@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/checksum.h"
 #include "core/download_status.h"
 
 namespace brindle {
@@ -37,12 +38,14 @@ class TPropertiesModel {
   std::string Description() const;
   // The download's own speed limit in kilobytes per second; 0: none.
   int64_t SpeedLimit() const;
+  // The digest the finished file must have, "" for none (as ALGO=HEX).
+  std::string Checksum() const;
   std::string Status() const;
   TStatusColor StatusColor() const;
   // "Done": the size; otherwise the bytes downloaded + " of " + the size.
   std::string SizeText() const;
-  // "Save To" and "Change" are read-only for a finished download (and for a
-  // deleted one); the window asks again while it is open.
+  // "Save To", "Change" and "Checksum" are read-only for a finished
+  // download (and for a deleted one); the window asks again while it is open.
   bool PathEditable() const;
   TSaveDialogSetup ChangeDialog(const std::string& saveToText) const;
 
@@ -52,11 +55,12 @@ class TPropertiesModel {
   // a path that may not change passes at once.
   void CheckSaveTo(const std::string& saveTo, PromptPort& prompt, std::function<void(bool ok)> done) const;
 
-  // OK: stores the path (when editable), the description and, when given,
-  // the speed limit (applied at once to a running download), saves the
-  // record and rewrites its row. False when the record is gone.
+  // OK: stores the path and the checksum (when editable), the description
+  // and, when given, the speed limit (applied at once to a running
+  // download), saves the record and rewrites its row. False when the record
+  // is gone.
   bool Ok(const std::string& saveTo, const std::string& description,
-          std::optional<int64_t> speedLimit = std::nullopt);
+          std::optional<int64_t> speedLimit = std::nullopt, std::optional<TChecksum> checksum = std::nullopt);
 
   // "PropertiesFormWidth" / "PropertiesFormHeight", defaults 400 x 200.
   static int StoredWidth();

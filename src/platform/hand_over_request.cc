@@ -109,6 +109,7 @@ std::string EncodeHandOverRequest(const THandOverRequest& request) {
     AppendField(body, "parts", std::to_string(request.Parts < 0 ? 0 : request.Parts));
     if (!request.Referrer.empty()) AppendField(body, "referer", request.Referrer);
     if (!request.Cookies.empty()) AppendField(body, "cookie", request.Cookies);
+    if (request.Checksum) AppendField(body, "checksum", request.Checksum->Text());
   }
   return Frame(body);
 }
@@ -143,6 +144,10 @@ THandOverDecode DecodeHandOverRequest(std::string_view data, THandOverRequest& r
     if (HasControlCharacter(referrer) || HasControlCharacter(cookies)) return THandOverDecode::Invalid;
     decoded.Referrer = std::string(referrer);
     decoded.Cookies = std::string(cookies);
+    if (const auto checksum = Find(fields, "checksum")) {
+      decoded.Checksum = ParseChecksum(*checksum);
+      if (!decoded.Checksum) return THandOverDecode::Invalid;
+    }
     if (const auto parts = Find(fields, "parts")) {
       const auto value = ParseInt(*parts);
       if (!value || *value < 0 || *value > kMaxParts || (*parts)[0] == '-') return THandOverDecode::Invalid;

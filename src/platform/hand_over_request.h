@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "core/checksum.h"
 
 namespace brindle {
 
@@ -17,6 +20,7 @@ struct THandOverRequest {
   bool Structured = false;
   std::string Referrer{};  // empty: none; sent only to the URL's own origin
   std::string Cookies{};   // the "Cookie:" value for the URL; empty: none
+  std::optional<TChecksum> Checksum{};  // the digest the finished file must have
 
   static THandOverRequest PlainText(std::string text) {
     THandOverRequest request;
@@ -30,8 +34,9 @@ struct THandOverRequest {
 //   "BHO" version ('1')  |  body length (4 bytes, big-endian)  |  body
 // The body is a sequence of fields "key=<decimal length>:<bytes>\n". A
 // request holds "kind" ("text" or "download"), "url", and for downloads
-// "dir", "name", "parts", "referer" and "cookie"; unknown keys are skipped so that later
-// versions can add fields. The answer holds "answer" (a decimal int).
+// "dir", "name", "parts", "referer", "cookie" and "checksum"; unknown keys
+// are skipped so that later versions can add fields. The answer holds
+// "answer" (a decimal int).
 inline constexpr size_t kHandOverMaxFrame = 256 * 1024;
 
 enum class THandOverDecode { Incomplete, Complete, Invalid };
@@ -42,8 +47,9 @@ std::string EncodeHandOverAnswer(int answer);
 // Decodes what has arrived so far. Incomplete: wait for more bytes. Invalid:
 // a wrong header, a frame over the limit, malformed or duplicate fields,
 // bytes after the frame, a NUL inside a structured field, a control
-// character in the referrer or cookies (they become request lines). A plain text is
-// cut at its first NUL, as a C string would be.
+// character in the referrer or cookies (they become request lines), a
+// checksum that is not ALGO=HEX (a check the receiver would drop). A plain
+// text is cut at its first NUL, as a C string would be.
 THandOverDecode DecodeHandOverRequest(std::string_view data, THandOverRequest& request);
 THandOverDecode DecodeHandOverAnswer(std::string_view data, int& answer);
 

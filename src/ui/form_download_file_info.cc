@@ -87,9 +87,14 @@ TForm_DownloadFileInfo::TForm_DownloadFileInfo(const TLocalDownloadinfo& record,
   editDescription_->setObjectName("Edit_Description");
   grid->addWidget(label("Label5", "Description:"), 3, 0);
   grid->addWidget(editDescription_, 3, 1, 1, 2);
+  editChecksum_ = new QLineEdit(QString::fromStdString(info_.ProposedChecksum()), group);
+  editChecksum_->setObjectName("Edit_Checksum");
+  editChecksum_->setPlaceholderText(kChecksumPlaceholder);
+  grid->addWidget(label("Label6", "Checksum:"), 4, 0);
+  grid->addWidget(editChecksum_, 4, 1, 1, 2);
   labelSize_ = label("Label_Size", StatusText(TDownloadState::GettingFileInfo).c_str());
-  grid->addWidget(label("Label4", "Size:"), 4, 0);
-  grid->addWidget(labelSize_, 4, 1, 1, 2);
+  grid->addWidget(label("Label4", "Size:"), 5, 0);
+  grid->addWidget(labelSize_, 5, 1, 1, 2);
   grid->setColumnStretch(1, 1);
   layout->addWidget(group);
 
@@ -227,8 +232,13 @@ void TForm_DownloadFileInfo::Submit(TNewDownloadAnswer::TKind kind) {
   Guarded("TForm_DownloadFileInfo.Submit", [this, kind] {
     if (handled_ || validating_) return;
     if (kind == TNewDownloadAnswer::TKind::Start && !buttonStart_->isEnabled()) return;
+    std::optional<TChecksum> checksum;
+    if (!TDownloadFileInfo::ChecksumCorrect(editChecksum_->text().toStdString(), *prompt_, checksum)) {
+      editChecksum_->setFocus();
+      return;
+    }
     validating_ = true;
-    const auto checked = [this, kind](bool ok, bool focus) {
+    const auto checked = [this, kind, checksum](bool ok, bool focus) {
       validating_ = false;
       if (!ok) {
         if (focus) editSaveAs_->setFocus();
@@ -238,8 +248,11 @@ void TForm_DownloadFileInfo::Submit(TNewDownloadAnswer::TKind kind) {
       const std::string path = editSaveAs_->text().toStdString();
       const std::string category = comboCategory_->currentText().toStdString();
       const std::string description = editDescription_->text().toStdString();
-      Decide(kind == TNewDownloadAnswer::TKind::Start ? info_.StartAnswer(path, category, description)
-                                                      : info_.ScheduleAnswer(path, category, description));
+      TNewDownloadAnswer answer = kind == TNewDownloadAnswer::TKind::Start
+                                      ? info_.StartAnswer(path, category, description)
+                                      : info_.ScheduleAnswer(path, category, description);
+      answer.Checksum = checksum;
+      Decide(answer);
     };
     // The answers may come after this window has gone.
     info_.SubmitedInfoCorrect(editSaveAs_->text().toStdString(), *prompt_, OwnedCallback<bool, bool>(this, checked));

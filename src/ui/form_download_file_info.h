@@ -48,6 +48,8 @@ class TForm_DownloadFileInfo final : public QDialog, public TNewDownloadDialog {
 
  public:
   static constexpr const char* kCaption = "Save as...";
+  // Shown in an empty "Checksum" field (Save as and Properties).
+  static constexpr const char* kChecksumPlaceholder = "optional: ALGO=HEX (md5, sha1, sha256, sha512)";
 
   // answer is called once, when the user decides.
   TForm_DownloadFileInfo(const TLocalDownloadinfo& record, std::function<void(const TNewDownloadAnswer&)> answer,
@@ -93,6 +95,7 @@ class TForm_DownloadFileInfo final : public QDialog, public TNewDownloadDialog {
   QLineEdit* editSaveAs_ = nullptr;
   QComboBox* comboCategory_ = nullptr;
   QLineEdit* editDescription_ = nullptr;
+  QLineEdit* editChecksum_ = nullptr;
   QLabel* labelSize_ = nullptr;
   QPushButton* buttonNewCategory_ = nullptr;
   QPushButton* buttonStart_ = nullptr;

@@ -682,6 +682,7 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   record->ProposedFileName = SafeBaseName(request.FileName);
   record->Referer = request.Referrer;
   record->Cookie = request.Cookies;
+  record->Checksum = request.Checksum;
   DownloadSystem().AddDownload(std::move(record), true, request.Parts);
   return true;
 }

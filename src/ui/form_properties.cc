@@ -10,12 +10,34 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "manager/download_file_info.h"
 #include "manager/properties_model.h"
 #include "ui/dialog_buttons.h"
+#include "ui/form_download_file_info.h"
 #include "ui/guarded.h"
 #include "ui/qt_prompt.h"
 
 namespace brindle {
+namespace {
+
+// A status may hold digests, runs of up to 128 characters without a blank:
+// a zero-width space every 32 of them lets the label wrap there instead of
+// widening the window past the screen.
+QString Breakable(const std::string& text) {
+  QString breakable;
+  int run = 0;
+  for (const QChar c : QString::fromStdString(text)) {
+    run = c.isSpace() ? 0 : run + 1;
+    if (run > 32) {
+      breakable += QChar(0x200B);
+      run = 1;
+    }
+    breakable += c;
+  }
+  return breakable;
+}
+
+}  // namespace
 
 TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties, QWidget* parent)
     : QDialog(parent), properties_(std::move(properties)), prompt_(std::make_unique<TQtPrompt>(this)) {
@@ -39,6 +61,11 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   editDescription_ = new QLineEdit(QString::fromStdString(properties_->Description()), this);
   editDescription_->setObjectName("Edit_Description");
   form->addRow("Description:", editDescription_);
+  editChecksum_ = new QLineEdit(QString::fromStdString(properties_->Checksum()), this);
+  editChecksum_->setObjectName("Edit_Checksum");
+  editChecksum_->setCursorPosition(0);
+  editChecksum_->setPlaceholderText(TForm_DownloadFileInfo::kChecksumPlaceholder);
+  form->addRow("Checksum:", editChecksum_);
   spinSpeedLimit_ = new QSpinBox(this);
   spinSpeedLimit_->setObjectName("SpinEdit_SpeedLimit");
   spinSpeedLimit_->setRange(0, 1024 * 1024);
@@ -50,6 +77,7 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   form->addRow("Speed limit:", spinSpeedLimit_);
   labelStatus_ = new QLabel(this);
   labelStatus_->setObjectName("Label_Status");
+  labelStatus_->setWordWrap(true);
   form->addRow("Status:", labelStatus_);
   labelSize_ = new QLabel(this);
   labelSize_->setObjectName("Label_Size");
@@ -67,12 +95,16 @@ TForm_Properties::~TForm_Properties() = default;
 void TForm_Properties::Refresh() {
   const bool editable = properties_->PathEditable();
   editSaveTo_->setReadOnly(!editable);
+  editChecksum_->setReadOnly(!editable);
   buttonChange_->setEnabled(editable);
   // A finished download keeps its path, but its description can still be
   // edited and stored, so OK stays while the record exists.
   buttonOk_->setVisible(properties_->RecordExists());
-  labelStatus_->setText(QString::fromStdString(properties_->Status()));
+  labelStatus_->setText(Breakable(properties_->Status()));
   labelSize_->setText(QString::fromStdString(properties_->SizeText()));
+  // A status that wraps (a checksum mismatch with its digests) is shown
+  // whole: the window grows to hold it.
+  if (const int needed = layout()->totalHeightForWidth(width()); needed > height()) resize(width(), needed);
 }
 
 void TForm_Properties::Change() {
@@ -91,11 +123,17 @@ void TForm_Properties::Change() {
 void TForm_Properties::done(int result) {
   if (result != QDialog::Accepted) return Finish(result);
   if (checking_) return;
+  std::optional<TChecksum> checksum;
+  if (properties_->PathEditable() &&
+      !TDownloadFileInfo::ChecksumCorrect(editChecksum_->text().toStdString(), *prompt_, checksum)) {
+    editChecksum_->setFocus();
+    return;
+  }
   checking_ = true;
   // The questions and messages are answered later, over this window.
   const QPointer<TForm_Properties> self(this);
-  Guarded("TForm_Properties.OK", [this, self] {
-    properties_->CheckSaveTo(editSaveTo_->text().toStdString(), *prompt_, [self](bool ok) {
+  Guarded("TForm_Properties.OK", [this, self, checksum] {
+    properties_->CheckSaveTo(editSaveTo_->text().toStdString(), *prompt_, [self, checksum](bool ok) {
       if (!self) return;
       self->checking_ = false;
       if (!ok) {
@@ -103,7 +141,7 @@ void TForm_Properties::done(int result) {
         return;
       }
       self->properties_->Ok(self->editSaveTo_->text().toStdString(), self->editDescription_->text().toStdString(),
-                            self->spinSpeedLimit_->value());
+                            self->spinSpeedLimit_->value(), checksum);
       self->Finish(QDialog::Accepted);
     });
   });

@@ -40,6 +40,7 @@ class TForm_Properties final : public QDialog {
   bool checking_ = false;
   QLineEdit* editSaveTo_ = nullptr;
   QLineEdit* editDescription_ = nullptr;
+  QLineEdit* editChecksum_ = nullptr;
   QSpinBox* spinSpeedLimit_ = nullptr;
   QPushButton* buttonChange_ = nullptr;
   QPushButton* buttonOk_ = nullptr;

@@ -14,9 +14,10 @@ namespace {
 
 TEST(CliOptionsTest, ReadsEveryOptionForm) {
   std::string error;
-  const auto options = ParseCliOptions({"-d", "dir", "--output=f.zip", "-s4", "--jobs", "2", "--retries", "0",
-                                        "--retry-delay=5", "-q", "--shutdown-when-done", "--", "http://h/a"},
-                                       error);
+  const auto options =
+      ParseCliOptions({"-d", "dir", "--output=f.zip", "-s4", "--jobs", "2", "--retries", "0", "--retry-delay=5", "-q",
+                       "--shutdown-when-done", "--checksum=MD5=900150983CD24FB0D6963F7D28E17F72", "--", "http://h/a"},
+                      error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->Dir, "dir");
   EXPECT_EQ(options->Output, "f.zip");
@@ -26,6 +27,7 @@ TEST(CliOptionsTest, ReadsEveryOptionForm) {
   EXPECT_EQ(options->RetryDelay, 5);
   EXPECT_TRUE(options->Quiet);
   EXPECT_TRUE(options->ShutdownWhenDone);
+  EXPECT_EQ(options->Checksum->Text(), "md5=900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(options->Urls, std::vector<std::string>{"http://h/a"});
 }
 
@@ -40,6 +42,20 @@ TEST(CliOptionsTest, RefusesBadUsage) {
     std::string error;
     EXPECT_FALSE(ParseCliOptions(args, error)) << args[0];
     EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(CliOptionsTest, ChecksumIsCheckedAndGoesWithOneDownload) {
+  const std::string md5 = "md5=900150983cd24fb0d6963f7d28e17f72";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--checksum", "sha1=00", "http://h/a"}, "bad value for --checksum: sha1 takes 40 hex digits, not 2"},
+      {{"--checksum", md5, "http://h/a", "http://h/b"}, "--checksum takes one URL only"},
+      {{"--unzip", "a.zip", "--checksum", md5}, "--unzip takes no download options"},
+  };
+  for (const auto& [args, why] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseCliOptions(args, error)) << args[1];
+    EXPECT_EQ(error, why);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "core/checksum.h"
 #include "core/settings.h"
 #include "platform/registry_hive_file.h"
 #include "support/fault_ftp_server.h"
@@ -78,11 +79,12 @@ class Profile : public test::CliProfile {
 
 // What a case must end with: "Done" and these bytes (or, where two ends are
 // sound, the other ones) when Failure is empty, else exit status 1 with that
-// text and no finished file.
+// text and no finished file; only the file Kept, with the bytes, if named.
 struct Expect {
   std::string Bytes;
   std::string Failure;
   std::string OrBytes{};
+  std::string Kept{};
 };
 
 void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& expect) {
@@ -98,7 +100,8 @@ void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& 
     EXPECT_EQ(outcome.Status, 1) << outcome.Err;
     EXPECT_EQ(outcome.Out.find("Done"), std::string::npos) << outcome.Out;
     EXPECT_NE(outcome.Err.find(expect.Failure), std::string::npos) << outcome.Err;
-    EXPECT_TRUE(profile.OutFiles().empty());
+    EXPECT_EQ(profile.OutFiles(), expect.Kept.empty() ? std::vector<std::string>{} : std::vector{expect.Kept});
+    EXPECT_TRUE(expect.Kept.empty() || test::ReadWholeFile(profile.Target() + ".bad") == expect.Bytes);
   }
   EXPECT_EQ(profile.RecordFiles(), 1u);
 }
@@ -135,6 +138,7 @@ struct HttpCase {
   HttpCaseServer::Handler Reply;
   Expect End;
   std::map<std::string, int> Settings{};
+  std::vector<std::string> Args{};
 };
 
 // tls: the server speaks https with these certificates' "Good" one.
@@ -145,7 +149,7 @@ void RunHttpCases(const std::vector<HttpCase>& cases, const test::TestCertificat
     SCOPED_TRACE(c.Name);
     server.Use(c.Reply);
     Profile profile(c.Settings);
-    ExpectEnd(profile.Run(server.Url("/f.bin")), profile, c.End);
+    ExpectEnd(profile.Run(server.Url("/f.bin"), {.Args = c.Args}), profile, c.End);
   }
 }
 
@@ -318,6 +322,52 @@ TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
     });
     expectResumed(profile.Run(ftp.Url("/pub/f.bin")), profile, newContent);
   }
+}
+
+// ---- Checksums ----
+
+// The finished file is checked against the user's --checksum and against the
+// first whole-file digest its server sent (Repr-Digest, Digest): one it
+// lacks fails at once, without a retry, and its bytes stay as f.bin.bad.
+// Content-Digest covers a 206's part only and is never taken for the file's.
+TEST(FaultMatrixITest, Checksums) {
+  const auto hex = [](const char* algorithm, const std::string& content) {
+    return HexOf(test::DigestOf(algorithm, content));
+  };
+  const auto mismatch = [&](const char* algorithm, const std::string& from) {
+    return Expect{kOld, "Checksum mismatch (expected " + std::string(algorithm) + "=" + hex(algorithm, kNew) + from +
+                            ", got " + hex(algorithm, kOld) + ")",
+                  "", "f.bin.bad"};
+  };
+  const std::vector<std::string> right = {"--checksum", "sha256=" + hex("sha256", kOld)};
+  RunHttpCases({
+      {"RightChecksum", [](auto&, auto& r, int) { return File(r, kOld); }, {kOld, ""}, {}, right},
+      {"WrongChecksum", [](auto&, auto& r, int) { return File(r, kOld); }, mismatch("sha256", ""), {},
+       {"--checksum", "sha256=" + hex("sha256", kNew)}},
+      // Told once, on the first answer; the parts' answers say nothing.
+      {"ReprDigestLies",
+       [](auto&, auto& r, int n) {
+         FileReplyOptions options;
+         if (n == 0) options.ExtraHeaders = {test::ReprDigestLine(kNew)};
+         return File(r, kOld, options);
+       },
+       mismatch("sha256", " from the server")},
+      {"DigestLies",
+       [](auto&, auto& r, int) {
+         return File(r, kOld, {.ExtraHeaders = {"Digest: SHA-512=" + test::Base64(test::DigestOf("sha512", kNew))}});
+       },
+       mismatch("sha512", " from the server")},
+      // Each part's own digest, from the second answer on: taken for the
+      // file's, the first of them would fail the right checksum.
+      {"ContentDigestOfEachPart",
+       [](auto&, auto& r, int n) {
+         HttpReply reply = File(r, kOld);
+         const std::string digest = test::Base64(test::DigestOf("sha256", reply.Body));
+         if (n > 0) reply.Head.insert(reply.Head.size() - 2, "Content-Digest: sha-256=:" + digest + ":\r\n");
+         return reply;
+       },
+       {kOld, ""}, {}, right},
+  });
 }
 
 // ---- Redirections ----

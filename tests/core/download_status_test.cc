@@ -36,6 +36,9 @@ TEST(DownloadStatusTest, EveryRecordTextRoundTripsWithItsStateColourAndSavedText
       {"Certificate not trusted", S::CertificateNotTrusted, C::Error, "Paused"},
       {"Host not found", S::HostNotFound, C::Error, "Paused"},
       {"HTTP header too long", S::HeaderTooLong, C::Error, "Paused"},
+      // Final: nothing is left to resume, and the record keeps saying why.
+      {"Checksum mismatch (expected md5=00, got 11)", S::ChecksumMismatch, C::Error,
+       "Checksum mismatch (expected md5=00, got 11)"},
       {"", S::Unset, C::Other, ""},
       {"Idle", S::Idle, C::Other, "Idle"},
       // A server's reason phrase, and texts that only look like states.
@@ -52,13 +55,15 @@ TEST(DownloadStatusTest, EveryRecordTextRoundTripsWithItsStateColourAndSavedText
     EXPECT_EQ(status.Text(), c.Text);
     EXPECT_EQ(status.Color(), c.Color);
     EXPECT_EQ(status.Saved().Text(), c.Saved);
-    if (c.State != S::Failed) {
+    if (c.State != S::Failed && c.State != S::ChecksumMismatch) {
       EXPECT_EQ(TDownloadStatus(c.State).Text(), c.Text);
     }
   }
   // A failure told in a state's own words is that state.
   EXPECT_EQ(TDownloadStatus::Failure("File not found").State(), S::FileNotFound);
   EXPECT_TRUE(TDownloadStatus::Failure("Forbidden") == TDownloadStatus::FromText("Forbidden"));
+  EXPECT_EQ(TDownloadStatus::ChecksumMismatch("expected md5=00, got 11").Text(),
+            "Checksum mismatch (expected md5=00, got 11)");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/checksum.h"
 #include "core/event_loop.h"
 #include "core/file_names.h"
 #include "core/memory_registry.h"
@@ -21,6 +22,7 @@
 #include "support/fake_launcher.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -75,16 +77,18 @@ struct JoinResult {
   bool Success = false;
   std::string Error;
   std::string Final;  // the name the finished file got
+  std::string Mismatch;
   std::vector<int64_t> Progress;  // written, as reported
   int64_t Written = 0;
   int64_t Total = 0;
 };
 
 JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const std::string& target,
-                   bool replace = false) {
+                   bool replace = false, const std::function<void(TCombineParts&)>& prepare = {}) {
   JoinResult result;
   TCombineParts combine(base, size, target, &loop);
   combine.Replace = replace;
+  if (prepare) prepare(combine);
   combine.OnProgress = [&](int64_t written, int64_t) { result.Progress.push_back(written); };
   combine.OnFilesCombined = [&](bool success, const std::string& error) {
     result.Called = true, result.Success = success, result.Error = error;
@@ -95,6 +99,7 @@ JoinResult RunJoin(EventLoop& loop, const std::string& base, int64_t size, const
   result.Written = combine.Written();
   result.Total = combine.RemoteFSize();
   result.Final = combine.LclFileName();
+  result.Mismatch = combine.Mismatch();
   return result;
 }
 
@@ -105,8 +110,9 @@ class CombinePartsTest : public ::testing::Test {
     SetRegistry(&registry_), SetPrompt(&prompt_), SetLauncher(&launcher_);
   }
   ~CombinePartsTest() override { SetLauncher(nullptr), SetPrompt(nullptr), SetRegistry(nullptr); }
-  JoinResult Join(int64_t size, const std::string& target, bool replace = false) {
-    return RunJoin(loop_, base_, size, target, replace);
+  JoinResult Join(int64_t size, const std::string& target, bool replace = false,
+                  const std::function<void(TCombineParts&)>& prepare = {}) {
+    return RunJoin(loop_, base_, size, target, replace, prepare);
   }
   void RemoveFiles() {
     for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
@@ -186,6 +192,70 @@ TEST_F(CombinePartsTest, JoinsTheChainIntoTheFinishedFileClaimingItsName) {
   EXPECT_EQ(TCombineParts::JoinTempFileName(longestPath, "/p/ABCD1234").size(), 3u + 255u);
   EXPECT_NE(TCombineParts::JoinTempFileName(longestPath, "/p/ABCD1234"),
             TCombineParts::JoinTempFileName(longestPath + "b", "/p/ABCD1234"));
+}
+
+// With a checksum or a server's digest the bytes are hashed on the way (a
+// single part is still moved, not copied). A file without the digests asked
+// for is kept as the name with ".bad" added, claimed like the finished name
+// and never replacing anything; the same goes for a crashed join's file
+// found under the name.
+TEST_F(CombinePartsTest, FileWithoutTheDigestsAskedForIsKeptAsBad) {
+  enum class Older { None, File, SameBytes };
+  enum class Side { None, User, Server };
+  struct Case {
+    const char* Name;
+    std::vector<PartRange> Parts;
+    const char* User;    // the user's algorithm, "" for no checksum
+    const char* Server;  // the server's, "" for none
+    Side Wrong;          // whose digest the bytes lack
+    const char* Final;   // the name the file gets
+    Older There = Older::None;
+    bool Replace = false;
+  };
+  const std::vector<Case> cases = {
+      {"three parts, right", {{0, 100}, {100, 200}, {300, 300}}, "sha256", "", Side::None, "file.zip"},
+      {"many blocks, wrong", {{0, 1500000}, {1500000, 1000000}}, "md5", "", Side::User, "file.zip.bad"},
+      {"one part, both right", {{0, 5000}}, "sha1", "sha512", Side::None, "file.zip"},
+      {"one part, the server's wrong", {{0, 5000}}, "", "sha256", Side::Server, "file.zip.bad"},
+      {"the server's wrong, the user's right", {{0, 100}, {100, 200}}, "sha256", "sha256", Side::Server,
+       "file.zip.bad"},
+      {"a bad file of that name", {{0, 100}, {100, 200}}, "sha1", "", Side::User, "file.zip(1).bad", Older::File},
+      {"replacing", {{0, 100}, {100, 200}}, "sha512", "", Side::User, "file.zip.bad", Older::File, true},
+      {"crashed after placing", {{0, 100}, {100, 200}}, "md5", "", Side::User, "file.zip.bad", Older::SameBytes},
+  };
+  const auto checksum = [](const std::string& algorithm, const std::string& content) {
+    return ParseChecksum(algorithm + "=" + HexOf(test::DigestOf(algorithm, content)));
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    RemoveFiles();
+    const std::string target = dir_.File("file.zip");
+    const std::string content = WriteParts(base_, c.Parts);
+    if (c.There == Older::SameBytes) WriteWholeFile(target, content);
+    if (c.There == Older::File) WriteWholeFile(c.Replace ? target : target + ".bad", "an older file");
+    struct stat part{}, finished{};
+    ASSERT_EQ(stat((base_ + ".0").c_str(), &part), 0);
+    const std::string userWants = c.Wrong == Side::User ? "other" : content;
+    const std::string serverWants = c.Wrong == Side::Server ? "other" : content;
+    const JoinResult result = Join(static_cast<int64_t>(content.size()), target, c.Replace, [&](TCombineParts& join) {
+      if (*c.User) join.Checksum = checksum(c.User, userWants);
+      if (*c.Server) join.ServerDigest = checksum(c.Server, serverWants);
+    });
+    EXPECT_TRUE(result.Success) << result.Error;
+    EXPECT_EQ(result.Final, dir_.File(c.Final));
+    const char* wrong = c.Wrong == Side::User ? c.User : c.Server;
+    const std::string from = c.Wrong == Side::Server ? " from the server" : "";
+    EXPECT_EQ(result.Mismatch, c.Wrong == Side::None ? ""
+                                                     : "expected " + checksum(wrong, "other")->Text() + from +
+                                                           ", got " + checksum(wrong, content)->Hex);
+    Files expected{{result.Final, Digest(content)}};
+    if (c.There == Older::File) expected[c.Replace ? target : target + ".bad"] = Digest("an older file");
+    EXPECT_EQ(Snapshot(dir_.Path()), expected);
+    ASSERT_EQ(stat(result.Final.c_str(), &finished), 0);
+    EXPECT_EQ(finished.st_ino == part.st_ino, c.Parts.size() == 1);
+    EXPECT_TRUE(c.There == Older::SameBytes || result.Written == static_cast<int64_t>(content.size()));
+  }
+  EXPECT_TRUE(prompt_.messages.empty());
 }
 
 // Whatever stops a join, the directory is left as it was: every part file

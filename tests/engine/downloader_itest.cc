@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/checksum.h"
 #include "core/event_loop.h"
 #include "core/settings.h"
 #include "core/download_status.h"
@@ -25,6 +26,7 @@
 #include "support/fault_http_server.h"
 #include "support/part_downloader_test.h"
 #include "support/test_certificates.h"
+#include "support/test_content.h"
 
 namespace brindle {
 namespace {
@@ -565,7 +567,9 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
     http_.SetHandler([this, &answers, &first](const HttpRequest& r) {
       // The file is replaced (same size, new tag) once the first answer went out.
       const bool old = ++answers == 1;
-      return Gated(test::FileReply(r, old ? first : content_, {.ExtraHeaders = {old ? "ETag: \"v1\"" : "ETag: \"v2\""}}));
+      const std::string& version = old ? first : content_;
+      return Gated(test::FileReply(r, version, {.ExtraHeaders = {old ? "ETag: \"v1\"" : "ETag: \"v2\"",
+                                                                 test::ReprDigestLine(version)}}));
     });
     if (redirected) {
       record_.Url = std::make_unique<TUrl>(mirror_.Url("/r.bin"));
@@ -573,6 +577,7 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
       record_.FileSize = 0;
       record_.NumOfParts = -1;
       record_.ClearValidators();
+      record_.ServerDigest.reset();
       mirror_.SetHandler([this](const HttpRequest&) { return test::RedirectReply(302, http_.Url("/f.bin")); });
     }
     gate_ = true;
@@ -584,6 +589,9 @@ TEST_F(DownloaderITest, ChangedETagOnTheOwnServerStartsOverOnce) {
     EXPECT_EQ(startOvers, 1);
     ASSERT_NE(record_.Validators(TDownloadRecord::ServerKey(TUrl(http_.Url("/f.bin")))), nullptr);
     EXPECT_EQ(record_.Validators(TDownloadRecord::ServerKey(TUrl(http_.Url("/f.bin"))))->ETag, "\"v2\"");
+    // The old version's digest went with it; the join checks the new one's.
+    ASSERT_TRUE(record_.ServerDigest);
+    EXPECT_EQ(record_.ServerDigest->Hex, HexOf(test::DigestOf("sha256", content_)));
     downloader_.reset();
   }
 }

@@ -589,9 +589,11 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryScheduleReleasesT
   EXPECT_EQ(system_->AssociatedDownloader(scheduled), nullptr);
   EXPECT_EQ(StoredStatus(*scheduled), TDownloadState::Scheduled);
   EXPECT_EQ(model_->Cell(model_->AssociatedRow(scheduled), kColumnStatus), StatusText(TDownloadState::Scheduled));
-  windows.answers[1]({TNewDownloadAnswer::TKind::Start, temp_.File("t.bin"), "", "now"});
+  const TChecksum checksum{TDigestAlgorithm::Md5, std::string(32, '0')};
+  windows.answers[1]({TNewDownloadAnswer::TKind::Start, temp_.File("t.bin"), "", "now", checksum});
   EXPECT_EQ(started->Category, nullptr);  // the combo was emptied
   EXPECT_EQ(started->Description, "now");
+  EXPECT_EQ(started->Checksum, checksum);
   EXPECT_NE(system_->AssociatedDownloader(started), nullptr);
   clock_.Advance(TDownloadSystem::kReleaseIntervalMs);
   EXPECT_EQ(system_->FormsCount(), 1);  // the scheduled one's downloader is gone

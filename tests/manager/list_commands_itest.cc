@@ -199,12 +199,14 @@ TEST_F(ListCommandsITest, ReDownloadAsksAndKeepsTheFinishedFileUntilTheNewOneIsW
 
   prompt_.yes = true;
   Select({"done"});
+  Find("done")->ServerDigest = TChecksum{TDigestAlgorithm::Md5, std::string(32, '0')};
   commands_->ReDownload();
   EXPECT_TRUE(test::FileExists(path));
   EXPECT_TRUE(Runs("done"));
   EXPECT_TRUE(Find("done")->ReplaceFile);
   EXPECT_EQ(Find("done")->FileSize, 0);
   EXPECT_EQ(Find("done")->NumOfParts, -1);
+  EXPECT_FALSE(Find("done")->ServerDigest);  // the new file's comes with its answer
 }
 
 TEST_F(ListCommandsITest, AllCommandsAndClearingDoneAndErrenousRows) {

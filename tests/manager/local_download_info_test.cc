@@ -74,11 +74,15 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   record.SetValidators("ftp://m:21", {"", "x\ny"});
   record.SpeedLimit = 250;
   record.ReplaceFile = true;
+  record.Checksum = TChecksum{TDigestAlgorithm::Md5, std::string(32, 'f')};
+  record.ServerDigest = TChecksum{TDigestAlgorithm::Sha256, std::string(64, 'e')};
   ASSERT_TRUE(record.Save());
   // The newest keys come last, so an older program reads the rest as before.
   const std::string text = ReadWholeFile(Base() + ".dat");
   EXPECT_GT(text.find("SpeedLimit=250"), text.find("LastModified2="));
   EXPECT_GT(text.find("ReplaceFile=1"), text.find("SpeedLimit=250"));
+  EXPECT_GT(text.find("\r\nChecksum=md5=ff"), text.find("ReplaceFile=1"));
+  EXPECT_GT(text.find("\r\nServerDigest=sha256=ee"), text.find("\r\nChecksum="));
 
   category->SetName("TAB\tNAME");  // matched ignoring case
   const auto read = Read(&categories);
@@ -93,6 +97,7 @@ TEST_F(LocalDownloadinfoTest, RoundTripKeepsEveryFieldAndTextsWithLineBreaks) {
   EXPECT_EQ(read->Validators("http://h:80")->ETag, "\"abc\"");
   EXPECT_EQ(read->SpeedLimit, 250);
   EXPECT_TRUE(read->ReplaceFile);
+  EXPECT_EQ(std::tie(read->Checksum, read->ServerDigest), std::tie(record.Checksum, record.ServerDigest));
 }
 
 // The browser's cookies and referrer serve only the transfer: a record
@@ -135,6 +140,8 @@ TEST_F(LocalDownloadinfoTest, MissingAndMalformedValuesReadAsDefaults) {
     WriteRecord(std::string("URL=http://h/f\r\n") + text);
     EXPECT_EQ(Read()->SpeedLimit, 0) << text;
   }
+  WriteRecord("Checksum=sha256=12\r\nServerDigest=crc32=00\r\n");
+  EXPECT_FALSE(Read()->Checksum || Read()->ServerDigest);
 }
 
 TEST_F(LocalDownloadinfoTest, SetStatusStampsLastActivityOnlyWhenLeavingAnActiveState) {

@@ -193,6 +193,7 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
       {{"", "", "", 0, true}, -3},
       {{std::string(100000, 'u'), "", "", 999999, true}, 2},
       {{"https://h/get?id=1", "", "Setup.zip", 0, true, "https://h/page", "sid=a=b; t=\xC3\xA9"}, 1},
+      {{"http://h/d.iso", "", "", 0, true, "", "", TChecksum{TDigestAlgorithm::Sha1, std::string(40, 'a')}}, 1},
   };
   for (const auto& [request, answer] : cases) {
     std::vector<THandOverRequest> seen;
@@ -218,6 +219,9 @@ TEST_F(InstanceTest, RequestsAndAnswersRoundTrip) {
             THandOverDecode::Invalid);
   EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest({"u", "", "", 0, true, "http://h/\n", ""}), decoded),
             THandOverDecode::Invalid);
+  // A checksum the receiver cannot read would be a check dropped.
+  const THandOverRequest badChecksum{"u", "", "", 0, true, "", "", TChecksum{TDigestAlgorithm::Sha1, "00"}};
+  EXPECT_EQ(DecodeHandOverRequest(EncodeHandOverRequest(badChecksum), decoded), THandOverDecode::Invalid);
 
   server.OnHandOver = nullptr;
   EXPECT_EQ(WhileLoopRuns(loop, [&] { return HandOver(server.SocketPath(), Text("x"), 5000); }), 1);

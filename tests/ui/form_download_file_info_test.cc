@@ -122,6 +122,7 @@ TEST_F(FileInfoTest, ClosingAbortsAnUndecidedDownloadButNotADecidedOne) {
     auto dialog = Dialog("http://h/f.zip");
     dialog->Show();
     Find<QLineEdit>(*dialog, "Edit_Description")->setText("notes");
+    Find<QLineEdit>(*dialog, "Edit_Checksum")->setText(QString::fromStdString("SHA1=" + std::string(40, 'A')));
     Find<QTableWidget>(*dialog, "StringGrid_Mirrors")->setColumnWidth(1, 44);
     c.act(*dialog);
     EXPECT_FALSE(dialog->isVisible());
@@ -134,6 +135,7 @@ TEST_F(FileInfoTest, ClosingAbortsAnUndecidedDownloadButNotADecidedOne) {
     EXPECT_EQ(answers_[0].LocalFileName, temp_.File("arc/f.zip"));
     EXPECT_EQ(answers_[0].Category, "Archives");
     EXPECT_EQ(answers_[0].Description, "notes");
+    EXPECT_EQ(answers_[0].Checksum->Text(), "sha1=" + std::string(40, 'a'));
   }
 }
 
@@ -149,6 +151,15 @@ TEST_F(FileInfoTest, AFailedCheckAsksOverTheWindowAndKeepsItOpen) {
   EXPECT_TRUE(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
   dialog->Start();  // ignored while the check runs
   EXPECT_EQ(dialog->findChildren<QMessageBox*>().size(), 1);
+  // A checksum that is not ALGO=HEX is told before the path is checked.
+  auto other = Dialog("http://h/g.zip");
+  other->Show();
+  Find<QLineEdit>(*other, "Edit_Checksum")->setText("sha256=abc");
+  other->Start();
+  box = other->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), "The checksum is not valid: sha256 takes 64 hex digits, not 3.");
+  EXPECT_TRUE(other->isVisible());
   EXPECT_TRUE(answers_.empty());
 }
 

@@ -212,12 +212,22 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   auto* speedLimit = properties->findChild<QSpinBox*>("SpinEdit_SpeedLimit");
   EXPECT_EQ(speedLimit->text(), "Unlimited");
   speedLimit->setValue(300);
-  // OK first checks the folder, as "Save as..." does; refused, the window stays.
-  auto* saveTo = properties->findChild<QLineEdit*>("Edit_SaveTo");
+  // OK first checks the checksum and the folder, as "Save as..." does;
+  // refused, the window stays.
+  auto* checksum = properties->findChild<QLineEdit*>("Edit_Checksum");
   auto* ok = properties->findChild<QPushButton*>("Button_OK");
-  saveTo->setText(QString::fromStdString(temp_.File("new/paused.bin")));
+  checksum->setText("md5=123");
   ok->click();
   auto* box = properties->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), "The checksum is not valid: md5 takes 32 hex digits, not 3.");
+  box->button(QMessageBox::Ok)->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  checksum->setText(QString::fromStdString("MD5=" + std::string(32, 'A')));
+  auto* saveTo = properties->findChild<QLineEdit*>("Edit_SaveTo");
+  saveTo->setText(QString::fromStdString(temp_.File("new/paused.bin")));
+  ok->click();
+  box = properties->findChild<QMessageBox*>("MessageDialog");
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CreateQuestion(temp_.File("new")));
   box->button(QMessageBox::No)->click();
@@ -235,6 +245,7 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   EXPECT_FALSE(properties->isVisible());
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Description, "season one");
   EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->SpeedLimit, 300);
+  EXPECT_EQ(form->DownloadSystem().DownloadList().Get(0)->Checksum->Text(), "md5=" + std::string(32, 'a'));
 }
 
 // What the list shows highlighted is what Delete and Resume act on, also
