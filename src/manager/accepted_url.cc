@@ -4,12 +4,37 @@
 #include "manager/download_file_name.h"
 
 namespace brindle {
+namespace {
 
-bool IsDownloadableUrl(const std::string& text, bool needFileName) {
-  if (text.find("://") == std::string::npos) return false;
-  const TUrl url(text);
-  if (!IsDownloadableProtocol(url.Protocol) || url.Host.empty()) return false;
-  return !needFileName || !UrlFileName(url).empty();
+std::string WithoutBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+}  // namespace
+
+std::string DownloadableAddress(const std::string& text, bool needFileName) {
+  std::string address = WithoutBlanks(text);
+  if (address.find("://") == std::string::npos) {
+    // TUrl takes any text beginning with "www" or "ftp" for an address; a
+    // word such as "wwwhat" is none.
+    const TUrl guessed(address);
+    if (guessed.Host.find('.') == std::string::npos) return "";
+    address = guessed.Protocol + "://" + address;
+  }
+  const TUrl url(address);
+  if (!IsDownloadableProtocol(url.Protocol) || url.Host.empty()) return "";
+  if (needFileName && UrlFileName(url).empty()) return "";
+  return address;
+}
+
+std::string RefusedAddressText(const std::string& text) {
+  const std::string shown = WithoutBlanks(text);
+  if (shown.empty()) return "Please enter the address of the file to download.";
+  return "\"" + shown +
+         "\" is not an address Brindle can download: it begins with http://, https:// or ftp:// and names a "
+         "server.";
 }
 
 bool IsDownloadableProtocol(const std::string& protocol) {

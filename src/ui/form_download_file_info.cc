@@ -17,6 +17,7 @@
 #include "core/settings_schema.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
+#include "manager/ignored_links.h"
 #include "manager/status_colors.h"
 #include "ui/download_table_model.h"
 #include "ui/form_add_category.h"
@@ -258,7 +259,7 @@ void TForm_DownloadFileInfo::Abort() {
 void TForm_DownloadFileInfo::Ignore() {
   Guarded("TForm_DownloadFileInfo.SpeedButton_IgnoreClick", [this] {
     if (handled_) return;
-    TDownloadFileInfo::IgnoreLink(info_.Url());
+    IgnoreLink(info_.Url());
     const bool endProgram = !info_.Url().empty() && info_.Url() == services_.CommandLineUrl && services_.EndProgram;
     TNewDownloadAnswer answer;
     answer.Kind = TNewDownloadAnswer::TKind::Cancel;

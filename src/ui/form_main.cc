@@ -62,6 +62,7 @@
 #include "platform/program_layout.h"
 #include "ui/debug_form.h"
 #include "ui/download_table_model.h"
+#include "ui/dropped_links.h"
 #include "ui/form_add_url.h"
 #include "ui/form_categories.h"
 #include "ui/form_configuration.h"
@@ -239,7 +240,8 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   timerAddCommandLineUrls_.setInterval(250);
   connect(&timerAddCommandLineUrls_, &QTimer::timeout, this, [this] {
     Guarded("TForm_Main.Timer_AddCommandLineUrlsTimer", [this] {
-      for (const std::string& url : commandLineUrls_) AddDownloadFromUrl(url, false);
+      for (const std::string& url : commandLineUrls_)
+        if (!AddDownloadFromUrl(url, false)) Prompt().Message(Caption().toStdString(), RefusedAddressText(url), {});
     });
   });
   timerAddCommandLineUrls_.start();
@@ -665,20 +667,23 @@ void TForm_Main::HideToTray() {
 
 int TForm_Main::CheckInstances(const THandOverRequest& request) {
   Guarded("TForm_Splash.CheckInstances", [&] {
-    if (!AddDownloadFromRequest(request)) {
-      if (isMinimized()) showNormal();
-      show();
-      raise();
-      activateWindow();
-    }
+    if (AddDownloadFromRequest(request)) return;
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+    // A second start refuses such a text itself; one that comes anyway is
+    // not dropped without a word.
+    if (!request.Url.empty()) Prompt().Message(Caption().toStdString(), RefusedAddressText(request.Url), {});
   });
   return 1;
 }
 
 bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   if (!request.Structured) return AddDownloadFromUrl(request.Url, false);
-  if (!IsDownloadableUrl(request.Url, false)) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(request.Url), "", &services_->Categories());
+  const std::string address = DownloadableAddress(request.Url, false);
+  if (address.empty()) return false;
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", &services_->Categories());
   record->ProposedFileName = SafeBaseName(request.FileName);
   record->Referer = request.Referrer;
   record->Cookie = request.Cookies;
@@ -686,9 +691,10 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   return true;
 }
 
-bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
-  if (!IsDownloadableUrl(url, needFileName)) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", &services_->Categories());
+bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool dropped) {
+  const std::string address = DownloadableAddress(url, dropped);
+  if (address.empty()) return false;
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", &services_->Categories());
   DownloadSystem().AddDownload(std::move(record), true);
   return true;
 }
@@ -719,7 +725,7 @@ void TForm_Main::AskAddUrl() {
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   // An address on the clipboard is the likely one.
   const QString clipboard = QGuiApplication::clipboard()->text().trimmed();
-  dialog->Prepare(IsDownloadableUrl(clipboard.toStdString(), false) ? clipboard.toStdString() : "");
+  dialog->Prepare(DownloadableAddress(clipboard.toStdString(), false).empty() ? "" : clipboard.toStdString());
   connect(dialog, &QDialog::accepted, this, [this, dialog, history] {
     Guarded("TForm_AddURL.OK", [this, dialog] { commands_->Add(dialog->Url()); });
   });
@@ -1174,15 +1180,14 @@ void TForm_Main::changeEvent(QEvent* event) {
 }
 
 void TForm_Main::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls() || event->mimeData()->hasText()) event->acceptProposedAction();
+  // What would be refused is refused at once: the pointer says so.
+  if (!DroppedAddresses(*event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TForm_Main::dropEvent(QDropEvent* event) {
   Guarded("TForm_Main.Drop", [this, event] {
-    const QMimeData* data = event->mimeData();
     bool added = false;
-    for (const QUrl& url : data->urls()) added |= AddDownloadFromUrl(url.toString().toStdString(), true);
-    if (!added && !data->hasUrls() && data->hasText()) added = AddDownloadFromUrl(data->text().trimmed().toStdString(), true);
+    for (const std::string& address : DroppedAddresses(*event->mimeData())) added |= AddDownloadFromUrl(address, true);
     if (added) event->acceptProposedAction();
   });
 }
