@@ -23,6 +23,7 @@
 #include "core/trace.h"
 #include "core/version.h"
 #include "manager/accepted_url.h"
+#include "manager/default_categories.h"
 #include "platform/broken_pipe_signal.h"
 #include "platform/file_size_signal.h"
 #include "platform/hand_over_client.h"
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_BLOCK, &blockedSignals, nullptr);
   const int signalFd = signalfd(-1, &blockedSignals, SFD_NONBLOCK | SFD_CLOEXEC);
 
+  // A profile without settings file is new: it gets the default categories.
+  const bool newProfile = access(RegistryFile().c_str(), F_OK) != 0;
   RegistryHiveFile hive;
   hive.Load(RegistryFile());
   SetRegistry(&hive);
@@ -156,6 +159,7 @@ int main(int argc, char** argv) {
     SetPower(&power);
     SetDialUp(&dialUp);
     SetProgramPath(TProgramLayout::ForThisProgram().DesktopProgram());
+    if (newProfile) InstallDefaultCategories();
 
     TEventLoopBridge bridge(loop);
     // The window says what it refused.

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
@@ -622,6 +623,19 @@ void TForm_Main::BuildTray() {
 
 bool TForm_Main::TrayAvailable() const { return tray_ && tray_->Available(); }
 
+QSize TForm_Main::FittingSize(const QRect& area) const {
+  // Every column of the list beside the category tree, at the desktop's
+  // font, as far as the screen (less a window frame) allows.
+  const QHeaderView* header = grid_->horizontalHeader();
+  int width = header->length() + 2 * grid_->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+              splitter_->handleWidth() + 8;
+  if (Read(setting::ShowCategories)) width += Read(setting::CategoriesPanelWidth);
+  constexpr int kFrame = 16;
+  constexpr int kTitleAndFrame = 48;
+  return {std::min(width, area.width() - kFrame),
+          std::min(std::max(450, area.height() * 2 / 3), area.height() - kTitleAndFrame)};
+}
+
 void TForm_Main::ShowAtStart() {
   if (Read(setting::StartMinized)) {
     if (!TrayAvailable()) showMinimized();
@@ -630,6 +644,8 @@ void TForm_Main::ShowAtStart() {
   TWindowPlacement placement = LoadPosition(kPositionSection);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
+    const QSize fitting = FittingSize(area);
+    placement = LoadPosition(kPositionSection, fitting.width(), fitting.height());
     MakeSureFormIsOnScreen(placement, area.right() + 1, area.bottom() + 1);
     SetWindowBounds(*this, placement);
   }

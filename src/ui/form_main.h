@@ -73,6 +73,8 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
 
   // The first show, in the stored state (unless "StartMinized").
   void ShowAtStart();
+  // The size a window never placed starts with, within the screen's area.
+  QSize FittingSize(const QRect& area) const;
 
   // A second start handed its argument over: a download address becomes a
   // download; anything else brings the window to the front, and a text that

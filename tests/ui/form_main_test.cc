@@ -149,6 +149,14 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
 TEST_F(FormMainTest, ListLayoutPositionAndCategorySurviveARestart) {
   {
     auto form = NewForm();
+    // Never placed: every column fits beside the tree within a 1366x768 screen.
+    const QSize fitting = form->FittingSize(QRect(0, 0, 1366, 740));
+    EXPECT_LE(fitting.width(), 1350);
+    form->resize(fitting);
+    form->show();
+    QApplication::processEvents();
+    auto* list = form->findChild<QTableView*>("StringGrid_Downloads");
+    EXPECT_GE(list->viewport()->width(), list->horizontalHeader()->length());
     auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
     grid->horizontalHeader()->resizeSection(kColumnFileName, 222);
     grid->horizontalHeader()->resizeSection(kColumnSavePath, 333);
