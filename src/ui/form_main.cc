@@ -1,5 +1,7 @@
 #include "ui/form_main.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -53,6 +55,7 @@
 #include "manager/download_services.h"
 #include "manager/download_system.h"
 #include "manager/properties_model.h"
+#include "manager/server_stats.h"
 #include "manager/list_commands.h"
 #include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
@@ -88,18 +91,7 @@ namespace {
 // "Brindle <version>": the title of the window, its messages and mails.
 QString Caption() { return QString("Brindle ") + BrindleVersion(); }
 
-constexpr const char* kWebSite = "https://brindle.example.org/";
-constexpr const char* kHelpPage = "https://brindle.example.org/help.html";
-constexpr const char* kBugAddress = "bugs@brindle.example.org";
-constexpr const char* kSuggestionsAddress = "ideas@brindle.example.org";
 constexpr std::array<int, 5> kPanelWidths = {0, 130, 80, 60, 50};
-
-std::string MailTo(const std::string& address, const std::string& subject, const std::string& body) {
-  const QString url = QString::fromStdString("mailto:" + address) + "?subject=" +
-                      QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(subject))) + "&body=" +
-                      QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(body)));
-  return url.toStdString();
-}
 
 // The category tree tracks the mouse: the node under it is underlined, so
 // a single click is seen to choose it.
@@ -497,8 +489,16 @@ void TForm_Main::BuildMenus() {
   };
   QMenu* file = bar->addMenu("&File");
   file->setObjectName("File1");
-  add(file, "ViewServerStatistics1", "&View Server Statistics", QKeySequence("Ctrl+Alt+S"), nullptr);
-  add(file, "ClearStatistics1", "&Clear Statistics", {}, nullptr);
+  add(file, "ViewServerStatistics1", "&View Server Statistics", QKeySequence("Ctrl+Alt+S"),
+      [this] { services_->ServerStats().ShowStatistics(); });
+  add(file, "ClearStatistics1", "&Clear Statistics", {}, [this] {
+    Prompt().Ask(Caption().toStdString(),
+                 "Statistics is useful for determining which mirror sites to download from. Are you sure that you "
+                 "want to clear statistics?",
+                 [this](bool yes) {
+                   if (yes) services_->ServerStats().Clear();
+                 });
+  });
   add(file, "ViewAsText1", "View &As Text", QKeySequence("F3"), [this] { commands_->ViewFile(); });
   file->addSeparator();
   add(file, "Exit1", "E&xit", {}, [this] { Exit(); });
@@ -536,23 +536,15 @@ void TForm_Main::BuildMenus() {
 
   QMenu* help = bar->addMenu("&Help");
   help->setObjectName("Help1");
-  add(help, "Help2", "&Help", {}, [this] { OpenWeb(kHelpPage); });
-  add(help, "FAQ1", "&FAQ", {}, [this] { OpenWeb(kHelpPage); })->setVisible(false);
-  add(help, "BugReports1", "Bug Reports", {}, [this] {
-    OpenWeb(MailTo(kBugAddress, Caption().toStdString(),
-                   "Please tell us your operating system and its version, your Brindle settings and a detailed "
-                   "description of the problem:\n\n"));
-  });
-  add(help, "Suggestions1", "Suggestions", {}, [this] {
-    OpenWeb(MailTo(kSuggestionsAddress, Caption().toStdString(), "YOUR SUGGESTIONS"));
-  });
+  // The manual is the README as HTML; a build or copy without it has no
+  // Help item. Brindle has no web site or mail address of its own yet, so
+  // the items that would need one stay hidden.
+  const std::string manual = TProgramLayout::ForThisProgram().ManualFile();
+  add(help, "Help2", "&Help", {}, [this, manual] { OpenWeb(manual); })->setVisible(access(manual.c_str(), R_OK) == 0);
+  for (const auto& [name, text] : {std::pair{"FAQ1", "&FAQ"}, std::pair{"BugReports1", "Bug Reports"},
+                                   std::pair{"Suggestions1", "Suggestions"}, std::pair{"TellaFriend1", "&Tell a Friend"}})
+    add(help, name, text, {}, nullptr)->setVisible(false);
   add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] { versionChecker_->Check(); });
-  add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
-    OpenWeb(MailTo("", "Brindle",
-                   std::string("I use Brindle to download files: it fetches each file in several parts at once and "
-                               "resumes where it stopped. Have a look: ") +
-                       kWebSite));
-  });
   help->addSeparator();
   add(help, "About1", "&About", {}, [this] { ShowAbout(); });
 }
@@ -892,9 +884,7 @@ void TForm_Main::ShowAbout() {
   box.setTextFormat(Qt::RichText);
   box.setText(QString("<b>Brindle</b><br>v.%1").arg(BrindleVersion()));
   box.setInformativeText(QString("A download manager for the Linux desktop: each file in several parts at once, "
-                                 "resumed where it stopped.<br><br>Thank you for using Brindle!<br>"
-                                 "<a href=\"%1\">%1</a>")
-                             .arg(kWebSite));
+                                 "resumed where it stopped.<br><br>Thank you for using Brindle!"));
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
 }
