@@ -1207,7 +1207,14 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
   if (auto* button = qobject_cast<QToolButton*>(watched)) {
     if (event->type() == QEvent::Enter) panels_[0]->setText(button->property("hint").toString());
     if (event->type() == QEvent::Leave) UpdateStatusBar();
+  } else if (watched == grid_->viewport() &&
+             (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+    // A refill between the press and its click must not put another
+    // download under the mouse.
+    list_->HoldOrder();
   } else if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    // The view handles the click after this filter; the rows may move once it has.
+    QMetaObject::invokeMethod(this, [this] { list_->ReleaseOrder(); }, Qt::QueuedConnection);
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const QModelIndex index = grid_->indexAt(mouse->position().toPoint());
     if (mouse->button() == Qt::LeftButton && index.isValid() && index.column() == kColumnDescription &&

@@ -271,6 +271,34 @@ TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefil
   EXPECT_EQ(Rows(*form), "a.bin");
 }
 
+TEST_F(FormMainListTest, ARefillBetweenAPressAndItsClickKeepsTheRowUnderTheMouse) {
+  Stored("a.bin", TDownloadState::Paused);
+  Stored("b.bin", TDownloadState::Scheduled);
+  auto form = NewForm();
+  form->show();
+  QTableView* grid = Grid(*form);
+  grid->sortByColumn(kColumnStatus, Qt::AscendingOrder);
+  const auto nameAt = [&](int row) { return grid->model()->index(row, kColumnFileName).data().toString(); };
+  ASSERT_EQ(nameAt(0), "a.bin");
+  const QPointF at = TProgressDelegate::EllipsisRect(grid->visualRect(grid->model()->index(0, kColumnDescription))).center();
+  const auto send = [&](QEvent::Type type) {
+    QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(grid->viewport(), &event);
+  };
+  send(QEvent::MouseButtonPress);
+  // a.bin would now sort last.
+  RecordOf(*form, "a.bin")->SetStatus(TDownloadState::Scheduled);
+  RecordOf(*form, "b.bin")->SetStatus(TDownloadState::Paused);
+  form->DownloadSystem().RefreshList();
+  EXPECT_EQ(nameAt(0), "a.bin");
+  send(QEvent::MouseButtonRelease);
+  ASSERT_NE(form->PropertiesWindow(), nullptr);
+  EXPECT_TRUE(form->PropertiesWindow()->findChild<QLineEdit*>("Edit_SaveTo")->text().endsWith("a.bin"));
+  QApplication::processEvents();
+  EXPECT_EQ(nameAt(0), "b.bin");
+}
+
 TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {
   TUrlHistory history;
   history.Add("http://127.0.0.1:9/one.bin");
