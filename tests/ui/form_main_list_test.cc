@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -37,6 +38,7 @@
 #include "ui/progress_delegate.h"
 #include "ui/form_main.h"
 #include "support/temp_dir.h"
+#include "manager/accepted_url.h"
 #include "support/fake_launcher.h"
 #include "support/installed.h"
 #include "support/main_window_test.h"
@@ -304,6 +306,7 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
   history.Add("http://127.0.0.1:9/one.bin");
   history.Add("http://127.0.0.1:9/two.bin");
   auto form = NewForm();
+  form->show();
   form->findChild<QAction*>("AddURL1")->trigger();
   auto* dialog = form->findChild<TForm_AddURL*>("Form_AddURL");
   ASSERT_NE(dialog, nullptr);
@@ -313,7 +316,18 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
   ASSERT_EQ(combo->count(), 2);
   EXPECT_EQ(combo->itemText(0), "http://127.0.0.1:9/two.bin");
   EXPECT_EQ(combo->itemText(1), "http://127.0.0.1:9/one.bin");
+  // No address: the dialog stays and says why, until the text is one.
+  auto* refused = dialog->findChild<QLabel*>("Label_Refused");
+  ASSERT_NE(refused, nullptr);
+  for (const char* text : {"", "mailto:a@127.0.0.1", "127.0.0.1/three.iso"}) {
+    combo->setEditText(text);
+    dialog->findChild<QPushButton*>("SpeedButton_OK")->click();
+    EXPECT_TRUE(dialog->isVisible()) << text;
+    EXPECT_TRUE(refused->isVisibleTo(dialog)) << text;
+    EXPECT_EQ(refused->text().toStdString(), RefusedAddressText(text));
+  }
   combo->setEditText("ftp://127.0.0.1:9/three.iso");
+  EXPECT_FALSE(refused->isVisibleTo(dialog));
   dialog->findChild<QPushButton*>("SpeedButton_OK")->click();
   EXPECT_EQ(TUrlHistory().Items(), (std::vector<std::string>{"http://127.0.0.1:9/one.bin", "http://127.0.0.1:9/two.bin",
                                                              "ftp://127.0.0.1:9/three.iso"}));
