@@ -23,6 +23,7 @@
 #include "ui/download_table_model.h"
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
+#include "integration/hang_up_timer.h"
 #include "support/main_window_test.h"
 
 namespace brindle {
@@ -264,6 +265,18 @@ TEST_F(FormConfigurationTest, TheHangUpWindowArmsItsTimer) {
   EXPECT_TRUE(window->findChild<QWidget*>("Panel_MinutesFromNow")->isVisible());
   EXPECT_FALSE(window->findChild<QWidget*>("Panel_SpecificTime")->isVisible());
   auto* minutes = window->findChild<QLineEdit*>("Edit_MinutesFromNow");
+  // An empty box is no number: OK says so and the window stays.
+  minutes->setText("");
+  QString told;
+  QTimer::singleShot(0, [&told] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      told = box->text();
+      box->accept();
+    }
+  });
+  window->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_EQ(told.toStdString(), THangUpTimer::InvalidMinutes(""));
+  EXPECT_TRUE(window->isVisible());
   minutes->setText("0");
   window->findChild<QPushButton*>("SpeedButton_OK")->click();
   EXPECT_EQ(minutes->text(), "1");
