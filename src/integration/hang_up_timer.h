@@ -39,7 +39,7 @@ class THangUpTimer {
   static std::string MinutesOnLeave(const std::string& text);
   // What OK says when the minutes text is no number.
   static std::string InvalidMinutes(const std::string& text) {
-    return "\"" + text + "\" is not a valid number of minutes.";
+    return text.empty() ? "Please enter the number of minutes." : "\"" + text + "\" is not a valid number of minutes.";
   }
   // Milliseconds from now until the half-hour item; a time already past
   // today means tomorrow, one second before it.

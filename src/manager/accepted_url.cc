@@ -33,8 +33,8 @@ std::string RefusedAddressText(const std::string& text) {
   const std::string shown = WithoutBlanks(text);
   if (shown.empty()) return "Please enter the address of the file to download.";
   return "\"" + shown +
-         "\" is not an address Brindle can download: it begins with http://, https:// or ftp:// and names a "
-         "server.";
+         "\" is not an address Brindle can download. An address begins with http://, https:// or ftp:// (or "
+         "www.) and names a server.";
 }
 
 bool IsDownloadableProtocol(const std::string& protocol) {

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "manager/accepted_url.h"
 #include "manager/url_history.h"
@@ -57,6 +58,9 @@ void TForm_AddURL::Ok() {
   if (DownloadableAddress(Url(), false).empty()) {
     labelRefused_->setText(QString::fromStdString(RefusedAddressText(Url())));
     labelRefused_->show();
+    // The wrapped reason gets the room it needs below the line.
+    const int needed = heightForWidth(width());
+    resize(width(), std::max(height(), needed > 0 ? needed : sizeHint().height()));
     comboUrl_->setFocus();
     comboUrl_->lineEdit()->selectAll();
     return;

@@ -137,8 +137,8 @@ TEST_F(MainWindowSupportTest, DownloadableAddresses) {
     EXPECT_EQ(DownloadableAddress(c.Text, true), c.Dropped) << c.Text;
   }
   EXPECT_EQ(RefusedAddressText(" example.org/f.zip "),
-            "\"example.org/f.zip\" is not an address Brindle can download: it begins with http://, https:// or "
-            "ftp:// and names a server.");
+            "\"example.org/f.zip\" is not an address Brindle can download. An address begins with http://, "
+            "https:// or ftp:// (or www.) and names a server.");
   EXPECT_EQ(RefusedAddressText("  "), "Please enter the address of the file to download.");
 }
 
