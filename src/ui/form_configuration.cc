@@ -507,6 +507,9 @@ void TForm_Configuration::BuildGeneral() {
 void TForm_Configuration::Prepare(int page) {
   LoadControls();
   resize(Read(setting::ConfigurationFormWidth), Read(setting::ConfigurationFormHeight));
+  // Wrapped texts (the Integration page's help) are read whole: the dialog
+  // is never shorter than its pages need at its width.
+  if (const int needed = heightForWidth(width()); needed > height()) resize(width(), needed);
   Center();
   SelectPage(page);
 }

@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 
 #include "manager/properties_model.h"
+#include "manager/status_colors.h"
+#include "ui/download_table_model.h"
 #include "ui/dialog_buttons.h"
 #include "ui/guarded.h"
 #include "ui/qt_prompt.h"
@@ -43,7 +45,7 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   spinSpeedLimit_->setObjectName("SpinEdit_SpeedLimit");
   spinSpeedLimit_->setRange(0, 1024 * 1024);
   spinSpeedLimit_->setSingleStep(10);
-  spinSpeedLimit_->setSuffix(" KB/s");
+  spinSpeedLimit_->setSuffix(" kb/s");
   spinSpeedLimit_->setSpecialValueText("Unlimited");
   spinSpeedLimit_->setValue(static_cast<int>(std::min<int64_t>(properties_->SpeedLimit(), 1024 * 1024)));
   spinSpeedLimit_->setToolTip("This download's own limit; the global limit still applies");
@@ -72,6 +74,12 @@ void TForm_Properties::Refresh() {
   // edited and stored, so OK stays while the record exists.
   buttonOk_->setVisible(properties_->RecordExists());
   labelStatus_->setText(QString::fromStdString(properties_->Status()));
+  // In the colour the list gives that status.
+  const std::optional<uint32_t>& color = LoadColorSettingsFromRegistry().For(properties_->StatusColor());
+  QPalette palette = labelStatus_->palette();
+  palette.setColor(QPalette::WindowText,
+                   color ? ColorFromSetting(*color, this->palette()) : this->palette().color(QPalette::WindowText));
+  labelStatus_->setPalette(palette);
   labelSize_->setText(QString::fromStdString(properties_->SizeText()));
 }
 

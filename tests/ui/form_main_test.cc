@@ -132,9 +132,9 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   QStringList choices;
   for (QAction* action : traySpeed->actions())
     if (!action->isSeparator()) choices << action->text();
-  EXPECT_EQ(choices, (QStringList{"Unlimited", "50 KB/s", "100 KB/s", "250 KB/s", "500 KB/s", "1 MB/s", "2 MB/s",
-                                  "5 MB/s", "Other..."}));
-  traySpeed->actions()[4]->trigger();  // 250 KB/s
+  EXPECT_EQ(choices, (QStringList{"Unlimited", "50 kb/s", "100 kb/s", "250 kb/s", "500 kb/s", "1 Mb/s", "2 Mb/s",
+                                  "5 Mb/s", "Other..."}));
+  traySpeed->actions()[4]->trigger();  // 250 kb/s
   EXPECT_TRUE(ReadBool(kOptionsSection, "SpeedLimitEnabled", false));
   EXPECT_EQ(ReadInteger(kOptionsSection, "SpeedLimit", 0), 250);
   EXPECT_EQ(form->DownloadSystem().SpeedLimiter().Rate(), 250 * 1024);
