@@ -10,6 +10,7 @@
 #include "archive/unzip.h"
 #include "core/paths.h"
 #include "core/ascii_case.h"
+#include "core/launcher_port.h"
 #include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/prompt_port.h"
@@ -164,7 +165,8 @@ TDownloadCompleteModel::TAfter TDownloadCompleteModel::ExtractAllAndRun(const st
     removeDirectory();
     return TAfter::Stays;
   }
-  if (!RunFile(directory + "/" + entry)) {
+  const std::string setup = directory + "/" + entry;
+  if (!Launcher().HasOpener(setup) || !RunFile(setup)) {
     removeDirectory();
     Prompt().Message(kCaption, CouldNotStart(entry), [] {});
     return TAfter::Stays;

@@ -19,6 +19,7 @@ class FakeLauncher : public LauncherPort {
     started.push_back(argv);
     return !fails;
   }
+  bool HasOpener(const std::string&) override { return !fails; }
   bool fails = false;
   std::vector<std::string> opened;
   std::vector<std::vector<std::string>> started;
