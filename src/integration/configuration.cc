@@ -14,6 +14,7 @@
 
 #include "core/ascii_case.h"
 #include "core/atomic_file.h"
+#include "core/text_file.h"
 #include "core/paths.h"
 #include "core/settings_schema.h"
 #include "manager/download_system.h"
@@ -24,12 +25,6 @@ namespace {
 
 constexpr const char* kNone = "none";
 constexpr TDateTime kHalfHour = 1.0 / 48;
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // The whole text as a decimal integer that fits, or nullopt.
 std::optional<long long> ParseNumber(const std::string& text) {

@@ -1,21 +1,12 @@
 #include "manager/accepted_url.h"
 
+#include "core/text_file.h"
 #include "core/url.h"
 #include "manager/download_file_name.h"
 
 namespace brindle {
-namespace {
-
-std::string WithoutBlanks(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-}  // namespace
-
 std::string DownloadableAddress(const std::string& text, bool needFileName) {
-  std::string address = WithoutBlanks(text);
+  std::string address = Trimmed(text);
   if (address.find("://") == std::string::npos) {
     // TUrl takes any text beginning with "www" or "ftp" for an address; a
     // word such as "wwwhat" is none.
@@ -30,7 +21,7 @@ std::string DownloadableAddress(const std::string& text, bool needFileName) {
 }
 
 std::string RefusedAddressText(const std::string& text) {
-  const std::string shown = WithoutBlanks(text);
+  const std::string shown = Trimmed(text);
   if (shown.empty()) return "Please enter the address of the file to download.";
   return "\"" + shown +
          "\" is not an address Brindle can download. An address begins with http://, https:// or ftp:// (or "
