@@ -5,6 +5,7 @@
 #include "manager/download_file_name.h"
 
 namespace brindle {
+
 std::string DownloadableAddress(const std::string& text, bool needFileName) {
   std::string address = Trimmed(text);
   if (address.find("://") == std::string::npos) {

@@ -7,10 +7,10 @@
 
 #include "core/ascii_case.h"
 #include "core/log_error.h"
-#include "core/text_file.h"
 #include "core/paths.h"
 #include "core/prompt_port.h"
 #include "core/settings_schema.h"
+#include "core/text_file.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/category_tree.h"

@@ -167,10 +167,9 @@ TSortKey KeyOf(int column, const std::string& text) {
   return key;
 }
 
-// Whether a goes before b in ascending order; rows without a value come
-// after those with one.
+// Whether a goes before b in ascending order, both with a value or both
+// without one.
 bool Before(const TSortKey& a, const TSortKey& b) {
-  if (a.HasValue != b.HasValue) return a.HasValue;
   if (!a.HasValue) return a.Text < b.Text;
   if (a.Value != b.Value) return a.Value < b.Value;
   return a.Tie < b.Tie;
