@@ -242,11 +242,12 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
 }
 
 int TCliRun::CheckInstances(const THandOverRequest& request) {
-  if (!IsDownloadableUrl(request.Url, false)) return 1;
+  const std::string address = DownloadableAddress(request.Url, false);
+  if (address.empty()) return 1;
   const std::string dir = request.Directory.empty() ? "" : WithoutTrailingSlash(request.Directory);
-  Say("Received " + request.Url);
+  Say("Received " + address);
   // A name from the channel is a base name in the directory, never a path.
-  StartUrl(request.Url, dir, SafeBaseName(request.FileName), request.Parts, request.Checksum, request.Referrer,
+  StartUrl(address, dir, SafeBaseName(request.FileName), request.Parts, request.Checksum, request.Referrer,
            request.Cookies);
   return 1;
 }
@@ -579,13 +580,18 @@ int RunUnzip(const TCliOptions& options) {
   return failed == 0 ? kCliAllDone : kCliFailed;
 }
 
-int RunCli(const TCliOptions& options) {
-  if (!options.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(options.Home).c_str(), 1);
-  for (const std::string& url : options.Urls) {
-    if (!IsDownloadableUrl(url, false)) {
+int RunCli(const TCliOptions& given) {
+  if (!given.Home.empty()) setenv("BRINDLE_HOME", AbsolutePath(given.Home).c_str(), 1);
+  // The addresses as they are downloaded: "www.example.org/f.zip" is taken
+  // as the desktop program takes it.
+  TCliOptions options = given;
+  for (std::string& url : options.Urls) {
+    const std::string address = DownloadableAddress(url, false);
+    if (address.empty()) {
       std::fprintf(stderr, "brindle-cli: unsupported address: %s\n", EscapeControlCharacters(url).c_str());
       return kCliUsage;
     }
+    url = address;
   }
   // Ctrl-C and SIGTERM arrive through the loop, so the downloads can be
   // paused and saved; blocked before any thread starts, so every thread

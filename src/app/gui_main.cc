@@ -17,10 +17,13 @@
 #include "core/log_error.h"
 #include "core/paths.h"
 #include "core/power_port.h"
+#include "core/presentation.h"
 #include "core/prompt_port.h"
 #include "core/settings.h"
 #include "core/trace.h"
 #include "core/version.h"
+#include "manager/accepted_url.h"
+#include "manager/default_categories.h"
 #include "platform/broken_pipe_signal.h"
 #include "platform/file_size_signal.h"
 #include "platform/hand_over_client.h"
@@ -80,7 +83,19 @@ int main(int argc, char** argv) {
       urls.push_back(argument);
     }
   }
-  const std::string firstArgument = urls.empty() ? "" : urls.front();
+  // What is no address is refused here, with a message, before anything is
+  // handed to a running Brindle; an address without a scheme gets one.
+  std::vector<std::string> addresses;
+  std::vector<std::string> refused;
+  for (const std::string& url : urls) {
+    const std::string address = DownloadableAddress(url, false);
+    if (address.empty()) {
+      refused.push_back(url);
+    } else {
+      addresses.push_back(address);
+    }
+  }
+  const std::string firstArgument = addresses.empty() ? "" : addresses.front();
   // A failure a routine caught is never silent: standard error, and the
   // debug trace when it is open.
   SetErrorLogSink([](std::string_view routine, std::string_view text) {
@@ -98,6 +113,8 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_BLOCK, &blockedSignals, nullptr);
   const int signalFd = signalfd(-1, &blockedSignals, SFD_NONBLOCK | SFD_CLOEXEC);
 
+  // A profile without settings file is new: it gets the default categories.
+  const bool newProfile = access(RegistryFile().c_str(), F_OK) != 0;
   RegistryHiveFile hive;
   hive.Load(RegistryFile());
   SetRegistry(&hive);
@@ -107,12 +124,15 @@ int main(int argc, char** argv) {
   if (const std::string note = HandOverPlaceNote(HandOverPlace(lock.Directory())); !note.empty())
     std::fprintf(stderr, "brindle: %s\n", note.c_str());
   if (start == TInstanceStart::HandedOver) {
-    for (size_t i = 1; i < urls.size(); ++i)
-      if (!HandOver(HandOverSocketPath(lock.Directory()), THandOverRequest::PlainText(urls[i]), 10000))
-        std::fprintf(stderr, "brindle: the running Brindle did not take %s\n", urls[i].c_str());
-    std::printf("Handed over to the running Brindle\n");
+    for (const std::string& url : refused)
+      std::fprintf(stderr, "brindle: %s\n", EscapeControlCharacters(RefusedAddressText(url)).c_str());
+    for (size_t i = 1; i < addresses.size(); ++i)
+      if (!HandOver(HandOverSocketPath(lock.Directory()), THandOverRequest::PlainText(addresses[i]), 10000))
+        std::fprintf(stderr, "brindle: the running Brindle did not take %s\n",
+                     EscapeControlCharacters(addresses[i]).c_str());
+    if (!addresses.empty()) std::printf("Handed over to the running Brindle\n");
     SetRegistry(nullptr);
-    return 0;
+    return refused.empty() ? 0 : 2;
   }
   if (start == TInstanceStart::Ended) {
     std::fprintf(stderr, "brindle: another Brindle runs on this profile and did not answer\n");
@@ -139,9 +159,12 @@ int main(int argc, char** argv) {
     SetPower(&power);
     SetDialUp(&dialUp);
     SetProgramPath(TProgramLayout::ForThisProgram().DesktopProgram());
+    if (newProfile) InstallDefaultCategories();
 
     TEventLoopBridge bridge(loop);
-    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), urls);
+    // The window says what it refused.
+    addresses.insert(addresses.end(), refused.begin(), refused.end());
+    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), addresses);
     form->OnTerminate = [] { QApplication::quit(); };
     // A quit the window did not start (the session manager's) ends the
     // downloads the same way.

@@ -14,6 +14,10 @@ class LauncherPort {
   // Starts argv[0] (searched in PATH) with the other items as its
   // arguments, never through a shell. False when it could not be started.
   virtual bool StartProgram(const std::vector<std::string>& argv) = 0;
+  // Whether the desktop names a program that opens a file of that path's
+  // type; true when it cannot tell. OpenDocument alone cannot say: it does
+  // not wait for the opener.
+  virtual bool HasOpener(const std::string& /*path*/) { return true; }
 };
 
 // The launcher of the program. The default starts nothing and returns

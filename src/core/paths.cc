@@ -87,17 +87,17 @@ std::string RegistryFile() {
   return directory + "registry.reg";
 }
 
-std::string DownloadDirectoryFromUserDirs(std::string_view text, const std::string& home) {
+std::string UserDirectoryFromUserDirs(std::string_view text, std::string_view key, const std::string& home) {
   // Lines look like: XDG_DOWNLOAD_DIR="$HOME/Downloads", shell-quoted.
-  constexpr std::string_view kPrefix = "XDG_DOWNLOAD_DIR=";
+  const std::string prefix = std::string(key) + "=";
   std::string result;
   while (!text.empty()) {
     const size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.substr(0, kPrefix.size()) != kPrefix) continue;
-    line.remove_prefix(kPrefix.size());
+    if (line.substr(0, prefix.size()) != prefix) continue;
+    line.remove_prefix(prefix.size());
     if (line.empty() || line.front() != '"') continue;
     std::string value;
     bool closed = false;
@@ -120,18 +120,20 @@ std::string DownloadDirectoryFromUserDirs(std::string_view text, const std::stri
   return result.empty() ? result : WithoutTrailingSlashes(result);
 }
 
-std::string DefaultDownloadDirectory() {
+std::string UserDirectory(std::string_view key) {
   const std::string home = HomeDirectory();
-  const std::string fromEnvironment = Environment("XDG_DOWNLOAD_DIR");
+  const std::string fromEnvironment = Environment(std::string(key).c_str());
   if (!fromEnvironment.empty()) return WithoutTrailingSlashes(ExpandHome(fromEnvironment, home));
   std::ifstream file(XdgConfigHome() + "/user-dirs.dirs", std::ios::binary);
-  if (file) {
-    std::ostringstream text;
-    text << file.rdbuf();
-    const std::string configured = DownloadDirectoryFromUserDirs(text.str(), home);
-    if (!configured.empty()) return configured;
-  }
-  return home + "/Downloads";
+  if (!file) return "";
+  std::ostringstream text;
+  text << file.rdbuf();
+  return UserDirectoryFromUserDirs(text.str(), key, home);
+}
+
+std::string DefaultDownloadDirectory() {
+  const std::string configured = UserDirectory("XDG_DOWNLOAD_DIR");
+  return configured.empty() ? HomeDirectory() + "/Downloads" : configured;
 }
 
 bool EnsureDirectory(const std::string& path, mode_t mode) {

@@ -24,12 +24,16 @@ std::string DefaultPartialDownloadsDirectory();  // "Partial Downloads", no trai
 std::string MirrorListFile();                    // "mirrors.lst"
 std::string RegistryFile();                      // config directory + "/registry.reg"
 
-// The user's download directory: $XDG_DOWNLOAD_DIR, else the one named in
-// $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Downloads.
+// One of the user's XDG folders (key such as "XDG_MUSIC_DIR"): the
+// environment variable of that name, else the entry in
+// $XDG_CONFIG_HOME/user-dirs.dirs; "" when neither names one.
+std::string UserDirectory(std::string_view key);
+// The user's download directory: UserDirectory("XDG_DOWNLOAD_DIR"), else
+// ~/Downloads.
 std::string DefaultDownloadDirectory();
-// The XDG_DOWNLOAD_DIR entry of a user-dirs.dirs text with "$HOME" expanded;
-// empty when there is none.
-std::string DownloadDirectoryFromUserDirs(std::string_view text, const std::string& home);
+// The key's entry of a user-dirs.dirs text with "$HOME" expanded; empty when
+// there is none.
+std::string UserDirectoryFromUserDirs(std::string_view text, std::string_view key, const std::string& home);
 
 inline constexpr const char* kDefaultExtensionList =
     "exe arj rar lzh z gz gzip zip tar bin mp3 avi mpg mpeg qt plj asf mov wma wmv r0* r1* a0* a1* tif tiff";

@@ -15,4 +15,7 @@ TReadResult ReadFileText(const std::string& path, std::string& text);
 // line end at the very end adds no empty line.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// The text without the spaces, tabs and line ends around it.
+std::string Trimmed(std::string_view text);
+
 }  // namespace brindle

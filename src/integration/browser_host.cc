@@ -12,6 +12,7 @@
 #include "core/settings_schema.h"
 #include "core/url.h"
 #include "integration/native_message_reader.h"
+#include "manager/ignored_links.h"
 
 namespace brindle {
 namespace {
@@ -50,6 +51,11 @@ bool TBrowserHost::Takes(const TBrowserRequest& request, std::string& reason) {
   }
   if (url.Host.empty()) {
     reason = "no host in the address";
+    return false;
+  }
+  // The browser then fetches it itself, as for any address not taken.
+  if (IsIgnoredLink(request.Url)) {
+    reason = "the address is on Brindle's ignore list";
     return false;
   }
   if (request.Type == TBrowserRequest::TType::Link) return true;

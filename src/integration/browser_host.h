@@ -31,8 +31,8 @@ class TBrowserHost {
   // The decision from the settings alone: a link the user chose is always
   // taken; a browser's download only with EnableBrowserIntegration, that
   // browser's own setting, and a file name whose extension is in
-  // Extensions. Only http, https and ftp addresses are ever taken. reason
-  // tells why not.
+  // Extensions. Only http, https and ftp addresses are ever taken, and
+  // never one on the ignore list. reason tells why not.
   static bool Takes(const TBrowserRequest& request, std::string& reason);
 
   // The answer to one request, as JSON for the extension.

@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <tuple>
 
 #include "core/ascii_case.h"
 #include "core/atomic_file.h"
+#include "core/text_file.h"
 #include "core/paths.h"
 #include "core/settings_schema.h"
 #include "core/system_proxy.h"
@@ -23,12 +26,6 @@ namespace {
 
 constexpr const char* kNone = "none";
 constexpr TDateTime kHalfHour = 1.0 / 48;
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // The whole text as a decimal integer that fits, or nullopt.
 std::optional<long long> ParseNumber(const std::string& text) {
@@ -49,21 +46,35 @@ bool ValidPort(const std::string& text) {
   return port && *port >= 1 && *port <= 65535;
 }
 
-std::optional<std::string> RangeProblem(const TConfigurationValues& values) {
+// The first value out of its field's range: the field's key and what the
+// user is told.
+struct TRangeProblem {
+  std::string Key;
+  std::string Text;
+};
+
+std::optional<TRangeProblem> RangeProblem(const TConfigurationValues& values) {
   const auto text = [&](const std::string& key) {
     const auto it = values.Texts.find(key);
     return it == values.Texts.end() ? std::string() : it->second;
   };
-  for (const auto& [port, caption] :
-       {std::pair{&setting::HTTPProxyPort, "HTTP proxy port"}, std::pair{&setting::FTPProxyPort, "FTP proxy port"}})
-    if (!ValidPort(text(port->Key))) return std::string(caption) + " must be a number from 1 to 65535.";
+  const auto on = [&](const TBoolSetting& flag) {
+    const auto it = values.Flags.find(flag.Key);
+    return it != values.Flags.end() && it->second;
+  };
+  // A proxy that is switched off is not used, so its port is not judged.
+  for (const auto& [port, use, caption] :
+       {std::tuple{&setting::HTTPProxyPort, &setting::UseHTTPProxy, "HTTP proxy port"},
+        std::tuple{&setting::FTPProxyPort, &setting::UseFTPProxy, "FTP proxy port"}})
+    if (on(*use) && !ValidPort(text(port->Key)))
+      return TRangeProblem{port->Key, std::string(caption) + " must be a number from 1 to 65535."};
   for (const TConfigurationNumberKey& number : ConfigurationNumberKeys()) {
     // What cannot be read at all stops the sequence in its place instead.
     const std::optional<long long> value = ParseNumber(text(number.Key));
     if (!value || (*value >= number.Min && *value <= number.Max)) continue;
     std::string range = "from " + std::to_string(number.Min) + " to " + std::to_string(number.Max);
     if (number.Max == INT_MAX / number.Scale) range = "at least " + std::to_string(number.Min);
-    return std::string(number.Caption) + " must be a number " + range + ".";
+    return TRangeProblem{number.Key, std::string(number.Caption) + " must be a number " + range + "."};
   }
   return std::nullopt;
 }
@@ -214,8 +225,9 @@ bool WriteAutostartEntry(bool launch, const std::string& programPath) {
 
 TConfigurationResult SaveConfiguration(TConfigurationValues& values, TDownloadSystem& system,
                                        const TConfigurationHost& host, TPartialDownloadsMove::TMoveFile moveFile) {
-  if (const std::optional<std::string> problem = RangeProblem(values)) {
-    if (host.Message) host.Message(*problem);
+  if (const std::optional<TRangeProblem> problem = RangeProblem(values)) {
+    if (host.ShowField) host.ShowField(problem->Key);
+    if (host.Message) host.Message(problem->Text);
     return TConfigurationResult::Refused;
   }
   const auto writeStep = [&](int step) {

@@ -82,6 +82,8 @@ bool WriteAutostartEntry(bool launch, const std::string& programPath);
 struct TConfigurationHost {
   std::function<bool(const std::string& question)> Ask;
   std::function<void(const std::string& text)> Message;
+  // Before a refusal's message: brings the refused field (by its key) into view.
+  std::function<void(const std::string& key)> ShowField;
   // What the autostart entry starts.
   std::string ProgramPath;
 };
@@ -92,7 +94,8 @@ enum class TConfigurationResult {
   Stopped,  // stopped part-way: what was written stays written
 };
 
-// The OK sequence: a value out of its field's range is refused first; then
+// The OK sequence: a value out of its field's range (a proxy's port only
+// while that proxy is switched on) is refused first; then
 // the keys are written step by step, the partial-downloads directory moved
 // on request (refused while downloads run: the edit is set back), a number
 // that cannot be read stopping the sequence where it stands.

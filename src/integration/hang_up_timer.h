@@ -37,6 +37,10 @@ class THangUpTimer {
   static TShown Load(TDateTime now);
   // The minutes field when it is left: 0 becomes 1.
   static std::string MinutesOnLeave(const std::string& text);
+  // What OK says when the minutes text is no number.
+  static std::string InvalidMinutes(const std::string& text) {
+    return text.empty() ? "Please enter the number of minutes." : "\"" + text + "\" is not a valid number of minutes.";
+  }
   // Milliseconds from now until the half-hour item; a time already past
   // today means tomorrow, one second before it.
   static int64_t IntervalUntil(TDateTime now, int timeIndex);

@@ -8,6 +8,7 @@
 #include "core/url.h"
 #include "manager/accepted_url.h"
 #include "manager/download_system.h"
+#include "manager/ignored_links.h"
 #include "manager/local_download_info.h"
 
 namespace brindle {
@@ -53,11 +54,10 @@ void TMonitorClipboard::Check() {
     std::optional<std::string> text = clipboard_ ? clipboard_() : std::nullopt;
     if (!text || *text == lastText_) return;
     lastText_ = std::move(*text);
-    const std::string address = AddressIn(lastText_);
-    if (address.empty()) return;
+    const std::string address = DownloadableAddress(AddressIn(lastText_), true);
+    if (address.empty() || IsIgnoredLink(address)) return;
     auto url = std::make_unique<TUrl>(address);
-    if (!IsDownloadableProtocol(url->Protocol)) return;
-    if (url->FileName.empty() || !ValidExtension(url->Extension)) return;
+    if (!ValidExtension(url->Extension)) return;
     // No dialog: the name is chosen as for any download nobody is asked about.
     system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), "", nullptr), false);
   } catch (...) {

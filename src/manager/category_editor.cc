@@ -10,6 +10,7 @@
 #include "core/paths.h"
 #include "core/prompt_port.h"
 #include "core/settings_schema.h"
+#include "core/text_file.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
 #include "manager/category_tree.h"
@@ -20,12 +21,6 @@ namespace brindle {
 namespace {
 
 constexpr const char* kCaption = "Brindle";
-
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -40,7 +35,7 @@ bool IsDirectory(const std::string& path) {
 std::string Joined(const std::vector<std::string>& words) {
   std::string text;
   for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-  return Trim(text);
+  return Trimmed(text);
 }
 
 }  // namespace
@@ -61,7 +56,7 @@ TCategoryFields TCategoryEditor::FieldsOf(const TCategory& category) {
 }
 
 std::string TCategoryEditor::ResolveDirectory(const std::string& typed) {
-  std::string path = Trim(typed);
+  std::string path = Trimmed(typed);
   if (path == "~" || path.starts_with("~/")) {
     const char* home = std::getenv("HOME");
     path = std::string(home ? home : "") + path.substr(1);
@@ -72,7 +67,7 @@ std::string TCategoryEditor::ResolveDirectory(const std::string& typed) {
 
 std::string TCategoryEditor::AddExtensions(const std::string& monitored, const std::string& typed) {
   std::string list = monitored;
-  const std::string words = Trim(typed);
+  const std::string words = Trimmed(typed);
   size_t start = 0;
   while (start <= words.size()) {
     const size_t blank = std::min(words.find(' ', start), words.size());
@@ -80,7 +75,7 @@ std::string TCategoryEditor::AddExtensions(const std::string& monitored, const s
     if (!word.empty() && list.find(word) == std::string::npos) list += " " + word;
     start = blank + 1;
   }
-  list = Trim(list);
+  list = Trimmed(list);
   for (char& c : list) c = LowerAscii(c);
   return list;
 }
@@ -88,7 +83,7 @@ std::string TCategoryEditor::AddExtensions(const std::string& monitored, const s
 void TCategoryEditor::Validate(TCategoryFields fields, const TCategory* editing,
                                std::function<void(bool ok, const TCategoryFields& fields)> done) const {
   try {
-    const std::string name = Trim(fields.Name);
+    const std::string name = Trimmed(fields.Name);
     // The message left in the field is no name either.
     if (name.empty() || name == kNoName) {
       fields.Name = kNoName;
@@ -102,7 +97,7 @@ void TCategoryEditor::Validate(TCategoryFields fields, const TCategory* editing,
       Prompt().Message(kCaption, AlreadyExists(name), [done, fields] { done(false, fields); });
       return;
     }
-    if (Trim(fields.Directory).empty() || fields.Directory == kNoDirectory || fields.Directory == kCannotCreate) {
+    if (Trimmed(fields.Directory).empty() || fields.Directory == kNoDirectory || fields.Directory == kCannotCreate) {
       fields.Directory = kNoDirectory;
       done(false, fields);
       return;
@@ -132,8 +127,8 @@ void TCategoryEditor::Validate(TCategoryFields fields, const TCategory* editing,
 }
 
 void TCategoryEditor::UpdateCategory(TCategory& category, const TCategoryFields& fields) {
-  category.SetName(Trim(fields.Name));
-  category.SetExtensions(Trim(fields.Extensions));
+  category.SetName(Trimmed(fields.Name));
+  category.SetExtensions(Trimmed(fields.Extensions));
   category.SetSaveFolder(fields.Directory);
   category.SetAutoSave(fields.AutoSave);
   category.SetShowCompleteDialog(fields.ShowCompleteDialog);

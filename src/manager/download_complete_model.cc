@@ -10,6 +10,7 @@
 #include "archive/unzip.h"
 #include "core/paths.h"
 #include "core/ascii_case.h"
+#include "core/launcher_port.h"
 #include "core/log_error.h"
 #include "core/presentation.h"
 #include "core/prompt_port.h"
@@ -155,19 +156,54 @@ TDownloadCompleteModel::TAfter TDownloadCompleteModel::ExtractAllAndRun(const st
     Prompt().Message(kCaption, CouldNotExtract(path_), [] {});
     return TAfter::Stays;
   }
-  if (!ExtractInto(directory)) return TAfter::Stays;
-  RunFile(directory + "/" + entry);
+  // Nothing runs from a folder whose setup did not start: it goes.
+  const auto removeDirectory = [&directory] {
+    std::error_code error;
+    std::filesystem::remove_all(directory, error);
+  };
+  if (!ExtractInto(directory, true)) {
+    removeDirectory();
+    return TAfter::Stays;
+  }
+  const std::string setup = directory + "/" + entry;
+  if (!Launcher().HasOpener(setup) || !RunFile(setup)) {
+    removeDirectory();
+    Prompt().Message(kCaption, CouldNotStart(entry), [] {});
+    return TAfter::Stays;
+  }
   return TAfter::Closes;
 }
 
-bool TDownloadCompleteModel::ExtractInto(const std::string& directory) {
+bool TDownloadCompleteModel::ExtractInto(const std::string& directory, bool temporary) {
   bool entryFailed = false;
-  const int result = ExtractAll(path_, directory, "*.*", [&entryFailed](int, const ZipReport& report) {
+  int written = 0;
+  stopRequested_ = false;
+  extracting_ = true;
+  // The window's Stop is asked between the archive's input blocks.
+  ZipAbortTest previous = SetAbortTest([this] { return stopRequested_; });
+  const int result = ExtractAll(path_, directory, "*.*", [&entryFailed, &written](int, const ZipReport& report) {
     if (report.Status == kZipReportEntryFailed) entryFailed = true;
+    if (report.Status == kZipReportEntryDone) ++written;
   });
+  SetAbortTest(std::move(previous));
+  extracting_ = false;
+  if (stopRequested_ && result < 0) {
+    Prompt().Message(kCaption, Stopped(written, temporary ? "" : directory), [] {});
+    return false;
+  }
   if (result >= 0 && !entryFailed) return true;
   Prompt().Message(kCaption, CouldNotExtract(path_), [] {});
   return false;
+}
+
+void TDownloadCompleteModel::Stop() {
+  if (extracting_) stopRequested_ = true;
+}
+
+std::string TDownloadCompleteModel::Stopped(int written, const std::string& directory) {
+  if (directory.empty()) return "Extraction stopped. The files extracted so far were removed.";
+  return "Extraction stopped. " + std::to_string(written) + (written == 1 ? " entry" : " entries") +
+         " already written to " + directory + (written == 1 ? " stays" : " stay") + " there.";
 }
 
 void TDownloadCompleteModel::Closed(bool doNotShowAgain) {

@@ -42,7 +42,8 @@ class TDownloadCompleteModel {
   // Extracts every entry into folder (created when missing), then opens it.
   TAfter UnZip(const std::string& folder);
   // Extracts into a new private temporary directory and runs the installer
-  // entry from there.
+  // entry from there; when it cannot be started, or the extraction failed,
+  // the directory is removed and a message says so.
   TAfter UnZipAndInstall();
   // Both extract only when the archive's declared size fits (a message says
   // why not); an archive that declares far more than its size is extracted
@@ -52,18 +53,29 @@ class TDownloadCompleteModel {
   void SetRunner(std::function<void(TCommand)> runner) { runner_ = std::move(runner); }
   // Every way of closing the window ends here; only the first call counts.
   void Closed(bool doNotShowAgain);
+  // While an extraction runs: stops it at the next input block (the entry
+  // ends with kZipUserAbort); the entries written stay, and a message says
+  // how many. Does nothing otherwise.
+  void Stop();
+  bool Extracting() const { return extracting_; }
 
   static constexpr const char* kCaption = "Download Complete";
   static constexpr const char* kNoInstaller = "Setup.exe or Install.exe not found";
   static std::string CouldNotExtract(const std::string& path) { return "Couldn't extract " + path; }
+  static std::string CouldNotStart(const std::string& entry) {
+    return "Couldn't start " + entry + ": the system has no program to open it. The extracted files were removed.";
+  }
+  // directory "": a temporary one, removed.
+  static std::string Stopped(int written, const std::string& directory);
 
  private:
   // Runs extract when the archive's declared size suits directory, else
   // refuses or asks first (see SetRunner).
   TAfter WhenSizeAccepted(const std::string& directory, TCommand extract);
-  // False (after the message) when the archive was refused or any entry
-  // failed; what was extracted stays.
-  bool ExtractInto(const std::string& directory);
+  // False (after the message) when the archive was refused, any entry
+  // failed or the user stopped it; what was extracted stays (the caller
+  // removes a temporary directory).
+  bool ExtractInto(const std::string& directory, bool temporary = false);
   TAfter ExtractAllAndRun(const std::string& entry);
 
   std::string url_;
@@ -74,6 +86,8 @@ class TDownloadCompleteModel {
   std::function<void()> closed_;
   bool isClosed_ = false;
   std::function<void(TCommand)> runner_;
+  bool extracting_ = false;
+  bool stopRequested_ = false;
   // A question outlives the model when the window closes meanwhile.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -148,12 +148,13 @@ TDownloadFileInfo::TDownloadFileInfo(const TLocalDownloadinfo& record, TDownload
   if (record.Checksum) proposedChecksum_ = record.Checksum->Text();
   if (!record.Url) return;
   url_ = record.Url->Url;
-  urlFileName_ = UrlFileName(*record.Url);
-  if (services_.Categories && !urlFileName_.empty())
-    proposedCategory_ = services_.Categories->GetByFileName(urlFileName_);
+  // The browser's name is the file's: an address like ".../get?id=7" says
+  // nothing of it.
+  fileName_ = record.ProposedFileName.empty() ? UrlFileName(*record.Url) : record.ProposedFileName;
+  if (services_.Categories && !fileName_.empty()) proposedCategory_ = services_.Categories->GetByFileName(fileName_);
   const std::string dir = FolderOf(proposedCategory_);
-  proposedPath_ = urlFileName_.empty() ? InDirectory(dir, kUnknownName)
-                                       : MakeUniqueFileName(InDirectory(dir, urlFileName_), services_.FileNameInUse);
+  proposedPath_ = fileName_.empty() ? InDirectory(dir, kUnknownName)
+                                    : MakeUniqueFileName(InDirectory(dir, fileName_), services_.FileNameInUse);
 }
 
 std::string TDownloadFileInfo::FolderOf(const TCategory* category) const {
@@ -178,7 +179,7 @@ TDownloadFileInfo::TSaveDialogSetup TDownloadFileInfo::ChangeSetup(const std::st
                                                                      const std::string& lastDirectory) const {
   TSaveDialogSetup setup;
   SplitPath(saveAs, setup.Directory, setup.FileName);
-  if (setup.FileName.empty()) setup.FileName = urlFileName_;
+  if (setup.FileName.empty()) setup.FileName = fileName_;
   if (setup.Directory.empty()) setup.Directory = lastDirectory.empty() ? DownloadDirectorySetting() : lastDirectory;
   if (setup.FileName.empty()) setup.FileName = kUnknownName;
   const std::string extension = ExtractFileExt(setup.FileName);
@@ -250,12 +251,6 @@ TNewDownloadAnswer TDownloadFileInfo::ScheduleAnswer(const std::string& typed, c
   answer.Category = category;
   answer.Description = description;
   return answer;
-}
-
-void TDownloadFileInfo::IgnoreLink(const std::string& url) {
-  const int count = Read(setting::IgnoreLinksCount) + 1;
-  Write(setting::IgnoreLinksCount, count);
-  Write(setting::IgnoredLink(count), url);
 }
 
 }  // namespace brindle

@@ -35,9 +35,10 @@ struct TDownloadFileInfoServices {
 // answers of its buttons.
 class TDownloadFileInfo {
  public:
-  // Runs the creation steps: the category claiming the URL's file name,
-  // its folder (else the download directory), the name ("unknown" when the
-  // URL names no file, else with "%20" as blanks, made unique).
+  // Runs the creation steps: the category claiming the file's name (the
+  // browser's proposed one, else the URL's), its folder (else the download
+  // directory), the name ("unknown" when there is none, a URL's with "%20"
+  // as blanks; made unique).
   TDownloadFileInfo(const TLocalDownloadinfo& record, TDownloadFileInfoServices services);
 
   const std::string& Url() const { return url_; }
@@ -94,10 +95,6 @@ class TDownloadFileInfo {
   TNewDownloadAnswer ScheduleAnswer(const std::string& typed, const std::string& category,
                                     const std::string& description) const;
 
-  // "Ignore this link in the future": the URL appended to the section
-  // "IgnoreLinks" (its "count" raised, the URL under the new count).
-  static void IgnoreLink(const std::string& url);
-
   static constexpr const char* kUnknownName = "unknown";
   static constexpr const char* kNameInUse =
       "This file name is in use by another downloading process. Please choose another file name.";
@@ -121,7 +118,7 @@ class TDownloadFileInfo {
 
   TDownloadFileInfoServices services_;
   std::string url_;
-  std::string urlFileName_;
+  std::string fileName_;
   std::string proposedPath_;
   const TCategory* proposedCategory_ = nullptr;
   std::string proposedChecksum_;

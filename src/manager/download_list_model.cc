@@ -1,7 +1,9 @@
 #include "manager/download_list_model.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
+#include <map>
 #include <numeric>
 #include <set>
 #include <utility>
@@ -108,6 +110,73 @@ TLocalDownloadinfo* TDownloadListModel::AssociatedLDI(const TRowProgress* downlo
   return nullptr;
 }
 
+namespace {
+
+// What a row sorts by in one column: a value where the column shows one,
+// else its text.
+struct TSortKey {
+  bool HasValue = false;
+  double Value = 0;
+  double Tie = 0;
+  std::string Text;
+};
+
+// "293 kb", "2.86 Mb", "12 bytes"; false for "Unknown" and the like.
+bool ParseSize(const std::string& text, double& bytes) {
+  const size_t blank = text.find(' ');
+  if (blank == std::string::npos || blank == 0) return false;
+  const std::string unit = text.substr(blank + 1);
+  double scale = 0;
+  if (unit == "bytes") scale = 1;
+  if (unit == "kb") scale = 1024.0;
+  if (unit == "Mb") scale = 1024.0 * 1024.0;
+  if (unit == "Gb") scale = 1024.0 * 1024.0 * 1024.0;
+  if (scale == 0) return false;
+  char* end = nullptr;
+  const std::string number = text.substr(0, blank);
+  const double value = std::strtod(number.c_str(), &end);
+  if (end != number.c_str() + number.size()) return false;
+  bytes = value * scale;
+  return true;
+}
+
+TSortKey KeyOf(int column, const std::string& text) {
+  TSortKey key;
+  key.Text = LowerCaseAscii(text);
+  if (column == kColumnSize) {
+    const size_t of = text.find(" of ");
+    double done = 0;
+    double total = 0;
+    if (of == std::string::npos) {
+      key.HasValue = ParseSize(text, total);
+      done = total;
+    } else {
+      key.HasValue = ParseSize(text.substr(of + 4), total);
+      if (!ParseSize(text.substr(0, of), done)) done = 0;
+    }
+    key.Value = total;
+    key.Tie = done;
+  } else if (column == kColumnTimeLeft) {
+    key.HasValue = text.find(':') != std::string::npos && text.find_first_not_of("0123456789:") == std::string::npos;
+    key.Value = static_cast<double>(TimeStringToSeconds(text));
+  } else if (column == kColumnRate) {
+    char* end = nullptr;
+    key.Value = std::strtod(text.c_str(), &end);
+    key.HasValue = !text.empty() && end == text.c_str() + text.size();
+  }
+  return key;
+}
+
+// Whether a goes before b in ascending order, both with a value or both
+// without one.
+bool Before(const TSortKey& a, const TSortKey& b) {
+  if (!a.HasValue) return a.Text < b.Text;
+  if (a.Value != b.Value) return a.Value < b.Value;
+  return a.Tie < b.Tie;
+}
+
+}  // namespace
+
 void TDownloadListModel::PopulateGrid(const TLDIList& records,
                                       const std::function<TRowProgress*(TLocalDownloadinfo*)>& downloaderOf) {
   try {
@@ -115,6 +184,8 @@ void TDownloadListModel::PopulateGrid(const TLDIList& records,
     for (const Row& row : rows_)
       if (row.Selected) selected.insert(row.Record);
     const TLocalDownloadinfo* current = Record(currentRow_);
+    std::map<const TLocalDownloadinfo*, size_t> place;
+    for (size_t i = 0; i < rows_.size(); ++i) place.emplace(rows_[i].Record, i);
     rows_.clear();
     currentRow_ = -1;
     for (int i = 0; i < records.Count(); ++i) {
@@ -127,7 +198,20 @@ void TDownloadListModel::PopulateGrid(const TLDIList& records,
       row.Selected = selected.contains(record);
       WriteRow(row);
     }
-    SortRows();
+    if (orderHeld_) {
+      // The rows the user may be clicking stay where they were.
+      std::vector<size_t> order(rows_.size());
+      std::iota(order.begin(), order.end(), 0);
+      const auto placeOf = [&](size_t i) {
+        const auto found = place.find(rows_[i].Record);
+        return found == place.end() ? place.size() : found->second;
+      };
+      std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return placeOf(a) < placeOf(b); });
+      Reorder(order);
+      sortPending_ = true;
+    } else {
+      SortRows();
+    }
   } catch (...) {
     LogError("TDownloadListModel.PopulateGrid");
   }
@@ -245,7 +329,20 @@ void TDownloadListModel::SetSort(int column, bool ascending) {
   Sort();
 }
 
+void TDownloadListModel::HoldOrder() { orderHeld_ = true; }
+
+void TDownloadListModel::ReleaseOrder() {
+  orderHeld_ = false;
+  if (!sortPending_) return;
+  sortPending_ = false;
+  Sort();
+}
+
 void TDownloadListModel::Sort() {
+  if (orderHeld_) {
+    sortPending_ = true;
+    return;
+  }
   try {
     SortRows();
   } catch (...) {
@@ -255,14 +352,22 @@ void TDownloadListModel::Sort() {
 }
 
 void TDownloadListModel::SortRows() {
-  std::vector<std::string> keys;
+  std::vector<TSortKey> keys;
   keys.reserve(rows_.size());
-  for (const Row& row : rows_) keys.push_back(LowerCaseAscii(row.Cells[sortColumn_]));
+  for (const Row& row : rows_) keys.push_back(KeyOf(sortColumn_, row.Cells[sortColumn_]));
   std::vector<size_t> order(rows_.size());
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return sortAscending_ ? keys[a] < keys[b] : keys[b] < keys[a];
+    const TSortKey& first = keys[a];
+    const TSortKey& second = keys[b];
+    // Rows without a value stay last whichever way the list is sorted.
+    if (first.HasValue != second.HasValue) return first.HasValue;
+    return sortAscending_ ? Before(first, second) : Before(second, first);
   });
+  Reorder(order);
+}
+
+void TDownloadListModel::Reorder(const std::vector<size_t>& order) {
   std::vector<Row> sorted;
   sorted.reserve(rows_.size());
   int current = -1;

@@ -115,11 +115,19 @@ class TDownloadListModel {
 
   int SortColumn() const { return sortColumn_; }
   bool SortAscending() const { return sortAscending_; }
-  // Sorts the rows by the column's text ignoring case; rows with equal
-  // texts keep their order. A column that does not exist sorts by the first.
+  // Sorts the rows by the column's text ignoring case; Size, Time left and
+  // kb/sec by the value they show (a size "of" a total by the total, then
+  // by what is done), rows that show none in these columns after the rest in
+  // either direction. Rows with equal keys keep their order. A column that
+  // does not exist sorts by the first.
   void SetSort(int column, bool ascending);
   // Sorts again by the current column, as after rows were written.
   void Sort();
+  // While the user holds a mouse button on the list, until the click is
+  // handled, the rows keep their places: a refill keeps the order it found
+  // (new rows last) and sorting waits for ReleaseOrder.
+  void HoldOrder();
+  void ReleaseOrder();
   // Stores the sort order for the next start.
   void SaveSortSettings() const;
 
@@ -156,6 +164,8 @@ class TDownloadListModel {
 
   bool WriteRow(Row& row) const;
   void SortRows();
+  // Puts the row at order[i] in place i; the current row moves with its row.
+  void Reorder(const std::vector<size_t>& order);
   void RowsChanged();
   void RowChanged(int row);
   void SelectionChanged();
@@ -166,6 +176,8 @@ class TDownloadListModel {
   int sortColumn_ = 0;
   bool sortAscending_ = true;
   bool drawProgressBars_ = true;
+  bool orderHeld_ = false;
+  bool sortPending_ = false;
 };
 
 }  // namespace brindle

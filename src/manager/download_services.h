@@ -42,6 +42,7 @@ class TDownloadServices {
 
   TCategoryList& Categories() const { return *categories_; }
   TModemConnection& Modem() const { return *modem_; }
+  TServerStats& ServerStats() const { return *stats_; }
   TAfterDownloadsActions& AfterDownloads() const { return *afterDownloads_; }
   TDownloadSystem& System() const { return *system_; }
 

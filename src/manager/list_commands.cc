@@ -12,10 +12,10 @@
 #include "engine/downloader.h"
 #include "manager/download_list_model.h"
 #include "manager/download_system.h"
+#include "manager/accepted_url.h"
 #include "manager/list_window_port.h"
 #include "manager/local_download_info.h"
 #include "manager/properties_model.h"
-#include "manager/typed_url.h"
 #include "manager/viewer_text.h"
 
 namespace brindle {
@@ -53,9 +53,9 @@ TLocalDownloadinfo* TListCommands::CurrentRecord() const { return model_.Record(
 
 TLocalDownloadinfo* TListCommands::Add(const std::string& typedUrl) {
   try {
-    std::unique_ptr<TUrl> url = AcceptTypedUrl(typedUrl);
-    if (!url) return nullptr;
-    return system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), "", nullptr));
+    const std::string address = DownloadableAddress(typedUrl, false);
+    if (address.empty()) return nullptr;
+    return system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", nullptr));
   } catch (...) {
     LogError("TForm_Main.AddURL");
     return nullptr;

@@ -27,9 +27,9 @@ class TListCommands {
   TListCommands(const TListCommands&) = delete;
   TListCommands& operator=(const TListCommands&) = delete;
 
-  // The text of the Add-URL dialog's OK: an http or ftp address with a host
-  // becomes a new download, anything else is ignored. The new record or
-  // nullptr.
+  // The text of the Add-URL dialog's OK: a downloadable address
+  // (DownloadableAddress) becomes a new download, anything else is
+  // ignored. The new record or nullptr.
   TLocalDownloadinfo* Add(const std::string& typedUrl);
   // Asks once when a selected record is not "Done". Records go with their
   // record and part files; running downloads are aborted first. The

@@ -17,9 +17,12 @@ TModemConnection::TModemConnection() {
 void TModemConnection::Disconnect() {
   try {
     disconnectRequested_ = true;
-    // A failed hang-up is not reported: the message says what was asked.
-    DialUp().HangUp();
-    Prompt().Message("Brindle", "Disconnected as requested.", {});
+    // Success is claimed only for a connection that was there and went down.
+    if (!DialUp().IsConnected()) {
+      Prompt().Message("Brindle", kNoConnection, {});
+      return;
+    }
+    Prompt().Message("Brindle", DialUp().HangUp() ? kDisconnected : kNotDisconnected, {});
   } catch (...) {
     LogError("TModemConnection.Disconnect");
   }

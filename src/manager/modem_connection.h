@@ -12,8 +12,13 @@ class TModemConnection {
   // Lists the configured dial-up entries.
   TModemConnection();
 
-  // Hangs up every active dial-up connection, then says so.
+  // Hangs up every active dial-up connection, then says whether it did, or
+  // that there was none.
   void Disconnect();
+
+  static constexpr const char* kDisconnected = "Disconnected as requested.";
+  static constexpr const char* kNoConnection = "There is no dial-up connection to hang up.";
+  static constexpr const char* kNotDisconnected = "The dial-up connection could not be hung up.";
 
   const std::vector<std::string>& Entries() const { return entries_; }
   bool DisconnectRequested() const { return disconnectRequested_; }

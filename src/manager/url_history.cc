@@ -8,16 +8,6 @@
 #include "core/text_file.h"
 
 namespace brindle {
-namespace {
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-}  // namespace
-
 TUrlHistory::TUrlHistory() : TUrlHistory(DefaultFileName()) {}
 
 TUrlHistory::TUrlHistory(std::string fileName) : fileName_(std::move(fileName)) {

@@ -4,8 +4,10 @@
 
 namespace brindle {
 
-TWindowPlacement LoadPosition(const std::string& section) {
-  const setting::TWindowPosition stored = setting::WindowPosition(section);
+TWindowPlacement LoadPosition(const std::string& section, int unsetWidth, int unsetHeight) {
+  setting::TWindowPosition stored = setting::WindowPosition(section);
+  if (unsetWidth > 0) stored.Width.Fixed = unsetWidth;
+  if (unsetHeight > 0) stored.Height.Fixed = unsetHeight;
   TWindowPlacement placement;
   placement.Top = Read(stored.Top);
   placement.Left = Read(stored.Left);

@@ -16,8 +16,9 @@ struct TWindowPlacement {
   bool operator==(const TWindowPlacement&) const = default;
 };
 
-// Reads the section's placement.
-TWindowPlacement LoadPosition(const std::string& section);
+// Reads the section's placement; a width or height never stored is
+// unsetWidth or unsetHeight when given (not 0).
+TWindowPlacement LoadPosition(const std::string& section, int unsetWidth = 0, int unsetHeight = 0);
 // A maximized window writes only "Maximized", a minimized one only
 // "Minimized", so the normal bounds stored earlier survive for the restore.
 void SavePosition(const std::string& section, const TWindowPlacement& placement);

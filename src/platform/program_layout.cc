@@ -63,4 +63,8 @@ std::string TProgramLayout::ExtensionDirectory() const {
   return Installed() ? prefix_ + "/" + BRINDLE_INSTALL_DATADIR + "/extension" : "";
 }
 
+std::string TProgramLayout::ManualFile() const {
+  return Installed() ? prefix_ + "/" + BRINDLE_INSTALL_DOCDIR + "/README.html" : BRINDLE_BUILD_MANUAL;
+}
+
 }  // namespace brindle

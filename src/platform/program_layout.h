@@ -28,6 +28,9 @@ class TProgramLayout {
   std::string HostProgram() const;
   // The unpacked browser extension; empty outside an installation.
   std::string ExtensionDirectory() const;
+  // The manual (the README as HTML): the installed one, or outside an
+  // installation the one the build wrote. The file may be missing.
+  std::string ManualFile() const;
 
  private:
   TProgramLayout(std::string programDirectory, std::string prefix);

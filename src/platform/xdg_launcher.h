@@ -10,6 +10,8 @@ class XdgLauncher final : public LauncherPort {
  public:
   bool OpenDocument(const std::string& urlOrPath) override;
   bool StartProgram(const std::vector<std::string>& argv) override;
+  // Asks xdg-mime for the file's type and its default application.
+  bool HasOpener(const std::string& path) override;
 };
 
 }  // namespace brindle

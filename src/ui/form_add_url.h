@@ -4,14 +4,16 @@
 #include <string>
 
 class QComboBox;
+class QLabel;
 
 namespace brindle {
 
 class TUrlHistory;
 
 // "Enter URL to download:": one editable line over the recent addresses.
-// OK (or Enter) accepts the typed text into the history; Cancel or Esc
-// rejects.
+// OK (or Enter) accepts a downloadable address into the history, and says
+// under the line why any other text is refused, keeping the dialog open;
+// Cancel or Esc rejects.
 class TForm_AddURL final : public QDialog {
   Q_OBJECT
 
@@ -27,6 +29,7 @@ class TForm_AddURL final : public QDialog {
 
   TUrlHistory& history_;
   QComboBox* comboUrl_ = nullptr;
+  QLabel* labelRefused_ = nullptr;
 };
 
 }  // namespace brindle

@@ -507,6 +507,9 @@ void TForm_Configuration::BuildGeneral() {
 void TForm_Configuration::Prepare(int page) {
   LoadControls();
   resize(Read(setting::ConfigurationFormWidth), Read(setting::ConfigurationFormHeight));
+  // Wrapped texts (the Integration page's help) are read whole: the dialog
+  // is never shorter than its pages need at its width.
+  if (const int needed = heightForWidth(width()); needed > height()) resize(width(), needed);
   Center();
   SelectPage(page);
 }
@@ -653,6 +656,14 @@ bool TForm_Configuration::Ok() {
     return QMessageBox::question(this, "Confirm", Q(question), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
   host.Message = [this](const std::string& text) { QMessageBox::information(this, "Brindle", Q(text)); };
+  host.ShowField = [this](const std::string& key) {
+    QLineEdit* edit = edits_.contains(key) ? edits_.at(key) : nullptr;
+    if (!edit) return;
+    for (int page = 0; page < stack_->count(); ++page)
+      if (stack_->widget(page)->isAncestorOf(edit)) SelectPage(page);
+    edit->setFocus();
+    edit->selectAll();
+  };
   host.ProgramPath = ProgramPath;
   const TConfigurationResult result = SaveConfiguration(values, system_, host);
   // A refused move sets the folder back.

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -24,6 +26,55 @@
 
 namespace brindle {
 namespace {
+
+// While an archive is extracted the program's windows take no input, and
+// Escape stops the extraction.
+class TInputGate final : public QObject {
+ public:
+  explicit TInputGate(std::function<void()> onEscape) : onEscape_(std::move(onEscape)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) onEscape_();
+        return true;
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+        return true;
+      default:
+        return QObject::eventFilter(watched, event);
+    }
+  }
+
+ private:
+  std::function<void()> onEscape_;
+};
+
+// The folder chooser of UnZip: a folder typed that does not exist yet is
+// taken, and UnZip creates it.
+class TNewFolderChooser final : public QFileDialog {
+ public:
+  TNewFolderChooser(QWidget* parent, const QString& start) : QFileDialog(parent, "UnZip to", start) {
+    setObjectName("PBFolderDialog1");
+    setFileMode(QFileDialog::Directory);
+    setOption(QFileDialog::ShowDirsOnly);
+    setOption(QFileDialog::DontUseNativeDialog);
+  }
+
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    if (chosen.size() == 1 && !chosen.front().isEmpty() && !QFileInfo::exists(chosen.front())) {
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
 
 QPushButton* Button(const char* name, const char* caption, const QIcon& icon) {
   auto* button = new QPushButton(icon, caption);
@@ -142,26 +193,31 @@ void TForm_DownloadComplete::Show() {
 void TForm_DownloadComplete::Command(const char* name,
                                      const std::function<TDownloadCompleteModel::TAfter()>& command) {
   if (busy_) return;
-  // Downloads go on while an archive is extracted; the user's input waits,
-  // so nothing closes this window meanwhile.
+  // Downloads go on while an archive is extracted; the user's input is
+  // dropped but for Escape, which stops it, so nothing else closes this
+  // window meanwhile.
   struct Busy {
-    explicit Busy(bool& busy) : busy_(busy), previous_(SetIdleRoutine([] {
-                                               QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                                             })) {
+    Busy(bool& busy, TDownloadCompleteModel& model)
+        : busy_(busy), gate_([&model] { model.Stop(); }), previous_(SetIdleRoutine([] {
+            QCoreApplication::processEvents();
+          })) {
       busy_ = true;
+      qApp->installEventFilter(&gate_);
       QApplication::setOverrideCursor(Qt::WaitCursor);
     }
     ~Busy() {
       QApplication::restoreOverrideCursor();
+      qApp->removeEventFilter(&gate_);
       SetIdleRoutine(previous_);
       busy_ = false;
     }
     bool& busy_;
+    TInputGate gate_;
     ZipIdleRoutine previous_;
   };
   TDownloadCompleteModel::TAfter after = TDownloadCompleteModel::TAfter::Stays;
   try {
-    Busy busy(busy_);
+    Busy busy(busy_, model_);
     after = command();
   } catch (...) {
     LogError(std::string("TForm_DownloadComplete.") + name);
@@ -171,21 +227,28 @@ void TForm_DownloadComplete::Command(const char* name,
 
 void TForm_DownloadComplete::UnZip() {
   const QPointer<TForm_DownloadComplete> self(this);
-  const QString folder = QFileDialog::getExistingDirectory(
-      this, "UnZip to", QString::fromStdString(DirectoryOf(model_.Path())), QFileDialog::ShowDirsOnly);
+  TNewFolderChooser chooser(this, QString::fromStdString(DirectoryOf(model_.Path())));
+  const bool chosen = chooser.exec() == QDialog::Accepted;
   // The program may have ended the window while the chooser was open.
-  if (!self || folder.isEmpty()) return;
+  if (!self || !chosen || chooser.selectedFiles().isEmpty()) return;
+  const QString folder = chooser.selectedFiles().front();
   Command("SpeedButtonUnZipClick", [this, folder] { return model_.UnZip(folder.toStdString()); });
 }
 
 void TForm_DownloadComplete::done(int result) {
-  if (busy_) return;
+  // Escape or Close while an archive is extracted stops it; the window
+  // stays to say how far it got.
+  if (busy_) {
+    model_.Stop();
+    return;
+  }
   model_.Closed(chkboxShowDialog_->isChecked());
   QDialog::done(result);
 }
 
 void TForm_DownloadComplete::closeEvent(QCloseEvent* event) {
   if (busy_) {
+    model_.Stop();
     event->ignore();
     return;
   }

@@ -17,6 +17,7 @@
 #include "core/settings_schema.h"
 #include "manager/category.h"
 #include "manager/category_editor.h"
+#include "manager/ignored_links.h"
 #include "manager/status_colors.h"
 #include "ui/download_table_model.h"
 #include "ui/form_add_category.h"
@@ -169,7 +170,7 @@ void TForm_DownloadFileInfo::Show() {
 
 void TForm_DownloadFileInfo::SetSizeText(const std::string& text, TStatusColor color) {
   labelSize_->setText(QString::fromStdString(text));
-  const std::optional<uint32_t>& setting = LoadColorSettingsFromRegistry().For(color);
+  const std::optional<uint32_t> setting = LoadColorSettingsFromRegistry().For(color);
   QPalette palette = labelSize_->palette();
   palette.setColor(QPalette::WindowText,
                    setting ? ColorFromSetting(*setting, this->palette()) : this->palette().color(QPalette::WindowText));
@@ -271,7 +272,7 @@ void TForm_DownloadFileInfo::Abort() {
 void TForm_DownloadFileInfo::Ignore() {
   Guarded("TForm_DownloadFileInfo.SpeedButton_IgnoreClick", [this] {
     if (handled_) return;
-    TDownloadFileInfo::IgnoreLink(info_.Url());
+    IgnoreLink(info_.Url());
     const bool endProgram = !info_.Url().empty() && info_.Url() == services_.CommandLineUrl && services_.EndProgram;
     TNewDownloadAnswer answer;
     answer.Kind = TNewDownloadAnswer::TKind::Cancel;

@@ -8,11 +8,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
-#include <QUrl>
 #include <algorithm>
 
-#include "manager/accepted_url.h"
 #include "manager/window_position.h"
+#include "ui/dropped_links.h"
 #include "ui/glyphs.h"
 #include "ui/guarded.h"
 
@@ -60,11 +59,6 @@ TForm_DragAndDropBox::TForm_DragAndDropBox(std::function<bool(const std::string&
   const TWindowPlacement placement = LoadPosition(kPositionSection);
   move(placement.Left, placement.Top);
   setFixedSize(kWidth, kHeight);
-}
-
-bool TForm_DragAndDropBox::DropText(const std::string& text) {
-  if (!IsDownloadableUrl(text, true) || !addUrl_) return false;
-  return addUrl_(text);
 }
 
 QPoint TForm_DragAndDropBox::Snapped(const QRect& frame, const QRect& screen) {
@@ -134,15 +128,14 @@ void TForm_DragAndDropBox::moveEvent(QMoveEvent* event) {
 }
 
 void TForm_DragAndDropBox::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls() || event->mimeData()->hasText()) event->acceptProposedAction();
+  // What would be refused is refused at once: the pointer says so.
+  if (!DroppedAddresses(*event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TForm_DragAndDropBox::dropEvent(QDropEvent* event) {
   Guarded("TForm_DragAndDropBox.DropURLTarget1Drop", [this, event] {
-    const QMimeData* data = event->mimeData();
     bool added = false;
-    for (const QUrl& url : data->urls()) added |= DropText(url.toString().toStdString());
-    if (!data->hasUrls() && data->hasText()) added = DropText(data->text().trimmed().toStdString());
+    for (const std::string& address : DroppedAddresses(*event->mimeData())) added |= addUrl_ && addUrl_(address);
     if (added) event->acceptProposedAction();
   });
 }

@@ -22,9 +22,6 @@ class TForm_DragAndDropBox final : public QWidget {
   // window's AddDownloadFromUrl).
   explicit TForm_DragAndDropBox(std::function<bool(const std::string&)> addUrl, QWidget* parent = nullptr);
 
-  // A dropped text: an "http", "https" or "ftp" address naming a file
-  // becomes a download; anything else is ignored. True when it was taken.
-  bool DropText(const std::string& text);
   // Where a window of frame size may stand in the screen's free area: on
   // it, and flush with an edge it comes within kSnapDistance of.
   static QPoint Snapped(const QRect& frame, const QRect& screen);

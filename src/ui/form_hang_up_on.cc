@@ -96,7 +96,13 @@ bool TForm_HangUpOn::Ok() {
   bool ok = true;
   const std::optional<int64_t> interval =
       timer_.Arm(choice, time_->currentIndex(), minutes_->text().toStdString(), Now(), &ok);
-  if (!ok) return false;
+  if (!ok) {
+    // The choices are written; the window stays for a number.
+    QMessageBox::warning(this, "Hang Up On...",
+                         QString::fromStdString(THangUpTimer::InvalidMinutes(minutes_->text().toStdString())));
+    minutes_->setFocus();
+    return false;
+  }
   accept();
   if (interval) {
     // Told after the window closed, without a nested loop.

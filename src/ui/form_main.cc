@@ -1,5 +1,7 @@
 #include "ui/form_main.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -17,6 +19,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
@@ -52,6 +55,7 @@
 #include "manager/download_services.h"
 #include "manager/download_system.h"
 #include "manager/properties_model.h"
+#include "manager/server_stats.h"
 #include "manager/list_commands.h"
 #include "manager/local_download_info.h"
 #include "manager/modem_connection.h"
@@ -62,6 +66,7 @@
 #include "platform/program_layout.h"
 #include "ui/debug_form.h"
 #include "ui/download_table_model.h"
+#include "ui/dropped_links.h"
 #include "ui/form_add_url.h"
 #include "ui/form_categories.h"
 #include "ui/form_configuration.h"
@@ -86,18 +91,7 @@ namespace {
 // "Brindle <version>": the title of the window, its messages and mails.
 QString Caption() { return QString("Brindle ") + BrindleVersion(); }
 
-constexpr const char* kWebSite = "https://brindle.example.org/";
-constexpr const char* kHelpPage = "https://brindle.example.org/help.html";
-constexpr const char* kBugAddress = "bugs@brindle.example.org";
-constexpr const char* kSuggestionsAddress = "ideas@brindle.example.org";
 constexpr std::array<int, 5> kPanelWidths = {0, 130, 80, 60, 50};
-
-std::string MailTo(const std::string& address, const std::string& subject, const std::string& body) {
-  const QString url = QString::fromStdString("mailto:" + address) + "?subject=" +
-                      QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(subject))) + "&body=" +
-                      QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(body)));
-  return url.toStdString();
-}
 
 // The category tree tracks the mouse: the node under it is underlined, so
 // a single click is seen to choose it.
@@ -239,7 +233,8 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   timerAddCommandLineUrls_.setInterval(250);
   connect(&timerAddCommandLineUrls_, &QTimer::timeout, this, [this] {
     Guarded("TForm_Main.Timer_AddCommandLineUrlsTimer", [this] {
-      for (const std::string& url : commandLineUrls_) AddDownloadFromUrl(url, false);
+      for (const std::string& url : commandLineUrls_)
+        if (!AddDownloadFromUrl(url, false)) Prompt().Message(Caption().toStdString(), RefusedAddressText(url), {});
     });
   });
   timerAddCommandLineUrls_.start();
@@ -494,8 +489,16 @@ void TForm_Main::BuildMenus() {
   };
   QMenu* file = bar->addMenu("&File");
   file->setObjectName("File1");
-  add(file, "ViewServerStatistics1", "&View Server Statistics", QKeySequence("Ctrl+Alt+S"), nullptr);
-  add(file, "ClearStatistics1", "&Clear Statistics", {}, nullptr);
+  add(file, "ViewServerStatistics1", "&View Server Statistics", QKeySequence("Ctrl+Alt+S"),
+      [this] { services_->ServerStats().ShowStatistics(); });
+  add(file, "ClearStatistics1", "&Clear Statistics", {}, [this] {
+    Prompt().Ask(Caption().toStdString(),
+                 "Statistics is useful for determining which mirror sites to download from. Are you sure that you "
+                 "want to clear statistics?",
+                 [this](bool yes) {
+                   if (yes) services_->ServerStats().Clear();
+                 });
+  });
   add(file, "ViewAsText1", "View &As Text", QKeySequence("F3"), [this] { commands_->ViewFile(); });
   file->addSeparator();
   add(file, "Exit1", "E&xit", {}, [this] { Exit(); });
@@ -533,23 +536,15 @@ void TForm_Main::BuildMenus() {
 
   QMenu* help = bar->addMenu("&Help");
   help->setObjectName("Help1");
-  add(help, "Help2", "&Help", {}, [this] { OpenWeb(kHelpPage); });
-  add(help, "FAQ1", "&FAQ", {}, [this] { OpenWeb(kHelpPage); })->setVisible(false);
-  add(help, "BugReports1", "Bug Reports", {}, [this] {
-    OpenWeb(MailTo(kBugAddress, Caption().toStdString(),
-                   "Please tell us your operating system and its version, your Brindle settings and a detailed "
-                   "description of the problem:\n\n"));
-  });
-  add(help, "Suggestions1", "Suggestions", {}, [this] {
-    OpenWeb(MailTo(kSuggestionsAddress, Caption().toStdString(), "YOUR SUGGESTIONS"));
-  });
+  // The manual is the README as HTML; a build or copy without it has no
+  // Help item. Brindle has no web site or mail address of its own yet, so
+  // the items that would need one stay hidden.
+  const std::string manual = TProgramLayout::ForThisProgram().ManualFile();
+  add(help, "Help2", "&Help", {}, [this, manual] { OpenWeb(manual); })->setVisible(access(manual.c_str(), R_OK) == 0);
+  for (const auto& [name, text] : {std::pair{"FAQ1", "&FAQ"}, std::pair{"BugReports1", "Bug Reports"},
+                                   std::pair{"Suggestions1", "Suggestions"}, std::pair{"TellaFriend1", "&Tell a Friend"}})
+    add(help, name, text, {}, nullptr)->setVisible(false);
   add(help, "CheckforNewVersion1", "&Check for New Version", {}, [this] { versionChecker_->Check(); });
-  add(help, "TellaFriend1", "&Tell a Friend", {}, [this] {
-    OpenWeb(MailTo("", "Brindle",
-                   std::string("I use Brindle to download files: it fetches each file in several parts at once and "
-                               "resumes where it stopped. Have a look: ") +
-                       kWebSite));
-  });
   help->addSeparator();
   add(help, "About1", "&About", {}, [this] { ShowAbout(); });
 }
@@ -620,6 +615,19 @@ void TForm_Main::BuildTray() {
 
 bool TForm_Main::TrayAvailable() const { return tray_ && tray_->Available(); }
 
+QSize TForm_Main::FittingSize(const QRect& area) const {
+  // Every column of the list beside the category tree, at the desktop's
+  // font, as far as the screen (less a window frame) allows.
+  const QHeaderView* header = grid_->horizontalHeader();
+  int width = header->length() + 2 * grid_->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+              splitter_->handleWidth() + 8;
+  if (Read(setting::ShowCategories)) width += Read(setting::CategoriesPanelWidth);
+  constexpr int kFrame = 16;
+  constexpr int kTitleAndFrame = 48;
+  return {std::min(width, area.width() - kFrame),
+          std::min(std::max(450, area.height() * 2 / 3), area.height() - kTitleAndFrame)};
+}
+
 void TForm_Main::ShowAtStart() {
   if (Read(setting::StartMinized)) {
     if (!TrayAvailable()) showMinimized();
@@ -628,6 +636,8 @@ void TForm_Main::ShowAtStart() {
   TWindowPlacement placement = LoadPosition(kPositionSection);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
+    const QSize fitting = FittingSize(area);
+    placement = LoadPosition(kPositionSection, fitting.width(), fitting.height());
     MakeSureFormIsOnScreen(placement, area.right() + 1, area.bottom() + 1);
     SetWindowBounds(*this, placement);
   }
@@ -665,20 +675,23 @@ void TForm_Main::HideToTray() {
 
 int TForm_Main::CheckInstances(const THandOverRequest& request) {
   Guarded("TForm_Splash.CheckInstances", [&] {
-    if (!AddDownloadFromRequest(request)) {
-      if (isMinimized()) showNormal();
-      show();
-      raise();
-      activateWindow();
-    }
+    if (AddDownloadFromRequest(request)) return;
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+    // A second start refuses such a text itself; one that comes anyway is
+    // not dropped without a word.
+    if (!request.Url.empty()) Prompt().Message(Caption().toStdString(), RefusedAddressText(request.Url), {});
   });
   return 1;
 }
 
 bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   if (!request.Structured) return AddDownloadFromUrl(request.Url, false);
-  if (!IsDownloadableUrl(request.Url, false)) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(request.Url), "", &services_->Categories());
+  const std::string address = DownloadableAddress(request.Url, false);
+  if (address.empty()) return false;
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", &services_->Categories());
   record->ProposedFileName = SafeBaseName(request.FileName);
   record->Referer = request.Referrer;
   record->Cookie = request.Cookies;
@@ -687,9 +700,10 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   return true;
 }
 
-bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool needFileName) {
-  if (!IsDownloadableUrl(url, needFileName)) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", &services_->Categories());
+bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool dropped) {
+  const std::string address = DownloadableAddress(url, dropped);
+  if (address.empty()) return false;
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", &services_->Categories());
   DownloadSystem().AddDownload(std::move(record), true);
   return true;
 }
@@ -720,7 +734,7 @@ void TForm_Main::AskAddUrl() {
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   // An address on the clipboard is the likely one.
   const QString clipboard = QGuiApplication::clipboard()->text().trimmed();
-  dialog->Prepare(IsDownloadableUrl(clipboard.toStdString(), false) ? clipboard.toStdString() : "");
+  dialog->Prepare(DownloadableAddress(clipboard.toStdString(), false).empty() ? "" : clipboard.toStdString());
   connect(dialog, &QDialog::accepted, this, [this, dialog, history] {
     Guarded("TForm_AddURL.OK", [this, dialog] { commands_->Add(dialog->Url()); });
   });
@@ -871,9 +885,7 @@ void TForm_Main::ShowAbout() {
   box.setTextFormat(Qt::RichText);
   box.setText(QString("<b>Brindle</b><br>v.%1").arg(BrindleVersion()));
   box.setInformativeText(QString("A download manager for the Linux desktop: each file in several parts at once, "
-                                 "resumed where it stopped.<br><br>Thank you for using Brindle!<br>"
-                                 "<a href=\"%1\">%1</a>")
-                             .arg(kWebSite));
+                                 "resumed where it stopped.<br><br>Thank you for using Brindle!"));
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
 }
@@ -1175,15 +1187,14 @@ void TForm_Main::changeEvent(QEvent* event) {
 }
 
 void TForm_Main::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls() || event->mimeData()->hasText()) event->acceptProposedAction();
+  // What would be refused is refused at once: the pointer says so.
+  if (!DroppedAddresses(*event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void TForm_Main::dropEvent(QDropEvent* event) {
   Guarded("TForm_Main.Drop", [this, event] {
-    const QMimeData* data = event->mimeData();
     bool added = false;
-    for (const QUrl& url : data->urls()) added |= AddDownloadFromUrl(url.toString().toStdString(), true);
-    if (!added && !data->hasUrls() && data->hasText()) added = AddDownloadFromUrl(data->text().trimmed().toStdString(), true);
+    for (const std::string& address : DroppedAddresses(*event->mimeData())) added |= AddDownloadFromUrl(address, true);
     if (added) event->acceptProposedAction();
   });
 }
@@ -1197,7 +1208,14 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
   if (auto* button = qobject_cast<QToolButton*>(watched)) {
     if (event->type() == QEvent::Enter) panels_[0]->setText(button->property("hint").toString());
     if (event->type() == QEvent::Leave) UpdateStatusBar();
+  } else if (watched == grid_->viewport() &&
+             (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+    // A refill between the press and its click must not put another
+    // download under the mouse.
+    list_->HoldOrder();
   } else if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    // The view handles the click after this filter; the rows may move once it has.
+    QMetaObject::invokeMethod(this, [this] { list_->ReleaseOrder(); }, Qt::QueuedConnection);
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const QModelIndex index = grid_->indexAt(mouse->position().toPoint());
     if (mouse->button() == Qt::LeftButton && index.isValid() && index.column() == kColumnDescription &&

@@ -73,12 +73,18 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
 
   // The first show, in the stored state (unless "StartMinized").
   void ShowAtStart();
+  // The size a window never placed starts with, within the screen's area.
+  QSize FittingSize(const QRect& area) const;
 
   // A second start handed its argument over: a download address becomes a
-  // download; anything else brings the window to the front.
+  // download; anything else brings the window to the front, and a text that
+  // is no address says so.
   int CheckInstances(const THandOverRequest& request);
-  // A dropped, pasted or handed-over address; false when it is not one.
-  bool AddDownloadFromUrl(const std::string& url, bool needFileName);
+  // An address from the command line, a second start or a drop, as
+  // DownloadableAddress takes it; a drop's must name a file (and
+  // DroppedAddresses has left out ignored ones). False when it became no
+  // download.
+  bool AddDownloadFromUrl(const std::string& url, bool dropped);
   // A handed-over request: a structured one (the browser host's) brings
   // the proposed file name, referrer and cookies along.
   bool AddDownloadFromRequest(const THandOverRequest& request);

@@ -12,6 +12,8 @@
 
 #include "manager/download_file_info.h"
 #include "manager/properties_model.h"
+#include "manager/status_colors.h"
+#include "ui/download_table_model.h"
 #include "ui/dialog_buttons.h"
 #include "ui/form_download_file_info.h"
 #include "ui/guarded.h"
@@ -70,7 +72,7 @@ TForm_Properties::TForm_Properties(std::shared_ptr<TPropertiesModel> properties,
   spinSpeedLimit_->setObjectName("SpinEdit_SpeedLimit");
   spinSpeedLimit_->setRange(0, 1024 * 1024);
   spinSpeedLimit_->setSingleStep(10);
-  spinSpeedLimit_->setSuffix(" KB/s");
+  spinSpeedLimit_->setSuffix(" kb/s");
   spinSpeedLimit_->setSpecialValueText("Unlimited");
   spinSpeedLimit_->setValue(static_cast<int>(std::min<int64_t>(properties_->SpeedLimit(), 1024 * 1024)));
   spinSpeedLimit_->setToolTip("This download's own limit; the global limit still applies");
@@ -101,6 +103,12 @@ void TForm_Properties::Refresh() {
   // edited and stored, so OK stays while the record exists.
   buttonOk_->setVisible(properties_->RecordExists());
   labelStatus_->setText(Breakable(properties_->Status()));
+  // In the colour the list gives that status.
+  const std::optional<uint32_t> color = LoadColorSettingsFromRegistry().For(properties_->StatusColor());
+  QPalette palette = labelStatus_->palette();
+  palette.setColor(QPalette::WindowText,
+                   color ? ColorFromSetting(*color, this->palette()) : this->palette().color(QPalette::WindowText));
+  labelStatus_->setPalette(palette);
   labelSize_->setText(QString::fromStdString(properties_->SizeText()));
   // A status that wraps (a checksum mismatch with its digests) is shown
   // whole: the window grows to hold it.

@@ -11,7 +11,8 @@ TForm_Viewer::TForm_Viewer(const std::string& path, const std::string& text, con
                            QWidget* parent)
     : QDialog(parent) {
   setObjectName("Form_Viewer");
-  setWindowTitle(QString::fromStdString(path));
+  setWindowTitle("Brindle - File Viewer");
+  setToolTip(QString::fromStdString(path));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   memo_ = new QPlainTextEdit(this);

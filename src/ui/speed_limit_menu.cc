@@ -44,8 +44,8 @@ TSpeedLimitMenu::TSpeedLimitMenu(TDownloadSystem& system, QWidget* parent)
 
 QString TSpeedLimitMenu::LimitText(bool enabled, int kiloBytesPerSecond) {
   if (!enabled || kiloBytesPerSecond <= 0) return "Unlimited";
-  if (kiloBytesPerSecond % 1024 == 0) return QString("%1 MB/s").arg(kiloBytesPerSecond / 1024);
-  return QString("%1 KB/s").arg(kiloBytesPerSecond);
+  if (kiloBytesPerSecond % 1024 == 0) return QString("%1 Mb/s").arg(kiloBytesPerSecond / 1024);
+  return QString("%1 kb/s").arg(kiloBytesPerSecond);
 }
 
 void TSpeedLimitMenu::Refresh() {
@@ -72,7 +72,7 @@ void TSpeedLimitMenu::Choose(bool enabled, int kiloBytesPerSecond) {
 void TSpeedLimitMenu::AskOther() {
   bool ok = false;
   const int suggested = StoredLimit() > 0 ? StoredLimit() : 100;
-  const int limit = QInputDialog::getInt(parentWidget(), "Speed limit", "Download at most (KB/s, for all downloads):",
+  const int limit = QInputDialog::getInt(parentWidget(), "Speed limit", "Download at most (kb/s, for all downloads):",
                                          suggested, 1, 1024 * 1024, 10, &ok);
   if (ok) Choose(true, limit);
   Refresh();

@@ -18,7 +18,7 @@ class TSpeedLimitMenu final : public QMenu {
   // The limits offered, kilobytes per second.
   static constexpr int kChoices[] = {50, 100, 250, 500, 1024, 2048, 5120};
 
-  // The text for a limit: "Unlimited", "250 KB/s", "2 MB/s".
+  // The text for a limit: "Unlimited", "250 kb/s", "2 Mb/s", as the status bar writes rates.
   static QString LimitText(bool enabled, int kiloBytesPerSecond);
 
  private:

@@ -63,7 +63,9 @@ TEST(UserDirsTest, DownloadEntry) {
       {"XDG_DOWNLOAD_DIR=\"relative\"\n", ""},
       {"XDG_DOWNLOAD_DIR=\"/first\"\nXDG_DOWNLOAD_DIR=\"/second\"\n", "/second"},
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(DownloadDirectoryFromUserDirs(text, "/h"), expected) << text;
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(UserDirectoryFromUserDirs(text, "XDG_DOWNLOAD_DIR", "/h"), expected) << text;
+  EXPECT_EQ(UserDirectoryFromUserDirs(cases[0].first, "XDG_MUSIC_DIR", "/h"), "/h/M");
 }
 
 TEST(EnsureDirectoryTest, CreatesParentsWithMode) {

@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "integration/browser_request.h"
 #include "integration/native_message_reader.h"
+#include "manager/ignored_links.h"
 #include "support/manual_clock.h"
 
 namespace brindle {
@@ -191,6 +192,8 @@ TEST_F(BrowserHostTest, DecidesFromTheSettingsTheBrowserAndTheMasks) {
       {"", "o", Request("https://h/a.zip", "a.zip", F::Opera), true},
       {"0", "", Request("https://h/notes.txt", "notes.txt", F::Firefox, kLink), true},  // asked for by the user
       {"", "c", Request("https://h/a.zip", "a.zip", F::Chromium, kDownload), true},
+      {"", "c", Request("https://h/ignored.zip", "a.zip"), false},
+      {"", "c", Request("https://h/ignored.zip", "a.zip", F::Chromium, kLink), false},
   };
   for (const Case& c : cases) {
     registry_.Clear();
@@ -200,6 +203,7 @@ TEST_F(BrowserHostTest, DecidesFromTheSettingsTheBrowserAndTheMasks) {
     WriteBool(kOptionsSection, "IntegrateWithInternetExplorer", browsers.find('c') != std::string::npos);
     WriteBool(kOptionsSection, "IntegrateWithNetscape", browsers.find('f') != std::string::npos);
     WriteBool(kOptionsSection, "IntegrateWithOpera", browsers.find('o') != std::string::npos);
+    IgnoreLink("https://h/ignored.zip");
     std::string reason;
     EXPECT_EQ(TBrowserHost::Takes(c.Request, reason), c.Taken) << c.Request.Url << " " << c.Request.FileName;
     if (!c.Taken) {

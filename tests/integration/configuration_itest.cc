@@ -24,6 +24,7 @@ class ConfigurationITest : public test::IntegrationTest {
       return yes_;
     };
     host_.Message = [this](const std::string& text) { messages_.push_back(text); };
+    host_.ShowField = [this](const std::string& key) { messages_.push_back("[" + key + "]"); };
     host_.ProgramPath = "/opt/my apps/brindle";
   }
   TConfigurationResult Save(TConfigurationValues& values, TPartialDownloadsMove::TMoveFile move = nullptr) {
@@ -103,16 +104,18 @@ TEST_F(ConfigurationITest, NumbersOutOfRangeAreRefusedAndUnreadableOnesStopWhere
     const char* Key;
     const char* Text;
     const char* Message;
+    const char* SwitchedOn = "";
   };
   for (const Case& c : {Case{"SplitParts", "33", "Number of parts to split each file into must be a number from 1 to 32."},
                         Case{"TimeOutTime", "0", "Timeout must be a number at least 1."},
-                        Case{"HTTPProxyPort", "70000", "HTTP proxy port must be a number from 1 to 65535."},
-                        Case{"FTPProxyPort", "ftp", "FTP proxy port must be a number from 1 to 65535."}}) {
+                        Case{"HTTPProxyPort", "70000", "HTTP proxy port must be a number from 1 to 65535.", "UseHTTPProxy"},
+                        Case{"FTPProxyPort", "ftp", "FTP proxy port must be a number from 1 to 65535.", "UseFTPProxy"}}) {
     TConfigurationValues refused = values;
     refused.Texts[c.Key] = c.Text;
+    if (*c.SwitchedOn) refused.Flags[c.SwitchedOn] = true;
     messages_.clear();
     EXPECT_EQ(Save(refused), TConfigurationResult::Refused) << c.Key;
-    EXPECT_EQ(messages_, std::vector<std::string>{c.Message});
+    EXPECT_EQ(messages_, (std::vector<std::string>{"[" + std::string(c.Key) + "]", c.Message}));
     EXPECT_FALSE(ReadBool(kOptionsSection, "GridLines", false));
   }
   // A pasted text in "Retry delay": what comes before it is written.
@@ -126,6 +129,11 @@ TEST_F(ConfigurationITest, NumbersOutOfRangeAreRefusedAndUnreadableOnesStopWhere
   EXPECT_EQ(ReadInteger(kOptionsSection, "MaxSimultaneousDownloads", 0), 7);
   EXPECT_EQ(ReadInteger(kOptionsSection, "RetryDelay", -1), -1);
   EXPECT_EQ(ReadInteger(kOptionsSection, "RetryTimes", -1), -1);
+  // A switched-off proxy's port is not judged.
+  TConfigurationValues unused = LoadConfiguration({});
+  unused.Texts["HTTPProxyPort"] = "99999";
+  unused.Flags["UseHTTPProxy"] = false;
+  EXPECT_EQ(Save(unused), TConfigurationResult::Saved);
 }
 
 TEST_F(ConfigurationITest, ThePartialDownloadsMoveWithTheirRecordsOrNotAtAll) {

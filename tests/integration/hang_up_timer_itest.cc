@@ -68,6 +68,12 @@ TEST_F(HangUpTimerITest, LoadsTheChoiceAndArmsOnceThroughTheModem) {
   EXPECT_EQ(prompt_.messages, std::vector<std::string>{"Disconnected as requested."});
   clock_.Advance(240000);  // once only
   EXPECT_EQ(dialUp_.hangUps, 1);
+  // Without a connection nothing is claimed.
+  dialUp_.connected = false;
+  timer.Arm(THangUpTimer::TChoice::AfterMinutes, 0, "1", At(8, 0));
+  clock_.Advance(60000);
+  EXPECT_EQ(dialUp_.hangUps, 1);
+  EXPECT_EQ(prompt_.messages.back(), TModemConnection::kNoConnection);
 
   // "After downloads are completed" disarms an armed timer.
   EXPECT_EQ(timer.Arm(THangUpTimer::TChoice::AtSpecificTime, 17, "", At(8, 0)), 1800000);

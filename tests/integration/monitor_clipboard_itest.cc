@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/paths.h"
+#include "manager/ignored_links.h"
 #include "integration_test_support.h"
 
 namespace brindle {
@@ -43,6 +44,7 @@ TEST_F(MonitorClipboardITest, AddsMonitoredAddressesOnceEachTimeTheyAreCopied) {
   const std::string zip = http_.Url("/a.zip");
   clipboard_ = zip;
   MakeMonitor();
+  IgnoreLink(http_.Url("/ignored.zip"));
   struct Step {
     std::optional<std::string> Text;
     int Downloads;
@@ -65,6 +67,7 @@ TEST_F(MonitorClipboardITest, AddsMonitoredAddressesOnceEachTimeTheyAreCopied) {
       {http_.Url("/B.ZIP?x=1"), 5},
       {"ftp://127.0.0.1:9/pub/c.tar", 6},
       {"https://127.0.0.1:9/d.zip", 7},
+      {http_.Url("/ignored.zip"), 7},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.Text.value_or("(no text)"));

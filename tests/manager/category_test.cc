@@ -4,7 +4,10 @@
 
 #include <memory>
 
+#include "core/paths.h"
 #include "manager/category_list.h"
+#include "manager/default_categories.h"
+#include "support/scoped_environment.h"
 #include "support/manager_test.h"
 
 namespace brindle {
@@ -113,6 +116,31 @@ TEST_F(CategoryTest, FailedWriteKeepsOldFileAndListInMemory) {
   list.Add(std::make_unique<TCategory>());
   EXPECT_EQ(list.Count(), 2);
   EXPECT_EQ(ReadWholeFile(File()), "Video\tavi\tNo\t/v/\tYes\r\n");
+}
+
+TEST_F(CategoryTest, ANewProfileGetsDefaultsInTheUserFoldersOnlyOnce) {
+  EnsureDirectory(temp_.File("home/Music"));
+  EnsureDirectory(temp_.File("home/Docs"));
+  test::ScopedEnvironment env({{"HOME", temp_.File("home")},
+                               {"XDG_DOWNLOAD_DIR", temp_.File("home/Downloads")},
+                               {"XDG_MUSIC_DIR", "$HOME/Music"},
+                               {"XDG_DOCUMENTS_DIR", temp_.File("home/Docs/")},
+                               {"XDG_PICTURES_DIR", "$HOME"},  // switched off
+                               {"XDG_VIDEOS_DIR", temp_.File("home/Missing")},
+                               {"XDG_CONFIG_HOME", temp_.File("none")}});
+  InstallDefaultCategories();
+  TCategoryList list(File());
+  ASSERT_EQ(list.CategoryNames(), (Strings{"Compressed", "Documents", "Music", "Pictures", "Programs", "Video"}));
+  const std::string downloads = temp_.File("home/Downloads/");
+  const Strings folders = {downloads, temp_.File("home/Docs/"), temp_.File("home/Music/"), downloads, downloads,
+                           downloads};
+  for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.Get(i)->SaveFolder(), folders[i]) << list.Get(i)->Name();
+  for (const char* file : {"a.tar.xz", "b.7Z", "c.epub", "d.flac", "e.webp", "f.AppImage", "g.deb", "h.mkv"})
+    EXPECT_NE(list.GetByFileName(file), nullptr) << file;
+  EXPECT_FALSE(list.Get(0)->AutoSave());
+  for (const std::string& name : list.CategoryNames()) list.RemoveCategory(name);
+  InstallDefaultCategories();
+  EXPECT_EQ(TCategoryList(File()).Count(), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/unzip.h"
 #include "core/launcher_port.h"
 #include "core/presentation.h"
 #include "manager/category.h"
@@ -95,6 +96,36 @@ TEST_F(DownloadCompleteModelTest, InstallRunsTheEntryFromANewPrivateDirectoryWit
   ASSERT_EQ(model.UnZipAndInstall(), TAfter::Closes);
   ASSERT_EQ(launcher_.opened.size(), 2u);
   EXPECT_NE(launcher_.opened[1], launcher_.opened[0]);
+}
+
+TEST_F(DownloadCompleteModelTest, ASetupThatCannotStartTakesItsFolderAlongAndAStopKeepsWhatWasWritten) {
+  TDownloadCompleteModel model = Model(Downloaded("pack.zip", "infozip-installer.zip"));
+  launcher_.fails = true;
+  EXPECT_EQ(model.UnZipAndInstall(), TAfter::Stays);
+  EXPECT_TRUE(launcher_.opened.empty());
+  for (const auto& entry : std::filesystem::directory_iterator(temp_.Path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with("brindle-install-")) << entry.path();
+  EXPECT_EQ(prompt_.texts, Strings{TDownloadCompleteModel::CouldNotStart("installer/disk1/SETUP.EXE")});
+
+  // Stopped at the third input block: the entries written so far stay.
+  TDownloadCompleteModel big = Model(Downloaded("big.zip", "infozip-stored-and-deflated.zip"));
+  int blocks = 0;
+  SetIdleRoutine([&] {
+    if (++blocks == 3) big.Stop();
+  });
+  prompt_.texts.clear();
+  launcher_.opened.clear();
+  const std::string folder = temp_.File("stopped");
+  EXPECT_EQ(big.UnZip(folder), TAfter::Stays);
+  SetIdleRoutine({});
+  EXPECT_FALSE(big.Extracting());
+  int written = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) written += entry.is_regular_file();
+  EXPECT_GT(written, 0);
+  EXPECT_EQ(prompt_.texts, Strings{TDownloadCompleteModel::Stopped(written, folder)});
+  EXPECT_TRUE(launcher_.opened.empty());
+  big.Stop();  // nothing runs: no effect on the next extraction
+  EXPECT_EQ(big.UnZip(temp_.File("whole")), TAfter::Closes);
 }
 
 TEST_F(DownloadCompleteModelTest, CommandsOpenWhatTheyNameAndFailuresKeepTheWindow) {

@@ -14,6 +14,7 @@
 #include "core/url.h"
 #include "manager/category.h"
 #include "manager/category_list.h"
+#include "manager/ignored_links.h"
 #include "manager/local_download_info.h"
 #include "support/manager_test.h"
 #include "support/scripted_prompt.h"
@@ -36,8 +37,9 @@ class DownloadFileInfoTest : public test::ManagerTest {
     loose->SetName("Loose");
     loose->SetExtensions("txt");
   }
-  TDownloadFileInfo Info(const std::string& url) {
+  TDownloadFileInfo Info(const std::string& url, const std::string& proposedName = "") {
     record_ = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), temp_.File("rec"), nullptr);
+    record_->ProposedFileName = proposedName;
     TDownloadFileInfoServices services;
     services.Categories = &categories_;
     services.FileNameInUse = [this](const std::string& name) { return inUse_.contains(name); };
@@ -79,6 +81,7 @@ TEST_F(DownloadFileInfoTest, ProposedPathsAreUniqueInTheCategoryOrDownloadFolder
     std::string url;
     std::string path;
     std::string category;
+    std::string proposedName = "";  // the browser's
   };
   const std::vector<Case> cases = {
       {"http://h/dir/", dl_ + "/unknown", ""},
@@ -90,11 +93,13 @@ TEST_F(DownloadFileInfoTest, ProposedPathsAreUniqueInTheCategoryOrDownloadFolder
       {"http://h/taken.bin", dl_ + "/taken(1).bin", ""},  // another record holds the name
       {"ftp://h/pub/Pack.ZIP", temp_.File("arc/Pack.ZIP"), "Archives"},
       {"http://h/notes.txt", dl_ + "/notes.txt", "Loose"},  // a category without folder
+      {"http://h/get?id=7", temp_.File("arc/report.zip"), "Archives", "report.zip"},
+      {"http://h/file.bin", dl_ + "/notes.txt", "Loose", "notes.txt"},
   };
   inUse_.insert(dl_ + "/taken.bin");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
-    const TDownloadFileInfo info = Info(c.url);
+    const TDownloadFileInfo info = Info(c.url, c.proposedName);
     EXPECT_EQ(info.Url(), c.url);
     EXPECT_EQ(info.ProposedPath(), c.path);
     EXPECT_EQ(info.ProposedCategory() ? info.ProposedCategory()->Name() : "", c.category);
@@ -119,6 +124,7 @@ TEST_F(DownloadFileInfoTest, CategoryChangeAndSaveDialogFollowTheTypedPath) {
   EXPECT_EQ(info.ChangeSetup("noext", "/last").Directory, "/last");
   EXPECT_EQ(info.ChangeSetup("noext", "/last").Filter, "");
   EXPECT_EQ(Info("http://h/").ChangeSetup("/d/", "").FileName, "unknown");
+  EXPECT_EQ(Info("http://h/get?id=7", "report.zip").ChangeSetup("/d/", "").FileName, "report.zip");
 }
 
 TEST_F(DownloadFileInfoTest, SubmitedInfoCorrectRunsEveryCheckInOrder) {
@@ -205,12 +211,16 @@ TEST_F(DownloadFileInfoTest, AnswersCarryTheChoiceAndStartRemembersTheFolder) {
   EXPECT_EQ(ReadString(kOptionsSection, "DefaultDownloadDirectory", ""), "/a/b");
 }
 
-TEST_F(DownloadFileInfoTest, IgnoredLinksAreNumberedFromOne) {
-  TDownloadFileInfo::IgnoreLink("http://h/a");
-  TDownloadFileInfo::IgnoreLink("http://h/b");
+TEST_F(DownloadFileInfoTest, IgnoredLinksAreNumberedFromOneAndFoundExactly) {
+  EXPECT_FALSE(IsIgnoredLink("http://h/a"));
+  IgnoreLink("http://h/a");
+  IgnoreLink("http://h/b");
   EXPECT_EQ(ReadInteger("IgnoreLinks", "count", 0), 2);
   EXPECT_EQ(ReadString("IgnoreLinks", "1", ""), "http://h/a");
   EXPECT_EQ(ReadString("IgnoreLinks", "2", ""), "http://h/b");
+  EXPECT_TRUE(IsIgnoredLink("http://h/b"));
+  EXPECT_FALSE(IsIgnoredLink("http://h/b/"));
+  EXPECT_FALSE(IsIgnoredLink(""));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <array>
 #include <memory>
 #include <stdexcept>
@@ -181,6 +183,58 @@ TEST_F(DownloadListModelTest, SortsIgnoringCaseInTheDirectionStoredInTheSettings
     WriteInteger(kOptionsSection, "StringGrid_Downloads_SortByColumn", stored);
     EXPECT_EQ(NewModel()->SortColumn(), 0) << stored;
   }
+}
+
+TEST_F(DownloadListModelTest, SizeTimeLeftAndRateSortByValueAndRowsWithoutOneLast) {
+  struct Case {
+    const char* Name;
+    int64_t Size;
+    const char* Left;
+    const char* Rate;
+  };
+  const std::vector<Case> cases = {{"a", 100 * 1024, "00:00:09", "293.0"},
+                                   {"b", 3 * kMiB, "10:00:00", "N/A"},
+                                   {"c", 293 * 1024, "N/A", "2.9"},
+                                   {"d", -1, "00:01:00", "100.5"}};
+  std::map<TLocalDownloadinfo*, std::unique_ptr<FakeProgress>> running;
+  for (const Case& c : cases) {
+    auto progress = std::make_unique<FakeProgress>();
+    progress->Count = 50 * 1024;
+    progress->Left = c.Left;
+    progress->Rate = c.Rate;
+    running.emplace(Make(std::string("/d/") + c.Name, TDownloadState::Downloading, c.Size), std::move(progress));
+  }
+  model_->PopulateGrid(list_, [&](TLocalDownloadinfo* record) { return running.at(record).get(); });
+  const auto names = [&] {
+    std::string order;
+    for (const std::string& name : Column(kColumnFileName)) order += name;
+    return order;
+  };
+  struct Sort {
+    int Column;
+    bool Ascending;
+    const char* Order;
+  };
+  for (const Sort& sort : {Sort{kColumnSize, true, "acbd"}, Sort{kColumnSize, false, "bcad"},
+                           Sort{kColumnTimeLeft, true, "adbc"}, Sort{kColumnTimeLeft, false, "bdac"},
+                           Sort{kColumnRate, true, "cdab"}, Sort{kColumnRate, false, "adcb"}}) {
+    model_->SetSort(sort.Column, sort.Ascending);
+    EXPECT_EQ(names(), sort.Order) << sort.Column << " " << sort.Ascending;
+  }
+
+  // Held, a refill keeps the rows in place (a new one last) until released.
+  model_->HoldOrder();
+  running.begin()->second->Rate = "0.1";
+  TLocalDownloadinfo* e = Make("/d/e", TDownloadState::Paused);
+  model_->PopulateGrid(list_, [&](TLocalDownloadinfo* record) {
+    return running.contains(record) ? running.at(record).get() : nullptr;
+  });
+  EXPECT_EQ(names(), "adcbe");
+  model_->SetSort(kColumnRate, true);
+  EXPECT_EQ(names(), "adcbe");
+  model_->ReleaseOrder();
+  EXPECT_EQ(names(), "acdeb");  // without a rate: by text
+  EXPECT_EQ(model_->Record(3), e);
 }
 
 TEST_F(DownloadListModelTest, SelectionFollowsTheRecordsWhenTheRowsAreSortedOrRefilled) {

@@ -109,29 +109,37 @@ TEST_F(MainWindowSupportTest, WindowPositionRoundTripsAndKeepsNormalBoundsWhenMa
   EXPECT_EQ(on.Left, 1900);
 }
 
-TEST_F(MainWindowSupportTest, DownloadableUrls) {
+TEST_F(MainWindowSupportTest, DownloadableAddresses) {
   struct Case {
     const char* Text;
-    bool Plain;
-    bool Dropped;
+    const char* Plain;    // as typed or from the command line; "" refused
+    const char* Dropped;  // a drop needs a file name
   };
-  for (const Case& c : std::vector<Case>{{"http://example.org/a.zip", true, true},
-                                         {"https://example.org/a.zip", true, true},
-                                         {"ftp://example.org/pub/", true, false},
-                                         {"http://example.org/pub/.", true, false},  // names no file
-                                         {"http://example.org/pub/..", true, false},
-                                         {"ftp://example.org/pub/a.tar", true, true},
-                                         {"FTP://example.org/pub/a.tar", true, true},
-                                         {"gopher://example.org/a.zip", false, false},
-                                         {"http:///a.zip", false, false},
-                                         {"www.example.org/a.zip", false, false},
-                                         {"mailto:someone@example.org", false, false},
-                                         {"file:///etc/passwd", false, false},
-                                         {"just words", false, false},
-                                         {"", false, false}}) {
-    EXPECT_EQ(IsDownloadableUrl(c.Text, false), c.Plain) << c.Text;
-    EXPECT_EQ(IsDownloadableUrl(c.Text, true), c.Dropped) << c.Text;
+  for (const Case& c : std::vector<Case>{
+           {"http://example.org/a.zip", "http://example.org/a.zip", "http://example.org/a.zip"},
+           {"  https://example.org/a.zip \r\n", "https://example.org/a.zip", "https://example.org/a.zip"},
+           {"ftp://example.org/pub/", "ftp://example.org/pub/", ""},
+           {"http://example.org/pub/.", "http://example.org/pub/.", ""},  // names no file
+           {"http://example.org/pub/..", "http://example.org/pub/..", ""},
+           {"FTP://u:p@example.org/pub/a.tar", "FTP://u:p@example.org/pub/a.tar", "FTP://u:p@example.org/pub/a.tar"},
+           {"www.example.org/f.zip", "http://www.example.org/f.zip", "http://www.example.org/f.zip"},
+           {"ftp.example.org/pub/a.tar", "ftp://ftp.example.org/pub/a.tar", "ftp://ftp.example.org/pub/a.tar"},
+           {"www.example.org", "http://www.example.org", ""},
+           {"wwwhat", "", ""},
+           {"example.org/f.zip", "", ""},
+           {"gopher://example.org/a.zip", "", ""},
+           {"http:///a.zip", "", ""},
+           {"mailto:someone@example.org", "", ""},
+           {"file:///etc/passwd", "", ""},
+           {"just words", "", ""},
+           {"", "", ""}}) {
+    EXPECT_EQ(DownloadableAddress(c.Text, false), c.Plain) << c.Text;
+    EXPECT_EQ(DownloadableAddress(c.Text, true), c.Dropped) << c.Text;
   }
+  EXPECT_EQ(RefusedAddressText(" example.org/f.zip "),
+            "\"example.org/f.zip\" is not an address Brindle can download. An address begins with http://, "
+            "https:// or ftp:// (or www.) and names a server.");
+  EXPECT_EQ(RefusedAddressText("  "), "Please enter the address of the file to download.");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "core/url.h"
-#include "manager/typed_url.h"
 #include "manager/url_history.h"
 #include "manager/viewer_text.h"
 #include "support/manager_test.h"
@@ -35,18 +34,6 @@ TEST_F(UrlHistoryTest, TenthAddressDropsTheOldestAndARepeatedOneStays) {
   for (int i = 0; i < 12; ++i) text += "ftp://f/" + std::to_string(i) + "\r\n";
   test::WriteWholeFile(TUrlHistory::DefaultFileName(), text);
   EXPECT_EQ(TUrlHistory().Items().front(), "ftp://f/3");
-}
-
-TEST(TypedUrl, HttpAndFtpWithAHostOnly) {
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {"http://example.org/a.zip", true}, {"  ftp://u:p@example.org/a  ", true}, {"HTTP://example.org/", true},
-      {"www.example.org/a.zip", true},    {"https://example.org/a", true},       {"mailto:x@example.org", false},
-      {"http:///a.zip", false},           {"file:///etc/passwd", false},         {"", false},
-  };
-  for (const auto& [text, accepted] : cases) {
-    SCOPED_TRACE(text);
-    EXPECT_EQ(AcceptTypedUrl(text) != nullptr, accepted);
-  }
 }
 
 TEST(ViewerText, InvalidUtf8IsReplacedAndTheLimitHolds) {

@@ -11,13 +11,14 @@ namespace brindle::test {
 class FakeDialUp : public DialUpPort {
  public:
   std::vector<std::string> Entries() override { return {"modem"}; }
-  bool IsConnected() override { return true; }
+  bool IsConnected() override { return connected; }
   bool Dial(const std::string&) override { return false; }
   bool HangUp() override {
     ++hangUps;
     return true;
   }
   int hangUps = 0;
+  bool connected = true;
 };
 
 }  // namespace brindle::test

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -22,6 +23,7 @@
 #include "ui/download_table_model.h"
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
+#include "integration/hang_up_timer.h"
 #include "support/main_window_test.h"
 #include "support/scoped_environment.h"
 
@@ -105,6 +107,7 @@ class FormConfigurationTest : public test::MainWindowTest {
     return child;
   }
   void Click(const char* button) { Find<QPushButton>(button)->click(); }
+  TForm_Configuration& Form() { return *form_->Configuration(); }
 
   std::unique_ptr<TForm_Main> form_;
 };
@@ -223,7 +226,26 @@ TEST_F(FormConfigurationTest, NumberFieldsTakeDigitsOnlyAndAPastedTextStopsOk) {
   EXPECT_TRUE(form_->Configuration()->isVisible());
   EXPECT_TRUE(ReadBool(kOptionsSection, "GridLines", false));
   EXPECT_EQ(ReadInteger(kOptionsSection, "RetryTimes", -1), -1);
-  Click("SpeedButton_Cancel");
+
+  // A value out of range is shown on its page, once its section is on.
+  Find<QLineEdit>("LabeledEdit_RetryDelay")->setText("10");
+  Find<QLineEdit>("Edit_HTTPProxyPort")->setText("99999");
+  Find<QCheckBox>("CheckBox_UseHTTPProxy")->setChecked(true);
+  Form().SelectPage(0);
+  QString told;
+  QTimer::singleShot(0, [&told] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      told = box->text();
+      box->accept();
+    }
+  });
+  Click("SpeedButton_OK");
+  EXPECT_EQ(told, "HTTP proxy port must be a number from 1 to 65535.");
+  EXPECT_TRUE(Find<QWidget>("Panel_ProxyFirewall")->isVisible());
+  EXPECT_EQ(Form().focusWidget(), Find<QLineEdit>("Edit_HTTPProxyPort"));
+  Find<QCheckBox>("CheckBox_UseHTTPProxy")->setChecked(false);
+  Click("SpeedButton_OK");
+  EXPECT_FALSE(form_->Configuration()->isVisible());
 }
 
 TEST_F(FormConfigurationTest, ResetFollowsTheThemesColours) {
@@ -253,6 +275,18 @@ TEST_F(FormConfigurationTest, TheHangUpWindowArmsItsTimer) {
   EXPECT_TRUE(window->findChild<QWidget*>("Panel_MinutesFromNow")->isVisible());
   EXPECT_FALSE(window->findChild<QWidget*>("Panel_SpecificTime")->isVisible());
   auto* minutes = window->findChild<QLineEdit*>("Edit_MinutesFromNow");
+  // An empty box is no number: OK says so and the window stays.
+  minutes->setText("");
+  QString told;
+  QTimer::singleShot(0, [&told] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      told = box->text();
+      box->accept();
+    }
+  });
+  window->findChild<QPushButton*>("SpeedButton_OK")->click();
+  EXPECT_EQ(told.toStdString(), THangUpTimer::InvalidMinutes(""));
+  EXPECT_TRUE(window->isVisible());
   minutes->setText("0");
   window->findChild<QPushButton*>("SpeedButton_OK")->click();
   EXPECT_EQ(minutes->text(), "1");

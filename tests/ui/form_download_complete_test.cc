@@ -1,6 +1,8 @@
 #include "ui/form_download_complete.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +15,7 @@
 #include "manager/local_download_info.h"
 #include "support/fake_launcher.h"
 #include "support/installed.h"
+#include "support/scripted_prompt.h"
 #include "support/ui_test.h"
 
 namespace brindle {
@@ -67,6 +70,30 @@ TEST_F(FormDownloadCompleteTest, EveryCloseReleasesOnceAndTheTickIsKept) {
   EXPECT_FALSE(ticked->isVisible());
   EXPECT_EQ(closed_, 2);
   EXPECT_FALSE(ReadBool(kOptionsSection, "ShowCompletedDialog", true));
+}
+
+TEST_F(FormDownloadCompleteTest, UnZipCreatesATypedFolderAndEscapeStopsTheExtraction) {
+  test::Installed<test::ScriptedPrompt, SetPrompt> prompt;
+  auto form = Form("big.zip", test::ReadWholeFile(std::string(BRINDLE_TEST_DATA) + "/zip/infozip-deflate-2mib.zip"));
+  const std::string folder = temp_.File("new/folder");
+  // The chooser takes a folder that does not exist; Escape comes while the
+  // archive is extracted.
+  QTimer::singleShot(0, [&] {
+    auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(chooser, nullptr);
+    chooser->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(folder));
+    QTimer::singleShot(0, [&] {
+      QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(form.get(), &esc);
+    });
+    QMetaObject::invokeMethod(chooser, "accept");
+  });
+  form->findChild<QPushButton*>("SpeedButtonUnZip")->click();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(test::FileExists(folder));
+  ASSERT_EQ(prompt.texts.size(), 1u);
+  EXPECT_TRUE(prompt.texts[0].starts_with("Extraction stopped. 0 entries")) << prompt.texts[0];
+  EXPECT_EQ(closed_, 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -37,6 +38,7 @@
 #include "ui/progress_delegate.h"
 #include "ui/form_main.h"
 #include "support/temp_dir.h"
+#include "manager/accepted_url.h"
 #include "support/fake_launcher.h"
 #include "support/installed.h"
 #include "support/main_window_test.h"
@@ -282,11 +284,40 @@ TEST_F(FormMainListTest, TheHighlightedRowsAreTheOnesTheCommandsActOnAcrossRefil
   EXPECT_EQ(Rows(*form), "a.bin");
 }
 
+TEST_F(FormMainListTest, ARefillBetweenAPressAndItsClickKeepsTheRowUnderTheMouse) {
+  Stored("a.bin", TDownloadState::Paused);
+  Stored("b.bin", TDownloadState::Scheduled);
+  auto form = NewForm();
+  form->show();
+  QTableView* grid = Grid(*form);
+  grid->sortByColumn(kColumnStatus, Qt::AscendingOrder);
+  const auto nameAt = [&](int row) { return grid->model()->index(row, kColumnFileName).data().toString(); };
+  ASSERT_EQ(nameAt(0), "a.bin");
+  const QPointF at = TProgressDelegate::EllipsisRect(grid->visualRect(grid->model()->index(0, kColumnDescription))).center();
+  const auto send = [&](QEvent::Type type) {
+    QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(grid->viewport(), &event);
+  };
+  send(QEvent::MouseButtonPress);
+  // a.bin would now sort last.
+  RecordOf(*form, "a.bin")->SetStatus(TDownloadState::Scheduled);
+  RecordOf(*form, "b.bin")->SetStatus(TDownloadState::Paused);
+  form->DownloadSystem().RefreshList();
+  EXPECT_EQ(nameAt(0), "a.bin");
+  send(QEvent::MouseButtonRelease);
+  ASSERT_NE(form->PropertiesWindow(), nullptr);
+  EXPECT_TRUE(form->PropertiesWindow()->findChild<QLineEdit*>("Edit_SaveTo")->text().endsWith("a.bin"));
+  QApplication::processEvents();
+  EXPECT_EQ(nameAt(0), "b.bin");
+}
+
 TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddress) {
   TUrlHistory history;
   history.Add("http://127.0.0.1:9/one.bin");
   history.Add("http://127.0.0.1:9/two.bin");
   auto form = NewForm();
+  form->show();
   form->findChild<QAction*>("AddURL1")->trigger();
   auto* dialog = form->findChild<TForm_AddURL*>("Form_AddURL");
   ASSERT_NE(dialog, nullptr);
@@ -296,7 +327,18 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
   ASSERT_EQ(combo->count(), 2);
   EXPECT_EQ(combo->itemText(0), "http://127.0.0.1:9/two.bin");
   EXPECT_EQ(combo->itemText(1), "http://127.0.0.1:9/one.bin");
+  // No address: the dialog stays and says why, until the text is one.
+  auto* refused = dialog->findChild<QLabel*>("Label_Refused");
+  ASSERT_NE(refused, nullptr);
+  for (const char* text : {"", "mailto:a@127.0.0.1", "127.0.0.1/three.iso"}) {
+    combo->setEditText(text);
+    dialog->findChild<QPushButton*>("SpeedButton_OK")->click();
+    EXPECT_TRUE(dialog->isVisible()) << text;
+    EXPECT_TRUE(refused->isVisibleTo(dialog)) << text;
+    EXPECT_EQ(refused->text().toStdString(), RefusedAddressText(text));
+  }
   combo->setEditText("ftp://127.0.0.1:9/three.iso");
+  EXPECT_FALSE(refused->isVisibleTo(dialog));
   dialog->findChild<QPushButton*>("SpeedButton_OK")->click();
   EXPECT_EQ(TUrlHistory().Items(), (std::vector<std::string>{"http://127.0.0.1:9/one.bin", "http://127.0.0.1:9/two.bin",
                                                              "ftp://127.0.0.1:9/three.iso"}));

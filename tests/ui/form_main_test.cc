@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <QAction>
@@ -33,7 +34,9 @@
 #include "manager/download_forms.h"
 #include "manager/download_list_model.h"
 #include "engine/speed_limiter.h"
+#include "manager/accepted_url.h"
 #include "manager/download_system.h"
+#include "manager/ignored_links.h"
 #include "manager/local_download_info.h"
 #include "platform/hand_over_request.h"
 #include "platform/hand_over_server.h"
@@ -49,6 +52,8 @@
 #include "ui/form_configuration.h"
 #include "ui/form_download.h"
 #include "ui/system_tray_progress.h"
+#include "support/fake_launcher.h"
+#include "support/installed.h"
 #include "support/fake_tray.h"
 #include "support/main_window_test.h"
 
@@ -105,6 +110,8 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
                            Item{"ClearAllDoneandErrenous1", "&Clear All Done and Errenous", "Ctrl+Alt+C", true},
                            Item{"DownloadBasket1", "&Download Basket", "", true},
                            Item{"FAQ1", "&FAQ", "", false}, Item{"ViewLog1", "&View Log", "", false},
+                           Item{"ViewServerStatistics1", "&View Server Statistics", "Ctrl+Alt+S", true},
+                           Item{"BugReports1", "Bug Reports", "", false}, Item{"TellaFriend1", "&Tell a Friend", "", false},
                            Item{"BrowserIntegration1", "&Browser Integration", "", true}}) {
     auto* action = Find<QAction>(*form, item.Name);
     if (!action) continue;
@@ -125,9 +132,9 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   QStringList choices;
   for (QAction* action : traySpeed->actions())
     if (!action->isSeparator()) choices << action->text();
-  EXPECT_EQ(choices, (QStringList{"Unlimited", "50 KB/s", "100 KB/s", "250 KB/s", "500 KB/s", "1 MB/s", "2 MB/s",
-                                  "5 MB/s", "Other..."}));
-  traySpeed->actions()[4]->trigger();  // 250 KB/s
+  EXPECT_EQ(choices, (QStringList{"Unlimited", "50 kb/s", "100 kb/s", "250 kb/s", "500 kb/s", "1 Mb/s", "2 Mb/s",
+                                  "5 Mb/s", "Other..."}));
+  traySpeed->actions()[4]->trigger();  // 250 kb/s
   EXPECT_TRUE(ReadBool(kOptionsSection, "SpeedLimitEnabled", false));
   EXPECT_EQ(ReadInteger(kOptionsSection, "SpeedLimit", 0), 250);
   EXPECT_EQ(form->DownloadSystem().SpeedLimiter().Rate(), 250 * 1024);
@@ -146,9 +153,40 @@ TEST_F(FormMainTest, ControlsCarryTheirNamesTextsAndShortcuts) {
   EXPECT_FALSE(Find<QToolButton>(*form, "SpeedButton_Add")->isVisibleTo(form.get()));
 }
 
+TEST_F(FormMainTest, StatisticsAreShownAndClearedAfterAskingAndHelpOpensTheManual) {
+  test::Installed<test::FakeLauncher, SetLauncher> launcher;
+  auto form = NewForm();
+  const std::string pingPage = ApplicationDirectory() + "StatisticsPing.html";
+  Find<QAction>(*form, "ViewServerStatistics1")->trigger();
+  EXPECT_EQ(launcher.opened, std::vector<std::string>{pingPage});
+  ASSERT_EQ(access(pingPage.c_str(), F_OK), 0);
+  for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+    Find<QAction>(*form, "ClearStatistics1")->trigger();
+    auto* box = form->findChild<QMessageBox*>("MessageDialog");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith("Statistics is useful"));
+    box->button(answer)->click();
+    QApplication::processEvents();
+    EXPECT_EQ(access(pingPage.c_str(), F_OK) == 0, answer == QMessageBox::No);
+  }
+  // The build writes the manual before the tests run.
+  auto* help = Find<QAction>(*form, "Help2");
+  ASSERT_TRUE(help->isVisible());
+  help->trigger();
+  EXPECT_TRUE(launcher.opened.back().ends_with("/README.html"));
+}
+
 TEST_F(FormMainTest, ListLayoutPositionAndCategorySurviveARestart) {
   {
     auto form = NewForm();
+    // Never placed: every column fits beside the tree within a 1366x768 screen.
+    const QSize fitting = form->FittingSize(QRect(0, 0, 1366, 740));
+    EXPECT_LE(fitting.width(), 1350);
+    form->resize(fitting);
+    form->show();
+    QApplication::processEvents();
+    auto* list = form->findChild<QTableView*>("StringGrid_Downloads");
+    EXPECT_GE(list->viewport()->width(), list->horizontalHeader()->length());
     auto* grid = form->findChild<QTableView*>("StringGrid_Downloads");
     grid->horizontalHeader()->resizeSection(kColumnFileName, 222);
     grid->horizontalHeader()->resizeSection(kColumnSavePath, 333);
@@ -287,7 +325,13 @@ TEST_F(FormMainTest, DropsAndHandOversAddOnlyDownloadAddresses) {
     QApplication::sendEvent(form.get(), &event);
   };
   drop({QUrl("ftp://127.0.0.1/pub/")});
+  IgnoreLink(server.Url("/ignored.bin"));
+  drop({QUrl(QString::fromStdString(server.Url("/ignored.bin")))});
   EXPECT_EQ(form->CheckInstances(THandOverRequest::PlainText("mailto:someone@example.org")), 1);
+  auto* box = form->findChild<QMessageBox*>("MessageDialog");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text().toStdString(), RefusedAddressText("mailto:someone@example.org"));
+  box->button(QMessageBox::Ok)->click();
   drop({QUrl(QString::fromStdString(server.Url("/a.bin")))});
   ASSERT_TRUE(test::RunUntil(loop_, [&] {
     const TLDIList& list = form->DownloadSystem().DownloadList();
