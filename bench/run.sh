@@ -13,6 +13,9 @@
 #   7  20 MiB over HTTP, uncapped server, each tool limited to 2 MiB/s
 #      (brindle-cli --limit-rate 2M, aria2c --max-overall-download-limit=2M,
 #      curl --limit-rate 2M): the achieved rate against the cap
+#   8  20 MiB over HTTP in 4 parts: the bytes the server sent, as a multiple
+#      of the file's size
+#   9  case 8 behind a redirection (302 to the file on the same server)
 # Each row: median wall seconds, user+system CPU seconds and peak RSS, and
 # each as a ratio to Brindle's. A run whose file differs from the source is
 # reported as failed and left out of the medians.
@@ -23,7 +26,7 @@ cd "$(dirname "$0")/.."
 runs=${BENCH_RUNS:-5}
 big_mib=${BENCH_BIG_MIB:-1024}
 cases=("$@")
-[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4 5 6 7)
+[ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4 5 6 7 8 9)
 
 brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" nginx vsftpd aria2 axel curl time python3 openssl >&2
 cmake -S . -B build-bench -G Ninja -DBRINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -71,7 +74,7 @@ for c in "${cases[@]}"; do
     3) make_file "$work/ftp/pub/200M.bin" 200 ;;
     4) for i in $(seq 20); do head -c 102400 /dev/urandom >"$work/www/small/f$i.bin"; done
        chmod 644 "$work/www/small/"* ;;
-    7) make_file "$work/www/20M.bin" 20 ;;
+    7|8|9) [ -f "$work/www/20M.bin" ] || make_file "$work/www/20M.bin" 20 ;;
     *) echo "unknown case $c" >&2; exit 2 ;;
   esac
 done
@@ -91,6 +94,7 @@ capped_port=$(free_port)
 open_port=$(free_port)
 tls_capped_port=$(free_port)
 tls_open_port=$(free_port)
+logged_port=$(free_port)
 cat >"$work/nginx.conf" <<EOF
 daemon off; master_process off; worker_processes 1; pid $work/nginx.pid;
 error_log $work/nginx-error.log;
@@ -104,6 +108,9 @@ http {
   ssl_certificate $work/server.pem; ssl_certificate_key $work/server.key;
   server { listen 127.0.0.1:$tls_capped_port ssl; root $work/www; limit_rate 2m; }
   server { listen 127.0.0.1:$tls_open_port ssl; root $work/www; }
+  log_format sent '\$bytes_sent';
+  server { listen 127.0.0.1:$logged_port; root $work/www; access_log $work/sent.log sent;
+           location = /r/20M.bin { return 302 /20M.bin; } }
 }
 EOF
 /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" &
@@ -112,6 +119,7 @@ wait_for_port "$capped_port"
 wait_for_port "$open_port"
 wait_for_port "$tls_capped_port"
 wait_for_port "$tls_open_port"
+wait_for_port "$logged_port"
 
 ftp_port=$(free_port)
 pasv_min=$(free_port)
@@ -142,7 +150,8 @@ fi
 
 # --- one measured run ------------------------------------------------------
 # run TOOL CASE: downloads the case's files with TOOL into a fresh directory,
-# appends "case tool wall cpu rss_kib ok" to the results.
+# appends "case tool wall cpu rss_kib ok sent" to the results (sent: the
+# bytes the logging server sent over the file's size, 0 elsewhere).
 results=$work/results.txt
 : >"$results"
 
@@ -161,6 +170,8 @@ run() {
          urls+=("http://127.0.0.1:$open_port/small/f$i.bin"); src+=("$work/www/small/f$i.bin")
        done ;;
     7) urls=("http://127.0.0.1:$open_port/20M.bin"); src=("$work/www/20M.bin") ;;
+    8) urls=("http://127.0.0.1:$logged_port/20M.bin"); src=("$work/www/20M.bin") ;;
+    9) urls=("http://127.0.0.1:$logged_port/r/20M.bin"); src=("$work/www/20M.bin") ;;
   esac
   local s; for s in "${src[@]}"; do names+=("$(basename "$s")"); done
   local cmd=() brindle_limit=() aria2c_limit=() curl_limit=()
@@ -173,17 +184,22 @@ run() {
     aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j3 --file-allocation=falloc --ca-certificate="$work/ca.pem"
                   --allow-overwrite=true --auto-file-renaming=false "${aria2c_limit[@]}" "${urls[@]}") ;;
     axel)    cmd=(axel -q -n 4 -o "$out/${names[0]}" "${urls[0]}") ;;
-    curl)    cmd=(curl -s -S --cacert "$work/ca.pem" --parallel --parallel-max 3 --output-dir "$out"
+    curl)    cmd=(curl -s -S -L --cacert "$work/ca.pem" --parallel --parallel-max 3 --output-dir "$out"
                   --remote-name-all "${curl_limit[@]}" "${urls[@]}") ;;
     cp)      cmd=(cp "${src[0]}" "$out/${names[0]}") ;;
   esac
   sync
+  : >"$work/sent.log"
   local ok=1 t
   /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "${cmd[@]}" >/dev/null 2>"$work/stderr.txt" || ok=0
   for t in "${!src[@]}"; do cmp -s "${src[$t]}" "$out/${names[$t]}" || ok=0; done
   if [ "$ok" -eq 0 ]; then echo "case $c, $tool failed: $(head -c 300 "$work/stderr.txt")" >&2; fi
   read -r wall user sys rss < <(tail -n 1 "$work/time.txt")
-  echo "$c $tool $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $rss $ok" >>"$results"
+  local sent=0
+  if [ "$c" = 8 ] || [ "$c" = 9 ]; then
+    sent=$(awk -v size="$(stat -c %s "${src[0]}")" '{ s += $1 } END { printf "%.3f", s / size }' "$work/sent.log")
+  fi
+  echo "$c $tool $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $rss $ok $sent" >>"$results"
   rm -rf "$out"
 }
 
@@ -193,7 +209,7 @@ tools_for() {
     2) echo "brindle aria2c axel curl cp" ;;
     3) echo "brindle aria2c curl" ;;
     4) echo "brindle aria2c curl" ;;
-    5|6|7) echo "brindle aria2c curl" ;;
+    5|6|7|8|9) echo "brindle aria2c curl" ;;
   esac
 }
 
@@ -213,7 +229,8 @@ rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
 titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB HTTP, uncapped",
           "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time",
           "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped",
-          "7": "20 MiB HTTP, each tool limited to 2 MiB/s"}
+          "7": "20 MiB HTTP, each tool limited to 2 MiB/s",
+          "8": "20 MiB HTTP, 4 parts", "9": "20 MiB HTTP, 4 parts, behind a 302"}
 print("| case | tool | wall s | CPU s | peak RSS MiB | wall / Brindle | CPU / Brindle | RSS / Brindle | failed runs |")
 print("|---|---|---:|---:|---:|---:|---:|---:|---:|")
 for c in sorted({r[0] for r in rows}):
@@ -242,4 +259,13 @@ for c in sorted({r[0] for r in rows}):
         print("| | the cap (20 MiB at 2 MiB/s) | %.2f | | | | | | |" % (20 / 2.0))
         for tool, (w, u, m, failed) in med.items():
             if w: print("| | %s achieved MiB/s (cap 2.00) | %.2f | | | | | | |" % (tool, 20 / w))
+sent = [r for r in rows if r[0] in ("8", "9") and r[5] == "1"]
+if sent:
+    print()
+    print("| case | tool | bytes sent / file size |")
+    print("|---|---|---:|")
+    for c in sorted({r[0] for r in sent}):
+        for tool in dict.fromkeys(r[1] for r in sent if r[0] == c):
+            print("| %s | %s | %.3f |" % (titles[c], tool,
+                                        statistics.median(float(r[6]) for r in sent if r[0] == c and r[1] == tool)))
 EOF
