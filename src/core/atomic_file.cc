@@ -52,7 +52,7 @@ bool FileFaultInjected(std::string_view step, const std::string& path) {
 
 void SetFileFaultHook(FileFaultHook hook) { FaultHook() = std::move(hook); }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+bool WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode, TDurability durability) {
   const std::string temp = path + ".tmp";
   const auto fail = [&temp](int fd) {
     const int error = errno;
@@ -68,12 +68,13 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
   if (fd < 0) return fail(-1);
   if (FileFaultInjected("write", path) || !WriteAll(fd, content)) return fail(fd);
-  if (FileFaultInjected("fsync", path) || ::fsync(fd) != 0) return fail(fd);
+  const bool synced = durability == TDurability::Synced;
+  if (synced && (FileFaultInjected("fsync", path) || ::fsync(fd) != 0)) return fail(fd);
   if (::close(fd) != 0) return fail(-1);
 
   CrashPoint("atomic-write-before-rename", path);
   if (FileFaultInjected("rename", path) || ::rename(temp.c_str(), path.c_str()) != 0) return fail(-1);
-  SyncDirectory(DirectoryOf(path));
+  if (synced) SyncDirectory(DirectoryOf(path));
   return true;
 }
 

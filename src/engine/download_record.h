@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/atomic_file.h"
 #include "core/checksum.h"
 #include "core/date_time.h"
 #include "core/download_status.h"
@@ -46,8 +47,10 @@ class TDownloadRecord {
     Cookie.clear();
   }
 
-  // Stores the record; false when it could not be written.
-  virtual bool Save() const = 0;
+  // Stores the record; false when it could not be written. Unsynced for a
+  // state that a later synced save makes durable (the first answer's size
+  // and validators, Paused and Done are synced).
+  virtual bool Save(TDurability durability = TDurability::Synced) const = 0;
 
   // Validators per server, keyed by ServerKey. nullptr when none are known.
   const TServerValidators* Validators(const std::string& serverKey) const;

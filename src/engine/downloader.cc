@@ -398,7 +398,7 @@ void TDownloader::HandleGotFileSize(TPartDownloadSlot& slot, int index) {
     Raise(OnFileSizeRequestDone);
     if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_) {
       CreateParts();
-      SaveParts();
+      SaveParts(TDurability::Synced);
     }
     return;
   }
@@ -427,7 +427,7 @@ void TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
   // of its previous answer.
   if (resumeSupported_ == 0 && slots_->NumberOfSlots() < splitParts_ && slot.FileSize() > 0 && SizeLearned()) {
     CreateParts();
-    SaveParts();
+    SaveParts(TDurability::Synced);
   }
 }
 
@@ -436,12 +436,12 @@ void TDownloader::HandleGotResumeInfo(TPartDownloadSlot& slot, int /*index*/) {
 void TDownloader::KeepServerDigest(const TPartDownloader& part) {
   if (aborted_ || record_.ServerDigest || !part.ServerDigest()) return;
   record_.ServerDigest = part.ServerDigest();
-  record_.Save();
+  record_.Save(TDurability::Unsynced);
 }
 
-void TDownloader::SaveParts() {
+void TDownloader::SaveParts(TDurability durability) {
   record_.NumOfParts = slots_->NumberOfSlots();
-  record_.Save();
+  record_.Save(durability);
 }
 
 bool TDownloader::CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part) {
@@ -455,7 +455,7 @@ bool TDownloader::CheckValidators(TPartDownloadSlot& slot, TPartDownloader& part
   const TServerValidators* first = record_.Validators(key);
   if (!first) {
     record_.SetValidators(key, now);
-    record_.Save();
+    record_.Save(TDurability::Unsynced);
     return true;
   }
   if (!ValidatorsDiffer(*first, now)) return true;
@@ -505,7 +505,7 @@ void TDownloader::StartOver() {
   record_.NumOfParts = -1;
   record_.ClearValidators();
   record_.ServerDigest.reset();
-  record_.Save();
+  record_.Save(TDurability::Unsynced);
   resumeSupported_ = 2;
   resumeText_ = "Unknown";
   splitParts_ = std::max(1, options_.SplitParts);
@@ -538,7 +538,7 @@ void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
   parked_.erase(next);
   slots_->DeleteSlot(index + 1);
   splitParts_ = std::max(1, splitParts_ - 1);
-  SaveParts();
+  SaveParts(TDurability::Unsynced);
 }
 
 void TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {

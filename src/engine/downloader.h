@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/atomic_file.h"
 #include "core/event_depth.h"
 #include "engine/mirror_list.h"
 #include "engine/mirror_ping.h"
@@ -150,7 +151,9 @@ class TDownloader {
   void ResumeParts(const std::vector<int64_t>& starts);
   int64_t FirstPiece() const;
   void SplitNew();
-  void SaveParts();
+  // Synced when the parts are made at the first answer: the size and
+  // validators must be on the disk before a byte is.
+  void SaveParts(TDurability durability);
   void TryToChangeSlotMirror(TPartDownloadSlot& failing);
   void MoveOrPark(TPartDownloadSlot& slot);
   void Park(TPartDownloadSlot& slot);

@@ -254,7 +254,8 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     }
     // Saved once here, as running and with its name when it has one: a
     // crash before the first answer leaves a record the next start pauses.
-    record->Save();
+    // The first answer's save makes it durable.
+    record->Save(TDurability::Unsynced);
 
     if (record->LocalFileName.empty()) {
       forms.NewDownloadDialog = services_.Windows->CreateNewDownloadDialog(
@@ -332,7 +333,7 @@ void TDownloadSystem::TryToStartDownload(TDownloader& downloader) {
       downloader.OnPause = nullptr;
       downloader.Pause();
       record.SetStatus(TDownloadState::Queued);
-      record.Save();
+      record.Save(TDurability::Unsynced);
       AllowFree(*forms);
       RefreshList();
     }
@@ -596,7 +597,7 @@ void TDownloadSystem::DownloaderFileSizeRequestDone(TDownloader& downloader) {
     // download may still be split, the downloader saves them with its parts:
     // a size saved here before the part files exist would keep the next
     // start from splitting and leave those files behind.
-    if (downloader.ResumeSupported() == 1 || downloader.SplitParts() <= 1) record.Save();
+    if (downloader.ResumeSupported() == 1 || downloader.SplitParts() <= 1) record.Save(TDurability::Synced);
     TDownloadForms* forms = GetDownloadForms(&downloader);
     if (forms && forms->NewDownloadDialog) {
       forms->NewDownloadDialog->SetSizeText(BytesToPresentableString(record.FileSize), TStatusColor::Other);
@@ -652,7 +653,7 @@ void TDownloadSystem::DownloaderError(TDownloader& downloader) {
       forms->DownloadWindow->SetCaption(downloader.Status().Text() + ": " + NameOf(record.LocalFileName));
       forms->DownloadWindow->SetStatus(record.Status().Text(), color);
     }
-    record.Save();
+    record.Save(TDurability::Unsynced);
     UpdateGridRow(&record);
     const bool failNow = !services_.RetryPermanentErrors && downloader.PermanentFailure();
     if (!failNow && downloader.CanRetry() && Read(setting::RetryTimes) > downloader.RetryCount()) {
@@ -730,7 +731,7 @@ void TDownloadSystem::DownloaderAllPartsDone(TDownloader& downloader) {
       }
       forms->Combiner->Start();
     }
-    record.Save();
+    record.Save(TDurability::Unsynced);
     UpdateGridRow(&record);
     DownloadNextInQueue();
   } catch (...) {

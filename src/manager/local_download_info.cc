@@ -167,14 +167,14 @@ std::string TLocalDownloadinfo::RecordText(std::string_view existingText) const 
   return profile.Text();
 }
 
-bool TLocalDownloadinfo::Save() const {
+bool TLocalDownloadinfo::Save(TDurability durability) const {
   try {
     EnsureDirectory(DirectoryOf(TempFileName));
     TProfileFile profile;
     if (!profile.Load(TempFileName + ".dat")) return false;
     if (profile.Text().empty()) profile.Parse("[Options]\r\n");
     WriteKeys(profile);
-    return profile.Save();
+    return profile.Save(durability);
   } catch (...) {
     LogError("TLocalDownloadinfo.Save");
     return false;

@@ -38,7 +38,7 @@ class TLocalDownloadinfo : public TDownloadRecord {
   // as "Downloading", error states as "Paused"; keys the file holds besides
   // the record's own are kept. False when it could not be written (the
   // record in memory is unchanged).
-  bool Save() const override;
+  bool Save(TDurability durability = TDurability::Synced) const override;
   // True when the record file is gone afterwards.
   bool DeleteDatFile() const;
   // Deletes every "<base>.<extension>" in the record's directory except the

@@ -325,7 +325,9 @@ std::string TServerStats::Text() const {
 bool TServerStats::Save() const {
   try {
     EnsureDirectory(DirectoryOf(statisticsFile_));
-    return WriteFileAtomically(statisticsFile_, Text(), 0600);
+    // Figures for the statistics pages, rewritten after every download: not
+    // worth a sync each time.
+    return WriteFileAtomically(statisticsFile_, Text(), 0600, TDurability::Unsynced);
   } catch (...) {
     LogError("TServerStats.Save");
     return false;

@@ -156,11 +156,11 @@ bool TProfileFile::WriteString(const std::string& section, const std::string& ke
   return true;
 }
 
-bool TProfileFile::Save() const {
+bool TProfileFile::Save(TDurability durability) const {
   if (!loaded_ || path_.empty()) return false;
   struct stat info {};
   const mode_t mode = ::stat(path_.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
-  return WriteFileAtomically(path_, Text(), mode);
+  return WriteFileAtomically(path_, Text(), mode, durability);
 }
 
 std::string ReadProfileString(const std::string& file, const std::string& section, const std::string& key,

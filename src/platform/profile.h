@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/atomic_file.h"
+
 namespace brindle {
 
 // An INI ("profile") file: "[Section]" lines, "Key=Value" lines below them.
@@ -28,7 +30,7 @@ class TProfileFile {
   bool WriteString(const std::string& section, const std::string& key, const std::string& value);
   // Rewrites the loaded file atomically, keeping its permissions (0600 for
   // a new file: records carry addresses that may hold passwords).
-  bool Save() const;
+  bool Save(TDurability durability = TDurability::Synced) const;
 
   // A section, key and value that can be written without changing other
   // entries: no line breaks anywhere (they would add lines of their own,

@@ -39,7 +39,7 @@ using test::MakeContent;
 class TestRecord : public TDownloadRecord {
  public:
   using TDownloadRecord::TDownloadRecord;
-  bool Save() const override { return ++saves > 0; }
+  bool Save(TDurability) const override { return ++saves > 0; }
   mutable int saves = 0;
 };
 

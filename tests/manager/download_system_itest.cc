@@ -9,6 +9,7 @@
 
 #include "core/date_folder.h"
 #include "core/event_loop.h"
+#include "core/paths.h"
 #include "core/settings.h"
 #include "core/download_status.h"
 #include "core/timer.h"
@@ -392,6 +393,41 @@ TEST_F(DownloadSystemITest, TheJoiningWindowShowsTheJoinAndGoesWhenItEnds) {
   ASSERT_TRUE(Run([this] { return failed_ == 1; }));
   EXPECT_EQ(seen.Shown, 2);
   EXPECT_EQ(seen.Alive, 0);
+}
+
+// Three moments reach the disk: the first answer's size before a byte is in
+// a part file, Paused, and Done; the saves between are left to the page
+// cache, which a crash of the program does not lose.
+TEST_F(DownloadSystemITest, OnlyTheFirstAnswerPausedAndDoneAreSynced) {
+  std::vector<std::string> synced;  // "Status FileSize" of each synced record, "+" when a part had bytes
+  SetFileFaultHook([&synced](std::string_view step, const std::string& path) {
+    if (step != "fsync" || !path.ends_with(".dat")) return 0;
+    const std::string text = test::ReadWholeFile(path + ".tmp");
+    const auto value = [&text](const std::string& key) {
+      const size_t at = text.find("\n" + key + "=") + key.size() + 2;
+      return text.substr(at, text.find_first_of("\r\n", at) - at);
+    };
+    const std::string base = path.substr(0, path.size() - 4);
+    int64_t partBytes = 0;
+    for (const std::string& name : test::ListFiles(DirectoryOf(path)))
+      if (const std::string file = DirectoryOf(path) + "/" + name; file.starts_with(base + ".") && !file.ends_with(".dat") &&
+                                                                 !file.ends_with(".tmp"))
+        partBytes += static_cast<int64_t>(test::ReadWholeFile(file).size());
+    synced.push_back(value("Status") + " " + value("FileSize") + (partBytes > 0 ? "+" : ""));
+    return 0;
+  });
+  MakeSystem();
+  Add(0);
+  ASSERT_TRUE(Run([this] { return done_ == 1; }));
+  ASSERT_EQ(synced.size(), 2u);
+  EXPECT_EQ(synced[0].substr(synced[0].find(' ')), " 40000");
+  EXPECT_EQ(synced[1].substr(0, 5), "Done ");
+  synced.clear();
+  HoldEveryAnswer();
+  TLocalDownloadinfo* held = Add(1);
+  loop_.RunOnce(0);
+  system_->PauseDownload(held);
+  EXPECT_EQ(synced, std::vector<std::string>{"Paused 0"});
 }
 
 TEST_F(DownloadSystemITest, PausingTheOnlyDownloadRunsNoActions) {
