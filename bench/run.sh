@@ -16,6 +16,11 @@
 #   8  20 MiB over HTTP in 4 parts: the bytes the server sent, as a multiple
 #      of the file's size
 #   9  case 8 behind a redirection (302 to the file on the same server)
+#   10 a long history: brindle-cli's run of one 1 MiB download, and the
+#      desktop program's start (under Xvfb, until its main window maps),
+#      with a partial-downloads folder of 0, 1,000, 10,000 and 50,000
+#      records (BENCH_HISTORY to choose), a third of them unfinished with a
+#      part file; its own table of wall seconds and peak RSS
 # Each row: median wall seconds, user+system CPU seconds and peak RSS, and
 # each as a ratio to Brindle's. A run whose file differs from the source is
 # reported as failed and left out of the medians.
@@ -29,9 +34,15 @@ cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(1 2 3 4 5 6 7 8 9)
 
 brindle_install_packages "${BRINDLE_BUILD_PACKAGES[@]}" nginx vsftpd aria2 axel curl time python3 openssl >&2
+targets=(brindle-cli)
+if [[ " ${cases[*]} " == *" 10 "* ]]; then
+  brindle_install_packages xvfb xdotool >&2
+  targets+=(brindle)
+fi
 cmake -S . -B build-bench -G Ninja -DBRINDLE_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench -j "$(brindle_jobs)" --target brindle-cli >&2
+cmake --build build-bench -j "$(brindle_jobs)" --target "${targets[@]}" >&2
 brindle_cli=$PWD/build-bench/src/app/brindle-cli
+brindle_gui=$PWD/build-bench/src/app/brindle
 
 work=$(mktemp -d /tmp/brindle-bench.XXXXXX)
 chmod 755 "$work"  # nginx's workers run as nobody under root
@@ -75,6 +86,7 @@ for c in "${cases[@]}"; do
     4) for i in $(seq 20); do head -c 102400 /dev/urandom >"$work/www/small/f$i.bin"; done
        chmod 644 "$work/www/small/"* ;;
     7|8|9) [ -f "$work/www/20M.bin" ] || make_file "$work/www/20M.bin" 20 ;;
+    10) make_file "$work/www/1M.bin" 1 ;;
     *) echo "unknown case $c" >&2; exit 2 ;;
   esac
 done
@@ -213,7 +225,61 @@ tools_for() {
   esac
 }
 
+# history N: a profile whose partial-downloads folder holds N records, a
+# third paused with a 4 KiB part file, the rest done with their files there.
+history() {
+  python3 - "$work/hist/$1" "$1" <<'PY'
+import os, sys
+home, n = sys.argv[1], int(sys.argv[2])
+part, done = home + "/Partial Downloads", home + "/done"
+os.makedirs(part); os.makedirs(done)
+for i in range(n):
+    stem = "H%07d" % i
+    paused = i % 3 == 0
+    local = "%s/file%d.bin" % (done, i)
+    if paused:
+        open("%s/%s.0" % (part, stem), "wb").write(b"x" * 4096)
+    else:
+        open(local, "wb").write(b"x" * 16)
+    keys = [("URL", "http://127.0.0.1:9/history/file%d.bin" % i), ("LocalFileName", local + (".new" if paused else "")),
+            ("Status", "Paused" if paused else "Done"), ("FileSize", "1048576" if paused else "16"),
+            ("NumOfParts", "1" if paused else "-1"), ("Category", ""), ("LastActivity", "2026-01-02 03:04:05.000"),
+            ("Created", "2026-01-02 03:04:05.000"), ("Description", "")]
+    open("%s/%s.dat" % (part, stem), "w", newline="").write(
+        "[Options]\r\n" + "".join("%s=%s\r\n" % kv for kv in keys))
+PY
+}
+
+# history_run N: one measured brindle-cli run and one desktop start on a copy
+# of the profile of N records; appends "10 cli-N wall rss ok" and
+# "10 gui-N seconds-to-map rss ok".
+history_run() {
+  local n=$1 home=$work/out/home out=$work/out/run ok=1
+  rm -rf "$home" "$out"; cp -a "$work/hist/$n" "$home"; mkdir -p "$out"
+  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$brindle_cli" --home "$home" -d "$out" -q \
+    "http://127.0.0.1:$open_port/1M.bin" >/dev/null 2>"$work/stderr.txt" || ok=0
+  cmp -s "$work/www/1M.bin" "$out/1M.bin" || ok=0
+  read -r wall rss < <(tail -n 1 "$work/time.txt")
+  echo "10 cli-$n $wall $rss $ok" >>"$results"
+  rm -rf "$home"; cp -a "$work/hist/$n" "$home"
+  local start gui; start=$(date +%s.%N); ok=0
+  BRINDLE_HOME=$home xvfb-run -a -s '-screen 0 1366x768x24' sh -c \
+    "'$brindle_gui' & p=\$!; xdotool search --sync --onlyvisible --name '^Brindle' >/dev/null; date +%s.%N >'$work/mapped';
+     sleep 1; grep VmHWM /proc/\$p/status >'$work/gui-rss'; kill \$p" >/dev/null 2>&1 && ok=1
+  gui=$(awk -v a="$start" '{ print $1 - a }' "$work/mapped")
+  echo "10 gui-$n $gui $(awk '{ print $2 }' "$work/gui-rss") $ok" >>"$results"
+}
+
 for c in "${cases[@]}"; do
+  if [ "$c" = 10 ]; then
+    mkdir -p "$work/hist"
+    for n in ${BENCH_HISTORY:-0 1000 10000 50000}; do
+      history "$n"
+      for r in $(seq "$runs"); do echo "case 10, $n records, run $r" >&2; history_run "$n"; done
+      rm -rf "$work/hist/$n"
+    done
+    continue
+  fi
   for r in $(seq "$runs"); do
     for tool in $(tools_for "$c"); do
       echo "case $c run $r: $tool" >&2
@@ -226,6 +292,19 @@ done
 python3 - "$results" "$big_mib" <<'EOF'
 import statistics, sys
 rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
+hist = [r for r in rows if r[0] == "10"]
+rows = [r for r in rows if r[0] != "10"]
+if hist:
+    print("| records | brindle-cli: 1 MiB, wall s | brindle-cli peak RSS MiB | desktop: window mapped, s | desktop peak RSS MiB | failed runs |")
+    print("|---:|---:|---:|---:|---:|---:|")
+    for n in dict.fromkeys(r[1][4:] for r in hist):
+        def med(k, i):
+            v = [float(r[i]) for r in hist if r[1] == k + n and r[4] == "1"]
+            return statistics.median(v) if v else 0
+        failed = sum(1 for r in hist if r[1][4:] == n and r[4] != "1")
+        print("| %s | %.2f | %.1f | %.2f | %.1f | %d |" % (n, med("cli-", 2), med("cli-", 3) / 1024,
+                                                             med("gui-", 2), med("gui-", 3) / 1024, failed))
+    print()
 titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB HTTP, uncapped",
           "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time",
           "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped",

@@ -226,7 +226,8 @@ void TCliRun::StartUrl(const std::string& url, const std::string& dir, const std
     System().AddDownload(record, false, parts);
     return;
   }
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), "", &services_->Categories());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(url), System().NewTempFileName(),
+                                                     &services_->Categories());
   record->Referer = referer;
   record->Cookie = cookie;
   record->Checksum = checksum;
@@ -441,7 +442,7 @@ int TCliRun::Run() {
   const std::string dir = options_.Dir.empty() ? "" : WithoutTrailingSlash(AbsolutePath(options_.Dir));
   TInstanceLock lock(ConfigDirectory());
   if (CheckTarget(dir, exitStatus) && ServeInstance(lock, exitStatus)) {
-    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+    model_ = std::make_unique<TDownloadListModel>();
     windows_ = std::make_unique<THeadlessWindowFactory>(loop_.get());
     services_ = std::make_unique<TDownloadServices>(
         TDownloadServices::TFrontEnd{

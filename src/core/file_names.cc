@@ -5,11 +5,10 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
-#include <set>
 #include <system_error>
 
-#include "core/ascii_case.h"
 #include "core/log_error.h"
+#include "core/partial_folder_index.h"
 
 namespace brindle {
 namespace {
@@ -117,28 +116,12 @@ std::string GetTempFileName(const std::string& dir) {
 }
 
 std::string GetTempFileName(const std::string& dir, const std::function<std::string()>& nextName) {
-  std::string base = dir;
-  if (base.empty() || base.back() != '/') base += '/';
-  std::string name;
   try {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    // A name N is taken by "N" and by every "N.*": by the text before the
-    // first dot of an entry. Folded, so that names on a case-insensitive
-    // file system cannot collide either.
-    std::set<std::string> stems;
-    fs::directory_iterator end;
-    for (fs::directory_iterator it(dir, ec); !ec && it != end; it.increment(ec)) {
-      std::string entry = it->path().filename().string();
-      stems.insert(UpperCaseAscii(entry.substr(0, entry.find('.'))));
-    }
-    do {
-      name = nextName();
-    } while (stems.count(UpperCaseAscii(name)) != 0);
+    return TPartialFolderIndex(dir).NewBasePath(nextName);
   } catch (...) {
     LogError("GetTempFileName");
   }
-  return base + name;
+  return "";
 }
 
 std::string GenerateRandomAlphaNums(int count) {

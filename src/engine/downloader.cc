@@ -14,6 +14,7 @@
 #include "core/liveness_check.h"
 #include "core/log_error.h"
 #include "core/owned_file.h"
+#include "core/partial_folder_index.h"
 #include "core/download_status.h"
 #include "core/timer.h"
 #include "core/trace.h"
@@ -31,14 +32,21 @@ namespace {
 // Size of the part file at path; -1 when there is none of Brindle's own.
 int64_t SizeOf(const std::string& path) { return OwnedFileSize(path); }
 
-// Makes the part file at path exist, empty when it is new.
-void CreatePartFile(const std::string& path) {
-  const int fd = OpenOwnedFile(path, O_WRONLY | O_CREAT);
+// Makes the part file at path exist, empty when it is new or flags hold
+// O_TRUNC, and tells the index (may be nullptr) what is there now.
+void CreatePartFile(const std::string& path, TPartialFolderIndex* index, int flags = 0) {
+  const int fd = OpenOwnedFile(path, O_WRONLY | O_CREAT | flags);
   if (fd >= 0) {
     close(fd);
   } else {
     LogError("Couldn't open part file.", path + ": " + std::strerror(errno));
   }
+  if (index) index->Check(path);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
 }
 
 std::string ErrorDetailOf(const TPartDownloadSlot& slot) {
@@ -182,6 +190,12 @@ std::string TDownloader::PartFileName(int64_t start) const {
   return record_.TempFileName + "." + std::to_string(start);
 }
 
+void TDownloader::DeletePartFile(int64_t start) {
+  const std::string path = PartFileName(start);
+  unlink(path.c_str());
+  if (options_.PartFiles) options_.PartFiles->Check(path);
+}
+
 int64_t TDownloader::ConnectTimeOut() const { return options_.Settings.Read(setting::TimeOutTime); }
 
 bool TDownloader::SizeLearned() const { return record_.FileSize != 0 || emptyFileKnown_; }
@@ -211,7 +225,7 @@ void TDownloader::Abort() {
     updateTimer_->SetEnabled(false);
     slots_->AbortAll();
     // Parts retired or not yet running leave nothing behind either.
-    for (const int64_t start : PartFileStarts()) unlink(PartFileName(start).c_str());
+    for (const int64_t start : PartFileStarts()) DeletePartFile(start);
     Raise(OnAbort);
   } catch (...) {
     LogError("TDownloader.Abort");
@@ -499,7 +513,7 @@ void TDownloader::StartOver() {
     parked_.erase(slot);
     slots_->DeleteSlot(last);
   }
-  for (const int64_t start : PartFileStarts()) unlink(PartFileName(start).c_str());
+  for (const int64_t start : PartFileStarts()) DeletePartFile(start);
   record_.FileSize = 0;
   emptyFileKnown_ = false;
   record_.NumOfParts = -1;
@@ -529,7 +543,7 @@ void TDownloader::TakeOverNextRange(TPartDownloadSlot& slot, int index) {
     if (state == psGotFileSize || state == psGotResumeInfo || state == psReachedEnd) return;
   }
   next->SetPartDownloader(nullptr);
-  unlink(next->PartFileName().c_str());
+  DeletePartFile(next->StartByte());
   slot.SetPartDownloaderEndByte(next->EndByte());
   if (const auto handler = OnSlotDelete) {
     const TEventDepth::TRaising raising(events_);
@@ -556,7 +570,7 @@ void TDownloader::HandlePartDone(TPartDownloadSlot& slot, int index) {
   if (index == 0 && record_.FileSize == -1) unsizedTransferEnded_ = true;
   if (emptyFileKnown_ && index == 0) {
     // The empty file's only part: it exists even if no answer created it.
-    CreatePartFile(PartFileName(0));
+    CreatePartFile(PartFileName(0), options_.PartFiles);
   }
   if (aborted_ || paused_) {
     slot.SetPartDownloader(nullptr);
@@ -725,6 +739,17 @@ void TDownloader::PingedMirror(TFileMirror& mirror) {
 
 std::vector<int64_t> TDownloader::PartFileStarts() const {
   std::vector<int64_t> starts;
+  if (options_.PartFiles && options_.PartFiles->Holds(record_.TempFileName)) {
+    starts = options_.PartFiles->PartStarts(record_.TempFileName);
+    // The slots' part downloaders make their files without telling it.
+    for (int i = 0; slots_ && i < slots_->NumberOfSlots(); ++i) {
+      const TPartDownloadSlot* slot = slots_->GetSlot(i);
+      if (Exists(slot->PartFileName())) starts.push_back(slot->StartByte());
+    }
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    return starts;
+  }
   try {
     namespace fs = std::filesystem;
     const fs::path base(record_.TempFileName);
@@ -846,7 +871,9 @@ void TDownloader::SplitNew() {
     slot->SetPartDownloaderStartByte(start);
     slot->SetPartDownloaderEndByte(k + 1 == splitParts_ ? fileSize - 1 : received + part * (k + 1) - 1);
     slot->SetPartFileName(PartFileName(start));
-    CreatePartFile(slot->PartFileName());
+    // Whatever lies at a new part's name belongs to no part of this split:
+    // a stale index or another program must not put it into the file.
+    CreatePartFile(slot->PartFileName(), options_.PartFiles, O_TRUNC);
     slot->SetMirror(ChooseMirror());
   }
   for (TPartDownloadSlot* slot : created) {

@@ -23,6 +23,7 @@ class TPartDownloadSlot;
 class TPartDownloadSlots;
 class TPingSystem;
 class TSpeedLimitGroup;
+class TPartialFolderIndex;
 class TSpeedLimiter;
 class TTimer;
 class TTransferSpeed;
@@ -42,6 +43,11 @@ struct TDownloaderOptions {
   // Where the downloader, its parts and its join read their settings, at
   // each use: a change reaches the running download's next part.
   TSettingsReader Settings;
+  // What the partial-downloads directory holds (nullptr: the record's
+  // directory is listed whenever its part files are looked for); must
+  // outlive the downloader. The downloader tells it of the part files it
+  // makes and removes itself; its owner checks the rest when it ends.
+  TPartialFolderIndex* PartFiles = nullptr;
 };
 
 // Carries one download from the first contact with its server until every
@@ -68,6 +74,9 @@ class TDownloader {
 
   void Abort();
   void Pause();
+  // The start bytes of the record's part files, ascending: those on disk,
+  // or, with an index, those it knows and those of the slots.
+  std::vector<int64_t> PartFileStarts() const;
   void StartDownload();
   void RestartDownload();
   int64_t TransferCount();
@@ -171,9 +180,9 @@ class TDownloader {
   // "" while the download is not running or something is pending, else
   // what is stuck.
   std::string Stuck() const;
-  // The part files on disk, by start byte, ascending.
-  std::vector<int64_t> PartFileStarts() const;
   std::string PartFileName(int64_t start) const;
+  // Removes the part file and tells the index.
+  void DeletePartFile(int64_t start);
   int IndexOf(const TPartDownloadSlot& slot) const;
   bool SizeLearned() const;
   int64_t ConnectTimeOut() const;

@@ -159,7 +159,7 @@ void TVersionChecker::Answered(bool yes, const std::string& address) {
     auto url = std::make_unique<TUrl>(address);
     // Compared exactly: "setup.EXE" is opened in the browser.
     if (url->Extension == "exe") {
-      system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), "", nullptr));
+      system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), system_.NewTempFileName(), nullptr));
       return;
     }
     // The answer comes over plain HTTP: only a web page is opened, never a

@@ -71,12 +71,16 @@ class TDownloadListModel {
   using BytesDownloadedFunction = std::function<int64_t(const std::string& basePath)>;
 
   // Reads the sort order and the progress-bar option from the settings.
-  explicit TDownloadListModel(BytesDownloadedFunction bytesDownloaded);
+  // The download system gives the function when it is made (until then,
+  // idle rows show none).
+  explicit TDownloadListModel(BytesDownloadedFunction bytesDownloaded = {});
   ~TDownloadListModel();
   TDownloadListModel(const TDownloadListModel&) = delete;
   TDownloadListModel& operator=(const TDownloadListModel&) = delete;
 
   // "File Name", "Status", ...; empty for a column that does not exist.
+  void SetBytesDownloaded(BytesDownloadedFunction bytesDownloaded) { bytesDownloaded_ = std::move(bytesDownloaded); }
+
   static std::string ColumnHeader(int column);
 
   int RowCount() const { return static_cast<int>(rows_.size()); }

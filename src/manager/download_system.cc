@@ -11,6 +11,7 @@
 #include "core/file_names.h"
 #include "core/liveness_check.h"
 #include "core/log_error.h"
+#include "core/partial_folder_index.h"
 #include "core/paths.h"
 #include "core/presentation.h"
 #include "core/settings_schema.h"
@@ -56,15 +57,16 @@ std::vector<std::string> DirectoryNames(const std::string& dir) {
   return names;
 }
 
-// Whether any "<base>.<digits>" exists.
-bool PartFilesExist(const std::string& basePath) {
+// Every "<base>.*" but "<base>.dat", found by listing the base's directory:
+// for a record outside the indexed one.
+std::vector<std::string> ListedFilesOf(const std::string& basePath) {
   const std::string prefix = NameOf(basePath) + ".";
-  for (const std::string& name : DirectoryNames(DirectoryOf(basePath))) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::string rest = name.substr(prefix.size());
-    if (std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) return true;
-  }
-  return false;
+  const std::string dir = DirectoryOf(basePath);
+  std::vector<std::string> files;
+  for (const std::string& name : DirectoryNames(dir))
+    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 && name != prefix + "dat")
+      files.push_back(dir + "/" + name);
+  return files;
 }
 
 int SlotIndex(TDownloader& downloader, const TPartDownloadSlot& slot) {
@@ -86,6 +88,7 @@ TDownloadSystem::TDownloadSystem(TDownloadSystemServices services)
   releaseTimer_->SetInterval(kReleaseIntervalMs);
   releaseTimer_->OnTimer = [this] { Release(); };
   releaseTimer_->SetEnabled(true);
+  model_.SetBytesDownloaded([this](const std::string& basePath) { return BytesDownloaded(basePath); });
   UpdateGridInfo();
   liveness_ = std::make_unique<TLivenessCheck>(*loop_, [this] { return Stuck(); });
 }
@@ -121,23 +124,58 @@ std::vector<std::string> TDownloadSystem::GetDatFileNames() {
   return paths;
 }
 
-int64_t TDownloadSystem::BytesDownloaded(const std::string& basePath) {
-  const std::string prefix = NameOf(basePath) + ".";
-  const std::string dir = DirectoryOf(basePath);
+int64_t TDownloadSystem::BytesDownloaded(const std::string& basePath) const {
+  const bool indexed = folder_ && folder_->Holds(basePath);
   int64_t total = 0;
-  for (const std::string& name : DirectoryNames(dir)) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-    if (name.find(".dat") != std::string::npos) continue;
+  for (const std::string& path : indexed ? folder_->FilesOf(basePath) : ListedFilesOf(basePath)) {
+    if (NameOf(path).find(".dat") != std::string::npos) continue;
     // Only what lies in the folder: a link there says nothing of what was
     // downloaded.
     struct stat st {};
-    if (lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += st.st_size;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += st.st_size;
   }
   return total;
 }
 
+TPartialFolderIndex& TDownloadSystem::Folder() {
+  std::string dir = Read(setting::PartialDownloadsDirectory);
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  if (!folder_ || folder_->Directory() != dir) folder_ = std::make_unique<TPartialFolderIndex>(dir);
+  return *folder_;
+}
+
+std::string TDownloadSystem::NewTempFileName() {
+  try {
+    return Folder().NewBasePath();
+  } catch (...) {
+    LogError("TDownloadSystem.NewTempFileName");
+    return "";
+  }
+}
+
+void TDownloadSystem::DeletePartFiles(const std::string& basePath) {
+  try {
+    if (folder_ && folder_->Holds(basePath)) {
+      for (const std::string& path : folder_->FilesOf(basePath)) {
+        ::unlink(path.c_str());
+        folder_->Check(path);
+      }
+    } else {
+      for (const std::string& path : ListedFilesOf(basePath)) ::unlink(path.c_str());
+    }
+  } catch (...) {
+    LogError("TDownloadSystem.DeletePartFiles");
+  }
+}
+
+void TDownloadSystem::NotePartFiles(const TDownloader& downloader) {
+  if (!folder_) return;
+  for (const int64_t start : downloader.PartFileStarts())
+    folder_->Check(downloader.LDI().TempFileName + "." + std::to_string(start));
+}
+
 void TDownloadSystem::UpdateGridInfo() {
-  for (const std::string& path : GetDatFileNames()) {
+  for (const std::string& path : Folder().ListedRecordFiles()) {
     try {
       auto record = std::make_unique<TLocalDownloadinfo>(nullptr, path.substr(0, path.size() - 4),
                                                          services_.Categories);
@@ -153,7 +191,7 @@ void TDownloadSystem::UpdateGridInfo() {
       // checksum mismatch, saved, what is there is some other file.)
       if (record->Status() != TDownloadState::Done && record->Status() != TDownloadState::ChecksumMismatch &&
           record->FileSize > 0 && !record->LocalFileName.empty() &&
-          !PartFilesExist(record->TempFileName) && FileSizeOf(record->LocalFileName) == record->FileSize) {
+          folder_->PartStarts(record->TempFileName).empty() && FileSizeOf(record->LocalFileName) == record->FileSize) {
         record->SetStatus(TDownloadState::Done);
         record->Save();
       }
@@ -211,6 +249,7 @@ void TDownloadSystem::AddDownload(TLocalDownloadinfo* record, bool allowDialog, 
     options.Ping = services_.Ping;
     options.Loop = loop_;
     options.Limiter = speedLimiter_.get();
+    options.PartFiles = folder_.get();
     auto downloader = std::make_unique<TDownloader>(*record, std::move(options));
     TDownloader* d = downloader.get();
 
@@ -422,7 +461,7 @@ void TDownloadSystem::DeleteDownload(TLocalDownloadinfo* record) {
     model_.RemoveFromStringGrid(record);
     record->ForgetBrowserSecrets();
     record->DeleteDatFile();
-    record->DeletePartFiles();
+    DeletePartFiles(record->TempFileName);
     std::unique_ptr<TLocalDownloadinfo> owned = Disown(record);
     // A downloader released but not destroyed yet still refers to it.
     for (const auto& forms : formsList_)
@@ -483,7 +522,11 @@ std::string TDownloadSystem::Stuck() const {
 }
 
 void TDownloadSystem::LeaveActiveList(TDownloader& downloader) {
-  activeList_.erase(std::remove(activeList_.begin(), activeList_.end(), &downloader), activeList_.end());
+  const auto found = std::find(activeList_.begin(), activeList_.end(), &downloader);
+  if (found == activeList_.end()) return;
+  activeList_.erase(found);
+  // From now on the record's row shows what its part files hold.
+  NotePartFiles(downloader);
 }
 
 // ---- Windows and list ----

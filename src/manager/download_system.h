@@ -20,6 +20,7 @@ class TDownloadListModel;
 class TDownloadWindowFactory;
 class TLivenessCheck;
 class TLocalDownloadinfo;
+class TPartialFolderIndex;
 struct TNewDownloadAnswer;
 class TServerStats;
 class TSpeedLimiter;
@@ -115,7 +116,12 @@ class TDownloadSystem {
   void RefreshList();
 
   // Sum of the sizes of basePath + ".*" except record files.
-  static int64_t BytesDownloaded(const std::string& basePath);
+  int64_t BytesDownloaded(const std::string& basePath) const;
+  // A base path for a new record in the partial-downloads directory, free
+  // of any record's or part file's name.
+  std::string NewTempFileName();
+  // Deletes every basePath + ".*" but the record file.
+  void DeletePartFiles(const std::string& basePath);
   // The record files of the partial-downloads directory, in listing order.
   static std::vector<std::string> GetDatFileNames();
 
@@ -139,6 +145,11 @@ class TDownloadSystem {
   int RunningCount() const;
   void PauseRunning();
   void LeaveActiveList(TDownloader& downloader);
+  // The partial-downloads directory's index, made anew when the setting
+  // names another directory.
+  TPartialFolderIndex& Folder();
+  // Brings the index in line with the disk for the downloader's part files.
+  void NotePartFiles(const TDownloader& downloader);
   bool IsActive(const TDownloader& downloader) const;
   void Release();
   void RetryTick(const TTimer* timer);
@@ -162,6 +173,7 @@ class TDownloadSystem {
   TDownloadListModel& model_;
   std::unique_ptr<TSpeedLimiter> speedLimiter_;  // outlives the downloaders
   std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
+  std::unique_ptr<TPartialFolderIndex> folder_;
   std::unique_ptr<TTimer> releaseTimer_;
   std::vector<std::unique_ptr<TDownloadForms>> formsList_;
   TLDIList downloadList_;

@@ -55,7 +55,7 @@ TLocalDownloadinfo* TListCommands::Add(const std::string& typedUrl) {
   try {
     const std::string address = DownloadableAddress(typedUrl, false);
     if (address.empty()) return nullptr;
-    return system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", nullptr));
+    return system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), system_.NewTempFileName(), nullptr));
   } catch (...) {
     LogError("TForm_Main.AddURL");
     return nullptr;
@@ -225,7 +225,7 @@ void TListCommands::StartAgain(TLocalDownloadinfo& record) {
   record.ClearValidators();
   record.ServerDigest.reset();
   record.Save();
-  record.DeletePartFiles();
+  system_.DeletePartFiles(record.TempFileName);
   system_.AddDownload(&record);
 }
 

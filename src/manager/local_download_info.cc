@@ -4,10 +4,8 @@
 
 #include <cerrno>
 #include <charconv>
-#include <filesystem>
 #include <limits>
 #include <optional>
-#include <vector>
 
 #include "core/checksum.h"
 #include "core/file_names.h"
@@ -183,25 +181,6 @@ bool TLocalDownloadinfo::Save(TDurability durability) const {
 
 bool TLocalDownloadinfo::DeleteDatFile() const {
   return ::unlink((TempFileName + ".dat").c_str()) == 0 || errno == ENOENT;
-}
-
-void TLocalDownloadinfo::DeletePartFiles() const {
-  try {
-    namespace fs = std::filesystem;
-    const std::string directory = DirectoryOf(TempFileName);
-    const size_t slash = TempFileName.rfind('/');
-    const std::string prefix = TempFileName.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
-    std::vector<std::string> doomed;
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 && name != prefix + "dat")
-        doomed.push_back(it->path().string());
-    }
-    for (const std::string& path : doomed) ::unlink(path.c_str());
-  } catch (...) {
-    LogError("TLocalDownloadinfo.DeletePartFiles");
-  }
 }
 
 }  // namespace brindle

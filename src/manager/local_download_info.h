@@ -41,9 +41,6 @@ class TLocalDownloadinfo : public TDownloadRecord {
   bool Save(TDurability durability = TDurability::Synced) const override;
   // True when the record file is gone afterwards.
   bool DeleteDatFile() const;
-  // Deletes every "<base>.<extension>" in the record's directory except the
-  // record file itself: the part files.
-  void DeletePartFiles() const;
 
   // Fills the fields from a record file's text, as the constructor does.
   void ReadRecord(std::string_view text, const TCategoryList* categories);

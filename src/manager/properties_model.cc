@@ -48,7 +48,7 @@ std::string TPropertiesModel::SizeText() const {
   if (!RecordExists()) return "";
   const std::string size = BytesToPresentableString(record_->FileSize);
   if (record_->Status() == TDownloadState::Done) return size;
-  return BytesToPresentableString(TDownloadSystem::BytesDownloaded(record_->TempFileName)) + " of " + size;
+  return BytesToPresentableString(system_.BytesDownloaded(record_->TempFileName)) + " of " + size;
 }
 
 bool TPropertiesModel::PathEditable() const { return RecordExists() && record_->Status() != TDownloadState::Done; }

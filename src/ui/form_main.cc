@@ -157,7 +157,7 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
 
   // The list, in the order of the start-up: colours, the directory tidied,
   // then the download system loading the records into it.
-  list_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+  list_ = std::make_unique<TDownloadListModel>();
   list_->SetDrawProgressBars(Read(setting::DrawProgressBars));
   tableModel_ = new TDownloadTableModel(*list_, this);
   delegate_ = new TProgressDelegate(*tableModel_, this);
@@ -691,7 +691,8 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   if (!request.Structured) return AddDownloadFromUrl(request.Url, false);
   const std::string address = DownloadableAddress(request.Url, false);
   if (address.empty()) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", &services_->Categories());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), DownloadSystem().NewTempFileName(),
+                                                     &services_->Categories());
   record->ProposedFileName = SafeBaseName(request.FileName);
   record->Referer = request.Referrer;
   record->Cookie = request.Cookies;
@@ -703,7 +704,8 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
 bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool dropped) {
   const std::string address = DownloadableAddress(url, dropped);
   if (address.empty()) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), "", &services_->Categories());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), DownloadSystem().NewTempFileName(),
+                                                     &services_->Categories());
   DownloadSystem().AddDownload(std::move(record), true);
   return true;
 }

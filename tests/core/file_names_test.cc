@@ -1,7 +1,9 @@
 #include "core/file_names.h"
+#include "core/partial_folder_index.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -85,6 +87,52 @@ TEST(FileNamesTest, GetTempFileNameAvoidsNamesThatExistWithAnyExtension) {
     return name;
   };
   EXPECT_EQ(GetTempFileName(dir.Path(), next), dir.File("DDDDDDDD"));
+}
+
+// The index of the partial-downloads directory finds a record's own files
+// by name, as a listing would, and follows what it is told and what Check
+// finds on disk.
+TEST(FileNamesTest, PartialFolderIndexFindsARecordsOwnFilesAndFollowsTheDisk) {
+  TempDir dir;
+  for (const char* name : {"ABCD1234.dat", "ABCD1234.0", "ABCD1234.262144", "ABCD1234.DAT", "ABCD1234.dat.tmp",
+                           "ABCD12345.0", "ABCD1234", "EFGH5678.0"})
+    WriteWholeFile(dir.File(name), "x");
+  TPartialFolderIndex index(dir.Path());
+  const std::string base = dir.File("ABCD1234");
+  std::vector<std::string> files = index.FilesOf(base);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{base + ".0", base + ".262144", base + ".DAT", base + ".dat.tmp"}));
+  EXPECT_EQ(index.ListedRecordFiles(), std::vector<std::string>{base + ".dat"});
+  EXPECT_TRUE(index.FilesOf(dir.Path() + "/other/ABCD1234").empty());
+
+  using Starts = std::vector<int64_t>;
+  EXPECT_EQ(index.PartStarts(base), (Starts{0, 262144}));
+  index.Added(base + ".524288");
+  index.Removed(base + ".0");
+  EXPECT_EQ(index.PartStarts(base), (Starts{262144, 524288}));
+  index.Check(base + ".524288");  // not on disk
+  index.Check(base + ".0");       // on disk
+  EXPECT_EQ(index.PartStarts(base), (Starts{0, 262144}));
+}
+
+// A name is given out only when neither the index nor the disk has it: what
+// appeared behind the index's back is found, and a name once given out or
+// seen is never given out again.
+TEST(FileNamesTest, PartialFolderIndexGivesOutNoNameTheDiskHas) {
+  TempDir dir;
+  WriteWholeFile(dir.File("cccccccc.5"), "");
+  TPartialFolderIndex index(dir.Path());
+  WriteWholeFile(dir.File("AAAAAAAA.0"), "");
+  WriteWholeFile(dir.File("BBBBBBBB.dat"), "");
+  std::deque<std::string> names = {"AAAAAAAA", "BBBBBBBB", "CCCCCCCC", "DDDDDDDD", "DDDDDDDD", "AAAAAAAA", "EEEEEEEE"};
+  auto next = [&] {
+    std::string name = names.front();
+    names.pop_front();
+    return name;
+  };
+  EXPECT_EQ(index.NewBasePath(next), dir.File("DDDDDDDD"));
+  EXPECT_EQ(index.PartStarts(dir.File("AAAAAAAA")), std::vector<int64_t>{0});
+  EXPECT_EQ(index.NewBasePath(next), dir.File("EEEEEEEE"));
 }
 
 TEST(FileNamesTest, RandomAlphaNumsUseTheDocumentedAlphabet) {

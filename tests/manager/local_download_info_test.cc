@@ -183,16 +183,9 @@ TEST_F(LocalDownloadinfoTest, FailedSaveKeepsOldFile) {
   EXPECT_FALSE(FileExists(Base() + ".dat.tmp"));
 }
 
-TEST_F(LocalDownloadinfoTest, DeleteFilesTouchOnlyTheirOwn) {
-  for (const char* name : {"ABCD1234.dat", "ABCD1234.0", "ABCD1234.262144", "ABCD1234.DAT", "ABCD1234.dat.tmp",
-                           "ABCD12345.0", "ABCD1234", "EFGH5678.0"})
-    WriteWholeFile(temp_.File(name), "x");
+TEST_F(LocalDownloadinfoTest, DeleteDatFileAndServerKey) {
+  WriteRecord("Status=Queued\r\n");
   TLocalDownloadinfo record(nullptr, Base(), nullptr);
-  record.DeletePartFiles();
-  for (const char* gone : {"ABCD1234.0", "ABCD1234.262144", "ABCD1234.DAT", "ABCD1234.dat.tmp"})
-    EXPECT_FALSE(FileExists(temp_.File(gone))) << gone;
-  for (const char* kept : {"ABCD1234.dat", "ABCD12345.0", "ABCD1234", "EFGH5678.0"})
-    EXPECT_TRUE(FileExists(temp_.File(kept))) << kept;
   EXPECT_TRUE(record.DeleteDatFile());
   EXPECT_FALSE(FileExists(Base() + ".dat"));
   EXPECT_EQ(TLocalDownloadinfo::ServerKey(TUrl("HTTP://Example.ORG/f")), "http://example.org:80");

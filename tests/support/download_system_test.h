@@ -35,7 +35,7 @@ class DownloadSystemTest : public ManagerTest {
   // services gets the test's model, loop, windows (unless it brings its own)
   // and a ping that answers at once.
   void MakeSystem(TDownloadSystemServices services = {}) {
-    model_ = std::make_unique<TDownloadListModel>(&TDownloadSystem::BytesDownloaded);
+    model_ = std::make_unique<TDownloadListModel>();
     services.Model = model_.get();
     if (!services.Windows) services.Windows = &windows_;
     services.Loop = &loop_;
