@@ -6,6 +6,7 @@
 #include <map>
 #include <numeric>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 #include "core/ascii_case.h"
@@ -185,12 +186,15 @@ void TDownloadListModel::PopulateGrid(const TLDIList& records,
       if (row.Selected) selected.insert(row.Record);
     const TLocalDownloadinfo* current = Record(currentRow_);
     std::map<const TLocalDownloadinfo*, size_t> place;
-    for (size_t i = 0; i < rows_.size(); ++i) place.emplace(rows_[i].Record, i);
+    if (orderHeld_)
+      for (size_t i = 0; i < rows_.size(); ++i) place.emplace(rows_[i].Record, i);
     rows_.clear();
+    rows_.reserve(static_cast<size_t>(records.Count()));
     currentRow_ = -1;
+    std::unordered_set<const TLocalDownloadinfo*> added;
     for (int i = 0; i < records.Count(); ++i) {
       TLocalDownloadinfo* record = records.Get(i);
-      if (record == nullptr || AssociatedRow(record) >= 0) continue;
+      if (record == nullptr || !added.insert(record).second) continue;
       if (record == current) currentRow_ = RowCount();
       Row& row = rows_.emplace_back();
       row.Record = record;
@@ -368,14 +372,23 @@ void TDownloadListModel::SortRows() {
 }
 
 void TDownloadListModel::Reorder(const std::vector<size_t>& order) {
-  std::vector<Row> sorted;
-  sorted.reserve(rows_.size());
+  // In place, one cycle of the permutation at a time: a sorted copy would
+  // double the memory of a long list.
+  std::vector<bool> placed(order.size());
   int current = -1;
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (static_cast<int>(order[i]) == currentRow_) current = static_cast<int>(i);
-    sorted.push_back(std::move(rows_[order[i]]));
+  for (size_t start = 0; start < order.size(); ++start) {
+    if (static_cast<int>(order[start]) == currentRow_) current = static_cast<int>(start);
+    if (placed[start]) continue;
+    Row held = std::move(rows_[start]);
+    for (size_t i = start;; i = order[i]) {
+      placed[i] = true;
+      if (order[i] == start) {
+        rows_[i] = std::move(held);
+        break;
+      }
+      rows_[i] = std::move(rows_[order[i]]);
+    }
   }
-  rows_ = std::move(sorted);
   currentRow_ = current;
 }
 
