@@ -21,8 +21,14 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-TPartialFolderIndex::TPartialFolderIndex(const std::string& directory) : directory_(directory) {
+TPartialFolderIndex::TPartialFolderIndex(const std::string& directory) { Read(directory); }
+
+void TPartialFolderIndex::Read(const std::string& directory) {
+  directory_ = directory;
   if (directory_.empty() || directory_.back() != '/') directory_ += '/';
+  listedRecords_.clear();
+  names_.clear();
+  takenStems_.clear();
   if (DIR* d = opendir(directory_.c_str())) {
     while (const dirent* entry = readdir(d)) {
       const std::string name = entry->d_name;

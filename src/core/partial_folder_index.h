@@ -21,6 +21,10 @@ class TPartialFolderIndex {
  public:
   explicit TPartialFolderIndex(const std::string& directory);
 
+  // Forgets everything and reads directory instead; the object stays, so
+  // whoever holds it (a running download) keeps a valid index.
+  void Read(const std::string& directory);
+
   // The folder, ending in "/".
   const std::string& Directory() const { return directory_; }
   // Whether path names an entry directly in the folder.

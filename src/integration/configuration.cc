@@ -273,6 +273,7 @@ TConfigurationResult SaveConfiguration(TConfigurationValues& values, TDownloadSy
       }
     }
     Write(setting::PartialDownloadsDirectory, partial);
+    system.ReadPartialDownloadsDirectory();
   }
   writeStep(3);
   WriteAutostartEntry(values.Flags[setting::LaunchOnStartup.Key], host.ProgramPath);

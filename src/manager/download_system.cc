@@ -140,7 +140,13 @@ int64_t TDownloadSystem::BytesDownloaded(const std::string& basePath) const {
 TPartialFolderIndex& TDownloadSystem::Folder() {
   std::string dir = Read(setting::PartialDownloadsDirectory);
   if (dir.empty() || dir.back() != '/') dir += '/';
-  if (!folder_ || folder_->Directory() != dir) folder_ = std::make_unique<TPartialFolderIndex>(dir);
+  if (!folder_) {
+    folder_ = std::make_unique<TPartialFolderIndex>(dir);
+  } else if (folder_->Directory() != dir) {
+    // Running downloads hold the index; their records, in the old
+    // directory, are no longer in it and are looked for on disk.
+    folder_->Read(dir);
+  }
   return *folder_;
 }
 

@@ -120,6 +120,9 @@ class TDownloadSystem {
   // A base path for a new record in the partial-downloads directory, free
   // of any record's or part file's name.
   std::string NewTempFileName();
+  // Reads the partial-downloads directory anew when the setting names
+  // another one.
+  void ReadPartialDownloadsDirectory() { Folder(); }
   // Deletes every basePath + ".*" but the record file.
   void DeletePartFiles(const std::string& basePath);
   // The record files of the partial-downloads directory, in listing order.
@@ -145,7 +148,7 @@ class TDownloadSystem {
   int RunningCount() const;
   void PauseRunning();
   void LeaveActiveList(TDownloader& downloader);
-  // The partial-downloads directory's index, made anew when the setting
+  // The partial-downloads directory's index, read anew when the setting
   // names another directory.
   TPartialFolderIndex& Folder();
   // Brings the index in line with the disk for the downloader's part files.
