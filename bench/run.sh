@@ -262,12 +262,12 @@ history_run() {
   read -r wall rss < <(tail -n 1 "$work/time.txt")
   echo "10 cli-$n $wall $rss $ok" >>"$results"
   rm -rf "$home"; cp -a "$work/hist/$n" "$home"
-  local start gui; start=$(date +%s.%N); ok=0
-  BRINDLE_HOME=$home xvfb-run -a -s '-screen 0 1366x768x24' sh -c \
+  local start gui=0; start=$(date +%s.%N); ok=0; rm -f "$work/mapped" "$work/gui-rss"
+  BRINDLE_HOME=$home timeout 600 xvfb-run -a -s '-screen 0 1366x768x24' sh -c \
     "'$brindle_gui' & p=\$!; xdotool search --sync --onlyvisible --name '^Brindle' >/dev/null; date +%s.%N >'$work/mapped';
-     sleep 1; grep VmHWM /proc/\$p/status >'$work/gui-rss'; kill \$p" >/dev/null 2>&1 && ok=1
-  gui=$(awk -v a="$start" '{ print $1 - a }' "$work/mapped")
-  echo "10 gui-$n $gui $(awk '{ print $2 }' "$work/gui-rss") $ok" >>"$results"
+     sleep 1; grep VmHWM /proc/\$p/status >'$work/gui-rss'; kill \$p; wait \$p" >/dev/null 2>&1 || true
+  [ -s "$work/mapped" ] && ok=1 && gui=$(awk -v a="$start" '{ print $1 - a }' "$work/mapped")
+  echo "10 gui-$n $gui $(awk '{ print $2 }' "$work/gui-rss" 2>/dev/null || echo 0) $ok" >>"$results"
 }
 
 for c in "${cases[@]}"; do
@@ -305,6 +305,7 @@ if hist:
         print("| %s | %.2f | %.1f | %.2f | %.1f | %d |" % (n, med("cli-", 2), med("cli-", 3) / 1024,
                                                              med("gui-", 2), med("gui-", 3) / 1024, failed))
     print()
+if not rows: sys.exit()
 titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB HTTP, uncapped",
           "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time",
           "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped",

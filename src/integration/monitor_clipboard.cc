@@ -59,7 +59,8 @@ void TMonitorClipboard::Check() {
     auto url = std::make_unique<TUrl>(address);
     if (!ValidExtension(url->Extension)) return;
     // No dialog: the name is chosen as for any download nobody is asked about.
-    system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), system_.NewTempFileName(), nullptr), false);
+    system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::move(url), system_.NewTempFileName(), nullptr),
+                        false);
   } catch (...) {
     LogError("TMonitorClipboard.OnTimer");
   }

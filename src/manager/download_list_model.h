@@ -78,9 +78,9 @@ class TDownloadListModel {
   TDownloadListModel(const TDownloadListModel&) = delete;
   TDownloadListModel& operator=(const TDownloadListModel&) = delete;
 
-  // "File Name", "Status", ...; empty for a column that does not exist.
   void SetBytesDownloaded(BytesDownloadedFunction bytesDownloaded) { bytesDownloaded_ = std::move(bytesDownloaded); }
 
+  // "File Name", "Status", ...; empty for a column that does not exist.
   static std::string ColumnHeader(int column);
 
   int RowCount() const { return static_cast<int>(rows_.size()); }

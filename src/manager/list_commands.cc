@@ -55,7 +55,8 @@ TLocalDownloadinfo* TListCommands::Add(const std::string& typedUrl) {
   try {
     const std::string address = DownloadableAddress(typedUrl, false);
     if (address.empty()) return nullptr;
-    return system_.AddDownload(std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), system_.NewTempFileName(), nullptr));
+    return system_.AddDownload(
+        std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), system_.NewTempFileName(), nullptr));
   } catch (...) {
     LogError("TForm_Main.AddURL");
     return nullptr;

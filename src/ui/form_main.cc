@@ -691,8 +691,8 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
   if (!request.Structured) return AddDownloadFromUrl(request.Url, false);
   const std::string address = DownloadableAddress(request.Url, false);
   if (address.empty()) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), DownloadSystem().NewTempFileName(),
-                                                     &services_->Categories());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address),
+                                                     DownloadSystem().NewTempFileName(), &services_->Categories());
   record->ProposedFileName = SafeBaseName(request.FileName);
   record->Referer = request.Referrer;
   record->Cookie = request.Cookies;
@@ -704,8 +704,8 @@ bool TForm_Main::AddDownloadFromRequest(const THandOverRequest& request) {
 bool TForm_Main::AddDownloadFromUrl(const std::string& url, bool dropped) {
   const std::string address = DownloadableAddress(url, dropped);
   if (address.empty()) return false;
-  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address), DownloadSystem().NewTempFileName(),
-                                                     &services_->Categories());
+  auto record = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(address),
+                                                     DownloadSystem().NewTempFileName(), &services_->Categories());
   DownloadSystem().AddDownload(std::move(record), true);
   return true;
 }
