@@ -49,11 +49,12 @@ bool TPartialFolderIndex::Holds(const std::string& path) const {
 std::vector<std::string> TPartialFolderIndex::FilesOf(const std::string& basePath) const {
   std::vector<std::string> files;
   if (!Holds(basePath)) return files;
-  const std::string stem = basePath.substr(directory_.size());
-  const auto found = names_.find(stem);
+  // A base made elsewhere may hold dots: its files are among its stem's.
+  const std::string prefix = basePath.substr(directory_.size()) + ".";
+  const auto found = names_.find(StemOf(prefix));
   if (found == names_.end()) return files;
   for (const std::string& name : found->second)
-    if (name.size() > stem.size() + 1 && name[stem.size()] == '.' && name != stem + ".dat")
+    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 && name != prefix + "dat")
       files.push_back(directory_ + name);
   return files;
 }

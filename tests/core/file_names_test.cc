@@ -95,9 +95,11 @@ TEST(FileNamesTest, GetTempFileNameAvoidsNamesThatExistWithAnyExtension) {
 TEST(FileNamesTest, PartialFolderIndexFindsARecordsOwnFilesAndFollowsTheDisk) {
   TempDir dir;
   for (const char* name : {"ABCD1234.dat", "ABCD1234.0", "ABCD1234.262144", "ABCD1234.DAT", "ABCD1234.dat.tmp",
-                           "ABCD12345.0", "ABCD1234", "EFGH5678.0"})
+                           "ABCD12345.0", "ABCD1234", "EFGH5678.0", "old.name.0"})
     WriteWholeFile(dir.File(name), "x");
   TPartialFolderIndex index(dir.Path());
+  EXPECT_EQ(index.PartStarts(dir.File("old.name")), std::vector<int64_t>{0});
+  EXPECT_TRUE(index.PartStarts(dir.File("old")).empty());
   const std::string base = dir.File("ABCD1234");
   std::vector<std::string> files = index.FilesOf(base);
   std::sort(files.begin(), files.end());
