@@ -301,9 +301,6 @@ TEST_F(DownloadSystemITest, FailedJoinLeavesPausedWithItsParts) {
   EXPECT_EQ(closes_, 0);
 }
 
-// The join claims the finished file's name when it ends: a file that took
-// the name meanwhile stays, the download gets the next free name and keeps
-// it in its record. Only a download asked to replace its file does so.
 // The partial-downloads directory is read once, when the system is made.
 // Files changed behind its back afterwards never get into the download: a
 // part file gone is fetched again, one it never saw is no part, a link is
@@ -359,6 +356,9 @@ TEST_F(DownloadSystemITest, AStaleViewOfThePartFilesNeverGetsIntoTheFile) {
   EXPECT_EQ(test::ReadWholeFile(victim), "keep");
 }
 
+// The join claims the finished file's name when it ends: a file that took
+// the name meanwhile stays, the download gets the next free name and keeps
+// it in its record. Only a download asked to replace its file does so.
 TEST_F(DownloadSystemITest, TheJoinNeverReplacesAFileUnlessAskedAndKeepsTheNameItGot) {
   MakeSystem();
   test::WriteWholeFile(temp_.File("out1.bin"), "the user's file");
