@@ -176,7 +176,7 @@ class TDownloadSystem {
   TDownloadListModel& model_;
   std::unique_ptr<TSpeedLimiter> speedLimiter_;  // outlives the downloaders
   std::vector<std::unique_ptr<TLocalDownloadinfo>> records_;
-  std::unique_ptr<TPartialFolderIndex> folder_;
+  std::unique_ptr<TPartialFolderIndex> folder_;  // outlives the downloaders
   std::unique_ptr<TTimer> releaseTimer_;
   std::vector<std::unique_ptr<TDownloadForms>> formsList_;
   TLDIList downloadList_;
