@@ -446,7 +446,11 @@ int TCliRun::Run() {
     windows_ = std::make_unique<THeadlessWindowFactory>(loop_.get());
     services_ = std::make_unique<TDownloadServices>(
         TDownloadServices::TFrontEnd{
-            .Model = model_.get(), .Windows = windows_.get(), .Loop = loop_.get(), .RetryPermanentErrors = false});
+            .Model = model_.get(),
+            .Windows = windows_.get(),
+            .Loop = loop_.get(),
+            .RetryPermanentErrors = false,
+            .ListShown = false});
     services_->AfterDownloads().OnAnnounce = [this](TAfterDownloadsActions::TAction action,
                                                     std::function<void()> proceed) {
       Announce(action, std::move(proceed));

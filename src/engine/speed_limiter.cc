@@ -79,12 +79,18 @@ bool TSpeedLimiter::AnyLimited() const {
 
 void TSpeedLimiter::Changed() {
   if (refilling_) return;
-  if (!AnyLimited()) {
+  const bool limited = AnyLimited();
+  if (!limited) {
     timer_->SetEnabled(false);
   } else if (!timer_->Enabled()) {
     lastRefillMs_ = loop_->GetClock().MonotonicMs();
     timer_->SetEnabled(true);
   }
+  // Without a limit every lane reads freely once the last limit has been
+  // taken off its lanes: a thousand downloads need not be walked for each
+  // one that starts.
+  if (!limited && !shared_) return;
+  shared_ = limited;
   // Only the shares change here; tokens come with the time that passes.
   Share(0.0);
 }

@@ -57,6 +57,7 @@ class TSpeedLimiter {
   std::unique_ptr<TTimer> timer_;
   int64_t lastRefillMs_ = 0;
   bool refilling_ = false;
+  bool shared_ = false;  // the last shares were made under a limit
 };
 
 }  // namespace brindle

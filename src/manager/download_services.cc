@@ -25,6 +25,7 @@ TDownloadServices::TDownloadServices(const TFrontEnd& frontEnd) {
   services.AfterDownloads = afterDownloads_.get();
   services.Loop = frontEnd.Loop;
   services.RetryPermanentErrors = frontEnd.RetryPermanentErrors;
+  services.ListShown = frontEnd.ListShown;
   system_ = std::make_unique<TDownloadSystem>(services);
 }
 

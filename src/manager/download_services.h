@@ -31,6 +31,9 @@ class TDownloadServices {
     // The desktop program retries a missing file or a refused login, where
     // the user sees it and can stop it; brindle-cli fails at once.
     bool RetryPermanentErrors = true;
+    // brindle-cli shows no list of downloads: refilling one for every
+    // change would cost each download a pass over all the others.
+    bool ListShown = true;
   };
 
   // Installs the default mirror list when there is none, then builds the

@@ -557,6 +557,7 @@ void TDownloadSystem::HideDownloadForm(TDownloader& downloader) {
 bool TDownloadSystem::UpdateGridRow(const TLocalDownloadinfo* record) { return model_.UpdateGridRow(record); }
 
 void TDownloadSystem::PopulateGrid(const TLDIList& records) {
+  if (!services_.ListShown) return;
   model_.PopulateGrid(records, [this](TLocalDownloadinfo* record) -> TRowProgress* {
     TDownloader* d = AssociatedDownloader(record);
     TDownloadForms* forms = d ? GetDownloadForms(d) : nullptr;

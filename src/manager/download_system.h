@@ -40,6 +40,8 @@ struct TDownloadSystemServices {
   // false: a download whose own address says at first contact that the
   // file is not there or the login is refused fails at once, unretried.
   bool RetryPermanentErrors = true;
+  // false: no window shows the list, which is then never filled.
+  bool ListShown = true;
 };
 
 // The one object that knows all downloads: it owns the records, starts or
