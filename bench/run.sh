@@ -21,6 +21,7 @@
 #      with a partial-downloads folder of 0, 1,000, 10,000 and 50,000
 #      records (BENCH_HISTORY to choose), a third of them unfinished with a
 #      part file; its own table of wall seconds and peak RSS
+#   11 1,000 files of 10 KiB over HTTP, 8 at a time (per-download overhead)
 # Each row: median wall seconds, user+system CPU seconds and peak RSS, and
 # each as a ratio to Brindle's. A run whose file differs from the source is
 # reported as failed and left out of the medians.
@@ -87,6 +88,9 @@ for c in "${cases[@]}"; do
        chmod 644 "$work/www/small/"* ;;
     7|8|9) [ -f "$work/www/20M.bin" ] || make_file "$work/www/20M.bin" 20 ;;
     10) make_file "$work/www/1M.bin" 1 ;;
+    11) mkdir -p "$work/www/tiny"
+        for i in $(seq 1000); do head -c 10240 /dev/urandom >"$work/www/tiny/f$i.bin"; done
+        chmod -R 755 "$work/www/tiny" ;;
     *) echo "unknown case $c" >&2; exit 2 ;;
   esac
 done
@@ -184,19 +188,24 @@ run() {
     7) urls=("http://127.0.0.1:$open_port/20M.bin"); src=("$work/www/20M.bin") ;;
     8) urls=("http://127.0.0.1:$logged_port/20M.bin"); src=("$work/www/20M.bin") ;;
     9) urls=("http://127.0.0.1:$logged_port/r/20M.bin"); src=("$work/www/20M.bin") ;;
+    11) local i
+        for i in $(seq 1000); do
+          urls+=("http://127.0.0.1:$open_port/tiny/f$i.bin"); src+=("$work/www/tiny/f$i.bin")
+        done ;;
   esac
   local s; for s in "${src[@]}"; do names+=("$(basename "$s")"); done
-  local cmd=() brindle_limit=() aria2c_limit=() curl_limit=()
+  local cmd=() brindle_limit=() aria2c_limit=() curl_limit=() jobs=3
+  [ "$c" = 11 ] && jobs=8
   if [ "$c" = 7 ]; then
     brindle_limit=(--limit-rate 2M); aria2c_limit=(--max-overall-download-limit=2M); curl_limit=(--limit-rate 2M)
   fi
   case $tool in
-    brindle) cmd=(env SSL_CERT_FILE="$work/ca.pem" "$brindle_cli" --home "$home" -d "$out" -q -s 4 -j 3
+    brindle) cmd=(env SSL_CERT_FILE="$work/ca.pem" "$brindle_cli" --home "$home" -d "$out" -q -s 4 -j "$jobs"
                   "${brindle_limit[@]}" "${urls[@]}") ;;
-    aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j3 --file-allocation=falloc --ca-certificate="$work/ca.pem"
+    aria2c)  cmd=(aria2c -q -Z -d "$out" -x4 -s4 -k1M -j"$jobs" --file-allocation=falloc --ca-certificate="$work/ca.pem"
                   --allow-overwrite=true --auto-file-renaming=false "${aria2c_limit[@]}" "${urls[@]}") ;;
     axel)    cmd=(axel -q -n 4 -o "$out/${names[0]}" "${urls[0]}") ;;
-    curl)    cmd=(curl -s -S -L --cacert "$work/ca.pem" --parallel --parallel-max 3 --output-dir "$out"
+    curl)    cmd=(curl -s -S -L --cacert "$work/ca.pem" --parallel --parallel-max "$jobs" --output-dir "$out"
                   --remote-name-all "${curl_limit[@]}" "${urls[@]}") ;;
     cp)      cmd=(cp "${src[0]}" "$out/${names[0]}") ;;
   esac
@@ -221,7 +230,7 @@ tools_for() {
     2) echo "brindle aria2c axel curl cp" ;;
     3) echo "brindle aria2c curl" ;;
     4) echo "brindle aria2c curl" ;;
-    5|6|7|8|9) echo "brindle aria2c curl" ;;
+    5|6|7|8|9|11) echo "brindle aria2c curl" ;;
   esac
 }
 
@@ -310,10 +319,11 @@ titles = {"1": "50 MiB HTTP, 2 MiB/s per connection", "2": sys.argv[2] + " MiB H
           "3": "200 MiB FTP", "4": "20 x 100 KiB HTTP, 3 at a time",
           "5": "50 MiB HTTPS, 2 MiB/s per connection", "6": sys.argv[2] + " MiB HTTPS, uncapped",
           "7": "20 MiB HTTP, each tool limited to 2 MiB/s",
-          "8": "20 MiB HTTP, 4 parts", "9": "20 MiB HTTP, 4 parts, behind a 302"}
+          "8": "20 MiB HTTP, 4 parts", "9": "20 MiB HTTP, 4 parts, behind a 302",
+          "11": "1,000 x 10 KiB HTTP, 8 at a time"}
 print("| case | tool | wall s | CPU s | peak RSS MiB | wall / Brindle | CPU / Brindle | RSS / Brindle | failed runs |")
 print("|---|---|---:|---:|---:|---:|---:|---:|---:|")
-for c in sorted({r[0] for r in rows}):
+for c in sorted({r[0] for r in rows}, key=int):
     med = {}
     for tool in dict.fromkeys(r[1] for r in rows if r[0] == c):
         good = [r for r in rows if r[0] == c and r[1] == tool and r[5] == "1"]
