@@ -37,6 +37,7 @@
 #include "platform/systemd_power.h"
 #include "platform/xdg_launcher.h"
 #include "ui/event_loop_bridge.h"
+#include "ui/dbus_notifications.h"
 #include "ui/form_main.h"
 #include "ui/glyphs.h"
 #include "ui/qt_tray.h"
@@ -164,7 +165,8 @@ int main(int argc, char** argv) {
     TEventLoopBridge bridge(loop);
     // The window says what it refused.
     addresses.insert(addresses.end(), refused.begin(), refused.end());
-    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), addresses);
+    auto form = std::make_unique<TForm_Main>(loop, std::make_unique<TQtTray>(), addresses,
+                                              std::make_unique<TDBusNotifications>());
     form->OnTerminate = [] { QApplication::quit(); };
     // A quit the window did not start (the session manager's) ends the
     // downloads the same way.

@@ -129,6 +129,8 @@ inline const TBoolSetting LaunchOnStartup{"LaunchOnStartup", false};
 inline const TBoolSetting StartMinized{"StartMinized", false};
 inline const TBoolSetting MinimizeToTray{"MinimizeToTray", false};
 inline const TBoolSetting ShowSystemTrayIcons{"ShowSystemTrayIcons", false};
+// A desktop notification when a download ends while the main window is away.
+inline const TBoolSetting ShowNotifications{"ShowNotifications", true};
 inline const TBoolSetting CheckForUpdates{"CheckForUpdates", true};
 inline const TIntegerSetting LastCheckedForUpdate{"LastCheckedForUpdate", 0};  // a whole day number
 

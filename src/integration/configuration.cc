@@ -108,6 +108,7 @@ const std::vector<TConfigurationFlagKey>& ConfigurationFlagKeys() {
       {setting::ShowSaveDialog, 9},
       {setting::ShowDownloadWindow, 9},
       {setting::ShowSystemTrayIcons, 9},
+      {setting::ShowNotifications, 9},
       {setting::AutoCloseAfterDownloads, 9},
       {setting::RemoveSuccessfulDownloadFromList, 9},
       {setting::ShutDownComputerAfterDownloading, 9},

@@ -341,6 +341,8 @@ void TForm_Configuration::BuildDialogs() {
   AddCheck(column, "CheckBox_ShowCompletedDialog", "Download Complete dialog", &setting::ShowCompletedDialog);
   AddCheck(column, "CheckBox_ShowSystemTrayIcons", "Show System Tray icons for downloads",
            &setting::ShowSystemTrayIcons);
+  AddCheck(column, "CheckBox_ShowNotifications", "Desktop notification when a download ends while the window is hidden",
+           &setting::ShowNotifications);
 }
 
 void TForm_Configuration::BuildScheduler() {

@@ -65,6 +65,7 @@
 #include "platform/hand_over_request.h"
 #include "platform/program_layout.h"
 #include "ui/debug_form.h"
+#include "ui/download_notifier.h"
 #include "ui/download_table_model.h"
 #include "ui/dropped_links.h"
 #include "ui/form_add_url.h"
@@ -109,7 +110,7 @@ class HotTrackDelegate final : public QStyledItemDelegate {
 }  // namespace
 
 TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::vector<std::string> commandLineUrls,
-                       QWidget* parent)
+                       std::unique_ptr<TNotificationPort> notifications, QWidget* parent)
     : QMainWindow(parent), loop_(loop), tray_(std::move(tray)), commandLineUrls_(std::move(commandLineUrls)) {
   setObjectName("Form_Main");
   setWindowTitle(Caption());
@@ -189,6 +190,13 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   services_ = std::make_unique<TDownloadServices>(TDownloadServices::TFrontEnd{
       .Model = list_.get(), .Windows = windows_.get(), .Loop = &loop_, .TidyPartialDownloads = true});
   hangUpTimer_ = std::make_unique<THangUpTimer>(services_->Modem(), &loop_);
+  notifier_ = std::make_unique<TDownloadNotifier>(std::move(notifications), tray_.get(),
+                                                  [this] { return !isVisible() || isMinimized(); });
+  notifier_->OnShowWindow = [this] {
+    if (!isVisible() || isMinimized()) ToggleMainWindow();
+  };
+  DownloadSystem().OnDownloadDone = [this](TLocalDownloadinfo& record) { notifier_->DownloadDone(record); };
+  DownloadSystem().OnDownloadFailed = [this](TLocalDownloadinfo& record) { notifier_->DownloadFailed(record); };
   services_->AfterDownloads().OnAnnounce = [this](TAfterDownloadsActions::TAction action,
                                                   std::function<void()> proceed) {
     AnnounceAfterDownloads(action, std::move(proceed));

@@ -16,6 +16,7 @@
 #include "ui/form_download_file_info.h"
 #include "ui/form_drag_and_drop_box.h"
 #include "ui/form_properties.h"
+#include "ui/notification_port.h"
 
 class QAction;
 class QCheckBox;
@@ -51,6 +52,7 @@ class TQtPrompt;
 class TQtWindowFactory;
 class TSystemTrayProgress;
 class TTrayPort;
+class TDownloadNotifier;
 struct THandOverRequest;
 
 // The window the user works in: toolbar, category panel, download list,
@@ -66,9 +68,10 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   static constexpr int kCountdownSeconds = 30;
 
   // tray: the notification area (nullptr: none). The command line's
-  // addresses become downloads 250 ms after creation.
+  // addresses become downloads 250 ms after creation. notifications: the
+  // desktop's notification service (nullptr: the tray's messages only).
   TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::vector<std::string> commandLineUrls,
-             QWidget* parent = nullptr);
+             std::unique_ptr<TNotificationPort> notifications = nullptr, QWidget* parent = nullptr);
   ~TForm_Main() override;
 
   // The first show, in the stored state (unless "StartMinized").
@@ -203,6 +206,8 @@ class TForm_Main final : public QMainWindow, public TListWindowPort {
   EventLoop& loop_;
   std::unique_ptr<TTrayPort> tray_;
   std::vector<std::string> commandLineUrls_;
+  // Tells of downloads that ended while this window was away.
+  std::unique_ptr<TDownloadNotifier> notifier_;
   std::unique_ptr<TQtPrompt> prompt_;
   std::unique_ptr<TDownloadListModel> list_;
   std::unique_ptr<TQtWindowFactory> windows_;

@@ -13,6 +13,9 @@ TQtTray::TQtTray() {
       OnActivated();
     }
   });
+  QObject::connect(&icon_, &QSystemTrayIcon::messageClicked, [this] {
+    if (OnMessageClicked) OnMessageClicked();
+  });
 }
 
 }  // namespace brindle

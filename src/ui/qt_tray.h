@@ -16,6 +16,7 @@ class TQtTray final : public TTrayPort {
   void SetMenu(QMenu* menu) override { icon_.setContextMenu(menu); }
   void Show() override { icon_.show(); }
   void Hide() override { icon_.hide(); }
+  void ShowMessage(const QString& title, const QString& text) override { icon_.showMessage(title, text); }
 
  private:
   QSystemTrayIcon icon_;

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "ui/tray_port.h"
 
 namespace brindle::test {
 
-// A tray that is there (or not) and remembers whether it is shown.
+// A tray that is there (or not) and remembers whether it is shown and the
+// messages it showed ("title|text").
 class FakeTray final : public TTrayPort {
  public:
   explicit FakeTray(bool available = false) : available_(available) {}
@@ -14,6 +18,10 @@ class FakeTray final : public TTrayPort {
   void SetMenu(QMenu*) override {}
   void Show() override { shown_ = true; }
   void Hide() override { shown_ = false; }
+  void ShowMessage(const QString& title, const QString& text) override {
+    Messages.push_back(title.toStdString() + "|" + text.toStdString());
+  }
+  std::vector<std::string> Messages;
 
  private:
   bool available_;

@@ -39,6 +39,7 @@ class RecordingTray final : public TTrayPort {
   void SetMenu(QMenu*) override {}
   void Show() override {}
   void Hide() override {}
+  void ShowMessage(const QString&, const QString&) override {}
   QIcon Icon;
 };
 
@@ -65,6 +66,7 @@ const TCheckControl kChecks[] = {
     {"CheckBox_ShowDownloadWindow", "ShowDownloadWindow", true},
     {"CheckBox_ShowCompletedDialog", "ShowCompletedDialog", true},
     {"CheckBox_ShowSystemTrayIcons", "ShowSystemTrayIcons", false},
+    {"CheckBox_ShowNotifications", "ShowNotifications", true},
     {"CheckBox_EnableScheduleStart", "UseSchedule", false},
     {"CheckBox_Weekly_Sun", "ScheduledWeekly_Sun", false},
     {"CheckBox_Weekly_Sat", "ScheduledWeekly_Sat", false},
