@@ -48,8 +48,10 @@ BRINDLE_PACKAGE_PACKAGES=(dpkg-dev file)
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx lighttpd vsftpd python3-pyftpdlib
                        fonts-dejavu-core openssl nodejs chromium desktop-file-utils appstream lintian
                        dbus-daemon)
-# What tools/screenshot.sh needs: a virtual display and a screen grabber.
-BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
+# What tools/screenshot.sh needs: a virtual display, a window manager, a
+# notification service on a session bus, a screen grabber and a way to
+# press a dialog's button.
+BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick openbox dunst dbus-daemon xdotool)
 
 brindle_jobs() {
   nproc 2>/dev/null || echo 2
