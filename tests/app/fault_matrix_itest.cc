@@ -421,9 +421,6 @@ TEST(FaultMatrixITest, Ftp) {
          s.DropEnd = "426 Connection closed; transfer aborted";
        },
        {kOld, ""}},
-      // The data connection goes to the control connection's server,
-      // never to the address named.
-      {"PasvNamesAForeignAddress", [](FaultFtpServer& s) { s.PasvAddress = "192,0,2,1"; }, {kOld, ""}},
       {"DataConnectionDropped",
        [](FaultFtpServer& s) {
          s.DropAfter = 150000;
@@ -436,7 +433,6 @@ TEST(FaultMatrixITest, Ftp) {
          s.DropTransfers = 3;
        },
        {kOld, ""}, 0},
-      {"LoginRefused", [](FaultFtpServer& s) { s.SetReply("PASS", "530 Login incorrect"); }, {"", "Couldn't login"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
