@@ -53,8 +53,8 @@ void Mouse(QWidget* viewport, QEvent::Type type, QPointF at) {
 }
 
 void DoubleClick(QWidget* viewport, QPoint at) {
-  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                            QEvent::MouseButtonRelease})
+  for (QEvent::Type type :
+       {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
     Mouse(viewport, type, QPointF(at));
 }
 
@@ -269,7 +269,8 @@ TEST_F(FormMainListTest, ARefillBetweenAPressAndItsClickKeepsTheRowUnderTheMouse
   grid->sortByColumn(kColumnStatus, Qt::AscendingOrder);
   const auto nameAt = [&](int row) { return grid->model()->index(row, kColumnFileName).data().toString(); };
   ASSERT_EQ(nameAt(0), "a.bin");
-  const QPointF at = TProgressDelegate::EllipsisRect(grid->visualRect(grid->model()->index(0, kColumnDescription))).center();
+  const QPointF at =
+      TProgressDelegate::EllipsisRect(grid->visualRect(grid->model()->index(0, kColumnDescription))).center();
   Mouse(grid->viewport(), QEvent::MouseButtonPress, at);
   // a.bin would now sort last.
   RecordOf(*form, "a.bin")->SetStatus(TDownloadState::Scheduled);
