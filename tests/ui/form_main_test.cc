@@ -95,10 +95,11 @@ class FormMainTest : public test::MainWindowTest {
 TEST_F(FormMainTest, ShortcutsAreUniqueAndTheSpeedLimitMenusApplyAtOnce) {
   auto form = NewForm();
   std::map<QKeySequence, std::string> shortcuts;
-  for (const QAction* action : form->findChildren<QAction*>())
-    if (!action->shortcut().isEmpty())
-      EXPECT_TRUE(shortcuts.emplace(action->shortcut(), action->objectName().toStdString()).second)
-          << action->objectName().toStdString() << " takes " << shortcuts.at(action->shortcut()) << "'s shortcut";
+  for (const QAction* action : form->findChildren<QAction*>()) {
+    if (action->shortcut().isEmpty()) continue;
+    EXPECT_TRUE(shortcuts.emplace(action->shortcut(), action->objectName().toStdString()).second)
+        << action->objectName().toStdString() << " takes " << shortcuts.at(action->shortcut()) << "'s shortcut";
+  }
   EXPECT_EQ(shortcuts.size(), 11u);
   for (const char* name : {"FAQ1", "ViewLog1", "BugReports1", "TellaFriend1"})
     EXPECT_FALSE(Find<QAction>(*form, name)->isVisible()) << name;
