@@ -207,11 +207,6 @@ TEST(FaultMatrixITest, Framing) {
          return reply;
        },
        done},
-      {"GzipTransferCoding",
-       [](auto&, auto& r, int) { return File(r, kOld, {.ExtraHeaders = {"Transfer-Encoding: gzip"}}); },
-       {"", "Unsupported transfer coding: gzip"}},
-      {"TwoContentLengths", [](auto&, auto& r, int) { return File(r, kOld, {.ExtraHeaders = {"Content-Length: 5"}}); },
-       {"", "Malformed Content-Length: 102400, 5"}},
   });
 
   // Over https a body without a size is whole only with close_notify; cut
@@ -245,9 +240,6 @@ TEST(FaultMatrixITest, FileChangedBetweenParts) {
   // download starts over once and ends with the new bytes only, unless the
   // first part brought the whole old version before any other answer came.
   RunHttpCases({
-      {"OtherETag",
-       [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld, Validators("\"a\"", "")) : File(r, kNew, Validators("\"b\"", "")); },
-       {kNew, "", kOld}},
       {"OtherLastModified",
        [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld, Validators("", kMonday)) : File(r, kNew, Validators("", kTuesday)); },
        {kNew, "", kOld}},
@@ -389,8 +381,6 @@ TEST(FaultMatrixITest, Redirections) {
   HttpCaseServer server;
   server.Call([](FaultHttpServer& s) { s.AddFile("/f.bin", kOld); });
   const std::vector<HttpCase> cases = {
-      {"Loop", [](auto&, auto& r, int) { return test::RedirectReply(302, r.Target == "/r0" ? "/r1" : "/r0"); },
-       {"", "Too many redirections"}},
       {"ChainOfTwenty", chain(20), {kOld, ""}},
       {"ChainOfTwentyOne", chain(21), {"", "Too many redirections"}},
       {"ToFtp", [ftpUrl](auto&, auto&, int) { return test::RedirectReply(301, ftpUrl); }, {"", "ftp://"}},
@@ -431,9 +421,6 @@ TEST(FaultMatrixITest, Ftp) {
          s.DropEnd = "426 Connection closed; transfer aborted";
        },
        {kOld, ""}},
-      // The data connection goes to the control connection's server,
-      // never to the address named.
-      {"PasvNamesAForeignAddress", [](FaultFtpServer& s) { s.PasvAddress = "192,0,2,1"; }, {kOld, ""}},
       {"DataConnectionDropped",
        [](FaultFtpServer& s) {
          s.DropAfter = 150000;
@@ -446,7 +433,6 @@ TEST(FaultMatrixITest, Ftp) {
          s.DropTransfers = 3;
        },
        {kOld, ""}, 0},
-      {"LoginRefused", [](FaultFtpServer& s) { s.SetReply("PASS", "530 Login incorrect"); }, {"", "Couldn't login"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMessageBox>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,16 @@ class MainWindowTest : public UiTest {
     T* child = parent.findChild<T*>(name);
     EXPECT_NE(child, nullptr) << name;
     return child;
+  }
+  // Answers the question open over parent and gives its text.
+  static std::string Answer(const QObject& parent, QMessageBox::StandardButton button) {
+    auto* box = parent.findChild<QMessageBox*>("MessageDialog");
+    EXPECT_NE(box, nullptr) << "no question is open";
+    if (!box) return "";
+    const std::string text = box->text().toStdString();
+    box->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return text;
   }
 
   EventLoop loop_;

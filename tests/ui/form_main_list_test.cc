@@ -46,15 +46,16 @@
 namespace brindle {
 namespace {
 
-void Click(QWidget* viewport, QPoint at, bool twice) {
-  const QPointF global = viewport->mapToGlobal(QPointF(at));
-  std::vector<QEvent::Type> types = {QEvent::MouseButtonPress, QEvent::MouseButtonRelease};
-  if (twice) types.insert(types.end(), {QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease});
-  for (QEvent::Type type : types) {
-    QMouseEvent event(type, QPointF(at), global, Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &event);
-  }
+void Mouse(QWidget* viewport, QEvent::Type type, QPointF at) {
+  QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                    type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &event);
+}
+
+void DoubleClick(QWidget* viewport, QPoint at) {
+  for (QEvent::Type type :
+       {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+    Mouse(viewport, type, QPointF(at));
 }
 
 class FormMainListTest : public test::MainWindowTest {
@@ -111,13 +112,6 @@ class FormMainListTest : public test::MainWindowTest {
     acted.sort();
     return (shown.join(",") + "|" + acted.join(",")).toStdString();
   }
-  // Answers the open question of the main window.
-  static void Answer(const TForm_Main& form, QMessageBox::StandardButton button) {
-    auto* box = form.findChild<QMessageBox*>("MessageDialog");
-    ASSERT_NE(box, nullptr);
-    box->button(button)->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
 };
 
 TEST_F(FormMainListTest, TreeShowsItsNodesAndStatusPausedFiltersTheListAcrossARestart) {
@@ -165,12 +159,7 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   auto form = NewForm();
   auto* menu = form->findChild<QMenu*>("PopupMenu_StringGrid_Downloads");
   ASSERT_NE(menu, nullptr);
-  QStringList texts;
-  for (QAction* action : menu->actions())
-    if (!action->isSeparator()) texts << action->text();
-  EXPECT_EQ(texts, (QStringList{"&Pause", "&Resume", "&Schedule", "&Delete", "Re-&Download",
-                                "Clear All Done and Errenous", "Pr&operties"}));
-  for (QAction* action : menu->actions()) EXPECT_TRUE(action->isEnabled());
+  for (QAction* action : menu->actions()) EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
 
   // Context menu: Schedule on the paused row.
   SelectRow(*form, "paused.bin");
@@ -203,10 +192,7 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   SelectRow(*form, "paused.bin");
   QTableView* grid = Grid(*form);
   const QRect cell = grid->visualRect(grid->model()->index(0, kColumnDescription));
-  const QPointF at = TProgressDelegate::EllipsisRect(cell).center();
-  QMouseEvent release(QEvent::MouseButtonRelease, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(grid->viewport(), &release);
+  Mouse(grid->viewport(), QEvent::MouseButtonRelease, TProgressDelegate::EllipsisRect(cell).center());
   TForm_Properties* properties = form->PropertiesWindow();
   ASSERT_NE(properties, nullptr);
   EXPECT_FALSE(properties->findChild<QLineEdit*>("Edit_SaveTo")->isReadOnly());
@@ -220,28 +206,18 @@ TEST_F(FormMainListTest, ContextMenuToolbarAndKeysReachTheListCommands) {
   auto* ok = properties->findChild<QPushButton*>("Button_OK");
   checksum->setText("md5=123");
   ok->click();
-  auto* box = properties->findChild<QMessageBox*>("MessageDialog");
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text().toStdString(), "The checksum is not valid: md5 takes 32 hex digits, not 3.");
-  box->button(QMessageBox::Ok)->click();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(Answer(*properties, QMessageBox::Ok), "The checksum is not valid: md5 takes 32 hex digits, not 3.");
   checksum->setText(QString::fromStdString("MD5=" + std::string(32, 'A')));
   auto* saveTo = properties->findChild<QLineEdit*>("Edit_SaveTo");
   saveTo->setText(QString::fromStdString(temp_.File("new/paused.bin")));
   ok->click();
-  box = properties->findChild<QMessageBox*>("MessageDialog");
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CreateQuestion(temp_.File("new")));
-  box->button(QMessageBox::No)->click();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(Answer(*properties, QMessageBox::No), TDownloadFileInfo::CreateQuestion(temp_.File("new")));
   saveTo->setText(QString::fromStdString(temp_.File("paused.bin")));
   SetFileFaultHook([](std::string_view step, const std::string&) { return step == "probe" ? EROFS : 0; });
   ok->click();
   SetFileFaultHook({});
-  box = properties->findChild<QMessageBox*>("MessageDialog");
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text().toStdString(), TDownloadFileInfo::CannotWriteDirectory(temp_.Path(), std::strerror(EROFS)));
-  box->button(QMessageBox::Ok)->click();
+  EXPECT_EQ(Answer(*properties, QMessageBox::Ok),
+            TDownloadFileInfo::CannotWriteDirectory(temp_.Path(), std::strerror(EROFS)));
   EXPECT_TRUE(properties->isVisible());
   ok->click();
   EXPECT_FALSE(properties->isVisible());
@@ -293,19 +269,15 @@ TEST_F(FormMainListTest, ARefillBetweenAPressAndItsClickKeepsTheRowUnderTheMouse
   grid->sortByColumn(kColumnStatus, Qt::AscendingOrder);
   const auto nameAt = [&](int row) { return grid->model()->index(row, kColumnFileName).data().toString(); };
   ASSERT_EQ(nameAt(0), "a.bin");
-  const QPointF at = TProgressDelegate::EllipsisRect(grid->visualRect(grid->model()->index(0, kColumnDescription))).center();
-  const auto send = [&](QEvent::Type type) {
-    QMouseEvent event(type, at, grid->viewport()->mapToGlobal(at), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(grid->viewport(), &event);
-  };
-  send(QEvent::MouseButtonPress);
+  const QPointF at =
+      TProgressDelegate::EllipsisRect(grid->visualRect(grid->model()->index(0, kColumnDescription))).center();
+  Mouse(grid->viewport(), QEvent::MouseButtonPress, at);
   // a.bin would now sort last.
   RecordOf(*form, "a.bin")->SetStatus(TDownloadState::Scheduled);
   RecordOf(*form, "b.bin")->SetStatus(TDownloadState::Paused);
   form->DownloadSystem().RefreshList();
   EXPECT_EQ(nameAt(0), "a.bin");
-  send(QEvent::MouseButtonRelease);
+  Mouse(grid->viewport(), QEvent::MouseButtonRelease, at);
   ASSERT_NE(form->PropertiesWindow(), nullptr);
   EXPECT_TRUE(form->PropertiesWindow()->findChild<QLineEdit*>("Edit_SaveTo")->text().endsWith("a.bin"));
   QApplication::processEvents();
@@ -371,16 +343,16 @@ TEST_F(FormMainListTest, EnterAndADoubleClickBelowTheHeaderOpenTheFinishedFile) 
 
   // The header's double click sorts; it opens nothing.
   QHeaderView* header = grid->horizontalHeader();
-  Click(header->viewport(), QPoint(header->sectionPosition(kColumnFileName) + 5, header->height() / 2), true);
+  DoubleClick(header->viewport(), QPoint(header->sectionPosition(kColumnFileName) + 5, header->height() / 2));
   EXPECT_EQ(launcher.opened.size(), 1u);
   SelectRow(*form, "done.bin");
   const QModelIndex done = grid->currentIndex();
-  Click(grid->viewport(), grid->visualRect(done.siblingAtColumn(kColumnFileName)).center(), true);
+  DoubleClick(grid->viewport(), grid->visualRect(done.siblingAtColumn(kColumnFileName)).center());
   EXPECT_EQ(launcher.opened.size(), 2u);
 
   // A paused row is started instead.
   SelectRow(*form, "paused.bin");
-  Click(grid->viewport(), grid->visualRect(grid->currentIndex().siblingAtColumn(kColumnFileName)).center(), true);
+  DoubleClick(grid->viewport(), grid->visualRect(grid->currentIndex().siblingAtColumn(kColumnFileName)).center());
   EXPECT_EQ(launcher.opened.size(), 2u);
   EXPECT_NE(StatusOf(*form, "paused.bin"), StatusText(TDownloadState::Paused));
   form->DownloadSystem().PauseAll();
