@@ -29,7 +29,7 @@ namespace {
 const std::string kBinaryDir = BRINDLE_BINARY_DIR;
 const std::string kExtension = BRINDLE_EXTENSION_DIR;
 const std::string kHost = kBinaryDir + "/src/app/brindle-host";
-const std::vector<std::string> kPages = {"/zip.html", "/setup.html", "/txt.html"};
+const std::vector<std::string> kPages = {"/zip.html", "/setup.html?from=e2e", "/txt.html"};
 const std::string kNotes = "Notes of the release.\n";
 
 std::string Page(const std::string& link) {
@@ -41,10 +41,11 @@ std::string Page(const std::string& link) {
 // Three pages, each clicking one link. Two .zip links are taken: one named
 // by the page (its URL names nothing of the kind), whose fetch by the
 // browser stays in progress as a large file's would, and a plain link to a
-// small file, which the browser may finish before Brindle has answered.
-// Both arrive in Brindle's download directory, fetched with the page's
-// cookie and referrer, and the browser keeps no copy. A .txt link, not in
-// Brindle's extensions, is left to the browser.
+// small file on another site, which the browser may finish before Brindle
+// has answered. Both arrive in Brindle's download directory, and Brindle
+// fetches each with the cookie and referrer the browser sent: the page's
+// address to its own site, its origin alone to another. The browser keeps
+// no copy. A .txt link, not in Brindle's extensions, is left to the browser.
 class BrowserEndToEnd : public ::testing::Test {
  protected:
   BrowserEndToEnd() {
@@ -56,8 +57,9 @@ class BrowserEndToEnd : public ::testing::Test {
         if (request.Target == "/zip.html")
           return test::StatusReply(
               200, "OK", Page("<a id=get href='/get?id=7' download='Quarterly Report.zip'>zip</a>"), cookie);
-        if (request.Target == "/setup.html")
-          return test::StatusReply(200, "OK", Page("<a id=get href='/setup.zip'>zip</a>"), cookie);
+        if (request.Target == "/setup.html?from=e2e")
+          return test::StatusReply(200, "OK", Page("<a id=get href='" + OtherSite("/setup.zip") + "'>zip</a>"),
+                                   cookie);
         if (request.Target == "/txt.html")
           return test::StatusReply(200, "OK", Page("<a id=get href='/notes.txt' download>txt</a>"), cookie);
         if (request.Target == "/notes.txt") return test::FileReply(request, kNotes);
@@ -71,6 +73,12 @@ class BrowserEndToEnd : public ::testing::Test {
       server_->AddFile("/hold.bin", test::MakeContent(64 * 1024));
       server_->AddFile("/setup.zip", setup_);
     });
+  }
+
+  // The server's address under another name: another site to the browser.
+  std::string OtherSite(const std::string& path) const {
+    std::string url = server_->Url(path);
+    return url.replace(url.find("127.0.0.1"), 9, "localhost");
   }
 
   std::vector<test::HttpRequest> RequestsFor(const std::string& target) {
@@ -104,10 +112,14 @@ class BrowserEndToEnd : public ::testing::Test {
     EXPECT_TRUE(test::ReadWholeFile(downloads_.File("Quarterly Report.zip")) == archive_);
     EXPECT_TRUE(test::ReadWholeFile(downloads_.File("setup.zip")) == setup_);
     EXPECT_FALSE(test::FileExists(downloads_.File("notes.txt")));
-    for (const auto& [target, page] : {std::pair{"/get?id=7", "/zip.html"}, std::pair{"/setup.zip", "/setup.html"}})
+    // The browser's request and Brindle's alike.
+    const struct {
+      std::string Target, Cookie, Referer;
+    } sent[] = {{"/get?id=7", "sid=e2e", server_->Url("/zip.html")}, {"/setup.zip", "", server_->Url("/")}};
+    for (const auto& [target, cookie, referer] : sent)
       for (const test::HttpRequest& request : RequestsFor(target)) {
-        EXPECT_EQ(request.Header("Cookie").value_or(""), "sid=e2e") << request.Raw;
-        EXPECT_EQ(request.Header("Referer").value_or(""), server_->Url(page)) << request.Raw;
+        EXPECT_EQ(request.Header("Cookie").value_or(""), cookie) << request.Raw;
+        EXPECT_EQ(request.Header("Referer").value_or(""), referer) << request.Raw;
       }
     // The browser cancelled its own downloads and erased what it had written.
     std::vector<std::string> kept;
