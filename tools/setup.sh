@@ -41,11 +41,11 @@ BRINDLE_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need on top: GoogleTest, clang for the fuzz targets, a font
 # for the window tests on Qt's offscreen platform, the openssl command for
 # the test certificates, node for the browser extension's tests, Chromium
-# for its end-to-end test in a real browser, the validators of the desktop
-# entry and the AppStream metadata for the install test, lintian for the
-# package.
+# and Firefox ESR for its end-to-end tests in real browsers, the validators
+# of the desktop entry and the AppStream metadata for the install test,
+# lintian for the package.
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx lighttpd vsftpd python3-pyftpdlib
-                       fonts-dejavu-core openssl nodejs chromium desktop-file-utils appstream lintian)
+                       fonts-dejavu-core openssl nodejs chromium firefox-esr desktop-file-utils appstream lintian)
 # What tools/screenshot.sh needs: a virtual display and a screen grabber.
 BRINDLE_SCREENSHOT_PACKAGES=(xvfb imagemagick)
 
