@@ -112,7 +112,7 @@ class BrowserEndToEnd : public ::testing::Test {
     EXPECT_TRUE(test::ReadWholeFile(downloads_.File("Quarterly Report.zip")) == archive_);
     EXPECT_TRUE(test::ReadWholeFile(downloads_.File("setup.zip")) == setup_);
     EXPECT_FALSE(test::FileExists(downloads_.File("notes.txt")));
-    // The browser's request and Brindle's alike.
+    // Every request for the taken files, the browser's and Brindle's alike.
     const struct {
       std::string Target, Cookie, Referer;
     } sent[] = {{"/get?id=7", "sid=e2e", server_->Url("/zip.html")}, {"/setup.zip", "", server_->Url("/")}};

@@ -45,7 +45,7 @@ nlohmann::json HeadlessFirefox::Send(const std::string& method, const nlohmann::
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (const std::optional<std::string> message = socket_.Receive(deadline)) {
     const nlohmann::json answer = nlohmann::json::parse(*message, nullptr, false);
-    if (!answer.is_object() || answer.value("id", 0) != id) continue;
+    if (!answer.is_object() || !answer.contains("id") || answer["id"] != id) continue;
     if (answer.value("type", "") != "success") {
       ADD_FAILURE() << method << ": " << *message;
       return nullptr;
