@@ -27,6 +27,27 @@ function isHandOverScheme(url) {
   }
 }
 
+// The Referer the browser itself sends from a page to url under its default
+// policy (strict-origin-when-cross-origin): the page's address, without
+// fragment and login, to its own origin; only the origin to another; nothing
+// from https to an address less safe.
+function referrerFor(page, url) {
+  try {
+    const from = new URL(page);
+    const to = new URL(url);
+    if (from.protocol !== "http:" && from.protocol !== "https:") return "";
+    if (from.origin === to.origin) {
+      from.hash = "";
+      from.username = "";
+      from.password = "";
+      return from.href;
+    }
+    return from.protocol === "https:" && to.protocol !== "https:" ? "" : from.origin + "/";
+  } catch (e) {
+    return "";
+  }
+}
+
 function baseName(path) {
   return String(path || "").split(/[\\/]/).pop();
 }
@@ -77,7 +98,9 @@ async function offerDownload(item) {
     url,
     browser: family,
     filename: baseName(item.filename),
-    referrer: item.referrer || "",
+    // Chromium reports the Referer it sent; Firefox the page's whole address,
+    // before its policy cut it.
+    referrer: isFirefox ? referrerFor(item.referrer, url) : item.referrer || "",
     cookies: await cookiesFor(url, item.cookieStoreId),
   });
 }
@@ -152,7 +175,7 @@ api.contextMenus.onClicked.addListener(async (info, tab) => {
     url: info.linkUrl,
     browser: family,
     filename: "",
-    referrer: isPrivate ? "" : info.pageUrl || "",
+    referrer: isPrivate ? "" : referrerFor(info.pageUrl, info.linkUrl),
     cookies: isPrivate ? "" : await cookiesFor(info.linkUrl, tab.cookieStoreId),
   });
   // Without Brindle the user still gets the file, from the browser.

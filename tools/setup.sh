@@ -41,13 +41,12 @@ BRINDLE_PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need on top: GoogleTest, clang for the fuzz targets, a font
 # for the window tests on Qt's offscreen platform, the openssl command for
 # the test certificates, node for the browser extension's tests, Chromium
-# for its end-to-end test in a real browser, a session bus for the desktop
-# notifications' test, the validators of the desktop
-# entry and the AppStream metadata for the install test, lintian for the
-# package.
+# and Firefox ESR for its end-to-end tests in real browsers, a session bus
+# for the desktop notifications' test, the validators of the desktop entry
+# and the AppStream metadata for the install test, lintian for the package.
 BRINDLE_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev zip unzip nginx lighttpd vsftpd python3-pyftpdlib
-                       fonts-dejavu-core openssl nodejs chromium desktop-file-utils appstream lintian
-                       dbus-daemon)
+                       fonts-dejavu-core openssl nodejs chromium firefox-esr dbus-daemon desktop-file-utils appstream
+                       lintian)
 # What tools/screenshot.sh needs: a virtual display, a window manager, a
 # notification service on a session bus, a screen grabber and a way to
 # press a dialog's button.

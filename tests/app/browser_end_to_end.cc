@@ -1,25 +1,21 @@
-// The browser integration the whole way in a real browser: headless
-// Chromium with the unpacked extension, brindle-host started by Chromium
-// through the host manifest, and brindle-cli as the running instance.
-// Chromium is driven over its DevTools pipe (fds 3 and 4, NUL-separated
-// JSON) only to learn when the extension listens and to open the pages;
-// each page clicks its own download link.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// The browser integration the whole way in real browsers: headless
+// Chromium and Firefox with the unpacked extension, brindle-host started by
+// the browser through the host manifest Brindle installs, and brindle-cli
+// as the running instance. Each page clicks its own download link.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "core/paths.h"
+#include "core/settings.h"
+#include "core/settings_reader.h"
+#include "core/settings_schema.h"
+#include "headless_chromium.h"
+#include "headless_firefox.h"
 #include "integration/browser_integration.h"
+#include "platform/registry_hive_file.h"
 #include "support/cli_process.h"
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
@@ -32,170 +28,9 @@ namespace {
 
 const std::string kBinaryDir = BRINDLE_BINARY_DIR;
 const std::string kExtension = BRINDLE_EXTENSION_DIR;
-
-using Clock = std::chrono::steady_clock;
-
-std::string FindChromium() {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    const size_t end = std::min(dirs.find(':', start), dirs.size());
-    const std::string candidate = dirs.substr(start, end - start) + "/chromium";
-    if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return "";
-}
-
-// The value of the first "key":"value" in json, enough for DevTools' answers.
-std::string StringField(const std::string& json, const std::string& key, size_t from = 0) {
-  const std::string marker = "\"" + key + "\":\"";
-  const size_t at = json.find(marker, from);
-  if (at == std::string::npos) return "";
-  const size_t begin = at + marker.size();
-  return json.substr(begin, json.find('"', begin) - begin);
-}
-
-// Headless Chromium in its own process group, commands on fd 3, answers on fd 4.
-class Chromium {
- public:
-  Chromium(const std::string& binary, const std::string& profile, const std::string& log) {
-    int commands[2], answers[2];
-    EXPECT_EQ(pipe2(commands, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(answers, O_CLOEXEC), 0);
-    // Above 4, so that the child's dup2 onto 3 and 4 never meets itself.
-    const int childIn = fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
-    const int childOut = fcntl(answers[1], F_DUPFD_CLOEXEC, 10);
-    close(commands[0]);
-    close(answers[1]);
-    in_ = commands[1];
-    out_ = answers[0];
-    std::vector<std::string> args = {binary,
-                                     "--headless=new",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-features=DisableLoadExtensionCommandLineSwitch",
-                                     "--remote-debugging-pipe",
-                                     "--user-data-dir=" + profile,
-                                     "--load-extension=" + kExtension,
-                                     "--disable-extensions-except=" + kExtension,
-                                     "about:blank"};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(logFd, 1);
-      dup2(logFd, 2);
-      dup2(childIn, 3);
-      dup2(childOut, 4);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    setpgid(pid_, pid_);
-    close(childIn);
-    close(childOut);
-  }
-
-  ~Chromium() {
-    close(in_);
-    close(out_);
-    if (pid_ <= 0) return;
-    // The browser's helpers share its group; the host ends with its pipe.
-    kill(-pid_, SIGTERM);
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-      if (Clock::now() > deadline) {
-        kill(-pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(-pid_, SIGKILL);
-  }
-
-  // Sends a DevTools command and returns its answer; "" when none came in
-  // time or the browser went away.
-  std::string Send(const std::string& method, const std::string& params, const std::string& session = "") {
-    const int id = ++lastId_;
-    std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":\"" + method + "\",\"params\":" + params;
-    if (!session.empty()) message += ",\"sessionId\":\"" + session + "\"";
-    message += "}";
-    message.push_back('\0');
-    if (write(in_, message.data(), message.size()) != static_cast<ssize_t>(message.size())) return "";
-    const std::string prefix = "{\"id\":" + std::to_string(id) + ",";
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < deadline) {
-      size_t end;
-      while ((end = buffer_.find('\0')) != std::string::npos) {
-        std::string answer = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        if (answer.rfind(prefix, 0) == 0) return answer;
-      }
-      pollfd fd{out_, POLLIN, 0};
-      if (poll(&fd, 1, 100) <= 0) continue;
-      char chunk[65536];
-      const ssize_t count = read(out_, chunk, sizeof chunk);
-      if (count <= 0) return "";
-      buffer_.append(chunk, static_cast<size_t>(count));
-    }
-    return "";
-  }
-
-  // Waits until the extension's service worker runs and has its listener
-  // for new downloads: before that, Chromium would keep a download itself.
-  bool WaitForExtension() {
-    const std::string worker = std::string("chrome-extension://") + kChromiumExtensionId + "/";
-    std::string target;
-    const bool found = test::WaitFor(
-        [&] {
-          const std::string targets = Send("Target.getTargets", "{}");
-          for (size_t at = targets.find("{\"targetId\""); at != std::string::npos;
-               at = targets.find("{\"targetId\"", at + 1)) {
-            const size_t next = targets.find("{\"targetId\"", at + 1);
-            const std::string info = targets.substr(at, next == std::string::npos ? std::string::npos : next - at);
-            if (StringField(info, "type") == "service_worker" && StringField(info, "url").rfind(worker, 0) == 0) {
-              target = StringField(info, "targetId");
-              return true;
-            }
-          }
-          return false;
-        },
-        30);
-    if (!found) return false;
-    const std::string session =
-        StringField(Send("Target.attachToTarget", "{\"targetId\":\"" + target + "\",\"flatten\":true}"), "sessionId");
-    if (session.empty()) return false;
-    return test::WaitFor(
-        [&] {
-          const std::string answer =
-              Send("Runtime.evaluate", R"js({"expression":"chrome.downloads.onDeterminingFilename.hasListeners()"})js",
-                   session);
-          return answer.find("\"value\":true") != std::string::npos;
-        },
-        30);
-  }
-
-  // A page in a tab of its own: Chromium allows each tab one download
-  // without a user's gesture.
-  bool Open(const std::string& url) {
-    return !StringField(Send("Target.createTarget", "{\"url\":\"" + url + "\"}"), "targetId").empty();
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  int lastId_ = 0;
-  std::string buffer_;
-};
+const std::string kHost = kBinaryDir + "/src/app/brindle-host";
+const std::vector<std::string> kPages = {"/zip.html", "/setup.html?from=e2e", "/txt.html"};
+const std::string kNotes = "Notes of the release.\n";
 
 std::string Page(const std::string& link) {
   return "<!DOCTYPE html><html><body>" + link +
@@ -203,93 +38,152 @@ std::string Page(const std::string& link) {
          "</body></html>";
 }
 
-// A .zip link is taken: it arrives in Brindle's download directory under
-// the name the page proposed (its URL names nothing of the kind), fetched
-// with the page's cookie and referrer, and the browser keeps no copy. A .txt
-// link, not in Brindle's extensions, is left to the browser.
-TEST(BrowserEndToEnd, ChromiumHandsTheZipToBrindleAndKeepsTheTxt) {
-  const std::string chromium = FindChromium();
-  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
-
-  test::TempDir home, runtime, profile, downloads, logs;
-  const std::string configHome = home.File(".config");
-  const std::string browserProfile = configHome + "/chromium";
-  const std::string browserDownloads = home.File("Downloads");
-  std::filesystem::create_directories(browserDownloads);
-  // The browser, the host it starts and brindle-cli inherit these.
-  test::ScopedEnvironment environment({{"HOME", home.Path()},
-                                       {"XDG_CONFIG_HOME", configHome},
-                                       {"XDG_RUNTIME_DIR", runtime.Path()},
-                                       {"BRINDLE_HOME", profile.Path()}});
-  // With --user-data-dir Chromium reads the host manifest from that
-  // directory, which is where Brindle installs it for Chromium.
-  TBrowserIntegration(home.Path(), configHome, kBinaryDir + "/src/app/brindle-host").IntegrateInternetExplorer();
-  ASSERT_TRUE(test::FileExists(browserProfile + "/NativeMessagingHosts/" + kNativeHostName + ".json"));
-
-  const std::string archive = test::MakeContent(200 * 1024 + 3);
-  const std::string notes = "Notes of the release.\n";
-  test::LoopThread thread;
-  test::FaultHttpServer* server = &thread.Make<test::FaultHttpServer>();
-  thread.Call([&] {
-    server->SetHandler([server, archive, notes](const test::HttpRequest& request) {
-      const std::vector<std::string> cookie = {"Set-Cookie: sid=e2e; Path=/"};
-      if (request.Target == "/zip.html")
-        return test::StatusReply(200, "OK", Page("<a id=get href='/get?id=7' download='Quarterly Report.zip'>zip</a>"),
-                                 cookie);
-      if (request.Target == "/txt.html")
-        return test::StatusReply(200, "OK", Page("<a id=get href='/notes.txt' download>txt</a>"), cookie);
-      if (request.Target == "/get?id=7") return test::FileReply(request, archive);
-      if (request.Target == "/notes.txt") return test::FileReply(request, notes);
-      test::HttpReply reply = server->Serve(request);
-      if (request.Target == "/hold.bin") reply.StallAt = {1000};
-      return reply;
+// Three pages, each clicking one link. Two .zip links are taken: one named
+// by the page (its URL names nothing of the kind), whose fetch by the
+// browser stays in progress as a large file's would, and a plain link to a
+// small file on another site, which the browser may finish before Brindle
+// has answered. Both arrive in Brindle's download directory, and Brindle
+// fetches each with the cookie and referrer the browser sent: the page's
+// address to its own site, its origin alone to another. The browser keeps
+// no copy. A .txt link, not in Brindle's extensions, is left to the browser.
+class BrowserEndToEnd : public ::testing::Test {
+ protected:
+  BrowserEndToEnd() {
+    std::filesystem::create_directories(browserDownloads_);
+    server_ = &thread_.Make<test::FaultHttpServer>();
+    thread_.Call([this] {
+      server_->SetHandler([this](const test::HttpRequest& request) {
+        const std::vector<std::string> cookie = {"Set-Cookie: sid=e2e; Path=/"};
+        if (request.Target == "/zip.html")
+          return test::StatusReply(
+              200, "OK", Page("<a id=get href='/get?id=7' download='Quarterly Report.zip'>zip</a>"), cookie);
+        if (request.Target == "/setup.html?from=e2e")
+          return test::StatusReply(200, "OK", Page("<a id=get href='" + OtherSite("/setup.zip") + "'>zip</a>"),
+                                   cookie);
+        if (request.Target == "/txt.html")
+          return test::StatusReply(200, "OK", Page("<a id=get href='/notes.txt' download>txt</a>"), cookie);
+        if (request.Target == "/notes.txt") return test::FileReply(request, kNotes);
+        test::HttpReply reply = request.Target == "/get?id=7" ? test::FileReply(request, archive_)
+                                                              : server_->Serve(request);
+        // The browser asks first; Brindle's requests run free.
+        if (request.Target == "/get?id=7" && ++archiveRequests_ == 1) reply.StallAt = {1000};
+        if (request.Target == "/hold.bin") reply.StallAt = {1000};
+        return reply;
+      });
+      server_->AddFile("/hold.bin", test::MakeContent(64 * 1024));
+      server_->AddFile("/setup.zip", setup_);
     });
-    server->AddFile("/hold.bin", test::MakeContent(64 * 1024));
-  });
-  const auto requestsFor = [&](const std::string& target) {
+  }
+
+  // The server's address under another name: another site to the browser.
+  std::string OtherSite(const std::string& path) const {
+    std::string url = server_->Url(path);
+    return url.replace(url.find("127.0.0.1"), 9, "localhost");
+  }
+
+  std::vector<test::HttpRequest> RequestsFor(const std::string& target) {
     std::vector<test::HttpRequest> found;
-    thread.Call([&] {
-      for (const test::HttpRequest& request : server->Requests())
+    thread_.Call([&] {
+      for (const test::HttpRequest& request : server_->Requests())
         if (request.Target == target) found.push_back(request);
     });
     return found;
-  };
+  }
 
   // The running instance: brindle-cli holding a download of its own open.
-  test::CliProcess cli(kBinaryDir + "/src/app/brindle-cli", profile.Path(), logs.Path());
-  cli.Start({.Args = {"-q", "-d", downloads.Path(), server->Url("/hold.bin")},
-             .Env = {"XDG_DOWNLOAD_DIR=" + downloads.Path()}});
-  ASSERT_TRUE(test::WaitFor([&] { return !requestsFor("/hold.bin").empty(); }, 20));
-
-  Chromium browser(chromium, browserProfile, logs.File("chromium.log"));
-  ASSERT_TRUE(browser.WaitForExtension()) << test::ReadWholeFile(logs.File("chromium.log"));
-  ASSERT_TRUE(browser.Open(server->Url("/zip.html")));
-  ASSERT_TRUE(browser.Open(server->Url("/txt.html")));
-
-  // The browser asks once and Brindle fetches the file itself.
-  EXPECT_TRUE(test::WaitFor([&] { return requestsFor("/get?id=7").size() >= 2; }, 30))
-      << test::ReadWholeFile(logs.File("chromium.log"));
-  EXPECT_TRUE(test::WaitFor([&] { return test::ReadWholeFile(browserDownloads + "/notes.txt") == notes; }, 30))
-      << test::ReadWholeFile(logs.File("chromium.log"));
-
-  thread.Call([&] { server->Release(); });
-  const test::CliOutcome outcome = cli.Wait(30000);
-  ASSERT_EQ(outcome.Status, 0) << outcome.Err;
-  EXPECT_TRUE(test::ReadWholeFile(downloads.File("Quarterly Report.zip")) == archive);
-  EXPECT_FALSE(test::FileExists(downloads.File("notes.txt")));
-  for (const test::HttpRequest& request : requestsFor("/get?id=7")) {
-    EXPECT_EQ(request.Header("Cookie").value_or(""), "sid=e2e") << request.Raw;
-    EXPECT_EQ(request.Header("Referer").value_or(""), server->Url("/zip.html")) << request.Raw;
+  void StartBrindle() {
+    cli_.Start({.Args = {"-q", "-d", downloads_.Path(), server_->Url("/hold.bin")},
+                .Env = {"XDG_DOWNLOAD_DIR=" + downloads_.Path()}});
+    ASSERT_TRUE(test::WaitFor([&] { return !RequestsFor("/hold.bin").empty(); }, 20));
   }
-  // The browser cancelled its own download and erased what it had written.
-  std::vector<std::string> kept;
-  EXPECT_TRUE(test::WaitFor(
-      [&] {
-        kept = test::ListFiles(browserDownloads);
-        return kept == std::vector<std::string>{"notes.txt"};
-      },
-      10))
-      << ::testing::PrintToString(kept);
+
+  // Once the browser has opened the pages.
+  void ExpectZipsTakenAndTxtKept(const std::string& browserLog) {
+    // The browser asks once and Brindle fetches the file itself.
+    for (const std::string target : {"/get?id=7", "/setup.zip"})
+      EXPECT_TRUE(test::WaitFor([&] { return RequestsFor(target).size() >= 2; }, 30))
+          << target << "\n" << test::ReadWholeFile(browserLog);
+    EXPECT_TRUE(test::WaitFor([&] { return test::ReadWholeFile(browserDownloads_ + "/notes.txt") == kNotes; }, 30))
+        << test::ReadWholeFile(browserLog);
+
+    thread_.Call([&] { server_->Release(); });
+    const test::CliOutcome outcome = cli_.Wait(30000);
+    ASSERT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_TRUE(test::ReadWholeFile(downloads_.File("Quarterly Report.zip")) == archive_);
+    EXPECT_TRUE(test::ReadWholeFile(downloads_.File("setup.zip")) == setup_);
+    EXPECT_FALSE(test::FileExists(downloads_.File("notes.txt")));
+    // Every request for the taken files, the browser's and Brindle's alike.
+    const struct {
+      std::string Target, Cookie, Referer;
+    } sent[] = {{"/get?id=7", "sid=e2e", server_->Url("/zip.html")}, {"/setup.zip", "", server_->Url("/")}};
+    for (const auto& [target, cookie, referer] : sent)
+      for (const test::HttpRequest& request : RequestsFor(target)) {
+        EXPECT_EQ(request.Header("Cookie").value_or(""), cookie) << request.Raw;
+        EXPECT_EQ(request.Header("Referer").value_or(""), referer) << request.Raw;
+      }
+    // The browser cancelled its own downloads and erased what it had written.
+    std::vector<std::string> kept;
+    EXPECT_TRUE(test::WaitFor(
+        [&] {
+          kept = test::ListFiles(browserDownloads_);
+          return kept == std::vector<std::string>{"notes.txt"};
+        },
+        10))
+        << ::testing::PrintToString(kept);
+  }
+
+  test::TempDir home_, runtime_, profile_, downloads_, logs_;
+  const std::string configHome_ = home_.File(".config");
+  const std::string browserDownloads_ = home_.File("Downloads");
+  // The browser, the host it starts and brindle-cli inherit these.
+  test::ScopedEnvironment environment_{{{"HOME", home_.Path()},
+                                        {"XDG_CONFIG_HOME", configHome_},
+                                        {"XDG_RUNTIME_DIR", runtime_.Path()},
+                                        {"BRINDLE_HOME", profile_.Path()}}};
+  const std::string archive_ = test::MakeContent(200 * 1024 + 3);
+  const std::string setup_ = test::MakeContent(20 * 1024);
+  int archiveRequests_ = 0;
+  test::LoopThread thread_;
+  test::FaultHttpServer* server_ = nullptr;
+  test::CliProcess cli_{kBinaryDir + "/src/app/brindle-cli", profile_.Path(), logs_.Path()};
+};
+
+TEST_F(BrowserEndToEnd, ChromiumHandsTheZipsToBrindleAndKeepsTheTxt) {
+  const std::string chromium = test::FindProgram("chromium");
+  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+  const std::string browserProfile = configHome_ + "/chromium";
+  // With --user-data-dir Chromium reads the host manifest from that
+  // directory, which is where Brindle installs it for Chromium.
+  TBrowserIntegration(home_.Path(), configHome_, kHost).IntegrateInternetExplorer();
+  ASSERT_TRUE(test::FileExists(browserProfile + "/NativeMessagingHosts/" + kNativeHostName + ".json"));
+  StartBrindle();
+
+  test::HeadlessChromium browser(chromium, browserProfile, kExtension, logs_.File("chromium.log"));
+  ASSERT_TRUE(browser.WaitForExtension()) << test::ReadWholeFile(logs_.File("chromium.log"));
+  for (const std::string& page : kPages) ASSERT_TRUE(browser.Open(server_->Url(page)));
+  ExpectZipsTakenAndTxtKept(logs_.File("chromium.log"));
+}
+
+TEST_F(BrowserEndToEnd, FirefoxHandsTheZipsToBrindleAndKeepsTheTxt) {
+  std::string firefox = test::FindProgram("firefox-esr");
+  if (firefox.empty()) firefox = test::FindProgram("firefox");
+  if (firefox.empty()) GTEST_SKIP() << "firefox-esr is not installed (test.sh installs it)";
+  // Brindle takes Firefox's downloads once the user ticks Firefox.
+  {
+    RegistryHiveFile hive;
+    hive.Load(RegistryFile());
+    SetRegistry(&hive);
+    Write(setting::IntegrateWithNetscape, true);
+    SetRegistry(nullptr);
+  }
+  TBrowserIntegration(home_.Path(), configHome_, kHost).IntegrateNetscape();
+  ASSERT_TRUE(test::FileExists(home_.File(".mozilla/native-messaging-hosts/") + kNativeHostName + ".json"));
+  StartBrindle();
+
+  test::HeadlessFirefox browser(firefox, home_.File("firefox-profile"), browserDownloads_, logs_.File("firefox.log"));
+  ASSERT_TRUE(browser.InstallExtension(kExtension)) << test::ReadWholeFile(logs_.File("firefox.log"));
+  for (const std::string& page : kPages) ASSERT_TRUE(browser.Open(server_->Url(page)));
+  ExpectZipsTakenAndTxtKept(logs_.File("firefox.log"));
 }
 
 }  // namespace

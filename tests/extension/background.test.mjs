@@ -159,6 +159,34 @@ test("Firefox cancels when the host answers, removes the partial file and names 
   assert.deepEqual(names(calls).slice(-3), ["cancel", "removeFile", "erase"]);
 });
 
+// Firefox reports a download's page, and the link menu gives the page,
+// before the page's referrer policy is applied; Chromium reports the Referer
+// it sent.
+test("the referrer handed over is the one the browser sends", async () => {
+  for (const [how, page, url, sent] of [
+    ["firefox", "https://example.test/dir/page?q=1#top", "https://example.test/a.zip", "https://example.test/dir/page?q=1"],
+    ["firefox", "https://user:pw@example.test/page?token=1", "https://cdn.test/a.zip", "https://example.test/"],
+    ["firefox", "https://example.test/page", "http://cdn.test/a.zip", ""],
+    ["firefox", "https://example.test/page", "ftp://example.test/a.zip", ""],
+    ["firefox", undefined, "https://example.test/a.zip", ""],
+    ["chromium", "https://example.test/page?q=1", "https://cdn.test/a.zip", "https://example.test/page?q=1"],
+    ["menu", "https://example.test/page?token=1", "https://cdn.test/a.pdf", "https://example.test/"],
+    ["menu", "file:///home/user/page.html", "https://cdn.test/a.pdf", ""],
+  ]) {
+    const { api, calls } = load({ firefox: how === "firefox" });
+    const item = { ...zip, url, finalUrl: url, referrer: page };
+    if (how === "firefox") api.downloads.onCreated.listeners[0](item);
+    else if (how === "chromium") api.downloads.onDeterminingFilename.listeners[0](item, () => {});
+    else
+      await api.contextMenus.onClicked.listeners[0](
+        { menuItemId: "brindle-download-link", linkUrl: url, pageUrl: page },
+        { id: 1, incognito: false },
+      );
+    await settle();
+    assert.equal(calls.find((call) => call[0] === "sendNativeMessage")[2].referrer, sent, `${how}: ${page} -> ${url}`);
+  }
+});
+
 test("Opera names itself, since its origin looks like Chromium's", async () => {
   const { api, calls } = load({ userAgent: "Mozilla/5.0 Chrome/140.0 Safari/537.36 OPR/124.0" });
   api.downloads.onDeterminingFilename.listeners[0](zip, () => {});
