@@ -27,9 +27,11 @@ TDownloadNotifier::TDownloadNotifier(std::unique_ptr<TNotificationPort> port, TT
     port_->OnAction = [this](uint32_t id, const std::string& key) { Act(id, key); };
     port_->OnClosed = [this](uint32_t id) { paths_.erase(id); };
   }
-  if (tray_) tray_->OnMessageClicked = [this] {
-    if (OnShowWindow) OnShowWindow();
-  };
+  if (tray_) {
+    tray_->OnMessageClicked = [this] {
+      if (OnShowWindow) OnShowWindow();
+    };
+  }
 }
 
 TDownloadNotifier::~TDownloadNotifier() {
