@@ -137,8 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    .final = psError, .code = 2, .text = "Couldn't connect to host"},
         AnswerCase{.name = "NoLengthEndsAtTheServersClose", .options = {.NoLength = true}},
-        AnswerCase{.name = "Chunked", .options = {.ChunkSize = 4096, .ChunkExtension = ";x=1", .Trailers = {"X: y"}},
-                   .start = 100},
         AnswerCase{.name = "ChunkedResumedWithoutSize", .options = {.NoLength = true, .ChunkSize = 4096},
                    .held = 300},
         // Without a size, only the missing last chunk tells the cut.
