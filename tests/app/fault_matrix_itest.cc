@@ -8,7 +8,6 @@
 #include <atomic>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,6 @@
 #include "support/fault_http_server.h"
 #include "support/loop_thread.h"
 #include "support/temp_dir.h"
-#include "support/test_certificates.h"
 #include "support/test_content.h"
 
 namespace brindle {
@@ -77,13 +75,12 @@ class Profile : public test::CliProfile {
   }
 };
 
-// What a case must end with: "Done" and these bytes (or, where two ends are
-// sound, the other ones) when Failure is empty, else exit status 1 with that
-// text and no finished file; only the file Kept, with the bytes, if named.
+// What a case must end with: "Done" and these bytes when Failure is empty,
+// else exit status 1 with that text and no finished file; only the file
+// Kept, with the bytes, if named.
 struct Expect {
   std::string Bytes;
   std::string Failure;
-  std::string OrBytes{};
   std::string Kept{};
 };
 
@@ -94,7 +91,7 @@ void ExpectEnd(const CliOutcome& outcome, const Profile& profile, const Expect& 
     ASSERT_EQ(outcome.Status, 0) << outcome.Err;
     EXPECT_EQ(outcome.Out, "Done " + profile.Target() + "\n");
     const std::string got = test::ReadWholeFile(profile.Target());
-    EXPECT_TRUE(got == expect.Bytes || (!expect.OrBytes.empty() && got == expect.OrBytes)) << "wrong bytes";
+    EXPECT_TRUE(got == expect.Bytes) << "wrong bytes";
     EXPECT_EQ(profile.OutFiles(), std::vector<std::string>{"f.bin"});
   } else {
     EXPECT_EQ(outcome.Status, 1) << outcome.Err;
@@ -141,10 +138,8 @@ struct HttpCase {
   std::vector<std::string> Args{};
 };
 
-// tls: the server speaks https with these certificates' "Good" one.
-void RunHttpCases(const std::vector<HttpCase>& cases, const test::TestCertificates* tls = nullptr) {
+void RunHttpCases(const std::vector<HttpCase>& cases) {
   HttpCaseServer server;
-  if (tls) server.Call([tls](FaultHttpServer& s) { s.EnableTls(tls->Good, tls->Key); });
   for (const HttpCase& c : cases) {
     SCOPED_TRACE(c.Name);
     server.Use(c.Reply);
@@ -156,31 +151,14 @@ void RunHttpCases(const std::vector<HttpCase>& cases, const test::TestCertificat
 // ---- Range and length ----
 
 TEST(FaultMatrixITest, RangeAndLength) {
-  const Expect done{kOld, ""};
   RunHttpCases({
       // Parts whose answer is not their range fail; the first part, which
       // can use the whole file, takes their ranges over.
-      {"RangeIgnored", [](auto&, auto& r, int) { return File(r, kOld, {.IgnoreRange = true}); },
-       done},
-      {"RangeIgnoredAfterTheFirstAnswer",
-       [](auto&, auto& r, int n) { return File(r, kOld, {.IgnoreRange = n > 0}); }, done},
+      {"RangeIgnored", [](auto&, auto& r, int) { return File(r, kOld, {.IgnoreRange = true}); }, {kOld, ""}},
       // Only the first piece is where it was asked for.
       {"ContentRangeOffByHundred",
        [](auto&, auto& r, int n) { return File(r, kOld, {.RangeShift = n > 0 ? 100 : 0}); },
        {"", "Content-Range does not start at byte"}},
-      // Each cut part resumes where it stopped.
-      {"LengthLongerThanTheBodyOnce",
-       [](auto&, auto& r, int n) { return File(r, kOld, {.LengthDelta = n == 1 ? 5000 : 0}); }, done},
-      {"LengthLongerThanTheBodyAlways", [](auto&, auto& r, int) { return File(r, kOld, {.LengthDelta = 5000}); },
-       done},
-      // Close-delimited answers after a first one that told the size.
-      {"CloseDelimitedBodyCutShort",
-       [](auto&, auto& r, int n) {
-         HttpReply reply = File(r, kOld, {.NoLength = n > 0});
-         if (n == 1 || n == 2) reply.CloseAfter = 70000;
-         return reply;
-       },
-       done},
       // "416, bytes */0" to "bytes=0-" is how a server says the file is empty.
       {"EmptyFile", [](auto&, auto& r, int) { return File(r, ""); }, {"", ""}},
   });
@@ -188,39 +166,16 @@ TEST(FaultMatrixITest, RangeAndLength) {
 
 // ---- Framing: only bytes whose framing is understood reach a part file ----
 
-TEST(FaultMatrixITest, Framing) {
-  const Expect done{kOld, ""};
-  RunHttpCases({
-      // Every part's range, in chunks cut anywhere by the reads.
-      {"ChunkedRangesHonoured", [](auto&, auto& r, int) { return File(r, kOld, {.ChunkSize = 3000}); }, done},
-      {"ChunkedWithExtensionsAndTrailers",
-       [](auto&, auto& r, int) {
-         return File(r, kOld, {.ChunkSize = 70000, .ChunkExtension = ";sig=\"a;b\"",
-                               .Trailers = {"Expires: never", "X-Checksum: 1"}});
-       },
-       done},
-      // No size anywhere: only the missing last chunk tells the cut.
-      {"ChunkedBodyCutShort",
-       [](auto&, auto& r, int n) {
-         HttpReply reply = File(r, kOld, {.NoLength = true, .ChunkSize = 4096});
-         if (n == 0) reply.CloseAfter = 70000;
-         return reply;
-       },
-       done},
-  });
-
-  // Over https a body without a size is whole only with close_notify; cut
-  // without it, it resumes. (Plain HTTP cannot tell such a cut from the end.)
-  const test::TestCertificates& certs = test::SharedTestCertificates();
-  test::TrustTestAuthority trust(certs);
-  RunHttpCases({{"TlsBodyCutWithoutCloseNotify",
+// Close-delimited answers after a first one that told the size: only the
+// range's end tells a cut from the end, and the cut parts resume.
+TEST(FaultMatrixITest, CloseDelimitedBodyCutShort) {
+  RunHttpCases({{"CloseDelimitedBodyCutShort",
                  [](auto&, auto& r, int n) {
-                   HttpReply reply = File(r, kOld, {.NoLength = true});
-                   if (n == 0) reply.CloseAfter = 70000;
+                   HttpReply reply = File(r, kOld, {.NoLength = n > 0});
+                   if (n == 1 || n == 2) reply.CloseAfter = 70000;
                    return reply;
                  },
-                 done}},
-               &certs);
+                 {kOld, ""}}});
 }
 
 // ---- The file changed on the server ----
@@ -234,20 +189,6 @@ FileReplyOptions Validators(const std::string& eTag, const std::string& lastModi
 
 const std::string kMonday = "Mon, 07 Dec 2026 10:00:00 GMT";
 const std::string kTuesday = "Tue, 08 Dec 2026 10:00:00 GMT";
-
-TEST(FaultMatrixITest, FileChangedBetweenParts) {
-  // From the second request on, the server has the new version: the
-  // download starts over once and ends with the new bytes only, unless the
-  // first part brought the whole old version before any other answer came.
-  RunHttpCases({
-      {"OtherLastModified",
-       [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld, Validators("", kMonday)) : File(r, kNew, Validators("", kTuesday)); },
-       {kNew, "", kOld}},
-      {"OtherSize",
-       [](auto&, auto& r, int n) { return n == 0 ? File(r, kOld) : File(r, kNew.substr(1)); },
-       {kNew.substr(1), "", kOld}},
-  });
-}
 
 // Paused once every part holds bytes of the old version, the file changes,
 // and the next run resumes: a change its validators or its size tell
@@ -273,7 +214,6 @@ TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
       {"OtherETag", Validators("\"a\"", ""), Validators("\"b\"", ""), kNew},
       {"OtherLastModified", Validators("\"a\"", kMonday), Validators("W/\"b\"", kTuesday), kNew},
       {"SameValidators", Validators("\"a\"", kMonday), Validators("\"a\"", kMonday), kOld},
-      {"OtherSize", {}, {}, kNew.substr(1)},
       // Shorter than where the parts stand: every resume meets 416.
       {"ShorterThanWhatIsHeld", {}, {}, kNew.substr(0, 100000)},
   };
@@ -294,26 +234,6 @@ TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
     server.Call([](FaultHttpServer& s) { s.Release(); });
     expectResumed(profile.Run(server.Url("/f.bin")), profile, c.NewContent);
   }
-
-  // FTP tells a change by the size alone, asked again on every start.
-  for (const std::string& newContent : {kNew.substr(1), kNew.substr(0, 100000)}) {
-    SCOPED_TRACE(newContent.size());
-    test::LoopThread thread;
-    FaultFtpServer& ftp = thread.Make<FaultFtpServer>();
-    thread.Call([&] {
-      ftp.AddFile("/pub/f.bin", kOld);
-      ftp.StallAt = {50000};
-    });
-    Profile profile({{"StallTimeOut", 1}, {"TimeOutTime", 2000}});
-    profile.Start(ftp.Url("/pub/f.bin"));
-    pauseWhenEveryPartHas(profile, 50000);
-    thread.Call([&] {
-      ftp.AddFile("/pub/f.bin", newContent);
-      ftp.StallAt.clear();
-      ftp.Release();
-    });
-    expectResumed(profile.Run(ftp.Url("/pub/f.bin")), profile, newContent);
-  }
 }
 
 // ---- Checksums ----
@@ -321,7 +241,6 @@ TEST(FaultMatrixITest, FileChangedBetweenPauseAndResume) {
 // The finished file is checked against the user's --checksum and against the
 // first whole-file digest its server sent (Repr-Digest, Digest): one it
 // lacks fails at once, without a retry, and its bytes stay as f.bin.bad.
-// Content-Digest covers a 206's part only and is never taken for the file's.
 TEST(FaultMatrixITest, Checksums) {
   const auto hex = [](const char* algorithm, const std::string& content) {
     return HexOf(test::DigestOf(algorithm, content));
@@ -329,11 +248,9 @@ TEST(FaultMatrixITest, Checksums) {
   const auto mismatch = [&](const char* algorithm, const std::string& from) {
     return Expect{kOld, "Checksum mismatch (expected " + std::string(algorithm) + "=" + hex(algorithm, kNew) + from +
                             ", got " + hex(algorithm, kOld) + ")",
-                  "", "f.bin.bad"};
+                  "f.bin.bad"};
   };
-  const std::vector<std::string> right = {"--checksum", "sha256=" + hex("sha256", kOld)};
   RunHttpCases({
-      {"RightChecksum", [](auto&, auto& r, int) { return File(r, kOld); }, {kOld, ""}, {}, right},
       {"WrongChecksum", [](auto&, auto& r, int) { return File(r, kOld); }, mismatch("sha256", ""), {},
        {"--checksum", "sha256=" + hex("sha256", kNew)}},
       // Told once, on the first answer; the parts' answers say nothing.
@@ -344,185 +261,45 @@ TEST(FaultMatrixITest, Checksums) {
          return File(r, kOld, options);
        },
        mismatch("sha256", " from the server")},
-      {"DigestLies",
-       [](auto&, auto& r, int) {
-         return File(r, kOld, {.ExtraHeaders = {"Digest: SHA-512=" + test::Base64(test::DigestOf("sha512", kNew))}});
-       },
-       mismatch("sha512", " from the server")},
-      // Each part's own digest, from the second answer on: taken for the
-      // file's, the first of them would fail the right checksum.
-      {"ContentDigestOfEachPart",
-       [](auto&, auto& r, int n) {
-         HttpReply reply = File(r, kOld);
-         const std::string digest = test::Base64(test::DigestOf("sha256", reply.Body));
-         if (n > 0) reply.Head.insert(reply.Head.size() - 2, "Content-Digest: sha-256=:" + digest + ":\r\n");
-         return reply;
-       },
-       {kOld, ""}, {}, right},
   });
 }
 
-// ---- Redirections ----
+// ---- Redirections, FTP and stalls: one of each, for brindle-cli's end ----
 
-TEST(FaultMatrixITest, Redirections) {
-  FaultFtpServer* ftp = nullptr;
-  test::LoopThread ftpThread;
-  ftp = &ftpThread.Make<FaultFtpServer>();
-  ftpThread.Call([&] { ftp->AddFile("/pub/f.bin", kOld); });
-  const std::string ftpUrl = ftp->Url("/pub/f.bin");
-  // /r<k> sends to /r<k+1>, the last one to the file.
-  const auto chain = [](int length) {
-    return [length](FaultHttpServer& s, const HttpRequest& r, int) {
-      if (r.Target == "/f.bin") return s.Serve(r);
-      const int k = std::stoi(r.Target.substr(2));
-      return test::RedirectReply(302, k + 1 < length ? "/r" + std::to_string(k + 1) : "/f.bin");
-    };
-  };
-  HttpCaseServer server;
-  server.Call([](FaultHttpServer& s) { s.AddFile("/f.bin", kOld); });
-  const std::vector<HttpCase> cases = {
-      {"ChainOfTwenty", chain(20), {kOld, ""}},
-      {"ChainOfTwentyOne", chain(21), {"", "Too many redirections"}},
-      {"ToFtp", [ftpUrl](auto&, auto&, int) { return test::RedirectReply(301, ftpUrl); }, {"", "ftp://"}},
-      {"Relative",
-       [](FaultHttpServer& s, const HttpRequest& r, int) {
-         return r.Target == "/dir/r0" ? test::RedirectReply(307, "../f.bin") : s.Serve(r);
-       },
-       {kOld, ""}},
-  };
-  for (const HttpCase& c : cases) {
-    SCOPED_TRACE(c.Name);
-    server.Use(c.Reply);
-    Profile profile;
-    ExpectEnd(profile.Run(server.Url(std::string(c.Name) == "Relative" ? "/dir/r0" : "/r0")), profile, c.End);
-  }
+TEST(FaultMatrixITest, EndlessRedirectionsFail) {
+  RunHttpCases({{"EndlessRedirections",
+                 [](auto&, auto&, int n) { return test::RedirectReply(302, "/r" + std::to_string(n)); },
+                 {"", "Too many redirections"}}});
 }
 
-// ---- FTP ----
-
-TEST(FaultMatrixITest, Ftp) {
-  struct Case {
-    const char* Name;
-    std::function<void(FaultFtpServer&)> Spoil;
-    Expect End;
-    int Passive = 1;
-  };
-  const std::vector<Case> cases = {
-      // Unsplit, from the first byte.
-      {"RestRefused", [](FaultFtpServer& s) { s.SetReply("REST", "502 REST not implemented"); }, {kOld, ""}},
-      // Without SIZE: one part of unknown size, whole only when the server
-      // says so after the data; a cut one resumes.
-      {"SizeMissing", [](FaultFtpServer& s) { s.SetReply("SIZE", "502 SIZE not implemented"); }, {kOld, ""}},
-      {"SizeMissingDataDropped",
-       [](FaultFtpServer& s) {
-         s.SetReply("SIZE", "500 Unknown command");
-         s.DropAfter = 150000;
-         s.DropTransfers = 1;
-         s.DropEnd = "426 Connection closed; transfer aborted";
-       },
-       {kOld, ""}},
-      {"DataConnectionDropped",
-       [](FaultFtpServer& s) {
-         s.DropAfter = 150000;
-         s.DropTransfers = 3;
-       },
-       {kOld, ""}},
-      {"DataConnectionDroppedActive",
-       [](FaultFtpServer& s) {
-         s.DropAfter = 150000;
-         s.DropTransfers = 3;
-       },
-       {kOld, ""}, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    test::LoopThread thread;
-    FaultFtpServer& server = thread.Make<FaultFtpServer>();
-    thread.Call([&] {
-      server.AddFile("/pub/f.bin", kOld);
-      c.Spoil(server);
-    });
-    Profile profile({{"StallTimeOut", 1}, {"TimeOutTime", 2000}, {"PassiveMode", c.Passive}});
-    ExpectEnd(profile.Run(server.Url("/pub/f.bin")), profile, c.End);
-  }
-}
-
-// ---- Slow and stalled servers ----
-
-TEST(FaultMatrixITest, SlowAndStalledServers) {
-  const Expect done{kOld, ""};
-  RunHttpCases({
-      // A part stalls after its first bytes; the stall rule ends it and a
-      // retry resumes it.
-      {"PartStallsMidBody",
-       [](auto&, auto& r, int n) {
-         HttpReply reply = File(r, kOld);
-         if (n == 2) reply.StallAt = {20000};
-         return reply;
-       },
-       done, {{"StallTimeOut", 1}}},
-      {"ServerTakesTheRequestAndNeverAnswers",
-       [](auto&, auto& r, int n) { return n == 0 ? HttpReply{.StallAt = {0}} : File(r, kOld); }, done,
-       {{"StallTimeOut", 1}}},
-      {"HeadersStallHalfway",
-       [](auto&, auto& r, int n) {
-         HttpReply reply = File(r, kOld);
-         if (n == 1) reply = HttpReply{.Head = "", .Body = reply.Head.substr(0, 20), .StallAt = {20}};
-         return reply;
-       },
-       done, {{"StallTimeOut", 2}}},
-      // Stalled for good before any byte: it fails after its retries
-      // instead of hanging. (A server that sends some bytes each time is
-      // retried as long as it does: the retry count restarts when data flows.)
-      {"EveryAnswerStalls",
-       [](auto&, auto& r, int) {
-         HttpReply reply = File(r, kOld);
-         reply.StallAt = {0};
-         return reply;
-       },
-       {"", "Lost connection to server"}, {{"StallTimeOut", 1}}},
+// Without SIZE: one part of unknown size, whole only when the server says so
+// after the data; a cut one resumes.
+TEST(FaultMatrixITest, FtpSizeMissingDataDropped) {
+  test::LoopThread thread;
+  FaultFtpServer& server = thread.Make<FaultFtpServer>();
+  thread.Call([&] {
+    server.AddFile("/pub/f.bin", kOld);
+    server.SetReply("SIZE", "500 Unknown command");
+    server.DropAfter = 150000;
+    server.DropTransfers = 1;
+    server.DropEnd = "426 Connection closed; transfer aborted";
   });
-
-  // Slow is not stalled: 256 kB/s per connection is never cut.
-  HttpCaseServer slow;
-  slow.Call([](FaultHttpServer& s) { s.SetRateLimit(256 * 1024); });
-  slow.Use([](auto&, auto& r, int) { return File(r, kOld); });
-  Profile profile({{"StallTimeOut", 1}});
-  ExpectEnd(profile.Run(slow.Url("/f.bin")), profile, done);
+  Profile profile({{"StallTimeOut", 1}, {"TimeOutTime", 2000}});
+  ExpectEnd(profile.Run(server.Url("/pub/f.bin")), profile, {kOld, ""});
 }
 
-// ---- Names taken while downloading ----
-
-// Two profiles fetch two files into one folder under one name, and a user's
-// file takes that name before either joins: nothing is replaced, each
-// download claims the next free name when its file is whole and says which.
-TEST(FaultMatrixITest, NameTakenWhileDownloadingIsNeverReplaced) {
-  HttpCaseServer server;
-  std::atomic<bool> held = true;
-  server.Use([&held](auto&, auto& r, int) {
-    HttpReply reply = File(r, r.Target == "/a" ? kOld : kNew);
-    if (held) reply.StallAt = {1000};
-    return reply;
-  });
-  test::TempDir shared;
-  Profile a, b;
-  a.Start(server.Url("/a"), {.Args = {"-d", shared.Path()}});
-  b.Start(server.Url("/b"), {.Args = {"-d", shared.Path()}});
-  test::WaitFor([&] { return a.PartBytes() >= 4000 && b.PartBytes() >= 4000; });
-  test::WriteWholeFile(shared.File("f.bin"), "the user's own file");
-  held = false;
-  server.Call([](FaultHttpServer& s) { s.Release(); });
-  const CliOutcome endA = a.Wait(30000), endB = b.Wait(30000);
-  ASSERT_EQ(endA.Status, 0) << endA.Err;
-  ASSERT_EQ(endB.Status, 0) << endB.Err;
-  EXPECT_EQ(test::ReadWholeFile(shared.File("f.bin")), "the user's own file");
-  // "Done <path>\n": the name each download got.
-  const std::string pathA = endA.Out.substr(5, endA.Out.size() - 6);
-  const std::string pathB = endB.Out.substr(5, endB.Out.size() - 6);
-  EXPECT_EQ((std::set<std::string>{pathA, pathB}),
-            (std::set<std::string>{shared.File("f(1).bin"), shared.File("f(2).bin")}));
-  EXPECT_TRUE(test::ReadWholeFile(pathA) == kOld);
-  EXPECT_TRUE(test::ReadWholeFile(pathB) == kNew);
+// Stalled for good before any byte: it fails after its retries instead of
+// hanging. (A server that sends some bytes each time is retried as long as
+// it does: the retry count restarts when data flows.)
+TEST(FaultMatrixITest, EveryAnswerStallsFails) {
+  RunHttpCases({{"EveryAnswerStalls",
+                 [](auto&, auto& r, int) {
+                   HttpReply reply = File(r, kOld);
+                   reply.StallAt = {0};
+                   return reply;
+                 },
+                 {"", "Lost connection to server"},
+                 {{"StallTimeOut", 1}}}});
 }
 
 // ---- A full disk ----

@@ -771,27 +771,6 @@ TEST_F(SpeedLimitITest, ADownloadKeepsToItsCapOverFourFairParts) {
   EXPECT_GT(d.TransferCount() - capped, 100 * kKiB);
 }
 
-TEST_F(SpeedLimitITest, TwoDownloadsShareTheGlobalCapAndAChangeAppliesAtOnce) {
-  limiter_.SetRate(100 * kKiB);
-  TDownloader& a = Start();
-  TDownloader& b = Start();
-  Pass(2000);
-  const int64_t a0 = a.TransferCount();
-  const int64_t b0 = b.TransferCount();
-  Pass(10000);
-  const int64_t aGot = a.TransferCount() - a0;
-  const int64_t bGot = b.TransferCount() - b0;
-  EXPECT_NEAR(static_cast<double>(aGot + bGot), 1000.0 * kKiB, 50.0 * kKiB);
-  EXPECT_NEAR(static_cast<double>(aGot), static_cast<double>(bGot), 0.1 * static_cast<double>(bGot));
-
-  limiter_.SetRate(20 * kKiB);
-  Pass(200);  // what was granted before the change runs out
-  const int64_t a1 = a.TransferCount();
-  const int64_t b1 = b.TransferCount();
-  Pass(10000);
-  EXPECT_NEAR(static_cast<double>(a.TransferCount() - a1 + b.TransferCount() - b1), 200.0 * kKiB, 10.0 * kKiB);
-}
-
 TEST_F(SpeedLimitITest, TimeHeldBackIsNotAStall) {
   // A few bytes a second over a 2-second stall time-out: a header line alone
   // takes longer than that to arrive, all of it held back.

@@ -137,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    .final = psError, .code = 2, .text = "Couldn't connect to host"},
         AnswerCase{.name = "NoLengthEndsAtTheServersClose", .options = {.NoLength = true}},
-        AnswerCase{.name = "Chunked", .options = {.ChunkSize = 4096, .ChunkExtension = ";x=1", .Trailers = {"X: y"}},
-                   .start = 100},
+        AnswerCase{.name = "ChunkedResumedWithoutSize", .options = {.NoLength = true, .ChunkSize = 4096},
+                   .held = 300},
         // Without a size, only the missing last chunk tells the cut.
         AnswerCase{.name = "ChunkedCutWithoutSize", .options = {.NoLength = true, .ChunkSize = 4096},
                    .closeAfter = 5000, .final = psError, .code = 1, .text = "Lost connection to server"},
@@ -152,10 +152,16 @@ INSTANTIATE_TEST_SUITE_P(
                    .code = 4, .text = "Content-Range does not start"},
         AnswerCase{.name = "LengthClaimsMore", .options = {.IgnoreRange = true, .LengthDelta = 100},
                    .final = psError, .code = 1, .text = "Lost connection to server"},
+        // More than the range: the part has all it asked for before the close.
+        AnswerCase{.name = "LengthClaimsMoreThanTheRange", .options = {.LengthDelta = 100}, .start = 100,
+                   .end = 9999},
         AnswerCase{.name = "LengthShortOfContentRange", .options = {.LengthDelta = -100}, .start = 100,
                    .final = psError, .code = 1, .text = "Lost connection to server"},
         AnswerCase{.name = "CutInsideRange", .closeAfter = 5000, .end = 9999, .final = psError, .code = 1,
                    .text = "Lost connection to server"},
+        // Without a length only the range's end tells the cut.
+        AnswerCase{.name = "CutInsideRangeNoLength", .options = {.NoLength = true}, .closeAfter = 5000, .end = 9999,
+                   .final = psError, .code = 1, .text = "Lost connection to server"},
         AnswerCase{.name = "CutOpenEndKnownSize", .closeAfter = 150000, .final = psError, .code = 1,
                    .text = "Lost connection to server"},
         AnswerCase{.name = "CutOpenEndNoLength", .options = {.NoLength = true, .AcceptRanges = false},

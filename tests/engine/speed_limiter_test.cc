@@ -104,6 +104,17 @@ TEST_F(SpeedLimiterTest, DownloadsShareTheGlobalLimitWhateverTheirPartCounts) {
   int64_t fourAfter = 0;
   for (const auto& part : parts) fourAfter += part->LimitedBytes();
   EXPECT_NEAR(static_cast<double>(fourAfter - fourTotal), 800.0 * kKiB, 1.0);
+  // A new global rate holds from the next refill on, for both downloads.
+  const auto all = [&] {
+    int64_t total = single->LimitedBytes();
+    for (const auto& part : parts) total += part->LimitedBytes();
+    return total;
+  };
+  limiter_.SetRate(40 * kKiB);
+  Run(0.25, greedy);  // what was granted before the change runs out
+  const int64_t allBefore = all();
+  Run(10, greedy);
+  EXPECT_NEAR(static_cast<double>(all() - allBefore), 400.0 * kKiB, 1.0 * kKiB);
 }
 
 TEST_F(SpeedLimiterTest, AWaitingSocketIsHeldUntilTokensComeOrTheLimitGoes) {

@@ -282,25 +282,6 @@ TEST_F(DownloadSystemITest, LoadingPausesWhatRanAndFindsFinishedJoins) {
   EXPECT_EQ(model_->RowCount(), static_cast<int>(cases.size()));
 }
 
-TEST_F(DownloadSystemITest, FailedJoinLeavesPausedWithItsParts) {
-  MakeSystem();
-  // A regular file where the target's directory should be: the join cannot
-  // create its file.
-  test::WriteWholeFile(temp_.File("blocked"), "x");
-  auto fresh = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f2.bin")), "", nullptr);
-  fresh->LocalFileName = temp_.File("blocked/out.bin");
-  TLocalDownloadinfo* record = system_->AddDownload(std::move(fresh), false);
-  ASSERT_TRUE(Run([this] { return failed_ == 1; }));
-  EXPECT_EQ(record->Status(), TDownloadState::Paused);
-  EXPECT_EQ(StoredStatus(*record), TDownloadState::Paused);
-  ASSERT_EQ(prompt_.messages.size(), 1u);
-  EXPECT_EQ(prompt_.messages[0].rfind("Couldn't", 0), 0u) << prompt_.messages[0];
-  EXPECT_EQ(system_->BytesDownloaded(record->TempFileName), static_cast<int64_t>(Content(2).size()));
-  EXPECT_EQ(done_, 0);
-  loop_.RunOnce(0);
-  EXPECT_EQ(closes_, 0);
-}
-
 // The partial-downloads directory is read once, when the system is made.
 // Files changed behind its back afterwards never get into the download: a
 // part file gone is fetched again, one it never saw is no part, a link is
@@ -441,14 +422,24 @@ TEST_F(DownloadSystemITest, TheJoiningWindowShowsTheJoinAndGoesWhenItEnds) {
     }
   }
 
-  // A failed join closes its window too.
+  // A failed join closes its window too, and leaves the download paused
+  // with its parts. A regular file where the target's directory should be:
+  // the join cannot create its file.
   test::WriteWholeFile(temp_.File("blocked"), "x");
   auto fresh = std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f2.bin")), "", nullptr);
   fresh->LocalFileName = temp_.File("blocked/out.bin");
-  system_->AddDownload(std::move(fresh), false);
+  TLocalDownloadinfo* blocked = system_->AddDownload(std::move(fresh), false);
   ASSERT_TRUE(Run([this] { return failed_ == 1; }));
   EXPECT_EQ(seen.Shown, 2);
   EXPECT_EQ(seen.Alive, 0);
+  EXPECT_EQ(blocked->Status(), TDownloadState::Paused);
+  EXPECT_EQ(StoredStatus(*blocked), TDownloadState::Paused);
+  ASSERT_EQ(prompt_.messages.size(), 1u);
+  EXPECT_EQ(prompt_.messages[0].rfind("Couldn't", 0), 0u) << prompt_.messages[0];
+  EXPECT_EQ(system_->BytesDownloaded(blocked->TempFileName), static_cast<int64_t>(Content(2).size()));
+  EXPECT_EQ(done_, 1);
+  loop_.RunOnce(0);
+  EXPECT_EQ(closes_, 0);
 }
 
 // Three moments reach the disk: the first answer's size before a byte is in

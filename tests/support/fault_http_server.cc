@@ -42,12 +42,11 @@ std::string ReasonFor(int status) {
   }
 }
 
-std::string MakeHead(int status, const std::string& reason, const std::vector<std::string>& lines, bool bareLf,
+std::string MakeHead(int status, const std::string& reason, const std::vector<std::string>& lines,
                      const char* version = "HTTP/1.0") {
-  const char* eol = bareLf ? "\n" : "\r\n";
-  std::string head = std::string(version) + " " + std::to_string(status) + " " + reason + eol;
-  for (const std::string& line : lines) head += line + eol;
-  return head + eol;
+  std::string head = std::string(version) + " " + std::to_string(status) + " " + reason + "\r\n";
+  for (const std::string& line : lines) head += line + "\r\n";
+  return head + "\r\n";
 }
 
 // Where the request head ends (after its blank line), or npos.
@@ -140,8 +139,7 @@ HttpReply FileReply(const HttpRequest& request, const std::string& content, cons
     lines.push_back("Content-Length: " + std::to_string(static_cast<int64_t>(reply.Body.size()) + options.LengthDelta));
   }
   lines.insert(lines.end(), options.ExtraHeaders.begin(), options.ExtraHeaders.end());
-  reply.Head = MakeHead(status, ReasonFor(status), lines, options.BareLf,
-                        options.ChunkSize > 0 ? "HTTP/1.1" : "HTTP/1.0");
+  reply.Head = MakeHead(status, ReasonFor(status), lines, options.ChunkSize > 0 ? "HTTP/1.1" : "HTTP/1.0");
   return reply;
 }
 
@@ -150,7 +148,7 @@ HttpReply StatusReply(int status, const std::string& reason, const std::string& 
   std::vector<std::string> lines = {"Content-Type: text/html", "Content-Length: " + std::to_string(body.size())};
   lines.insert(lines.end(), extraHeaders.begin(), extraHeaders.end());
   HttpReply reply;
-  reply.Head = MakeHead(status, reason, lines, false);
+  reply.Head = MakeHead(status, reason, lines);
   reply.Body = body;
   return reply;
 }

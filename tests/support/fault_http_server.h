@@ -54,7 +54,6 @@ struct FileReplyOptions {
   int64_t LengthDelta = 0;     // Content-Length states this many bytes more than sent
   bool NoLength = false;       // no Content-Length (nor Content-Range total)
   bool AcceptRanges = true;    // "Accept-Ranges: bytes" on a 200
-  bool BareLf = false;         // header lines end in LF alone
   std::vector<std::string> ExtraHeaders{};  // whole lines, without line end
   // > 0: an HTTP/1.1 answer whose body goes "Transfer-Encoding: chunked" in
   // chunks of this size, without Content-Length.
