@@ -193,7 +193,9 @@ TForm_Main::TForm_Main(EventLoop& loop, std::unique_ptr<TTrayPort> tray, std::ve
   notifier_ = std::make_unique<TDownloadNotifier>(std::move(notifications), tray_.get(),
                                                   [this] { return !isVisible() || isMinimized(); });
   notifier_->OnShowWindow = [this] {
-    if (!isVisible() || isMinimized()) ToggleMainWindow();
+    if (!isVisible() || isMinimized()) return ToggleMainWindow();
+    raise();
+    activateWindow();
   };
   DownloadSystem().OnDownloadDone = [this](TLocalDownloadinfo& record) { notifier_->DownloadDone(record); };
   DownloadSystem().OnDownloadFailed = [this](TLocalDownloadinfo& record) { notifier_->DownloadFailed(record); };
