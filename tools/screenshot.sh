@@ -82,9 +82,12 @@ base="http://127.0.0.1:$port"
 
 build/src/app/brindle >/dev/null 2>&1 & pids+=($!)
 main=$(window_named '^Brindle')
-build/src/app/brindle "$base/debian-12.5.0-amd64-netinst-41943040.iso" >/dev/null
+# Clear of the screen's edge, so that the title bar is whole.
+xdotool windowmove --sync "$main" 24 24
+build/src/app/brindle "$base/debian-netinst-41943040.iso" >/dev/null
 xdotool windowactivate --sync "$(window_named '^Save as')" key Return
-download=$(window_named 'debian-12')
+download=$(window_named 'debian-netinst')
+xdotool windowmove --sync "$download" 120 160
 sleep 5
 grab "$download" "$output/file-download.png"
 xdotool windowminimize --sync "$download"
