@@ -49,6 +49,7 @@ void TDownloadNotifier::DownloadDone(const TDownloadRecord& record) {
 void TDownloadNotifier::DownloadFailed(const TDownloadRecord& record) {
   if (!Wanted()) return;
   std::string body = ShownName(record) + ": " + record.Status().Text();
+  if (!record.ErrorDetail.empty()) body += ": " + record.ErrorDetail;
   if (!record.LocalFileName.empty()) body += "\n" + DirectoryOf(record.LocalFileName);
   Tell({.Summary = kFailedSummary, .Body = body, .Actions = {}}, "");
 }

@@ -78,9 +78,10 @@ TEST_F(DownloadNotifierTest, TellsOfEndsWhileTheWindowIsAway) {
       {"notifications turned off",     true,  false, false, true,  true,  false, true, "", "", {}, {}},
       {"done",                         true,  true,  false, true,  true,  false, true, done, body, openKeys, {}},
       {"done, no action buttons",      true,  true,  false, true,  false, false, true, done, body, {}, {}},
-      // No file to open; a name not chosen yet is the one it would get.
+      // No file to open; a name not chosen yet is the one it would get, and
+      // the failure is told as brindle-cli tells it.
       {"failed before a name was chosen", true, true, true, true, true, false, true, "Download Failed",
-       "Quarterly Report.zip: File not found", {"default"}, {}},
+       "Quarterly Report.zip: Certificate not trusted: self-signed certificate", {"default"}, {}},
       {"the service refuses: a balloon", true, true, false, true,  true,  true,  true, done, body, openKeys, balloon},
       {"no service",                   true,  true,  false, false, true,  false, true, "", "", {}, balloon},
       {"no service and no tray",       true,  true,  false, false, true,  false, false, "", "", {}, {}},
@@ -95,7 +96,9 @@ TEST_F(DownloadNotifierTest, TellsOfEndsWhileTheWindowIsAway) {
     test::FakeTray tray(c.TrayAvailable);
     TDownloadNotifier notifier(c.HasService ? std::move(port) : nullptr, &tray, [&] { return c.WindowAway; });
     if (c.Failed) {
-      notifier.DownloadFailed(*Record(TDownloadState::FileNotFound, ""));
+      auto record = Record(TDownloadState::CertificateNotTrusted, "");
+      record->ErrorDetail = "self-signed certificate";
+      notifier.DownloadFailed(*record);
     } else {
       notifier.DownloadDone(*Record(TDownloadState::Done, file));
     }
