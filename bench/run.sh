@@ -175,23 +175,22 @@ run() {
   local tool=$1 c=$2 out=$work/out/run home=$work/out/home
   rm -rf "$out" "$home"; mkdir -p "$out" "$home"
   local urls=() src=() names=()
+  # N small files of the open server's folder DIR.
+  many() {
+    local i
+    for i in $(seq "$1"); do urls+=("http://127.0.0.1:$open_port/$2/f$i.bin"); src+=("$work/www/$2/f$i.bin"); done
+  }
   case $c in
     1) urls=("http://127.0.0.1:$capped_port/50M.bin"); src=("$work/www/50M.bin") ;;
     2) urls=("http://127.0.0.1:$open_port/big.bin"); src=("$work/www/big.bin") ;;
     3) urls=("ftp://127.0.0.1:$ftp_port/pub/200M.bin"); src=("$work/ftp/pub/200M.bin") ;;
     5) urls=("https://127.0.0.1:$tls_capped_port/50M.bin"); src=("$work/www/50M.bin") ;;
     6) urls=("https://127.0.0.1:$tls_open_port/big.bin"); src=("$work/www/big.bin") ;;
-    4) local i
-       for i in $(seq 20); do
-         urls+=("http://127.0.0.1:$open_port/small/f$i.bin"); src+=("$work/www/small/f$i.bin")
-       done ;;
+    4) many 20 small ;;
     7) urls=("http://127.0.0.1:$open_port/20M.bin"); src=("$work/www/20M.bin") ;;
     8) urls=("http://127.0.0.1:$logged_port/20M.bin"); src=("$work/www/20M.bin") ;;
     9) urls=("http://127.0.0.1:$logged_port/r/20M.bin"); src=("$work/www/20M.bin") ;;
-    11) local i
-        for i in $(seq 1000); do
-          urls+=("http://127.0.0.1:$open_port/tiny/f$i.bin"); src+=("$work/www/tiny/f$i.bin")
-        done ;;
+    11) many 1000 tiny ;;
   esac
   local s; for s in "${src[@]}"; do names+=("$(basename "$s")"); done
   local cmd=() brindle_limit=() aria2c_limit=() curl_limit=() jobs=3
