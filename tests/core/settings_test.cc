@@ -88,11 +88,6 @@ TEST_F(SettingsTest, ValueOfAnotherTypeReadsAsDefault) {
   EXPECT_EQ(ReadString("Options", "Dword2", ""), "text");
 }
 
-TEST_F(SettingsTest, ProgramPath) {
-  SetProgramPath("/usr/bin/brindle");
-  EXPECT_EQ(registry_.GetValue(kProductKey, "Path")->Data, "/usr/bin/brindle");
-}
-
 // A value names a proxy Brindle can use, or none at all: never a half-read one.
 TEST(SystemProxyTest, ProxyValues) {
   struct Case {
