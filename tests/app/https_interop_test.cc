@@ -26,15 +26,26 @@ class HttpsInteropTest : public test::CliProcessTest {
   void SetUp() override {
     if (!test::NginxServer::Installed()) GTEST_SKIP() << test::NginxServer::kProgram << " is not installed";
     const std::string www = root_.File("www");
-    std::string servers;
-    for (const std::string& certificate : {certs_.Good, certs_.Expired, certs_.WrongName, certs_.SelfSigned}) {
-      ports_.push_back(test::FreeLoopbackPort());
-      servers += "  server {\n    listen 127.0.0.1:" + std::to_string(ports_.back()) + " ssl;\n    ssl_certificate " +
-                 certificate + ";\n    ssl_certificate_key " + certs_.Key + ";\n    root " + www +
-                 ";\n    location /slow/ { alias " + www + "/; limit_rate 1m; }\n  }\n";
-    }
-    nginx_.emplace(root_.Path(), "    return 301 " + Secure(0, "") + "$request_uri;\n", servers);
-    ASSERT_TRUE(nginx_->Start()) << nginx_->Error();
+    // A port taken between choosing and binding it ends nginx: start again on others.
+    const auto start = [&] {
+      ports_.clear();
+      std::string servers;
+      for (const std::string& certificate : {certs_.Good, certs_.Expired, certs_.WrongName, certs_.SelfSigned}) {
+        ports_.push_back(test::FreeLoopbackPort());
+        servers += "  server {\n    listen 127.0.0.1:" + std::to_string(ports_.back()) + " ssl;\n    ssl_certificate " +
+                   certificate + ";\n    ssl_certificate_key " + certs_.Key + ";\n    root " + www +
+                   ";\n    location /slow/ { alias " + www + "/; limit_rate 1m; }\n  }\n";
+      }
+      nginx_.reset();
+      nginx_.emplace(root_.Path(), "    return 301 " + Secure(0, "") + "$request_uri;\n", servers);
+      if (!nginx_->Start()) return false;
+      for (uint16_t port : ports_)
+        if (!nginx_->Accepts(port)) return false;
+      return true;
+    };
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) started = start();
+    ASSERT_TRUE(started) << nginx_->Error();
     nginx_->AddFile("/file.bin", content_);
   }
 

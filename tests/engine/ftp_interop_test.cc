@@ -53,6 +53,18 @@ class FtpInteropTest : public test::PartDownloaderTest, public ::testing::WithPa
     test::WriteWholeFile(root_ + "/pub/file.bin", content_);
     chmod((root_ + "/pub/file.bin").c_str(), 0644);
 
+    // A port taken between choosing and binding it ends the server: start
+    // again on others.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      StopServer();
+      StartServer(vsftpd);
+      if (pid_ > 0 && test::WaitUntilLoopbackAccepts(port_, pid_)) return;
+    }
+    FAIL() << "the FTP server did not start: " << test::ReadWholeFile(dir + "/vsftpd.log");
+  }
+
+  void StartServer(bool vsftpd) {
+    const std::string& dir = dir_.Path();
     port_ = test::FreeLoopbackPort();
     const int pasvMin = test::FreeLoopbackPort();
     const std::string pasvMax = std::to_string(std::min(pasvMin + 40, 65535));
@@ -89,16 +101,18 @@ class FtpInteropTest : public test::PartDownloaderTest, public ::testing::WithPa
       }
       _exit(127);
     }
-    ASSERT_GT(pid_, 0);
-    ASSERT_TRUE(test::WaitUntilLoopbackAccepts(port_)) << test::ReadWholeFile(dir + "/vsftpd.log");
+    if (pid_ > 0) setpgid(pid_, pid_);  // so that a stop right away reaches its group too
   }
 
-  void TearDown() override {
+  void StopServer() {
     if (pid_ > 0) {
       kill(-pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
   }
+
+  void TearDown() override { StopServer(); }
 
   std::unique_ptr<TFTPPartDownloader> Make(const std::string& path, int64_t start, int64_t end) {
     return std::make_unique<TFTPPartDownloader>("ftp://127.0.0.1:" + std::to_string(port_) + path,

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,10 +46,15 @@ bool LoopbackAccepts(uint16_t port) {
   return ok;
 }
 
-bool WaitUntilLoopbackAccepts(uint16_t port) {
+bool WaitUntilLoopbackAccepts(uint16_t port, pid_t server) {
   // Waiting for a real server to come up, not timing anything under test.
   for (int i = 0; i < 200; ++i) {
     if (LoopbackAccepts(port)) return true;
+    // WNOWAIT leaves the ended process to its owner's waitpid.
+    siginfo_t info{};
+    if (server > 0 && waitid(P_PID, static_cast<id_t>(server), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid != 0)
+      return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   return LoopbackAccepts(port);

@@ -10,29 +10,38 @@
 
 namespace brindle::test {
 
-WebServerProcess::~WebServerProcess() {
+WebServerProcess::~WebServerProcess() { Stop(); }
+
+void WebServerProcess::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
+  pid_ = -1;
 }
 
 bool WebServerProcess::Start() {
   mkdir(directory_.c_str(), 0755);
   chmod(directory_.c_str(), 0755);
   mkdir((directory_ + "/www").c_str(), 0755);
-  port_ = FreeLoopbackPort();
-  const std::vector<std::string> args = Configure();
-  pid_ = fork();
-  if (pid_ == 0) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Stop();
+    port_ = FreeLoopbackPort();
+    const std::vector<std::string> args = Configure();
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv;
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (pid_ > 0 && Accepts(port_)) return true;
   }
-  return pid_ > 0 && WaitUntilLoopbackAccepts(port_);
+  return false;
 }
+
+bool WebServerProcess::Accepts(uint16_t port) const { return pid_ > 0 && WaitUntilLoopbackAccepts(port, pid_); }
 
 void WebServerProcess::AddFile(const std::string& path, const std::string& content) {
   const std::string file = directory_ + "/www" + path;

@@ -20,7 +20,12 @@ class WebServerProcess {
   WebServerProcess& operator=(const WebServerProcess&) = delete;
 
   // Starts it and waits until it accepts; false with the error log in Error().
+  // A port lost between choosing and binding it ends the server: it is
+  // started again on another, a few times.
   bool Start();
+  // Waits until the server accepts on another port of its configuration;
+  // false when it has ended (such a port was taken meanwhile).
+  bool Accepts(uint16_t port) const;
   // Writes a world-readable file under the document root (path from "/").
   void AddFile(const std::string& path, const std::string& content);
   std::string Url(const std::string& path) const;
@@ -28,11 +33,13 @@ class WebServerProcess {
   std::string Error() const;
 
  protected:
-  // Writes the configuration for port_ and gives the command line.
+  // Writes the configuration for Port() and gives the command line.
   virtual std::vector<std::string> Configure() = 0;
   const std::string& Directory() const { return directory_; }
 
  private:
+  void Stop();
+
   std::string directory_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
