@@ -57,7 +57,7 @@ void TDBusNotifications::Send(const TNotification& notification, std::function<v
   if (markup_) body = body.toHtmlEscaped();
   const QVariantMap hints{{"desktop-entry", "brindle"}};
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
-  call << QString("Brindle") << uint(0) << QString("brindle") << QString::fromStdString(notification.Summary)
+  call << QString("Brindle") << uint(notification.Replaces) << QString("brindle") << QString::fromStdString(notification.Summary)
        << body << actions << hints << int(-1);
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kAnswerTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, shown](QDBusPendingCallWatcher* answer) {

@@ -1192,6 +1192,8 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
 
 void TForm_Main::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  // The user looks at the list: what the desktop was told is seen.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && notifier_) notifier_->WindowSeen();
   if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable())
     QTimer::singleShot(0, this, [this] {
       if (isMinimized()) hide();

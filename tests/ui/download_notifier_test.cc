@@ -21,18 +21,33 @@
 namespace brindle {
 namespace {
 
-// A notification service that shows everything (numbering from 1), or
-// nothing when it refuses.
+// A notification service that shows everything (new ones numbered from 1,
+// a replacement under the id it replaces), or nothing when it refuses; it
+// answers at once, or when told to while it holds.
 class FakeNotifications final : public TNotificationPort {
  public:
   bool OffersActions() const override { return actions; }
   void Show(const TNotification& notification, std::function<void(uint32_t)> shown) override {
     sent.push_back(notification);
-    shown(refuses ? 0 : static_cast<uint32_t>(sent.size()));
+    auto answer = [this, replaces = notification.Replaces, shown] {
+      shown(refuses ? 0 : replaces ? replaces : ++shownCount);
+    };
+    if (holds)
+      held.push_back(answer);
+    else
+      answer();
+  }
+  void Answer() {
+    std::vector<std::function<void()>> answers = std::move(held);
+    held.clear();
+    for (auto& answer : answers) answer();
   }
   bool actions = true;
   bool refuses = false;
+  bool holds = false;
+  uint32_t shownCount = 0;
   std::vector<TNotification> sent;
+  std::vector<std::function<void()>> held;
 };
 
 std::vector<std::string> Keys(const TNotification& notification) {
@@ -114,6 +129,79 @@ TEST_F(DownloadNotifierTest, TellsOfEndsWhileTheWindowIsAway) {
   }
 }
 
+// Ends that come while the last notification is on the desktop are told in
+// it, replaced; it closing, or the user looking at the window, begins anew.
+TEST_F(DownloadNotifierTest, EndsWhileANotificationIsShownAreGatheredIntoIt) {
+  struct Case {
+    const char* Name;
+    // "done FILE", "failed" (before a name was chosen), "closed ID",
+    // "seen", "hold", "answer", "refuse"
+    std::vector<std::string> Steps;
+    size_t Sent;
+    uint32_t Replaces;  // of the last one sent
+    std::string Summary, Body;
+    std::vector<std::string> Keys;
+    std::vector<std::string> Balloons = {};
+  };
+  const std::string fail = "Quarterly Report.zip: Certificate not trusted";
+  const Case cases[] = {
+      {"two in one folder", {"done /d/a.zip", "done /d/b.zip"}, 2, 1, "2 Downloads Complete", "b.zip\na.zip\n/d",
+       {"default", "open-folder"}},
+      {"folders differ, one failed", {"done /d/a.zip", "failed", "done /e/c.zip"}, 3, 1,
+       "2 Downloads Complete, 1 Failed", "c.zip\n" + fail + "\na.zip", {"default"}},
+      {"failures only", {"failed", "failed"}, 2, 1, "2 Downloads Failed", fail + "\n" + fail, {"default"}},
+      {"the newest five are named",
+       {"done /d/1", "done /d/2", "done /d/3", "done /d/4", "done /d/5", "done /d/6", "done /d/7"}, 7, 1,
+       "7 Downloads Complete", "7\n6\n5\n4\n3\nand 2 more\n/d", {"default", "open-folder"}},
+      {"closed: a new one", {"done /d/a.zip", "closed 1", "done /d/b.zip"}, 2, 0, "Download Complete", "b.zip\n/d",
+       {"default", "open", "open-folder"}},
+      {"another program's closing changes nothing", {"done /d/a.zip", "closed 9", "done /d/b.zip"}, 2, 1,
+       "2 Downloads Complete", "b.zip\na.zip\n/d", {"default", "open-folder"}},
+      {"window seen: a new one", {"done /d/a.zip", "seen", "done /d/b.zip"}, 2, 0, "Download Complete",
+       "b.zip\n/d", {"default", "open", "open-folder"}},
+      // A burst while the desktop has not answered yet is one replacement.
+      {"ends before the answer", {"hold", "done /d/a.zip", "done /d/b.zip", "done /d/c.zip", "answer", "answer"}, 2,
+       1, "3 Downloads Complete", "c.zip\nb.zip\na.zip\n/d", {"default", "open-folder"}},
+      {"seen before the answer", {"hold", "done /d/a.zip", "seen", "done /d/b.zip", "answer", "answer"}, 2, 0,
+       "Download Complete", "b.zip\n/d", {"default", "open", "open-folder"}},
+      {"closed while replacing", {"done /d/a.zip", "hold", "done /d/b.zip", "closed 1", "answer", "done /d/c.zip"},
+       3, 1, "3 Downloads Complete", "c.zip\nb.zip\na.zip\n/d", {"default", "open-folder"}},
+      // The balloon tells the whole group.
+      {"replacement refused", {"done /d/a.zip", "refuse", "done /d/b.zip"}, 2, 1, "2 Downloads Complete",
+       "b.zip\na.zip\n/d", {"default", "open-folder"}, {"2 Downloads Complete|b.zip\na.zip\n/d"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto port = std::make_unique<FakeNotifications>();
+    FakeNotifications* service = port.get();
+    test::FakeTray tray(true);
+    TDownloadNotifier notifier(std::move(port), &tray, [] { return true; });
+    for (const std::string& step : c.Steps) {
+      if (step.starts_with("done "))
+        notifier.DownloadDone(*Record(TDownloadState::Done, step.substr(5)));
+      else if (step == "failed")
+        notifier.DownloadFailed(*Record(TDownloadState::CertificateNotTrusted, ""));
+      else if (step.starts_with("closed "))
+        service->OnClosed(static_cast<uint32_t>(std::stoul(step.substr(7))));
+      else if (step == "seen")
+        notifier.WindowSeen();
+      else if (step == "hold")
+        service->holds = true;
+      else if (step == "answer")
+        service->Answer();
+      else if (step == "refuse")
+        service->refuses = true;
+    }
+    ASSERT_EQ(service->sent.size(), c.Sent);
+    const TNotification& last = service->sent.back();
+    EXPECT_EQ(last.Replaces, c.Replaces);
+    EXPECT_EQ(last.Summary, c.Summary);
+    EXPECT_EQ(last.Body, c.Body);
+    EXPECT_EQ(Keys(last), c.Keys);
+    EXPECT_EQ(tray.Messages, c.Balloons);
+  }
+}
+
 // The actions open the file they were shown for, also after its record is
 // gone, and only while that notification is on the desktop.
 TEST_F(DownloadNotifierTest, ActionsOpenTheFileTheyWereShownFor) {
@@ -123,17 +211,20 @@ TEST_F(DownloadNotifierTest, ActionsOpenTheFileTheyWereShownFor) {
   int windowWanted = 0;
   notifier.OnShowWindow = [&] { ++windowWanted; };
   notifier.DownloadDone(*Record(TDownloadState::Done, "/home/u/Downloads/report.zip"));
-  notifier.DownloadDone(*Record(TDownloadState::Done, "/home/u/Music/song.ogg"));
-
   service->OnAction(1, "open");
+  // Gathered with a file of another folder, it opens nothing.
+  notifier.DownloadDone(*Record(TDownloadState::Done, "/home/u/Music/song.ogg"));
+  service->OnAction(1, "open");
+  notifier.WindowSeen();
+  notifier.DownloadDone(*Record(TDownloadState::Done, "/home/u/Music/song.ogg"));
   service->OnAction(2, "open-folder");
   service->OnAction(3, "open");  // another program's notification
   EXPECT_EQ(launcher_.opened, (std::vector<std::string>{"/home/u/Downloads/report.zip", "/home/u/Music"}));
-  service->OnClosed(1);
-  service->OnAction(1, "open");
+  service->OnClosed(2);
+  service->OnAction(2, "open");
   EXPECT_EQ(launcher_.opened.size(), 2u);
 
-  service->OnAction(2, "default");
+  service->OnAction(1, "default");
   tray_.OnMessageClicked();
   EXPECT_EQ(windowWanted, 2);
 }
@@ -221,6 +312,10 @@ TEST_F(DownloadNotifierTest, TheFreedesktopServiceIsSpokenToOverDBus) {
         EXPECT_EQ(call[3].toString().toStdString(), "Download Complete");
         EXPECT_EQ(call[4].toString().toStdString(), c.Body);
         EXPECT_EQ(call[5].toStringList(), (QStringList{"open", "Open"}));
+        EXPECT_EQ(call[1].toUInt(), 0u);
+        port.Show({.Summary = "2 Downloads Complete", .Body = "b\na", .Actions = {}, .Replaces = 41}, [](uint32_t) {});
+        ASSERT_TRUE(SpinUntil([&] { return service.calls.size() == 2; }));
+        EXPECT_EQ(service.calls[1][1].toUInt(), 41u);
         // Signals of another program's notification are not this port's.
         NotificationService::Emit(serviceBus, "ActionInvoked", {uint(7), QString("open")});
         NotificationService::Emit(serviceBus, "ActionInvoked", {uint(41), QString("open")});
