@@ -94,11 +94,10 @@ void TDownloadNotifier::Send() {
   port_->Show(told.Notification, [this, file = told.File, generation = generation_](uint32_t id) {
     const bool current = generation == generation_;
     sending_ = false;
+    if (id != 0 && file.empty()) paths_.erase(id);
     if (id != 0 && !file.empty()) {
       paths_[id] = file;
       if (paths_.size() > kRemembered) paths_.erase(paths_.begin());
-    } else if (id != 0) {
-      paths_.erase(id);
     }
     if (current && id == 0) {
       Balloon(Compose(group_).Notification);
@@ -121,32 +120,29 @@ TDownloadNotifier::TTold TDownloadNotifier::Compose(const std::vector<TEnd>& end
       ++failed;
     else
       newestDone = &end;
-    if (end.Folder.empty()) continue;
-    if (folder.empty() && oneFolder)
-      folder = end.Folder;
-    else if (end.Folder != folder)
-      oneFolder = false;
+    if (end.Folder.empty() || !oneFolder) continue;
+    if (folder.empty()) folder = end.Folder;
+    oneFolder = end.Folder == folder;
   }
   if (!oneFolder) folder.clear();
   const size_t done = ends.size() - failed;
 
-  if (ends.size() == 1) {
-    const TEnd& end = ends.front();
-    n.Summary = done ? kCompleteSummary : kFailedSummary;
-    n.Body = done ? end.Name : end.Name + ": " + end.Failure;
-  } else {
-    n.Summary = failed == 0 ? std::to_string(done) + " Downloads Complete"
-                : done == 0 ? std::to_string(failed) + " Downloads Failed"
-                            : std::to_string(done) + " Downloads Complete, " + std::to_string(failed) + " Failed";
-    // Newest first: where the desktop cuts the body, the newest stay.
-    size_t named = 0;
-    for (auto end = ends.rbegin(); end != ends.rend() && named < kNamed; ++end, ++named) {
-      if (named > 0) n.Body += "\n";
-      n.Body += end->File.empty() ? end->Name + ": " + end->Failure : end->Name;
-    }
-    if (ends.size() > named) n.Body += "\nand " + std::to_string(ends.size() - named) + " more";
+  // Newest first: where the desktop cuts the body, the newest stay.
+  size_t named = 0;
+  for (auto end = ends.rbegin(); end != ends.rend() && named < kNamed; ++end, ++named) {
+    if (named > 0) n.Body += "\n";
+    n.Body += end->File.empty() ? end->Name + ": " + end->Failure : end->Name;
   }
+  if (ends.size() > named) n.Body += "\nand " + std::to_string(ends.size() - named) + " more";
   if (!folder.empty()) n.Body += "\n" + folder;
+  if (ends.size() == 1)
+    n.Summary = done ? kCompleteSummary : kFailedSummary;
+  else if (failed == 0)
+    n.Summary = std::to_string(done) + " Downloads Complete";
+  else if (done == 0)
+    n.Summary = std::to_string(failed) + " Downloads Failed";
+  else
+    n.Summary = std::to_string(done) + " Downloads Complete, " + std::to_string(failed) + " Failed";
 
   if (!port_ || !port_->OffersActions()) return told;
   n.Actions.emplace_back(TNotificationPort::kDefaultAction, "Show Brindle");
