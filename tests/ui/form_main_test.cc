@@ -54,6 +54,7 @@
 #include "ui/system_tray_progress.h"
 #include "support/fake_launcher.h"
 #include "support/installed.h"
+#include "support/fake_notifications.h"
 #include "support/fake_tray.h"
 #include "support/main_window_test.h"
 
@@ -495,6 +496,36 @@ TEST_F(FormMainClipboardTest, ACopiedAddressOfAMonitoredFileBecomesARow) {
   TForm_Main off(manualLoop_, std::make_unique<test::FakeTray>(), {});
   EXPECT_FALSE(off.ClipboardMonitor().Enabled());
   clipboard->clear();
+}
+
+// The window's own wiring of the notifications: ends while it is away are
+// told (gathered), a click brings it back, and looking at it begins anew.
+TEST_F(FormMainTest, EndsWhileAwayAreNotifiedAndLookingAtTheWindowBeginsANewNotification) {
+  auto port = std::make_unique<test::FakeNotifications>();
+  test::FakeNotifications* service = port.get();
+  TForm_Main form(loop_, std::make_unique<test::FakeTray>(false), {}, std::move(port));
+  TLocalDownloadinfo record(std::make_unique<TUrl>("http://h/a.zip"), "", nullptr);
+  record.LocalFileName = temp_.File("downloads/a.zip");
+  record.SetStatus(TDownloadState::Done);
+  form.DownloadSystem().OnDownloadDone(record);
+  form.DownloadSystem().OnDownloadDone(record);
+  ASSERT_EQ(service->sent.size(), 2u);
+  EXPECT_EQ(service->sent[1].Replaces, 1u);
+
+  service->OnAction(1, TNotificationPort::kDefaultAction);
+  EXPECT_TRUE(form.isVisible());
+  form.activateWindow();
+  ASSERT_TRUE(test::RunUntil(loop_, [&] {
+    QApplication::processEvents();
+    return form.isActiveWindow();
+  }));
+  form.DownloadSystem().OnDownloadDone(record);  // in front of the user: not told
+  EXPECT_EQ(service->sent.size(), 2u);
+  form.showMinimized();
+  QApplication::processEvents();
+  form.DownloadSystem().OnDownloadDone(record);
+  ASSERT_EQ(service->sent.size(), 3u);
+  EXPECT_EQ(service->sent[2].Replaces, 0u);
 }
 
 // Idle means the loop's descriptor is not readable, so Qt's poll sleeps: a
