@@ -162,8 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Without a length only the range's end tells the cut.
         AnswerCase{.name = "CutInsideRangeNoLength", .options = {.NoLength = true}, .closeAfter = 5000, .end = 9999,
                    .final = psError, .code = 1, .text = "Lost connection to server"},
-        AnswerCase{.name = "CutOpenEndKnownSize", .closeAfter = 150000, .final = psError, .code = 1,
-                   .text = "Lost connection to server"},
         AnswerCase{.name = "CutOpenEndNoLength", .options = {.NoLength = true, .AcceptRanges = false},
                    .closeAfter = 0, .final = psError, .code = 2, .text = "Couldn't connect to host"},
         AnswerCase{.name = "Forbidden", .reply = [](auto&) { return test::StatusReply(403, "Forbidden", "no"); },
