@@ -241,17 +241,13 @@ TEST_F(HttpPartDownloaderTest, RedirectionBodiesAreNotStoredAndTheNewLocationIsA
     if (r.Target == "/b") return test::RedirectReply(301, server_.Url("/f.bin"));
     return server_.Serve(r);
   });
-  for (int64_t start : {0, 5000}) {
-    const size_t before = server_.Requests().size();
-    auto part = Make(server_.Url("/a"), start, 0);
-    if (start > 0) test::WriteWholeFile(part->FileName(), Slice(start, start + 99));
-    ASSERT_EQ(Run(*part), psDone);
-    EXPECT_EQ(PartFile(*part), content_.substr(start));
-    EXPECT_EQ(part->Url().Url, server_.Url("/f.bin"));
-    ASSERT_EQ(server_.Requests().size() - before, 3u);
-    for (size_t i = before; i < server_.Requests().size(); ++i)
-      EXPECT_EQ(server_.Requests()[i].Header("Range"), "bytes=" + std::to_string(start > 0 ? 5100 : 0) + "-");
-  }
+  auto part = Make(server_.Url("/a"), 5000, 0);
+  test::WriteWholeFile(part->FileName(), Slice(5000, 5099));
+  ASSERT_EQ(Run(*part), psDone);
+  EXPECT_EQ(PartFile(*part), content_.substr(5000));
+  EXPECT_EQ(part->Url().Url, server_.Url("/f.bin"));
+  ASSERT_EQ(server_.Requests().size(), 3u);
+  for (const HttpRequest& request : server_.Requests()) EXPECT_EQ(request.Header("Range"), "bytes=5100-");
 }
 
 TEST_F(HttpPartDownloaderTest, RefusedConnectionCannotConnectAndAFailedLookupFindsNoHost) {
@@ -408,30 +404,9 @@ TEST_F(HttpPartDownloaderTest, DestroyedInsideItsOwnEventIsCaught) {
       "destroyed from inside its own event");
 }
 
-// Without saved proxy settings the environment's proxy carries the request,
-// with its credentials; a host no_proxy names, or a value that names no
-// usable proxy, goes direct and the download does not fail for it. Saved
-// settings come first.
-TEST_F(HttpPartDownloaderTest, ProxyAndCredentialsComeFromSettingsElseTheEnvironment) {
-  const std::string proxy = "127.0.0.1:" + std::to_string(server_.Port());
-  server_.AddFile("http://files.example/f.bin", content_);
-  registry_.DeleteValue(std::string(kProductKey) + "\\" + kOptionsSection, "UseHTTPProxy");
-  struct Case {
-    std::string HttpProxy, NoProxy, Url, RequestLine, ProxyAuthorization;
-  };
-  for (const Case& c : {Case{"http://eu:ep@" + proxy, "", "http://files.example/f.bin",
-                             "GET http://files.example/f.bin HTTP/1.1", "Basic ZXU6ZXA="},
-                        Case{"socks5://" + proxy, "", server_.Url("/f.bin"), "GET /f.bin HTTP/1.1", ""},
-                        Case{"127.0.0.1:1", "localhost, 127.0.0.1", server_.Url("/f.bin"), "GET /f.bin HTTP/1.1", ""}}) {
-    SCOPED_TRACE(c.HttpProxy);
-    const test::ScopedEnvironment environment({{"http_proxy", c.HttpProxy}, {"no_proxy", c.NoProxy}});
-    auto part = Make(c.Url, 0, 0);
-    ASSERT_EQ(Run(*part), psDone) << part->ErrorStatus().Text();
-    EXPECT_EQ(server_.Requests().back().Lines()[0], c.RequestLine);
-    EXPECT_EQ(server_.Requests().back().Header("Proxy-Authorization").value_or(""), c.ProxyAuthorization);
-    std::remove(part->FileName().c_str());
-  }
-
+// Saved proxy settings come before the environment's, and the proxy's and
+// the address's credentials both go with the request.
+TEST_F(HttpPartDownloaderTest, SavedProxyComesBeforeTheEnvironmentsAndBothCredentialsGo) {
   const test::ScopedEnvironment environment(test::ScopedEnvironment::Values{{"http_proxy", "127.0.0.1:1"}});
   WriteBool(kOptionsSection, "UseHTTPProxy", true);
   WriteString(kOptionsSection, "HTTPProxyAddress", "127.0.0.1");
