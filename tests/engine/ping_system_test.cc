@@ -214,8 +214,6 @@ TEST_F(PingSystemTest, RemovedMirrorIsNeverWrittenAndFreesItsPlace) {
   EXPECT_EQ(reported_, std::vector<std::string>{"b"});
 }
 
-// The handler destroys the system, and the mirrors go too, while three more
-// pings run: their results reach nothing.
 // A handler lets the ping system go through DeleteLater; the pings still
 // running report nothing afterwards.
 TEST_F(PingSystemTest, HandlerMayLetThePingSystemGo) {

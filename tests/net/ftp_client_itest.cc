@@ -236,8 +236,6 @@ TEST_P(FtpFailureTest, EndsTheTransferWithTheCode) {
 INSTANTIATE_TEST_SUITE_P(
     All, FtpFailureTest,
     ::testing::Values(
-        FailureCase{"MissingFile", [](FaultFtpServer&, TFtpClient& c) { c.HostFileName = "nope"; }, 550,
-                    "! RETR/LIST/NLST Failed"},
         FailureCase{"DroppedWith426", [](FaultFtpServer& s, TFtpClient&) { s.DropAfter = 5000; s.TransferEnd = "426 Broken"; },
                     426, "! RETR/LIST/NLST Failed"},
         FailureCase{"NoFinalReply", [](FaultFtpServer& s, TFtpClient&) { s.DropAfter = 5000; s.TransferEnd = ""; },
