@@ -53,15 +53,6 @@ class HttpCliTlsTest : public ::testing::Test {
   int doneError = -1;
 };
 
-// By address, four parts of a TLS download are the fault matrix's.
-TEST_F(HttpCliTlsTest, LargeBodyArrivesWholeByName) {
-  Get("https://localhost:" + std::to_string(tls.Port()) + "/f.bin");
-  EXPECT_EQ(doneError, 0) << cli->ReasonPhrase();
-  EXPECT_EQ(cli->StatusCode(), 200);
-  EXPECT_TRUE(body.Data == content) << body.Data.size();
-  EXPECT_EQ(tls.Requests().back().Header("Host"), "localhost:" + std::to_string(tls.Port()));
-}
-
 // Each certificate that does not verify ends the request before anything is
 // sent, with OpenSSL's reason; a server without TLS is another failure.
 TEST_F(HttpCliTlsTest, CertificatesThatDoNotVerifyAreRefused) {
