@@ -56,6 +56,11 @@ class DownloadSystemITest : public test::DownloadSystemTest {
   TLocalDownloadinfo* Add(int i) {
     return DownloadSystemTest::Add("/f" + std::to_string(i) + ".bin", "out" + std::to_string(i) + ".bin");
   }
+  // A download of path with no file name yet, which the system chooses.
+  TLocalDownloadinfo* AddUnnamed(const std::string& path, bool allowDialog = false) {
+    return system_->AddDownload(
+        std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), allowDialog);
+  }
 
   test::Installed<test::ScriptedPrompt, SetPrompt> prompt_;
   test::Installed<test::FakeDialUp, SetDialUp> dialUp_;
@@ -105,8 +110,7 @@ TEST_F(DownloadSystemITest, FourthDownloadQueuesStartsWithANewDownloaderWhenOneP
 TEST_F(DownloadSystemITest, NoRetriesEndsAtTheFirstErrorAndSavesPaused) {
   WriteInteger(kOptionsSection, "RetryTimes", 0);
   MakeSystem();
-  TLocalDownloadinfo* record = system_->AddDownload(
-      std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/missing.bin")), "", nullptr), false);
+  TLocalDownloadinfo* record = AddUnnamed("/missing.bin");
   ASSERT_TRUE(Run([this] { return failed_ == 1; }));
   EXPECT_EQ(record->Status(), TDownloadState::FileNotFound);
   EXPECT_EQ(record->RetryTimer, nullptr);
@@ -215,25 +219,21 @@ TEST_F(DownloadSystemITest, FileNamesComeFromCategoryDateFolderOrTheDialog) {
   TDownloadSystemServices services;
   services.Categories = &categories;
   DownloadSystemTest::MakeSystem(services);
-  const auto add = [this](const std::string& path, bool allowDialog) {
-    return system_->AddDownload(
-        std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), allowDialog);
-  };
   // The category's auto-save folder wins over the date folder.
-  TLocalDownloadinfo* binary = add("/f0.bin", true);
+  TLocalDownloadinfo* binary = AddUnnamed("/f0.bin", true);
   EXPECT_EQ(binary->LocalFileName, temp_.File("cat/f0.bin"));
   EXPECT_EQ(binary->Category, categories.Get(0));
-  TLocalDownloadinfo* dated = add("/a%20b.txt", true);
+  TLocalDownloadinfo* dated = AddUnnamed("/a%20b.txt", true);
   EXPECT_EQ(dated->LocalFileName, temp_.File("dl/" + GetDateFolderName() + "/a b.txt"));
   // Without date folders the dialog decides, unless it is forbidden.
   WriteBool(kOptionsSection, "DateFolders", false);
-  TLocalDownloadinfo* quiet = add("/c.txt", false);
+  TLocalDownloadinfo* quiet = AddUnnamed("/c.txt");
   EXPECT_EQ(quiet->LocalFileName, temp_.File("dl/c.txt"));
   // Addresses that name no file get the name of one without a path.
-  EXPECT_EQ(add("/dir/.", false)->LocalFileName, temp_.File("dl/index.html"));
-  EXPECT_EQ(add("/dir/..", false)->LocalFileName, temp_.File("dl/index(1).html"));
+  EXPECT_EQ(AddUnnamed("/dir/.")->LocalFileName, temp_.File("dl/index.html"));
+  EXPECT_EQ(AddUnnamed("/dir/..")->LocalFileName, temp_.File("dl/index(1).html"));
   EXPECT_EQ(windows_.NewDownloadDialogs(), 0);
-  TLocalDownloadinfo* asked = add("/c.txt", true);
+  TLocalDownloadinfo* asked = AddUnnamed("/c.txt", true);
   EXPECT_EQ(windows_.NewDownloadDialogs(), 1);
   EXPECT_EQ(asked->LocalFileName, "");
   loop_.RunOnce(0);  // the headless dialog answers later
@@ -655,13 +655,9 @@ TEST_F(DownloadSystemITest, DialogAnswersStoreTheChosenCategoryScheduleReleasesT
   services.Windows = &windows;
   services.Categories = &categories;
   DownloadSystemTest::MakeSystem(services);
-  const auto add = [this](const std::string& path) {
-    return system_->AddDownload(
-        std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url(path)), "", nullptr), true);
-  };
-  TLocalDownloadinfo* scheduled = add("/f0.bin");
-  TLocalDownloadinfo* started = add("/f1.bin");
-  const std::string cancelled = add("/f2.bin")->TempFileName + ".dat";
+  TLocalDownloadinfo* scheduled = AddUnnamed("/f0.bin", true);
+  TLocalDownloadinfo* started = AddUnnamed("/f1.bin", true);
+  const std::string cancelled = AddUnnamed("/f2.bin", true)->TempFileName + ".dat";
   ASSERT_EQ(windows.answers.size(), 3u);
   EXPECT_EQ(scheduled->Category, categories.Get(0));  // found by the file name
   windows.answers[2]({TNewDownloadAnswer::TKind::Cancel, "", "", ""});
@@ -694,8 +690,7 @@ TEST_F(DownloadSystemITest, TheDialogShowsTheErrorAndStartComesBackWithTheRetry)
   TDownloadSystemServices services;
   services.Windows = &windows;
   DownloadSystemTest::MakeSystem(services);
-  TLocalDownloadinfo* record = system_->AddDownload(
-      std::make_unique<TLocalDownloadinfo>(std::make_unique<TUrl>(http_.Url("/f0.bin")), "", nullptr), true);
+  TLocalDownloadinfo* record = AddUnnamed("/f0.bin", true);
   ASSERT_TRUE(Run([record] { return record->RetryTimer != nullptr; }));
   EXPECT_EQ(windows.startEnabled, (std::vector<bool>{false}));
   clock_.Advance(2000);
