@@ -121,8 +121,6 @@ TEST_F(BrowserHostProcessTest, ReadsTheSettingsOfTheProfile) {
   EXPECT_EQ(Run(zip).Answers.at(0).rfind(R"({"taken":false)", 0), 0u) << "Firefox is off by default";
   WriteSetting("IntegrateWithNetscape", true);
   EXPECT_EQ(Run(zip).Answers.at(0), R"({"taken":true})");
-  WriteSetting("EnableBrowserIntegration", false);
-  EXPECT_EQ(Run(zip).Answers.at(0).rfind(R"({"taken":false)", 0), 0u);
   EXPECT_EQ(instance_->TakeReceived().size(), 1u);
 }
 
