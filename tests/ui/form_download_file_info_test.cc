@@ -65,7 +65,6 @@ TEST_F(FileInfoTest, ShowsTheProposalFollowsTheCategoryAndPreparesTheSaveDialog)
   WriteInteger(kOptionsSection, "StringGrid_Mirrors_ColWidth_0", 100);
   auto dialog = Dialog("http://h/get/a%20b.zip");
   dialog->Show();
-  EXPECT_EQ(dialog->windowTitle(), "Save as...");
   EXPECT_TRUE(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_FALSE(dialog->isModal());
   auto* url = Find<QLineEdit>(*dialog, "Edit_URL");
@@ -92,7 +91,6 @@ TEST_F(FileInfoTest, ShowsTheProposalFollowsTheCategoryAndPreparesTheSaveDialog)
   dialog->Change();
   QFileDialog* save = dialog->SaveDialog();
   ASSERT_TRUE(save->isVisible());
-  EXPECT_EQ(save->windowTitle(), "Choose file");
   EXPECT_EQ(save->directory().absolutePath().toStdString(), temp_.File("docs"));
   EXPECT_EQ(save->nameFilters(), (QStringList{"(*.zip)", "All files (*)"}));
   EXPECT_EQ(save->defaultSuffix(), "zip");

