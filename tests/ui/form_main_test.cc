@@ -101,6 +101,7 @@ TEST_F(FormMainTest, ShortcutsAreUniqueAndTheSpeedLimitMenusApplyAtOnce) {
     EXPECT_TRUE(shortcuts.emplace(action->shortcut(), action->objectName().toStdString()).second)
         << action->objectName().toStdString() << " takes " << shortcuts.at(action->shortcut()) << "'s shortcut";
   }
+  EXPECT_EQ(shortcuts.size(), 11u);  // none lost
   for (const char* name : {"FAQ1", "ViewLog1", "BugReports1", "TellaFriend1"})
     EXPECT_FALSE(Find<QAction>(*form, name)->isVisible()) << name;
 
